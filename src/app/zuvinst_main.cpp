@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::puts("ZUV - instalacja");
+  return 0;
+}

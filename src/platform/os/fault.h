@@ -1,0 +1,41 @@
+// Fault injection for tests: make the N-th file operation of a kind fail with a given
+// OS error code. Disarmed, a check costs one relaxed atomic load.
+#pragma once
+
+#include <atomic>
+
+namespace zuv::os::fault {
+
+enum class Op { Create, Write, Rename, Delete, Copy, Count_ };
+
+namespace detail {
+extern std::atomic<bool> g_active;
+int check_slow(Op op);
+}  // namespace detail
+
+// Arms the switch: the nth operation of kind op from now (1 = the next one) fails with
+// os_code. Counting of every kind restarts.
+void arm(Op op, int nth, int os_code);
+// Fails every operation of kind op from the nth on (a disk that stays broken).
+void arm_from(Op op, int nth, int os_code);
+// Starts counting operations without failing any (to learn how many a run performs).
+void start_counting();
+int counted(Op op);
+void disarm();
+
+// Called by every file operation before it touches the disk: 0 to go on, else the OS
+// code to fail with.
+inline int check(Op op) {
+  if (!detail::g_active.load(std::memory_order_relaxed)) return 0;
+  return detail::check_slow(op);
+}
+
+// Disarms on scope exit, so a failing test never leaves the switch armed.
+struct Scope {
+  Scope() = default;
+  ~Scope() { disarm(); }
+  Scope(const Scope&) = delete;
+  Scope& operator=(const Scope&) = delete;
+};
+
+}  // namespace zuv::os::fault
