@@ -21,6 +21,22 @@ constexpr const char* kAttrName = "user.zuv.attrib";
 
 Status from_errno() { return Status::failure(code_from_errno(errno)); }
 
+// ENOENT is either Windows' "file not found" (2) or, when a directory on the way is
+// missing, "path not found" (3).
+int missing_code(const std::string& native) {
+  size_t slash = native.find_last_of('/', native.size() > 1 ? native.size() - 2 : 0);
+  if (slash == std::string::npos) return oscode::kFileNotFound;
+  std::string parent = slash == 0 ? "/" : native.substr(0, slash);
+  struct stat st;
+  return ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? oscode::kFileNotFound
+                                                                   : oscode::kPathNotFound;
+}
+
+Status from_errno(const std::string& native) {
+  if (errno == ENOENT) return Status::failure(missing_code(native));
+  return from_errno();
+}
+
 // Closes a descriptor on every path out.
 struct Fd {
   int fd = -1;
@@ -147,8 +163,9 @@ bool directory_exists(std::string_view path) {
 }
 
 Result<std::uint64_t> file_size(std::string_view path) {
+  std::string native = native_path(path);
   struct stat st;
-  if (::stat(native_path(path).c_str(), &st) != 0) return {0, code_from_errno(errno)};
+  if (::stat(native.c_str(), &st) != 0) return {0, from_errno(native).code};
   if (S_ISDIR(st.st_mode)) return {0, oscode::kAccessDenied};
   return {static_cast<std::uint64_t>(st.st_size), 0};
 }
@@ -156,7 +173,7 @@ Result<std::uint64_t> file_size(std::string_view path) {
 Result<unsigned> get_attributes(std::string_view path) {
   std::string native = native_path(path);
   struct stat st;
-  if (::stat(native.c_str(), &st) != 0) return {0, code_from_errno(errno)};
+  if (::stat(native.c_str(), &st) != 0) return {0, from_errno(native).code};
   std::string_view name = file_name_part(path);
   if (name.empty()) name = file_name_part(std::string_view(path).substr(0, path.size() - 1));
   return {attributes_of(native, name, st), 0};
@@ -165,7 +182,7 @@ Result<unsigned> get_attributes(std::string_view path) {
 Status change_attributes(std::string_view path, AttrChange change) {
   std::string native = native_path(path);
   struct stat st;
-  if (::stat(native.c_str(), &st) != 0) return from_errno();
+  if (::stat(native.c_str(), &st) != 0) return from_errno(native);
   // Read-only lives in the permission bits; a directory keeps its own, as on Windows
   // where the flag does not stop files being made in it.
   if (!S_ISDIR(st.st_mode) && ((change.set | change.clear) & kReadOnly)) {
@@ -193,7 +210,7 @@ Status copy_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Copy)) return Status::failure(code);
   std::string src = native_path(from), dst = native_path(to);
   Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.fd < 0) return from_errno();
+  if (in.fd < 0) return from_errno(src);
   struct stat sst;
   if (::fstat(in.fd, &sst) != 0) return from_errno();
   if (S_ISDIR(sst.st_mode)) return Status::failure(oscode::kAccessDenied);
@@ -209,7 +226,7 @@ Status copy_file(std::string_view from, std::string_view to) {
   }
 
   Fd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (out.fd < 0) return from_errno();
+  if (out.fd < 0) return from_errno(dst);
   auto fail = [&](int err) {
     ::close(out.fd);
     out.fd = -1;
@@ -249,7 +266,7 @@ Status delete_file(std::string_view path) {
   if (int code = fault::check(fault::Op::Delete)) return Status::failure(code);
   std::string native = native_path(path);
   struct stat st;
-  if (::lstat(native.c_str(), &st) != 0) return from_errno();
+  if (::lstat(native.c_str(), &st) != 0) return from_errno(native);
   if (S_ISDIR(st.st_mode) || read_only(st)) return Status::failure(oscode::kAccessDenied);
   if (S_ISREG(st.st_mode) && held_elsewhere(native, true)) return Status::failure(oscode::kSharingViolation);
   if (::unlink(native.c_str()) != 0) return from_errno();
@@ -260,7 +277,7 @@ Status rename_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Rename)) return Status::failure(code);
   std::string src = native_path(from), dst = native_path(to);
   struct stat sst, dst_st;
-  if (::lstat(src.c_str(), &sst) != 0) return from_errno();
+  if (::lstat(src.c_str(), &sst) != 0) return from_errno(src);
   if (::stat(dst.c_str(), &dst_st) == 0) {
     if (dst_st.st_dev == sst.st_dev && dst_st.st_ino == sst.st_ino && src != dst) {
       // Only the case of the name changes ("abc.dbf" -> "ABC.DBF").
@@ -271,7 +288,7 @@ Status rename_file(std::string_view from, std::string_view to) {
     }
   }
   if (S_ISREG(sst.st_mode) && held_elsewhere(src, true)) return Status::failure(oscode::kSharingViolation);
-  if (::rename(src.c_str(), dst.c_str()) != 0) return from_errno();
+  if (::rename(src.c_str(), dst.c_str()) != 0) return from_errno(dst);
   return {};
 }
 
@@ -279,7 +296,7 @@ Status make_directory(std::string_view path) {
   if (int code = fault::check(fault::Op::Create)) return Status::failure(code);
   std::string native = native_path(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
-  if (::mkdir(native.c_str(), 0777) != 0) return from_errno();
+  if (::mkdir(native.c_str(), 0777) != 0) return from_errno(native);
   return {};
 }
 
@@ -288,7 +305,7 @@ Status remove_directory(std::string_view path) {
   std::string native = native_path(path);
   if (::rmdir(native.c_str()) != 0) {
     if (errno == ENOTDIR) return Status::failure(267);  // ERROR_DIRECTORY
-    return from_errno();
+    return from_errno(native);
   }
   return {};
 }
@@ -302,7 +319,7 @@ Result<std::size_t> write_file(std::string_view path, std::string_view data) {
     if (held_elsewhere(native, true)) return {0, oscode::kSharingViolation};
   }
   Fd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (fd.fd < 0) return {0, code_from_errno(errno)};
+  if (fd.fd < 0) return {0, from_errno(native).code};
   if (data.empty()) return {0, 0};
   if (int code = fault::check(fault::Op::Write)) return {0, code};
   size_t written = 0;
