@@ -68,7 +68,8 @@ Status copy_file(std::string_view from, std::string_view to);
 // Fails with 5 on a read-only file or a directory, 32 while another process holds it.
 Status delete_file(std::string_view path);
 // Renames, replacing an existing destination in one step (the destination is never
-// missing in between). Fails with 5 when the destination is read-only.
+// missing in between). Fails with 5 when the destination is read-only or held open by
+// another process, 32 when the source is.
 Status rename_file(std::string_view from, std::string_view to);
 // One level; the parent must exist. An existing path fails with 183.
 Status make_directory(std::string_view path);

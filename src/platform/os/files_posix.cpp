@@ -284,7 +284,7 @@ Status rename_file(std::string_view from, std::string_view to) {
     } else if (S_ISDIR(dst_st.st_mode) || read_only(dst_st)) {
       return Status::failure(oscode::kAccessDenied);
     } else if (held_elsewhere(dst, true)) {
-      return Status::failure(oscode::kSharingViolation);
+      return Status::failure(oscode::kAccessDenied);  // what Windows answers for a held target
     }
   }
   if (S_ISREG(sst.st_mode) && held_elsewhere(src, true)) return Status::failure(oscode::kSharingViolation);

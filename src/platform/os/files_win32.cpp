@@ -15,6 +15,13 @@ std::wstring wide(std::string_view path) { return widen(native_path(path)); }
 
 Status last_error() { return Status::failure(static_cast<int>(GetLastError())); }
 
+// Windows refuses to overwrite a read-only file; Wine run by root would not (it maps
+// the flag onto permission bits, which root passes), so the rule is checked here too.
+bool read_only_file(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 unsigned from_win(DWORD a) {
   unsigned out = 0;
   if (a & FILE_ATTRIBUTE_DIRECTORY) out |= kDirectory;
@@ -117,7 +124,9 @@ Status change_attributes(std::string_view path, AttrChange change) {
 
 Status copy_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Copy)) return Status::failure(code);
-  if (!CopyFileW(wide(from).c_str(), wide(to).c_str(), FALSE)) return last_error();
+  std::wstring target = wide(to);
+  if (read_only_file(target)) return Status::failure(oscode::kAccessDenied);
+  if (!CopyFileW(wide(from).c_str(), target.c_str(), FALSE)) return last_error();
   return {};
 }
 
@@ -129,7 +138,9 @@ Status delete_file(std::string_view path) {
 
 Status rename_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Rename)) return Status::failure(code);
-  if (!MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return last_error();
+  std::wstring target = wide(to);
+  if (read_only_file(target)) return Status::failure(oscode::kAccessDenied);
+  if (!MoveFileExW(wide(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return last_error();
   return {};
 }
 
@@ -147,7 +158,9 @@ Status remove_directory(std::string_view path) {
 
 Result<std::size_t> write_file(std::string_view path, std::string_view data) {
   if (int code = fault::check(fault::Op::Create)) return {0, code};
-  HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+  std::wstring target = wide(path);
+  if (read_only_file(target)) return {0, oscode::kAccessDenied};
+  HANDLE h = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return {0, static_cast<int>(GetLastError())};
   Result<std::size_t> result;
