@@ -50,6 +50,10 @@ TEST(Fcopy, CopiesIntoADirectoryUnderTheSourceNameAndReplacesReadOnlyFiles) {
   EXPECT_EQ(os::get_attributes(dir / "dst\\stary.dbf").value & (os::kReadOnly | os::kHidden), 0u);
   EXPECT_EQ(file_names(dir / "dst\\"), (std::vector<std::string>{"Klienci.DBF", "stary.dbf"}));
 
+  // A file copied onto itself stays whole (deleting the destination first would lose it).
+  EXPECT_TRUE(FCOPY(dir / "dst\\Klienci.DBF", dir / "dst\\klienci.dbf"));
+  EXPECT_EQ(read_all(dir / "dst\\Klienci.DBF"), "nowe dane");
+
   // A missing source fails after its retries and creates nothing.
   EXPECT_FALSE(FCOPY(dir / "src\\brak.dbf", dir / "dst\\"));
   EXPECT_EQ(file_names(dir / "dst\\").size(), 2u);
