@@ -16,6 +16,16 @@
 
 #include "platform/os/registry.h"
 
+// <windows.h> maps these names to its A/W functions; the class's methods bear them.
+// A file that includes <windows.h> after this header undoes them the same way.
+#ifdef _WIN32
+#undef RegOpenKeyEx
+#undef RegCreateKeyEx
+#undef RegQueryInfoKey
+#undef RegEnumKeyEx
+#undef RegEnumValue
+#endif
+
 namespace zuv::sys {
 
 // A value as the registry class hands it out or takes it in.
