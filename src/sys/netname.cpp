@@ -115,6 +115,8 @@ std::string workstation_name_from(std::string_view candidate) {
   return s;
 }
 
+void detail::forget_netname() { g_netname.clear(); }
+
 std::string NETNAME() {
   if (g_netname.empty()) {
     g_netname = QUERYREGISTRY(os::reg::kLocalMachine, "System\\CurrentControlSet\\Control\\ComputerName\\ComputerName",

@@ -26,6 +26,11 @@ std::string NERKA(std::string_view nazwa_sieciowa = {}, NerkaForm form = NerkaFo
 // removed, Central European letters transliterated.
 std::string workstation_name_from(std::string_view candidate);
 
+namespace detail {
+// Drops NETNAME's cache, so that a test can change where the name comes from.
+void forget_netname();
+}  // namespace detail
+
 // Upper case of a UTF-8 text, Polish and other Latin letters included.
 std::string upper_utf8(std::string_view text);
 
