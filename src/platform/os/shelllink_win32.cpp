@@ -75,7 +75,16 @@ std::optional<ShellLink> read_shell_link(const std::string& link_file) {
   ShellLink link;
   wchar_t buf[INFOTIPSIZE + 1];
   buf[0] = 0;
-  if (SUCCEEDED(sl.p->GetPath(buf, MAX_PATH, nullptr, SLGP_RAWPATH))) link.target = narrow(buf);
+  // The item list holds the target in Unicode; the path that GetPath gives may come
+  // from the link's ANSI copy, where letters outside the system code page are lost.
+  PIDLIST_ABSOLUTE pidl = nullptr;
+  if (SUCCEEDED(sl.p->GetIDList(&pidl)) && pidl) {
+    wchar_t full[MAX_PATH] = {};
+    if (SHGetPathFromIDListW(pidl, full)) link.target = narrow(full);
+    CoTaskMemFree(pidl);
+  }
+  if (link.target.empty() && SUCCEEDED(sl.p->GetPath(buf, MAX_PATH, nullptr, SLGP_RAWPATH)))
+    link.target = narrow(buf);
   buf[0] = 0;
   if (SUCCEEDED(sl.p->GetWorkingDirectory(buf, MAX_PATH))) link.working_dir = narrow(buf);
   buf[0] = 0;
