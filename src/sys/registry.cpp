@@ -381,7 +381,7 @@ bool XbpReg::DelValue(std::string_view name) {
 
 bool XbpReg::NewKey(std::string_view name) {
   if (nHKey == 0 || name.empty()) return false;
-  Init(KeyName() + "\\" + std::string(name), true, true);
+  Init(root_text_ + "\\" + (cKey.empty() ? "" : cKey + "\\") + std::string(name), true, true);
   return lStatus;
 }
 

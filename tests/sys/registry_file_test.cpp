@@ -146,6 +146,7 @@ TEST_F(RegistryFile, FilesWrittenByHandOrByWindowsAreRead) {
                         "; made by hand\n"
                         "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\n"
                         "\"Desktop\"=\"C:\\\\Users\\\\Anna\\\\Pulpit\"\n"
+                        "\"Reczny\"=\"C:\\Dane\"\n"
                         "\"Dane\"=hex:01,2,\\\n"
                         "  03,04\n"
                         "  \"Wcięty\" = dword:0000000a\n"
@@ -159,6 +160,7 @@ TEST_F(RegistryFile, FilesWrittenByHandOrByWindowsAreRead) {
   XbpReg sf = XbpReg::New("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders");
   ASSERT_TRUE(sf.Status());
   EXPECT_EQ(sf.GetValue("Desktop"), RegValue::of("C:\\Users\\Anna\\Pulpit"));
+  EXPECT_EQ(sf.GetValue("Reczny"), RegValue::of("C:\\Dane")) << "a single backslash typed by hand";
   sf.ReadBinType("C");
   EXPECT_EQ(sf.GetValue("Dane"), RegValue::of(std::string("\x01\x02\x03\x04")));
   EXPECT_EQ(sf.GetValue("Wcięty"), RegValue::of(10));

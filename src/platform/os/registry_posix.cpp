@@ -246,7 +246,9 @@ bool parse_quoted(std::string_view s, size_t& i, std::string& out) {
     char c = s[i++];
     if (c == '"') return true;
     if (c == '\\' && i < s.size()) {
-      out += s[i++];  // only \\ and \" are escaped in this format
+      // Only \\ and \" are escapes; a lone backslash typed by hand stays what it is.
+      if (s[i] != '\\' && s[i] != '"') out += '\\';
+      out += s[i++];
       continue;
     }
     out += c;
@@ -518,22 +520,27 @@ std::string file_path() {
   return "zuv-registry.reg";
 }
 
-// Serialises writers of the same file across processes for one read-modify-write.
+// Serialises writers of the same file across processes for one read-modify-write. Held
+// once per process: an error handler that writes to the registry while a write waits
+// on it must not lock itself out.
 class FileLock {
  public:
   explicit FileLock(const std::string& file) {
+    if (depth_++ > 0) return;
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
     fd_ = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ >= 0) ::flock(fd_, LOCK_EX);
   }
   ~FileLock() {
+    --depth_;
     if (fd_ >= 0) ::close(fd_);
   }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
  private:
+  static inline int depth_ = 0;  // guarded by g_mutex
   int fd_ = -1;
 };
 
@@ -604,7 +611,8 @@ struct OpenKey {
   std::vector<std::string> path;
 };
 
-std::mutex g_mutex;  // guards the handle table and orders this process's file access
+std::recursive_mutex g_mutex;  // the handle table and this process's file access; an error
+                               // handler may itself read the registry
 std::map<Handle, OpenKey> g_open;
 Handle g_next = 0x1000;
 
@@ -625,7 +633,7 @@ std::optional<OpenKey> resolve(Handle h) {
 // saving it when op changed something.
 template <class Op>
 long with_key(Handle h, bool write, Op op) {
-  std::lock_guard guard(g_mutex);
+  std::lock_guard<std::recursive_mutex> guard(g_mutex);
   std::optional<OpenKey> ok = resolve(h);
   if (!ok) return kInvalidHandle;
   std::string file = file_path();
@@ -662,7 +670,7 @@ long open_key(Handle root, std::string_view subkey, std::uint32_t, Handle& key) 
     return kSuccess;
   });
   if (rc != kSuccess) return rc;
-  std::lock_guard guard(g_mutex);
+  std::lock_guard<std::recursive_mutex> guard(g_mutex);
   key = g_next;
   g_next += 4;
   g_open[key] = *target;
@@ -689,7 +697,7 @@ long create_key(Handle root, std::string_view subkey, std::uint32_t, Handle& key
   if (rc != kSuccess) return rc;
   std::optional<OpenKey> base;
   {
-    std::lock_guard guard(g_mutex);
+    std::lock_guard<std::recursive_mutex> guard(g_mutex);
     base = resolve(root);
     if (!base) return kInvalidHandle;
     base->path.insert(base->path.end(), parts.begin(), parts.end());
@@ -702,7 +710,7 @@ long create_key(Handle root, std::string_view subkey, std::uint32_t, Handle& key
 }
 
 long close_key(Handle key) {
-  std::lock_guard guard(g_mutex);
+  std::lock_guard<std::recursive_mutex> guard(g_mutex);
   if (is_root(key)) return kSuccess;
   return g_open.erase(key) ? kSuccess : kInvalidHandle;
 }
