@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "platform/os/fault.h"
 #include "platform/os/registry.h"
@@ -216,6 +217,43 @@ TEST_F(RegistryFile, DamagedFileIsReportedAndNeverReplaced) {
     EXPECT_NE(seen[0].description.find("Plik rejestru jest uszkodzony"), std::string::npos);
     EXPECT_TRUE(seen[0].canRetry);
   }
+}
+
+TEST_F(RegistryFile, RandomDamageIsEitherReadOrReportedNeverWrittenOver) {
+  XbpReg r = XbpReg::New("HKEY_CURRENT_USER\\Software\\Trevanor\\Zuv\\2026", true);
+  r.Standard(RegValue::of("Parametry instalacyjne ZUV"));
+  r.SetValue("Program", RegValue::of("C:\\Księgowość\\"));
+  r.SetValue("Tablica", RegValue::array({RegValue::of("abc"), RegValue::of(5)}));
+  r.SetValue("NoModify", RegValue::of(1));
+  std::string good = read_bytes(file_);
+  std::mt19937 rng(11);
+  int reported = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::string damaged = good;
+    int hits = 1 + static_cast<int>(rng() % 3);
+    for (int k = 0; k < hits; ++k) {
+      size_t at = 2 + rng() % (damaged.size() - 2);
+      switch (rng() % 3) {
+        case 0: damaged[at] = static_cast<char>(rng()); break;
+        case 1: damaged.erase(at, 1 + rng() % 8); break;
+        default: damaged.insert(at, 1, "[]\"=,:\\\n\r"[rng() % 9]); break;
+      }
+    }
+    write_bytes(file_, damaged);
+    bool seen = false;
+    ScopedHandler h([&](ErrorRecord&) {
+      seen = true;
+      return HandlerAnswer::Default;
+    });
+    XbpReg k = XbpReg::New("HKEY_CURRENT_USER\\Software\\Trevanor\\Zuv\\2026");
+    k.GetValue("Program");
+    k.SetValue("Nowa", RegValue::of("x"));
+    if (seen) {
+      ++reported;
+      EXPECT_EQ(read_bytes(file_), damaged) << "round " << round;
+    }
+  }
+  EXPECT_GT(reported, 100);
 }
 
 TEST_F(RegistryFile, RetryAfterRepairReadsTheRepairedFile) {
