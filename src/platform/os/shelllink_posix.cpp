@@ -273,7 +273,8 @@ std::optional<ShellLink> read_shell_link(const std::string& link_file) {
   if (!in) return std::nullopt;
   Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   Reader r{b};
-  if (r.u32(0) != 0x4C || !r.ok || !std::equal(kLinkClsid, kLinkClsid + 16, b.begin() + 4)) return std::nullopt;
+  if (b.size() < 0x4C || r.u32(0) != 0x4C || !std::equal(kLinkClsid, kLinkClsid + 16, b.begin() + 4))
+    return std::nullopt;
   std::uint32_t flags = r.u32(20);
   size_t at = 0x4C;
   if (flags & kHasLinkTargetIdList) at += 2 + r.u16(at);
