@@ -256,6 +256,22 @@ TEST_F(RegistryFile, RandomDamageIsEitherReadOrReportedNeverWrittenOver) {
   EXPECT_GT(reported, 100);
 }
 
+TEST_F(RegistryFile, UnreadableFileIsReportedAndNothingIsWritten) {
+  fs::create_directories(file_);  // a directory where the file should be
+  std::vector<ErrorRecord> seen;
+  ScopedHandler h([&](ErrorRecord& r) {
+    seen.push_back(r);
+    return HandlerAnswer::Default;
+  });
+  XbpReg r = XbpReg::New("HKEY_CURRENT_USER\\A", true);
+  EXPECT_FALSE(r.Status());
+  EXPECT_EQ(r.nCallSuccess, reg::kCantRead);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen[0].genCode, gencode::kRead);
+  EXPECT_NE(seen[0].description.find("Nie można odczytać pliku rejestru"), std::string::npos);
+  EXPECT_TRUE(fs::is_directory(file_));
+}
+
 TEST_F(RegistryFile, RetryAfterRepairReadsTheRepairedFile) {
   write_bytes(file_, v5("Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"1\n"));
   int asked = 0;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -550,34 +551,46 @@ class FileLock {
 long load(const std::string& file, Store& store) {
   for (;;) {
     store = Store();
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (!f) {
-      if (errno == ENOENT) return kSuccess;
-      return errno == EACCES ? kAccessDenied : kCantRead;
-    }
-    std::string raw;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) raw.append(buf, n);
-    bool failed = std::ferror(f) != 0;
-    struct stat st{};
-    if (::fstat(fileno(f), &st) == 0)
-      store.mtime = (static_cast<std::uint64_t>(st.st_mtime) + 11644473600ull) * 10000000ull;
-    std::fclose(f);
-    if (failed) return kCantRead;
-    std::optional<ParseError> err = parse(raw, store);
-    if (!err) return kSuccess;
     ErrorRecord r;
-    r.genCode = gencode::kCorrupt;
-    r.osCode = static_cast<int>(kBadDb);
     r.subSystem = "REGISTRY";
-    r.description = "Plik rejestru jest uszkodzony (wiersz " + std::to_string(err->line) + ": " + err->why +
-                    "); nie został zmieniony";
     r.fileName = file;
     r.operation = "odczyt rejestru";
     r.canRetry = true;
     r.canDefault = true;
-    if (raise_error(r) != HandlerAnswer::Retry) return kBadDb;
+    long code = kSuccess;
+    FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f && errno == ENOENT) return kSuccess;  // no file yet: an empty registry
+    std::string raw;
+    int os_error = f ? 0 : errno;
+    if (f) {
+      char buf[65536];
+      size_t n;
+      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) raw.append(buf, n);
+      if (std::ferror(f)) os_error = errno ? errno : EIO;
+      struct stat st{};
+      if (::fstat(fileno(f), &st) == 0)
+        store.mtime = (static_cast<std::uint64_t>(st.st_mtime) + 11644473600ull) * 10000000ull;
+      std::fclose(f);
+    }
+    if (os_error) {
+      code = os_error == EACCES ? kAccessDenied : kCantRead;
+      r.genCode = gencode::kRead;
+      r.osCode = static_cast<int>(code);
+      r.description = "Nie można odczytać pliku rejestru: " + std::string(std::strerror(os_error));
+    } else {
+      std::optional<ParseError> err = parse(raw, store);
+      if (!err) return kSuccess;
+      code = kBadDb;
+      r.genCode = gencode::kCorrupt;
+      r.osCode = static_cast<int>(kBadDb);
+      r.description = "Plik rejestru jest uszkodzony (wiersz " + std::to_string(err->line) + ": " + err->why +
+                      "); nie został zmieniony";
+    }
+    // Either way the registry is unknown, so nothing may be written over it.
+    if (raise_error(r) != HandlerAnswer::Retry) {
+      store = Store();
+      return code;
+    }
   }
 }
 
