@@ -169,6 +169,15 @@ TEST_F(RegistryFile, FilesWrittenByHandOrByWindowsAreRead) {
   setenv("A", "ok", 1);
   EXPECT_EQ(XbpReg::New("HKEY_CURRENT_USER\\Software\\Inny").GetValue("wartość"), RegValue::of("ok"));
 
+  // The same saved as UTF-8 by a text editor, with or without its mark.
+  for (std::string mark : {std::string("\xEF\xBB\xBF"), std::string()}) {
+    write_bytes(file_, mark + "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n"
+                              "\"Ł\"=\"żółw\"\r\n\"E\"=hex(2):42,01,00,00\r\n");
+    XbpReg a = XbpReg::New("HKEY_CURRENT_USER\\A");
+    EXPECT_EQ(a.GetValue("ł"), RegValue::of("żółw"));
+    EXPECT_EQ(a.GetValue("E"), RegValue::of("ł"));
+  }
+
   // The older ANSI form, as Windows 9x and "regedit /a" export it, in code page 1250.
   write_bytes(file_, recode("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Trevanor\\Zuv\\2026]\r\n"
                             "\"Program\"=\"C:\\\\Księgowość\\\\\"\r\n"

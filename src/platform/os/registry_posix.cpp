@@ -209,20 +209,17 @@ int hex_digit(char c) {
   return -1;
 }
 
-// "xx,xx,..." with blanks allowed around the commas.
+// "xx,xx,..." with blanks allowed around the commas and one trailing comma.
 bool parse_hex_bytes(std::string_view s, std::vector<std::uint8_t>& out) {
   size_t i = 0;
   auto skip = [&] {
     while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
   };
   skip();
-  if (i == s.size()) return true;
-  for (;;) {
-    skip();
-    if (i + 1 >= s.size() + 0 && i >= s.size()) return false;
-    int hi = i < s.size() ? hex_digit(s[i]) : -1;
-    int lo = i + 1 < s.size() ? hex_digit(s[i + 1]) : -1;
+  while (i < s.size()) {
+    int hi = hex_digit(s[i]);
     if (hi < 0) return false;
+    int lo = i + 1 < s.size() ? hex_digit(s[i + 1]) : -1;
     if (lo < 0) {  // a single digit is one byte, as Windows reads it
       out.push_back(static_cast<std::uint8_t>(hi));
       i += 1;
@@ -235,8 +232,8 @@ bool parse_hex_bytes(std::string_view s, std::vector<std::uint8_t>& out) {
     if (s[i] != ',') return false;
     ++i;
     skip();
-    if (i == s.size()) return true;  // a trailing comma
   }
+  return true;
 }
 
 // A quoted text starting at s[i] == '"'; on success i is past the closing quote.
@@ -277,6 +274,10 @@ std::optional<ParseError> parse(const std::string& raw, Store& store) {
   bool ansi = false;
   if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE) {
     text = utf8_from_utf16le(reinterpret_cast<const std::uint8_t*>(raw.data()) + 2, raw.size() - 2);
+  } else if (raw.compare(0, 3, "\xEF\xBB\xBF") == 0) {  // saved as UTF-8 by a text editor
+    text = raw.substr(3);
+  } else if (raw.compare(0, 36, "Windows Registry Editor Version 5.00") == 0) {
+    text = raw;
   } else {
     text = convert(raw, CodePage::Cp1250, CodePage::Utf8);
     ansi = true;
