@@ -90,8 +90,16 @@ class Sleeper {
 
 // One test, so that no other case of ours runs a "zuv.exe" beside it.
 TEST(ZuvRunning, ExecutableNameZuvExeInAnyCaseCountsOtherNamesDoNot) {
-  fs::path dir = fs::temp_directory_path() / "zuv-running-test";
-  fs::remove_all(dir);
+  // Per process, so that two runs of this test on one machine do not share copies.
+  fs::path dir = fs::temp_directory_path() / ("zuv-running-test-" + std::to_string(
+#ifdef _WIN32
+                                                                      GetCurrentProcessId()
+#else
+                                                                      ::getpid()
+#endif
+                                                                          ));
+  std::error_code ec;
+  fs::remove_all(dir, ec);
   ASSERT_FALSE(IS_ZUV_RUN(0)) << "a ZUV program already runs on this machine";
   {
     Sleeper lower(dir / "a", "zuv.exe");
@@ -113,7 +121,7 @@ TEST(ZuvRunning, ExecutableNameZuvExeInAnyCaseCountsOtherNamesDoNot) {
     EXPECT_TRUE(IS_ZUV_RUN(0)) << "a Windows program under Wine is known by its argv[0]";
   }
 #endif
-  fs::remove_all(dir);
+  fs::remove_all(dir, ec);
 }
 
 }  // namespace
