@@ -158,6 +158,7 @@ Bytes link_info(const std::string& target) {
     set32(b, 20, static_cast<std::uint32_t>(b.size()));
     Bytes cnrl(0x1C, 0);
     set32(cnrl, 8, 0x1C);  // NetNameOffset past the Unicode offsets
+    set32(cnrl, 4, 0x2);       // the network type below is valid
     set32(cnrl, 16, 0x20000);  // a LanMan network, as Windows writes it
     put_ansi_z(cnrl, net);
     set32(cnrl, 20, static_cast<std::uint32_t>(cnrl.size()));
