@@ -32,6 +32,7 @@ void MainWindowSession::set_focus(int b) {
   if (focus_ >= 1 && focus_ <= static_cast<int>(buttons_.size())) buttons_[focus_ - 1].bold = false;
   focus_ = b;
   buttons_[focus_ - 1].bold = true;
+  if (on_focus) on_focus(focus_);
 }
 
 void MainWindowSession::key(Key k) {

@@ -54,7 +54,13 @@ class MainWindowSession {
   void end() { koniec_ = true; }  // "Zakończ instalację"
   bool finished() const { return closed_ || koniec_; }
   bool enabled() const { return enabled_; }
-  void set_enabled(bool e) { enabled_ = e; }
+  void set_enabled(bool e) {
+    enabled_ = e;
+    if (on_enable) on_enable(e);
+  }
+  // A front end that draws real windows follows these.
+  std::function<void(bool)> on_enable;
+  std::function<void(int)> on_focus;
 
  private:
   MainWindowSpec spec_;
