@@ -221,6 +221,7 @@ void ConsoleFrontend::run_main_window(ui::MainWindowSession& s) {
       std::string cap = btn.caption + (btn.on_activate ? "" : "  (nieczynne)");
       lines.push_back(mark + "[" + std::to_string(b) + "] " + cap);
     }
+    if (tty) term_->write("\x1b[H\x1b[2J");  // the menu stands alone on a clean screen
     box(s.spec().title, lines, ui::Align::Left);
     term_->write("   numer lub strzałki i Enter; Esc kończy\n   > ");
     ui::Key k;
