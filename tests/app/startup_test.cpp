@@ -135,6 +135,18 @@ TEST(Startup, FoldersAndInstallationRecord) {
 #endif
   }
   {
+    Env e;  // the operator's own z.txt on the desktop is left as it was
+    std::ofstream(e.dir / "z.txt") << "moje notatki";
+    e.reg.folders = app::StartupRegistry::ShellFolders{text_of(e.dir), std::nullopt};
+    app::read_folders(e.p, e.s);
+    EXPECT_EQ(e.p.cPulpit, text_of(e.dir) + "\\");
+    std::ifstream in(e.dir / "z.txt");
+    std::string kept;
+    std::getline(in, kept);
+    EXPECT_EQ(kept, "moje notatki");
+    EXPECT_FALSE(fs::exists(e.dir / "z1.txt"));
+  }
+  {
     Env e;  // a desktop that cannot be written is dropped
     e.reg.folders = app::StartupRegistry::ShellFolders{text_of(e.dir / "nie_ma"), std::nullopt};
     app::read_folders(e.p, e.s);

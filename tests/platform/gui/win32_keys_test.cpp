@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <deque>
+#include <filesystem>
 #include <functional>
 
 #include "platform/gui/win32_window.h"
@@ -174,5 +177,58 @@ TEST(Win32Keys, MainWindowKeysFocusAndFlows) {
   EXPECT_EQ(focus, (std::vector<std::string>{"Aktualizacja programu", "Napraw Bazę danych",
                                              "Napraw instalację Programu", "Aktualizacja programu"}));
   EXPECT_TRUE(s.finished());
+}
+
+TEST(Win32Keys, DirectoryChooser) {
+  namespace fs = std::filesystem;
+  fs::path root = fs::temp_directory_path() / "zuv_win32_dirsel";
+  fs::remove_all(root);
+  fs::create_directories(root / "a");
+  fs::create_directories(root / "b");
+  const std::string start = os::narrow(root.native()) + "\\";
+  Fixture f;
+
+  f.drv.key(VK_RETURN);  // OK on the start directory
+  EXPECT_EQ(f.d.QMXDIRSELECT(start), start);
+  f.drv.key(VK_ESCAPE);
+  EXPECT_EQ(f.d.QMXDIRSELECT(start), "");
+  EXPECT_EQ(f.d.last_directory(), start);  // a cancel leaves the last choice alone
+
+  // Space collapses the marked directory, and again expands it.
+  std::vector<bool> expanded;
+  auto note = [&] {
+    f.drv.run([&] {
+      HWND tree = GetFocus();
+      HTREEITEM sel = TreeView_GetSelection(tree);
+      expanded.push_back((TreeView_GetItemState(tree, sel, TVIS_EXPANDED) & TVIS_EXPANDED) != 0);
+    });
+  };
+  f.drv.key(VK_SPACE);
+  note();
+  f.drv.key(VK_SPACE);
+  note();
+  f.drv.key(VK_ESCAPE);
+  f.d.QMXDIRSELECT(start);
+  ASSERT_EQ(expanded.size(), 2u);
+  EXPECT_NE(expanded[0], expanded[1]);
+
+  // Insert: a new directory through the entry dialog, then OK chooses it.
+  f.drv.key(VK_INSERT);
+  f.drv.run([] { SetWindowTextW(GetFocus(), L"nowy"); });
+  f.drv.key(VK_RETURN);
+  f.drv.key(VK_RETURN);
+  EXPECT_EQ(f.d.QMXDIRSELECT(start), start + "nowy\\");
+  EXPECT_TRUE(fs::is_directory(root / "nowy"));
+
+  // A typed path that does not exist: created on the first answer.
+  f.drv.run([&] {
+    HWND edit = FindWindowExW(GetActiveWindow(), nullptr, L"EDIT", nullptr);
+    SetWindowTextW(edit, os::widen(start + "x\\y").c_str());
+  });
+  f.drv.key(VK_RETURN);
+  f.drv.key(VK_RETURN);  // "Potwierdzam"
+  EXPECT_EQ(f.d.QMXDIRSELECT(start), start + "x\\y\\");
+  EXPECT_TRUE(fs::is_directory(root / "x" / "y"));
+  fs::remove_all(root);
 }
 #endif
