@@ -81,8 +81,9 @@ std::string Dialogs::QMXDIRSELECT(std::optional<std::string> start, bool destroy
   return result;
 }
 
-void Dialogs::LICZNIK(Point pos, int width, double maximum, const std::string& text, int fh8) {
-  licznik_.create(pos, width, maximum, text, fh8);
+void Dialogs::LICZNIK(Point pos, int width, double maximum, const std::string& text, int fh8,
+                      void* parent) {
+  licznik_.create(pos, width, maximum, text, fh8, parent);
 }
 
 void Dialogs::LICZNIK(const std::string& command, double maximum, const std::string& text) {

@@ -115,6 +115,8 @@ class AlarmWindow : public Window {
 
   void run() {
     show();
+    // The focus mark is drawn from the start, not only after the first key.
+    SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
     focus_button(session_->focus());
     MSG m;
     while (!session_->done()) {
@@ -372,7 +374,7 @@ class ProgressWindow : public Window, public ui::ProgressView {
     destroy_all();
     g_ = g;
     font_ = make_font(L"Times New Roman", g.points, false, true);
-    HWND parent = fe_.app_window();
+    HWND parent = g.parent ? static_cast<HWND>(g.parent) : fe_.app_window();
     if (!parent) {
       // Nothing to stand in: a small window of its own holds the panel.
       own_ = std::make_unique<Window>();

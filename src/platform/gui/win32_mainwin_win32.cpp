@@ -93,6 +93,8 @@ class MainWindow : public Window {
 
   void run() {
     show();
+    // The focus mark is drawn from the start, not only after the first key.
+    SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
     follow_focus(s_.focus());
     MSG m;
     while (!s_.finished()) {
