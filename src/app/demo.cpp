@@ -33,7 +33,7 @@ bool run_demo(const std::string& name, Program& p, ui::Dialogs& d) {
       d.LICZNIK();
       d.frontend().idle(100);
     }
-    d.frontend().idle(600000);
+    d.frontend().idle(30000);  // long enough to be looked at
     d.LICZNIK("DEL");
   } else {
     return false;

@@ -99,6 +99,25 @@ TEST(Win32Keys, MessageDialogKeys) {
   EXPECT_EQ(f.d.ALARM("5", "U", "x"), 0);
 }
 
+TEST(Win32Keys, WaitWindowAndPolishHotLetters) {
+  Fixture f;
+  {
+    auto wait = f.d.ALARM_WAIT("Proszę czekać", "Trwa kopiowanie plików...");
+    HWND w = FindWindowW(nullptr, L"Proszę czekać");
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(IsWindowVisible(w));
+    EXPECT_EQ(FindWindowExW(w, nullptr, L"BUTTON", nullptr), nullptr);  // no buttons
+    SendMessageW(w, WM_CLOSE, 0, 0);  // the close box only hides it
+    EXPECT_TRUE(IsWindow(w));
+    EXPECT_FALSE(IsWindowVisible(w));
+  }
+  EXPECT_EQ(FindWindowW(nullptr, L"Proszę czekać"), nullptr);  // gone with its owner object
+  f.drv.chr(L'ł');
+  EXPECT_EQ(f.d.ALARM("5", "U", "x", {"Anuluj", "Łącz"}), 2);
+  f.drv.chr(L'Ł');
+  EXPECT_EQ(f.d.ALARM("5", "U", "x", {"Anuluj", "łącz"}), 2);
+}
+
 TEST(Win32Keys, TimeOutsOnTheDialogsOwnClock) {
   Fixture f;
   f.drv.run([&] { f.clock.advance(119); });
