@@ -36,8 +36,14 @@ std::string with_backslash(std::string p) {
 
 std::string env(Services& s, const std::string& name) {
   if (s.getenv) return s.getenv(name);
+#ifdef _WIN32
+  // The wide form: a profile path with Polish letters must survive.
+  const wchar_t* v = _wgetenv(os::widen(name).c_str());
+  return v ? os::narrow(v) : "";
+#else
   const char* v = std::getenv(name.c_str());
   return v ? v : "";
+#endif
 }
 
 // MEMOWRIT under an error callback that only breaks: any failure means "not writable".

@@ -163,9 +163,7 @@ TEST(Startup, FoldersAndInstallationRecord) {
     std::string profile = text_of(e.dir);
     e.s.getenv = [&](const std::string& n) { return n == "USERPROFILE" ? profile : ""; };
     app::read_folders(e.p, e.s);
-#ifdef _WIN32
     EXPECT_EQ(e.p.cPulpit, profile + "\\Desktop\\");
-#endif
     EXPECT_EQ(e.p.cMenu, "");
   }
 }
