@@ -438,7 +438,7 @@ Table::~Table() {
 
 void Table::close() {
   if (!file_.is_open() && !from_image_) return;
-  if (!from_image_) {
+  if (!from_image_ && window_) {
     store_current();
     flush_window();
     if (header_dirty_) write_header();
