@@ -1361,6 +1361,10 @@ bool Table::seek(const Value& key, bool soft, bool last) {
   std::uint32_t r = o->seek(*this, key, soft, last, found);
   position(r ? r : count_ + 1);
   bof_ = false;
+  if (is_hidden()) {
+    skip_hidden_forward();
+    found = found && !eof_ && o->matches(*this, key);
+  }
   found_ = found && !eof_;
   return found_;
 }

@@ -272,17 +272,20 @@ TEST_F(TableTest, PackThatCannotWriteLeavesTheTableAsItWas) {
     t->remove();
   }
   std::string before = zuv::testing::table_read_bytes(path);
-  auto t = open_table(path);
   os::fault::Scope scope;
   for (auto op : {os::fault::Op::Create, os::fault::Op::Write, os::fault::Op::Rename}) {
-    os::fault::arm(op, 1, 112);
-    ErrorTrap trap;
-    EXPECT_FALSE(t->pack());
-    EXPECT_FALSE(trap.seen.empty());
-    os::fault::disarm();
+    {
+      auto t = open_table(path);
+      os::fault::arm(op, 1, 112);
+      ErrorTrap trap;
+      EXPECT_FALSE(t->pack());
+      EXPECT_FALSE(trap.seen.empty());
+      os::fault::disarm();
+      EXPECT_EQ(t->record_count(), 4u);
+    }
+    // Read once closed: an exclusive open keeps every other reader out on Windows.
     EXPECT_EQ(zuv::testing::table_read_bytes(path), before);
   }
-  EXPECT_EQ(t->record_count(), 4u);
 }
 
 TEST_F(TableTest, CreateThatFailsLeavesTheOldTable) {
