@@ -112,6 +112,40 @@ double parse_number(const std::uint8_t* p, std::size_t n) {
   return negative ? -value : value;
 }
 
+// A number rounded half away from zero to dec places (after the same 1e-12 nudge
+// as lib::ROUND2), right-aligned in width characters as printf's "%*.*f" writes
+// it; answers the length written (more than width: it does not fit).
+int format_fixed(double value, int width, int dec, char* out) {
+  static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
+                                  1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+  double magnitude = std::abs(value);
+  double scaled = magnitude == 0 ? 0 : std::floor((magnitude + 1e-12) * kPow10[std::min(dec, 18)] + 0.5);
+  if (!(scaled < 9e15)) {
+    // Beyond exact integers: the library's formatting, which is exact for doubles.
+    if (!(magnitude < 1e21)) return 99;
+    double rounded = lib::ROUND2(value, dec);
+    return std::snprintf(out, 64, "%*.*f", width, dec, rounded);
+  }
+  auto k = static_cast<std::uint64_t>(scaled);
+  char digits[32];
+  int n = 0;
+  for (int i = 0; i < dec; ++i) {
+    digits[n++] = static_cast<char>('0' + k % 10);
+    k /= 10;
+  }
+  if (dec > 0) digits[n++] = '.';
+  do {
+    digits[n++] = static_cast<char>('0' + k % 10);
+    k /= 10;
+  } while (k);
+  if (value < 0 && scaled != 0) digits[n++] = '-';  // no "-0.00"
+  int pad = width > n ? width - n : 0;
+  for (int i = 0; i < pad; ++i) out[i] = ' ';
+  for (int i = 0; i < n; ++i) out[pad + i] = digits[n - 1 - i];
+  out[pad + n] = 0;
+  return pad + n;
+}
+
 // Days since the start of the Julian period to "YYYYMMDD" (0: empty date).
 std::string date_from_julian(std::int64_t jd) {
   if (jd <= 0) return std::string(8, ' ');
@@ -598,6 +632,7 @@ bool Table::read_record(std::uint32_t recno, std::uint8_t* out) {
 }
 
 bool Table::write_pending_memos() {
+  if (!any_memo_pending_) return true;
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     if (!memo_pending_[i]) continue;
     const FieldDescriptor& f = fields_[i];
@@ -627,6 +662,7 @@ bool Table::write_pending_memos() {
     memo_pending_[i] = false;
     pending_memo_[i].clear();
   }
+  any_memo_pending_ = false;
   return true;
 }
 
@@ -680,7 +716,6 @@ bool Table::store_current() {
     if (appended) o->on_append(*this, recno_, buffer_.data());
     else o->on_replace(*this, recno_, original_.data(), buffer_.data());
   }
-  original_ = buffer_;
   return true;
 }
 
@@ -701,8 +736,10 @@ bool Table::position(std::uint32_t recno) {
     std::fill(buffer_.begin(), buffer_.end(), ' ');
     eof_ = true;
   }
-  original_ = buffer_;
-  for (std::size_t i = 0; i < memo_pending_.size(); ++i) memo_pending_[i] = false;
+  if (any_memo_pending_) {
+    std::fill(memo_pending_.begin(), memo_pending_.end(), false);
+    any_memo_pending_ = false;
+  }
   return !eof_;
 }
 
@@ -852,6 +889,9 @@ void Table::read(int field, Value& out) const {
     out.text.clear();
     return;
   }
+  out.number = 0;
+  out.length = out.decimals = 0;
+  out.logical = false;
   if (fields_[field].is_memo() && memo_pending_[field]) {
     out.type = ValueType::Memo;
     out.text = pending_memo_[field];
@@ -876,12 +916,24 @@ void Table::read(int field, Value& out) const {
     case 'D':
       out.type = ValueType::Date;
       out.text.assign(reinterpret_cast<const char*>(p), 8);
-      if (out.text.find_first_not_of("0123456789") != std::string::npos) out.text.assign(8, ' ');
+      for (int i = 0; i < 8; ++i) {
+        if (p[i] < '0' || p[i] > '9') {
+          out.text.assign(8, ' ');
+          break;
+        }
+      }
       return;
     case 'L':
       out.type = ValueType::Logical;
       out.logical = *p == 'T' || *p == 't' || *p == 'Y' || *p == 'y';
       return;
+    case 'M':
+      if (f.length == 10 && std::memcmp(p, "          ", 10) == 0) {
+        out.type = ValueType::Memo;
+        out.text.clear();
+        return;
+      }
+      break;
     default:
       break;
   }
@@ -965,11 +1017,8 @@ bool Table::encode(int field, const Value& value, std::uint8_t* record) {
         raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
         return false;
       }
-      double rounded = lib::ROUND2(value.number, f.decimals);
-      if (rounded == 0) rounded = 0;  // no "-0.00"
       char text[64];
-      int n = std::abs(rounded) < 1e19 ? std::snprintf(text, sizeof text, "%*.*f", int(f.length), int(f.decimals), rounded)
-                                       : 99;
+      int n = format_fixed(value.number, f.length, f.decimals, text);
       if (n < 0 || n > f.length) {
         raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
         return false;
@@ -1045,11 +1094,14 @@ bool Table::put(int field, const Value& value) {
       raise(tablecode::kDataType, 0, "Niezgodny typ danych pola " + f.name, "FIELDPUT");
       return false;
     }
+    before_change();
     pending_memo_[field] = value.type == ValueType::Empty ? std::string() : value.text;
     memo_pending_[field] = true;
+    any_memo_pending_ = true;
     dirty_ = true;
     return true;
   }
+  before_change();
   if (!encode(field, value, buffer_.data())) return false;
   dirty_ = true;
   return true;
@@ -1067,6 +1119,7 @@ bool Table::put(std::string_view name, const Value& value) {
 bool Table::remove() {
   if (!writable_or_raise("DBDELETE") || eof_) return false;
   if (buffer_[0] != '*') {
+    before_change();
     buffer_[0] = '*';
     dirty_ = true;
   }
@@ -1076,6 +1129,7 @@ bool Table::remove() {
 bool Table::recall() {
   if (!writable_or_raise("DBRECALL") || eof_) return false;
   if (buffer_[0] != ' ') {
+    before_change();
     buffer_[0] = ' ';
     dirty_ = true;
   }
@@ -1087,8 +1141,9 @@ bool Table::append() {
   if (!writable_or_raise("DBAPPEND")) return false;
   if (!store_current()) return false;
   std::uint32_t recno = 0;
-  std::vector<std::uint8_t> blank(record_length_, ' ');
   if (shared_) {
+    std::vector<std::uint8_t> blank(record_length_, ' ');
+    blank.push_back(0x1A);
     unlock(0);
     flush_window();
     drop_window();
@@ -1101,7 +1156,6 @@ bool Table::append() {
     std::uint8_t disk[4];
     std::uint32_t on_disk = file_.read_exact(4, disk, 4) == 0 ? le32(disk) : count_;
     recno = std::max(on_disk, count_) + 1;
-    blank.push_back(0x1A);
     bool ok = false;
     for (;;) {
       rc = file_.write_at(header_length_ + std::uint64_t(recno - 1) * record_length_, blank.data(), blank.size());
@@ -1115,7 +1169,6 @@ bool Table::append() {
     }
     file_.unlock(kLockBase, 1);
     if (!ok) return false;
-    blank.pop_back();
     if (file_.lock(kLockBase - recno, 1) == 0) locks_.push_back(recno);
   } else {
     if (count_ >= kMaxRecords) {
@@ -1124,8 +1177,8 @@ bool Table::append() {
     }
     recno = ++count_;
   }
-  buffer_ = blank;
-  original_ = blank;
+  buffer_.assign(record_length_, ' ');
+  original_.assign(record_length_, ' ');
   recno_ = recno;
   eof_ = bof_ = false;
   appended_ = dirty_ = true;
@@ -1190,6 +1243,13 @@ void Table::rollback() {
     memo_pending_[i] = false;
     pending_memo_[i].clear();
   }
+  any_memo_pending_ = false;
+}
+
+void Table::before_change() {
+  // The stored image is kept only from the first change on: rollback, the orders and
+  // the memo's old blocks need it, a plain read does not.
+  if (!dirty_) original_ = buffer_;
 }
 
 // ---------------------------------------------------------------- whole-table operations
@@ -1369,4 +1429,8 @@ bool Table::seek(const Value& key, bool soft, bool last) {
   return found_;
 }
 
+}  // namespace zuv::table
+
+namespace zuv::table {
+int Table::format_number(double value, int width, int dec, char* out) { return format_fixed(value, width, dec, out); }
 }  // namespace zuv::table

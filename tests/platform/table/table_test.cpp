@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+
+#include "lib/text.h"
+
 #include "platform/os/codepage.h"
 #include "platform/os/fault.h"
 #include "support/table_support.h"
@@ -314,6 +319,38 @@ TEST_F(TableTest, CreateRefusesBadStructures) {
   ASSERT_TRUE(t);
   EXPECT_EQ(t->structure(), (Structure{{"X", 'N', 5, 0}}));
   EXPECT_FALSE(t->has_memo());
+}
+
+}  // namespace
+}  // namespace zuv::table
+
+namespace zuv::table {
+namespace {
+
+// The fast number writer must give exactly what printf gives for the rounded value,
+// at every width and scale the files use, and refuse what does not fit.
+TEST(NumberFormat, MatchesPrintfOfTheRoundedValue) {
+  char ours[64], theirs[64];
+  std::uint64_t seed = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    int dec = static_cast<int>(seed >> 60) % 5;
+    double magnitude = static_cast<double>((seed >> 20) % 100000000000ull) / 1000.0;
+    double v = (seed & 1) ? -magnitude : magnitude;
+    if (i % 7 == 0) v = std::floor(v) + 0.005;  // halves
+    int n = Table::format_number(v, 20, dec, ours);
+    double rounded = lib::ROUND2(v, dec);
+    if (rounded == 0) rounded = 0;
+    std::snprintf(theirs, sizeof theirs, "%*.*f", 20, dec, rounded);
+    ASSERT_STREQ(ours, theirs) << v << " dec " << dec;
+    ASSERT_EQ(n, 20);
+  }
+  EXPECT_EQ(Table::format_number(-0.004, 6, 2, ours), 6);
+  EXPECT_STREQ(ours, "  0.00");
+  EXPECT_EQ(Table::format_number(2.675, 4, 2, ours), 4);
+  EXPECT_STREQ(ours, "2.68");
+  EXPECT_GT(Table::format_number(-2.675, 4, 2, ours), 4);
+  EXPECT_GT(Table::format_number(1e300, 20, 2, ours), 20);
 }
 
 }  // namespace
