@@ -168,20 +168,28 @@ int cmd_append(const std::string& file, const std::string& csv_file, bool shared
   while (auto row = read_csv_row(in)) {
     ++line;
     if (row->size() == 1 && lib::trim((*row)[0]).empty()) continue;
+    // Every cell is checked before the record is added, so a bad row adds nothing.
+    std::vector<std::pair<int, Value>> values;
+    for (std::size_t i = 0; i < row->size() && i < map.size(); ++i) {
+      if (map[i] < 0) continue;
+      const FieldDescriptor& f = table->fields()[map[i]];
+      Value v;
+      char text[64];
+      bool ok = value_from_cell(f, (*row)[i], v);
+      if (ok && v.type == ValueType::Number) ok = Table::format_number(v.number, f.length, f.decimals, text) <= f.length;
+      if (!ok) {
+        std::cerr << "zuv-dbtool: wiersz " << line << ": błędna wartość pola " << f.name << "\n";
+        table->commit();
+        return 1;
+      }
+      values.emplace_back(map[i], std::move(v));
+    }
     if (!table->append()) {
       std::cerr << "zuv-dbtool: nie można dopisać rekordu\n";
       return 1;
     }
-    for (std::size_t i = 0; i < row->size() && i < map.size(); ++i) {
-      if (map[i] < 0) continue;
-      Value v;
-      if (!value_from_cell(table->fields()[map[i]], (*row)[i], v)) {
-        std::cerr << "zuv-dbtool: wiersz " << line << ": błędna wartość pola " << table->fields()[map[i]].name << "\n";
-        table->rollback();
-        return 1;
-      }
-      if (!table->put(map[i], v)) return 1;
-    }
+    for (auto& [field, v] : values)
+      if (!table->put(field, v)) return 1;
     if (deleted_column >= 0 && deleted_column < static_cast<int>(row->size()) &&
         lib::upper_ascii(lib::trim((*row)[deleted_column])) == "T")
       table->remove();
