@@ -9,18 +9,17 @@
 #include <sstream>
 #include <thread>
 
-#include "csv.h"
 #include "lib/text.h"
 #include "platform/os/args.h"
 #include "platform/os/codepage.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/path.h"
+#include "platform/table/csv_text.h"
 #include "platform/table/table.h"
 #include "sys/error.h"
 
 using namespace zuv;
 using namespace zuv::table;
-using namespace zuv::dbtool;
 
 namespace {
 
@@ -55,72 +54,6 @@ bool parse_struct(const std::string& text, Structure& out, std::string& error) {
   }
   if (out.empty()) error = "pusta struktura";
   return !out.empty();
-}
-
-std::string format_number(const Value& v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", v.decimals, v.number);
-  return text;
-}
-
-// A CSV cell to the value of a field; false when the cell is not a value of its type.
-bool value_from_cell(const FieldDescriptor& f, const std::string& cell, Value& out) {
-  switch (f.type) {
-    case 'C':
-      out = Value::of_text(os::cp852_from_utf8(cell));
-      return true;
-    case 'M':
-      out = Value::of_memo(os::cp852_from_utf8(cell));
-      return true;
-    case 'N':
-    case 'F': {
-      std::string t = lib::trim(cell);
-      if (t.empty()) {
-        out = Value{};
-        return true;
-      }
-      char* end = nullptr;
-      double d = std::strtod(t.c_str(), &end);
-      if (*end) return false;
-      out = Value::of_number(d);
-      return true;
-    }
-    case 'D': {
-      std::string t = lib::trim(cell);
-      if (t.empty()) {
-        out = Value::of_date("");
-        return true;
-      }
-      if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
-      out = Value::of_date(t.substr(0, 4) + t.substr(5, 2) + t.substr(8, 2));
-      return true;
-    }
-    case 'L': {
-      std::string t = lib::upper_ascii(lib::trim(cell));
-      out = Value::of_logical(t == "T" || t == "Y" || t == "TRUE");
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-std::string cell_from_value(const FieldDescriptor& f, const Value& v) {
-  switch (v.type) {
-    case ValueType::Text:
-      return os::utf8_from_852(lib::rtrim(v.text));
-    case ValueType::Memo:
-      return os::utf8_from_852(v.text);
-    case ValueType::Number:
-      return format_number(v);
-    case ValueType::Date:
-      return v.is_empty_date() ? "" : v.text.substr(0, 4) + "-" + v.text.substr(4, 2) + "-" + v.text.substr(6, 2);
-    case ValueType::Logical:
-      return v.logical ? "T" : "F";
-    default:
-      (void)f;
-      return "";
-  }
 }
 
 std::unique_ptr<Table> open_table(const std::string& file, bool shared, bool read_only) {
@@ -201,25 +134,12 @@ int cmd_append(const std::string& file, const std::string& csv_file, bool shared
 int cmd_dump(const std::string& file, bool with_deleted) {
   auto table = open_table(file, true, true);
   if (!table) return 1;
-  std::string out = "\"_recno\",\"_deleted\"";
-  for (const auto& f : table->fields()) {
-    if (f.is_system()) continue;
-    out += "," + csv_quote(f.name);
-  }
-  out += "\n";
+  std::string out = csv_header(*table);
   std::uint32_t n = table->record_count();
-  Value v;
   for (std::uint32_t r = 1; r <= n; ++r) {
     table->go_to(r);
     if (table->deleted() && !with_deleted) continue;
-    out += csv_quote(std::to_string(r)) + "," + csv_quote(table->deleted() ? "T" : "F");
-    for (int i = 0; i < table->field_count(); ++i) {
-      const FieldDescriptor& f = table->fields()[i];
-      if (f.is_system()) continue;
-      table->read(i, v);
-      out += "," + csv_quote(cell_from_value(f, v));
-    }
-    out += "\n";
+    out += csv_record(*table);
     if (out.size() > (1u << 20)) {
       std::fwrite(out.data(), 1, out.size(), stdout);
       out.clear();
