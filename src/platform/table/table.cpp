@@ -563,10 +563,9 @@ bool Table::flush_window() {
   for (;;) {
     int rc = file_.write_at(offset, w.at(w.dirty_lo, record_length_), bytes);
     if (!rc) break;
-    if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) {
-      drop_window();
-      return false;
-    }
+    // The records stay in the window, still marked changed: a later commit or the
+    // close tries again, and nothing is lost silently.
+    if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) return false;
   }
   bool grew = w.dirty_hi > count_in_header_;
   w.dirty_lo = w.dirty_hi = 0;
@@ -1191,7 +1190,8 @@ bool Table::append() {
 bool Table::rlock(std::uint32_t recno) {
   if (recno == 0) recno = recno_;
   if (!shared_ || from_image_) return true;
-  if (recno == 0 || recno > count_ + 1) return false;
+  refresh_count();
+  if (recno == 0 || recno > count_) return false;
   if (is_locked(recno)) return true;
   if (file_.lock(kLockBase - recno, 1) != 0) return false;
   locks_.push_back(recno);

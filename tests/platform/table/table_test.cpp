@@ -355,3 +355,54 @@ TEST(NumberFormat, MatchesPrintfOfTheRoundedValue) {
 
 }  // namespace
 }  // namespace zuv::table
+
+namespace zuv::table {
+namespace {
+
+// A disk that refuses writes: the failure reaches the handler, retry writes again,
+// and records a failed commit could not write are kept and written by the close.
+TEST(WriteFaults, FailedCommitLosesNothingAndRetryWrites) {
+  zuv::testing::TableTempDir dir;
+  std::string path = dir.file("f.dbf");
+  ASSERT_TRUE(Table::create(path, {{"N", 'N', 5, 0}}));
+  os::fault::Scope scope;
+  {
+    OpenOptions o;
+    o.path = path;
+    auto t = Table::open(o);
+    for (int i = 1; i <= 10; ++i) {
+      t->append();
+      t->put(0, Value::of_number(i));
+    }
+    int asked = 0;
+    {
+      ScopedHandler h([&](ErrorRecord& r) {
+        EXPECT_EQ(r.genCode, gencode::kWrite);
+        EXPECT_EQ(r.osCode, 112);
+        return ++asked == 1 ? HandlerAnswer::Retry : HandlerAnswer::Default;
+      });
+      os::fault::arm(os::fault::Op::Write, 1, 112);
+      EXPECT_TRUE(t->commit());  // the retry succeeded
+      EXPECT_EQ(asked, 1);
+      for (int i = 11; i <= 15; ++i) {
+        t->append();
+        t->put(0, Value::of_number(i));
+      }
+      os::fault::arm_from(os::fault::Op::Write, 1, 112);
+      EXPECT_FALSE(t->commit());
+      os::fault::disarm();
+    }
+#ifndef _WIN32  // an exclusive open keeps other readers out on Windows
+    EXPECT_EQ(static_cast<unsigned char>(zuv::testing::table_read_bytes(path).at(4)), 10);
+#endif
+  }  // the close writes what the failed commit could not
+  OpenOptions o;
+  o.path = path;
+  auto t = Table::open(o);
+  ASSERT_EQ(t->record_count(), 15u);
+  t->go_bottom();
+  EXPECT_EQ(t->get(0).number, 15);
+}
+
+}  // namespace
+}  // namespace zuv::table
