@@ -107,6 +107,6 @@ int main(int argc, char** argv) {
               checksum);
   std::printf("update : %8.3f s  %10.0f records/s  (%.2fx scan)\n", update_s, records / update_s, update_s / scan_s);
   std::printf("cat    : %8.3f s  scan = %.2fx cat\n", cat_s, scan_s / cat_s);
-  std::filesystem::remove_all(dir);
+  if (!std::getenv("ZUV_BENCH_KEEP")) std::filesystem::remove_all(dir);
   return 0;
 }

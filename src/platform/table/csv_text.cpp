@@ -57,9 +57,13 @@ std::string csv_quote(const std::string& field) {
 
 std::string csv_header(const Table& table) {
   std::string out = "\"_recno\",\"_deleted\"";
-  for (const auto& f : table.fields())
-    if (!f.is_system()) out += "," + csv_quote(f.name);
-  return out + "\n";
+  for (const auto& f : table.fields()) {
+    if (f.is_system()) continue;
+    out += ',';
+    out += csv_quote(f.name);
+  }
+  out += '\n';
+  return out;
 }
 
 namespace {
@@ -85,14 +89,18 @@ std::string cell_from_value(const Value& v) {
 }  // namespace
 
 std::string csv_record(const Table& table) {
-  std::string out = csv_quote(std::to_string(table.recno())) + "," + csv_quote(table.deleted() ? "T" : "F");
+  std::string out = csv_quote(std::to_string(table.recno()));
+  out += ',';
+  out += csv_quote(table.deleted() ? "T" : "F");
   Value v;
   for (int i = 0; i < table.field_count(); ++i) {
     if (table.fields()[i].is_system()) continue;
     table.read(i, v);
-    out += "," + csv_quote(cell_from_value(v));
+    out += ',';
+    out += csv_quote(cell_from_value(v));
   }
-  return out + "\n";
+  out += '\n';
+  return out;
 }
 
 bool value_from_cell(const FieldDescriptor& f, const std::string& cell, Value& out) {

@@ -79,36 +79,60 @@ bool known_version(std::uint8_t v) {
 }
 bool is_visual(std::uint8_t v) { return v == 0x30 || v == 0x31 || v == 0x32; }
 
-// Accumulates digits as an integer so values of up to 18 digits convert exactly.
+// Accumulates digits as an integer so values of up to 18 digits convert exactly
+// (one division by an exact power of ten, correctly rounded).
 double parse_number(const std::uint8_t* p, std::size_t n) {
   static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
                                   1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
-  std::size_t i = 0;
-  while (i < n && p[i] == ' ') ++i;
+  const std::uint8_t* end = p + n;
+  while (p < end && *p == ' ') ++p;
   bool negative = false;
-  if (i < n && (p[i] == '-' || p[i] == '+')) negative = p[i++] == '-';
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
   std::uint64_t mantissa = 0;
-  int digits = 0, scale = 0, extra = 0;
-  bool point = false;
-  for (; i < n; ++i) {
-    std::uint8_t c = p[i];
-    if (c >= '0' && c <= '9') {
-      if (digits < 18) {
-        mantissa = mantissa * 10 + (c - '0');
-        if (mantissa) ++digits;
-        if (point) ++scale;
-      } else if (!point) {
-        ++extra;  // integer digits past 18 still count magnitude
+  int scale = 0;
+  double value;
+  if (end - p <= 18) {
+    // Short fields, the usual case: no digit count can overflow.
+    for (; p < end; ++p) {
+      unsigned d = static_cast<unsigned>(*p) - '0';
+      if (d < 10) {
+        mantissa = mantissa * 10 + d;
+      } else if (*p == '.') {
+        for (++p; p < end; ++p) {
+          d = static_cast<unsigned>(*p) - '0';
+          if (d >= 10) break;
+          mantissa = mantissa * 10 + d;
+          ++scale;
+        }
+        break;
+      } else {
+        break;
       }
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      break;
     }
+    value = static_cast<double>(mantissa);
+  } else {
+    int digits = 0, extra = 0;
+    bool point = false;
+    for (; p < end; ++p) {
+      unsigned d = static_cast<unsigned>(*p) - '0';
+      if (d < 10) {
+        if (digits < 18) {
+          mantissa = mantissa * 10 + d;
+          if (mantissa) ++digits;
+          if (point) ++scale;
+        } else if (!point) {
+          ++extra;  // integer digits past 18 still count magnitude
+        }
+      } else if (*p == '.' && !point) {
+        point = true;
+      } else {
+        break;
+      }
+    }
+    value = static_cast<double>(mantissa);
+    if (extra > 0) value *= std::pow(10.0, extra);
   }
-  double value = static_cast<double>(mantissa);
   if (scale > 0) value /= kPow10[std::min(scale, 18)];
-  if (extra > 0) value *= std::pow(10.0, extra);
   return negative ? -value : value;
 }
 
@@ -883,17 +907,12 @@ bool Table::memo_of(int field, const std::uint8_t* record, std::string& out) con
 }
 
 void Table::read(int field, Value& out) const {
-  if (field < 0 || field >= field_count()) {
-    out.type = ValueType::Empty;
-    out.text.clear();
-    return;
-  }
   out.number = 0;
   out.length = out.decimals = 0;
   out.logical = false;
-  if (fields_[field].is_memo() && memo_pending_[field]) {
-    out.type = ValueType::Memo;
-    out.text = pending_memo_[field];
+  if (field < 0 || field >= field_count()) {
+    out.type = ValueType::Empty;
+    out.text.clear();
     return;
   }
   const FieldDescriptor& f = fields_[field];
@@ -912,29 +931,33 @@ void Table::read(int field, Value& out) const {
       out.length = f.length;
       out.decimals = f.decimals;
       return;
-    case 'D':
+    case 'D': {
       out.type = ValueType::Date;
-      out.text.assign(reinterpret_cast<const char*>(p), 8);
-      for (int i = 0; i < 8; ++i) {
-        if (p[i] < '0' || p[i] > '9') {
-          out.text.assign(8, ' ');
-          break;
-        }
-      }
+      bool digits = true;
+      for (int i = 0; i < 8; ++i) digits = digits && static_cast<unsigned>(p[i]) - '0' < 10;
+      if (digits) out.text.assign(reinterpret_cast<const char*>(p), 8);
+      else out.text.assign(8, ' ');
       return;
+    }
     case 'L':
       out.type = ValueType::Logical;
       out.logical = *p == 'T' || *p == 't' || *p == 'Y' || *p == 'y';
+      out.text.clear();
       return;
-    case 'M':
-      if (f.length == 10 && std::memcmp(p, "          ", 10) == 0) {
-        out.type = ValueType::Memo;
-        out.text.clear();
-        return;
-      }
-      break;
     default:
       break;
+  }
+  if (f.is_memo()) {
+    if (memo_pending_[field]) {
+      out.type = ValueType::Memo;
+      out.text = pending_memo_[field];
+      return;
+    }
+    if (f.length == 10 && std::memcmp(p, "          ", 10) == 0) {
+      out.type = ValueType::Memo;
+      out.text.clear();
+      return;
+    }
   }
   out = value_in(field, buffer_.data());
 }
