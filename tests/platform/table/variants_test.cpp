@@ -149,3 +149,55 @@ TEST(DbTool, CreateAppendDumpStruct) {
 
 }  // namespace
 }  // namespace zuv::table
+
+namespace zuv::table {
+namespace {
+
+// dBase III table with a DBT memo: texts end at 0x1A; an update that grows moves to
+// new blocks at the end and leaves the neighbour's memo whole.
+TEST(DbtMemo, ReadAndUpdateWithoutTouchingNeighbours) {
+  TableTempDir dir;
+  std::string path = dir.file("d.dbf");
+  std::string h(32, '\0');
+  h[0] = '\x83';
+  h[4] = 2;
+  h[8] = 97;
+  h[10] = 19;
+  auto field = [](const char* name, char type, int len) {
+    std::string f(32, '\0');
+    std::memcpy(&f[0], name, std::strlen(name));
+    f[11] = type;
+    f[16] = static_cast<char>(len);
+    return f;
+  };
+  h += field("NAZWA", 'C', 8) + field("UWAGI", 'M', 10) + "\r";
+  h += std::string(" pierwszy         1") + " drugi            2" + "\x1A";
+  zuv::testing::table_write_bytes(path, h);
+  std::string dbt(512, '\0');
+  dbt[0] = 3;
+  std::string one = "tekst jeden\x1A\x1A", two = "tekst dwa\x1A\x1A";
+  one.resize(512, '\0');
+  dbt += one + two;
+  zuv::testing::table_write_bytes(dir.file("d.dbt"), dbt);
+
+  OpenOptions o;
+  o.path = path;
+  {
+    auto t = Table::open(o);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->get("UWAGI").text, "tekst jeden");
+    ASSERT_TRUE(t->put("UWAGI", Value::of_memo(std::string(700, 'j'))));
+    t->skip(1);
+    EXPECT_EQ(t->get("UWAGI").text, "tekst dwa");
+    ASSERT_TRUE(t->put("UWAGI", Value::of_memo("krótszy")));
+  }
+  auto t = Table::open(o);
+  EXPECT_EQ(t->get("UWAGI").text, std::string(700, 'j'));
+  t->skip(1);
+  EXPECT_EQ(t->get("UWAGI").text, "krótszy");
+  std::string after = zuv::testing::table_read_bytes(dir.file("d.dbt"));
+  EXPECT_EQ(after.size(), 3u * 512 + 1024u);  // block 2 kept in place, the long text in 3-4
+}
+
+}  // namespace
+}  // namespace zuv::table
