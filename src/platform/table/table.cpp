@@ -422,8 +422,7 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
     if (f.type == 'L') f.length = 1, f.decimals = 0;
     if (f.type == 'M') f.length = 10, f.decimals = 0;
     bool ok = !f.name.empty() && f.name.size() <= 10;
-    for (std::size_t j = 0; ok && j < i; ++j) ok = !iequals(structure[j].name, f.name) || lib::trim(structure[j].name) != lib::trim(structure[i].name);
-    for (std::size_t j = 0; ok && j < i; ++j) ok = lib::upper_ascii(lib::trim(structure[j].name)) != f.name;
+    for (std::size_t j = 0; ok && j < i; ++j) ok = !iequals(lib::trim(structure[j].name), f.name);
     switch (f.type) {
       case 'C': ok = ok && f.length >= 1 && f.length <= 254 && f.decimals == 0; break;
       case 'N': case 'F': ok = ok && f.length >= 1 && f.length <= 20 && f.decimals >= 0 && (f.decimals == 0 || f.decimals <= f.length - 2); break;
@@ -449,7 +448,6 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
 #else
   localtime_r(&now, &tm);
 #endif
-  header[1] = static_cast<std::uint8_t>(tm.tm_year % 100 + (tm.tm_year >= 100 ? 100 : 0));
   header[1] = static_cast<std::uint8_t>(tm.tm_year);  // years since 1900, as the format counts
   header[2] = static_cast<std::uint8_t>(tm.tm_mon + 1);
   header[3] = static_cast<std::uint8_t>(tm.tm_mday);

@@ -195,6 +195,7 @@ TEST(DbtMemo, ReadAndUpdateWithoutTouchingNeighbours) {
   EXPECT_EQ(t->get("UWAGI").text, std::string(700, 'j'));
   t->skip(1);
   EXPECT_EQ(t->get("UWAGI").text, "krótszy");
+  t.reset();  // read once closed: an exclusive open keeps readers out on Windows
   std::string after = zuv::testing::table_read_bytes(dir.file("d.dbt"));
   EXPECT_EQ(after.size(), 3u * 512 + 1024u);  // block 2 kept in place, the long text in 3-4
 }
