@@ -31,11 +31,15 @@ Structure twenty_fields() {
 struct Row {
   std::vector<Value> values = std::vector<Value>(19);
   void make(std::uint32_t i) {
-    char text[32];
-    std::snprintf(text, sizeof text, "Kontrahent numer %u", i);
+    char text[32] = "Kontrahent numer ";
+    char* d = text + 17;
+    char digits[12];
+    int n = 0;
+    for (std::uint32_t k = i; k; k /= 10) digits[n++] = static_cast<char>('0' + k % 10);
+    while (n) *d++ = digits[--n];
     values[0] = Value::of_number(i);
     values[1].type = ValueType::Text;
-    values[1].text.assign(text);
+    values[1].text.assign(text, static_cast<std::size_t>(d - text));
     values[2] = Value::of_text("ul. Długa 12");
     values[3] = Value::of_text("Kraków");
     values[4] = Value::of_text("123-456-78-90");
@@ -43,10 +47,15 @@ struct Row {
     values[6] = Value::of_number(i * 0.0851);
     values[7] = Value::of_number(i * 0.4551);
     values[8] = Value::of_number(i % 1000);
-    std::snprintf(text, sizeof text, "2026%02u%02u", i % 12 + 1, i % 28 + 1);
+    char date[9] = "20260101";
+    unsigned month = i % 12 + 1, day = i % 28 + 1;
+    date[4] = static_cast<char>('0' + month / 10);
+    date[5] = static_cast<char>('0' + month % 10);
+    date[6] = static_cast<char>('0' + day / 10);
+    date[7] = static_cast<char>('0' + day % 10);
     values[9].type = values[10].type = ValueType::Date;
-    values[9].text.assign(text, 8);
-    values[10].text.assign(text, 8);
+    values[9].text.assign(date, 8);
+    values[10].text.assign(date, 8);
     values[11] = Value::of_date("");
     values[12] = Value::of_logical(i % 2);
     values[13] = Value::of_logical(false);
