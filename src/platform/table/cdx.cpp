@@ -418,6 +418,9 @@ std::unique_ptr<CdxFile> CdxFile::create(const std::string& path) {
 
 void CdxFile::load_directory() {
   cache_.clear();
+  // Key types come from the expressions, not the file: keep what callers set.
+  std::map<std::string, KeyType> types;
+  for (auto& t : tags_) types[t->name()] = t->key_type();
   directory_ = std::make_unique<Tag>(*this, 0, "");
   if (directory_->key_length() != kDirectoryKeyLength) damaged("nagłówek pliku nie jest nagłówkiem indeksu złożonego");
   tags_.clear();
@@ -432,7 +435,11 @@ void CdxFile::load_directory() {
     if (found.size() > file_.size() / kHeaderSize) damaged("za dużo znaczników");
   }
   std::sort(found.begin(), found.end());
-  for (auto& [off, name] : found) tags_.push_back(std::make_unique<Tag>(*this, off, name));
+  for (auto& [off, name] : found) {
+    tags_.push_back(std::make_unique<Tag>(*this, off, name));
+    auto it = types.find(name);
+    if (it != types.end()) tags_.back()->set_key_type(it->second);
+  }
 }
 
 Tag* CdxFile::find_tag(std::string_view name) {
@@ -491,6 +498,39 @@ uint32_t CdxFile::allocate_page() {
   return uint32_t(end);
 }
 
+uint32_t CdxFile::allocate_header_pages() {
+  // Two adjacent free pages serve; otherwise the header goes to the end of the file.
+  std::vector<uint32_t> chain;
+  uint8_t b[4];
+  file_.read(4, b, 4);
+  uint32_t p = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  while (p != 0 && p != kNoPage && chain.size() <= file_.size() / kPageSize) {
+    check_page_pointer(p);
+    chain.push_back(p);
+    file_.read(p, b, 4);
+    p = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  }
+  std::vector<uint32_t> sorted = chain;
+  std::sort(sorted.begin(), sorted.end());
+  for (size_t i = 0; i + 1 < sorted.size(); ++i) {
+    if (sorted[i] + kPageSize != sorted[i + 1]) continue;
+    uint32_t first = sorted[i];
+    std::vector<uint32_t> rest;
+    for (uint32_t q : chain) {
+      if (q != first && q != first + kPageSize) rest.push_back(q);
+    }
+    for (size_t k = 0; k < rest.size(); ++k) patch32(rest[k], k + 1 < rest.size() ? rest[k + 1] : 0);
+    patch32(4, rest.empty() ? 0 : rest.front());
+    return first;
+  }
+  uint64_t end = file_.size();
+  end += (kPageSize - end % kPageSize) % kPageSize;
+  if (end + kHeaderSize > 0xFFFFFE00ull) throw IndexError("Plik indeksu przekroczył 4 GB: " + path());
+  uint8_t zero[kHeaderSize] = {};
+  file_.write(end, zero, kHeaderSize);
+  return uint32_t(end);
+}
+
 void CdxFile::free_page(uint32_t page) {
   uint8_t b[4];
   file_.read(4, b, 4);
@@ -523,13 +563,11 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   if (name.empty() || name.size() > size_t(kDirectoryKeyLength)) throw IndexError("Nieprawidłowa nazwa znacznika: " + name);
   if (key_length <= 0 || key_length > kMaxKeyLength) throw IndexError("Nieprawidłowa długość klucza w znaczniku " + name);
   const size_t kl = size_t(key_length);
-  // The header takes two pages at the end of the file; the tree follows.
-  uint64_t end = file_.size();
-  end += (kPageSize - end % kPageSize) % kPageSize;
-  const uint32_t header_off = uint32_t(end);
+  // The header takes two adjacent pages; the tree takes free pages first.
+  const uint32_t header_off = allocate_header_pages();
   uint8_t hb[kHeaderSize] = {};
   file_.write(header_off, hb, kHeaderSize);  // reserved until the tree is done
-  uint32_t next_page = header_off + kHeaderSize;
+  uint32_t next_page = allocate_page();
 
   std::vector<Entry> level;  // the parent entries of the pages written
   uint8_t buf[kPageSize];
@@ -541,7 +579,7 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   uint32_t last_leaf = kNoPage;
   auto flush_leaf = [&](bool final_leaf) {
     uint32_t page = next_page;
-    next_page += kPageSize;
+    next_page = allocate_page();
     leaf.left = last_leaf;
     leaf.right = final_leaf ? kNoPage : next_page;
     leaf.attr = (final_leaf && last_leaf == kNoPage) ? (kAttrRoot | kAttrLeaf) : kAttrLeaf;
@@ -596,8 +634,8 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
         size_t stop = std::min(level.size(), i + per);
         n.entries.assign(level.begin() + long(i), level.begin() + long(stop));
         uint32_t page = next_page;
-        next_page += kPageSize;
         n.left = left;
+        if (stop != level.size()) next_page = allocate_page();
         n.right = stop == level.size() ? kNoPage : next_page;
         if (pages == 1) n.attr = kAttrRoot;
         encode_interior(n, key_length, buf);
@@ -606,9 +644,11 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
         left = page;
       }
       level = std::move(upper);
+      if (level.size() > 1) next_page = allocate_page();
     }
     root = level[0].child;
   }
+  if (level.size() == 1 && root != next_page) free_page(next_page);
   TagHeader h;
   h.root = root;
   h.key_length = uint16_t(key_length);

@@ -108,6 +108,7 @@ class CdxFile {
   void write_page(uint32_t page, const uint8_t* bytes);
   void patch32(uint64_t offset, uint32_t value);
   uint32_t allocate_page();
+  uint32_t allocate_header_pages();
   void free_page(uint32_t page);
   void check_page_pointer(uint32_t page) const;
   void read(uint64_t off, void* buf, size_t n) { file_.read(off, buf, n); }

@@ -356,6 +356,9 @@ KeyExpression KeyExpression::compile(std::string_view text, const FieldResolver&
   return e;
 }
 
+int KeyExpression::value_length() const { return root_->kind == Node::Field || root_->type == 'C' ? root_->length : 0; }
+int KeyExpression::value_decimals() const { return root_->kind == Node::Field ? root_->decimals : 0; }
+
 Value KeyExpression::value(const RecordView& record) const { return eval(*root_, record); }
 
 std::string KeyExpression::key_of(const Value& v) const {

@@ -50,6 +50,9 @@ class KeyExpression {
   const std::string& text() const { return text_; }
   KeyType key_type() const { return key_type_; }
   int key_length() const { return key_length_; }
+  // Width and decimals of the value before it became a key (numbers: the field's).
+  int value_length() const;
+  int value_decimals() const;
 
   Value value(const RecordView& record) const;
   // The key bytes, exactly key_length() long.
