@@ -1,0 +1,87 @@
+// A raw file handle with the sharing rules the tables need. Every failure is answered
+// with a Windows error code (0 = success) on both targets, so the error records and the
+// callers see the same numbers everywhere:
+//   2 file not found, 3 path not found, 5 access denied, 32 sharing violation,
+//   33 lock violation, 80 file exists, 112 disk full, 38 end of file (short read).
+//
+// Sharing between processes:
+//   Windows: the share mode of CreateFileW (exclusive = deny all, shared = read+write)
+//   and LockFileEx for byte ranges.
+//   Linux: flock() on the whole file stands for the share mode (LOCK_EX for exclusive,
+//   LOCK_SH for shared), taken without waiting; byte-range locks are open-file-
+//   description fcntl locks (F_OFD_SETLK), so two opens in one process exclude each
+//   other exactly as two processes do, and every lock ends with its handle or process.
+//   Only programs that follow the same rules are excluded on Linux.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zuv::os {
+
+namespace oserr {
+constexpr int kFileNotFound = 2;
+constexpr int kPathNotFound = 3;
+constexpr int kAccessDenied = 5;
+constexpr int kHandleEof = 38;
+constexpr int kSharingViolation = 32;
+constexpr int kLockViolation = 33;
+constexpr int kFileExists = 80;
+constexpr int kDiskFull = 112;
+constexpr int kInvalidParameter = 87;
+}  // namespace oserr
+
+enum class Access { Read, ReadWrite };
+enum class Share { Exclusive, Shared };
+
+class FileHandle {
+ public:
+  FileHandle() = default;
+  ~FileHandle();
+  FileHandle(FileHandle&& other) noexcept;
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  // Opens an existing file. path is an OS path (UTF-8).
+  int open(const std::string& path, Access access, Share share);
+  // Creates a file (replacing an existing one unless fail_if_exists), opened for
+  // reading and writing under the given share mode. Consults the fault switch.
+  int create(const std::string& path, Share share, bool fail_if_exists = false);
+  void close();
+  bool is_open() const;
+  bool writable() const { return writable_; }
+
+  // Reads up to n bytes at offset; got receives the count (short at end of file).
+  int read_at(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const;
+  // Reads exactly n bytes or fails with kHandleEof.
+  int read_exact(std::uint64_t offset, void* data, std::size_t n) const;
+  // Writes all n bytes at offset. Consults the fault switch.
+  int write_at(std::uint64_t offset, const void* data, std::size_t n);
+  int size(std::uint64_t& out) const;
+  int truncate(std::uint64_t length);  // consults the fault switch as a write
+  int flush();                         // to the disk, not just the OS
+
+  // Byte-range locks, never waiting: kLockViolation when another handle holds any
+  // byte of the range.
+  int lock(std::uint64_t offset, std::uint64_t length);
+  int unlock(std::uint64_t offset, std::uint64_t length);
+
+ private:
+#ifdef _WIN32
+  void* h_ = nullptr;  // HANDLE; INVALID_HANDLE_VALUE kept as nullptr
+#else
+  int fd_ = -1;
+#endif
+  bool writable_ = false;
+};
+
+// Renames from over to (replacing to when it exists) in one step. Consults the fault
+// switch (Rename).
+int replace_file(const std::string& from, const std::string& to);
+// Deletes a file. Consults the fault switch (Delete).
+int remove_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+}  // namespace zuv::os

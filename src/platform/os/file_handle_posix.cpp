@@ -1,0 +1,189 @@
+#include "platform/os/file_handle.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <utility>
+
+#include "platform/os/fault.h"
+
+namespace zuv::os {
+namespace {
+
+int from_errno(int e) {
+  switch (e) {
+    case 0: return 0;
+    case ENOENT: return oserr::kFileNotFound;
+    case ENOTDIR: return oserr::kPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return oserr::kAccessDenied;
+    case EEXIST: return oserr::kFileExists;
+    case ENOSPC:
+    case EDQUOT: return oserr::kDiskFull;
+    case EWOULDBLOCK: return oserr::kSharingViolation;
+    case EINVAL: return oserr::kInvalidParameter;
+    default: return 1000 + e;  // outside the Windows codes the callers tell apart
+  }
+}
+
+// The share mode is a whole-file flock(); it is independent of the fcntl byte-range
+// locks used for records.
+int take_share(int fd, Share share) {
+  if (::flock(fd, (share == Share::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return 0;
+  return errno == EWOULDBLOCK ? oserr::kSharingViolation : from_errno(errno);
+}
+
+}  // namespace
+
+FileHandle::~FileHandle() { close(); }
+FileHandle::FileHandle(FileHandle&& o) noexcept : fd_(std::exchange(o.fd_, -1)), writable_(o.writable_) {}
+FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
+  if (this != &o) {
+    close();
+    fd_ = std::exchange(o.fd_, -1);
+    writable_ = o.writable_;
+  }
+  return *this;
+}
+
+bool FileHandle::is_open() const { return fd_ >= 0; }
+
+void FileHandle::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  writable_ = false;
+}
+
+int FileHandle::open(const std::string& path, Access access, Share share) {
+  close();
+  int fd = ::open(path.c_str(), (access == Access::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+  if (fd < 0) return from_errno(errno);
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return oserr::kAccessDenied;
+  }
+  if (int rc = take_share(fd, share)) {
+    ::close(fd);
+    return rc;
+  }
+  fd_ = fd;
+  writable_ = access == Access::ReadWrite;
+  return 0;
+}
+
+int FileHandle::create(const std::string& path, Share share, bool fail_if_exists) {
+  close();
+  if (int code = fault::check(fault::Op::Create)) return code;
+  // Truncation waits until the share lock is ours: a file someone else holds must not
+  // be emptied under them.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (fail_if_exists ? O_EXCL : 0), 0666);
+  if (fd < 0) return from_errno(errno);
+  if (int rc = take_share(fd, share)) {
+    ::close(fd);
+    return rc;
+  }
+  if (::ftruncate(fd, 0) != 0) {
+    int rc = from_errno(errno);
+    ::close(fd);
+    return rc;
+  }
+  fd_ = fd;
+  writable_ = true;
+  return 0;
+}
+
+int FileHandle::read_at(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const {
+  got = 0;
+  auto* p = static_cast<char*>(data);
+  while (got < n) {
+    ssize_t r = ::pread(fd_, p + got, n - got, static_cast<off_t>(offset + got));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return from_errno(errno);
+    }
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  return 0;
+}
+
+int FileHandle::read_exact(std::uint64_t offset, void* data, std::size_t n) const {
+  std::size_t got = 0;
+  if (int rc = read_at(offset, data, n, got)) return rc;
+  return got == n ? 0 : oserr::kHandleEof;
+}
+
+int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) {
+  if (int code = fault::check(fault::Op::Write)) return code;
+  const auto* p = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return from_errno(errno);
+    }
+    done += static_cast<std::size_t>(r);
+  }
+  return 0;
+}
+
+int FileHandle::size(std::uint64_t& out) const {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return from_errno(errno);
+  out = static_cast<std::uint64_t>(st.st_size);
+  return 0;
+}
+
+int FileHandle::truncate(std::uint64_t length) {
+  if (int code = fault::check(fault::Op::Write)) return code;
+  return ::ftruncate(fd_, static_cast<off_t>(length)) == 0 ? 0 : from_errno(errno);
+}
+
+int FileHandle::flush() { return ::fdatasync(fd_) == 0 ? 0 : from_errno(errno); }
+
+int FileHandle::lock(std::uint64_t offset, std::uint64_t length) {
+  struct flock fl {};
+  // A handle opened for reading cannot hold a write lock; a read lock still keeps
+  // every writer's lock off the range.
+  fl.l_type = writable_ ? F_WRLCK : F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return 0;
+  if (errno == EAGAIN || errno == EACCES) return oserr::kLockViolation;
+  return from_errno(errno);
+}
+
+int FileHandle::unlock(std::uint64_t offset, std::uint64_t length) {
+  struct flock fl {};
+  fl.l_type = F_UNLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  return ::fcntl(fd_, F_OFD_SETLK, &fl) == 0 ? 0 : from_errno(errno);
+}
+
+int replace_file(const std::string& from, const std::string& to) {
+  if (int code = fault::check(fault::Op::Rename)) return code;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : from_errno(errno);
+}
+
+int remove_file(const std::string& path) {
+  if (int code = fault::check(fault::Op::Delete)) return code;
+  return ::unlink(path.c_str()) == 0 ? 0 : from_errno(errno);
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace zuv::os

@@ -1,0 +1,162 @@
+#include "platform/os/file_handle.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/os/codepage.h"
+#include "platform/os/fault.h"
+
+namespace zuv::os {
+namespace {
+
+HANDLE as_handle(void* h) { return h ? static_cast<HANDLE>(h) : INVALID_HANDLE_VALUE; }
+
+int last_error() {
+  DWORD e = GetLastError();
+  return e == 0 ? 1000 : static_cast<int>(e);
+}
+
+DWORD share_flags(Share share) { return share == Share::Exclusive ? 0 : (FILE_SHARE_READ | FILE_SHARE_WRITE); }
+
+OVERLAPPED at(std::uint64_t offset) {
+  OVERLAPPED ov{};
+  ov.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return ov;
+}
+
+}  // namespace
+
+FileHandle::~FileHandle() { close(); }
+FileHandle::FileHandle(FileHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)), writable_(o.writable_) {}
+FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
+  if (this != &o) {
+    close();
+    h_ = std::exchange(o.h_, nullptr);
+    writable_ = o.writable_;
+  }
+  return *this;
+}
+
+bool FileHandle::is_open() const { return h_ != nullptr; }
+
+void FileHandle::close() {
+  if (h_) CloseHandle(as_handle(h_));
+  h_ = nullptr;
+  writable_ = false;
+}
+
+int FileHandle::open(const std::string& path, Access access, Share share) {
+  close();
+  DWORD want = GENERIC_READ | (access == Access::ReadWrite ? GENERIC_WRITE : 0);
+  HANDLE h = CreateFileW(widen(path).c_str(), want, share_flags(share), nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return last_error();
+  h_ = h;
+  writable_ = access == Access::ReadWrite;
+  return 0;
+}
+
+int FileHandle::create(const std::string& path, Share share, bool fail_if_exists) {
+  close();
+  if (int code = fault::check(fault::Op::Create)) return code;
+  HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, share_flags(share), nullptr,
+                         fail_if_exists ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return last_error();
+  h_ = h;
+  writable_ = true;
+  return 0;
+}
+
+int FileHandle::read_at(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const {
+  got = 0;
+  auto* p = static_cast<char*>(data);
+  while (got < n) {
+    OVERLAPPED ov = at(offset + got);
+    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - got, 1u << 30));
+    DWORD r = 0;
+    if (!ReadFile(as_handle(h_), p + got, chunk, &r, &ov)) {
+      DWORD e = GetLastError();
+      if (e == ERROR_HANDLE_EOF) break;
+      return static_cast<int>(e);
+    }
+    if (r == 0) break;
+    got += r;
+  }
+  return 0;
+}
+
+int FileHandle::read_exact(std::uint64_t offset, void* data, std::size_t n) const {
+  std::size_t got = 0;
+  if (int rc = read_at(offset, data, n, got)) return rc;
+  return got == n ? 0 : oserr::kHandleEof;
+}
+
+int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) {
+  if (int code = fault::check(fault::Op::Write)) return code;
+  const auto* p = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < n) {
+    OVERLAPPED ov = at(offset + done);
+    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
+    DWORD w = 0;
+    if (!WriteFile(as_handle(h_), p + done, chunk, &w, &ov)) return last_error();
+    if (w == 0) return oserr::kDiskFull;
+    done += w;
+  }
+  return 0;
+}
+
+int FileHandle::size(std::uint64_t& out) const {
+  LARGE_INTEGER li;
+  if (!GetFileSizeEx(as_handle(h_), &li)) return last_error();
+  out = static_cast<std::uint64_t>(li.QuadPart);
+  return 0;
+}
+
+int FileHandle::truncate(std::uint64_t length) {
+  if (int code = fault::check(fault::Op::Write)) return code;
+  FILE_END_OF_FILE_INFO info;
+  info.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+  if (!SetFileInformationByHandle(as_handle(h_), FileEndOfFileInfo, &info, sizeof info)) return last_error();
+  return 0;
+}
+
+int FileHandle::flush() { return FlushFileBuffers(as_handle(h_)) ? 0 : last_error(); }
+
+int FileHandle::lock(std::uint64_t offset, std::uint64_t length) {
+  OVERLAPPED ov = at(offset);
+  if (LockFileEx(as_handle(h_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                 static_cast<DWORD>(length & 0xFFFFFFFFu), static_cast<DWORD>(length >> 32), &ov))
+    return 0;
+  DWORD e = GetLastError();
+  return e == ERROR_LOCK_VIOLATION || e == ERROR_IO_PENDING ? oserr::kLockViolation : static_cast<int>(e);
+}
+
+int FileHandle::unlock(std::uint64_t offset, std::uint64_t length) {
+  OVERLAPPED ov = at(offset);
+  if (UnlockFileEx(as_handle(h_), 0, static_cast<DWORD>(length & 0xFFFFFFFFu), static_cast<DWORD>(length >> 32), &ov))
+    return 0;
+  return last_error();
+}
+
+int replace_file(const std::string& from, const std::string& to) {
+  if (int code = fault::check(fault::Op::Rename)) return code;
+  if (MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return 0;
+  return last_error();
+}
+
+int remove_file(const std::string& path) {
+  if (int code = fault::check(fault::Op::Delete)) return code;
+  return DeleteFileW(widen(path).c_str()) ? 0 : last_error();
+}
+
+bool file_exists(const std::string& path) {
+  DWORD a = GetFileAttributesW(widen(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace zuv::os

@@ -1,0 +1,1368 @@
+#include "platform/table/table.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "lib/text.h"
+#include "platform/os/path.h"
+#include "platform/table/memo_file.h"
+#include "sys/error.h"
+
+namespace zuv::table {
+namespace {
+
+constexpr std::size_t kWindowBytes = 64 * 1024;
+constexpr std::uint32_t kMaxRecords = 0x7FFFFFF0u;  // below the lock area
+
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t le32(const std::uint8_t* p) {
+  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+}
+void put_le16(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put_le32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+// The extension of the file-name part, without the dot ("" when none).
+std::string extension_of(const std::string& path) {
+  std::size_t slash = path.find_last_of("\\/");
+  std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return path.substr(dot + 1);
+}
+
+std::string with_extension(const std::string& path, const std::string& ext) {
+  std::size_t slash = path.find_last_of("\\/");
+  std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + "." + ext;
+  return path.substr(0, dot + 1) + ext;
+}
+
+bool is_upper_word(const std::string& s) {
+  bool any = false;
+  for (char c : s) {
+    if (std::islower(static_cast<unsigned char>(c))) return false;
+    any = any || std::isupper(static_cast<unsigned char>(c));
+  }
+  return any;
+}
+
+// The memo file beside a table: same name, extension in the case of the table's one,
+// or the other case when only that exists.
+std::string memo_path_for(const std::string& os_dbf, const char* ext_lower) {
+  std::string ext = ext_lower;
+  std::string upper = lib::upper_ascii(ext);
+  std::string first = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? upper : ext);
+  if (os::file_exists(first)) return first;
+  std::string second = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? ext : upper);
+  return os::file_exists(second) ? second : first;
+}
+
+bool known_version(std::uint8_t v) {
+  return v == 0x03 || v == 0x83 || v == 0xF5 || v == 0x30 || v == 0x31 || v == 0x32;
+}
+bool is_visual(std::uint8_t v) { return v == 0x30 || v == 0x31 || v == 0x32; }
+
+// Accumulates digits as an integer so values of up to 18 digits convert exactly.
+double parse_number(const std::uint8_t* p, std::size_t n) {
+  static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
+                                  1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+  std::size_t i = 0;
+  while (i < n && p[i] == ' ') ++i;
+  bool negative = false;
+  if (i < n && (p[i] == '-' || p[i] == '+')) negative = p[i++] == '-';
+  std::uint64_t mantissa = 0;
+  int digits = 0, scale = 0, extra = 0;
+  bool point = false;
+  for (; i < n; ++i) {
+    std::uint8_t c = p[i];
+    if (c >= '0' && c <= '9') {
+      if (digits < 18) {
+        mantissa = mantissa * 10 + (c - '0');
+        if (mantissa) ++digits;
+        if (point) ++scale;
+      } else if (!point) {
+        ++extra;  // integer digits past 18 still count magnitude
+      }
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  double value = static_cast<double>(mantissa);
+  if (scale > 0) value /= kPow10[std::min(scale, 18)];
+  if (extra > 0) value *= std::pow(10.0, extra);
+  return negative ? -value : value;
+}
+
+// Days since the start of the Julian period to "YYYYMMDD" (0: empty date).
+std::string date_from_julian(std::int64_t jd) {
+  if (jd <= 0) return std::string(8, ' ');
+  std::int64_t a = jd + 32044;
+  std::int64_t b = (4 * a + 3) / 146097;
+  std::int64_t c = a - 146097 * b / 4;
+  std::int64_t d = (4 * c + 3) / 1461;
+  std::int64_t e = c - 1461 * d / 4;
+  std::int64_t m = (5 * e + 2) / 153;
+  int day = static_cast<int>(e - (153 * m + 2) / 5 + 1);
+  int month = static_cast<int>(m + 3 - 12 * (m / 10));
+  long long year = 100 * b + d - 4800 + m / 10;
+  if (year < 1 || year > 9999) return std::string(8, ' ');
+  char out[32];
+  std::snprintf(out, sizeof out, "%04lld%02d%02d", year, month, day);
+  return out;
+}
+
+std::int64_t julian_from_date(const std::string& ymd) {
+  if (ymd.size() != 8 || ymd.find_first_not_of("0123456789") != std::string::npos) return 0;
+  int y = std::stoi(ymd.substr(0, 4)), m = std::stoi(ymd.substr(4, 2)), d = std::stoi(ymd.substr(6, 2));
+  int a = (14 - m) / 12;
+  std::int64_t yy = y + 4800 - a, mm = m + 12 * a - 3;
+  return d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
+}
+
+bool type_known(char t, std::uint8_t version) {
+  switch (t) {
+    case 'C': case 'N': case 'D': case 'L': case 'M': case 'F': return true;
+    case 'G': case 'P': return version != 0x03 && version != 0x83;
+    case 'I': case 'B': case 'Y': case 'T': case '0': case 'V': case 'Q': case 'W': return is_visual(version);
+    default: return false;
+  }
+}
+
+// The width rules a stored field must satisfy before its bytes are trusted.
+bool length_valid(const FieldDescriptor& f) {
+  switch (f.type) {
+    case 'N': case 'F': return f.length >= 1 && f.length <= 20 && f.decimals < f.length;
+    case 'D': return f.length == 8;
+    case 'L': return f.length == 1;
+    case 'M': case 'G': case 'P': return f.length == 10 || f.length == 4;
+    case 'I': return f.length == 4;
+    case 'B': case 'Y': case 'T': return f.length == 8;
+    default: return f.length >= 1;
+  }
+}
+
+}  // namespace
+
+struct Table::Window {
+  std::vector<std::uint8_t> data;
+  std::uint32_t first = 0;  // record number of the first record held
+  std::uint32_t count = 0;
+  std::uint32_t capacity = 1;
+  std::uint32_t dirty_lo = 0, dirty_hi = 0;  // record numbers, inclusive; lo 0 = clean
+  bool contains(std::uint32_t r) const { return count && r >= first && r < first + count; }
+  std::uint8_t* at(std::uint32_t r, std::uint32_t len) { return data.data() + std::size_t(r - first) * len; }
+  void mark(std::uint32_t r) {
+    if (!dirty_lo || r < dirty_lo) dirty_lo = r;
+    if (r > dirty_hi) dirty_hi = r;
+  }
+};
+
+static const Settings& default_settings() {
+  static const Settings s;
+  return s;
+}
+
+// ---------------------------------------------------------------- errors
+
+bool Table::raise(int gen_code, int os_code, const std::string& description, const char* operation, bool can_retry) {
+  ErrorRecord r;
+  r.genCode = gen_code;
+  r.osCode = os_code;
+  r.subSystem = engine_.empty() ? "FOXCDX" : engine_;
+  r.description = description;
+  r.fileName = path_;
+  r.operation = operation;
+  r.canDefault = true;
+  r.canRetry = can_retry;
+  return raise_error(r) == HandlerAnswer::Retry;
+}
+
+bool Table::writable_or_raise(const char* operation) {
+  if (!read_only_ && !from_image_) return true;
+  raise(tablecode::kReadOnly, os::oserr::kAccessDenied, "Tabela otwarta tylko do odczytu", operation);
+  return false;
+}
+
+// ---------------------------------------------------------------- open and create
+
+std::unique_ptr<Table> Table::open(const OpenOptions& options) {
+  for (;;) {
+    std::unique_ptr<Table> t(new Table);
+    t->settings_ = &default_settings();
+    t->path_ = extension_of(options.path).empty() ? options.path + ".dbf" : options.path;
+    t->os_path_ = os::native_path(t->path_);
+    t->engine_ = options.engine.empty() ? "FOXCDX" : options.engine;
+    t->shared_ = options.shared;
+    t->read_only_ = options.read_only;
+    os::Share share = options.shared ? os::Share::Shared : os::Share::Exclusive;
+    os::Access access = options.read_only ? os::Access::Read : os::Access::ReadWrite;
+    int rc = t->file_.open(t->os_path_, access, share);
+    if (rc) {
+      if (t->raise(gencode::kOpen, rc, "Nie można otworzyć tabeli", "DBUSEAREA", true)) continue;
+      return nullptr;
+    }
+    std::uint64_t size = 0;
+    if ((rc = t->file_.size(size))) {
+      if (t->raise(gencode::kRead, rc, "Błąd odczytu tabeli", "DBUSEAREA", true)) continue;
+      return nullptr;
+    }
+    if (!t->load_header(size)) return nullptr;
+    bool any_memo = std::any_of(t->fields_.begin(), t->fields_.end(), [](auto& f) { return f.is_memo(); });
+    if (any_memo) {
+      MemoFile::Kind kind = t->version_ == 0x83 ? MemoFile::Kind::Dbt : MemoFile::Kind::Fpt;
+      t->memo_os_path_ = memo_path_for(t->os_path_, kind == MemoFile::Kind::Dbt ? "dbt" : "fpt");
+      MemoFault fault;
+      t->memo_ = MemoFile::open(t->memo_os_path_, kind, access, share, fault);
+      if (!t->memo_) {
+        std::string what = fault.os_code == os::oserr::kFileNotFound ? "Brak pliku memo tabeli" : fault.description;
+        if (t->raise(fault.gen_code, fault.os_code, what, "DBUSEAREA", fault.gen_code == gencode::kOpen)) continue;
+        return nullptr;
+      }
+    }
+    t->go_top();
+    return t;
+  }
+}
+
+std::unique_ptr<Table> Table::open_image(std::string dbf, std::string memo, const std::string& name) {
+  std::unique_ptr<Table> t(new Table);
+  t->settings_ = &default_settings();
+  t->path_ = name;
+  t->engine_ = "FOXCDX";
+  t->read_only_ = true;
+  t->from_image_ = true;
+  t->image_ = std::move(dbf);
+  if (!t->load_header(t->image_.size())) return nullptr;
+  bool any_memo = std::any_of(t->fields_.begin(), t->fields_.end(), [](auto& f) { return f.is_memo(); });
+  if (any_memo) {
+    MemoFault fault;
+    t->memo_ = MemoFile::from_image(std::move(memo), t->version_ == 0x83 ? MemoFile::Kind::Dbt : MemoFile::Kind::Fpt,
+                                    fault);
+    if (!t->memo_) {
+      t->raise(fault.gen_code, fault.os_code, fault.description, "DBUSEAREA");
+      return nullptr;
+    }
+  }
+  t->go_top();
+  return t;
+}
+
+bool Table::load_header(std::uint64_t size) {
+  auto corrupt = [&](const std::string& what) {
+    raise(gencode::kCorrupt, 0, "Uszkodzony plik tabeli: " + what, "DBUSEAREA");
+    return false;
+  };
+  std::vector<std::uint8_t> head(32);
+  auto read_bytes = [&](std::uint64_t off, std::uint8_t* out, std::size_t n) -> int {
+    if (from_image_) {
+      if (off + n > image_.size()) return os::oserr::kHandleEof;
+      std::memcpy(out, image_.data() + off, n);
+      return 0;
+    }
+    return file_.read_exact(off, out, n);
+  };
+  if (size < 32) return corrupt("plik krótszy niż nagłówek");
+  if (int rc = read_bytes(0, head.data(), 32)) {
+    raise(gencode::kRead, rc, "Błąd odczytu tabeli", "DBUSEAREA");
+    return false;
+  }
+  version_ = head[0];
+  if (!known_version(version_)) return corrupt("nieznana wersja pliku");
+  std::uint32_t count = le32(&head[4]);
+  header_length_ = le16(&head[8]);
+  record_length_ = le16(&head[10]);
+  table_flags_ = head[28];
+  if (header_length_ < 65 || header_length_ > size) return corrupt("długość nagłówka niezgodna z rozmiarem pliku");
+  if (record_length_ < 2) return corrupt("błędna długość rekordu");
+  head.resize(header_length_);
+  if (int rc = read_bytes(0, head.data(), header_length_)) {
+    raise(gencode::kRead, rc, "Błąd odczytu tabeli", "DBUSEAREA");
+    return false;
+  }
+  fields_.clear();
+  std::uint32_t offset = 1;
+  std::uint32_t pos = 32;
+  bool terminated = false;
+  while (pos < header_length_) {
+    if (head[pos] == 0x0D) {
+      terminated = true;
+      break;
+    }
+    if (pos + 32 > header_length_) break;
+    const std::uint8_t* d = &head[pos];
+    FieldDescriptor f;
+    std::size_t name_len = 0;
+    while (name_len < 11 && d[name_len] != 0) ++name_len;
+    f.name.assign(reinterpret_cast<const char*>(d), name_len);
+    f.name = lib::upper_ascii(lib::trim(f.name));
+    f.type = static_cast<char>(std::toupper(d[11]));
+    f.length = d[16];
+    f.decimals = d[17];
+    f.flags = d[18];
+    f.offset = offset;
+    if (f.name.empty()) return corrupt("pole bez nazwy");
+    if (!type_known(f.type, version_)) return corrupt("pole " + f.name + " nieznanego typu");
+    if (!length_valid(f)) return corrupt("błędna długość pola " + f.name);
+    offset += f.length;
+    fields_.push_back(std::move(f));
+    pos += 32;
+  }
+  if (!terminated) return corrupt("brak znacznika końca opisu pól");
+  if (fields_.empty()) return corrupt("tabela bez pól");
+  if (offset > record_length_) return corrupt("długość rekordu mniejsza niż suma długości pól");
+  if (std::uint64_t(header_length_) + std::uint64_t(count) * record_length_ > size)
+    return corrupt("liczba rekordów niezgodna z rozmiarem pliku");
+  if (count > kMaxRecords) return corrupt("liczba rekordów poza zakresem");
+  count_ = count_in_header_ = count;
+  buffer_.assign(record_length_, ' ');
+  original_ = buffer_;
+  pending_memo_.assign(fields_.size(), {});
+  memo_pending_.assign(fields_.size(), false);
+  window_ = std::make_unique<Window>();
+  window_->capacity = static_cast<std::uint32_t>(std::max<std::size_t>(1, kWindowBytes / record_length_));
+  return true;
+}
+
+bool Table::create(const std::string& path_in, const Structure& structure, const std::string& engine) {
+  std::string path = extension_of(path_in).empty() ? path_in + ".dbf" : path_in;
+  Table t;  // for raising with the file's name
+  t.path_ = path;
+  t.engine_ = engine.empty() ? "FOXCDX" : engine;
+  t.settings_ = &default_settings();
+  auto fail = [&](int gen, int os_code, const std::string& what) {
+    t.raise(gen, os_code, what, "DBCREATE");
+    return false;
+  };
+  if (structure.empty()) return fail(gencode::kArgument, 0, "Pusta struktura tabeli");
+  std::vector<std::uint8_t> header(32 + 32 * structure.size() + 1, 0);
+  std::uint32_t record_length = 1;
+  bool memo = false;
+  for (std::size_t i = 0; i < structure.size(); ++i) {
+    FieldInfo f = structure[i];
+    f.name = lib::upper_ascii(lib::trim(f.name));
+    f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(f.type)));
+    if (f.type == 'D') f.length = 8, f.decimals = 0;
+    if (f.type == 'L') f.length = 1, f.decimals = 0;
+    if (f.type == 'M') f.length = 10, f.decimals = 0;
+    bool ok = !f.name.empty() && f.name.size() <= 10;
+    for (std::size_t j = 0; ok && j < i; ++j) ok = !iequals(structure[j].name, f.name) || lib::trim(structure[j].name) != lib::trim(structure[i].name);
+    for (std::size_t j = 0; ok && j < i; ++j) ok = lib::upper_ascii(lib::trim(structure[j].name)) != f.name;
+    switch (f.type) {
+      case 'C': ok = ok && f.length >= 1 && f.length <= 254 && f.decimals == 0; break;
+      case 'N': case 'F': ok = ok && f.length >= 1 && f.length <= 20 && f.decimals >= 0 && (f.decimals == 0 || f.decimals <= f.length - 2); break;
+      case 'D': case 'L': break;
+      case 'M': memo = true; break;
+      default: ok = false;
+    }
+    if (!ok) return fail(gencode::kArgument, 0, "Błędny opis pola " + f.name);
+    std::uint8_t* d = &header[32 + 32 * i];
+    std::memcpy(d, f.name.data(), f.name.size());
+    d[11] = static_cast<std::uint8_t>(f.type);
+    d[16] = static_cast<std::uint8_t>(f.length);
+    d[17] = static_cast<std::uint8_t>(f.decimals);
+    record_length += f.length;
+  }
+  if (record_length > 0xFFFF) return fail(gencode::kArgument, 0, "Rekord tabeli za długi");
+  header.back() = 0x0D;
+  header[0] = memo ? 0xF5 : 0x03;
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &now);
+#else
+  localtime_r(&now, &tm);
+#endif
+  header[1] = static_cast<std::uint8_t>(tm.tm_year % 100 + (tm.tm_year >= 100 ? 100 : 0));
+  header[1] = static_cast<std::uint8_t>(tm.tm_year);  // years since 1900, as the format counts
+  header[2] = static_cast<std::uint8_t>(tm.tm_mon + 1);
+  header[3] = static_cast<std::uint8_t>(tm.tm_mday);
+  put_le16(&header[8], static_cast<std::uint32_t>(header.size()));
+  put_le16(&header[10], record_length);
+  header.push_back(0x1A);
+
+  // Both files are written beside their targets and swapped in, so a failure leaves
+  // whatever was there before.
+  std::string os_dbf = os::native_path(path);
+  std::string os_memo = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? "FPT" : "fpt");
+  auto write_new = [&](const std::string& target, auto&& fill) -> int {
+    // A file another process holds is not replaced under it.
+    if (os::file_exists(target)) {
+      os::FileHandle probe;
+      if (int rc = probe.open(target, os::Access::Read, os::Share::Exclusive)) return rc;
+    }
+    std::string temp = target + ".zuvnew";
+    os::FileHandle f;
+    if (int rc = f.create(temp, os::Share::Exclusive)) return rc;
+    int rc = fill(f);
+    if (!rc) rc = f.flush();
+    f.close();
+    if (!rc) rc = os::replace_file(temp, target);
+    if (rc) os::remove_file(temp);
+    return rc;
+  };
+  if (memo) {
+    int rc = write_new(os_memo, [](os::FileHandle& f) { return MemoFile::write_empty_fpt(f); });
+    if (rc) return fail(gencode::kCreate, rc, "Nie można utworzyć pliku memo");
+  }
+  int rc = write_new(os_dbf, [&](os::FileHandle& f) { return f.write_at(0, header.data(), header.size()); });
+  if (rc) return fail(gencode::kCreate, rc, "Nie można utworzyć tabeli");
+  return true;
+}
+
+Table::~Table() {
+  try {
+    close();
+  } catch (const Break&) {
+    // A destructor cannot hand the error on; it has been shown to the handler.
+  }
+}
+
+void Table::close() {
+  if (!file_.is_open() && !from_image_) return;
+  if (!from_image_ && window_) {
+    store_current();
+    flush_window();
+    if (header_dirty_) write_header();
+    for (auto& o : orders_) o->flush();
+    unlock(0);
+    if (memo_) memo_->flush();
+  }
+  orders_.clear();
+  focus_ = 0;
+  memo_.reset();
+  file_.close();
+  from_image_ = false;
+  image_.clear();
+}
+
+// ---------------------------------------------------------------- structure
+
+int Table::field_index(std::string_view name) const {
+  std::string_view n = name;
+  while (!n.empty() && n.back() == ' ') n.remove_suffix(1);
+  while (!n.empty() && n.front() == ' ') n.remove_prefix(1);
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    if (iequals(fields_[i].name, n)) return static_cast<int>(i);
+  return -1;
+}
+
+Structure Table::structure() const {
+  Structure s;
+  for (const auto& f : fields_) {
+    if (f.is_system()) continue;
+    s.push_back({f.name, f.type, f.length, f.decimals});
+  }
+  return s;
+}
+
+bool Table::set_table_flags(std::uint8_t flags) {
+  if (!writable_or_raise("DBSETFLAGS")) return false;
+  if (int rc = file_.write_at(28, &flags, 1)) {
+    raise(gencode::kWrite, rc, "Błąd zapisu nagłówka tabeli", "DBSETFLAGS");
+    return false;
+  }
+  table_flags_ = flags;
+  return true;
+}
+
+// ---------------------------------------------------------------- header and window
+
+bool Table::write_header() {
+  if (from_image_ || read_only_) return true;
+  std::uint8_t h[8];
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &now);
+#else
+  localtime_r(&now, &tm);
+#endif
+  h[0] = version_;
+  h[1] = static_cast<std::uint8_t>(tm.tm_year);
+  h[2] = static_cast<std::uint8_t>(tm.tm_mon + 1);
+  h[3] = static_cast<std::uint8_t>(tm.tm_mday);
+  std::uint32_t count = count_;
+  if (shared_) {
+    // Another workstation may have appended since: never lower the count.
+    std::uint8_t disk[4];
+    if (file_.read_exact(4, disk, 4) == 0) count = std::max(count, le32(disk));
+  }
+  put_le32(h + 4, count);
+  for (;;) {
+    int rc = file_.write_at(0, h, sizeof h);
+    if (!rc && count != count_in_header_) {
+      std::uint8_t eof = 0x1A;
+      rc = file_.write_at(std::uint64_t(header_length_) + std::uint64_t(count) * record_length_, &eof, 1);
+    }
+    if (!rc) break;
+    if (!raise(gencode::kWrite, rc, "Błąd zapisu nagłówka tabeli", "DBCOMMIT", true)) return false;
+  }
+  count_in_header_ = count;
+  header_dirty_ = false;
+  return true;
+}
+
+bool Table::flush_window() {
+  Window& w = *window_;
+  if (!w.dirty_lo) return true;
+  std::uint64_t offset = header_length_ + std::uint64_t(w.dirty_lo - 1) * record_length_;
+  std::size_t bytes = std::size_t(w.dirty_hi - w.dirty_lo + 1) * record_length_;
+  for (;;) {
+    int rc = file_.write_at(offset, w.at(w.dirty_lo, record_length_), bytes);
+    if (!rc) break;
+    if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) {
+      drop_window();
+      return false;
+    }
+  }
+  bool grew = w.dirty_hi > count_in_header_;
+  w.dirty_lo = w.dirty_hi = 0;
+  header_dirty_ = true;
+  // Records past the header's count are invisible to every reader: count them now.
+  return grew ? write_header() : true;
+}
+
+void Table::drop_window() {
+  Window& w = *window_;
+  w.count = 0;
+  w.first = 0;
+  w.dirty_lo = w.dirty_hi = 0;
+}
+
+bool Table::refresh_count() {
+  if (!shared_ || from_image_) return true;
+  std::uint8_t disk[4];
+  if (file_.read_exact(4, disk, 4) == 0) {
+    std::uint32_t n = le32(disk);
+    std::uint64_t size = 0;
+    // Only records the file really holds count; a header written ahead of its
+    // records (by a writer that died) must not send readers past the end.
+    if (file_.size(size) == 0 && size >= header_length_) {
+      std::uint64_t fits = (size - header_length_) / record_length_;
+      n = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, fits));
+    }
+    if (n > count_) count_ = n;
+  }
+  return true;
+}
+
+bool Table::read_record(std::uint32_t recno, std::uint8_t* out) {
+  if (from_image_) {
+    std::memcpy(out, image_.data() + header_length_ + std::size_t(recno - 1) * record_length_, record_length_);
+    return true;
+  }
+  Window& w = *window_;
+  if (w.contains(recno)) {
+    std::memcpy(out, w.at(recno, record_length_), record_length_);
+    return true;
+  }
+  if (!flush_window()) return false;
+  std::uint32_t n = std::min<std::uint32_t>(w.capacity, count_ - recno + 1);
+  w.data.resize(std::size_t(w.capacity) * record_length_);
+  for (;;) {
+    std::size_t got = 0;
+    int rc = file_.read_at(header_length_ + std::uint64_t(recno - 1) * record_length_, w.data.data(),
+                           std::size_t(n) * record_length_, got);
+    if (!rc && got < record_length_) rc = os::oserr::kHandleEof;
+    if (!rc) {
+      w.first = recno;
+      w.count = static_cast<std::uint32_t>(got / record_length_);
+      std::memcpy(out, w.data.data(), record_length_);
+      return true;
+    }
+    drop_window();
+    if (!raise(rc == os::oserr::kHandleEof ? gencode::kCorrupt : gencode::kRead, rc,
+               rc == os::oserr::kHandleEof ? "Uszkodzony plik tabeli: rekord poza końcem pliku" : "Błąd odczytu tabeli",
+               "DBSKIP", true))
+      return false;
+  }
+}
+
+bool Table::write_pending_memos() {
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    if (!memo_pending_[i]) continue;
+    const FieldDescriptor& f = fields_[i];
+    std::uint32_t old_block = 0;
+    if (!appended_) {
+      const std::uint8_t* p = original_.data() + f.offset;
+      if (f.length == 4) old_block = le32(p);
+      else old_block = static_cast<std::uint32_t>(parse_number(p, f.length));
+    }
+    std::uint32_t block = 0;
+    for (;;) {
+      MemoFault fault;
+      if (memo_ && memo_->write(old_block, pending_memo_[i], block, shared_, fault)) break;
+      if (!memo_) fault = {gencode::kWrite, 0, "Brak pliku memo tabeli"};
+      if (!raise(fault.gen_code, fault.os_code, fault.description, "DBCOMMIT", true)) return false;
+    }
+    std::uint8_t* p = buffer_.data() + f.offset;
+    if (f.length == 4) {
+      put_le32(p, block);
+    } else if (block == 0) {
+      std::memset(p, ' ', f.length);
+    } else {
+      char digits[16];
+      std::snprintf(digits, sizeof digits, "%10u", block);
+      std::memcpy(p, digits, 10);
+    }
+    memo_pending_[i] = false;
+    pending_memo_[i].clear();
+  }
+  return true;
+}
+
+bool Table::store_current() {
+  if (!dirty_) return true;
+  if (from_image_ || read_only_) {
+    dirty_ = false;
+    return true;
+  }
+  if (!write_pending_memos()) {
+    rollback();
+    return false;
+  }
+  if (shared_) {
+    for (;;) {
+      int rc = file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, buffer_.data(),
+                              record_length_);
+      if (!rc) break;
+      if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) {
+        rollback();
+        return false;
+      }
+    }
+    if (window_->contains(recno_)) std::memcpy(window_->at(recno_, record_length_), buffer_.data(), record_length_);
+    header_dirty_ = true;
+  } else {
+    Window& w = *window_;
+    if (!w.contains(recno_)) {
+      bool extends = w.count && recno_ == w.first + w.count && w.count < w.capacity;
+      if (extends) {
+        ++w.count;
+      } else {
+        if (!flush_window()) {
+          rollback();
+          return false;
+        }
+        w.data.resize(std::size_t(w.capacity) * record_length_);
+        w.first = recno_;
+        w.count = 1;
+      }
+    }
+    std::memcpy(w.at(recno_, record_length_), buffer_.data(), record_length_);
+    w.mark(recno_);
+    // A window that reached its capacity goes to the file at once, so appended
+    // records never wait long in memory.
+    if (w.dirty_hi - w.dirty_lo + 1 >= w.capacity && !flush_window()) return false;
+  }
+  bool appended = appended_;
+  dirty_ = appended_ = false;
+  for (auto& o : orders_) {
+    if (appended) o->on_append(*this, recno_, buffer_.data());
+    else o->on_replace(*this, recno_, original_.data(), buffer_.data());
+  }
+  original_ = buffer_;
+  return true;
+}
+
+// ---------------------------------------------------------------- navigation
+
+std::uint32_t Table::record_count() {
+  refresh_count();
+  return count_;
+}
+
+bool Table::position(std::uint32_t recno) {
+  store_current();
+  if (recno >= 1 && recno <= count_ && read_record(recno, buffer_.data())) {
+    recno_ = recno;
+    eof_ = false;
+  } else {
+    recno_ = count_ + 1;
+    std::fill(buffer_.begin(), buffer_.end(), ' ');
+    eof_ = true;
+  }
+  original_ = buffer_;
+  for (std::size_t i = 0; i < memo_pending_.size(); ++i) memo_pending_[i] = false;
+  return !eof_;
+}
+
+bool Table::is_hidden() const { return !eof_ && settings_->deleted_hidden && deleted(); }
+
+std::uint32_t Table::next_in_order(std::uint32_t recno, bool forward) {
+  if (Order* o = controlling_order()) {
+    if (eof_) return forward ? 0 : o->last(*this);
+    return forward ? o->next(*this, recno) : o->prev(*this, recno);
+  }
+  if (forward) {
+    if (recno >= count_) refresh_count();
+    return recno < count_ ? recno + 1 : 0;
+  }
+  if (eof_) return count_;
+  return recno > 1 ? recno - 1 : 0;
+}
+
+void Table::skip_hidden_forward() {
+  while (is_hidden()) {
+    std::uint32_t r = next_in_order(recno_, true);
+    position(r ? r : count_ + 1);
+  }
+}
+
+void Table::skip_hidden_backward() {
+  while (is_hidden()) {
+    std::uint32_t r = next_in_order(recno_, false);
+    if (!r) {
+      position(count_ + 1);
+      return;
+    }
+    position(r);
+  }
+}
+
+bool Table::go_to(std::uint32_t recno) {
+  store_current();
+  if (shared_) {
+    flush_window();
+    drop_window();
+    refresh_count();
+  }
+  bool ok = position(recno);
+  bof_ = false;
+  return ok;
+}
+
+void Table::go_top() {
+  store_current();
+  if (shared_) {
+    drop_window();
+    refresh_count();
+  }
+  std::uint32_t r = 0;
+  if (Order* o = controlling_order()) r = o->first(*this);
+  else r = count_ ? 1 : 0;
+  position(r ? r : count_ + 1);
+  skip_hidden_forward();
+  bof_ = eof_;
+}
+
+void Table::go_bottom() {
+  store_current();
+  if (shared_) {
+    drop_window();
+    refresh_count();
+  }
+  std::uint32_t r = 0;
+  if (Order* o = controlling_order()) r = o->last(*this);
+  else r = count_;
+  position(r ? r : count_ + 1);
+  skip_hidden_backward();
+  bof_ = eof_;
+}
+
+void Table::skip(long count) {
+  if (count == 0) {
+    store_current();
+    if (shared_) drop_window();
+    if (!eof_) position(recno_);
+    return;
+  }
+  bof_ = false;
+  if (count > 0) {
+    for (long i = 0; i < count && !eof_; ++i) {
+      std::uint32_t r = next_in_order(recno_, true);
+      position(r ? r : count_ + 1);
+      skip_hidden_forward();
+    }
+    return;
+  }
+  for (long i = 0; i < -count; ++i) {
+    std::uint32_t from = recno_;
+    bool was_eof = eof_;
+    std::uint32_t r = next_in_order(recno_, false);
+    if (r) {
+      position(r);
+      skip_hidden_backward();
+      if (!eof_) continue;
+    }
+    // Ran off the top: stay on the first visible record with bof set.
+    if (was_eof && !r) {
+      position(count_ + 1);
+    } else {
+      position(from);
+      if (is_hidden() || eof_) {
+        go_top();
+      }
+    }
+    bof_ = true;
+    return;
+  }
+}
+
+// ---------------------------------------------------------------- fields
+
+Value Table::get(int field) const {
+  Value v;
+  read(field, v);
+  return v;
+}
+
+Value Table::get(std::string_view name) const {
+  int i = field_index(name);
+  return i < 0 ? Value{} : get(i);
+}
+
+bool Table::memo_of(int field, const std::uint8_t* record, std::string& out) const {
+  const FieldDescriptor& f = fields_[field];
+  const std::uint8_t* p = record + f.offset;
+  std::uint32_t block = f.length == 4 ? le32(p) : static_cast<std::uint32_t>(parse_number(p, f.length));
+  if (!memo_) {
+    out.clear();
+    return block == 0;
+  }
+  MemoFault fault;
+  if (memo_->read(block, out, fault)) return true;
+  const_cast<Table*>(this)->raise(fault.gen_code, fault.os_code, fault.description, "FIELDGET");
+  out.clear();
+  return false;
+}
+
+void Table::read(int field, Value& out) const {
+  if (field < 0 || field >= field_count()) {
+    out.type = ValueType::Empty;
+    out.text.clear();
+    return;
+  }
+  if (fields_[field].is_memo() && memo_pending_[field]) {
+    out.type = ValueType::Memo;
+    out.text = pending_memo_[field];
+    return;
+  }
+  const FieldDescriptor& f = fields_[field];
+  const std::uint8_t* p = buffer_.data() + f.offset;
+  switch (f.type) {
+    case 'C':
+    case 'V':
+    case 'Q':
+      out.type = ValueType::Text;
+      out.text.assign(reinterpret_cast<const char*>(p), f.length);
+      return;
+    case 'N':
+    case 'F':
+      out.type = ValueType::Number;
+      out.number = parse_number(p, f.length);
+      out.length = f.length;
+      out.decimals = f.decimals;
+      return;
+    case 'D':
+      out.type = ValueType::Date;
+      out.text.assign(reinterpret_cast<const char*>(p), 8);
+      if (out.text.find_first_not_of("0123456789") != std::string::npos) out.text.assign(8, ' ');
+      return;
+    case 'L':
+      out.type = ValueType::Logical;
+      out.logical = *p == 'T' || *p == 't' || *p == 'Y' || *p == 'y';
+      return;
+    default:
+      break;
+  }
+  out = value_in(field, buffer_.data());
+}
+
+Value Table::value_in(int field, const std::uint8_t* record) const {
+  Value v;
+  if (field < 0 || field >= field_count()) return v;
+  const FieldDescriptor& f = fields_[field];
+  const std::uint8_t* p = record + f.offset;
+  switch (f.type) {
+    case 'M':
+    case 'G':
+    case 'P':
+    case 'W':
+      v.type = ValueType::Memo;
+      memo_of(field, record, v.text);
+      return v;
+    case 'I': {
+      std::int32_t n = static_cast<std::int32_t>(le32(p));
+      return Value::of_number(n, 11, 0);
+    }
+    case 'B': {
+      double d;
+      std::memcpy(&d, p, 8);
+      return Value::of_number(d, 20, f.decimals);
+    }
+    case 'Y': {
+      std::int64_t n = static_cast<std::int64_t>(le32(p)) | (static_cast<std::int64_t>(le32(p + 4)) << 32);
+      return Value::of_number(static_cast<double>(n) / 10000.0, 20, 4);
+    }
+    case 'T':
+      return Value::of_date(date_from_julian(static_cast<std::int32_t>(le32(p))));
+    case '0':
+      return v;
+    default: {
+      // The common types share read()'s decoding on a copy of the record image.
+      Table& self = const_cast<Table&>(*this);
+      std::vector<std::uint8_t> saved;
+      saved.swap(self.buffer_);
+      self.buffer_.assign(record, record + record_length_);
+      bool pending = memo_pending_[field];
+      self.memo_pending_[field] = false;
+      read(field, v);
+      self.memo_pending_[field] = pending;
+      self.buffer_.swap(saved);
+      return v;
+    }
+  }
+}
+
+bool Table::encode(int field, const Value& value, std::uint8_t* record) {
+  const FieldDescriptor& f = fields_[field];
+  std::uint8_t* p = record + f.offset;
+  auto mismatch = [&]() {
+    raise(tablecode::kDataType, 0, "Niezgodny typ danych pola " + f.name, "FIELDPUT");
+    return false;
+  };
+  if (value.type == ValueType::Empty) {
+    if (f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' || (f.is_memo() && f.length == 4))
+      std::memset(p, 0, f.length);
+    else
+      std::memset(p, ' ', f.length);
+    return true;
+  }
+  switch (f.type) {
+    case 'C':
+    case 'V':
+    case 'Q': {
+      if (!value.is_text_like()) return mismatch();
+      std::size_t n = std::min<std::size_t>(value.text.size(), f.length);
+      std::memcpy(p, value.text.data(), n);
+      std::memset(p + n, ' ', f.length - n);
+      return true;
+    }
+    case 'N':
+    case 'F': {
+      if (value.type != ValueType::Number) return mismatch();
+      if (!std::isfinite(value.number)) {
+        raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
+        return false;
+      }
+      double rounded = lib::ROUND2(value.number, f.decimals);
+      if (rounded == 0) rounded = 0;  // no "-0.00"
+      char text[64];
+      int n = std::abs(rounded) < 1e19 ? std::snprintf(text, sizeof text, "%*.*f", int(f.length), int(f.decimals), rounded)
+                                       : 99;
+      if (n < 0 || n > f.length) {
+        raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
+        return false;
+      }
+      std::memcpy(p, text, f.length);
+      return true;
+    }
+    case 'D':
+    case 'T': {
+      if (value.type != ValueType::Date) return mismatch();
+      bool empty = value.is_empty_date();
+      if (!empty && (value.text.size() != 8 || value.text.find_first_not_of("0123456789") != std::string::npos)) {
+        raise(gencode::kArgument, 0, "Błędna data dla pola " + f.name, "FIELDPUT");
+        return false;
+      }
+      if (f.type == 'D') {
+        std::memcpy(p, empty ? "        " : value.text.data(), 8);
+      } else {
+        std::memset(p, 0, 8);
+        if (!empty) put_le32(p, static_cast<std::uint32_t>(julian_from_date(value.text)));
+      }
+      return true;
+    }
+    case 'L':
+      if (value.type != ValueType::Logical) return mismatch();
+      *p = value.logical ? 'T' : 'F';
+      return true;
+    case 'I': {
+      if (value.type != ValueType::Number) return mismatch();
+      double r = std::round(value.number);
+      if (!(r >= -2147483648.0 && r <= 2147483647.0)) {
+        raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
+        return false;
+      }
+      put_le32(p, static_cast<std::uint32_t>(static_cast<std::int32_t>(r)));
+      return true;
+    }
+    case 'B': {
+      if (value.type != ValueType::Number) return mismatch();
+      std::memcpy(p, &value.number, 8);
+      return true;
+    }
+    case 'Y': {
+      if (value.type != ValueType::Number) return mismatch();
+      double scaled = std::round(value.number * 10000.0);
+      if (!(std::abs(scaled) < 9.2e18)) {
+        raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
+        return false;
+      }
+      auto n = static_cast<std::int64_t>(scaled);
+      put_le32(p, static_cast<std::uint32_t>(n));
+      put_le32(p + 4, static_cast<std::uint32_t>(static_cast<std::uint64_t>(n) >> 32));
+      return true;
+    }
+    default:
+      return mismatch();
+  }
+}
+
+bool Table::put(int field, const Value& value) {
+  if (field < 0 || field >= field_count()) {
+    raise(gencode::kArgument, 0, "Brak pola o numerze " + std::to_string(field + 1), "FIELDPUT");
+    return false;
+  }
+  if (!writable_or_raise("FIELDPUT")) return false;
+  if (eof_) {
+    raise(gencode::kArgument, 0, "Zapis poza końcem tabeli", "FIELDPUT");
+    return false;
+  }
+  const FieldDescriptor& f = fields_[field];
+  if (f.is_memo()) {
+    if (value.type != ValueType::Empty && !value.is_text_like()) {
+      raise(tablecode::kDataType, 0, "Niezgodny typ danych pola " + f.name, "FIELDPUT");
+      return false;
+    }
+    pending_memo_[field] = value.type == ValueType::Empty ? std::string() : value.text;
+    memo_pending_[field] = true;
+    dirty_ = true;
+    return true;
+  }
+  if (!encode(field, value, buffer_.data())) return false;
+  dirty_ = true;
+  return true;
+}
+
+bool Table::put(std::string_view name, const Value& value) {
+  int i = field_index(name);
+  if (i < 0) {
+    raise(gencode::kArgument, 0, "Brak pola " + std::string(name), "FIELDPUT");
+    return false;
+  }
+  return put(i, value);
+}
+
+bool Table::remove() {
+  if (!writable_or_raise("DBDELETE") || eof_) return false;
+  if (buffer_[0] != '*') {
+    buffer_[0] = '*';
+    dirty_ = true;
+  }
+  return true;
+}
+
+bool Table::recall() {
+  if (!writable_or_raise("DBRECALL") || eof_) return false;
+  if (buffer_[0] != ' ') {
+    buffer_[0] = ' ';
+    dirty_ = true;
+  }
+  return true;
+}
+
+bool Table::append() {
+  net_error_ = true;
+  if (!writable_or_raise("DBAPPEND")) return false;
+  if (!store_current()) return false;
+  std::uint32_t recno = 0;
+  std::vector<std::uint8_t> blank(record_length_, ' ');
+  if (shared_) {
+    unlock(0);
+    flush_window();
+    drop_window();
+    int rc = os::oserr::kLockViolation;
+    for (int attempt = 0; attempt < 100 && rc == os::oserr::kLockViolation; ++attempt) {
+      rc = file_.lock(kLockBase, 1);
+      if (rc == os::oserr::kLockViolation) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (rc) return false;  // net_error() tells the caller
+    std::uint8_t disk[4];
+    std::uint32_t on_disk = file_.read_exact(4, disk, 4) == 0 ? le32(disk) : count_;
+    recno = std::max(on_disk, count_) + 1;
+    blank.push_back(0x1A);
+    bool ok = false;
+    for (;;) {
+      rc = file_.write_at(header_length_ + std::uint64_t(recno - 1) * record_length_, blank.data(), blank.size());
+      if (!rc) {
+        count_ = recno;
+        count_in_header_ = recno - 1;  // the header write below must count it
+        ok = write_header();
+        break;
+      }
+      if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBAPPEND", true)) break;
+    }
+    file_.unlock(kLockBase, 1);
+    if (!ok) return false;
+    blank.pop_back();
+    if (file_.lock(kLockBase - recno, 1) == 0) locks_.push_back(recno);
+  } else {
+    if (count_ >= kMaxRecords) {
+      raise(gencode::kWrite, os::oserr::kDiskFull, "Tabela osiągnęła największą liczbę rekordów", "DBAPPEND");
+      return false;
+    }
+    recno = ++count_;
+  }
+  buffer_ = blank;
+  original_ = blank;
+  recno_ = recno;
+  eof_ = bof_ = false;
+  appended_ = dirty_ = true;
+  net_error_ = false;
+  return true;
+}
+
+// ---------------------------------------------------------------- locks
+
+bool Table::rlock(std::uint32_t recno) {
+  if (recno == 0) recno = recno_;
+  if (!shared_ || from_image_) return true;
+  if (recno == 0 || recno > count_ + 1) return false;
+  if (is_locked(recno)) return true;
+  if (file_.lock(kLockBase - recno, 1) != 0) return false;
+  locks_.push_back(recno);
+  if (recno == recno_ && !dirty_) {
+    // What another workstation stored before we got the lock is what we now edit.
+    drop_window();
+    position(recno_);
+  }
+  return true;
+}
+
+void Table::unlock(std::uint32_t recno) {
+  store_current();
+  if (from_image_ || !file_.is_open()) return;
+  for (auto it = locks_.begin(); it != locks_.end();) {
+    if (recno == 0 || *it == recno) {
+      file_.unlock(kLockBase - *it, 1);
+      it = locks_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+bool Table::is_locked(std::uint32_t recno) const {
+  if (!shared_) return true;
+  return std::find(locks_.begin(), locks_.end(), recno) != locks_.end();
+}
+
+bool Table::commit() {
+  if (from_image_ || read_only_) return true;
+  bool ok = store_current();
+  ok = flush_window() && ok;
+  if (header_dirty_) ok = write_header() && ok;
+  for (auto& o : orders_) ok = o->flush() && ok;
+  if (shared_) drop_window();
+  return ok;
+}
+
+void Table::rollback() {
+  if (appended_) {
+    // The new record exists already; it stays, blank.
+    std::fill(buffer_.begin(), buffer_.end(), ' ');
+  } else {
+    buffer_ = original_;
+    dirty_ = false;
+  }
+  for (std::size_t i = 0; i < memo_pending_.size(); ++i) {
+    memo_pending_[i] = false;
+    pending_memo_[i].clear();
+  }
+}
+
+// ---------------------------------------------------------------- whole-table operations
+
+bool Table::locate(const std::function<bool(Table&)>& condition, bool from_top) {
+  if (from_top) go_top();
+  while (!eof_) {
+    if (condition(*this)) return true;
+    skip(1);
+  }
+  return false;
+}
+
+void Table::eval(const std::function<bool(Table&)>& action, const std::function<bool(Table&)>& condition) {
+  go_top();
+  while (!eof_) {
+    if (!condition || condition(*this)) {
+      if (!action(*this)) return;
+    }
+    skip(1);
+  }
+}
+
+bool Table::pack() {
+  if (!writable_or_raise("DBPACK")) return false;
+  if (shared_) {
+    raise(tablecode::kNotExclusive, 0, "Tabela musi być otwarta na wyłączność", "DBPACK");
+    return false;
+  }
+  if (!store_current() || !flush_window()) return false;
+  // The packed table is written beside the old one and swapped in whole.
+  std::string temp = os_path_ + ".zuvpack";
+  auto fail = [&](int rc, const char* what) {
+    raise(gencode::kWrite, rc, what, "DBPACK");
+    os::remove_file(temp);
+    return false;
+  };
+  os::FileHandle out;
+  if (int rc = out.create(temp, os::Share::Exclusive)) return fail(rc, "Nie można utworzyć pliku roboczego");
+  std::vector<std::uint8_t> header(header_length_);
+  if (int rc = file_.read_exact(0, header.data(), header_length_)) return fail(rc, "Błąd odczytu tabeli");
+  std::uint32_t kept = 0;
+  std::vector<std::uint8_t> chunk;
+  std::vector<std::uint8_t> packed;
+  const std::uint32_t per = window_->capacity;
+  for (std::uint32_t r = 1; r <= count_; r += per) {
+    std::uint32_t n = std::min(per, count_ - r + 1);
+    chunk.resize(std::size_t(n) * record_length_);
+    if (int rc = file_.read_exact(header_length_ + std::uint64_t(r - 1) * record_length_, chunk.data(), chunk.size()))
+      return fail(rc, "Błąd odczytu tabeli");
+    packed.clear();
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::uint8_t* rec = chunk.data() + std::size_t(i) * record_length_;
+      if (rec[0] == '*') continue;
+      packed.insert(packed.end(), rec, rec + record_length_);
+    }
+    if (!packed.empty()) {
+      if (int rc = out.write_at(header_length_ + std::uint64_t(kept) * record_length_, packed.data(), packed.size()))
+        return fail(rc, "Błąd zapisu tabeli");
+      kept += static_cast<std::uint32_t>(packed.size() / record_length_);
+    }
+  }
+  put_le32(&header[4], kept);
+  std::uint8_t eof = 0x1A;
+  if (int rc = out.write_at(0, header.data(), header.size())) return fail(rc, "Błąd zapisu tabeli");
+  if (int rc = out.write_at(header_length_ + std::uint64_t(kept) * record_length_, &eof, 1))
+    return fail(rc, "Błąd zapisu tabeli");
+  if (int rc = out.flush()) return fail(rc, "Błąd zapisu tabeli");
+  out.close();
+  drop_window();
+  file_.close();
+  int rc = os::replace_file(temp, os_path_);
+  int reopen = file_.open(os_path_, os::Access::ReadWrite, os::Share::Exclusive);
+  if (rc) {
+    os::remove_file(temp);
+    raise(gencode::kWrite, rc, "Nie można zastąpić tabeli spakowaną", "DBPACK");
+  }
+  if (reopen) {
+    raise(gencode::kOpen, reopen, "Nie można ponownie otworzyć tabeli", "DBPACK");
+    return false;
+  }
+  if (rc) return false;
+  count_ = count_in_header_ = kept;
+  header_dirty_ = true;
+  write_header();
+  for (auto& o : orders_) o->rebuild(*this);
+  go_top();
+  return true;
+}
+
+bool Table::zap() {
+  if (!writable_or_raise("DBZAP")) return false;
+  if (shared_) {
+    raise(tablecode::kNotExclusive, 0, "Tabela musi być otwarta na wyłączność", "DBZAP");
+    return false;
+  }
+  dirty_ = false;
+  appended_ = false;
+  drop_window();
+  count_ = 0;
+  std::uint8_t eof = 0x1A;
+  int rc = 0;
+  if (!write_header()) return false;
+  if ((rc = file_.write_at(header_length_, &eof, 1)) || (rc = file_.truncate(header_length_ + 1))) {
+    raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBZAP");
+    return false;
+  }
+  if (memo_) {
+    MemoFault fault;
+    if (!memo_->reset(fault)) raise(fault.gen_code, fault.os_code, fault.description, "DBZAP");
+  }
+  for (auto& o : orders_) o->rebuild(*this);
+  go_top();
+  return true;
+}
+
+// ---------------------------------------------------------------- orders
+
+void Table::add_order(std::unique_ptr<Order> order) { orders_.push_back(std::move(order)); }
+
+Order* Table::order(int n) const {
+  if (n < 1 || n > order_count()) return nullptr;
+  return orders_[n - 1].get();
+}
+
+bool Table::set_order_focus(int n) {
+  if (n < 0 || n > order_count()) return false;
+  store_current();
+  focus_ = n;
+  return true;
+}
+
+bool Table::set_order_focus(std::string_view name) {
+  for (int i = 0; i < order_count(); ++i)
+    if (iequals(orders_[i]->name(), name)) return set_order_focus(i + 1);
+  return false;
+}
+
+void Table::clear_orders() {
+  store_current();
+  for (auto& o : orders_) o->flush();
+  orders_.clear();
+  focus_ = 0;
+}
+
+bool Table::rebuild_orders() {
+  if (!store_current()) return false;
+  bool ok = true;
+  for (auto& o : orders_) ok = o->rebuild(*this) && ok;
+  go_top();
+  return ok;
+}
+
+bool Table::seek(const Value& key) { return seek(key, settings_->soft_seek, false); }
+
+bool Table::seek(const Value& key, bool soft, bool last) {
+  found_ = false;
+  Order* o = controlling_order();
+  if (!o) {
+    raise(gencode::kArgument, 0, "Brak aktywnego indeksu", "DBSEEK");
+    return false;
+  }
+  store_current();
+  if (shared_) {
+    drop_window();
+    refresh_count();
+  }
+  bool found = false;
+  std::uint32_t r = o->seek(*this, key, soft, last, found);
+  position(r ? r : count_ + 1);
+  bof_ = false;
+  found_ = found && !eof_;
+  return found_;
+}
+
+}  // namespace zuv::table

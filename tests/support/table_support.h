@@ -1,0 +1,60 @@
+// Helpers for the table tests: scratch directories, the reference vectors, files as
+// bytes, and other processes (our tool holding a table, the system's Python readers).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zuv::testing {
+
+// A fresh directory removed again at the end of the test.
+class TableTempDir {
+ public:
+  TableTempDir();
+  ~TableTempDir();
+  TableTempDir(const TableTempDir&) = delete;
+  TableTempDir& operator=(const TableTempDir&) = delete;
+  // path of a file in the directory, in the form the OS and the table engine accept
+  std::string file(const std::string& name) const;
+  const std::string& path() const { return dir_; }
+
+ private:
+  std::string dir_;
+};
+
+// The directory of the reference tables, or "" when it is not there.
+std::string table_vectors_dir();
+// A program built beside the tests (zuv-dbtool), "" when missing.
+std::string table_tool_path(const std::string& name);
+
+std::string table_read_bytes(const std::string& path);
+void table_write_bytes(const std::string& path, const std::string& bytes);
+
+// Runs a program to its end; answers its exit code (-1 when it could not start) and,
+// when out is given, its standard output. Host only for output capture.
+int table_run(const std::vector<std::string>& args, std::string* out = nullptr);
+
+// A program running beside the test until stopped or killed.
+class TableChild {
+ public:
+  bool start(const std::vector<std::string>& args);
+  void kill();    // as a crash: no clean-up by the child
+  int wait();     // exit code
+  ~TableChild();
+
+ private:
+#ifdef _WIN32
+  void* process_ = nullptr;
+#else
+  int pid_ = -1;
+#endif
+};
+
+// True when path appears within timeout_ms.
+bool table_wait_for_file(const std::string& path, int timeout_ms);
+
+// Debian's own interpreter with the named modules, "" when absent (Wine, or modules
+// not installed).
+std::string table_python_with(const std::vector<std::string>& modules);
+
+}  // namespace zuv::testing
