@@ -418,6 +418,7 @@ std::unique_ptr<CdxFile> CdxFile::create(const std::string& path) {
 
 void CdxFile::load_directory() {
   cache_.clear();
+  ++generation_;
   // Key types come from the expressions, not the file: keep what callers set.
   std::map<std::string, KeyType> types;
   for (auto& t : tags_) types[t->name()] = t->key_type();
@@ -468,11 +469,13 @@ std::shared_ptr<const Node> CdxFile::node(uint32_t page, int key_length, KeyType
 }
 
 void CdxFile::write_page(uint32_t page, const uint8_t* bytes) {
+  ++generation_;
   cache_.erase(page);
   file_.write(page, bytes, kPageSize);
 }
 
 void CdxFile::patch32(uint64_t offset, uint32_t value) {
+  ++generation_;
   cache_.erase(uint32_t(offset - offset % kPageSize));
   uint8_t b[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
   file_.write(offset, b, 4);

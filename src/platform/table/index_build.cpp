@@ -27,7 +27,7 @@ cdx::Tag& build_cdx_tag(cdx::CdxFile& file, RecordSource& records, const std::st
 }
 
 std::string ntx_key(const KeyExpression& expression, const RecordView& record, int key_size, int decimals) {
-  Value v = expression.value(record);
+  KeyValue v = expression.value(record);
   std::string k;
   switch (v.type) {
     case 'N':
