@@ -534,6 +534,18 @@ bool ORDLISTADD(Table& table, const std::string& index_path) {
   return true;
 }
 
+bool attach_structural_index(Table& table) {
+  std::string path = table.path();
+  auto dot = path.find_last_of('.');
+  auto slash = path.find_last_of("/\\");
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.resize(dot);
+  for (const char* ext : {".cdx", ".CDX"}) {
+    std::string candidate = path + ext;
+    if (file_exists(os::native_path(candidate))) return ORDLISTADD(table, candidate);
+  }
+  return true;
+}
+
 bool ORDCREATE(Table& table, const std::string& index_path, const std::string& tag, const std::string& expression,
                const BuildOptions& options) {
   std::string os_path = os::native_path(index_path);

@@ -106,6 +106,10 @@ bool ORDLISTADD(Table& table, const std::string& index_path);
 bool ORDCREATE(Table& table, const std::string& index_path, const std::string& tag, const std::string& expression,
                const BuildOptions& options = {});
 
+// Opens the compound index of the table's own name (".cdx" beside the ".dbf") when it
+// exists, so that every write keeps its tags current; true when there is none.
+bool attach_structural_index(Table& table);
+
 // Relations: a child area follows its parent by a seek of the parent's key
 // expression value in the child's controlling order.
 class Relations {
