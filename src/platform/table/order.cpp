@@ -105,7 +105,7 @@ bool search_key(KeyType type, int key_length, const Value& v, bool exact, std::s
       return true;
     case KeyType::Logical:
       if (v.type != ValueType::Logical) return false;
-      out = v.logical ? "T" : "F";
+      out.assign(1, v.logical ? 'T' : 'F');
       return true;
   }
   return false;
@@ -489,7 +489,7 @@ std::uint32_t NtxOrder::seek(Table& table, const Value& key, bool soft, bool las
     std::string k;
     if (key.type == ValueType::Number) k = format_str(key.number, ks, file_->header().decimals);
     else if (key.type == ValueType::Date) k = key.text;
-    else if (key.type == ValueType::Logical) k = key.logical ? "T" : "F";
+    else if (key.type == ValueType::Logical) k.assign(1, key.logical ? 'T' : 'F');
     else k = key.text.substr(0, size_t(ks));
     if (table.settings().exact) k.resize(size_t(ks), ' ');
     ntx::NtxFile::Cursor c;
