@@ -29,12 +29,15 @@ struct Fixture {
     dbf = copy_vector(vec + ".dbf", dir);
     copy_vector(vec + ".fpt", dir);
     cdx = copy_vector(vec + ".cdx", dir);
-    DbfRecords raw;
-    raw.open(dbf);
-    deleted.assign(raw.record_count() + 1, false);
-    for (uint32_t r = 1; r <= raw.record_count(); ++r) {
-      raw.read(r);
-      deleted[r] = raw.deleted();
+    {
+      // Closed again before the table opens: an exclusive open allows no other handle.
+      DbfRecords raw;
+      raw.open(dbf);
+      deleted.assign(raw.record_count() + 1, false);
+      for (uint32_t r = 1; r <= raw.record_count(); ++r) {
+        raw.read(r);
+        deleted[r] = raw.deleted();
+      }
     }
     OpenOptions o;
     o.path = dbf;
@@ -171,6 +174,15 @@ TEST(Orders, SingleKeyFilesAreCreatedOpenedAndMaintained) {
   std::string dbf = copy_vector("ntx1.dbf", dir);
   copy_vector("ntx1.dbt", dir);
   std::string ntx = copy_vector("ntx1_naz.ntx", dir);
+  std::vector<uint32_t> want;
+  {
+    DbfRecords raw;
+    raw.open(dbf);
+    for (uint32_t r : read_order("ntx1.naz.order")) {
+      raw.read(r);
+      if (!raw.deleted()) want.push_back(r);
+    }
+  }
   OpenOptions o;
   o.path = dbf;
   auto t = Table::open(o);
@@ -178,13 +190,6 @@ TEST(Orders, SingleKeyFilesAreCreatedOpenedAndMaintained) {
   ASSERT_TRUE(ORDLISTADD(*t, ntx));
   std::vector<uint32_t> walk;
   for (t->go_top(); !t->eof(); t->skip()) walk.push_back(t->recno());
-  std::vector<uint32_t> want;
-  DbfRecords raw;
-  raw.open(dbf);
-  for (uint32_t r : read_order("ntx1.naz.order")) {
-    raw.read(r);
-    if (!raw.deleted()) want.push_back(r);
-  }
   EXPECT_EQ(walk, want);
   for (int i = 0; i < 400; ++i) {
     ASSERT_TRUE(t->append());
