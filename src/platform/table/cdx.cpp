@@ -570,7 +570,41 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   const uint32_t header_off = allocate_header_pages();
   uint8_t hb[kHeaderSize] = {};
   file_.write(header_off, hb, kHeaderSize);  // reserved until the tree is done
-  uint32_t next_page = allocate_page();
+  // Pages come from the free list while it has some; past the end of the file they
+  // are numbered in order and written in long runs.
+  uint8_t head[4];
+  file_.read(4, head, 4);
+  const bool free_list_empty = (head[0] | head[1] | head[2] | head[3]) == 0 ||
+                               (head[0] & head[1] & head[2] & head[3]) == 0xFF;
+  uint64_t end = file_.size();
+  end += (kPageSize - end % kPageSize) % kPageSize;
+  std::vector<uint8_t> run;
+  uint64_t run_start = 0;
+  auto flush_run = [&]() {
+    if (!run.empty()) file_.write(run_start, run.data(), run.size());
+    run.clear();
+  };
+  auto take_page = [&]() -> uint32_t {
+    if (!free_list_empty) return allocate_page();
+    if (end + kPageSize > 0xFFFFFE00ull) throw IndexError("Plik indeksu przekroczył 4 GB: " + path());
+    uint32_t p = uint32_t(end);
+    end += kPageSize;
+    return p;
+  };
+  auto put_page = [&](uint32_t page, const uint8_t* bytes) {
+    if (free_list_empty && !run.empty() && page == run_start + run.size() && run.size() < (1u << 20)) {
+      run.insert(run.end(), bytes, bytes + kPageSize);
+      return;
+    }
+    flush_run();
+    if (free_list_empty && page >= file_.size()) {
+      run_start = page;
+      run.assign(bytes, bytes + kPageSize);
+      return;
+    }
+    file_.write(page, bytes, kPageSize);
+  };
+  uint32_t next_page = take_page();
 
   std::vector<Entry> level;  // the parent entries of the pages written
   uint8_t buf[kPageSize];
@@ -582,12 +616,12 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   uint32_t last_leaf = kNoPage;
   auto flush_leaf = [&](bool final_leaf) {
     uint32_t page = next_page;
-    next_page = allocate_page();
+    next_page = take_page();
     leaf.left = last_leaf;
     leaf.right = final_leaf ? kNoPage : next_page;
     leaf.attr = (final_leaf && last_leaf == kNoPage) ? (kAttrRoot | kAttrLeaf) : kAttrLeaf;
     if (!encode_leaf(leaf, key_length, type, buf)) throw IndexError("Klucz nie mieści się na stronie indeksu");
-    file_.write(page, buf, kPageSize);
+    put_page(page, buf);
     if (!leaf.entries.empty()) level.push_back({leaf.entries.back().key, leaf.entries.back().recno, page});
     else level.push_back({std::string(kl, key_pad(type)), 0, page});
     last_leaf = page;
@@ -601,8 +635,7 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   bool have_last = false;
   bool have_pending = false;
   while (sorted.next(key, recno)) {
-    key = pad_key(type, key, kl);
-    key.resize(kl, key_pad(type));
+    if (key.size() != kl) key.resize(kl, key_pad(type));
     if (unique && have_last && compare_keys(type, key, last_key) == 0) continue;
     if (have_last && compare_keys(type, key, last_key) < 0) throw IndexError("Klucze do budowy znacznika nie są uporządkowane");
     last_key = key;
@@ -638,20 +671,22 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
         n.entries.assign(level.begin() + long(i), level.begin() + long(stop));
         uint32_t page = next_page;
         n.left = left;
-        if (stop != level.size()) next_page = allocate_page();
+        if (stop != level.size()) next_page = take_page();
         n.right = stop == level.size() ? kNoPage : next_page;
         if (pages == 1) n.attr = kAttrRoot;
         encode_interior(n, key_length, buf);
-        file_.write(page, buf, kPageSize);
+        put_page(page, buf);
         upper.push_back({n.entries.back().key, n.entries.back().recno, page});
         left = page;
       }
       level = std::move(upper);
-      if (level.size() > 1) next_page = allocate_page();
+      if (level.size() > 1) next_page = take_page();
     }
     root = level[0].child;
   }
-  if (level.size() == 1 && root != next_page) free_page(next_page);
+  flush_run();
+  // The page taken for a leaf that never came: beyond the end it was never written.
+  if (root != next_page && !free_list_empty) free_page(next_page);
   TagHeader h;
   h.root = root;
   h.key_length = uint16_t(key_length);
