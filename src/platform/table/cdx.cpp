@@ -609,6 +609,7 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   std::vector<Entry> level;  // the parent entries of the pages written
   uint8_t buf[kPageSize];
   LeafLayout lay = leaf_layout(key_length, max_recno);
+  std::vector<Entry> spare;
   Node leaf;
   leaf.attr = kAttrLeaf;
   size_t used = 0;
@@ -625,6 +626,8 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
     if (!leaf.entries.empty()) level.push_back({leaf.entries.back().key, leaf.entries.back().recno, page});
     else level.push_back({std::string(kl, key_pad(type)), 0, page});
     last_leaf = page;
+    // The entries' key buffers serve the next leaf again.
+    for (Entry& e : leaf.entries) spare.push_back(std::move(e));
     leaf.entries.clear();
     used = 0;
     prev.clear();
@@ -646,7 +649,14 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
       flush_leaf(false);
       cost = lay.entry_bytes + stored_key_bytes(prev, key, type);
     }
-    leaf.entries.push_back({key, recno, 0});
+    Entry e;
+    if (!spare.empty()) {
+      e = std::move(spare.back());
+      spare.pop_back();
+    }
+    e.key.assign(key);
+    e.recno = recno;
+    leaf.entries.push_back(std::move(e));
     used += cost;
     prev = key;
     have_pending = true;
