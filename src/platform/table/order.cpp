@@ -116,6 +116,13 @@ bool prefix_equal(KeyType type, const std::string& stored, const std::string& se
   return compare_keys(type, std::string_view(stored).substr(0, search.size()), search) == 0;
 }
 
+// Whether a record is marked deleted; reads it through the table (Table::seek
+// positions the table again afterwards).
+bool record_hidden(Table& table, std::uint32_t recno) {
+  if (!table.go_to(recno)) return false;
+  return table.deleted();
+}
+
 std::map<std::string, std::weak_ptr<cdx::CdxFile>>& cdx_registry() {
   static std::map<std::string, std::weak_ptr<cdx::CdxFile>> r;
   return r;
@@ -372,6 +379,24 @@ std::uint32_t CdxOrder::seek(Table& table, const Value& key, bool soft, bool las
         }
       }
     }
+    if (table.settings().deleted_hidden) {
+      // Hidden records are passed over in the order's direction of travel.
+      const bool ahead = descending() == last;
+      bool ok = true;
+      while (ok && record_hidden(table, c.recno)) ok = ahead ? t.next(c) : t.prev(c);
+      if (!ok) {
+        found = false;
+        cursor_ = cdx::Cursor();
+        return 0;
+      }
+      if (found && !prefix_equal(type, c.key, k)) {
+        found = false;
+        if (!soft) {
+          cursor_ = cdx::Cursor();
+          return 0;
+        }
+      }
+    }
     cursor_ = c;
     cursor_gen_ = file_->generation();
     return c.recno;
@@ -503,6 +528,22 @@ std::uint32_t NtxOrder::seek(Table& table, const Value& key, bool soft, bool las
     } else if (!soft || !have) {
       cursor_ = ntx::NtxFile::Cursor();
       return 0;
+    }
+    if (table.settings().deleted_hidden) {
+      bool ok = true;
+      while (ok && record_hidden(table, c.recno)) ok = last ? file_->prev(c) : file_->next(c);
+      if (!ok) {
+        found = false;
+        cursor_ = ntx::NtxFile::Cursor();
+        return 0;
+      }
+      if (found && !prefix_equal(KeyType::Character, c.key, k)) {
+        found = false;
+        if (!soft) {
+          cursor_ = ntx::NtxFile::Cursor();
+          return 0;
+        }
+      }
     }
     cursor_ = c;
     return c.recno;

@@ -103,6 +103,10 @@ TEST(Orders, SeekFindsExactKeysAndLandsOnTheNextGreaterOne) {
   EXPECT_TRUE(f.table->eof());
   EXPECT_FALSE(f.table->seek(Value::of_text("00000005X"), false));
   EXPECT_TRUE(f.table->eof());
+  // Record 7 is deleted: its key finds the next visible record with that key.
+  ASSERT_TRUE(f.deleted[7]);
+  EXPECT_TRUE(f.table->seek(Value::of_text("00000003"), false));
+  EXPECT_EQ(f.table->recno(), 8u);
   // Numeric and date keys.
   ASSERT_TRUE(f.table->set_order_focus("kw"));
   EXPECT_TRUE(f.table->seek(Value::of_number(-329.15), false));
