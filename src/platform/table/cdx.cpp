@@ -38,6 +38,16 @@ void Tag::reload_header() {
   file_.check_page_pointer(header_.root);
 }
 
+void Tag::sync_with_file() {
+  file_.flush();
+  uint8_t b[4];
+  file_.read(uint64_t(header_offset_) + 8, b, 4);
+  uint32_t counter = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  if (counter == header_.counter) return;
+  file_.drop_cache();
+  reload_header();
+}
+
 std::shared_ptr<const Node> Tag::load(uint32_t page) { return file_.node(page, header_.key_length, type_); }
 
 int Tag::compare(const Entry& e, std::string_view key, uint32_t recno, bool full) const {

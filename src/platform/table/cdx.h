@@ -38,6 +38,9 @@ class Tag {
   KeyType key_type() const { return type_; }
   void set_key_type(KeyType t) { type_ = t; }
   void reload_header();
+  // For files other processes write too: when the tag's change counter on disk differs
+  // from ours, cached pages and the header are read again.
+  void sync_with_file();
 
   bool first(Cursor& c);
   bool last(Cursor& c);
@@ -102,6 +105,11 @@ class CdxFile {
                   bool descending, bool unique, KeyStream& sorted, uint32_t max_recno);
   void delete_tag(std::string_view name);
   void flush() { file_.flush(); }
+  void drop_cache() {
+    cache_.clear();
+    file_.refresh_size();
+    ++generation_;
+  }
 
   // Page access for the tags.
   std::shared_ptr<const Node> node(uint32_t page, int key_length, KeyType type);

@@ -193,6 +193,7 @@ std::shared_ptr<cdx::CdxFile> open_shared_cdx(const std::string& os_path, bool w
 CdxOrder::CdxOrder(Table& table, std::shared_ptr<cdx::CdxFile> file, const std::string& tag)
     : file_(std::move(file)), name_(tag) {
   fields_ = std::make_unique<TableFields>(table);
+  shared_ = table.is_shared();
   cdx::Tag& t = this->tag();
   name_ = t.name();
   expr_ = std::make_unique<KeyExpression>(KeyExpression::compile(t.header().expression, *fields_));
@@ -205,6 +206,8 @@ cdx::Tag& CdxOrder::tag() {
   cdx::Tag* t = file_->find_tag(name_);
   if (!t) throw IndexError("Brak znacznika " + name_ + " w pliku " + file_->path());
   if (expr_) t->set_key_type(expr_->key_type());
+  // Another process may have changed a shared file since our last look.
+  if (shared_) t->sync_with_file();
   return *t;
 }
 

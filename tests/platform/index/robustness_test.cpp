@@ -180,3 +180,30 @@ TEST(CheckerTables, RecordsFieldsAndMemoPointersAreChecked) {
 
 }  // namespace
 }  // namespace zuv::table
+
+namespace zuv::table {
+namespace {
+
+// Two handles on one file stand for two processes: the reader's cached pages must
+// give way once the writer's change counter moved.
+TEST(SharedCompoundFile, AReaderNoticesChangesMadeThroughAnotherHandle) {
+  std::string dir = scratch_dir("shared_handles");
+  std::string path = copy_vector("faktury.cdx", dir);
+  auto writer = cdx::CdxFile::open(path, true);
+  auto reader = cdx::CdxFile::open(path, true);
+  cdx::Tag* w = writer->find_tag("lpp");
+  cdx::Tag* r = reader->find_tag("lpp");
+  cdx::Cursor c;
+  size_t before = 0;
+  for (bool ok = r->first(c); ok; ok = r->next(c)) ++before;
+  for (uint32_t i = 0; i < 400; ++i) w->insert("0000" + std::to_string(5000 + i), 30000 + i);
+  writer->flush();
+  r->sync_with_file();
+  size_t after = 0;
+  for (bool ok = r->first(c); ok; ok = r->next(c)) ++after;
+  EXPECT_EQ(after, before + 400);
+  EXPECT_TRUE(r->contains("00005399", 30399));
+}
+
+}  // namespace
+}  // namespace zuv::table
