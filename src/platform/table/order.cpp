@@ -83,9 +83,12 @@ class TableSource : public RecordSource {
 };
 
 // Search bytes for a key of the given type; false when the value cannot be one.
+// A text shorter than the key finds the keys it begins (the exact-comparison setting
+// governs the = of texts, not key searches): the catalogues' seeks of "lpp" in tags
+// like "lpp_w+dtos(data_z)" rely on it.
 // longer: the text goes on past the key length with more than blanks, so it sorts
 // after every key that starts with its first key_length bytes.
-bool search_key(KeyType type, int key_length, const Value& v, bool exact, std::string& out, bool& longer) {
+bool search_key(KeyType type, int key_length, const Value& v, std::string& out, bool& longer) {
   longer = false;
   switch (type) {
     case KeyType::Character:
@@ -93,7 +96,6 @@ bool search_key(KeyType type, int key_length, const Value& v, bool exact, std::s
       out = v.text.substr(0, size_t(key_length));
       longer = v.text.size() > size_t(key_length) &&
                v.text.find_first_not_of(' ', size_t(key_length)) != std::string::npos;
-      if (exact) out.resize(size_t(key_length), ' ');
       return true;
     case KeyType::Numeric:
       if (v.type != ValueType::Number) return false;
@@ -343,7 +345,7 @@ std::uint32_t CdxOrder::seek(Table& table, const Value& key, bool soft, bool las
     cdx::Tag& t = tag();
     std::string k;
     bool longer = false;
-    if (!search_key(t.key_type(), t.key_length(), key, table.settings().exact, k, longer)) return 0;
+    if (!search_key(t.key_type(), t.key_length(), key, k, longer)) return 0;
     const KeyType type = t.key_type();
     cdx::Cursor c;
     bool have = t.seek(k, 0, c);
@@ -519,7 +521,6 @@ std::uint32_t NtxOrder::seek(Table& table, const Value& key, bool soft, bool las
     else if (key.type == ValueType::Date) k = key.text;
     else if (key.type == ValueType::Logical) k.assign(1, key.logical ? 'T' : 'F');
     else k = key.text.substr(0, size_t(ks));
-    if (table.settings().exact) k.resize(size_t(ks), ' ');
     ntx::NtxFile::Cursor c;
     bool have = file_->seek(k, 0, c);
     if (have && prefix_equal(KeyType::Character, c.key, k)) {

@@ -97,8 +97,16 @@ TEST(Orders, SeekFindsExactKeysAndLandsOnTheNextGreaterOne) {
   EXPECT_FALSE(f.table->seek(Value::of_text("00000005X"), true));
   EXPECT_FALSE(f.table->eof());
   EXPECT_EQ(f.table->get("LPP").text, "00000006");
-  EXPECT_FALSE(f.table->seek(Value::of_text("0000000"), true)) << "exact comparison: a prefix is not equal";
+  // A shorter text finds the first key it begins, whatever the exact setting (the
+  // catalogues seek "lpp" in tags keyed "lpp_w+dtos(data_z)").
+  EXPECT_TRUE(f.table->seek(Value::of_text("0000000"), false));
   EXPECT_EQ(f.table->get("LPP").text, "00000001");
+  ASSERT_TRUE(f.table->set_order_focus("lpd"));
+  EXPECT_TRUE(f.table->seek(Value::of_text("00000006"), false));
+  EXPECT_EQ(f.table->get("LPP").text, "00000006");
+  EXPECT_TRUE(f.table->seek(Value::of_text("00000006"), false, true));
+  EXPECT_EQ(f.table->recno(), 11u) << "the last of the equal keys";
+  ASSERT_TRUE(f.table->set_order_focus("lpp"));
   EXPECT_FALSE(f.table->seek(Value::of_text("99"), true));
   EXPECT_TRUE(f.table->eof());
   EXPECT_FALSE(f.table->seek(Value::of_text("00000005X"), false));
