@@ -269,3 +269,26 @@ TEST(Orders, ARelationPositionsTheChildOnTheParentsKey) {
 
 }  // namespace
 }  // namespace zuv::table
+
+namespace zuv::table {
+namespace {
+
+TEST(Orders, PackAndZapRebuildEveryTag) {
+  Fixture f("orders_pack", "small");
+  ASSERT_TRUE(ORDLISTADD(*f.table, f.cdx));
+  ASSERT_TRUE(f.table->pack());
+  EXPECT_EQ(f.table->record_count(), 11u);  // record 7 was the deleted one
+  ASSERT_TRUE(f.table->set_order_focus("naz"));
+  EXPECT_EQ(f.walk().size(), 11u);
+  f.table->close();
+  expect_clean(f.cdx, f.dbf);
+  Fixture z("orders_zap", "small");
+  ASSERT_TRUE(ORDLISTADD(*z.table, z.cdx));
+  ASSERT_TRUE(z.table->zap());
+  EXPECT_TRUE(z.walk().empty());
+  z.table->close();
+  expect_clean(z.cdx, z.dbf);
+}
+
+}  // namespace
+}  // namespace zuv::table
