@@ -1,7 +1,9 @@
 #include "platform/table/cdx.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace zuv::table::cdx {
 namespace {
@@ -459,6 +461,44 @@ Tag* CdxFile::find_tag(std::string_view name) {
     if (tag_directory_key(t->name()) == key) return t.get();
   }
   return nullptr;
+}
+
+// Far past any page the format can address, so the lock never covers data.
+constexpr uint64_t kUpdateLockOffset = 0xFFFFFFFEull;
+
+void CdxFile::share_updates() {
+  if (shared_updates_) return;
+  // A write lock needs a handle open for writing; read-only users never update.
+  if (!writable()) return;
+  if (lock_handle_.open(path(), os::Access::ReadWrite, os::Share::Shared) != 0)
+    throw IndexError("Nie mogę otworzyć pliku indeksu do współdzielenia: " + path());
+  shared_updates_ = true;
+}
+
+CdxFile::UpdateLock::UpdateLock(CdxFile& f, Tag& t) : f_(f) {
+  if (!f_.shared_updates_) return;
+  // Bounded retries: another workstation holds the lock only for one key's change.
+  for (int attempt = 0;; ++attempt) {
+    int rc = f_.lock_handle_.lock(kUpdateLockOffset, 1);
+    if (rc == 0) break;
+    if (attempt >= 200) throw IndexError("Indeks jest zajęty przez inny proces: " + f_.path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  try {
+    t.sync_with_file();
+  } catch (...) {
+    f_.lock_handle_.unlock(kUpdateLockOffset, 1);
+    throw;
+  }
+}
+
+CdxFile::UpdateLock::~UpdateLock() {
+  if (!f_.shared_updates_) return;
+  try {
+    f_.flush();
+  } catch (...) {
+  }
+  f_.lock_handle_.unlock(kUpdateLockOffset, 1);
 }
 
 void CdxFile::check_page_pointer(uint32_t page) const {

@@ -141,7 +141,7 @@ class CdxChecker {
     if (dir.key_length != 10) fault("", 0, "nagłówek pliku nie ma długości klucza katalogu znaczników (10)");
     if (!(dir.options & 0x40)) fault("", 0, "nagłówek pliku bez znacznika indeksu złożonego");
     std::vector<KeyRec> tags;
-    if (!tree(dir, "(katalog)", KeyType::Character, tags)) return;
+    if (!tree(dir, "(katalog)", KeyType::Character, tags, true)) return;
     DbfRecords dbf;
     bool have_dbf = false;
     if (!dbf_path.empty()) {
@@ -176,7 +176,8 @@ class CdxChecker {
         if (!content) fault(name, t.recno, "wyrażenie \"" + h.expression + "\": " + error);
       }
       std::vector<KeyRec> have;
-      if (!tree(h, name, type, have)) continue;
+      // Without the table the key type is unknown: either order is accepted then.
+      if (!tree(h, name, type, have, content)) continue;
       if (content) {
         compare_content(have, want, h.options & 0x01, [&](const std::string& m) { fault(name, -1, m); });
       }
@@ -237,7 +238,7 @@ class CdxChecker {
   }
 
   // Walks one tag's tree level by level and answers its entries in order.
-  bool tree(const Hdr& h, const std::string& tag, KeyType type, std::vector<KeyRec>& out) {
+  bool tree(const Hdr& h, const std::string& tag, KeyType type, std::vector<KeyRec>& out, bool type_known) {
     const size_t kl = size_t(h.key_length);
     const char pad = key_pad(type);
     std::vector<uint32_t> level{h.root};
@@ -302,6 +303,14 @@ class CdxChecker {
       level = std::move(below);
       root_level = false;
     }
+    auto first_disorder = [&](KeyType t) {
+      for (size_t i = 1; i < out.size(); ++i) {
+        int c = compare_keys(t, out[i - 1].key, out[i].key);
+        if (c > 0 || (c == 0 && out[i - 1].recno >= out[i].recno)) return i;
+      }
+      return out.size();
+    };
+    if (!type_known && first_disorder(KeyType::Character) < out.size()) type = KeyType::Numeric;
     size_t bad_order = 0;
     for (size_t i = 1; i < out.size(); ++i) {
       int c = compare_keys(type, out[i - 1].key, out[i].key);

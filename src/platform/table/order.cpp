@@ -196,6 +196,7 @@ CdxOrder::CdxOrder(Table& table, std::shared_ptr<cdx::CdxFile> file, const std::
     : file_(std::move(file)), name_(tag) {
   fields_ = std::make_unique<TableFields>(table);
   shared_ = table.is_shared();
+  if (shared_) file_->share_updates();
   cdx::Tag& t = this->tag();
   name_ = t.name();
   expr_ = std::make_unique<KeyExpression>(KeyExpression::compile(t.header().expression, *fields_));
@@ -222,7 +223,9 @@ std::string CdxOrder::key_of(const std::uint8_t* record) const {
 
 bool CdxOrder::on_append(Table&, std::uint32_t recno, const std::uint8_t* record) {
   try {
-    tag().insert(key_of(record), recno);
+    cdx::Tag& t = tag();
+    cdx::CdxFile::UpdateLock lock(*file_, t);
+    t.insert(key_of(record), recno);
     return true;
   } catch (const IndexError& e) {
     return fail(file_->path(), "DBAPPEND", e, gencode::kWrite);
@@ -234,6 +237,7 @@ bool CdxOrder::on_replace(Table&, std::uint32_t recno, const std::uint8_t* befor
     std::string old_key = key_of(before), new_key = key_of(after);
     if (old_key == new_key) return true;
     cdx::Tag& t = tag();
+    cdx::CdxFile::UpdateLock lock(*file_, t);
     t.remove(old_key, recno);
     t.insert(new_key, recno);
     return true;

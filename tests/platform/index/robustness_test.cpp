@@ -207,3 +207,39 @@ TEST(SharedCompoundFile, AReaderNoticesChangesMadeThroughAnotherHandle) {
 
 }  // namespace
 }  // namespace zuv::table
+
+namespace zuv::table {
+namespace {
+
+TEST(SharedCompoundFile, ChangesFromTwoHandlesTakeTurnsUnderTheUpdateLock) {
+  std::string dir = scratch_dir("shared_lock");
+  std::string path = copy_vector("small.cdx", dir);
+  auto a = cdx::CdxFile::open(path, true);
+  auto b = cdx::CdxFile::open(path, true);
+  a->share_updates();
+  b->share_updates();
+  cdx::Tag* ta = a->find_tag("lpp");
+  cdx::Tag* tb = b->find_tag("lpp");
+  {
+    cdx::CdxFile::UpdateLock held(*a, *ta);
+    ta->insert("00000100", 100);
+    EXPECT_THROW({ cdx::CdxFile::UpdateLock waits(*b, *tb); }, IndexError) << "the other handle must wait";
+  }
+  {
+    cdx::CdxFile::UpdateLock turn(*b, *tb);  // re-reads what a wrote
+    EXPECT_TRUE(tb->contains("00000100", 100));
+    tb->insert("00000101", 101);
+  }
+  {
+    cdx::CdxFile::UpdateLock turn(*a, *ta);
+    EXPECT_TRUE(ta->contains("00000101", 101));
+  }
+  a.reset();
+  b.reset();
+  CheckReport report;
+  check_cdx(path, "", report);
+  EXPECT_TRUE(report.clean()) << report.text();
+}
+
+}  // namespace
+}  // namespace zuv::table
