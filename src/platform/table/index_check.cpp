@@ -550,7 +550,7 @@ bool valid_date_text(std::string_view s) {
   return julian_day(s) != 0;
 }
 
-void check_memo_file(const std::string& memo_path, bool foxpro, const std::vector<uint32_t>& blocks, CheckReport& r,
+void check_memo_file(const std::string& memo_path, bool block_headers, const std::vector<uint32_t>& blocks, CheckReport& r,
                      const std::string& dbf_path) {
   r.files.push_back(memo_path);
   std::vector<uint8_t> d;
@@ -567,7 +567,7 @@ void check_memo_file(const std::string& memo_path, bool foxpro, const std::vecto
   }
   uint64_t block_size = 512;
   uint64_t next_free = 0;
-  if (foxpro) {
+  if (block_headers) {
     next_free = be32(d.data());
     block_size = uint64_t(d[6]) << 8 | d[7];
     if (block_size == 0) {
@@ -581,11 +581,11 @@ void check_memo_file(const std::string& memo_path, bool foxpro, const std::vecto
   size_t reported = 0;
   for (uint32_t blk : blocks) {
     uint64_t off = uint64_t(blk) * block_size;
-    if (blk == 0 || off >= d.size() || (foxpro && off + 8 > d.size())) {
+    if (blk == 0 || off >= d.size() || (block_headers && off + 8 > d.size())) {
       if (reported++ < kMaxFaultsPerTag) fault(int64_t(off), "tabela " + dbf_path + " wskazuje blok memo " + std::to_string(blk) + " poza plikiem");
       continue;
     }
-    if (foxpro) {
+    if (block_headers) {
       uint32_t type = be32(d.data() + off), len = be32(d.data() + off + 4);
       if (type > 2 || off + 8 + len > d.size()) {
         if (reported++ < kMaxFaultsPerTag) fault(int64_t(off), "blok memo " + std::to_string(blk) + " ma zły typ lub długość");
