@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <thread>
@@ -15,11 +16,17 @@
 #include "platform/os/file_handle.h"
 #include "platform/os/path.h"
 #include "platform/table/csv_text.h"
+#include "platform/table/order.h"
 #include "platform/table/table.h"
 #include "sys/error.h"
 
 using namespace zuv;
 using namespace zuv::table;
+
+namespace zuv::dbtool {
+// The index commands (index, seek, dump --order) live beside this file.
+std::function<int()> register_index_commands(CLI::App& app);
+}  // namespace zuv::dbtool
 
 namespace {
 
@@ -61,7 +68,10 @@ std::unique_ptr<Table> open_table(const std::string& file, bool shared, bool rea
   o.path = file;
   o.shared = shared;
   o.read_only = read_only;
-  return Table::open(o);
+  auto table = Table::open(o);
+  // Every command that writes keeps the table's own compound index current.
+  if (table && !read_only && !attach_structural_index(*table)) return nullptr;
+  return table;
 }
 
 int cmd_create(const std::string& file, const std::string& struct_text) {
@@ -203,6 +213,7 @@ int main(int argc, char** argv) {
   hold->add_option("--ready", ready)->required();
   hold->add_option("--stop", stop)->required();
 
+  auto index_commands = zuv::dbtool::register_index_commands(app);
   std::vector<const char*> argv_utf8;
   for (const auto& a : args) argv_utf8.push_back(a.c_str());
   try {
@@ -213,6 +224,7 @@ int main(int argc, char** argv) {
   // Every error record ends the command with its description.
   set_program_handler([](ErrorRecord&) { return HandlerAnswer::Break; });
   try {
+    if (int rc = index_commands(); rc >= 0) return rc;
     if (*create) return cmd_create(file, struct_text);
     if (*append) return cmd_append(file, csv, shared);
     if (*dump) return cmd_dump(file, deleted);
