@@ -1,53 +1,20 @@
 #include "platform/os/names.h"
+#include "platform/os/unicode.h"
 
 #include <vector>
 
 namespace zuv::os {
 namespace {
 
-// Decodes UTF-8; a malformed byte is carried through untouched (as a lone surrogate),
-// so that a name never changes its bytes by being upper-cased.
-std::u32string decode(std::string_view s) {
-  std::u32string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int extra = c >= 0xF8 ? 0 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    char32_t cp = extra == 1 ? (c & 0x1F) : extra == 2 ? (c & 0x0F) : (c & 0x07);
-    bool ok = extra > 0 && i + static_cast<size_t>(extra) < s.size();
-    for (int k = 1; ok && k <= extra; ++k) {
-      unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (ok) {
-      out += cp;
-      i += static_cast<size_t>(extra) + 1;
-    } else {
-      out += c < 0x80 ? static_cast<char32_t>(c) : 0xDC00 + c;  // raw byte, kept as it was
-      ++i;
-    }
-  }
-  return out;
-}
+// A malformed byte is carried through untouched, so that a name never changes its
+// bytes by being upper-cased.
+std::u32string decode(std::string_view s) { return decode_utf8(s, true); }
 
 void encode(char32_t cp, std::string& out) {
   if (cp >= 0xDC80 && cp <= 0xDCFF) {
     out += static_cast<char>(cp - 0xDC00);
-  } else if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    append_utf8(out, cp);
   }
 }
 

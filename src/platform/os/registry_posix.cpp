@@ -20,6 +20,7 @@
 #include "platform/os/codepage.h"
 #include "platform/os/fault.h"
 #include "platform/os/registry.h"
+#include "platform/os/unicode.h"
 #include "sys/error.h"
 
 namespace zuv::os::reg {
@@ -27,77 +28,16 @@ namespace {
 
 // ---- text helpers ---------------------------------------------------------------
 
-std::u32string decode_utf8(std::string_view s) {
-  std::u32string out;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
-    char32_t cp = n == 0 ? c : n == 1 ? (c & 0x1F) : n == 2 ? (c & 0x0F) : (c & 0x07);
-    bool ok = n < 9 && i + n < s.size();
-    for (size_t k = 1; ok && k <= n; ++k) {
-      unsigned char d = static_cast<unsigned char>(s[i + k]);
-      ok = (d & 0xC0) == 0x80;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if (!ok) {  // a malformed byte stands for itself as one replacement character
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    out.push_back(cp);
-    i += n + 1;
-  }
-  return out;
-}
-
-void append_utf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 std::string utf8_from_utf16le(const std::uint8_t* p, size_t bytes) {
-  std::string out;
-  for (size_t i = 0; i + 1 < bytes; i += 2) {
-    char32_t u = static_cast<char32_t>(p[i] | (p[i + 1] << 8));
-    if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes) {
-      char32_t l = static_cast<char32_t>(p[i + 2] | (p[i + 3] << 8));
-      if (l >= 0xDC00 && l < 0xE000) {
-        append_utf8(out, 0x10000 + ((u - 0xD800) << 10) + (l - 0xDC00));
-        i += 2;
-        continue;
-      }
-    }
-    append_utf8(out, (u >= 0xD800 && u < 0xE000) ? 0xFFFD : u);
-  }
-  return out;
+  std::u16string w;
+  for (size_t i = 0; i + 1 < bytes; i += 2) w.push_back(static_cast<char16_t>(p[i] | (p[i + 1] << 8)));
+  return utf8_from_utf16(w);
 }
 
 void append_utf16le(std::vector<std::uint8_t>& out, std::string_view utf8) {
-  for (char32_t cp : decode_utf8(utf8)) {
-    auto put = [&](char32_t u) {
-      out.push_back(static_cast<std::uint8_t>(u & 0xFF));
-      out.push_back(static_cast<std::uint8_t>(u >> 8));
-    };
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      put(0xD800 + (cp >> 10));
-      put(0xDC00 + (cp & 0x3FF));
-    } else {
-      put(cp);
-    }
+  for (char16_t u : utf16_from_utf8(utf8)) {
+    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(u >> 8));
   }
 }
 
