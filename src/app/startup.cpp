@@ -16,13 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path to_fs(const std::string& p) {
-#ifdef _WIN32
-  return fs::path(os::widen(p));
-#else
-  return fs::path(os::native_path(p));
-#endif
-}
+fs::path to_fs(const std::string& p) { return os::fs_path(p); }
 
 bool dir_exists(const std::string& p) {
   std::error_code ec;

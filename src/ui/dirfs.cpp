@@ -15,13 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path to_fs(const std::string& p) {
-#ifdef _WIN32
-  return fs::path(os::widen(p));
-#else
-  return fs::path(os::native_path(p));
-#endif
-}
+fs::path to_fs(const std::string& p) { return os::fs_path(p); }
 
 std::string from_fs(const fs::path& p) {
 #ifdef _WIN32

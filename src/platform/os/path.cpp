@@ -1,6 +1,16 @@
 #include "platform/os/path.h"
 
+#include "platform/os/codepage.h"
+
 namespace zuv::os {
+
+std::filesystem::path fs_path(std::string_view windows_path) {
+#ifdef _WIN32
+  return std::filesystem::path(widen(windows_path));
+#else
+  return std::filesystem::path(native_path(windows_path));
+#endif
+}
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 

@@ -4,6 +4,7 @@
 // how drives and network paths land on Linux.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,8 @@ namespace zuv::os {
 // every component that does not exist with its exact case is looked up
 // case-insensitively; components that do not exist at all keep the caller's case.
 std::string native_path(std::string_view windows_path);
+// The same, as std::filesystem takes it (wide text on Windows).
+std::filesystem::path fs_path(std::string_view windows_path);
 
 #ifndef _WIN32
 // The Linux directory a drive letter stands for: ZUV_DRIVES ("C=/srv/c;D=/data/d")
