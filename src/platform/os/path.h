@@ -1,5 +1,7 @@
 // Paths are kept as Windows text ("C:\Dane\", "\\srv\share\", ".\str\") everywhere in
-// the logic; native_path() is the one place that maps such a text to the OS.
+// the logic; native_path() is the one place that maps such a text to the OS. Every
+// function of the OS layer takes Windows text and maps it here. docs/paths.md tells
+// how drives and network paths land on Linux.
 #pragma once
 
 #include <string>
@@ -7,8 +9,26 @@
 
 namespace zuv::os {
 
-// Windows: the path unchanged. Linux: separators become '/', a drive letter maps
-// through the drive map, and every existing component is matched case-insensitively.
+// Windows: the path unchanged. Linux: separators ('\' and '/') become '/', a drive
+// letter maps through the drive map, "\\server\share\" through the network root, and
+// every component that does not exist with its exact case is looked up
+// case-insensitively; components that do not exist at all keep the caller's case.
 std::string native_path(std::string_view windows_path);
+
+#ifndef _WIN32
+// The Linux directory a drive letter stands for: ZUV_DRIVES ("C=/srv/c;D=/data/d")
+// when it names the letter, else $ZUV_DRIVE_ROOT/<letter in lower case>, where the
+// root defaults to $HOME/zuv.
+std::string drive_directory(char letter);
+// Where "\\server\share\" lands: $ZUV_UNC_ROOT/server/share, the root defaulting to
+// the drive root + "/unc".
+std::string network_root();
+#endif
+
+// The part after the last separator ("C:\a\b.dbf" -> "b.dbf"; "C:\a\" -> "").
+std::string_view file_name_part(std::string_view windows_path);
+// Everything up to and including the last separator ("C:\a\b.dbf" -> "C:\a\").
+std::string_view directory_part(std::string_view windows_path);
+bool is_separator(char c);
 
 }  // namespace zuv::os

@@ -1,0 +1,222 @@
+#include "lib/files.h"
+
+#include <array>
+
+#include "platform/os/clock.h"
+#include "platform/os/codepage.h"
+#include "platform/os/files.h"
+#include "platform/os/names.h"
+#include "platform/os/path.h"
+#include "sys/error.h"
+
+namespace zuv::lib {
+namespace {
+
+// Beside the destination while a copy is under way; renamed over it when complete.
+constexpr std::string_view kCopySuffix = ".zuvnew";
+constexpr unsigned kProtecting = os::kReadOnly | os::kHidden | os::kSystem;
+
+bool has_attribute(const os::DirEntry& e, char letter) { return e.attributes.find(letter) != std::string::npos; }
+
+bool contains_any(const std::string& name, const std::vector<std::string>& fragments) {
+  for (const std::string& f : fragments) {
+    if (f.empty()) continue;  // an empty fragment occurs nowhere, as the runtime's AT() says
+    if (name.find(oem_upper(f)) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Hands a failed step to the error handler, as the runtime does with its file errors;
+// under FCOPY's guard the handler breaks out of the attempt.
+void raise_file_error(int gen_code, int os_code, std::string_view file, const char* operation) {
+  ErrorRecord r;
+  r.genCode = gen_code;
+  r.osCode = os_code;
+  r.subSystem = "BASE";
+  r.description = gen_code == gencode::kCreate ? "Błąd tworzenia pliku" : "Błąd zapisu pliku";
+  r.fileName = std::string(file);
+  r.operation = operation;
+  r.canRetry = true;
+  r.canDefault = true;
+  raise_error(r);
+}
+
+void discard(const std::string& file) {
+  if (!os::file_exists(file)) return;
+  os::change_attributes(file, os::AttrChange{0, kProtecting});
+  os::delete_file(file);
+}
+
+// One attempt: the new contents go to a file beside the destination, then replace it in
+// one rename. Until that rename the destination is untouched.
+bool copy_attempt(std::string_view source, const std::string& destination) {
+  std::string temp = destination + std::string(kCopySuffix);
+  discard(temp);  // left by a run that was cut short
+  os::Status copied = os::copy_file(source, temp);
+  if (!copied) {
+    discard(temp);
+    raise_file_error(gencode::kCreate, copied.code, destination, "FCOPY");
+    return false;
+  }
+  // A read-only, hidden or system destination refuses to be replaced; clear it first,
+  // as deleting it would, and put the flags back if the swap fails.
+  unsigned cleared = 0;
+  if (auto attrs = os::get_attributes(destination); attrs.ok() && !(attrs.value & os::kDirectory)) {
+    cleared = attrs.value & kProtecting;
+    if (cleared) os::change_attributes(destination, os::AttrChange{0, cleared});
+  }
+  os::Status swapped = os::rename_file(temp, destination);
+  if (!swapped) {
+    if (cleared) os::change_attributes(destination, os::AttrChange{cleared, 0});
+    discard(temp);
+    raise_file_error(gencode::kWrite, swapped.code, destination, "FCOPY");
+    return false;
+  }
+  return true;
+}
+
+std::array<unsigned char, 256> make_upper_852() {
+  std::array<unsigned char, 256> table{};
+  for (int b = 0; b < 256; ++b) table[b] = static_cast<unsigned char>(b);
+  for (int b = 'a'; b <= 'z'; ++b) table[b] = static_cast<unsigned char>(b - 32);
+  for (int b = 0x80; b < 256; ++b) {
+    std::string one(1, static_cast<char>(b));
+    std::string up = os::cp852_from_utf8(os::upper_name(os::utf8_from_852(one)));
+    if (up.size() == 1 && up[0] != '?') table[b] = static_cast<unsigned char>(up[0]);
+  }
+  return table;
+}
+
+}  // namespace
+
+std::string oem_upper(std::string_view utf8_name) {
+  static const std::array<unsigned char, 256> upper = make_upper_852();
+  std::string s = os::cp852_from_utf8(utf8_name);
+  for (char& c : s) c = static_cast<char>(upper[static_cast<unsigned char>(c)]);
+  return s;
+}
+
+bool FCOPY(std::string_view source, std::string_view destination) {
+  GuardedBlock guard;  // traps every error of the attempts; the caller's handler returns with it
+  std::string target(destination);
+  if (!target.empty() && target.back() == '\\') {
+    size_t at = source.rfind('\\');
+    target += std::string(at == std::string_view::npos ? source : source.substr(at + 1));
+  }
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    try {
+      if (copy_attempt(source, target)) return true;
+    } catch (const Break&) {
+    }
+    os::sleep_hundredths(5);
+  }
+  return false;
+}
+
+bool DEL_FILE(std::string_view file) {
+  if (!os::file_exists(file)) return true;
+  os::delete_file(file);
+  for (int pass = 1; pass <= 10; ++pass) {
+    if (!os::file_exists(file)) return true;
+    if (pass == 1) {
+      os::sleep_hundredths(2);
+      if (os::file_exists(file)) os::change_attributes(file, "-R-S-H");
+    }
+    os::sleep_hundredths(2);
+    os::delete_file(file);
+  }
+  return false;
+}
+
+void COPY_KAT(std::string_view source, std::string_view destination, std::string_view mask, std::string_view skip,
+              const std::vector<std::string>& fragments) {
+  if (source.empty()) return;
+  const std::string skip_list = oem_upper(skip);
+  for (const os::DirEntry& e : os::list_directory(std::string(source) + std::string(mask))) {
+    std::string name = oem_upper(e.name);
+    if (skip_list.find("," + name + ",") != std::string::npos || has_attribute(e, 'D')) continue;
+    if (contains_any(name, fragments)) continue;
+    if (!destination.empty())
+      FCOPY(std::string(source) + e.name, std::string(destination) + os::lower_name(e.name));
+  }
+}
+
+bool COPY_ALES_KAT(std::string_view source, std::string_view destination, std::string_view mask) {
+  std::string dest(destination);
+  if (!dest.empty() && !os::directory_exists(dest.substr(0, dest.size() - 1))) {
+    size_t from = dest.find(":\\") != std::string::npos ? 3 : 0;
+    for (size_t at; (at = dest.find('\\', from)) != std::string::npos; from = at + 1) {
+      std::string level = dest.substr(0, at);
+      if (!os::directory_exists(level)) MKDIR(level);
+    }
+  }
+  for (const os::DirEntry& e : os::list_directory(std::string(source) + std::string(mask), "D")) {
+    if (has_attribute(e, 'D')) {
+      if (e.name == "." || e.name == "..") continue;
+      if (!os::directory_exists(dest + e.name)) MKDIR(dest + e.name);
+      COPY_ALES_KAT(std::string(source) + e.name + "\\", dest + e.name + "\\", mask);
+    } else {
+      FCOPY(std::string(source) + e.name, dest + e.name);
+    }
+  }
+  return true;
+}
+
+os::Status MKDIR(std::string_view directory) {
+  if (!directory.empty() && directory.back() == '\\') directory.remove_suffix(1);
+  return os::make_directory(directory);
+}
+
+void DEL_KAT(std::string_view directory, std::string_view mask, std::string_view skip,
+             const std::vector<std::string>& fragments) {
+  // An empty name would become "\", the root of the drive: never empty that by mistake.
+  if (directory.empty()) return;
+  std::string dir(directory);
+  if (dir.back() != '\\') dir += '\\';
+  // Upper-cased like the names it is compared with, so a skip list in lower case still
+  // protects its files.
+  const std::string skip_list = oem_upper(skip);
+  for (const os::DirEntry& e : os::list_directory(dir + std::string(mask))) {
+    std::string name = oem_upper(e.name);
+    if (skip_list.find(name) != std::string::npos || contains_any(name, fragments)) continue;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      DEL_FILE(dir + e.name);
+      if (!os::file_exists(dir + e.name)) break;
+    }
+  }
+}
+
+bool WRITEFILE(std::string_view file, std::string_view text) {
+  os::Result<std::size_t> written = os::write_file(file, text);
+  // A file that could not be created is a failure even for an empty text.
+  return written.ok() && written.value == text.size();
+}
+
+bool ANALIZA_KAT(std::string_view directory, std::string_view kind, ui::MessageDialog& dialog) {
+  const bool program = kind == "P";
+  const std::string title = program ? "Katalog Programu" : "Katalog Bazy";
+  const std::string subject = program ? "Katalog do instalacji Programu" : "Katalog do instalacji Bazy danych";
+  auto refuse = [&](const std::string& text) {
+    dialog.ALARM("3", title, subject + text);
+    return false;
+  };
+
+  size_t characters = 0;
+  for (char c : directory)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
+  if (characters <= 3) return refuse(" nie może być;głównym katalogiem dysku!");
+
+  if (directory.substr(0, 2) == "\\\\") {
+    std::string_view rest = directory.substr(2);
+    size_t separators = 0;
+    for (char c : rest)
+      if (c == '\\') ++separators;
+    if (rest.front() == '\\' || separators < 3) return refuse(". Błędna nazwa!!!");
+    return true;
+  }
+  if (directory.substr(1, 2) != ":\\") return refuse(". Błędna nazwa katalogu!!!");
+  if (os::upper_name(directory).find("WINDOWS") != std::string::npos) return refuse(" nie powinien zawierać słowa \"WINDOWS\"!");
+  return true;
+}
+
+}  // namespace zuv::lib

@@ -1,0 +1,187 @@
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/os/codepage.h"
+#include "platform/os/fault.h"
+#include "platform/os/files.h"
+#include "platform/os/names.h"
+#include "platform/os/path.h"
+
+namespace zuv::os {
+namespace {
+
+std::wstring wide(std::string_view path) { return widen(native_path(path)); }
+
+Status last_error() { return Status::failure(static_cast<int>(GetLastError())); }
+
+// Windows refuses to overwrite a read-only file; Wine run by root would not (it maps
+// the flag onto permission bits, which root passes), so the rule is checked here too.
+bool read_only_file(const std::wstring& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+unsigned from_win(DWORD a) {
+  unsigned out = 0;
+  if (a & FILE_ATTRIBUTE_DIRECTORY) out |= kDirectory;
+  if (a & FILE_ATTRIBUTE_READONLY) out |= kReadOnly;
+  if (a & FILE_ATTRIBUTE_HIDDEN) out |= kHidden;
+  if (a & FILE_ATTRIBUTE_SYSTEM) out |= kSystem;
+  if (a & FILE_ATTRIBUTE_ARCHIVE) out |= kArchive;
+  return out;
+}
+
+std::string digits(unsigned v, int width) {
+  std::string s = std::to_string(v);
+  while (static_cast<int>(s.size()) < width) s.insert(s.begin(), '0');
+  return s;
+}
+
+}  // namespace
+
+std::vector<DirEntry> list_directory(std::string_view pattern, std::string_view filter) {
+  std::string dir(directory_part(pattern));
+  std::string mask(file_name_part(pattern));
+  if (mask.empty()) mask = "*.*";
+  unsigned allowed = 0;
+  for (char c : filter) {
+    if (c == 'D' || c == 'd') allowed |= kDirectory;
+    if (c == 'H' || c == 'h') allowed |= kHidden;
+    if (c == 'S' || c == 's') allowed |= kSystem;
+  }
+  std::vector<DirEntry> out;
+  // Everything is listed and matched by our own rules, so that masks behave alike on
+  // both targets (and short 8.3 names never match behind the caller's back).
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW(wide(dir + "*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return out;
+  do {
+    std::string name = narrow(fd.cFileName);
+    if (!mask_matches(mask, name)) continue;
+    unsigned a = from_win(fd.dwFileAttributes);
+    if ((a & (kDirectory | kHidden | kSystem)) & ~allowed) continue;
+    DirEntry e;
+    e.name = name;
+    e.size = (a & kDirectory) ? 0 : (static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    FILETIME local;
+    SYSTEMTIME st;
+    FileTimeToLocalFileTime(&fd.ftLastWriteTime, &local);
+    FileTimeToSystemTime(&local, &st);
+    e.date = digits(st.wYear, 4) + digits(st.wMonth, 2) + digits(st.wDay, 2);
+    e.time = digits(st.wHour, 2) + ":" + digits(st.wMinute, 2) + ":" + digits(st.wSecond, 2);
+    e.attributes = attribute_letters(a);
+    out.push_back(std::move(e));
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+  return out;
+}
+
+bool file_exists(std::string_view path) {
+  DWORD a = GetFileAttributesW(wide(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool directory_exists(std::string_view path) {
+  DWORD a = GetFileAttributesW(wide(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+Result<std::uint64_t> file_size(std::string_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data))
+    return {0, static_cast<int>(GetLastError())};
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return {0, oscode::kAccessDenied};
+  return {(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, 0};
+}
+
+Result<unsigned> get_attributes(std::string_view path) {
+  DWORD a = GetFileAttributesW(wide(path).c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return {0, static_cast<int>(GetLastError())};
+  return {from_win(a), 0};
+}
+
+Status change_attributes(std::string_view path, AttrChange change) {
+  std::wstring w = wide(path);
+  DWORD a = GetFileAttributesW(w.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return last_error();
+  auto bits = [](unsigned m) {
+    DWORD b = 0;
+    if (m & kReadOnly) b |= FILE_ATTRIBUTE_READONLY;
+    if (m & kHidden) b |= FILE_ATTRIBUTE_HIDDEN;
+    if (m & kSystem) b |= FILE_ATTRIBUTE_SYSTEM;
+    if (m & kArchive) b |= FILE_ATTRIBUTE_ARCHIVE;
+    return b;
+  };
+  DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+                   FILE_ATTRIBUTE_TEMPORARY;
+  DWORD next = ((a & settable) | bits(change.set)) & ~bits(change.clear);
+  if (next == (a & settable)) return {};
+  if (!SetFileAttributesW(w.c_str(), next ? next : FILE_ATTRIBUTE_NORMAL)) return last_error();
+  return {};
+}
+
+Status copy_file(std::string_view from, std::string_view to) {
+  if (int code = fault::check(fault::Op::Copy)) return Status::failure(code);
+  std::wstring target = wide(to);
+  if (read_only_file(target)) return Status::failure(oscode::kAccessDenied);
+  if (!CopyFileW(wide(from).c_str(), target.c_str(), FALSE)) return last_error();
+  return {};
+}
+
+Status delete_file(std::string_view path) {
+  if (int code = fault::check(fault::Op::Delete)) return Status::failure(code);
+  if (!DeleteFileW(wide(path).c_str())) return last_error();
+  return {};
+}
+
+Status rename_file(std::string_view from, std::string_view to) {
+  if (int code = fault::check(fault::Op::Rename)) return Status::failure(code);
+  std::wstring target = wide(to);
+  if (read_only_file(target)) return Status::failure(oscode::kAccessDenied);
+  if (!MoveFileExW(wide(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return last_error();
+  return {};
+}
+
+Status make_directory(std::string_view path) {
+  if (int code = fault::check(fault::Op::Create)) return Status::failure(code);
+  if (!CreateDirectoryW(wide(path).c_str(), nullptr)) return last_error();
+  return {};
+}
+
+Status remove_directory(std::string_view path) {
+  if (int code = fault::check(fault::Op::Delete)) return Status::failure(code);
+  if (!RemoveDirectoryW(wide(path).c_str())) return last_error();
+  return {};
+}
+
+Result<std::size_t> write_file(std::string_view path, std::string_view data) {
+  if (int code = fault::check(fault::Op::Create)) return {0, code};
+  std::wstring target = wide(path);
+  if (read_only_file(target)) return {0, oscode::kAccessDenied};
+  HANDLE h = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {0, static_cast<int>(GetLastError())};
+  Result<std::size_t> result;
+  if (!data.empty()) {
+    if (int code = fault::check(fault::Op::Write)) {
+      CloseHandle(h);
+      return {0, code};
+    }
+    while (result.value < data.size()) {
+      DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - result.value, 1u << 20));
+      DWORD n = 0;
+      if (!WriteFile(h, data.data() + result.value, chunk, &n, nullptr)) {
+        result.code = static_cast<int>(GetLastError());
+        break;
+      }
+      result.value += n;
+      if (n == 0) break;
+    }
+  }
+  if (!CloseHandle(h) && result.code == 0) result.code = static_cast<int>(GetLastError());
+  return result;
+}
+
+}  // namespace zuv::os
