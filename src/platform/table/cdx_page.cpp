@@ -1,0 +1,224 @@
+#include "platform/table/cdx_page.h"
+
+#include <cstring>
+
+namespace zuv::table::cdx {
+namespace {
+
+uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
+uint32_t get32be(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]); }
+void put16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+void put32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
+void put32be(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i)); }
+
+int bits_for(uint32_t v) {
+  int n = 0;
+  while (v) { ++n; v >>= 1; }
+  return n;
+}
+
+[[noreturn]] void bad(const char* what) { throw IndexError(std::string("Uszkodzona strona indeksu: ") + what); }
+
+size_t trailing(const std::string& key, char pad) {
+  size_t n = 0;
+  while (n < key.size() && key[key.size() - 1 - n] == pad) ++n;
+  return n;
+}
+
+size_t shared_prefix(const std::string& a, const std::string& b, size_t limit) {
+  size_t n = 0;
+  while (n < limit && n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+  return n;
+}
+
+}  // namespace
+
+TagHeader decode_header(const uint8_t* b) {
+  TagHeader h;
+  h.root = get32(b);
+  h.free_list = get32(b + 4);
+  h.counter = get32(b + 8);
+  h.key_length = get16(b + 12);
+  h.options = b[14];
+  h.signature = b[15];
+  h.descending = get16(b + 502) != 0;
+  uint16_t for_pos = get16(b + 504), for_len = get16(b + 506);
+  uint16_t key_pos = get16(b + 508), key_len = get16(b + 510);
+  if (h.key_length == 0 || h.key_length > kMaxKeyLength) bad("niemożliwa długość klucza");
+  if (h.root == 0 || h.root % kPageSize != 0) bad("wskaźnik korzenia");
+  auto pool_text = [&](uint16_t pos, uint16_t len) {
+    if (pos > 512 || len > 512 - pos) bad("wyrażenie poza nagłówkiem");
+    std::string s(reinterpret_cast<const char*>(b + 512 + pos), len);
+    size_t z = s.find('\0');
+    if (z != std::string::npos) s.resize(z);
+    return s;
+  };
+  h.expression = pool_text(key_pos, key_len);
+  h.for_expression = pool_text(for_pos, for_len);
+  return h;
+}
+
+void encode_header(const TagHeader& h, uint8_t* b) {
+  std::memset(b, 0, kHeaderSize);
+  put32(b, h.root);
+  put32(b + 4, h.free_list);
+  put32(b + 8, h.counter);
+  put16(b + 12, h.key_length);
+  b[14] = h.options;
+  b[15] = h.signature;
+  put16(b + 16, kHeaderSize);
+  put16(b + 18, kPageSize);
+  put16(b + 502, h.descending ? 1 : 0);
+  size_t klen = h.expression.size() + 1, flen = h.for_expression.size() + 1;
+  if (klen + flen > 512) throw IndexError("Wyrażenie klucza jest za długie");
+  std::memcpy(b + 512, h.expression.data(), h.expression.size());
+  std::memcpy(b + 512 + klen, h.for_expression.data(), h.for_expression.size());
+  put16(b + 504, uint32_t(klen));
+  put16(b + 506, uint32_t(flen));
+  put16(b + 508, 0);
+  put16(b + 510, uint32_t(klen));
+}
+
+LeafLayout leaf_layout(int key_length, uint32_t max_recno) {
+  LeafLayout l;
+  int kb = bits_for(uint32_t(key_length));
+  int need = bits_for(max_recno) + 2 * kb;
+  int bytes = (need + 7) / 8;
+  if (bytes < 3) bytes = 3;
+  l.entry_bytes = uint8_t(bytes);
+  l.dup_bits = l.trail_bits = uint8_t(kb);
+  l.recno_bits = uint8_t(bytes * 8 - 2 * kb);
+  l.recno_mask = l.recno_bits >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << l.recno_bits) - 1;
+  l.dup_mask = l.trail_mask = uint8_t((1u << kb) - 1);
+  return l;
+}
+
+size_t stored_key_bytes(const std::string& prev, const std::string& key, KeyType type) {
+  size_t trail = trailing(key, key_pad(type));
+  size_t dup = shared_prefix(prev, key, key.size() - trail);
+  return key.size() - trail - dup;
+}
+
+Node decode_node(const uint8_t* p, int key_length, KeyType type, LeafLayout* layout) {
+  Node n;
+  n.attr = get16(p);
+  uint16_t count = get16(p + 2);
+  n.left = get32(p + 4);
+  n.right = get32(p + 8);
+  if (n.attr > 3) bad("nieznany rodzaj strony");
+  if (key_length <= 0 || key_length > kMaxKeyLength) bad("niemożliwa długość klucza");
+  const size_t kl = size_t(key_length);
+  if (!n.leaf()) {
+    if (count > interior_capacity(key_length)) bad("za dużo kluczy na stronie wewnętrznej");
+    n.entries.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t* e = p + 12 + i * (kl + 8);
+      n.entries[i].key.assign(reinterpret_cast<const char*>(e), kl);
+      n.entries[i].recno = get32be(e + kl);
+      n.entries[i].child = get32be(e + kl + 4);
+    }
+    return n;
+  }
+  LeafLayout l;
+  l.free_space = get16(p + 12);
+  l.recno_mask = get32(p + 14);
+  l.dup_mask = p[18];
+  l.trail_mask = p[19];
+  l.recno_bits = p[20];
+  l.dup_bits = p[21];
+  l.trail_bits = p[22];
+  l.entry_bytes = p[23];
+  if (layout) *layout = l;
+  if (l.entry_bytes < 1 || l.entry_bytes > 8 || l.recno_bits > 32 || l.dup_bits > 8 || l.trail_bits > 8 ||
+      l.recno_bits + l.dup_bits + l.trail_bits > l.entry_bytes * 8)
+    bad("niemożliwe szerokości pól liścia");
+  if (size_t(count) * l.entry_bytes > kPageSize - 24) bad("za dużo kluczy na liściu");
+  const char pad = key_pad(type);
+  const uint64_t rmask = l.recno_bits >= 32 ? 0xFFFFFFFFull : ((1ull << l.recno_bits) - 1);
+  const uint64_t dmask = (1ull << l.dup_bits) - 1, tmask = (1ull << l.trail_bits) - 1;
+  size_t key_end = kPageSize;  // key bytes grow down from here
+  const size_t entries_end = 24 + size_t(count) * l.entry_bytes;
+  std::string prev;
+  n.entries.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t v = 0;
+    const uint8_t* e = p + 24 + i * l.entry_bytes;
+    for (int b = l.entry_bytes - 1; b >= 0; --b) v = (v << 8) | e[b];
+    uint32_t recno = uint32_t(v & rmask);
+    size_t dup = size_t((v >> l.recno_bits) & dmask);
+    size_t trail = size_t((v >> (l.recno_bits + l.dup_bits)) & tmask);
+    if (dup + trail > kl) bad("liczniki klucza większe niż jego długość");
+    if (dup > prev.size()) bad("klucz odwołuje się do nieistniejącego poprzednika");
+    size_t stored = kl - dup - trail;
+    if (stored > key_end - entries_end) bad("klucze nachodzą na wpisy liścia");
+    key_end -= stored;
+    std::string key;
+    key.reserve(kl);
+    key.append(prev, 0, dup);
+    key.append(reinterpret_cast<const char*>(p + key_end), stored);
+    key.append(trail, pad);
+    n.entries[i].key = key;
+    n.entries[i].recno = recno;
+    prev = std::move(key);
+  }
+  return n;
+}
+
+bool encode_leaf(const Node& node, int key_length, KeyType type, uint8_t* p) {
+  uint32_t max_recno = 0;
+  for (const Entry& e : node.entries) max_recno = e.recno > max_recno ? e.recno : max_recno;
+  LeafLayout l = leaf_layout(key_length, max_recno);
+  const char pad = key_pad(type);
+  std::memset(p, 0, kPageSize);
+  put16(p, node.attr);
+  put16(p + 2, uint32_t(node.entries.size()));
+  put32(p + 4, node.left);
+  put32(p + 8, node.right);
+  size_t key_end = kPageSize;
+  size_t entries_end = 24 + node.entries.size() * l.entry_bytes;
+  if (entries_end > kPageSize) return false;
+  const std::string* prev = nullptr;
+  static const std::string empty;
+  for (size_t i = 0; i < node.entries.size(); ++i) {
+    const std::string& key = node.entries[i].key;
+    size_t trail = trailing(key, pad);
+    size_t dup = shared_prefix(prev ? *prev : empty, key, key.size() - trail);
+    size_t stored = key.size() - trail - dup;
+    if (stored > key_end - entries_end) return false;
+    key_end -= stored;
+    std::memcpy(p + key_end, key.data() + dup, stored);
+    uint64_t v = uint64_t(node.entries[i].recno) | (uint64_t(dup) << l.recno_bits) |
+                 (uint64_t(trail) << (l.recno_bits + l.dup_bits));
+    uint8_t* e = p + 24 + i * l.entry_bytes;
+    for (int b = 0; b < l.entry_bytes; ++b) e[b] = uint8_t(v >> (8 * b));
+    prev = &key;
+  }
+  put16(p + 12, uint32_t(key_end - entries_end));
+  put32(p + 14, l.recno_mask);
+  p[18] = l.dup_mask;
+  p[19] = l.trail_mask;
+  p[20] = l.recno_bits;
+  p[21] = l.dup_bits;
+  p[22] = l.trail_bits;
+  p[23] = l.entry_bytes;
+  return true;
+}
+
+void encode_interior(const Node& node, int key_length, uint8_t* p) {
+  if (node.entries.size() > interior_capacity(key_length)) throw IndexError("Za dużo kluczy na stronie indeksu");
+  std::memset(p, 0, kPageSize);
+  put16(p, node.attr);
+  put16(p + 2, uint32_t(node.entries.size()));
+  put32(p + 4, node.left);
+  put32(p + 8, node.right);
+  const size_t kl = size_t(key_length);
+  for (size_t i = 0; i < node.entries.size(); ++i) {
+    uint8_t* e = p + 12 + i * (kl + 8);
+    std::memcpy(e, node.entries[i].key.data(), kl < node.entries[i].key.size() ? kl : node.entries[i].key.size());
+    put32be(e + kl, node.entries[i].recno);
+    put32be(e + kl + 4, node.entries[i].child);
+  }
+}
+
+}  // namespace zuv::table::cdx

@@ -1,0 +1,61 @@
+// Index keys: their types, their byte forms, and the order in which they are compared.
+// Character keys are code page 852 bytes ordered by the Polish collation weights;
+// numeric and date keys are 8-byte doubles turned into a form where byte order is
+// numeric order, so every non-character key compares with memcmp.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zuv::table {
+
+enum class KeyType : char { Character = 'C', Numeric = 'N', Date = 'D', Logical = 'L' };
+
+// Failures of index files and key expressions; the text is the operator's (Polish).
+class IndexError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The collation: one weight per CP852 code, a permutation of 0-255.
+const uint8_t* collation_weights();
+// Inverse of the permutation: the code that carries a weight.
+const uint8_t* collation_codes();
+
+// Compares n bytes of two keys of the type: <0, 0, >0.
+inline int compare_key_bytes(KeyType type, const uint8_t* a, const uint8_t* b, size_t n) {
+  if (type != KeyType::Character) return std::memcmp(a, b, n);
+  const uint8_t* w = collation_weights();
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return int(w[a[i]]) - int(w[b[i]]);
+  }
+  return 0;
+}
+inline int compare_keys(KeyType type, std::string_view a, std::string_view b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  int c = compare_key_bytes(type, reinterpret_cast<const uint8_t*>(a.data()),
+                            reinterpret_cast<const uint8_t*>(b.data()), n);
+  if (c != 0) return c;
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// The byte that pads a key shorter than its length (and that leaf pages strip).
+inline char key_pad(KeyType type) { return type == KeyType::Character ? ' ' : '\0'; }
+
+// 8-byte sortable forms.
+std::string numeric_key(double value);
+double numeric_from_key(std::string_view key);
+// Julian day number of a YYYYMMDD date; 0 for an empty or invalid date text.
+long julian_day(std::string_view yyyymmdd);
+// YYYYMMDD of a julian day (blanks for 0).
+std::string date_from_julian(long jd);
+std::string date_key(std::string_view yyyymmdd);
+
+// Turns a caller's search value into key bytes: character keys are used as given
+// (a prefix when shorter), others must already be in key form.
+std::string pad_key(KeyType type, std::string_view key, size_t length);
+
+}  // namespace zuv::table

@@ -1,0 +1,171 @@
+#include "platform/table/index_sort.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "platform/table/index_file.h"
+
+namespace zuv::table {
+
+struct KeySorter::Run {
+  std::string path;
+  BlockFile file;
+  uint64_t file_pos = 0;
+  std::vector<uint8_t> block;
+  size_t pos = 0, end = 0;
+  const uint8_t* head = nullptr;
+  size_t fill() {
+    uint64_t left = file.size() - file_pos;
+    size_t n = size_t(std::min<uint64_t>(left, block.size()));
+    if (n) file.read(file_pos, block.data(), n);
+    file_pos += n;
+    return n;
+  }
+  ~Run() {
+    file.close();
+    remove_file_quietly(path);
+  }
+};
+
+namespace {
+std::atomic<unsigned> g_run_counter{0};
+}
+
+KeySorter::KeySorter(KeyType type, int key_length, size_t budget, std::string temp_dir)
+    : type_(type), key_length_(size_t(key_length)), record_size_(size_t(key_length) + 4), temp_dir_(std::move(temp_dir)) {
+  // The buffer and its order vector share the budget.
+  capacity_ = std::max<size_t>(budget / (record_size_ + 4), 1024);
+  buffer_.resize(capacity_ * record_size_);
+}
+
+KeySorter::~KeySorter() = default;
+
+void KeySorter::encode(std::string_view key, uint32_t recno, uint8_t* out) const {
+  const uint8_t* w = collation_weights();
+  const char pad = key_pad(type_);
+  for (size_t i = 0; i < key_length_; ++i) {
+    uint8_t c = uint8_t(i < key.size() ? key[i] : pad);
+    out[i] = type_ == KeyType::Character ? w[c] : c;
+  }
+  // Big-endian so that ties sort by record number under memcmp.
+  for (int i = 0; i < 4; ++i) out[key_length_ + i] = uint8_t(recno >> (24 - 8 * i));
+}
+
+void KeySorter::decode(const uint8_t* in, std::string& key, uint32_t& recno) const {
+  const uint8_t* codes = collation_codes();
+  key.resize(key_length_);
+  for (size_t i = 0; i < key_length_; ++i) key[i] = char(type_ == KeyType::Character ? codes[in[i]] : in[i]);
+  recno = (uint32_t(in[key_length_]) << 24) | (uint32_t(in[key_length_ + 1]) << 16) |
+          (uint32_t(in[key_length_ + 2]) << 8) | in[key_length_ + 3];
+}
+
+void KeySorter::add(std::string_view key, uint32_t recno) {
+  if (used_ == capacity_) spill();
+  encode(key, recno, buffer_.data() + used_ * record_size_);
+  ++used_;
+  ++count_;
+}
+
+void KeySorter::spill() {
+  order_.resize(used_);
+  for (size_t i = 0; i < used_; ++i) order_[i] = uint32_t(i);
+  const uint8_t* base = buffer_.data();
+  const size_t rs = record_size_;
+  std::sort(order_.begin(), order_.end(),
+            [&](uint32_t a, uint32_t b) { return std::memcmp(base + a * rs, base + b * rs, rs) < 0; });
+  auto run = std::make_unique<Run>();
+  run->path = temp_dir_ + "/zuvsort_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
+              std::to_string(g_run_counter++) + ".tmp";
+  BlockFile out;
+  out.create(run->path);
+  std::vector<uint8_t> chunk;
+  chunk.reserve(1 << 20);
+  uint64_t off = 0;
+  for (size_t i = 0; i < used_; ++i) {
+    chunk.insert(chunk.end(), base + order_[i] * rs, base + order_[i] * rs + rs);
+    if (chunk.size() >= (1 << 20) - rs) {
+      out.write(off, chunk.data(), chunk.size());
+      off += chunk.size();
+      chunk.clear();
+    }
+  }
+  if (!chunk.empty()) out.write(off, chunk.data(), chunk.size());
+  out.close();
+  runs_.push_back(std::move(run));
+  used_ = 0;
+  order_.clear();
+  order_.shrink_to_fit();
+}
+
+void KeySorter::finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (runs_.empty()) {
+    // Everything fits: sort in memory and read straight from the buffer.
+    order_.resize(used_);
+    for (size_t i = 0; i < used_; ++i) order_[i] = uint32_t(i);
+    const uint8_t* base = buffer_.data();
+    const size_t rs = record_size_;
+    std::sort(order_.begin(), order_.end(),
+              [&](uint32_t a, uint32_t b) { return std::memcmp(base + a * rs, base + b * rs, rs) < 0; });
+    memory_pos_ = 0;
+    return;
+  }
+  if (used_ > 0) spill();
+  buffer_.clear();
+  buffer_.shrink_to_fit();
+  // Each run reads through a block of its own; the blocks share the budget.
+  size_t per_run = std::max<size_t>((capacity_ * record_size_) / runs_.size() / record_size_, 64) * record_size_;
+  for (auto& r : runs_) {
+    r->file.open(r->path, false);
+    r->block.resize(per_run);
+  }
+  auto refill = [&](Run& r) {
+    r.end = r.fill();
+    r.end -= r.end % record_size_;
+    r.pos = 0;
+    return r.end > 0;
+  };
+  heap_.clear();
+  for (size_t i = 0; i < runs_.size(); ++i) {
+    if (refill(*runs_[i])) {
+      runs_[i]->head = runs_[i]->block.data();
+      heap_.push_back(i);
+    }
+  }
+  auto greater = [&](size_t a, size_t b) { return std::memcmp(runs_[a]->head, runs_[b]->head, record_size_) > 0; };
+  std::make_heap(heap_.begin(), heap_.end(), greater);
+}
+
+bool KeySorter::next(std::string& key, uint32_t& recno) {
+  if (!finished_) finish();
+  if (runs_.empty()) {
+    if (memory_pos_ >= order_.size()) return false;
+    decode(buffer_.data() + size_t(order_[memory_pos_++]) * record_size_, key, recno);
+    return true;
+  }
+  if (heap_.empty()) return false;
+  auto greater = [&](size_t a, size_t b) { return std::memcmp(runs_[a]->head, runs_[b]->head, record_size_) > 0; };
+  std::pop_heap(heap_.begin(), heap_.end(), greater);
+  size_t i = heap_.back();
+  Run& r = *runs_[i];
+  decode(r.head, key, recno);
+  r.pos += record_size_;
+  bool more = true;
+  if (r.pos + record_size_ > r.end) {
+    r.end = r.fill();
+    r.end -= r.end % record_size_;
+    r.pos = 0;
+    more = r.end > 0;
+  }
+  if (more) {
+    r.head = r.block.data() + r.pos;
+    std::push_heap(heap_.begin(), heap_.end(), greater);
+  } else {
+    heap_.pop_back();
+  }
+  return true;
+}
+
+}  // namespace zuv::table

@@ -1,0 +1,78 @@
+// Sorting keys for an index build in bounded memory: keys are gathered in a buffer;
+// a full buffer is sorted and written to a temporary run file; the runs are merged
+// at the end. Character keys are sorted on their collation weights, so the sort and
+// the merge compare plain bytes.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/table/index_key.h"
+
+namespace zuv::table {
+
+// A source of (key, record number) pairs.
+class KeyStream {
+ public:
+  virtual ~KeyStream() = default;
+  // False when there are no more.
+  virtual bool next(std::string& key, uint32_t& recno) = 0;
+};
+
+// Pairs from a vector already in order (tests, small builds).
+class VectorKeyStream : public KeyStream {
+ public:
+  explicit VectorKeyStream(std::vector<std::pair<std::string, uint32_t>> items) : items_(std::move(items)) {}
+  bool next(std::string& key, uint32_t& recno) override {
+    if (pos_ >= items_.size()) return false;
+    key = items_[pos_].first;
+    recno = items_[pos_].second;
+    ++pos_;
+    return true;
+  }
+
+ private:
+  std::vector<std::pair<std::string, uint32_t>> items_;
+  size_t pos_ = 0;
+};
+
+class KeySorter : public KeyStream {
+ public:
+  // temp_dir: OS path of a directory for run files; budget: bytes of keys held at once.
+  KeySorter(KeyType type, int key_length, size_t budget_bytes, std::string temp_dir);
+  ~KeySorter() override;
+  KeySorter(const KeySorter&) = delete;
+  KeySorter& operator=(const KeySorter&) = delete;
+
+  void add(std::string_view key, uint32_t recno);
+  // Call once after the last add; then read with next().
+  void finish();
+  bool next(std::string& key, uint32_t& recno) override;
+  size_t runs() const { return runs_.size(); }
+  uint64_t count() const { return count_; }
+
+ private:
+  struct Run;
+  void spill();
+  void encode(std::string_view key, uint32_t recno, uint8_t* out) const;
+  void decode(const uint8_t* in, std::string& key, uint32_t& recno) const;
+
+  KeyType type_;
+  size_t key_length_;
+  size_t record_size_;
+  size_t capacity_;
+  std::string temp_dir_;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+  uint64_t count_ = 0;
+  std::vector<std::unique_ptr<Run>> runs_;
+  std::vector<size_t> heap_;
+  bool finished_ = false;
+  size_t memory_pos_ = 0;
+  std::vector<uint32_t> order_;
+};
+
+}  // namespace zuv::table

@@ -1,0 +1,380 @@
+#include "platform/table/keyexpr.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace zuv::table {
+
+struct KeyExpression::Node {
+  enum Kind { Field, Literal, Concat, Plus, Dtos, Str, Strzero, Left, Upper, Descend } kind;
+  char type = 'C';
+  int length = 0;
+  int decimals = 0;
+  FieldRef field;
+  Value literal;
+  std::vector<std::shared_ptr<const Node>> args;
+  int n1 = 0, n2 = 0;  // STR/STRZERO length and decimals, LEFT count
+};
+
+namespace {
+
+using NodeP = std::shared_ptr<const KeyExpression::Node>;
+using Node = KeyExpression::Node;
+
+std::string lower(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return r;
+}
+
+class Parser {
+ public:
+  Parser(std::string_view text, const FieldResolver& fields) : s_(text), fields_(fields) {}
+
+  NodeP parse() {
+    NodeP n = sum();
+    skip();
+    if (pos_ != s_.size()) fail("nieoczekiwany znak");
+    return n;
+  }
+
+ private:
+  [[noreturn]] void fail(const std::string& what) const {
+    throw IndexError("Błąd w wyrażeniu klucza \"" + std::string(s_) + "\": " + what);
+  }
+  void skip() {
+    while (pos_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[pos_]))) ++pos_;
+  }
+  bool eat(char c) {
+    skip();
+    if (pos_ < s_.size() && s_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  void expect(char c) {
+    if (!eat(c)) fail(std::string("oczekiwano '") + c + "'");
+  }
+  std::string ident() {
+    skip();
+    size_t b = pos_;
+    while (pos_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[pos_])) || s_[pos_] == '_')) ++pos_;
+    return std::string(s_.substr(b, pos_ - b));
+  }
+  int int_arg() {
+    NodeP n = sum();
+    if (n->kind != Node::Literal || n->type != 'N') fail("oczekiwano liczby");
+    return int(n->literal.number);
+  }
+
+  NodeP sum() {
+    NodeP left = term();
+    while (eat('+')) {
+      NodeP right = term();
+      auto n = std::make_shared<Node>();
+      if (left->type == 'C' && right->type == 'C') {
+        n->kind = Node::Concat;
+        n->type = 'C';
+        n->length = left->length + right->length;
+      } else if (left->type == 'N' && right->type == 'N') {
+        n->kind = Node::Plus;
+        n->type = 'N';
+      } else {
+        fail("'+' łączy wartości różnych typów");
+      }
+      n->args = {left, right};
+      left = n;
+    }
+    return left;
+  }
+
+  NodeP term() {
+    skip();
+    if (pos_ >= s_.size()) fail("niepełne wyrażenie");
+    char c = s_[pos_];
+    if (c == '"' || c == '\'') {
+      size_t end = s_.find(c, pos_ + 1);
+      if (end == std::string_view::npos) fail("niezamknięty tekst");
+      auto n = std::make_shared<Node>();
+      n->kind = Node::Literal;
+      n->type = 'C';
+      n->literal.text = std::string(s_.substr(pos_ + 1, end - pos_ - 1));
+      n->length = int(n->literal.text.size());
+      pos_ = end + 1;
+      return n;
+    }
+    if (std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-') {
+      size_t b = pos_;
+      ++pos_;
+      while (pos_ < s_.size() && (std::isdigit(static_cast<unsigned char>(s_[pos_])) || s_[pos_] == '.')) ++pos_;
+      auto n = std::make_shared<Node>();
+      n->kind = Node::Literal;
+      n->type = 'N';
+      n->literal.type = 'N';
+      n->literal.number = std::strtod(std::string(s_.substr(b, pos_ - b)).c_str(), nullptr);
+      return n;
+    }
+    if (c == '(') {
+      ++pos_;
+      NodeP n = sum();
+      expect(')');
+      return n;
+    }
+    std::string name = ident();
+    if (name.empty()) fail("nieoczekiwany znak");
+    skip();
+    if (s_.substr(pos_, 2) == "->") {
+      pos_ += 2;
+      std::string field = ident();
+      if (field.empty()) fail("brak nazwy pola po ->");
+      return field_node(name, field);
+    }
+    if (eat('(')) return call(lower(name));
+    return field_node("", name);
+  }
+
+  NodeP field_node(const std::string& alias, const std::string& name) {
+    auto ref = fields_.resolve(alias, name);
+    if (!ref) fail("nieznane pole " + (alias.empty() ? name : alias + "->" + name));
+    if (ref->type == 'M') fail("pole memo nie może być kluczem");
+    auto n = std::make_shared<Node>();
+    n->kind = Node::Field;
+    n->field = *ref;
+    n->type = ref->type == 'F' ? 'N' : ref->type;
+    n->length = ref->length;
+    n->decimals = ref->decimals;
+    if (n->type != 'C' && n->type != 'N' && n->type != 'D' && n->type != 'L') fail("pole typu, którego nie można indeksować: " + name);
+    return n;
+  }
+
+  NodeP call(const std::string& fn) {
+    auto n = std::make_shared<Node>();
+    std::vector<NodeP> args;
+    std::vector<int> nums;
+    auto one = [&](char want) {
+      NodeP a = sum();
+      if (want && a->type != want) fail("zły typ argumentu funkcji " + fn);
+      args.push_back(a);
+    };
+    if (fn == "dtos") {
+      one('D');
+      n->kind = Node::Dtos;
+      n->type = 'C';
+      n->length = 8;
+    } else if (fn == "str" || fn == "strzero") {
+      one('N');
+      n->n1 = 10;
+      n->n2 = 0;
+      if (eat(',')) {
+        n->n1 = int_arg();
+        if (eat(',')) n->n2 = int_arg();
+      } else if (args[0]->kind == Node::Field) {
+        n->n1 = args[0]->length;
+        n->n2 = args[0]->decimals;
+      }
+      if (n->n1 < 1 || n->n1 > 40 || n->n2 < 0 || n->n2 >= n->n1) fail("niemożliwa długość w " + fn);
+      n->kind = fn == "str" ? Node::Str : Node::Strzero;
+      n->type = 'C';
+      n->length = n->n1;
+    } else if (fn == "left") {
+      one('C');
+      expect(',');
+      n->n1 = int_arg();
+      if (n->n1 < 0) fail("ujemna długość w left");
+      n->kind = Node::Left;
+      n->type = 'C';
+      n->length = std::min(n->n1, args[0]->length);
+    } else if (fn == "upper") {
+      one('C');
+      n->kind = Node::Upper;
+      n->type = 'C';
+      n->length = args[0]->length;
+    } else if (fn == "descend") {
+      one(0);
+      n->kind = Node::Descend;
+      n->type = args[0]->type == 'D' ? 'N' : args[0]->type;
+      n->length = args[0]->length;
+    } else {
+      fail("nieznana funkcja " + fn);
+    }
+    expect(')');
+    n->args = std::move(args);
+    return n;
+  }
+
+  std::string_view s_;
+  size_t pos_ = 0;
+  const FieldResolver& fields_;
+};
+
+double parse_number(std::string_view raw) {
+  std::string t(raw);
+  for (char& c : t) {
+    if (c == ',') c = '.';
+  }
+  return std::strtod(t.c_str(), nullptr);
+}
+
+Value eval(const Node& n, const RecordView& rec) {
+  Value v;
+  v.type = n.type;
+  switch (n.kind) {
+    case Node::Literal:
+      return n.literal;
+    case Node::Field: {
+      std::string_view raw = rec.field_bytes(n.field.slot);
+      switch (n.type) {
+        case 'C':
+          v.text.assign(raw);
+          v.text.resize(size_t(n.length), ' ');
+          break;
+        case 'N':
+          v.number = parse_number(raw);
+          break;
+        case 'D':
+          v.text.assign(raw.substr(0, 8));
+          v.text.resize(8, ' ');
+          if (julian_day(v.text) == 0) v.text = std::string(8, ' ');
+          break;
+        case 'L':
+          v.logical = !raw.empty() && (raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y');
+          break;
+      }
+      return v;
+    }
+    case Node::Concat:
+      v.text = eval(*n.args[0], rec).text + eval(*n.args[1], rec).text;
+      return v;
+    case Node::Plus:
+      v.number = eval(*n.args[0], rec).number + eval(*n.args[1], rec).number;
+      return v;
+    case Node::Dtos:
+      v.text = eval(*n.args[0], rec).text;
+      return v;
+    case Node::Str:
+    case Node::Strzero: {
+      double x = eval(*n.args[0], rec).number;
+      v.text = format_str(x, n.n1, n.n2);
+      if (n.kind == Node::Strzero && v.text[0] != '*') {
+        bool neg = v.text.find('-') != std::string::npos;
+        for (char& c : v.text) {
+          if (c == ' ' || c == '-') c = '0';
+        }
+        if (neg) v.text[0] = '-';
+      }
+      return v;
+    }
+    case Node::Left:
+      v.text = eval(*n.args[0], rec).text.substr(0, size_t(n.length));
+      return v;
+    case Node::Upper:
+      v.text = upper_852(eval(*n.args[0], rec).text);
+      return v;
+    case Node::Descend: {
+      Value a = eval(*n.args[0], rec);
+      if (a.type == 'C') {
+        v.text = a.text;
+        for (char& c : v.text) c = c == 0 ? char(0) : char(256 - static_cast<unsigned char>(c));
+      } else if (a.type == 'N') {
+        v.number = -a.number;
+      } else if (a.type == 'D') {
+        v.number = -double(julian_day(a.text));
+      } else {
+        v.logical = !a.logical;
+      }
+      return v;
+    }
+  }
+  return v;
+}
+
+}  // namespace
+
+std::string upper_852(std::string_view s) {
+  std::string r(s);
+  for (char& ch : r) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c >= 'a' && c <= 'z') c = uint8_t(c - 32);
+    else {
+      switch (c) {
+        case 0xA5: c = 0xA4; break;  // ą
+        case 0x86: c = 0x8F; break;  // ć
+        case 0xA9: c = 0xA8; break;  // ę
+        case 0x88: c = 0x9D; break;  // ł
+        case 0xE4: c = 0xE3; break;  // ń
+        case 0xA2: c = 0xE0; break;  // ó
+        case 0x98: c = 0x97; break;  // ś
+        case 0xAB: c = 0x8D; break;  // ź
+        case 0xBE: c = 0xBD; break;  // ż
+        default: break;
+      }
+    }
+    ch = char(c);
+  }
+  return r;
+}
+
+std::string format_str(double n, int len, int dec) {
+  double scale = std::pow(10.0, dec);
+  // Half away from zero, with a nudge for values like 2.675 stored just below.
+  double r = std::round(n * scale + (n >= 0 ? 1e-9 : -1e-9)) / scale;
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%*.*f", len, dec, r);
+  std::string s(buf);
+  if (int(s.size()) > len) return std::string(size_t(len), '*');
+  return s;
+}
+
+KeyExpression KeyExpression::compile(std::string_view text, const FieldResolver& fields) {
+  KeyExpression e;
+  e.text_ = std::string(text);
+  Parser p(text, fields);
+  e.root_ = p.parse();
+  switch (e.root_->type) {
+    case 'C':
+      e.key_type_ = KeyType::Character;
+      e.key_length_ = e.root_->length;
+      if (e.key_length_ < 1 || e.key_length_ > 240)
+        throw IndexError("Klucz \"" + e.text_ + "\" ma niedozwoloną długość " + std::to_string(e.key_length_));
+      break;
+    case 'N':
+      e.key_type_ = KeyType::Numeric;
+      e.key_length_ = 8;
+      break;
+    case 'D':
+      e.key_type_ = KeyType::Date;
+      e.key_length_ = 8;
+      break;
+    default:
+      e.key_type_ = KeyType::Logical;
+      e.key_length_ = 1;
+      break;
+  }
+  return e;
+}
+
+Value KeyExpression::value(const RecordView& record) const { return eval(*root_, record); }
+
+std::string KeyExpression::key_of(const Value& v) const {
+  switch (key_type_) {
+    case KeyType::Character: {
+      std::string k = v.text.substr(0, size_t(key_length_));
+      k.resize(size_t(key_length_), ' ');
+      return k;
+    }
+    case KeyType::Numeric:
+      return numeric_key(v.number);
+    case KeyType::Date:
+      return date_key(v.text);
+    case KeyType::Logical:
+      return v.logical ? "T" : "F";
+  }
+  return {};
+}
+
+std::string KeyExpression::key(const RecordView& record) const { return key_of(value(record)); }
+
+}  // namespace zuv::table
