@@ -1,6 +1,66 @@
+// zuvinst: the installer, started from a release's directory with three parameters.
 #include <cstdio>
+#include <iostream>
 
-int main() {
-  std::puts("ZUV - instalacja");
-  return 0;
+#include "app/command_line.h"
+#include "app/demo.h"
+#include "app/program.h"
+#include "app/wiring.h"
+#include "platform/gui/frontends.h"
+#include "platform/gui/script.h"
+#include "platform/os/args.h"
+#include "ui/dialogs.h"
+
+namespace {
+
+// Exit codes: 0 done, 1 the operator refused to close ZUV, 2 bad command line,
+// 3 a script without an answer or a front end that cannot start.
+int run(int argc, char** argv) {
+  using namespace zuv;
+  std::vector<std::string> args = os::utf8_args(argc, argv);
+  std::string error;
+  auto cl = app::parse_command_line(args, &error);
+  std::string ui_name = cl ? cl->ui : app::default_ui();
+  for (const auto& a : args)
+    if (a.rfind("--ui=", 0) == 0) ui_name = a.substr(5);
+  app::prepare_output(ui_name);
+  if (!cl) {
+    app::report_startup_error(ui_name, error + "\n\n" + app::usage_text());
+    return 2;
+  }
+
+  app::APPSYS();
+  app::ExitGuard exit_routine;  // APPEXIT on every way out from here on
+  gui::SystemClock clock;
+  auto fe = gui::make_frontend(cl->ui, clock, &std::cout, &error);
+  if (!fe) {
+    app::report_startup_error(cl->ui, error);
+    return 3;
+  }
+  ui::Dialogs dialogs(*fe);
+  app::Program program;
+  app::Services services;
+  app::wire_services(services);
+  try {
+    if (!cl->demo.empty()) {
+      program.wersja_p = cl->params[0];
+      program.wersja_b = cl->params[1];
+      program.roczek = cl->params[2];
+      if (cl->demo == "main") return app::MAIN(program, cl->params, dialogs, services) ==
+                                             app::MainResult::Quit ? 1 : 0;
+      if (!app::run_demo(cl->demo, program, dialogs)) {
+        app::report_startup_error(cl->ui, "Nieznany pokaz: " + cl->demo);
+        return 2;
+      }
+      return 0;
+    }
+    return app::MAIN(program, cl->params, dialogs, services) == app::MainResult::Quit ? 1 : 0;
+  } catch (const gui::ScriptExhausted& e) {
+    std::cerr << e.what() << '\n';
+    return 3;
+  }
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return run(argc, argv); }

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Photographs the Windows build's windows under Wine on a virtual display: the main
+# window and one of each dialog, as PNG files in docs/screenshots/.
+# Usage: scripts/screenshots.sh [name...]   (names: main alarm5 alarm3 edtstr dirselect licznik)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=$root/docs/screenshots
+exe=$root/build/win32/zuvinst.exe
+if [ ! -x "$exe" ]; then
+  cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake >/dev/null
+  cmake --build build/win32 -j2 --target zuvinst
+fi
+mkdir -p "$out"
+export WINEPREFIX=$root/build/win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+[ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
+wait_s=${SHOT_WAIT:-10}
+
+names=("$@")
+[ ${#names[@]} -gt 0 ] || names=(main alarm5 alarm3 edtstr dirselect licznik)
+
+# A scratch release directory to start from, so nothing lands in the tree.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/Dane/firma1" "$work/Dane/public" "$work/Program"
+
+for name in "${names[@]}"; do
+  demo=(--demo="$name")
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    cd "$1"
+    wine explorer /desktop=shot,1024x768 "$2" 26.01.001 026.01.033 2026 "$3" >/dev/null 2>&1 &
+    sleep "$4"
+    import -window root "$5"
+    wineserver -k >/dev/null 2>&1 || true
+  ' _ "$work" "$exe" "${demo[@]}" "$wait_s" "$out/$name.png"
+  echo "$out/$name.png"
+done

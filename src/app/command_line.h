@@ -1,0 +1,26 @@
+// The installer's command line: three parameters (program version, database version,
+// year) and the choice of front end.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zuv::app {
+
+struct CommandLine {
+  std::vector<std::string> params;  // exactly three when ok
+  std::string ui;                   // "gui", "console" or "script:FILE"
+  std::string demo;                 // one dialog for screenshots; empty normally
+};
+
+// The front end chosen when --ui is not given.
+std::string default_ui();
+
+// nullopt when the line is unusable; *error then says why, in Polish.
+std::optional<CommandLine> parse_command_line(const std::vector<std::string>& args,
+                                              std::string* error);
+
+std::string usage_text();
+
+}  // namespace zuv::app

@@ -1,0 +1,33 @@
+#include "app/demo.h"
+
+#include "ui/dialogs.h"
+
+namespace zuv::app {
+
+bool run_demo(const std::string& name, Program& p, ui::Dialogs& d) {
+  if (name == "alarm5") {
+    d.ALARM(ui::Where::desktop(), "5", "Uwaga!!",
+            "Program instalacyjny wymaga zamknięcia;wszystkich programów ZUV!;Czy kontynuujesz "
+            "instalację?",
+            {"Kontynuuję", "Rezygnuję"});
+  } else if (name == "alarm3") {
+    d.ALARM("3", "B", "Nie da się utworzyć katalogu o nazwie:;*C:\\ZUV\\Dane 2026\\*");
+  } else if (name == "edtstr") {
+    d.QMX_EDTSTR("NowyKatalog", 100, "Nowy katalog", "Wprowadź nazwę dla nowego katalogu");
+  } else if (name == "dirselect") {
+    d.QMXDIRSELECT(p.cProgram.empty() ? std::optional<std::string>() : p.cProgram);
+  } else if (name == "licznik") {
+    d.LICZNIK(ui::Point{20, 20}, 400, 15, "Tworzenie indeksów...");
+    for (int i = 0; i < 9; ++i) {
+      d.LICZNIK();
+      d.frontend().idle(100);
+    }
+    d.frontend().idle(600000);
+    d.LICZNIK("DEL");
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zuv::app

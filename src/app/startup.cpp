@@ -1,0 +1,204 @@
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "app/program.h"
+#include "platform/os/codepage.h"
+#include "platform/os/fault.h"
+#include "platform/os/path.h"
+#include "sys/error.h"
+#include "ui/dialogs.h"
+
+namespace zuv::app {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path to_fs(const std::string& p) {
+#ifdef _WIN32
+  return fs::path(os::widen(p));
+#else
+  return fs::path(os::native_path(p));
+#endif
+}
+
+bool dir_exists(const std::string& p) {
+  std::error_code ec;
+  return fs::is_directory(to_fs(p), ec);
+}
+
+std::string with_backslash(std::string p) {
+  if (!p.empty() && p.back() != '\\') p += '\\';
+  return p;
+}
+
+std::string env(Services& s, const std::string& name) {
+  if (s.getenv) return s.getenv(name);
+  const char* v = std::getenv(name.c_str());
+  return v ? v : "";
+}
+
+// MEMOWRIT under an error callback that only breaks: any failure means "not writable".
+bool desktop_writable(const std::string& desktop) {
+  const std::string probe = desktop + "z.txt";
+  try {
+    GuardedBlock guard;
+    if (os::fault::check(os::fault::Op::Create) != 0) return false;
+    {
+      std::ofstream out(to_fs(probe), std::ios::binary);
+      out << "Ala ma kota";
+      if (!out) return false;
+    }
+    std::error_code ec;
+    if (!fs::exists(to_fs(probe), ec)) return false;
+    fs::remove(to_fs(probe), ec);
+    return true;
+  } catch (const Break&) {
+    return false;
+  }
+}
+
+void not_yet(ui::Dialogs& d, const std::string& what) {
+  d.ALARM("2", "I", what + " nie jest jeszcze dostępna;w tej wersji programu instalacyjnego.");
+}
+
+}  // namespace
+
+void read_folders(Program& p, Services& s) {
+  StartupRegistry none;
+  StartupRegistry& reg = s.registry ? *s.registry : none;
+
+  // 7. The operator's folders.
+  if (auto sf = reg.shell_folders()) {
+    p.cPulpit = sf->desktop.value_or("");
+    p.cMenu = sf->programs.value_or("");
+  } else {
+    std::string profile = env(s, "USERPROFILE");
+    if (!profile.empty()) {
+      profile = with_backslash(profile);
+      if (dir_exists(profile + "Desktop")) p.cPulpit = profile + "Desktop";
+      std::string menu = profile + "AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+      if (dir_exists(menu)) p.cMenu = menu;
+    }
+  }
+
+  // 8. The installation record of the year.
+  bool program_missing = true;
+  if (auto rec = reg.install_record(p.roczek)) {
+    program_missing = !rec->program.has_value();
+    p.cProgram = rec->program.value_or("");
+    p.cBaza = rec->baza.value_or("");
+  }
+
+  // 9. A desktop we cannot write to gets no shortcut.
+  if (!p.cPulpit.empty()) {
+    p.cPulpit = with_backslash(p.cPulpit);
+    if (!desktop_writable(p.cPulpit)) p.cPulpit.clear();
+  }
+
+  // 10, 11.
+  p.cMenu = with_backslash(p.cMenu);
+  p.cProgram = with_backslash(p.cProgram);
+  p.cBaza = with_backslash(p.cBaza);
+  if (program_missing) {
+    p.cProgram.clear();
+    p.cBaza.clear();
+  }
+  // 12. The registry reader already hands over UTF-8, our in-memory form.
+}
+
+MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs& d,
+                Services& s) {
+  // 1-4.
+  p = Program{};
+  if (s.startinit) s.startinit();
+  p.wersja_p = params.size() > 0 ? params[0] : "";
+  p.wersja_b = params.size() > 1 ? params[1] : "";
+  p.roczek = params.size() > 2 ? params[2] : "";
+
+  // 5. The list of firms that failed last time.
+  if (s.del_file) {
+    s.del_file(".\\error.log");
+  } else if (os::fault::check(os::fault::Op::Delete) == 0) {
+    std::error_code ec;
+    fs::remove(to_fs(".\\error.log"), ec);
+  }
+
+  // 6. Not while ZUV itself runs.
+  while (s.is_zuv_running && s.is_zuv_running()) {
+    int a = d.ALARM(ui::Where::desktop(), "5", "Uwaga!!",
+                    "Program instalacyjny wymaga zamknięcia;wszystkich programów ZUV!;Czy "
+                    "kontynuujesz instalację?",
+                    {"Kontynuuję", "Rezygnuję"});
+    if (a != 1) return MainResult::Quit;
+  }
+
+  // 7-12.
+  read_folders(p, s);
+
+  // 13. The main window.
+  gui::Frontend& fe = d.frontend();
+  ui::Where desk = fe.desktop();
+  ui::MainWindowSpec spec;
+  spec.title = "Instalacja programu ZUV wersja " + p.wersja_p;
+  spec.pos = {(desk.width - spec.outer.w) / 2, (desk.height - spec.outer.h) / 2};
+  spec.button_points = p.fh12;
+  spec.h_org = p.h_org;
+
+  ui::MainWindowSession* self = nullptr;
+  auto run_flow = [&](int button, const Flow& flow, const std::string& name) {
+    return [&, button, name, flow] {
+      self->set_enabled(false);
+      if (flow) flow(p, d);
+      else not_yet(d, name);
+      self->set_enabled(true);
+      self->set_focus(button);
+    };
+  };
+  std::vector<std::string> captions = {"Napraw Bazę danych", "Napraw instalację Programu",
+                                       "Aktualizacja programu", "Pierwsza instalacja programu",
+                                       "Zakończ instalację"};
+  std::vector<std::function<void()>> actions = {
+      nullptr, nullptr, run_flow(3, s.upgrade, "Aktualizacja programu"),
+      run_flow(4, s.first_install, "Pierwsza instalacja programu"), [&] { self->end(); }};
+  ui::MainWindowSession session(spec, captions, actions);
+  self = &session;
+  session.set_focus(3);
+  fe.run_main_window(session);
+  return MainResult::Closed;
+}
+
+ExitRoutines& ExitRoutines::instance() {
+  static ExitRoutines r;
+  return r;
+}
+
+void ExitRoutines::add(std::function<void()> routine) { routines_.push_back(std::move(routine)); }
+
+void ExitRoutines::run() {
+  if (ran_) return;
+  ran_ = true;
+  for (auto it = routines_.rbegin(); it != routines_.rend(); ++it) {
+    try {
+      GuardedBlock guard;  // errors while closing become a silent break
+      (*it)();
+    } catch (...) {
+      // The next routine still runs: one table that will not close must not keep the
+      // others open.
+    }
+  }
+}
+
+void ExitRoutines::reset_for_tests() {
+  routines_.clear();
+  ran_ = false;
+}
+
+void APPEXIT() { ExitRoutines::instance().run(); }
+
+// The debugger hook of the platform has nothing to do here.
+void APPSYS() {}
+
+}  // namespace zuv::app

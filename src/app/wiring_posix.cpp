@@ -1,0 +1,16 @@
+#include <iostream>
+
+#include "app/wiring.h"
+
+namespace zuv::app {
+
+void prepare_output(const std::string&) {}
+
+void report_startup_error(const std::string&, const std::string& text) {
+  std::cerr << text << std::flush;
+  if (!text.empty() && text.back() != '\n') std::cerr << '\n';
+}
+
+void wire_services(Services&) {}
+
+}  // namespace zuv::app

@@ -1,0 +1,282 @@
+#include "platform/gui/console.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "lib/text.h"
+
+namespace zuv::gui {
+
+namespace {
+
+constexpr int kBarChars = 40;
+
+size_t width_of(const std::string& s) {
+  size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+std::string pad(const std::string& s, size_t w, ui::Align a) {
+  size_t n = width_of(s);
+  if (n >= w) return s;
+  size_t room = w - n;
+  size_t left = a == ui::Align::Left ? 0 : a == ui::Align::Right ? room : room / 2;
+  return std::string(left, ' ') + s + std::string(room - left, ' ');
+}
+
+std::string repeat(const char* unit, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out += unit;
+  return out;
+}
+
+const char* kBold = "\x1b[1m";
+const char* kReverse = "\x1b[7m";
+const char* kPlain = "\x1b[0m";
+
+class ConsoleWait : public WaitWindow {};
+
+}  // namespace
+
+ConsoleFrontend::ConsoleFrontend(Clock& clock, std::unique_ptr<Terminal> term)
+    : Frontend(clock), term_(std::move(term)) {}
+
+ui::Where ConsoleFrontend::reference() {
+  if (in_main_) return ui::Where{ui::Where::Mode::AppWindow, 197, 254, 630, 260};
+  return desktop();
+}
+ui::Where ConsoleFrontend::desktop() { return ui::Where{ui::Where::Mode::Desktop, 0, 0, 1024, 768}; }
+
+ui::Size ConsoleFrontend::text_box(const std::string& utf8, const std::string& family, int points,
+                                   bool bold) {
+  return measure_.text_box(utf8, family, points, bold);
+}
+
+void ConsoleFrontend::box(const std::string& title, const std::vector<std::string>& lines,
+                          ui::Align align) {
+  size_t w = width_of(title);
+  for (const auto& l : lines) w = std::max(w, width_of(l));
+  w += 4;
+  const bool tty = term_->interactive();
+  std::string out = "\n  ┌" + repeat("─", w) + "┐\n";
+  out += "  │ " + std::string(tty ? kBold : "") + pad(title, w - 2, ui::Align::Left) +
+         (tty ? kPlain : "") + " │\n";
+  out += "  ├" + repeat("─", w) + "┤\n";
+  for (const auto& l : lines) out += "  │ " + pad(l, w - 2, align) + " │\n";
+  out += "  └" + repeat("─", w) + "┘\n";
+  term_->write(out);
+}
+
+void ConsoleFrontend::draw_buttons(const std::vector<std::string>& labels, int focus, bool redraw) {
+  const bool tty = term_->interactive();
+  std::string out = redraw ? "\r\x1b[2K" : "";
+  out += "   ";
+  for (size_t i = 0; i < labels.size(); ++i) {
+    bool f = static_cast<int>(i) + 1 == focus;
+    std::string b = "[" + std::to_string(i + 1) + "] " + labels[i];
+    if (f && tty) out += std::string(kReverse) + " " + b + " " + kPlain + "  ";
+    else if (f) out += ">" + b + "<  ";
+    else out += " " + b + "   ";
+  }
+  term_->write(out);
+}
+
+void ConsoleFrontend::run_alarm(ui::AlarmSession& s) {
+  const auto& spec = s.spec();
+  box(spec.title, spec.lines, spec.align);
+  const bool tty = term_->interactive();
+  if (tty) {
+    term_->write(spec.question ? "   numer, pierwsza litera, strzałki i Enter; Esc = 0\n"
+                               : "   Enter zamyka okno; Esc = 0\n");
+    draw_buttons(spec.buttons, s.focus(), false);
+  } else {
+    draw_buttons(spec.buttons, s.focus(), false);
+    term_->write("\n   Wybór: ");
+  }
+  while (!s.done()) {
+    double left = s.deadline() - clock().seconds();
+    if (s.tick(clock().seconds())) break;
+    int ms = static_cast<int>(std::min(left, 1.0) * 1000) + 1;
+    ui::Key k;
+    char32_t ch;
+    if (tty) {
+      if (!term_->read_key(ms, k, ch)) {
+        s.close_box();  // the input has ended: as if the window were closed
+        break;
+      }
+      if (k == ui::Key::None) continue;
+      if (k == ui::Key::Char && ch >= '1' && ch <= '9') {
+        s.press(static_cast<int>(ch - '0'));
+      } else {
+        int before = s.focus();
+        s.key(k, ch);
+        if (!s.done() && s.focus() != before) draw_buttons(spec.buttons, s.focus(), true);
+      }
+    } else {
+      std::string line;
+      if (!term_->read_line(ms, line)) {
+        s.close_box();
+        break;
+      }
+      line = lib::trim(line);
+      if (line.empty()) {
+        // read_line also comes back empty when the time ran out; Enter is a real line.
+        if (s.tick(clock().seconds())) break;
+        s.key(ui::Key::Enter);
+      } else if (line == "\x1b" || line == "Esc") {
+        s.key(ui::Key::Esc);
+      } else if (std::isdigit(static_cast<unsigned char>(line[0]))) {
+        s.press(std::atoi(line.c_str()));
+      } else {
+        s.key(ui::Key::Char, ui::first_char(line));
+      }
+      if (!s.done()) term_->write("   Wybór: ");
+    }
+  }
+  std::string answer = s.result() ? spec.buttons[s.result() - 1] : "Esc / brak odpowiedzi";
+  term_->write("\n   -> " + answer + "\n");
+}
+
+std::unique_ptr<WaitWindow> ConsoleFrontend::open_wait(const ui::AlarmSpec& spec) {
+  box(spec.title, spec.lines, spec.align);
+  return std::make_unique<ConsoleWait>();
+}
+
+std::string ConsoleFrontend::run_entry(const ui::EntrySpec& spec, ui::EntrySession& session) {
+  box(spec.title, spec.prompt_lines, ui::Align::Left);
+  term_->write("   Enter przyjmuje propozycję [" + spec.proposal + "], Esc rezygnuje\n");
+  while (true) {
+    term_->write("   > ");
+    std::string line;
+    if (!term_->read_line(-1, line) || line == "\x1b") {
+      session.cancel();
+      return "";
+    }
+    std::string text = line.empty() ? spec.proposal : line;
+    if (spec.length > 0 && static_cast<int>(width_of(text)) > spec.length) text.resize(spec.length);
+    if (session.accept(text) == ui::EntrySession::Outcome::Accepted) return session.result();
+    tone(500, 1);
+    term_->write("   Nie przyjęto: \"" + text + "\". Popraw albo Esc.\n");
+  }
+}
+
+void ConsoleFrontend::run_dirselect(ui::DirChooser& c, bool /*fresh*/) {
+  const bool tty = term_->interactive();
+  box("Wybierz katalog",
+      {"numer: wejdź do katalogu   ..: wyżej   ścieżka: wpisz i zatwierdź",
+       "Enter: OK   +: utwórz nowy   *: zmień nazwę   -: skasuj   Esc: rezygnuję"},
+      ui::Align::Left);
+  while (!c.done()) {
+    ui::DirNode* m = c.marked();
+    if (m) c.getTree(m);
+    std::string list;
+    if (m) {
+      int i = 0;
+      for (auto& ch : m->children)
+        list += "     " + std::to_string(++i) + ". " + ch->caption + "\n";
+      if (!i) list += "     (brak podkatalogów)\n";
+    }
+    term_->write("\n   Katalog: " + std::string(tty ? kBold : "") + c.path_text() +
+                 (tty ? kPlain : "") + "\n" + list + "   > ");
+    std::string line;
+    if (!term_->read_line(-1, line) || line == "\x1b") {
+      c.cancel();
+      break;
+    }
+    line = lib::trim(line);
+    if (line.empty()) {
+      c.check_kat();
+    } else if (line == "..") {
+      if (m && m->parent) c.mark(m->parent);
+    } else if (line == "+") {
+      c.NodeEdit(true);
+    } else if (line == "*") {
+      c.NodeEdit(false);
+    } else if (line == "-") {
+      c.NodeDelete();
+    } else if (m && std::all_of(line.begin(), line.end(), [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)); })) {
+      size_t n = static_cast<size_t>(std::atoi(line.c_str()));
+      if (n >= 1 && n <= m->children.size()) c.select(m->children[n - 1].get());
+    } else {
+      c.set_path_text(line);
+      c.check_kat();
+    }
+  }
+  if (!c.result().empty()) term_->write("   -> " + c.result() + "\n");
+}
+
+void ConsoleFrontend::run_main_window(ui::MainWindowSession& s) {
+  in_main_ = true;
+  // Shown top to bottom as the window stands: buttons 4, 3, 2, 1, then 5.
+  const int order[] = {4, 3, 2, 1, 5};
+  const bool tty = term_->interactive();
+  while (!s.finished()) {
+    std::vector<std::string> lines;
+    for (int b : order) {
+      if (b > static_cast<int>(s.buttons().size())) continue;
+      const auto& btn = s.buttons()[b - 1];
+      std::string mark = b == s.focus() ? "> " : "  ";
+      std::string cap = btn.caption + (btn.on_activate ? "" : "  (nieczynne)");
+      lines.push_back(mark + "[" + std::to_string(b) + "] " + cap);
+    }
+    box(s.spec().title, lines, ui::Align::Left);
+    term_->write("   numer lub strzałki i Enter; Esc kończy\n   > ");
+    ui::Key k;
+    char32_t ch = 0;
+    if (tty) {
+      if (!term_->read_key(-1, k, ch)) break;
+    } else {
+      std::string line;
+      if (!term_->read_line(-1, line)) break;
+      line = lib::trim(line);
+      k = line.empty() ? ui::Key::Enter : line == "\x1b" ? ui::Key::Esc : ui::Key::Char;
+      ch = line.empty() ? 0 : ui::first_char(line);
+    }
+    term_->write("\n");
+    if (k == ui::Key::Char && ch >= '1' && ch <= '5') s.press(static_cast<int>(ch - '0'));
+    else if (k == ui::Key::Char && (ch == 'q' || ch == 'Q')) s.close();
+    else s.key(k);
+  }
+  in_main_ = false;
+}
+
+void ConsoleFrontend::tone(int, int) { term_->write("\a"); }
+
+void ConsoleFrontend::create(const ui::ProgressGeometry& g, const std::string& title) {
+  bar_fill_w_ = g.fill.w;
+  bar_title_ = title;
+  term_->write("\n   " + title + "\n");
+  clear();
+}
+
+void ConsoleFrontend::set_title(const std::string& title) {
+  bar_title_ = title;
+  term_->write("\n   " + title + "\n");
+  bar_drawn_ = -1;
+  draw_bar();
+}
+
+void ConsoleFrontend::clear() {
+  bar_chars_ = 0;
+  bar_drawn_ = -1;
+  draw_bar();
+}
+
+void ConsoleFrontend::fill(int width) {
+  bar_chars_ = bar_fill_w_ ? width * kBarChars / bar_fill_w_ : 0;
+  if (bar_chars_ > bar_drawn_) draw_bar();  // a redraw only when the text bar grows
+}
+
+void ConsoleFrontend::draw_bar() {
+  bar_drawn_ = bar_chars_;
+  std::string out = "\r   [" + repeat("█", static_cast<size_t>(bar_chars_)) +
+                    std::string(static_cast<size_t>(kBarChars - bar_chars_), ' ') + "] " +
+                    std::to_string(bar_chars_ * 100 / kBarChars) + "%";
+  term_->write(out);
+}
+
+void ConsoleFrontend::destroy() { term_->write("\n"); }
+
+}  // namespace zuv::gui

@@ -1,0 +1,213 @@
+#include "platform/gui/script.h"
+
+#include <fstream>
+#include <ostream>
+#include <sstream>
+
+#include "lib/text.h"
+
+namespace zuv::gui {
+
+namespace {
+
+std::string join(const std::vector<std::string>& v, const char* sep) {
+  std::string out;
+  for (size_t i = 0; i < v.size(); ++i) out += (i ? sep : "") + v[i];
+  return out;
+}
+
+std::vector<std::string> words(const std::string& s) {
+  std::vector<std::string> out;
+  std::istringstream in(s);
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+std::string describe(const ui::AlarmSpec& s) {
+  std::string b;
+  for (size_t i = 0; i < s.buttons.size(); ++i)
+    b += "[" + s.buttons[i] + (static_cast<int>(i) + 1 == s.default_button ? "*" : "") + "] ";
+  const char* align = s.align == ui::Align::Left ? " \\L" : s.align == ui::Align::Right ? " \\R" : "";
+  return std::string("ALARM ") + s.kind + " \"" + s.title + "\"" + align + " | " +
+         join(s.lines, " / ") + " | " + b;
+}
+
+class ScriptWait : public WaitWindow {};
+
+}  // namespace
+
+ScriptFrontend::ScriptFrontend(Clock& clock, std::vector<std::string> answers)
+    : Frontend(clock), answers_(answers.begin(), answers.end()) {}
+
+std::vector<std::string> ScriptFrontend::load_answers(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw std::runtime_error("Nie mogę otworzyć pliku odpowiedzi: " + file);
+  std::vector<std::string> out;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '#') continue;
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::string ScriptFrontend::transcript_text() const {
+  std::string out;
+  for (const auto& l : transcript_) out += l + "\n";
+  return out;
+}
+
+void ScriptFrontend::record(std::string line) {
+  if (echo_) *echo_ << line << '\n' << std::flush;
+  transcript_.push_back(std::move(line));
+}
+
+std::string ScriptFrontend::next(const std::string& what) {
+  if (answers_.empty()) {
+    record(what + " -> (brak odpowiedzi)");
+    throw ScriptExhausted("Brak odpowiedzi w skrypcie dla okna: " + what);
+  }
+  std::string a = answers_.front();
+  answers_.pop_front();
+  return a;
+}
+
+ui::Where ScriptFrontend::reference() {
+  if (main_window_) return ui::Where{ui::Where::Mode::AppWindow, 197, 254, 630, 260};
+  return desktop();
+}
+
+ui::Where ScriptFrontend::desktop() { return ui::Where{ui::Where::Mode::Desktop, 0, 0, 1024, 768}; }
+
+ui::Size ScriptFrontend::text_box(const std::string& utf8, const std::string& family, int points,
+                                  bool bold) {
+  return measure_.text_box(utf8, family, points, bold);
+}
+
+bool ScriptFrontend::apply_alarm_token(ui::AlarmSession& s, const std::string& t) {
+  if (t == "zamknij") {
+    s.close_box();
+  } else if (t == "czekaj") {
+    while (!s.tick(clock().seconds())) clock().sleep_cs(100);
+  } else if (t.size() >= 3 && t.front() == '\'' && t.back() == '\'') {
+    s.key(ui::Key::Char, ui::first_char(t.substr(1, t.size() - 2)));
+  } else if (ui::Key k = key_from_name(t); k != ui::Key::None) {
+    s.key(k);
+  } else if (!t.empty() && std::isdigit(static_cast<unsigned char>(t[0]))) {
+    s.press(std::atoi(t.c_str()));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void ScriptFrontend::run_alarm(ui::AlarmSession& s) {
+  const std::string what = describe(s.spec());
+  std::vector<std::string> used;
+  while (!s.done()) {
+    std::string answer = next(what);
+    used.push_back(answer);
+    auto w = words(answer);
+    for (size_t i = 0; i < w.size() && !s.done(); ++i) {
+      if (w[i] == "czekaj" && i + 1 < w.size() &&
+          std::isdigit(static_cast<unsigned char>(w[i + 1][0]))) {
+        clock().sleep_cs(std::atoi(w[++i].c_str()) * 100);
+        s.tick(clock().seconds());
+        continue;
+      }
+      if (!apply_alarm_token(s, w[i])) {
+        record(what + " -> nieznana odpowiedź \"" + answer + "\"");
+        throw ScriptExhausted("Nieznana odpowiedź w skrypcie: \"" + answer + "\" dla okna: " + what);
+      }
+    }
+    // Whatever the answer, the clock may have run out meanwhile.
+    s.tick(clock().seconds());
+  }
+  record(what + "<- " + join(used, " ; ") + " -> " + std::to_string(s.result()));
+}
+
+std::unique_ptr<WaitWindow> ScriptFrontend::open_wait(const ui::AlarmSpec& spec) {
+  record(describe(spec) + "(okno czekania)");
+  return std::make_unique<ScriptWait>();
+}
+
+std::string ScriptFrontend::run_entry(const ui::EntrySpec& spec, ui::EntrySession& session) {
+  const std::string what = "EDYCJA \"" + spec.title + "\" | " + join(spec.prompt_lines, " / ") +
+                           " | [" + spec.proposal + "]";
+  while (true) {
+    std::string a = next(what);
+    if (a == "Esc") {
+      session.cancel();
+      record(what + " <- Esc -> \"\"");
+      return "";
+    }
+    std::string text = a == "=" ? spec.proposal : a;
+    if (static_cast<int>(text.size()) > spec.length && spec.length > 0) text.resize(spec.length);
+    if (session.accept(text) == ui::EntrySession::Outcome::Rejected) {
+      tone(500, 1);
+      clock().sleep_cs(20);
+      record(what + " <- \"" + text + "\" -> odrzucono");
+      continue;
+    }
+    record(what + " <- \"" + text + "\" -> \"" + session.result() + "\"");
+    return session.result();
+  }
+}
+
+void ScriptFrontend::run_dirselect(ui::DirChooser& c, bool fresh) {
+  std::string what = std::string("KATALOG \"Wybierz katalog\"") + (fresh ? "" : " (zachowany)");
+  while (!c.done()) {
+    const std::string shown = what + " | " + c.path_text();
+    std::string a = next(shown);
+    if (a == "Esc") {
+      c.cancel();
+    } else if (a == "nowy") {
+      c.NodeEdit(true);
+    } else if (a == "zmień") {
+      c.NodeEdit(false);
+    } else if (a == "kasuj") {
+      c.NodeDelete();
+    } else if (a.rfind("idź ", 0) == 0) {
+      c.StartDir(a.substr(5));
+    } else {
+      c.set_path_text(a);
+      c.check_kat();
+    }
+    record(shown + " <- " + a + " -> " + (c.done() ? "\"" + c.result() + "\"" : c.path_text()));
+  }
+}
+
+void ScriptFrontend::run_main_window(ui::MainWindowSession& s) {
+  main_window_ = true;
+  const std::string what = "OKNO \"" + s.spec().title + "\"";
+  record(what);
+  while (!s.finished()) {
+    std::string a = next(what);
+    for (const auto& t : words(a)) {
+      if (s.finished()) break;
+      if (t == "zamknij") s.close();
+      else if (ui::Key k = key_from_name(t); k != ui::Key::None) s.key(k);
+      else if (std::isdigit(static_cast<unsigned char>(t[0]))) s.press(std::atoi(t.c_str()));
+    }
+    record(what + " <- " + a + " (fokus: " + s.buttons()[s.focus() - 1].caption + ")");
+  }
+  main_window_ = false;
+}
+
+void ScriptFrontend::tone(int frequency, int units) {
+  ++tones_;
+  record("TON " + std::to_string(frequency) + " " + std::to_string(units));
+}
+
+void ScriptFrontend::create(const ui::ProgressGeometry& g, const std::string& title) {
+  bar_width_ = g.fill.w;
+  record("LICZNIK \"" + title + "\" szerokość " + std::to_string(g.fill.w));
+}
+void ScriptFrontend::set_title(const std::string& title) { record("LICZNIK \"" + title + "\""); }
+void ScriptFrontend::clear() { record("LICZNIK 0/" + std::to_string(bar_width_)); }
+void ScriptFrontend::fill(int width) {
+  record("LICZNIK " + std::to_string(width) + "/" + std::to_string(bar_width_));
+}
+void ScriptFrontend::destroy() { record("LICZNIK koniec"); }
+
+}  // namespace zuv::gui

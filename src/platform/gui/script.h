@@ -1,0 +1,78 @@
+// The script front end: every dialog takes its answer from a list (a file, one answer a
+// line, or a test) and is written to a transcript. A dialog left without an answer ends
+// the run with ScriptExhausted, which names the dialog.
+//
+// Answers:
+//   message or question  a button number; or keys: Esc Enter Tab ShiftTab Left Right Up
+//                        Down F1 and 'x' (a letter); "zamknij" (close box); "czekaj"
+//                        (let the time-out pass) or "czekaj N" (N seconds pass)
+//   text entry           the text typed, then Enter; "=" keeps the proposal; "Esc"
+//   directory chooser    a path typed, then OK; "Esc"; "idź PATH" (open the tree
+//                        there); "nowy", "zmień", "kasuj" (the context menu on the
+//                        marked directory)
+//   main window          a button number (1 repair base, 2 repair program, 3 upgrade,
+//                        4 first installation, 5 end) or keys as above
+#pragma once
+
+#include <deque>
+#include <iosfwd>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/gui/toolkit.h"
+
+namespace zuv::gui {
+
+class ScriptExhausted : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class ScriptFrontend : public Frontend, private ui::ProgressView {
+ public:
+  ScriptFrontend(Clock& clock, std::vector<std::string> answers = {});
+  // One answer a line; '#' at the start of a line is a comment. Throws on a missing file.
+  static std::vector<std::string> load_answers(const std::string& file);
+
+  void add_answer(std::string a) { answers_.push_back(std::move(a)); }
+  size_t answers_left() const { return answers_.size(); }
+  const std::vector<std::string>& transcript() const { return transcript_; }
+  std::string transcript_text() const;
+  // Each transcript line is also written here as it happens.
+  void echo_to(std::ostream* out) { echo_ = out; }
+  int tones() const { return tones_; }
+
+  ui::Where reference() override;
+  ui::Where desktop() override;
+  void run_alarm(ui::AlarmSession& session) override;
+  std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& spec) override;
+  std::string run_entry(const ui::EntrySpec& spec, ui::EntrySession& session) override;
+  void run_dirselect(ui::DirChooser& chooser, bool fresh) override;
+  ui::ProgressView& progress_view() override { return *this; }
+  void run_main_window(ui::MainWindowSession& session) override;
+  void tone(int frequency, int units) override;
+  ui::Size text_box(const std::string& utf8, const std::string& family, int points,
+                    bool bold) override;
+
+ private:
+  std::string next(const std::string& what);
+  void record(std::string line);
+  bool apply_alarm_token(ui::AlarmSession& s, const std::string& token);
+
+  void create(const ui::ProgressGeometry& g, const std::string& title) override;
+  void set_title(const std::string& title) override;
+  void clear() override;
+  void fill(int width) override;
+  void destroy() override;
+
+  std::deque<std::string> answers_;
+  std::vector<std::string> transcript_;
+  std::ostream* echo_ = nullptr;
+  ui::ApproxMeasure measure_;
+  int tones_ = 0;
+  bool main_window_ = false;
+  int bar_width_ = 0;
+};
+
+}  // namespace zuv::gui

@@ -1,0 +1,123 @@
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/gui/terminal.h"
+
+namespace zuv::gui {
+
+namespace {
+
+class PosixTerminal : public Terminal {
+ public:
+  PosixTerminal() : tty_(isatty(0) == 1) {
+    if (tty_) tcgetattr(0, &cooked_);
+  }
+  ~PosixTerminal() override {
+    if (tty_) tcsetattr(0, TCSANOW, &cooked_);
+  }
+  bool interactive() override { return tty_; }
+
+  bool read_key(int timeout_ms, ui::Key& key, char32_t& ch) override {
+    key = ui::Key::None;
+    ch = 0;
+    raw(true);
+    int c = get(timeout_ms);
+    if (c == -2) return true;  // time ran out
+    if (c < 0) return false;
+    if (c == 27) {
+      int c2 = get(60);
+      if (c2 < 0) {
+        key = ui::Key::Esc;
+        return true;
+      }
+      int c3 = get(60);
+      if (c2 == 'O' && c3 == 'P') key = ui::Key::F1;
+      else if (c3 == 'A') key = ui::Key::Up;
+      else if (c3 == 'B') key = ui::Key::Down;
+      else if (c3 == 'C') key = ui::Key::Right;
+      else if (c3 == 'D') key = ui::Key::Left;
+      else if (c3 == 'Z') key = ui::Key::ShiftTab;
+      else if (c3 >= '0' && c3 <= '9') {
+        int c4 = get(60);
+        if (c3 == '2' && c4 == '~') key = ui::Key::Insert;
+        else if (c3 == '1' && c4 == '1') { get(60); key = ui::Key::F1; }
+      }
+      return true;
+    }
+    if (c == '\r' || c == '\n') key = ui::Key::Enter;
+    else if (c == '\t') key = ui::Key::Tab;
+    else if (c == ' ') key = ui::Key::Space;
+    else {
+      // UTF-8: gather the continuation bytes.
+      std::string s(1, static_cast<char>(c));
+      int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+      for (int i = 0; i < extra; ++i) {
+        int n = get(60);
+        if (n < 0) break;
+        s += static_cast<char>(n);
+      }
+      key = ui::Key::Char;
+      ch = ui::first_char(s);
+    }
+    return true;
+  }
+
+  bool read_line(int timeout_ms, std::string& line) override {
+    raw(false);
+    line.clear();
+    while (true) {
+      int c = get(timeout_ms);
+      if (c == -2) return true;
+      if (c < 0) return !line.empty();
+      if (c == '\n') break;
+      line += static_cast<char>(c);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == 27) line = "\x1b";
+    return true;
+  }
+
+  void write(const std::string& s) override {
+    size_t done = 0;
+    while (done < s.size()) {
+      ssize_t n = ::write(1, s.data() + done, s.size() - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+  }
+
+ private:
+  void raw(bool on) {
+    if (!tty_ || on == raw_) return;
+    termios t = cooked_;
+    if (on) {
+      t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+      t.c_cc[VMIN] = 1;
+      t.c_cc[VTIME] = 0;
+    }
+    tcsetattr(0, TCSANOW, &t);
+    raw_ = on;
+  }
+  // A byte, -1 at the end of input, -2 when the time ran out.
+  int get(int timeout_ms) {
+    pollfd p{0, POLLIN, 0};
+    int r = poll(&p, 1, timeout_ms);
+    if (r == 0) return -2;
+    unsigned char b;
+    if (r < 0 || ::read(0, &b, 1) != 1) return -1;
+    return b;
+  }
+
+  bool tty_;
+  bool raw_ = false;
+  termios cooked_{};
+};
+
+}  // namespace
+
+std::unique_ptr<Terminal> make_stdio_terminal() { return std::make_unique<PosixTerminal>(); }
+
+}  // namespace zuv::gui

@@ -1,0 +1,86 @@
+// Windows-only pieces of the window front end: a thin window base class, fonts in the
+// Central European character set, and the front end's declaration.
+#pragma once
+
+#ifdef _WIN32
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/gui/toolkit.h"
+
+namespace zuv::gui {
+
+namespace win32 {
+
+HINSTANCE instance();
+// A font of `points` nominal size in code page 238.
+HFONT make_font(const std::wstring& family, int points, bool bold, bool italic);
+
+// One window and its messages; the object lives as long as the window.
+class Window {
+ public:
+  Window() = default;
+  virtual ~Window();
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  // `outer` in screen coordinates (top-left origin) for top-level windows, in the
+  // parent's client coordinates for child windows.
+  void create(DWORD ex_style, DWORD style, const std::string& title, RECT outer, HWND parent);
+  void destroy();
+  void show();
+  void set_icon(int id);
+  void set_background(COLORREF c);
+  // A push button with tab stop, in client coordinates (top-left origin).
+  HWND add_button(const std::string& label, int id, int x, int y, int w, int h, HFONT font);
+  HWND hwnd() const { return hwnd_; }
+
+ protected:
+  virtual LRESULT on_message(UINT msg, WPARAM w, LPARAM l);
+
+ private:
+  static LRESULT CALLBACK proc(HWND h, UINT msg, WPARAM w, LPARAM l);
+  HWND hwnd_ = nullptr;
+  HBRUSH background_ = nullptr;
+};
+
+}  // namespace win32
+
+class Win32Frontend : public Frontend {
+ public:
+  explicit Win32Frontend(Clock& clock);
+  ~Win32Frontend() override;
+
+  ui::Where reference() override;
+  ui::Where desktop() override;
+  void run_alarm(ui::AlarmSession& session) override;
+  std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& spec) override;
+  std::string run_entry(const ui::EntrySpec& spec, ui::EntrySession& session) override;
+  void run_dirselect(ui::DirChooser& chooser, bool fresh) override;
+  void drop_dirselect(ui::DirChooser& chooser) override;
+  ui::ProgressView& progress_view() override;
+  void run_main_window(ui::MainWindowSession& session) override;
+  void tone(int frequency, int units) override;
+  void idle(int milliseconds) override;
+  ui::Size text_box(const std::string& utf8, const std::string& family, int points,
+                    bool bold) override;
+
+  // SETAPPWINDOW: the owner of the dialogs and the reference of their placement.
+  HWND app_window() const { return app_window_; }
+  void set_app_window(HWND h) { app_window_ = h; }
+  // Bottom-left desktop coordinates to a screen rectangle.
+  RECT to_screen(ui::Point pos, ui::Size size);
+
+ private:
+  HWND app_window_ = nullptr;
+  std::unique_ptr<win32::Window> progress_;
+  std::map<ui::DirChooser*, std::unique_ptr<win32::Window>> choosers_;
+};
+
+}  // namespace zuv::gui
+
+#endif

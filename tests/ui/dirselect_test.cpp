@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/gui/script.h"
+#include "platform/os/codepage.h"
+#include "ui/dialogs.h"
+
+using namespace zuv;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A scratch tree and its path as the chooser writes it (ending in a separator).
+struct Scratch {
+  fs::path root;
+  Scratch() {
+    root = fs::temp_directory_path() /
+           ("zuv_dirsel_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    fs::create_directories(root);
+  }
+  ~Scratch() {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+  std::string text() const {
+#ifdef _WIN32
+    return os::narrow(root.native()) + "\\";
+#else
+    // The chooser writes host paths as "/" followed by Windows-style components.
+    std::string t = root.string();
+    for (size_t i = 1; i < t.size(); ++i)
+      if (t[i] == '/') t[i] = '\\';
+    return t + "\\";
+#endif
+  }
+  fs::path at(const std::string& rel) const { return root / fs::u8path(rel); }
+};
+
+struct Fixture {
+  gui::ManualClock clock;
+  gui::ScriptFrontend fe{clock};
+  ui::Dialogs d{fe};
+};
+
+}  // namespace
+
+TEST(DirChooser, CollationIsPolishAndCaseFolded) {
+  std::vector<std::string> v = {"zeta", "Łódź", "lato", "ąb", "Ab", "Mama", "ab2"};
+  std::sort(v.begin(), v.end(), ui::collate_less);
+  EXPECT_EQ(v, (std::vector<std::string>{"Ab", "ab2", "ąb", "lato", "Łódź", "Mama", "zeta"}));
+}
+
+TEST(DirChooser, OkCancelAndTypedPathsCreatedOnRequest) {
+  Scratch s;
+  Fixture f;
+  fs::create_directories(s.at("b"));
+  fs::create_directories(s.at("A"));
+  // Empty path: the message and the dialog stays; then Esc.
+  f.fe.add_answer("  ");
+  f.fe.add_answer("Enter");  // closes "Nie wybrano..."
+  f.fe.add_answer("Esc");
+  EXPECT_EQ(f.d.QMXDIRSELECT(s.text()), "");
+  EXPECT_NE(f.fe.transcript_text().find("Nie wybrano żadanego katalogu!"), std::string::npos);
+  EXPECT_EQ(f.d.last_directory(), "");
+
+  // A path that does not exist: refused once, then created with every level.
+  std::string deep = s.text() + "x\\y\\z";
+  f.fe.add_answer(deep);
+  f.fe.add_answer("2");
+  f.fe.add_answer(deep);
+  f.fe.add_answer("1");
+  EXPECT_EQ(f.d.QMXDIRSELECT(s.text()), deep + "\\");
+  EXPECT_TRUE(fs::is_directory(s.at("x/y/z")));
+  EXPECT_EQ(f.d.last_directory(), deep + "\\");
+
+  // Without a start the tree opens at the last choice.
+  f.fe.add_answer("Esc");
+  EXPECT_EQ(f.d.QMXDIRSELECT(), "");
+  EXPECT_NE(f.fe.transcript().back().find("z\\"), std::string::npos) << f.fe.transcript().back();
+  EXPECT_EQ(f.d.last_directory(), deep + "\\");
+}
+
+TEST(DirChooser, TreeCreateRenameDeleteOnDisk) {
+  Scratch s;
+  Fixture f;
+  fs::create_directories(s.at("stary/dziecko/wnuk"));
+  fs::create_directories(s.at("inny"));
+  std::ofstream(s.at("stary/dziecko/plik.txt")) << "x";
+
+  auto disk = ui::make_system_dirfs();
+  ui::DirChooser c(*disk, f.d,
+                   [&](const std::string& p, int len, const std::string& t, const std::string& pr,
+                       ui::EntryCheck chk) { return f.d.QMX_EDTSTR(p, len, t, pr, chk); },
+                   [&] { f.fe.tone(500, 1); });
+  c.create();
+  c.StartDir(s.text() + "stary");
+  ASSERT_NE(c.marked(), nullptr);
+  EXPECT_EQ(c.marked()->caption, "stary");
+  ASSERT_EQ(c.marked()->children.size(), 1u);
+  c.select(c.marked()->children[0].get());  // loads the grandchildren
+  ASSERT_EQ(c.marked()->children.size(), 1u);
+  c.mark(c.marked()->parent);
+
+  // New directory: a failing name keeps the entry open (it already exists), then one
+  // that works.
+  f.fe.add_answer("dziecko");
+  f.fe.add_answer("nowe");
+  c.NodeEdit(true);
+  EXPECT_TRUE(fs::is_directory(s.at("stary/nowe")));
+  EXPECT_EQ(c.path_text(), s.text() + "stary\\nowe\\");
+
+  // Rename carries the new name into the loaded descendants.
+  c.StartDir(s.text() + "stary");
+  f.fe.add_answer("inny");   // taken: the rename fails and the dialog stays
+  f.fe.add_answer("świeży");
+  c.NodeEdit(false);
+  EXPECT_TRUE(fs::is_directory(s.at("świeży/dziecko/wnuk")));
+  EXPECT_FALSE(fs::exists(s.at("stary")));
+  ASSERT_EQ(c.marked()->caption, "świeży");
+  for (auto& ch : c.marked()->children) {
+    EXPECT_EQ(ch->path.rfind(s.text() + "świeży\\", 0), 0u) << ch->path;
+    for (auto& g : ch->children) EXPECT_EQ(g->path.rfind(s.text() + "świeży\\", 0), 0u) << g->path;
+  }
+
+  // Delete asks first; "Rezygnuje" keeps everything.
+  c.StartDir(s.text() + "świeży\\dziecko");
+  f.fe.add_answer("2");
+  c.NodeDelete();
+  EXPECT_TRUE(fs::exists(s.at("świeży/dziecko/plik.txt")));
+  f.fe.add_answer("1");
+  c.NodeDelete();
+  EXPECT_FALSE(fs::exists(s.at("świeży/dziecko")));
+  EXPECT_EQ(c.marked()->caption, "świeży");
+
+  // Drive roots: no rename (a tone), no delete (a message).
+  c.mark(c.drives().front().get());
+  int tones = f.fe.tones();
+  c.NodeEdit(false);
+  EXPECT_EQ(f.fe.tones(), tones + 1);
+  f.fe.add_answer("1");
+  c.NodeDelete();
+  EXPECT_NE(f.fe.transcript_text().find("Skasowanie zawartości całego dysku"),
+            std::string::npos);
+}
+
+TEST(DirChooser, SpaceTogglesAndKeptWindowIsReused) {
+  Scratch s;
+  Fixture f;
+  fs::create_directories(s.at("a/b"));
+  f.fe.add_answer("idź " + s.text() + "a");
+  f.fe.add_answer("Esc");
+  EXPECT_EQ(f.d.QMXDIRSELECT(s.text(), false), "");
+  // The kept window answers again, then CLOSE forgets it.
+  f.fe.add_answer(s.text() + "a");
+  EXPECT_EQ(f.d.QMXDIRSELECT(s.text(), false), s.text() + "a\\");
+  EXPECT_NE(f.fe.transcript().back().find("(zachowany)"), std::string::npos);
+  EXPECT_EQ(f.d.QMXDIRSELECT(std::string("CLOSE")), "");
+}
