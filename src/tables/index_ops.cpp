@@ -77,14 +77,14 @@ bool build(table::Table& t, table::WorkAreas* areas, const std::string& file, co
 // record order.
 class BuiltOrder : public table::Order {
  public:
-  BuiltOrder(table::Table& t, std::string file, std::string tag, std::string expression)
-      : t_(t), file_(std::move(file)), tag_(std::move(tag)), expression_(std::move(expression)) {}
+  BuiltOrder(table::Table& t, table::WorkAreas* areas, std::string file, std::string tag, std::string expression)
+      : t_(t), areas_(areas), file_(std::move(file)), tag_(std::move(tag)), expression_(std::move(expression)) {}
   std::string name() const override { return tag_; }
   bool on_append(table::Table&, std::uint32_t, const std::uint8_t*) override { return stale(); }
   bool on_replace(table::Table&, std::uint32_t, const std::uint8_t*, const std::uint8_t*) override { return stale(); }
   bool rebuild(table::Table& t) override {
     stale_ = false;
-    return build(t, nullptr, file_, tag_, expression_);
+    return build(t, areas_, file_, tag_, expression_);
   }
   bool flush() override { return stale_ ? rebuild(t_) : true; }
   std::uint32_t first(table::Table& t) override { return t.record_count() ? 1 : 0; }
@@ -97,14 +97,13 @@ class BuiltOrder : public table::Order {
     found = false;
     return 0;
   }
-  bool expression_reads_other_tables() const { return expression_.find("->") != std::string::npos; }
-
  private:
   bool stale() {
     stale_ = true;
     return true;
   }
   table::Table& t_;
+  table::WorkAreas* areas_;  // for keys that read other tables ("test->a")
   std::string file_, tag_, expression_;
   bool stale_ = false;
 };
@@ -142,10 +141,9 @@ bool order_create(table::Table& t, const std::string& index_file, const std::str
 bool order_create(table::Table& t, table::WorkAreas* areas, const std::string& index_file, const std::string& tag,
                   const std::string& expression) {
   if (!build(t, areas, index_file, tag, expression)) return false;
-  // A key that reads another table cannot follow that table's changes; such an order
-  // is written once and not kept open.
-  if (expression.find("->") != std::string::npos) return true;
-  t.add_order(std::make_unique<BuiltOrder>(t, index_file, tag, expression));
+  // A key that reads another table follows that table's changes only when this one
+  // is rebuilt, as with every xBase index.
+  t.add_order(std::make_unique<BuiltOrder>(t, areas, index_file, tag, expression));
   t.set_order_focus(t.order_count());
   t.go_top();
   return true;
