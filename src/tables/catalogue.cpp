@@ -222,8 +222,9 @@ FirmIndexReport INDEKSUJ(table::WorkAreas& areas, std::string_view firm_director
   lib::DEL_KAT(dir, "*.cdx");
   for (const CatalogueEntry& e : firm_catalogue()) {
     if (e.kind == CatalogueEntry::Delete) {
+      bool existed = os::file_exists(std::string_view(dir + e.name));
       lib::DEL_FILE(dir + e.name);
-      report.items.push_back({e.name, -2});
+      report.items.push_back({e.name, -2, existed});
       continue;
     }
     if (!e.condition.empty() && !os::file_exists(std::string_view(dir + e.condition))) {

@@ -38,7 +38,8 @@ int INDEXON(table::WorkAreas& areas, std::string_view table, const TagList& tags
 struct FirmIndexReport {
   struct Item {
     std::string name;
-    int result = 0;        // INDEXON's answer; -1: skipped by its condition; -2: file deleted
+    int result = 0;        // INDEXON's answer; -1: skipped by its condition; -2: a deletion entry
+    bool existed = true;   // deletion entries: the file was there to delete
   };
   std::vector<Item> items;
   bool status_marked = false;  // "ntx.dbf" marked complete
