@@ -9,19 +9,18 @@
 #include <sstream>
 #include <thread>
 
-#include "csv.h"
 #include "firm_commands.h"
 #include "lib/text.h"
 #include "platform/os/args.h"
 #include "platform/os/codepage.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/path.h"
+#include "platform/table/csv_text.h"
 #include "platform/table/table.h"
 #include "sys/error.h"
 
 using namespace zuv;
 using namespace zuv::table;
-using namespace zuv::dbtool;
 
 namespace {
 
@@ -56,72 +55,6 @@ bool parse_struct(const std::string& text, Structure& out, std::string& error) {
   }
   if (out.empty()) error = "pusta struktura";
   return !out.empty();
-}
-
-std::string format_number(const Value& v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", v.decimals, v.number);
-  return text;
-}
-
-// A CSV cell to the value of a field; false when the cell is not a value of its type.
-bool value_from_cell(const FieldDescriptor& f, const std::string& cell, Value& out) {
-  switch (f.type) {
-    case 'C':
-      out = Value::of_text(os::cp852_from_utf8(cell));
-      return true;
-    case 'M':
-      out = Value::of_memo(os::cp852_from_utf8(cell));
-      return true;
-    case 'N':
-    case 'F': {
-      std::string t = lib::trim(cell);
-      if (t.empty()) {
-        out = Value{};
-        return true;
-      }
-      char* end = nullptr;
-      double d = std::strtod(t.c_str(), &end);
-      if (*end) return false;
-      out = Value::of_number(d);
-      return true;
-    }
-    case 'D': {
-      std::string t = lib::trim(cell);
-      if (t.empty()) {
-        out = Value::of_date("");
-        return true;
-      }
-      if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
-      out = Value::of_date(t.substr(0, 4) + t.substr(5, 2) + t.substr(8, 2));
-      return true;
-    }
-    case 'L': {
-      std::string t = lib::upper_ascii(lib::trim(cell));
-      out = Value::of_logical(t == "T" || t == "Y" || t == "TRUE");
-      return true;
-    }
-    default:
-      return false;
-  }
-}
-
-std::string cell_from_value(const FieldDescriptor& f, const Value& v) {
-  switch (v.type) {
-    case ValueType::Text:
-      return os::utf8_from_852(lib::rtrim(v.text));
-    case ValueType::Memo:
-      return os::utf8_from_852(v.text);
-    case ValueType::Number:
-      return format_number(v);
-    case ValueType::Date:
-      return v.is_empty_date() ? "" : v.text.substr(0, 4) + "-" + v.text.substr(4, 2) + "-" + v.text.substr(6, 2);
-    case ValueType::Logical:
-      return v.logical ? "T" : "F";
-    default:
-      (void)f;
-      return "";
-  }
 }
 
 std::unique_ptr<Table> open_table(const std::string& file, bool shared, bool read_only) {
@@ -169,20 +102,28 @@ int cmd_append(const std::string& file, const std::string& csv_file, bool shared
   while (auto row = read_csv_row(in)) {
     ++line;
     if (row->size() == 1 && lib::trim((*row)[0]).empty()) continue;
+    // Every cell is checked before the record is added, so a bad row adds nothing.
+    std::vector<std::pair<int, Value>> values;
+    for (std::size_t i = 0; i < row->size() && i < map.size(); ++i) {
+      if (map[i] < 0) continue;
+      const FieldDescriptor& f = table->fields()[map[i]];
+      Value v;
+      char text[64];
+      bool ok = value_from_cell(f, (*row)[i], v);
+      if (ok && v.type == ValueType::Number) ok = Table::format_number(v.number, f.length, f.decimals, text) <= f.length;
+      if (!ok) {
+        std::cerr << "zuv-dbtool: wiersz " << line << ": błędna wartość pola " << f.name << "\n";
+        table->commit();
+        return 1;
+      }
+      values.emplace_back(map[i], std::move(v));
+    }
     if (!table->append()) {
       std::cerr << "zuv-dbtool: nie można dopisać rekordu\n";
       return 1;
     }
-    for (std::size_t i = 0; i < row->size() && i < map.size(); ++i) {
-      if (map[i] < 0) continue;
-      Value v;
-      if (!value_from_cell(table->fields()[map[i]], (*row)[i], v)) {
-        std::cerr << "zuv-dbtool: wiersz " << line << ": błędna wartość pola " << table->fields()[map[i]].name << "\n";
-        table->rollback();
-        return 1;
-      }
-      if (!table->put(map[i], v)) return 1;
-    }
+    for (auto& [field, v] : values)
+      if (!table->put(field, v)) return 1;
     if (deleted_column >= 0 && deleted_column < static_cast<int>(row->size()) &&
         lib::upper_ascii(lib::trim((*row)[deleted_column])) == "T")
       table->remove();
@@ -194,25 +135,12 @@ int cmd_append(const std::string& file, const std::string& csv_file, bool shared
 int cmd_dump(const std::string& file, bool with_deleted) {
   auto table = open_table(file, true, true);
   if (!table) return 1;
-  std::string out = "\"_recno\",\"_deleted\"";
-  for (const auto& f : table->fields()) {
-    if (f.is_system()) continue;
-    out += "," + csv_quote(f.name);
-  }
-  out += "\n";
+  std::string out = csv_header(*table);
   std::uint32_t n = table->record_count();
-  Value v;
   for (std::uint32_t r = 1; r <= n; ++r) {
     table->go_to(r);
     if (table->deleted() && !with_deleted) continue;
-    out += csv_quote(std::to_string(r)) + "," + csv_quote(table->deleted() ? "T" : "F");
-    for (int i = 0; i < table->field_count(); ++i) {
-      const FieldDescriptor& f = table->fields()[i];
-      if (f.is_system()) continue;
-      table->read(i, v);
-      out += "," + csv_quote(cell_from_value(f, v));
-    }
-    out += "\n";
+    out += csv_record(*table);
     if (out.size() > (1u << 20)) {
       std::fwrite(out.data(), 1, out.size(), stdout);
       out.clear();

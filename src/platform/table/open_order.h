@@ -41,7 +41,15 @@ class Order {
   virtual std::uint32_t prev(Table& table, std::uint32_t recno) = 0;
   // The first record whose key equals key (found = true); otherwise, when soft, the
   // record with the next greater key, else 0. last: the last equal key instead.
+  // The table then steps over records hidden by the deleted-records setting, asking
+  // matches() whether the record it stops on still carries the key.
   virtual std::uint32_t seek(Table& table, const Value& key, bool soft, bool last, bool& found) = 0;
+  // Whether the current record's key equals key under the seek's rules.
+  virtual bool matches(Table& table, const Value& key) {
+    (void)table;
+    (void)key;
+    return false;
+  }
 };
 
 }  // namespace zuv::table

@@ -79,37 +79,95 @@ bool known_version(std::uint8_t v) {
 }
 bool is_visual(std::uint8_t v) { return v == 0x30 || v == 0x31 || v == 0x32; }
 
-// Accumulates digits as an integer so values of up to 18 digits convert exactly.
+// Accumulates digits as an integer so values of up to 18 digits convert exactly
+// (one division by an exact power of ten, correctly rounded).
 double parse_number(const std::uint8_t* p, std::size_t n) {
   static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
                                   1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
-  std::size_t i = 0;
-  while (i < n && p[i] == ' ') ++i;
+  const std::uint8_t* end = p + n;
+  while (p < end && *p == ' ') ++p;
   bool negative = false;
-  if (i < n && (p[i] == '-' || p[i] == '+')) negative = p[i++] == '-';
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
   std::uint64_t mantissa = 0;
-  int digits = 0, scale = 0, extra = 0;
-  bool point = false;
-  for (; i < n; ++i) {
-    std::uint8_t c = p[i];
-    if (c >= '0' && c <= '9') {
-      if (digits < 18) {
-        mantissa = mantissa * 10 + (c - '0');
-        if (mantissa) ++digits;
-        if (point) ++scale;
-      } else if (!point) {
-        ++extra;  // integer digits past 18 still count magnitude
+  int scale = 0;
+  double value;
+  if (end - p <= 18) {
+    // Short fields, the usual case: no digit count can overflow.
+    for (; p < end; ++p) {
+      unsigned d = static_cast<unsigned>(*p) - '0';
+      if (d < 10) {
+        mantissa = mantissa * 10 + d;
+      } else if (*p == '.') {
+        for (++p; p < end; ++p) {
+          d = static_cast<unsigned>(*p) - '0';
+          if (d >= 10) break;
+          mantissa = mantissa * 10 + d;
+          ++scale;
+        }
+        break;
+      } else {
+        break;
       }
-    } else if (c == '.' && !point) {
-      point = true;
-    } else {
-      break;
     }
+    value = static_cast<double>(mantissa);
+  } else {
+    int digits = 0, extra = 0;
+    bool point = false;
+    for (; p < end; ++p) {
+      unsigned d = static_cast<unsigned>(*p) - '0';
+      if (d < 10) {
+        if (digits < 18) {
+          mantissa = mantissa * 10 + d;
+          if (mantissa) ++digits;
+          if (point) ++scale;
+        } else if (!point) {
+          ++extra;  // integer digits past 18 still count magnitude
+        }
+      } else if (*p == '.' && !point) {
+        point = true;
+      } else {
+        break;
+      }
+    }
+    value = static_cast<double>(mantissa);
+    if (extra > 0) value *= std::pow(10.0, extra);
   }
-  double value = static_cast<double>(mantissa);
   if (scale > 0) value /= kPow10[std::min(scale, 18)];
-  if (extra > 0) value *= std::pow(10.0, extra);
   return negative ? -value : value;
+}
+
+// A number rounded half away from zero to dec places (after the same 1e-12 nudge
+// as lib::ROUND2), right-aligned in width characters as printf's "%*.*f" writes
+// it; answers the length written (more than width: it does not fit).
+int format_fixed(double value, int width, int dec, char* out) {
+  static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
+                                  1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+  double magnitude = std::abs(value);
+  double scaled = magnitude == 0 ? 0 : std::floor((magnitude + 1e-12) * kPow10[std::min(dec, 18)] + 0.5);
+  if (!(scaled < 9e15)) {
+    // Beyond exact integers: the library's formatting, which is exact for doubles.
+    if (!(magnitude < 1e21)) return 99;
+    double rounded = lib::ROUND2(value, dec);
+    return std::snprintf(out, 64, "%*.*f", width, dec, rounded);
+  }
+  auto k = static_cast<std::uint64_t>(scaled);
+  char digits[32];
+  int n = 0;
+  for (int i = 0; i < dec; ++i) {
+    digits[n++] = static_cast<char>('0' + k % 10);
+    k /= 10;
+  }
+  if (dec > 0) digits[n++] = '.';
+  do {
+    digits[n++] = static_cast<char>('0' + k % 10);
+    k /= 10;
+  } while (k);
+  if (value < 0 && scaled != 0) digits[n++] = '-';  // no "-0.00"
+  int pad = width > n ? width - n : 0;
+  for (int i = 0; i < pad; ++i) out[i] = ' ';
+  for (int i = 0; i < n; ++i) out[pad + i] = digits[n - 1 - i];
+  out[pad + n] = 0;
+  return pad + n;
 }
 
 // Days since the start of the Julian period to "YYYYMMDD" (0: empty date).
@@ -364,8 +422,7 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
     if (f.type == 'L') f.length = 1, f.decimals = 0;
     if (f.type == 'M') f.length = 10, f.decimals = 0;
     bool ok = !f.name.empty() && f.name.size() <= 10;
-    for (std::size_t j = 0; ok && j < i; ++j) ok = !iequals(structure[j].name, f.name) || lib::trim(structure[j].name) != lib::trim(structure[i].name);
-    for (std::size_t j = 0; ok && j < i; ++j) ok = lib::upper_ascii(lib::trim(structure[j].name)) != f.name;
+    for (std::size_t j = 0; ok && j < i; ++j) ok = !iequals(lib::trim(structure[j].name), f.name);
     switch (f.type) {
       case 'C': ok = ok && f.length >= 1 && f.length <= 254 && f.decimals == 0; break;
       case 'N': case 'F': ok = ok && f.length >= 1 && f.length <= 20 && f.decimals >= 0 && (f.decimals == 0 || f.decimals <= f.length - 2); break;
@@ -391,7 +448,6 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
 #else
   localtime_r(&now, &tm);
 #endif
-  header[1] = static_cast<std::uint8_t>(tm.tm_year % 100 + (tm.tm_year >= 100 ? 100 : 0));
   header[1] = static_cast<std::uint8_t>(tm.tm_year);  // years since 1900, as the format counts
   header[2] = static_cast<std::uint8_t>(tm.tm_mon + 1);
   header[3] = static_cast<std::uint8_t>(tm.tm_mday);
@@ -529,10 +585,9 @@ bool Table::flush_window() {
   for (;;) {
     int rc = file_.write_at(offset, w.at(w.dirty_lo, record_length_), bytes);
     if (!rc) break;
-    if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) {
-      drop_window();
-      return false;
-    }
+    // The records stay in the window, still marked changed: a later commit or the
+    // close tries again, and nothing is lost silently.
+    if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) return false;
   }
   bool grew = w.dirty_hi > count_in_header_;
   w.dirty_lo = w.dirty_hi = 0;
@@ -598,6 +653,7 @@ bool Table::read_record(std::uint32_t recno, std::uint8_t* out) {
 }
 
 bool Table::write_pending_memos() {
+  if (!any_memo_pending_) return true;
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     if (!memo_pending_[i]) continue;
     const FieldDescriptor& f = fields_[i];
@@ -627,6 +683,7 @@ bool Table::write_pending_memos() {
     memo_pending_[i] = false;
     pending_memo_[i].clear();
   }
+  any_memo_pending_ = false;
   return true;
 }
 
@@ -680,7 +737,6 @@ bool Table::store_current() {
     if (appended) o->on_append(*this, recno_, buffer_.data());
     else o->on_replace(*this, recno_, original_.data(), buffer_.data());
   }
-  original_ = buffer_;
   return true;
 }
 
@@ -701,8 +757,10 @@ bool Table::position(std::uint32_t recno) {
     std::fill(buffer_.begin(), buffer_.end(), ' ');
     eof_ = true;
   }
-  original_ = buffer_;
-  for (std::size_t i = 0; i < memo_pending_.size(); ++i) memo_pending_[i] = false;
+  if (any_memo_pending_) {
+    std::fill(memo_pending_.begin(), memo_pending_.end(), false);
+    any_memo_pending_ = false;
+  }
   return !eof_;
 }
 
@@ -847,14 +905,12 @@ bool Table::memo_of(int field, const std::uint8_t* record, std::string& out) con
 }
 
 void Table::read(int field, Value& out) const {
+  out.number = 0;
+  out.length = out.decimals = 0;
+  out.logical = false;
   if (field < 0 || field >= field_count()) {
     out.type = ValueType::Empty;
     out.text.clear();
-    return;
-  }
-  if (fields_[field].is_memo() && memo_pending_[field]) {
-    out.type = ValueType::Memo;
-    out.text = pending_memo_[field];
     return;
   }
   const FieldDescriptor& f = fields_[field];
@@ -873,17 +929,33 @@ void Table::read(int field, Value& out) const {
       out.length = f.length;
       out.decimals = f.decimals;
       return;
-    case 'D':
+    case 'D': {
       out.type = ValueType::Date;
-      out.text.assign(reinterpret_cast<const char*>(p), 8);
-      if (out.text.find_first_not_of("0123456789") != std::string::npos) out.text.assign(8, ' ');
+      bool digits = true;
+      for (int i = 0; i < 8; ++i) digits = digits && static_cast<unsigned>(p[i]) - '0' < 10;
+      if (digits) out.text.assign(reinterpret_cast<const char*>(p), 8);
+      else out.text.assign(8, ' ');
       return;
+    }
     case 'L':
       out.type = ValueType::Logical;
       out.logical = *p == 'T' || *p == 't' || *p == 'Y' || *p == 'y';
+      out.text.clear();
       return;
     default:
       break;
+  }
+  if (f.is_memo()) {
+    if (memo_pending_[field]) {
+      out.type = ValueType::Memo;
+      out.text = pending_memo_[field];
+      return;
+    }
+    if (f.length == 10 && std::memcmp(p, "          ", 10) == 0) {
+      out.type = ValueType::Memo;
+      out.text.clear();
+      return;
+    }
   }
   out = value_in(field, buffer_.data());
 }
@@ -965,11 +1037,8 @@ bool Table::encode(int field, const Value& value, std::uint8_t* record) {
         raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
         return false;
       }
-      double rounded = lib::ROUND2(value.number, f.decimals);
-      if (rounded == 0) rounded = 0;  // no "-0.00"
       char text[64];
-      int n = std::abs(rounded) < 1e19 ? std::snprintf(text, sizeof text, "%*.*f", int(f.length), int(f.decimals), rounded)
-                                       : 99;
+      int n = format_fixed(value.number, f.length, f.decimals, text);
       if (n < 0 || n > f.length) {
         raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
         return false;
@@ -1045,11 +1114,14 @@ bool Table::put(int field, const Value& value) {
       raise(tablecode::kDataType, 0, "Niezgodny typ danych pola " + f.name, "FIELDPUT");
       return false;
     }
+    before_change();
     pending_memo_[field] = value.type == ValueType::Empty ? std::string() : value.text;
     memo_pending_[field] = true;
+    any_memo_pending_ = true;
     dirty_ = true;
     return true;
   }
+  before_change();
   if (!encode(field, value, buffer_.data())) return false;
   dirty_ = true;
   return true;
@@ -1067,6 +1139,7 @@ bool Table::put(std::string_view name, const Value& value) {
 bool Table::remove() {
   if (!writable_or_raise("DBDELETE") || eof_) return false;
   if (buffer_[0] != '*') {
+    before_change();
     buffer_[0] = '*';
     dirty_ = true;
   }
@@ -1076,6 +1149,7 @@ bool Table::remove() {
 bool Table::recall() {
   if (!writable_or_raise("DBRECALL") || eof_) return false;
   if (buffer_[0] != ' ') {
+    before_change();
     buffer_[0] = ' ';
     dirty_ = true;
   }
@@ -1087,8 +1161,9 @@ bool Table::append() {
   if (!writable_or_raise("DBAPPEND")) return false;
   if (!store_current()) return false;
   std::uint32_t recno = 0;
-  std::vector<std::uint8_t> blank(record_length_, ' ');
   if (shared_) {
+    std::vector<std::uint8_t> blank(record_length_, ' ');
+    blank.push_back(0x1A);
     unlock(0);
     flush_window();
     drop_window();
@@ -1101,7 +1176,6 @@ bool Table::append() {
     std::uint8_t disk[4];
     std::uint32_t on_disk = file_.read_exact(4, disk, 4) == 0 ? le32(disk) : count_;
     recno = std::max(on_disk, count_) + 1;
-    blank.push_back(0x1A);
     bool ok = false;
     for (;;) {
       rc = file_.write_at(header_length_ + std::uint64_t(recno - 1) * record_length_, blank.data(), blank.size());
@@ -1115,7 +1189,6 @@ bool Table::append() {
     }
     file_.unlock(kLockBase, 1);
     if (!ok) return false;
-    blank.pop_back();
     if (file_.lock(kLockBase - recno, 1) == 0) locks_.push_back(recno);
   } else {
     if (count_ >= kMaxRecords) {
@@ -1124,8 +1197,8 @@ bool Table::append() {
     }
     recno = ++count_;
   }
-  buffer_ = blank;
-  original_ = blank;
+  buffer_.assign(record_length_, ' ');
+  original_.assign(record_length_, ' ');
   recno_ = recno;
   eof_ = bof_ = false;
   appended_ = dirty_ = true;
@@ -1138,7 +1211,8 @@ bool Table::append() {
 bool Table::rlock(std::uint32_t recno) {
   if (recno == 0) recno = recno_;
   if (!shared_ || from_image_) return true;
-  if (recno == 0 || recno > count_ + 1) return false;
+  refresh_count();
+  if (recno == 0 || recno > count_) return false;
   if (is_locked(recno)) return true;
   if (file_.lock(kLockBase - recno, 1) != 0) return false;
   locks_.push_back(recno);
@@ -1190,6 +1264,13 @@ void Table::rollback() {
     memo_pending_[i] = false;
     pending_memo_[i].clear();
   }
+  any_memo_pending_ = false;
+}
+
+void Table::before_change() {
+  // The stored image is kept only from the first change on: rollback, the orders and
+  // the memo's old blocks need it, a plain read does not.
+  if (!dirty_) original_ = buffer_;
 }
 
 // ---------------------------------------------------------------- whole-table operations
@@ -1361,8 +1442,16 @@ bool Table::seek(const Value& key, bool soft, bool last) {
   std::uint32_t r = o->seek(*this, key, soft, last, found);
   position(r ? r : count_ + 1);
   bof_ = false;
+  if (is_hidden()) {
+    skip_hidden_forward();
+    found = found && !eof_ && o->matches(*this, key);
+  }
   found_ = found && !eof_;
   return found_;
 }
 
+}  // namespace zuv::table
+
+namespace zuv::table {
+int Table::format_number(double value, int width, int dec, char* out) { return format_fixed(value, width, dec, out); }
 }  // namespace zuv::table

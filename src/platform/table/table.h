@@ -153,6 +153,10 @@ class Table {
   bool found() const { return found_; }
 
   // --- Encoding helpers for orders and tools
+  // A number rounded to dec places as the field holds it ("%*.*f" of printf):
+  // answers the length written, more than width when it does not fit.
+  static int format_number(double value, int width, int dec, char* out);
+
   // A value written into one field of a record image, as put() would write it; false
   // (and an error raised) when it does not fit or has the wrong type.
   bool encode(int field, const Value& value, std::uint8_t* record);
@@ -178,6 +182,7 @@ class Table {
              bool can_retry = false);
   bool memo_of(int field, const std::uint8_t* record, std::string& out) const;
   bool write_pending_memos();
+  void before_change();
 
   std::string path_;
   std::string os_path_;
@@ -203,6 +208,7 @@ class Table {
   std::vector<std::uint8_t> original_;  // current record as stored
   std::vector<std::string> pending_memo_;
   std::vector<bool> memo_pending_;
+  bool any_memo_pending_ = false;
   bool dirty_ = false;
   bool appended_ = false;
   std::uint32_t recno_ = 0;

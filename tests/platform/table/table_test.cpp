@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+
+#include "lib/text.h"
+
 #include "platform/os/codepage.h"
 #include "platform/os/fault.h"
 #include "support/table_support.h"
@@ -272,17 +277,20 @@ TEST_F(TableTest, PackThatCannotWriteLeavesTheTableAsItWas) {
     t->remove();
   }
   std::string before = zuv::testing::table_read_bytes(path);
-  auto t = open_table(path);
   os::fault::Scope scope;
   for (auto op : {os::fault::Op::Create, os::fault::Op::Write, os::fault::Op::Rename}) {
-    os::fault::arm(op, 1, 112);
-    ErrorTrap trap;
-    EXPECT_FALSE(t->pack());
-    EXPECT_FALSE(trap.seen.empty());
-    os::fault::disarm();
+    {
+      auto t = open_table(path);
+      os::fault::arm(op, 1, 112);
+      ErrorTrap trap;
+      EXPECT_FALSE(t->pack());
+      EXPECT_FALSE(trap.seen.empty());
+      os::fault::disarm();
+      EXPECT_EQ(t->record_count(), 4u);
+    }
+    // Read once closed: an exclusive open keeps every other reader out on Windows.
     EXPECT_EQ(zuv::testing::table_read_bytes(path), before);
   }
-  EXPECT_EQ(t->record_count(), 4u);
 }
 
 TEST_F(TableTest, CreateThatFailsLeavesTheOldTable) {
@@ -311,6 +319,89 @@ TEST_F(TableTest, CreateRefusesBadStructures) {
   ASSERT_TRUE(t);
   EXPECT_EQ(t->structure(), (Structure{{"X", 'N', 5, 0}}));
   EXPECT_FALSE(t->has_memo());
+}
+
+}  // namespace
+}  // namespace zuv::table
+
+namespace zuv::table {
+namespace {
+
+// The fast number writer must give exactly what printf gives for the rounded value,
+// at every width and scale the files use, and refuse what does not fit.
+TEST(NumberFormat, MatchesPrintfOfTheRoundedValue) {
+  char ours[64], theirs[64];
+  std::uint64_t seed = 12345;
+  for (int i = 0; i < 200000; ++i) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    int dec = static_cast<int>(seed >> 60) % 5;
+    double magnitude = static_cast<double>((seed >> 20) % 100000000000ull) / 1000.0;
+    double v = (seed & 1) ? -magnitude : magnitude;
+    if (i % 7 == 0) v = std::floor(v) + 0.005;  // halves
+    int n = Table::format_number(v, 20, dec, ours);
+    double rounded = lib::ROUND2(v, dec);
+    if (rounded == 0) rounded = 0;
+    std::snprintf(theirs, sizeof theirs, "%*.*f", 20, dec, rounded);
+    ASSERT_STREQ(ours, theirs) << v << " dec " << dec;
+    ASSERT_EQ(n, 20);
+  }
+  EXPECT_EQ(Table::format_number(-0.004, 6, 2, ours), 6);
+  EXPECT_STREQ(ours, "  0.00");
+  EXPECT_EQ(Table::format_number(2.675, 4, 2, ours), 4);
+  EXPECT_STREQ(ours, "2.68");
+  EXPECT_GT(Table::format_number(-2.675, 4, 2, ours), 4);
+  EXPECT_GT(Table::format_number(1e300, 20, 2, ours), 20);
+}
+
+}  // namespace
+}  // namespace zuv::table
+
+namespace zuv::table {
+namespace {
+
+// A disk that refuses writes: the failure reaches the handler, retry writes again,
+// and records a failed commit could not write are kept and written by the close.
+TEST(WriteFaults, FailedCommitLosesNothingAndRetryWrites) {
+  zuv::testing::TableTempDir dir;
+  std::string path = dir.file("f.dbf");
+  ASSERT_TRUE(Table::create(path, {{"N", 'N', 5, 0}}));
+  os::fault::Scope scope;
+  {
+    OpenOptions o;
+    o.path = path;
+    auto t = Table::open(o);
+    for (int i = 1; i <= 10; ++i) {
+      t->append();
+      t->put(0, Value::of_number(i));
+    }
+    int asked = 0;
+    {
+      ScopedHandler h([&](ErrorRecord& r) {
+        EXPECT_EQ(r.genCode, gencode::kWrite);
+        EXPECT_EQ(r.osCode, 112);
+        return ++asked == 1 ? HandlerAnswer::Retry : HandlerAnswer::Default;
+      });
+      os::fault::arm(os::fault::Op::Write, 1, 112);
+      EXPECT_TRUE(t->commit());  // the retry succeeded
+      EXPECT_EQ(asked, 1);
+      for (int i = 11; i <= 15; ++i) {
+        t->append();
+        t->put(0, Value::of_number(i));
+      }
+      os::fault::arm_from(os::fault::Op::Write, 1, 112);
+      EXPECT_FALSE(t->commit());
+      os::fault::disarm();
+    }
+#ifndef _WIN32  // an exclusive open keeps other readers out on Windows
+    EXPECT_EQ(static_cast<unsigned char>(zuv::testing::table_read_bytes(path).at(4)), 10);
+#endif
+  }  // the close writes what the failed commit could not
+  OpenOptions o;
+  o.path = path;
+  auto t = Table::open(o);
+  ASSERT_EQ(t->record_count(), 15u);
+  t->go_bottom();
+  EXPECT_EQ(t->get(0).number, 15);
 }
 
 }  // namespace

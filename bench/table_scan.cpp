@@ -1,0 +1,112 @@
+// Table engine throughput on a table of 20 mixed fields: append, a full scan reading
+// every field, and an update pass, in records per second; and the scan's time as a
+// multiple of the time `cat` needs to read the same file from the page cache.
+//   bench_table_scan [records=1000000] [directory=/tmp]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/table/table.h"
+
+using namespace zuv::table;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+Structure twenty_fields() {
+  return {{"LP", 'N', 8, 0},       {"NAZWA", 'C', 40, 0},   {"ADRES", 'C', 30, 0},  {"MIASTO", 'C', 20, 0},
+          {"NIP", 'C', 13, 0},     {"KWOTA", 'N', 12, 2},   {"VAT", 'N', 10, 2},    {"BRUTTO", 'N', 12, 2},
+          {"ILOSC", 'N', 6, 0},    {"DATA", 'D', 8, 0},     {"TERMIN", 'D', 8, 0},  {"ZAPLATA", 'D', 8, 0},
+          {"OK", 'L', 1, 0},       {"KOREKTA", 'L', 1, 0},  {"SYMBOL", 'C', 10, 0}, {"KONTO", 'C', 16, 0},
+          {"RMC", 'C', 6, 0},      {"STAWKA", 'N', 5, 2},   {"KURS", 'N', 10, 4},   {"UWAGI", 'M', 10, 0}};
+}
+
+void fill(Table& t, std::uint32_t i) {
+  char date[16];
+  std::snprintf(date, sizeof date, "2026%02u%02u", i % 12 + 1, i % 28 + 1);
+  t.put(0, Value::of_number(i));
+  t.put(1, Value::of_text("Kontrahent numer " + std::to_string(i)));
+  t.put(2, Value::of_text("ul. Długa 12"));
+  t.put(3, Value::of_text("Kraków"));
+  t.put(4, Value::of_text("123-456-78-90"));
+  t.put(5, Value::of_number(i * 0.37));
+  t.put(6, Value::of_number(i * 0.0851));
+  t.put(7, Value::of_number(i * 0.4551));
+  t.put(8, Value::of_number(i % 1000));
+  t.put(9, Value::of_date(date));
+  t.put(10, Value::of_date(date));
+  t.put(11, Value::of_date(""));
+  t.put(12, Value::of_logical(i % 2));
+  t.put(13, Value::of_logical(false));
+  t.put(14, Value::of_text("FV"));
+  t.put(15, Value::of_text("201-01"));
+  t.put(16, Value::of_text("202604"));
+  t.put(17, Value::of_number(23));
+  t.put(18, Value::of_number(4.2512));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::uint32_t records = argc > 1 ? static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 1000000;
+  std::filesystem::path dir = argc > 2 ? argv[2] : std::filesystem::temp_directory_path();
+  dir /= "zuv-bench-table";
+  std::filesystem::create_directories(dir);
+  std::string path = (dir / "bench.dbf").string();
+  if (!Table::create(path, twenty_fields())) return 1;
+  OpenOptions o;
+  o.path = path;
+
+  auto t0 = Clock::now();
+  {
+    auto t = Table::open(o);
+    for (std::uint32_t i = 1; i <= records; ++i) {
+      t->append();
+      fill(*t, i);
+    }
+  }
+  double append_s = seconds_since(t0);
+
+  std::string cat = "cat '" + path + "' > /dev/null";
+  if (std::system(cat.c_str()) != 0) return 1;  // into the page cache
+  t0 = Clock::now();
+  if (std::system(cat.c_str()) != 0) return 1;
+  double cat_s = seconds_since(t0);
+
+  t0 = Clock::now();
+  double checksum = 0;
+  std::uint32_t scanned = 0;
+  {
+    auto t = Table::open(o);
+    Value v;
+    for (t->go_top(); !t->eof(); t->skip(1)) {
+      for (int f = 0; f < t->field_count(); ++f) {
+        t->read(f, v);
+        checksum += v.number + static_cast<double>(v.text.size());
+      }
+      ++scanned;
+    }
+  }
+  double scan_s = seconds_since(t0);
+
+  t0 = Clock::now();
+  {
+    auto t = Table::open(o);
+    for (t->go_top(); !t->eof(); t->skip(1)) t->put(5, Value::of_number(t->recno() * 0.5));
+  }
+  double update_s = seconds_since(t0);
+
+  auto size = std::filesystem::file_size(path);
+  std::printf("records %u, 20 fields, file %.1f MB\n", records, size / 1e6);
+  std::printf("append : %8.3f s  %10.0f records/s  (%.2fx scan)\n", append_s, records / append_s, append_s / scan_s);
+  std::printf("scan   : %8.3f s  %10.0f records/s  (%u records, checksum %.0f)\n", scan_s, scanned / scan_s, scanned,
+              checksum);
+  std::printf("update : %8.3f s  %10.0f records/s  (%.2fx scan)\n", update_s, records / update_s, update_s / scan_s);
+  std::printf("cat    : %8.3f s  scan = %.2fx cat\n", cat_s, scan_s / cat_s);
+  if (!std::getenv("ZUV_BENCH_KEEP")) std::filesystem::remove_all(dir);
+  return 0;
+}
