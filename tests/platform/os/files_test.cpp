@@ -109,6 +109,12 @@ TEST(Listing, AttributeFiltersMasksAndEntryFields) {
   EXPECT_EQ(find("readme").attributes.find_first_of("DRHS"), std::string::npos);
 
 #ifndef _WIN32
+  // A leading dot hides a name on Linux, "." and ".." excepted.
+  write_all(dir / ".ukryty", "x");
+  EXPECT_EQ(list_directory(dir / ".*").size(), 0u);
+  EXPECT_EQ(names(list_directory(dir / ".*", "DH")), (std::vector<std::string>{".", "..", ".ukryty"}));
+  EXPECT_TRUE(change_attributes(dir / ".ukryty", "-H"));  // the dot stays, and so does the flag
+  EXPECT_TRUE(get_attributes(dir / ".ukryty").value & kHidden);
   // Linux gives "." and ".." first, then the names in upper-case order.
   std::vector<std::string> order;
   for (const DirEntry& e : list_directory(dir / "*.*", "D")) order.push_back(e.name);
