@@ -418,6 +418,10 @@ std::unique_ptr<CdxFile> CdxFile::create(const std::string& path) {
 
 void CdxFile::load_directory() {
   cache_.clear();
+  ++generation_;
+  // Key types come from the expressions, not the file: keep what callers set.
+  std::map<std::string, KeyType> types;
+  for (auto& t : tags_) types[t->name()] = t->key_type();
   directory_ = std::make_unique<Tag>(*this, 0, "");
   if (directory_->key_length() != kDirectoryKeyLength) damaged("nagłówek pliku nie jest nagłówkiem indeksu złożonego");
   tags_.clear();
@@ -432,7 +436,11 @@ void CdxFile::load_directory() {
     if (found.size() > file_.size() / kHeaderSize) damaged("za dużo znaczników");
   }
   std::sort(found.begin(), found.end());
-  for (auto& [off, name] : found) tags_.push_back(std::make_unique<Tag>(*this, off, name));
+  for (auto& [off, name] : found) {
+    tags_.push_back(std::make_unique<Tag>(*this, off, name));
+    auto it = types.find(name);
+    if (it != types.end()) tags_.back()->set_key_type(it->second);
+  }
 }
 
 Tag* CdxFile::find_tag(std::string_view name) {
@@ -461,11 +469,13 @@ std::shared_ptr<const Node> CdxFile::node(uint32_t page, int key_length, KeyType
 }
 
 void CdxFile::write_page(uint32_t page, const uint8_t* bytes) {
+  ++generation_;
   cache_.erase(page);
   file_.write(page, bytes, kPageSize);
 }
 
 void CdxFile::patch32(uint64_t offset, uint32_t value) {
+  ++generation_;
   cache_.erase(uint32_t(offset - offset % kPageSize));
   uint8_t b[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
   file_.write(offset, b, 4);
@@ -488,6 +498,39 @@ uint32_t CdxFile::allocate_page() {
   if (end + kPageSize > 0xFFFFFE00ull) throw IndexError("Plik indeksu przekroczył 4 GB: " + path());
   uint8_t zero[kPageSize] = {};
   file_.write(end, zero, kPageSize);
+  return uint32_t(end);
+}
+
+uint32_t CdxFile::allocate_header_pages() {
+  // Two adjacent free pages serve; otherwise the header goes to the end of the file.
+  std::vector<uint32_t> chain;
+  uint8_t b[4];
+  file_.read(4, b, 4);
+  uint32_t p = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  while (p != 0 && p != kNoPage && chain.size() <= file_.size() / kPageSize) {
+    check_page_pointer(p);
+    chain.push_back(p);
+    file_.read(p, b, 4);
+    p = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  }
+  std::vector<uint32_t> sorted = chain;
+  std::sort(sorted.begin(), sorted.end());
+  for (size_t i = 0; i + 1 < sorted.size(); ++i) {
+    if (sorted[i] + kPageSize != sorted[i + 1]) continue;
+    uint32_t first = sorted[i];
+    std::vector<uint32_t> rest;
+    for (uint32_t q : chain) {
+      if (q != first && q != first + kPageSize) rest.push_back(q);
+    }
+    for (size_t k = 0; k < rest.size(); ++k) patch32(rest[k], k + 1 < rest.size() ? rest[k + 1] : 0);
+    patch32(4, rest.empty() ? 0 : rest.front());
+    return first;
+  }
+  uint64_t end = file_.size();
+  end += (kPageSize - end % kPageSize) % kPageSize;
+  if (end + kHeaderSize > 0xFFFFFE00ull) throw IndexError("Plik indeksu przekroczył 4 GB: " + path());
+  uint8_t zero[kHeaderSize] = {};
+  file_.write(end, zero, kHeaderSize);
   return uint32_t(end);
 }
 
@@ -523,13 +566,45 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   if (name.empty() || name.size() > size_t(kDirectoryKeyLength)) throw IndexError("Nieprawidłowa nazwa znacznika: " + name);
   if (key_length <= 0 || key_length > kMaxKeyLength) throw IndexError("Nieprawidłowa długość klucza w znaczniku " + name);
   const size_t kl = size_t(key_length);
-  // The header takes two pages at the end of the file; the tree follows.
-  uint64_t end = file_.size();
-  end += (kPageSize - end % kPageSize) % kPageSize;
-  const uint32_t header_off = uint32_t(end);
+  // The header takes two adjacent pages; the tree takes free pages first.
+  const uint32_t header_off = allocate_header_pages();
   uint8_t hb[kHeaderSize] = {};
   file_.write(header_off, hb, kHeaderSize);  // reserved until the tree is done
-  uint32_t next_page = header_off + kHeaderSize;
+  // Pages come from the free list while it has some; past the end of the file they
+  // are numbered in order and written in long runs.
+  uint8_t head[4];
+  file_.read(4, head, 4);
+  const bool free_list_empty = (head[0] | head[1] | head[2] | head[3]) == 0 ||
+                               (head[0] & head[1] & head[2] & head[3]) == 0xFF;
+  uint64_t end = file_.size();
+  end += (kPageSize - end % kPageSize) % kPageSize;
+  std::vector<uint8_t> run;
+  uint64_t run_start = 0;
+  auto flush_run = [&]() {
+    if (!run.empty()) file_.write(run_start, run.data(), run.size());
+    run.clear();
+  };
+  auto take_page = [&]() -> uint32_t {
+    if (!free_list_empty) return allocate_page();
+    if (end + kPageSize > 0xFFFFFE00ull) throw IndexError("Plik indeksu przekroczył 4 GB: " + path());
+    uint32_t p = uint32_t(end);
+    end += kPageSize;
+    return p;
+  };
+  auto put_page = [&](uint32_t page, const uint8_t* bytes) {
+    if (free_list_empty && !run.empty() && page == run_start + run.size() && run.size() < (1u << 20)) {
+      run.insert(run.end(), bytes, bytes + kPageSize);
+      return;
+    }
+    flush_run();
+    if (free_list_empty && page >= file_.size()) {
+      run_start = page;
+      run.assign(bytes, bytes + kPageSize);
+      return;
+    }
+    file_.write(page, bytes, kPageSize);
+  };
+  uint32_t next_page = take_page();
 
   std::vector<Entry> level;  // the parent entries of the pages written
   uint8_t buf[kPageSize];
@@ -541,12 +616,12 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   uint32_t last_leaf = kNoPage;
   auto flush_leaf = [&](bool final_leaf) {
     uint32_t page = next_page;
-    next_page += kPageSize;
+    next_page = take_page();
     leaf.left = last_leaf;
     leaf.right = final_leaf ? kNoPage : next_page;
     leaf.attr = (final_leaf && last_leaf == kNoPage) ? (kAttrRoot | kAttrLeaf) : kAttrLeaf;
     if (!encode_leaf(leaf, key_length, type, buf)) throw IndexError("Klucz nie mieści się na stronie indeksu");
-    file_.write(page, buf, kPageSize);
+    put_page(page, buf);
     if (!leaf.entries.empty()) level.push_back({leaf.entries.back().key, leaf.entries.back().recno, page});
     else level.push_back({std::string(kl, key_pad(type)), 0, page});
     last_leaf = page;
@@ -560,8 +635,7 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   bool have_last = false;
   bool have_pending = false;
   while (sorted.next(key, recno)) {
-    key = pad_key(type, key, kl);
-    key.resize(kl, key_pad(type));
+    if (key.size() != kl) key.resize(kl, key_pad(type));
     if (unique && have_last && compare_keys(type, key, last_key) == 0) continue;
     if (have_last && compare_keys(type, key, last_key) < 0) throw IndexError("Klucze do budowy znacznika nie są uporządkowane");
     last_key = key;
@@ -596,19 +670,23 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
         size_t stop = std::min(level.size(), i + per);
         n.entries.assign(level.begin() + long(i), level.begin() + long(stop));
         uint32_t page = next_page;
-        next_page += kPageSize;
         n.left = left;
+        if (stop != level.size()) next_page = take_page();
         n.right = stop == level.size() ? kNoPage : next_page;
         if (pages == 1) n.attr = kAttrRoot;
         encode_interior(n, key_length, buf);
-        file_.write(page, buf, kPageSize);
+        put_page(page, buf);
         upper.push_back({n.entries.back().key, n.entries.back().recno, page});
         left = page;
       }
       level = std::move(upper);
+      if (level.size() > 1) next_page = take_page();
     }
     root = level[0].child;
   }
+  flush_run();
+  // The page taken for a leaf that never came: beyond the end it was never written.
+  if (root != next_page && !free_list_empty) free_page(next_page);
   TagHeader h;
   h.root = root;
   h.key_length = uint16_t(key_length);

@@ -108,10 +108,13 @@ class CdxFile {
   void write_page(uint32_t page, const uint8_t* bytes);
   void patch32(uint64_t offset, uint32_t value);
   uint32_t allocate_page();
+  uint32_t allocate_header_pages();
   void free_page(uint32_t page);
   void check_page_pointer(uint32_t page) const;
   void read(uint64_t off, void* buf, size_t n) { file_.read(off, buf, n); }
   uint64_t size() const { return file_.size(); }
+  // Changes with every write: cursors kept across calls are stale when it moved.
+  uint64_t generation() const { return generation_; }
 
  private:
   CdxFile() = default;
@@ -122,6 +125,7 @@ class CdxFile {
   std::unique_ptr<Tag> directory_;
   std::vector<std::unique_ptr<Tag>> tags_;
   std::map<uint32_t, std::shared_ptr<const Node>> cache_;
+  uint64_t generation_ = 0;
 };
 
 // Tag names are kept in capitals in the directory.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/table/index_build.h"
 #include "platform/table/index_file.h"
 #include "platform/table/keyexpr.h"
 
@@ -20,7 +21,7 @@ struct DbfField {
   size_t offset = 0;  // in the record, after the deletion flag
 };
 
-class DbfRecords : public FieldResolver {
+class DbfRecords : public FieldResolver, public RecordSource {
  public:
   // Throws IndexError when the file is missing or its header does not fit the file.
   void open(const std::string& path, bool writable = false);
@@ -41,6 +42,7 @@ class DbfRecords : public FieldResolver {
   uint32_t append(const std::string& data);
   // Rewrites the current record in place.
   void write(uint32_t recno, const std::string& record);
+  void flush() { file_.flush(); }
 
   std::optional<FieldRef> resolve(std::string_view alias, std::string_view field) const override;
 
@@ -55,6 +57,11 @@ class DbfRecords : public FieldResolver {
   };
   View view() const { return View(*this); }
 
+  uint32_t source_count() const override { return count_; }
+  void source_load(uint32_t recno) override { read(recno); }
+  const RecordView& source_view() const override { return view_; }
+  const FieldResolver& source_fields() const override { return *this; }
+
  private:
   BlockFile file_;
   std::vector<DbfField> fields_;
@@ -63,6 +70,7 @@ class DbfRecords : public FieldResolver {
   uint32_t header_length_ = 0;
   uint32_t record_length_ = 0;
   std::string record_;
+  View view_{*this};
 };
 
 }  // namespace zuv::table

@@ -1,5 +1,7 @@
 #include "platform/table/index_key.h"
 
+#include "platform/table/collation.h"
+
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -7,26 +9,15 @@
 namespace zuv::table {
 namespace {
 
+// Weights come from the table engine's collation, so keys and text comparisons agree;
+// the inverse lets the key sort work on weights and give back the codes.
 struct Collation {
   std::array<uint8_t, 256> weight{};
   std::array<uint8_t, 256> code{};
   Collation() {
-    // Capitals in Polish order, then small letters, in code page 852.
-    static const uint8_t alphabet[70] = {
-        'A', 0xA4, 'B', 'C', 0x8F, 'D', 'E', 0xA8, 'F', 'G', 'H', 'I', 'J', 'K', 'L', 0x9D, 'M', 'N',
-        0xE3, 'O', 0xE0, 'P', 'Q', 'R', 'S', 0x97, 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', 0x8D, 0xBD,
-        'a', 0xA5, 'b', 'c', 0x86, 'd', 'e', 0xA9, 'f', 'g', 'h', 'i', 'j', 'k', 'l', 0x88, 'm', 'n',
-        0xE4, 'o', 0xA2, 'p', 'q', 'r', 's', 0x98, 't', 'u', 'v', 'w', 'x', 'y', 'z', 0xAB, 0xBE};
-    std::array<int, 256> w{};
-    for (int i = 0; i < 70; ++i) w[alphabet[i]] = 64 + i + 1;
-    int counter = 0;
+    const CollationTable& w = polish_collation();
     for (int c = 0; c < 256; ++c) {
-      if (w[c] != 0) continue;
-      if (counter == 65) counter = 135;
-      w[c] = counter++;
-    }
-    for (int c = 0; c < 256; ++c) {
-      weight[c] = uint8_t(w[c]);
+      weight[c] = w[c];
       code[w[c]] = uint8_t(c);
     }
   }

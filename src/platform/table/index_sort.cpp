@@ -35,7 +35,7 @@ std::atomic<unsigned> g_run_counter{0};
 KeySorter::KeySorter(KeyType type, int key_length, size_t budget, std::string temp_dir)
     : type_(type), key_length_(size_t(key_length)), record_size_(size_t(key_length) + 4), temp_dir_(std::move(temp_dir)) {
   // The buffer and its order vector share the budget.
-  capacity_ = std::max<size_t>(budget / (record_size_ + 4), 1024);
+  capacity_ = std::max<size_t>(budget / (record_size_ + sizeof(Slot)), 1024);
   buffer_.resize(capacity_ * record_size_);
 }
 
@@ -67,13 +67,26 @@ void KeySorter::add(std::string_view key, uint32_t recno) {
   ++count_;
 }
 
-void KeySorter::spill() {
-  order_.resize(used_);
-  for (size_t i = 0; i < used_; ++i) order_[i] = uint32_t(i);
+void KeySorter::sort_buffer() {
   const uint8_t* base = buffer_.data();
   const size_t rs = record_size_;
-  std::sort(order_.begin(), order_.end(),
-            [&](uint32_t a, uint32_t b) { return std::memcmp(base + a * rs, base + b * rs, rs) < 0; });
+  order_.resize(used_);
+  for (size_t i = 0; i < used_; ++i) {
+    const uint8_t* r = base + i * rs;
+    uint64_t p = 0;
+    for (size_t b = 0; b < 8; ++b) p = (p << 8) | (b < rs ? r[b] : 0);
+    order_[i] = Slot{p, uint32_t(i)};
+  }
+  std::sort(order_.begin(), order_.end(), [&](const Slot& a, const Slot& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return std::memcmp(base + size_t(a.index) * rs, base + size_t(b.index) * rs, rs) < 0;
+  });
+}
+
+void KeySorter::spill() {
+  sort_buffer();
+  const uint8_t* base = buffer_.data();
+  const size_t rs = record_size_;
   auto run = std::make_unique<Run>();
   run->path = temp_dir_ + "/zuvsort_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
               std::to_string(g_run_counter++) + ".tmp";
@@ -83,7 +96,8 @@ void KeySorter::spill() {
   chunk.reserve(1 << 20);
   uint64_t off = 0;
   for (size_t i = 0; i < used_; ++i) {
-    chunk.insert(chunk.end(), base + order_[i] * rs, base + order_[i] * rs + rs);
+    const uint8_t* rec = base + size_t(order_[i].index) * rs;
+    chunk.insert(chunk.end(), rec, rec + rs);
     if (chunk.size() >= (1 << 20) - rs) {
       out.write(off, chunk.data(), chunk.size());
       off += chunk.size();
@@ -103,12 +117,7 @@ void KeySorter::finish() {
   finished_ = true;
   if (runs_.empty()) {
     // Everything fits: sort in memory and read straight from the buffer.
-    order_.resize(used_);
-    for (size_t i = 0; i < used_; ++i) order_[i] = uint32_t(i);
-    const uint8_t* base = buffer_.data();
-    const size_t rs = record_size_;
-    std::sort(order_.begin(), order_.end(),
-              [&](uint32_t a, uint32_t b) { return std::memcmp(base + a * rs, base + b * rs, rs) < 0; });
+    sort_buffer();
     memory_pos_ = 0;
     return;
   }
@@ -142,7 +151,7 @@ bool KeySorter::next(std::string& key, uint32_t& recno) {
   if (!finished_) finish();
   if (runs_.empty()) {
     if (memory_pos_ >= order_.size()) return false;
-    decode(buffer_.data() + size_t(order_[memory_pos_++]) * record_size_, key, recno);
+    decode(buffer_.data() + size_t(order_[memory_pos_++].index) * record_size_, key, recno);
     return true;
   }
   if (heap_.empty()) return false;

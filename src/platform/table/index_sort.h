@@ -72,7 +72,12 @@ class KeySorter : public KeyStream {
   std::vector<size_t> heap_;
   bool finished_ = false;
   size_t memory_pos_ = 0;
-  std::vector<uint32_t> order_;
+  struct Slot {
+    uint64_t prefix;  // the record's first 8 bytes, big-endian: most comparisons end here
+    uint32_t index;
+  };
+  void sort_buffer();
+  std::vector<Slot> order_;
 };
 
 }  // namespace zuv::table

@@ -13,7 +13,7 @@ struct KeyExpression::Node {
   int length = 0;
   int decimals = 0;
   FieldRef field;
-  Value literal;
+  KeyValue literal;
   std::vector<std::shared_ptr<const Node>> args;
   int n1 = 0, n2 = 0;  // STR/STRZERO length and decimals, LEFT count
 };
@@ -218,8 +218,8 @@ double parse_number(std::string_view raw) {
   return std::strtod(t.c_str(), nullptr);
 }
 
-Value eval(const Node& n, const RecordView& rec) {
-  Value v;
+KeyValue eval(const Node& n, const RecordView& rec) {
+  KeyValue v;
   v.type = n.type;
   switch (n.kind) {
     case Node::Literal:
@@ -274,7 +274,7 @@ Value eval(const Node& n, const RecordView& rec) {
       v.text = upper_852(eval(*n.args[0], rec).text);
       return v;
     case Node::Descend: {
-      Value a = eval(*n.args[0], rec);
+      KeyValue a = eval(*n.args[0], rec);
       if (a.type == 'C') {
         v.text = a.text;
         for (char& c : v.text) c = c == 0 ? char(0) : char(256 - static_cast<unsigned char>(c));
@@ -356,9 +356,12 @@ KeyExpression KeyExpression::compile(std::string_view text, const FieldResolver&
   return e;
 }
 
-Value KeyExpression::value(const RecordView& record) const { return eval(*root_, record); }
+int KeyExpression::value_length() const { return root_->kind == Node::Field || root_->type == 'C' ? root_->length : 0; }
+int KeyExpression::value_decimals() const { return root_->kind == Node::Field ? root_->decimals : 0; }
 
-std::string KeyExpression::key_of(const Value& v) const {
+KeyValue KeyExpression::value(const RecordView& record) const { return eval(*root_, record); }
+
+std::string KeyExpression::key_of(const KeyValue& v) const {
   switch (key_type_) {
     case KeyType::Character: {
       std::string k = v.text.substr(0, size_t(key_length_));

@@ -35,7 +35,7 @@ class RecordView {
   virtual std::string_view field_bytes(int slot) const = 0;
 };
 
-struct Value {
+struct KeyValue {
   char type = 'C';   // C N D L
   std::string text;  // C: the bytes; D: YYYYMMDD or 8 blanks
   double number = 0;
@@ -50,12 +50,15 @@ class KeyExpression {
   const std::string& text() const { return text_; }
   KeyType key_type() const { return key_type_; }
   int key_length() const { return key_length_; }
+  // Width and decimals of the value before it became a key (numbers: the field's).
+  int value_length() const;
+  int value_decimals() const;
 
-  Value value(const RecordView& record) const;
+  KeyValue value(const RecordView& record) const;
   // The key bytes, exactly key_length() long.
   std::string key(const RecordView& record) const;
   // The key bytes of a value of the expression's type (a search value).
-  std::string key_of(const Value& v) const;
+  std::string key_of(const KeyValue& v) const;
 
   struct Node;
 

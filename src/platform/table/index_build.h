@@ -1,0 +1,46 @@
+// Building index tags from the records of a table: evaluate the key of every record,
+// sort in bounded memory, write the tree.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/table/cdx.h"
+#include "platform/table/keyexpr.h"
+#include "platform/table/ntx.h"
+
+namespace zuv::table {
+
+// The records an index is built from (deleted ones included: an index holds a key
+// for every record).
+class RecordSource {
+ public:
+  virtual ~RecordSource() = default;
+  virtual uint32_t source_count() const = 0;
+  virtual void source_load(uint32_t recno) = 0;  // makes recno current for source_view
+  virtual const RecordView& source_view() const = 0;
+  virtual const FieldResolver& source_fields() const = 0;
+};
+
+struct BuildOptions {
+  size_t memory_budget = size_t(64) << 20;  // bytes the key sort may hold
+  std::string temp_dir;                     // OS path; empty: the index file's directory
+  bool descending = false;
+  bool unique = false;
+};
+
+// Adds (or replaces) a tag; a wrong expression fails before any record is read.
+cdx::Tag& build_cdx_tag(cdx::CdxFile& file, RecordSource& records, const std::string& tag,
+                        const std::string& expression, const BuildOptions& options = {});
+
+// Creates a single-key index file (written beside and swapped in).
+std::unique_ptr<ntx::NtxFile> build_ntx(const std::string& path, RecordSource& records,
+                                        const std::string& expression, const BuildOptions& options = {});
+
+// Keys of single-key index files: numbers as their STR text, dates as DTOS text.
+std::string ntx_key(const KeyExpression& expression, const RecordView& record, int key_size, int decimals);
+
+std::string directory_of(const std::string& path);
+
+}  // namespace zuv::table

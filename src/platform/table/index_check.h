@@ -1,0 +1,35 @@
+// The structural checker behind zuv-dbcheck: tables, memo files and index files.
+// It parses every page itself, with none of the writer's code, so a fault the writer
+// makes is not hidden by the same fault in its reader.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zuv::table {
+
+struct CheckFault {
+  std::string file;
+  std::string tag;    // empty when not about a tag
+  int64_t page = -1;  // byte offset of the page, -1 when none
+  std::string message;
+};
+
+struct CheckReport {
+  std::vector<CheckFault> faults;
+  std::vector<std::string> files;  // every file looked at
+  bool clean() const { return faults.empty(); }
+  std::string text() const;  // one line per fault
+};
+
+// A table with its memo file and the compound index of the same name when present.
+void check_table(const std::string& dbf_path, CheckReport& report);
+// One compound index against its table (dbf_path empty: structure only).
+void check_cdx(const std::string& cdx_path, const std::string& dbf_path, CheckReport& report);
+// One single-key index against its table (dbf_path empty: structure only).
+void check_ntx(const std::string& ntx_path, const std::string& dbf_path, CheckReport& report);
+// A table, an index file or a whole directory tree.
+void check_path(const std::string& path, CheckReport& report);
+
+}  // namespace zuv::table
