@@ -14,15 +14,21 @@ fi
 mkdir -p "$out"
 export WINEPREFIX=$root/build/win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
+# Title-bar buttons are drawn with Wine's Marlett (Debian package fonts-wine); without
+# it in the prefix they show as letters.
+if [ -d /usr/share/wine/fonts ] && [ -d "$WINEPREFIX/drive_c/windows/Fonts" ]; then
+  cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+fi
 wait_s=${SHOT_WAIT:-10}
 
 names=("$@")
 [ ${#names[@]} -gt 0 ] || names=(main alarm5 alarm3 edtstr dirselect licznik)
 
-# A scratch release directory to start from, so nothing lands in the tree.
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/Dane/firma1" "$work/Dane/public" "$work/Program"
+# A release directory on Wine's drive C: to start from (the directory chooser opens
+# there), so nothing lands in the source tree.
+work="$WINEPREFIX/drive_c/ZUV/Instalacja 2026"
+trap 'rm -rf "$WINEPREFIX/drive_c/ZUV"' EXIT
+mkdir -p "$work/Dane/firma1" "$work/Dane/public" "$work/Program" "$work/str" "$WINEPREFIX/drive_c/ZUV/Archiwum"
 
 for name in "${names[@]}"; do
   demo=(--demo="$name")

@@ -1,5 +1,8 @@
 #include "app/demo.h"
 
+#include <filesystem>
+
+#include "platform/os/codepage.h"
 #include "ui/dialogs.h"
 
 namespace zuv::app {
@@ -15,14 +18,22 @@ bool run_demo(const std::string& name, Program& p, ui::Dialogs& d) {
   } else if (name == "edtstr") {
     d.QMX_EDTSTR("NowyKatalog", 100, "Nowy katalog", "Wprowadź nazwę dla nowego katalogu");
   } else if (name == "dirselect") {
-    d.QMXDIRSELECT(p.cProgram.empty() ? std::optional<std::string>() : p.cProgram);
+    // Opened at the current directory (the release's), as the flows will.
+    std::error_code ec;
+    auto here = std::filesystem::current_path(ec);
+#ifdef _WIN32
+    std::string start = os::narrow(here.native());
+#else
+    std::string start = here.string();
+#endif
+    d.QMXDIRSELECT(p.cProgram.empty() ? start : p.cProgram);
   } else if (name == "licznik") {
     d.LICZNIK(ui::Point{20, 20}, 400, 15, "Tworzenie indeksów...");
     for (int i = 0; i < 9; ++i) {
       d.LICZNIK();
       d.frontend().idle(100);
     }
-    d.frontend().idle(600000);
+    d.frontend().idle(30000);  // long enough to be looked at
     d.LICZNIK("DEL");
   } else {
     return false;

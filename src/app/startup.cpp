@@ -36,13 +36,23 @@ std::string with_backslash(std::string p) {
 
 std::string env(Services& s, const std::string& name) {
   if (s.getenv) return s.getenv(name);
+#ifdef _WIN32
+  // The wide form: a profile path with Polish letters must survive.
+  const wchar_t* v = _wgetenv(os::widen(name).c_str());
+  return v ? os::narrow(v) : "";
+#else
   const char* v = std::getenv(name.c_str());
   return v ? v : "";
+#endif
 }
 
 // MEMOWRIT under an error callback that only breaks: any failure means "not writable".
 bool desktop_writable(const std::string& desktop) {
-  const std::string probe = desktop + "z.txt";
+  // The operator's own "z.txt" must survive the probe: take the first free name.
+  std::string probe = desktop + "z.txt";
+  std::error_code exists_ec;
+  for (int n = 1; fs::exists(to_fs(probe), exists_ec) && n < 1000; ++n)
+    probe = desktop + "z" + std::to_string(n) + ".txt";
   try {
     GuardedBlock guard;
     if (os::fault::check(os::fault::Op::Create) != 0) return false;

@@ -1,5 +1,6 @@
 // zuvinst: the installer, started from a release's directory with three parameters.
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/command_line.h"
@@ -30,7 +31,10 @@ int run(int argc, char** argv) {
   }
 
   app::APPSYS();
-  app::ExitGuard exit_routine;  // APPEXIT on every way out from here on
+  // APPEXIT on every way out from here on: a return, an exception, or exit() from deep
+  // inside (it runs once however many of these fire).
+  std::atexit([] { zuv::app::APPEXIT(); });
+  app::ExitGuard exit_routine;
   gui::SystemClock clock;
   auto fe = gui::make_frontend(cl->ui, clock, &std::cout, &error);
   if (!fe) {
@@ -57,6 +61,9 @@ int run(int argc, char** argv) {
     return app::MAIN(program, cl->params, dialogs, services) == app::MainResult::Quit ? 1 : 0;
   } catch (const gui::ScriptExhausted& e) {
     std::cerr << e.what() << '\n';
+    return 3;
+  } catch (const std::exception& e) {
+    app::report_startup_error(cl->ui, std::string("Błąd programu instalacyjnego: ") + e.what());
     return 3;
   }
 }

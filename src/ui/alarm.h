@@ -16,6 +16,8 @@ struct Where {
   int x = 0, y = 0, width = 0, height = 0;  // Rect: bottom-left origin on the desktop
   static Where desktop() { return {Mode::Desktop}; }
   static Where rect(int x, int y, int w, int h) { return {Mode::Rect, x, y, w, h}; }
+  // Over a given window (its outer rectangle): placed on it, fonts scaled to it.
+  static Where window(int x, int y, int w, int h) { return {Mode::AppWindow, x, y, w, h}; }
 };
 
 class MessageDialog {

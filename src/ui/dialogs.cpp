@@ -16,10 +16,18 @@ int Dialogs::ALARM(const std::string& kind, const std::string& title, const std:
   return ALARM(Where{}, kind, title, text, buttons, std::nullopt);
 }
 
+namespace {
+Where reference_for(const Where& where, gui::Frontend& fe) {
+  if (where.mode == Where::Mode::Desktop) return fe.desktop();
+  if (where.mode == Where::Mode::AppWindow && where.width > 0) return where;  // a given window
+  return fe.reference();
+}
+}  // namespace
+
 int Dialogs::ALARM(const Where& where, const std::string& kind, const std::string& title,
                    const std::string& text, const std::vector<std::string>& buttons,
                    std::optional<int> timeout_seconds) {
-  Where ref = where.mode == Where::Mode::Desktop ? fe_.desktop() : fe_.reference();
+  Where ref = reference_for(where, fe_);
   AlarmSpec spec = build_alarm(where, kind, title, text, buttons, timeout_seconds, ref, fe_);
   if (spec.wait_window) {
     // Through the numeric form the window stays up until the next one replaces it.
@@ -33,7 +41,7 @@ int Dialogs::ALARM(const Where& where, const std::string& kind, const std::strin
 
 std::unique_ptr<gui::WaitWindow> Dialogs::ALARM_WAIT(const std::string& title,
                                                      const std::string& text, const Where& where) {
-  Where ref = where.mode == Where::Mode::Desktop ? fe_.desktop() : fe_.reference();
+  Where ref = reference_for(where, fe_);
   AlarmSpec spec = build_alarm(where, "1", title, text, {}, std::nullopt, ref, fe_);
   return fe_.open_wait(spec);
 }
@@ -81,8 +89,9 @@ std::string Dialogs::QMXDIRSELECT(std::optional<std::string> start, bool destroy
   return result;
 }
 
-void Dialogs::LICZNIK(Point pos, int width, double maximum, const std::string& text, int fh8) {
-  licznik_.create(pos, width, maximum, text, fh8);
+void Dialogs::LICZNIK(Point pos, int width, double maximum, const std::string& text, int fh8,
+                      void* parent) {
+  licznik_.create(pos, width, maximum, text, fh8, parent);
 }
 
 void Dialogs::LICZNIK(const std::string& command, double maximum, const std::string& text) {

@@ -41,7 +41,8 @@ class Dialogs : public MessageDialog {
   const std::string& last_directory() const { return last_dir_; }
 
   // LICZNIK's five forms.
-  void LICZNIK(Point pos, int width, double maximum, const std::string& text, int fh8 = 8);
+  void LICZNIK(Point pos, int width, double maximum, const std::string& text, int fh8 = 8,
+               void* parent = nullptr);
   void LICZNIK(const std::string& command, double maximum = 0, const std::string& text = "");
   void LICZNIK(double n = 1);
   Licznik& licznik() { return licznik_; }

@@ -285,6 +285,14 @@ void DirChooser::NodeDelete() {
                      {"Potwierdzam", "Rezygnuje"});
   if (a != 1) return;
   fs_.remove_tree(item->path);
+  if (fs_.is_dir(item->path)) {
+    // Something would not go: the tree keeps showing what is really left.
+    item->children.clear();
+    item->loaded = false;
+    getTree(item);
+    ++generation_;
+    return;
+  }
   DirNode* parent = item->parent;
   auto& sib = parent->children;
   sib.erase(std::remove_if(sib.begin(), sib.end(), [&](auto& p) { return p.get() == item; }),

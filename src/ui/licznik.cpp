@@ -19,9 +19,11 @@ ProgressGeometry progress_geometry(Point pos, int width, int fh8) {
   return g;
 }
 
-void Licznik::create(Point pos, int width, double maximum, const std::string& text, int fh8) {
+void Licznik::create(Point pos, int width, double maximum, const std::string& text, int fh8,
+                     void* parent) {
   if (exists_) destroy();
   geo_ = progress_geometry(pos, width, fh8);
+  geo_.parent = parent;
   maximum_ = maximum;
   counter_ = 0;
   drawn_ = 0;

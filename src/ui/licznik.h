@@ -17,6 +17,8 @@ struct ProgressGeometry {
   Size bar;          // the bar control
   Size fill;         // its fill area: 2 pixels smaller each way
   int points = 8;
+  // The window that holds the panel (a native handle); null: the application window.
+  void* parent = nullptr;
 };
 
 ProgressGeometry progress_geometry(Point pos, int width, int fh8 = 8);
@@ -39,7 +41,8 @@ class Licznik {
   void set_view(ProgressView* view) { view_ = view; }
 
   // LICZNIK(position, width, maximum, text, parent)
-  void create(Point pos, int width, double maximum, const std::string& text, int fh8 = 8);
+  void create(Point pos, int width, double maximum, const std::string& text, int fh8 = 8,
+              void* parent = nullptr);
   // LICZNIK("NEW", maximum, text)
   void restart(double maximum, const std::string& text);
   // LICZNIK() and LICZNIK(n)

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include "app/command_line.h"
 #include "app/program.h"
@@ -135,6 +140,18 @@ TEST(Startup, FoldersAndInstallationRecord) {
 #endif
   }
   {
+    Env e;  // the operator's own z.txt on the desktop is left as it was
+    std::ofstream(e.dir / "z.txt") << "moje notatki";
+    e.reg.folders = app::StartupRegistry::ShellFolders{text_of(e.dir), std::nullopt};
+    app::read_folders(e.p, e.s);
+    EXPECT_EQ(e.p.cPulpit, text_of(e.dir) + "\\");
+    std::ifstream in(e.dir / "z.txt");
+    std::string kept;
+    std::getline(in, kept);
+    EXPECT_EQ(kept, "moje notatki");
+    EXPECT_FALSE(fs::exists(e.dir / "z1.txt"));
+  }
+  {
     Env e;  // a desktop that cannot be written is dropped
     e.reg.folders = app::StartupRegistry::ShellFolders{text_of(e.dir / "nie_ma"), std::nullopt};
     app::read_folders(e.p, e.s);
@@ -146,9 +163,7 @@ TEST(Startup, FoldersAndInstallationRecord) {
     std::string profile = text_of(e.dir);
     e.s.getenv = [&](const std::string& n) { return n == "USERPROFILE" ? profile : ""; };
     app::read_folders(e.p, e.s);
-#ifdef _WIN32
     EXPECT_EQ(e.p.cPulpit, profile + "\\Desktop\\");
-#endif
     EXPECT_EQ(e.p.cMenu, "");
   }
 }
@@ -173,3 +188,41 @@ TEST(Startup, ExitRoutinesRunOnceOnEveryPath) {
   EXPECT_EQ(order.size(), 3u);  // once only
   r.reset_for_tests();
 }
+
+#ifndef _WIN32
+// The program itself: its exit codes and what it says.
+TEST(StartupProgram, ExitCodesUsageAndScript) {
+  const std::string exe = std::string(ZUV_BINARY_DIR) + "/zuvinst";
+  if (!fs::exists(exe)) GTEST_SKIP() << "zuvinst not built";
+  fs::path dir = fs::temp_directory_path() / "zuv_startup_program";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  auto run = [&](const std::string& args, std::string* out) {
+    std::string cmd = "cd '" + dir.string() + "' && '" + exe + "' " + args + " > out.txt 2>&1";
+    int rc = std::system(cmd.c_str());
+    std::ifstream in(dir / "out.txt");
+    out->assign(std::istreambuf_iterator<char>(in), {});
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  };
+  std::string out;
+  EXPECT_EQ(run("26.01.001 026.01.033", &out), 2);
+  EXPECT_NE(out.find("Użycie: zuvinst"), std::string::npos);
+
+  std::ofstream(dir / "odp.txt") << "# the main window\n3\nEnter\n";
+  EXPECT_EQ(run("26.01.001 026.01.033 2026 --ui=script:odp.txt", &out), 3);
+  EXPECT_NE(out.find("Brak odpowiedzi w skrypcie dla okna: OKNO \"Instalacja programu ZUV wersja 26.01.001\""),
+            std::string::npos)
+      << out;
+  std::ofstream(dir / "odp.txt") << "3\nEnter\n5\n";
+  EXPECT_EQ(run("26.01.001 026.01.033 2026 --ui=script:odp.txt", &out), 0);
+  EXPECT_NE(out.find("Aktualizacja programu nie jest jeszcze dostępna"), std::string::npos) << out;
+  EXPECT_EQ(run("26.01.001 026.01.033 2026 --ui=script:nie_ma.txt", &out), 3);
+  EXPECT_NE(out.find("nie_ma.txt"), std::string::npos);
+  // The list of firms that failed last time is gone after the start.
+  std::ofstream(dir / "error.log") << "firma 7";
+  std::ofstream(dir / "odp.txt") << "Esc\n";
+  EXPECT_EQ(run("26.01.001 026.01.033 2026 --ui=script:odp.txt", &out), 0);
+  EXPECT_FALSE(fs::exists(dir / "error.log"));
+  fs::remove_all(dir);
+}
+#endif

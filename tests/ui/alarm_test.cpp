@@ -83,6 +83,11 @@ TEST(AlarmRules, GeometryFollowsTextAndPosition) {
   auto grown = ui::build_alarm({}, "2", "U", "x", {}, {},
                                ui::Where{ui::Where::Mode::AppWindow, 0, 0, 1616, 1112}, me);
   EXPECT_EQ(grown.text_points, 26);
+  // Over a given window: centred on it.
+  auto over = ui::build_alarm(ui::Where::window(100, 100, 400, 300), "2", "U", "x", {}, {},
+                              ui::Where::window(100, 100, 400, 300), me);
+  EXPECT_NEAR(over.dialog_pos.x + over.dialog_size.w / 2.0, 300, 1);
+  EXPECT_NEAR(over.dialog_pos.y + over.dialog_size.h / 2.0, 100 + 300 * 0.35, 1);
   auto small = ui::build_alarm({}, "2", "U", "x", {}, {},
                                ui::Where{ui::Where::Mode::AppWindow, 0, 0, 300, 200}, me);
   EXPECT_EQ(small.text_points, 13);

@@ -5,6 +5,7 @@
 
 #include "platform/gui/script.h"
 #include "platform/os/codepage.h"
+#include "platform/os/fault.h"
 #include "ui/dialogs.h"
 
 using namespace zuv;
@@ -159,4 +160,26 @@ TEST(DirChooser, SpaceTogglesAndKeptWindowIsReused) {
   EXPECT_EQ(f.d.QMXDIRSELECT(s.text(), false), s.text() + "a\\");
   EXPECT_NE(f.fe.transcript().back().find("(zachowany)"), std::string::npos);
   EXPECT_EQ(f.d.QMXDIRSELECT(std::string("CLOSE")), "");
+}
+
+TEST(DirChooser, ADirectoryThatWillNotGoStaysInTheTree) {
+  Scratch s;
+  Fixture f;
+  fs::create_directories(s.at("twardy/środek"));
+  std::ofstream(s.at("twardy/środek/plik.dbf")) << "x";
+  auto disk = ui::make_system_dirfs();
+  ui::DirChooser c(*disk, f.d, nullptr, nullptr);
+  c.create();
+  c.StartDir(s.text() + "twardy");
+  {
+    os::fault::Scope scope;
+    os::fault::arm_from(os::fault::Op::Delete, 1, 5);  // the disk refuses every delete
+    f.fe.add_answer("1");
+    c.NodeDelete();
+  }
+  EXPECT_TRUE(fs::exists(s.at("twardy/środek/plik.dbf")));
+  ASSERT_NE(c.marked(), nullptr);
+  EXPECT_EQ(c.marked()->caption, "twardy");
+  ASSERT_EQ(c.marked()->children.size(), 1u);
+  EXPECT_EQ(c.marked()->children[0]->caption, "środek");
 }

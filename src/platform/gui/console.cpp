@@ -221,6 +221,7 @@ void ConsoleFrontend::run_main_window(ui::MainWindowSession& s) {
       std::string cap = btn.caption + (btn.on_activate ? "" : "  (nieczynne)");
       lines.push_back(mark + "[" + std::to_string(b) + "] " + cap);
     }
+    if (tty) term_->write("\x1b[H\x1b[2J");  // the menu stands alone on a clean screen
     box(s.spec().title, lines, ui::Align::Left);
     term_->write("   numer lub strzałki i Enter; Esc kończy\n   > ");
     ui::Key k;
@@ -260,12 +261,14 @@ void ConsoleFrontend::set_title(const std::string& title) {
 
 void ConsoleFrontend::clear() {
   bar_chars_ = 0;
+  bar_percent_ = 0;
   bar_drawn_ = -1;
   draw_bar();
 }
 
 void ConsoleFrontend::fill(int width) {
   bar_chars_ = bar_fill_w_ ? width * kBarChars / bar_fill_w_ : 0;
+  bar_percent_ = bar_fill_w_ ? width * 100 / bar_fill_w_ : 0;
   if (bar_chars_ > bar_drawn_) draw_bar();  // a redraw only when the text bar grows
 }
 
@@ -273,7 +276,7 @@ void ConsoleFrontend::draw_bar() {
   bar_drawn_ = bar_chars_;
   std::string out = "\r   [" + repeat("█", static_cast<size_t>(bar_chars_)) +
                     std::string(static_cast<size_t>(kBarChars - bar_chars_), ' ') + "] " +
-                    std::to_string(bar_chars_ * 100 / kBarChars) + "%";
+                    std::to_string(bar_percent_) + "%";
   term_->write(out);
 }
 

@@ -40,7 +40,7 @@ class ConsoleFrontend : public Frontend, private ui::ProgressView {
   std::unique_ptr<Terminal> term_;
   ui::ApproxMeasure measure_;
   bool in_main_ = false;
-  int bar_fill_w_ = 0, bar_chars_ = 0, bar_drawn_ = -1;
+  int bar_fill_w_ = 0, bar_chars_ = 0, bar_drawn_ = -1, bar_percent_ = 0;
   std::string bar_title_;
 };
 

@@ -24,5 +24,9 @@ class Terminal {
 };
 
 std::unique_ptr<Terminal> make_stdio_terminal();
+#ifndef _WIN32
+// A terminal on other descriptors (a pseudo-terminal in the tests).
+std::unique_ptr<Terminal> make_fd_terminal(int in, int out);
+#endif
 
 }  // namespace zuv::gui

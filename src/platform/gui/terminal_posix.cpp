@@ -12,11 +12,11 @@ namespace {
 
 class PosixTerminal : public Terminal {
  public:
-  PosixTerminal() : tty_(isatty(0) == 1) {
-    if (tty_) tcgetattr(0, &cooked_);
+  PosixTerminal(int in, int out) : in_(in), out_(out), tty_(isatty(in) == 1) {
+    if (tty_) tcgetattr(in_, &cooked_);
   }
   ~PosixTerminal() override {
-    if (tty_) tcsetattr(0, TCSANOW, &cooked_);
+    if (tty_) tcsetattr(in_, TCSANOW, &cooked_);
   }
   bool interactive() override { return tty_; }
 
@@ -83,7 +83,7 @@ class PosixTerminal : public Terminal {
   void write(const std::string& s) override {
     size_t done = 0;
     while (done < s.size()) {
-      ssize_t n = ::write(1, s.data() + done, s.size() - done);
+      ssize_t n = ::write(out_, s.data() + done, s.size() - done);
       if (n <= 0) break;
       done += static_cast<size_t>(n);
     }
@@ -98,19 +98,20 @@ class PosixTerminal : public Terminal {
       t.c_cc[VMIN] = 1;
       t.c_cc[VTIME] = 0;
     }
-    tcsetattr(0, TCSANOW, &t);
+    tcsetattr(in_, TCSANOW, &t);
     raw_ = on;
   }
   // A byte, -1 at the end of input, -2 when the time ran out.
   int get(int timeout_ms) {
-    pollfd p{0, POLLIN, 0};
+    pollfd p{in_, POLLIN, 0};
     int r = poll(&p, 1, timeout_ms);
     if (r == 0) return -2;
     unsigned char b;
-    if (r < 0 || ::read(0, &b, 1) != 1) return -1;
+    if (r < 0 || ::read(in_, &b, 1) != 1) return -1;
     return b;
   }
 
+  int in_, out_;
   bool tty_;
   bool raw_ = false;
   termios cooked_{};
@@ -118,6 +119,9 @@ class PosixTerminal : public Terminal {
 
 }  // namespace
 
-std::unique_ptr<Terminal> make_stdio_terminal() { return std::make_unique<PosixTerminal>(); }
+std::unique_ptr<Terminal> make_stdio_terminal() { return std::make_unique<PosixTerminal>(0, 1); }
+std::unique_ptr<Terminal> make_fd_terminal(int in, int out) {
+  return std::make_unique<PosixTerminal>(in, out);
+}
 
 }  // namespace zuv::gui

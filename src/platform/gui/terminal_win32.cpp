@@ -14,6 +14,12 @@ class WinTerminal : public Terminal {
   WinTerminal() {
     in_ = GetStdHandle(STD_INPUT_HANDLE);
     out_ = GetStdHandle(STD_OUTPUT_HANDLE);
+    // A program of the GUI subsystem that attached to a console afterwards may have no
+    // usable standard handles: the console's own are opened then.
+    if (in_ == nullptr || in_ == INVALID_HANDLE_VALUE || GetFileType(in_) == FILE_TYPE_UNKNOWN)
+      in_ = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (out_ == nullptr || out_ == INVALID_HANDLE_VALUE || GetFileType(out_) == FILE_TYPE_UNKNOWN)
+      out_ = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD mode;
     console_in_ = GetConsoleMode(in_, &mode) != 0;
     console_out_ = GetConsoleMode(out_, &mode) != 0;

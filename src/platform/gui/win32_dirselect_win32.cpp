@@ -63,6 +63,7 @@ class ChooserWindow : public Window {
     show();
     SetForegroundWindow(hwnd());
     SetFocus(tree_);
+    if (auto it = items_.find(c_.marked()); it != items_.end()) TreeView_EnsureVisible(tree_, it->second);
     MSG m;
     while (!c_.done()) {
       if (!GetMessageW(&m, nullptr, 0, 0)) {

@@ -115,6 +115,8 @@ class AlarmWindow : public Window {
 
   void run() {
     show();
+    // The focus mark is drawn from the start, not only after the first key.
+    SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
     focus_button(session_->focus());
     MSG m;
     while (!session_->done()) {
@@ -372,7 +374,7 @@ class ProgressWindow : public Window, public ui::ProgressView {
     destroy_all();
     g_ = g;
     font_ = make_font(L"Times New Roman", g.points, false, true);
-    HWND parent = fe_.app_window();
+    HWND parent = g.parent ? static_cast<HWND>(g.parent) : fe_.app_window();
     if (!parent) {
       // Nothing to stand in: a small window of its own holds the panel.
       own_ = std::make_unique<Window>();
@@ -459,7 +461,9 @@ Win32Frontend::Win32Frontend(Clock& clock) : Frontend(clock) {
   progress_ = std::make_unique<ProgressWindow>(*this);
 }
 
-Win32Frontend::~Win32Frontend() = default;
+Win32Frontend::~Win32Frontend() {
+  for (auto& [k, f] : measure_fonts_) DeleteObject(f);
+}
 
 ui::Where Win32Frontend::desktop() {
   RECT r;
@@ -485,7 +489,10 @@ RECT Win32Frontend::to_screen(ui::Point pos, ui::Size size) {
 
 ui::Size Win32Frontend::text_box(const std::string& utf8, const std::string& family, int points,
                                  bool bold) {
-  HFONT f = make_font(os::widen(family), points, bold, false);
+  // Font matching is slow enough to notice when done per text line: one font per style.
+  auto key = family + "|" + std::to_string(points) + (bold ? "b" : "");
+  HFONT& f = measure_fonts_[key];
+  if (!f) f = make_font(os::widen(family), points, bold, false);
   HDC dc = GetDC(nullptr);
   HGDIOBJ old = SelectObject(dc, f);
   std::wstring w = os::widen(utf8);
@@ -493,7 +500,6 @@ ui::Size Win32Frontend::text_box(const std::string& utf8, const std::string& fam
   GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &s);
   SelectObject(dc, old);
   ReleaseDC(nullptr, dc);
-  DeleteObject(f);
   return {s.cx, s.cy};
 }
 

@@ -27,6 +27,32 @@ ui::Key main_key(WPARAM vk) {
   }
 }
 
+// The buttons also turn bold while the mouse is over them (DP on entering, PP on
+// leaving), which needs their own messages.
+LRESULT CALLBACK hover_proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+  auto old = reinterpret_cast<WNDPROC>(GetPropW(h, L"ZuvProc"));
+  if (msg == WM_MOUSEMOVE && !GetPropW(h, L"ZuvOver")) {
+    TRACKMOUSEEVENT t{sizeof(t), TME_LEAVE, h, 0};
+    TrackMouseEvent(&t);
+    SetPropW(h, L"ZuvOver", reinterpret_cast<HANDLE>(1));
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetPropW(h, L"ZuvBold")), TRUE);
+  } else if (msg == WM_MOUSELEAVE) {
+    RemovePropW(h, L"ZuvOver");
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetPropW(h, L"ZuvNormal")), TRUE);
+  } else if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+    for (const wchar_t* p : {L"ZuvProc", L"ZuvOver", L"ZuvBold", L"ZuvNormal"}) RemovePropW(h, p);
+  }
+  return CallWindowProcW(old, h, msg, w, l);
+}
+
+void follow_mouse(HWND b, HFONT normal, HFONT bold) {
+  SetPropW(b, L"ZuvBold", bold);
+  SetPropW(b, L"ZuvNormal", normal);
+  SetPropW(b, L"ZuvProc", reinterpret_cast<HANDLE>(GetWindowLongPtrW(b, GWLP_WNDPROC)));
+  SetWindowLongPtrW(b, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&hover_proc));
+}
+
 class MainWindow : public Window {
  public:
   MainWindow(Win32Frontend& fe, ui::MainWindowSession& s) : s_(s) {
@@ -47,6 +73,7 @@ class MainWindow : public Window {
       const auto& b = s.buttons()[i];
       buttons_.push_back(add_button(b.caption, kFirstButton + static_cast<int>(i) + 1, b.pos.x,
                                     height_ - b.pos.y - b.size.h, b.size.w, b.size.h, normal_));
+      follow_mouse(buttons_.back(), normal_, bold_);
     }
     fe.set_app_window(hwnd());
     s.on_focus = [this](int b) { follow_focus(b); };
@@ -66,6 +93,8 @@ class MainWindow : public Window {
 
   void run() {
     show();
+    // The focus mark is drawn from the start, not only after the first key.
+    SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
     follow_focus(s_.focus());
     MSG m;
     while (!s_.finished()) {

@@ -79,6 +79,7 @@ class Win32Frontend : public Frontend {
   HWND app_window_ = nullptr;
   std::unique_ptr<win32::Window> progress_;
   std::map<ui::DirChooser*, std::unique_ptr<win32::Window>> choosers_;
+  std::map<std::string, HFONT> measure_fonts_;
 };
 
 }  // namespace zuv::gui

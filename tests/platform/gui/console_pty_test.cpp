@@ -1,0 +1,151 @@
+// The console front end on a pseudo-terminal, typed at as a person would.
+#ifndef _WIN32
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/gui/console.h"
+#include "ui/dialogs.h"
+
+using namespace zuv;
+using namespace std::chrono_literals;
+
+namespace {
+
+class AtomicClock : public gui::Clock {
+ public:
+  double seconds() override { return now.load(); }
+  void sleep_cs(int cs) override { std::this_thread::sleep_for(std::chrono::milliseconds(cs * 10)); }
+  std::atomic<double> now{100.0};
+};
+
+// A pseudo-terminal: the front end on its slave side, the test typing on its master
+// side and collecting everything shown.
+struct Pty {
+  int master = -1, slave = -1;
+  std::string screen;
+  std::atomic<bool> stop{false};
+  std::thread reader;
+  Pty() {
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    grantpt(master);
+    unlockpt(master);
+    slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+    reader = std::thread([this] {
+      char buf[4096];
+      while (!stop) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 20) > 0) {
+          ssize_t n = read(master, buf, sizeof buf);
+          if (n > 0) {
+            std::lock_guard<std::mutex> g(m);
+            screen.append(buf, static_cast<size_t>(n));
+          }
+        }
+      }
+    });
+  }
+  ~Pty() {
+    stop = true;
+    reader.join();
+    close(slave);
+    close(master);
+  }
+  // Types after a pause, so the front end is already waiting in raw mode.
+  void type(std::string keys, std::chrono::milliseconds after = 150ms) {
+    typing.push_back(std::thread([this, keys, after] {
+      std::this_thread::sleep_for(after);
+      (void)!write(master, keys.data(), keys.size());
+    }));
+  }
+  void join_typing() {
+    for (auto& t : typing) t.join();
+    typing.clear();
+  }
+  std::string shown() {
+    std::this_thread::sleep_for(60ms);
+    std::lock_guard<std::mutex> g(m);
+    return screen;
+  }
+  std::mutex m;
+  std::vector<std::thread> typing;
+};
+
+struct Fixture {
+  Pty pty;
+  AtomicClock clock;
+  gui::ConsoleFrontend fe{clock, gui::make_fd_terminal(pty.slave, pty.slave)};
+  ui::Dialogs d{fe};
+  int alarm(std::string keys, const std::string& kind, std::vector<std::string> buttons = {}) {
+    pty.type(std::move(keys));
+    int r = d.ALARM(kind, "Z", "Czy kontynuować;pracę?", buttons);
+    pty.join_typing();
+    return r;
+  }
+};
+
+}  // namespace
+
+TEST(ConsolePty, ButtonsByNumberLetterArrowsAndEsc) {
+  Fixture f;
+  EXPECT_EQ(f.alarm("2", "4"), 2);
+  EXPECT_EQ(f.alarm("r", "4"), 2);
+  EXPECT_EQ(f.alarm("P", "4"), 1);
+  EXPECT_EQ(f.alarm("\r", "4"), 1);
+  EXPECT_EQ(f.alarm("\x1b[C\r", "4"), 2);                // Right, Enter
+  EXPECT_EQ(f.alarm("\x1b[D\r", "5", {"A", "B", "C"}), 3);  // Left wraps round
+  EXPECT_EQ(f.alarm("\x1b", "4"), 0);                    // Esc alone
+  EXPECT_EQ(f.alarm("\r", "5", {"Kontynuuję", "Chcę przerwać\x04"}), 2);
+  std::string s = f.pty.shown();
+  EXPECT_NE(s.find("[1] Potwierdzam"), std::string::npos);
+  EXPECT_NE(s.find("[2] Rezygnuję"), std::string::npos);
+  EXPECT_NE(s.find("Czy kontynuować"), std::string::npos);
+  EXPECT_EQ(s.find("\x04"), std::string::npos);
+}
+
+TEST(ConsolePty, TimeOutAnswersZero) {
+  Fixture f;
+  std::thread later([&] {
+    std::this_thread::sleep_for(200ms);
+    f.clock.now = f.clock.now + 121;
+  });
+  EXPECT_EQ(f.d.ALARM("3", "B", "Błąd"), 0);
+  later.join();
+}
+
+TEST(ConsolePty, EntryPromptWithItsCheck) {
+  Fixture f;
+  f.pty.type("zła\n", 150ms);
+  f.pty.type("dobra\n", 400ms);
+  EXPECT_EQ(f.d.QMX_EDTSTR("NowyKatalog", 100, "Nowy katalog", "Wprowadź nazwę",
+                           [](const std::string& s) { return s == "dobra"; }),
+            "dobra");
+  f.pty.join_typing();
+  EXPECT_NE(f.pty.shown().find("Nie przyjęto"), std::string::npos);
+  f.pty.type("\n");
+  EXPECT_EQ(f.d.QMX_EDTSTR("NowyKatalog", 100, "t", "p"), "NowyKatalog");  // Enter keeps the proposal
+  f.pty.join_typing();
+  f.pty.type("\x1b\n");
+  EXPECT_EQ(f.d.QMX_EDTSTR("NowyKatalog", 100, "t", "p"), "");
+  f.pty.join_typing();
+}
+
+TEST(ConsolePty, ProgressBarRedrawsOnlyWhenItGrows) {
+  Fixture f;
+  f.d.LICZNIK(ui::Point{0, 0}, 400, 3000, "Tworzenie indeksów...");
+  for (int i = 0; i < 3000; ++i) f.d.LICZNIK();
+  f.d.LICZNIK("DEL");
+  std::string s = f.pty.shown();
+  size_t draws = 0;
+  for (size_t p = 0; (p = s.find("\r   [", p)) != std::string::npos; ++p) ++draws;
+  EXPECT_LE(draws, 41u);  // the empty bar and at most one redraw per character
+  EXPECT_GE(draws, 40u);
+  EXPECT_NE(s.find("100%"), std::string::npos);
+}
+#endif
