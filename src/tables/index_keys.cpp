@@ -78,12 +78,4 @@ void check_expression(const std::string& expression, RawRecords& records) {
   table::KeyExpression::compile(expression, resolver);
 }
 
-int check_index_tag(const std::string& os_path, const std::string& name, int number) {
-  auto file = table::cdx::CdxFile::open(os_path, false);
-  int count = static_cast<int>(file->tag_count());
-  bool ok = name.empty() ? (number >= 1 && number <= count) : file->find_tag(name) != nullptr;
-  if (!ok) throw IndexError("Brak znacznika " + (name.empty() ? std::to_string(number) : name) + " w " + os_path);
-  return count;
-}
-
 }  // namespace zuv::tables

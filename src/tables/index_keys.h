@@ -39,8 +39,4 @@ void build_index(const std::string& os_path, bool compound, const std::string& t
 // Throws IndexError when expression does not compile against records' fields.
 void check_expression(const std::string& expression, RawRecords& records);
 
-// Throws IndexError when the file is missing or damaged, or lacks the tag (by name,
-// or 1-based number when name is empty); answers the tag count.
-int check_index_tag(const std::string& os_path, const std::string& name, int number);
-
 }  // namespace zuv::tables

@@ -1,7 +1,7 @@
-// The order operations over the index files. An order created here keeps its file
-// true to the table by rebuilding it whenever the table changed (on commit, close,
-// pack and zap): the tables this installer indexes are rebuilt once and closed, so a
-// whole-file build is both the simplest and the fastest way to keep them exact.
+// The order operations over the index engine. The engine's orders read the fields of
+// their own table; a key that reads another work area ("test->a") is built here and
+// kept by an order that rebuilds its file whenever its table changed (on commit,
+// close, pack and zap), which is what such a key can honestly promise.
 #include "tables/index_ops.h"
 
 #include <map>
@@ -9,6 +9,7 @@
 #include "lib/text.h"
 #include "platform/os/path.h"
 #include "platform/table/index_key.h"
+#include "platform/table/order.h"
 #include "sys/error.h"
 #include "tables/index_keys.h"
 
@@ -108,25 +109,16 @@ class BuiltOrder : public table::Order {
   bool stale_ = false;
 };
 
-struct Relation {
-  std::string child, expression;
-};
-std::map<std::pair<const table::WorkAreas*, std::string>, std::vector<Relation>>& relations() {
-  static std::map<std::pair<const table::WorkAreas*, std::string>, std::vector<Relation>> r;
+std::map<const table::WorkAreas*, std::unique_ptr<table::Relations>>& relations() {
+  static std::map<const table::WorkAreas*, std::unique_ptr<table::Relations>> r;
   return r;
 }
 
+bool reads_other_areas(const std::string& expression) { return expression.find("->") != std::string::npos; }
+
 }  // namespace
 
-bool order_list_add(table::Table& t, const std::string& index_file) {
-  (void)t;
-  try {
-    check_index_tag(os::native_path(index_file), "", 1);
-  } catch (const table::IndexError& e) {
-    return raise_index(e.what(), index_file, "ORDLISTADD");
-  }
-  return raise_index("Otwieranie indeksu złożonego nie jest jeszcze dostępne", index_file, "ORDLISTADD");
-}
+bool order_list_add(table::Table& t, const std::string& index_file) { return table::ORDLISTADD(t, index_file); }
 
 bool order_set_focus(table::Table& t, const OrderArg& order) {
   if (const int* n = std::get_if<int>(&order)) return t.set_order_focus(*n);
@@ -140,9 +132,8 @@ bool order_create(table::Table& t, const std::string& index_file, const std::str
 
 bool order_create(table::Table& t, table::WorkAreas* areas, const std::string& index_file, const std::string& tag,
                   const std::string& expression) {
+  if (!reads_other_areas(expression) || !areas) return table::ORDCREATE(t, index_file, tag, expression);
   if (!build(t, areas, index_file, tag, expression)) return false;
-  // A key that reads another table follows that table's changes only when this one
-  // is rebuilt, as with every xBase index.
   t.add_order(std::make_unique<BuiltOrder>(t, areas, index_file, tag, expression));
   t.set_order_focus(t.order_count());
   t.go_top();
@@ -153,21 +144,22 @@ bool order_list_rebuild(table::Table& t) { return t.rebuild_orders(); }
 
 bool set_relation(table::WorkAreas& areas, const std::string& parent, const std::string& child,
                   const std::string& expression) {
-  table::Table* p = areas.find(parent);
-  table::Table* c = areas.find(child);
-  if (!p || !c) return raise_index("Brak obszaru roboczego relacji", parent + "->" + child, "DBSETRELATION");
-  try {
-    TableRecords records(*p, &areas);
-    check_expression(expression, records);
-  } catch (const table::IndexError& e) {
-    return raise_index(e.what(), parent, "DBSETRELATION");
-  }
-  relations()[{&areas, lib::upper_ascii(parent)}].push_back({lib::upper_ascii(child), expression});
+  auto& r = relations()[&areas];
+  if (!r) r = std::make_unique<table::Relations>(areas);
+  if (!r->set(parent, child, expression)) return false;
+  r->sync(parent);
   return true;
 }
 
+void sync_relations(table::WorkAreas& areas, const std::string& parent) {
+  auto it = relations().find(&areas);
+  if (it != relations().end()) it->second->sync(parent);
+}
+
 void clear_relations(table::WorkAreas& areas, const std::string& parent) {
-  relations().erase({&areas, lib::upper_ascii(parent)});
+  auto it = relations().find(&areas);
+  if (it == relations().end()) return;
+  it->second->clear(parent);
 }
 
 }  // namespace zuv::tables

@@ -31,6 +31,8 @@ bool order_list_rebuild(table::Table& table);
 // (evaluated on parent) in child's controlling order.
 bool set_relation(table::WorkAreas& areas, const std::string& parent, const std::string& child,
                   const std::string& expression);
+// Positions the children of parent after parent moved.
+void sync_relations(table::WorkAreas& areas, const std::string& parent);
 void clear_relations(table::WorkAreas& areas, const std::string& parent);
 
 }  // namespace zuv::tables

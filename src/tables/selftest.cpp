@@ -100,10 +100,12 @@ int TEST_ZUV(table::WorkAreas& areas, std::string_view directory, std::string_vi
     at(9);
     must(set_relation(areas, "test0", "test", "test0->b"), "DBSETRELATION", test0);
     area(areas, "test0").go_top();
+    sync_relations(areas, "test0");
     at(10);
     must(order_create(area(areas, "test0"), &areas, scratch + "\\test0.ntx", "ntx", "test->a"), "ORDCREATE",
          scratch + "\\test0.ntx");
     area(areas, "test0").go_top();
+    sync_relations(areas, "test0");
     {
       table::Table& t = area(areas, "test");
       t.go_top();

@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
   hold->add_option("--ready", ready)->required();
   hold->add_option("--stop", stop)->required();
 
-  add_firm_commands(app);
+  zuv::dbtool::add_firm_commands(app);
 
   std::vector<const char*> argv_utf8;
   for (const auto& a : args) argv_utf8.push_back(a.c_str());
@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
     if (*dump) return cmd_dump(file, deleted);
     if (*structure) return cmd_struct(file);
     if (*hold) return cmd_hold(file, shared, rlock, ready, stop);
-    if (int rc = run_firm_commands(); rc >= 0) return rc;
+    if (int rc = zuv::dbtool::run_firm_commands(); rc >= 0) return rc;
   } catch (const Break& b) {
     const ErrorRecord& r = b.record;
     std::cerr << "zuv-dbtool: " << r.description;

@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "csv.h"
+#include "platform/table/csv_text.h"
 #include "platform/os/codepage.h"
 #include "platform/table/order.h"
 #include "platform/table/table.h"
