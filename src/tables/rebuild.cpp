@@ -73,18 +73,23 @@ bool rename_with_retries(const std::string& from, const std::string& to) {
   return false;
 }
 
-// Puts from (and its memo file) in the place of to (and its memo file): the memo file
-// first, then the data file. A memo file the new content does not have is removed
-// only once the new data file is in place.
-bool swap_in(const std::string& from, const std::string& to) {
+// Puts from (and its memo file) in the place of to (and its memo file). The order of
+// the two renames decides which mixed pair can exist for a moment: memo first when
+// the new memo file holds every block of the old one (the field addition), data
+// first when the new data file refers to no memo block at all (a new empty table). A
+// memo file the new content does not have is removed only once the new data file is
+// in place.
+enum class SwapOrder { MemoFirst, DataFirst };
+
+bool swap_in(const std::string& from, const std::string& to, SwapOrder order = SwapOrder::MemoFirst) {
   std::string from_memo = memo_file_of(from), to_memo = memo_file_of(to);
   bool new_has_memo = exists(from_memo);
-  if (new_has_memo && !rename_with_retries(from_memo, to_memo)) return false;
+  if (order == SwapOrder::MemoFirst && new_has_memo && !rename_with_retries(from_memo, to_memo)) return false;
   if (!rename_with_retries(from, to)) return false;
+  if (order == SwapOrder::DataFirst && new_has_memo && !rename_with_retries(from_memo, to_memo)) return false;
   if (!new_has_memo && exists(to_memo)) lib::DEL_FILE(to_memo);
   return true;
 }
-
 
 void put_le32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
@@ -281,7 +286,7 @@ bool LBCREATE(std::string_view target_view, const table::Structure& structure) {
       SLEEP(10);
     }
   }
-  if (!ok || !swap_in(temp, target)) {
+  if (!ok || !swap_in(temp, target, SwapOrder::DataFirst)) {
     remove_pair(temp);
     return false;
   }

@@ -12,6 +12,10 @@
 // the swap (memo file first, then the data file) the old data file reads the same
 // texts from the new memo file as from the old one, and a crash between the two renames
 // leaves the old table readable and complete; running the rebuild again finishes it.
+// LBCREATE renames the data file first instead: the new, empty data file refers to no
+// memo block, so it reads correctly beside either memo file. EXPORTUJ writes its memo
+// texts anew; between its two renames the target's pair is mixed for an instant, which
+// is why the field addition does not put live tables in place through it.
 #pragma once
 
 #include <functional>

@@ -248,5 +248,37 @@ TEST_F(Rebuild, FailureAtEveryFileOperationLosesNothing) {
   EXPECT_GT(runs, 10);
 }
 
+// Replacing a table with memo texts by a new empty one: at every failing operation the
+// name holds the old table with its texts or the new empty one.
+TEST_F(Rebuild, EmptyTableReplacesAnOldOneWithoutAMixedPair) {
+  make_table("nowa.dbf", 15);
+  const auto old_rows = read_all(file("nowa.dbf"));
+  std::string dbf = zuv::testing::table_read_bytes(os_file("nowa.dbf"));
+  std::string fpt = zuv::testing::table_read_bytes(os_file("nowa.fpt"));
+  table::Structure s = {{"NR", 'N', 8, 0}, {"UWAGI", 'M', 10, 0}};
+  int ops = 0;
+  {
+    os::fault::Scope scope;
+    os::fault::start_counting();
+    ASSERT_TRUE(LBCREATE(file("nowa.dbf"), s));
+    for (auto op : {os::fault::Op::Create, os::fault::Op::Write, os::fault::Op::Rename, os::fault::Op::Delete})
+      ops = std::max(ops, os::fault::counted(op));
+  }
+  for (auto op : {os::fault::Op::Create, os::fault::Op::Write, os::fault::Op::Rename, os::fault::Op::Delete}) {
+    for (int nth = 1; nth <= ops; ++nth) {
+      zuv::testing::table_write_bytes(os_file("nowa.dbf"), dbf);
+      zuv::testing::table_write_bytes(os_file("nowa.fpt"), fpt);
+      bool ok;
+      {
+        os::fault::Scope scope;
+        os::fault::arm(op, nth, 5);
+        ok = LBCREATE(file("nowa.dbf"), s);
+      }
+      auto rows = read_all(file("nowa.dbf"));
+      EXPECT_TRUE(ok ? rows.empty() : (rows.empty() || rows == old_rows)) << int(op) << " " << nth;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zuv::tables::testing

@@ -7,6 +7,7 @@
 #include "platform/os/path.h"
 #include "support/table_support.h"
 #include "sys/error.h"
+#include "tables/catalogue.h"
 #include "tables/interrupt.h"
 #include "tables/table_access.h"
 #include "tables_fixture.h"
@@ -73,6 +74,28 @@ TEST_F(Access, ShortOrMissingFilesAreRefusedBeforeTheEngine) {
   EXPECT_FALSE(S_OTWORZ(areas, dir, "wersja", "wer", OrderArg{1}));
   EXPECT_FALSE(areas.find("wer"));
   EXPECT_TRUE(OTWORZ(areas, dir, "wersja", "wer"));
+}
+
+TEST_F(Access, OrderArgumentAddsTheCompoundIndexAndFocusesTheTag) {
+  make_table("karta.dbf", 9, false);
+  ASSERT_EQ(INDEXON(areas, file("karta"), {{"nr", "str(nr,8,0)"}, {"naz", "upper(nazwa)"}}), kIndexBuilt);
+  ASSERT_TRUE(OTWORZ(areas, dir, "karta", "k", OrderArg{"NAZ"}));
+  table::Table* t = areas.current();
+  EXPECT_EQ(t->order_focus(), 2);
+  // Under the collation "firma 1" < "firma 10"... the first visible key is "FIRMA 1".
+  EXPECT_EQ(t->get("NR").number, 1);
+  ZAMKNIJ(areas, "k");
+  ASSERT_TRUE(S_OTWORZ(areas, dir, "karta", "k", OrderArg{1}));
+  EXPECT_EQ(areas.current()->order_focus(), 1);
+  ZAMKNIJ(areas, "k");
+  // A damaged compound file: the open answers false and leaves no area behind.
+  zuv::testing::table_write_bytes(os_file("karta.cdx"), std::string(1024, 'x'));
+  {
+    ScopedHandler quiet([](ErrorRecord&) { return HandlerAnswer::Break; });
+    EXPECT_FALSE(S_OTWORZ(areas, dir, "karta", "k", OrderArg{1}));
+    EXPECT_FALSE(OTWORZ(areas, dir, "karta", "k", OrderArg{1}));
+  }
+  EXPECT_TRUE(areas.aliases().empty());
 }
 
 TEST_F(Access, AnAliasInUseIsReusedNotReopened) {
