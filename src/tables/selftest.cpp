@@ -136,6 +136,10 @@ int TEST_ZUV(table::WorkAreas& areas, std::string_view directory, std::string_vi
     clear_scratch(scratch);
     return true;
   });
+  guarded([&] {
+    clear_relations(areas, "test0");
+    return true;
+  });
   for (const char* alias : {"test0", "test"})
     if (areas.find(alias)) ZAMKNIJ(areas, alias);
   return passed ? 0 : step;

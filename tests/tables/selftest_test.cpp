@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 
 #include "platform/gui/script.h"
 #include "platform/os/fault.h"
 #include "sys/error.h"
+#include "tables/index_ops.h"
 #include "tables/selftest.h"
 #include "tables_fixture.h"
 #include "ui/dialogs.h"
@@ -46,7 +49,9 @@ class SelfTest : public TablesTest {
       os::fault::arm_from(op, nth, 5);
     else
       os::fault::arm(op, nth, 5);
-    return TEST_ZUV(areas, dir, "Test");
+    return TEST_ZUV(areas, dir, "Test", [](int s) {
+      if (std::getenv("ZUV_TRACE")) std::fprintf(stderr, " step %d\n", s);
+    });
   }
 };
 
@@ -101,6 +106,7 @@ TEST_F(SelfTest, EverySingleFailureIsTrappedAndNumbered) {
   std::set<int> steps;
   for (auto [op, n] : counts) {
     for (int nth = 1; nth <= n; ++nth) {
+      if (std::getenv("ZUV_TRACE")) std::fprintf(stderr, "op %d nth %d\n", int(op), nth);
       int step = run_with(op, nth, false);
       steps.insert(step);
       EXPECT_GE(step, 0);
@@ -111,6 +117,27 @@ TEST_F(SelfTest, EverySingleFailureIsTrappedAndNumbered) {
     }
   }
   EXPECT_GT(steps.size(), 4u);  // failures land in many different steps
+}
+
+// A relation whose tables were closed is dropped, not followed: reopening the same
+// aliases and relating them again works on the new tables only.
+TEST_F(SelfTest, RelationsOfClosedTablesAreNotFollowed) {
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(table::Table::create(file("p.dbf"), {{"K", 'C', 4, 0}, {"X", 'C', 1, 0}}));
+    ASSERT_TRUE(table::Table::create(file("c.dbf"), {{"K", 'C', 4, 0}, {"X", 'C', 1, 0}}));
+    ASSERT_TRUE(OTWORZ(areas, dir, "c", "dziecko"));
+    ASSERT_TRUE(areas.current()->append());
+    areas.current()->put(0, table::Value::of_text("ab"));
+    ASSERT_TRUE(order_create(*areas.current(), file("c.ntx"), "k", "k"));
+    ASSERT_TRUE(OTWORZ(areas, dir, "p", "rodzic"));
+    ASSERT_TRUE(areas.current()->append());
+    areas.current()->put(0, table::Value::of_text("ab"));
+    ASSERT_TRUE(set_relation(areas, "rodzic", "dziecko", "rodzic->k"));
+    sync_relations(areas, "rodzic");
+    EXPECT_EQ(areas.find("dziecko")->recno(), 1u);
+    EXPECT_FALSE(areas.find("dziecko")->eof());
+    CLOSEALL(areas);  // the relation is left set, as a careless caller would
+  }
 }
 
 TEST_F(SelfTest, OperatorSeesTheWaitWindowAndTheStepInTheTitle) {
