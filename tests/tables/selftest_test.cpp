@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -49,9 +47,7 @@ class SelfTest : public TablesTest {
       os::fault::arm_from(op, nth, 5);
     else
       os::fault::arm(op, nth, 5);
-    return TEST_ZUV(areas, dir, "Test", [](int s) {
-      if (std::getenv("ZUV_TRACE")) std::fprintf(stderr, " step %d\n", s);
-    });
+    return TEST_ZUV(areas, dir, "Test");
   }
 };
 
@@ -106,7 +102,6 @@ TEST_F(SelfTest, EverySingleFailureIsTrappedAndNumbered) {
   std::set<int> steps;
   for (auto [op, n] : counts) {
     for (int nth = 1; nth <= n; ++nth) {
-      if (std::getenv("ZUV_TRACE")) std::fprintf(stderr, "op %d nth %d\n", int(op), nth);
       int step = run_with(op, nth, false);
       steps.insert(step);
       EXPECT_GE(step, 0);
