@@ -305,7 +305,7 @@ bool DODAJ_POLE(table::WorkAreas& areas, const table::Structure& fields,
   table::Table* t = areas.find("robo");
   OldTable old;
   table::Structure structure;
-  guarded([&] {
+  bool known = guarded([&] {
     structure = t->structure();
     old.version = t->version();
     old.header_length = t->header_length();
@@ -315,6 +315,10 @@ bool DODAJ_POLE(table::WorkAreas& areas, const table::Structure& fields,
     old.has_memo = t->has_memo();
     return true;
   });
+  if (!known) {
+    ZAMKNIJ(areas, "robo");
+    return false;
+  }
   table::Structure wider = structure;
   std::vector<Added> added;
   for (size_t i = 0; i < fields.size(); ++i) {

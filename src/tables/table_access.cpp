@@ -82,7 +82,10 @@ bool OTWORZ(table::WorkAreas& areas, std::string_view directory, std::string_vie
   std::string a(alias);
   if (areas.find(a)) {
     areas.select(a);
-    areas.current()->go_top();
+    guarded([&] {
+      areas.current()->go_top();
+      return true;
+    });
     return true;
   }
   for (int attempt = 0; attempt <= 5; ++attempt) {
