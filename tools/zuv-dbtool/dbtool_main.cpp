@@ -65,10 +65,10 @@ std::unique_ptr<Table> open_table(const std::string& file, bool shared, bool rea
   return Table::open(o);
 }
 
-int cmd_create(const std::string& file, const std::string& spec) {
+int cmd_create(const std::string& file, const std::string& struct_text) {
   Structure s;
   std::string error;
-  if (!parse_struct(spec, s, error)) {
+  if (!parse_struct(struct_text, s, error)) {
     std::cerr << "zuv-dbtool: " << error << "\n";
     return 2;
   }
@@ -180,13 +180,13 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = os::utf8_args(argc, argv);
   CLI::App app{"zuv-dbtool: tabele DBF z plikami memo FPT"};
   app.require_subcommand(1);
-  std::string file, spec, csv, ready, stop;
+  std::string file, struct_text, csv, ready, stop;
   bool deleted = false, shared = false;
   unsigned rlock = 0;
 
   auto* create = app.add_subcommand("create", "utwórz tabelę");
   create->add_option("file", file)->required();
-  create->add_option("--struct", spec, "NAZWA:TYP:DŁ:DZ,...")->required();
+  create->add_option("--struct", struct_text, "NAZWA:TYP:DŁ:DZ,...")->required();
   auto* append = app.add_subcommand("append", "dopisz rekordy z pliku CSV (UTF-8)");
   append->add_option("file", file)->required();
   append->add_option("--csv", csv)->required();
@@ -216,7 +216,7 @@ int main(int argc, char** argv) {
   // Every error record ends the command with its description.
   set_program_handler([](ErrorRecord&) { return HandlerAnswer::Break; });
   try {
-    if (*create) return cmd_create(file, spec);
+    if (*create) return cmd_create(file, struct_text);
     if (*append) return cmd_append(file, csv, shared);
     if (*dump) return cmd_dump(file, deleted);
     if (*structure) return cmd_struct(file);

@@ -150,23 +150,41 @@ int format_fixed(double value, int width, int dec, char* out) {
     double rounded = lib::ROUND2(value, dec);
     return std::snprintf(out, 64, "%*.*f", width, dec, rounded);
   }
+  static const char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
   auto k = static_cast<std::uint64_t>(scaled);
   char digits[32];
-  int n = 0;
-  for (int i = 0; i < dec; ++i) {
-    digits[n++] = static_cast<char>('0' + k % 10);
-    k /= 10;
+  char* end = digits + sizeof digits;
+  char* p = end;
+  while (k >= 100) {
+    p -= 2;
+    std::memcpy(p, kPairs + 2 * (k % 100), 2);
+    k /= 100;
   }
-  if (dec > 0) digits[n++] = '.';
-  do {
-    digits[n++] = static_cast<char>('0' + k % 10);
-    k /= 10;
-  } while (k);
-  if (value < 0 && scaled != 0) digits[n++] = '-';  // no "-0.00"
+  if (k >= 10) {
+    p -= 2;
+    std::memcpy(p, kPairs + 2 * k, 2);
+  } else {
+    *--p = static_cast<char>('0' + k);
+  }
+  while (end - p < dec + 1) *--p = '0';  // "0.05", not ".05"
+  int count = static_cast<int>(end - p);
+  bool negative = value < 0 && scaled != 0;  // no "-0.00"
+  int n = count + (dec > 0 ? 1 : 0) + (negative ? 1 : 0);
   int pad = width > n ? width - n : 0;
-  for (int i = 0; i < pad; ++i) out[i] = ' ';
-  for (int i = 0; i < n; ++i) out[pad + i] = digits[n - 1 - i];
-  out[pad + n] = 0;
+  char* o = out;
+  for (int i = 0; i < pad; ++i) *o++ = ' ';
+  if (negative) *o++ = '-';
+  std::memcpy(o, p, static_cast<std::size_t>(count - dec));
+  o += count - dec;
+  if (dec > 0) {
+    *o++ = '.';
+    std::memcpy(o, end - dec, static_cast<std::size_t>(dec));
+    o += dec;
+  }
+  *o = 0;
   return pad + n;
 }
 

@@ -49,6 +49,13 @@ std::optional<int> EngineSet::option(const std::string& component, int option) c
   return o->second;
 }
 
+std::string EngineSet::key_of(const std::string& name) { return key(name); }
+
+const EngineSet::TableOpened* EngineSet::table_opened_hook(const std::string& engine) const {
+  auto it = opened_.find(key(engine));
+  return it == opened_.end() || !it->second ? nullptr : &it->second;
+}
+
 std::string alias_from_path(const std::string& path) {
   std::size_t slash = path.find_last_of("\\/:");
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -95,6 +102,9 @@ bool WorkAreas::use_area(const UseRequest& request) {
   std::unique_ptr<Table> table = Table::open(options);
   if (!table) return false;
   table->set_settings(&settings_);
+  if (const auto* hook = engines_.table_opened_hook(engine)) {
+    if (!(*hook)(*table)) return false;
+  }
   table->go_top();  // under this run's deleted-records setting
   std::size_t slot = 0;
   while (slot < areas_.size() && areas_[slot].table) ++slot;

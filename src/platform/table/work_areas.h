@@ -3,6 +3,7 @@
 // run and its default; and the run-time settings every area obeys.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -30,11 +31,19 @@ class EngineSet {
   void set_option(const std::string& component, int option, int value) { options_[component][option] = value; }
   std::optional<int> option(const std::string& component, int option) const;
 
+  // Called for every table opened through the engine, before it is handed out (the
+  // order component opens the table's structural index here). false fails the open.
+  using TableOpened = std::function<bool(Table& table)>;
+  void on_table_opened(const std::string& engine, TableOpened hook) { opened_[key_of(engine)] = std::move(hook); }
+  const TableOpened* table_opened_hook(const std::string& engine) const;
+
  private:
   std::vector<std::string> loaded_;
   std::map<std::string, std::pair<std::string, std::string>> built_;
   std::string default_;
   std::map<std::string, std::map<int, int>> options_;
+  std::map<std::string, TableOpened> opened_;
+  static std::string key_of(const std::string& name);
 };
 
 struct UseRequest {

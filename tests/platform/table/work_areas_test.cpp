@@ -83,6 +83,25 @@ TEST_F(Areas, AliasesAreCaseInsensitiveAndAreasReused) {
   EXPECT_TRUE(areas.aliases().empty());
 }
 
+TEST_F(Areas, EngineHookSeesEveryOpenAndMayRefuseIt) {
+  std::vector<std::string> seen;
+  bool allow = true;
+  areas.engines().on_table_opened("foxcdx", [&](Table& t) {
+    seen.push_back(alias_from_path(t.path()));
+    return allow;
+  });
+  ASSERT_TRUE(areas.use_area(request("firmy.dbf", "a")));
+  UseRequest ntx = request("wersja.dbf", "b");
+  ntx.engine = "DBFNTX";
+  ASSERT_TRUE(areas.use_area(ntx));
+  EXPECT_EQ(seen, (std::vector<std::string>{"FIRMY"}));
+  areas.close_all();
+  allow = false;
+  ScopedHandler quiet([](ErrorRecord&) { return HandlerAnswer::Default; });
+  EXPECT_FALSE(areas.use_area(request("firmy.dbf", "a")));
+  EXPECT_TRUE(areas.aliases().empty());
+}
+
 TEST_F(Areas, OpeningWithoutAModeIsExclusive) {
   ASSERT_TRUE(areas.use_area(request("firmy.dbf", "a")));
   EXPECT_FALSE(areas.current()->is_shared());
