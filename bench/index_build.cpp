@@ -28,7 +28,7 @@ long peak_rss_mb() {
   return u.ru_maxrss / 1024;
 }
 
-// A FoxPro-style table: LPP C8, LPP_P C8, DATA D, RMC C6, NAZWA C30.
+// A table like the suite's own: LPP C8, LPP_P C8, DATA D, RMC C6, NAZWA C30.
 void write_table(const std::string& path, uint32_t n) {
   struct F {
     const char* name;

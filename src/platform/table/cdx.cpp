@@ -1,7 +1,9 @@
 #include "platform/table/cdx.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace zuv::table::cdx {
 namespace {
@@ -36,6 +38,16 @@ void Tag::reload_header() {
   file_.read(header_offset_, b, kHeaderSize);
   header_ = decode_header(b);
   file_.check_page_pointer(header_.root);
+}
+
+void Tag::sync_with_file() {
+  file_.flush();
+  uint8_t b[4];
+  file_.read(uint64_t(header_offset_) + 8, b, 4);
+  uint32_t counter = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  if (counter == header_.counter) return;
+  file_.drop_cache();
+  reload_header();
 }
 
 std::shared_ptr<const Node> Tag::load(uint32_t page) { return file_.node(page, header_.key_length, type_); }
@@ -451,6 +463,44 @@ Tag* CdxFile::find_tag(std::string_view name) {
   return nullptr;
 }
 
+// Far past any page the format can address, so the lock never covers data.
+constexpr uint64_t kUpdateLockOffset = 0xFFFFFFFEull;
+
+void CdxFile::share_updates() {
+  if (shared_updates_) return;
+  // A write lock needs a handle open for writing; read-only users never update.
+  if (!writable()) return;
+  if (lock_handle_.open(path(), os::Access::ReadWrite, os::Share::Shared) != 0)
+    throw IndexError("Nie mogę otworzyć pliku indeksu do współdzielenia: " + path());
+  shared_updates_ = true;
+}
+
+CdxFile::UpdateLock::UpdateLock(CdxFile& f, Tag& t) : f_(f) {
+  if (!f_.shared_updates_) return;
+  // Bounded retries: another workstation holds the lock only for one key's change.
+  for (int attempt = 0;; ++attempt) {
+    int rc = f_.lock_handle_.lock(kUpdateLockOffset, 1);
+    if (rc == 0) break;
+    if (attempt >= 200) throw IndexError("Indeks jest zajęty przez inny proces: " + f_.path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  try {
+    t.sync_with_file();
+  } catch (...) {
+    f_.lock_handle_.unlock(kUpdateLockOffset, 1);
+    throw;
+  }
+}
+
+CdxFile::UpdateLock::~UpdateLock() {
+  if (!f_.shared_updates_) return;
+  try {
+    f_.flush();
+  } catch (...) {
+  }
+  f_.lock_handle_.unlock(kUpdateLockOffset, 1);
+}
+
 void CdxFile::check_page_pointer(uint32_t page) const {
   if (page == kNoPage || page % kPageSize != 0 || page < kPageSize || uint64_t(page) + kPageSize > file_.size())
     damaged("wskaźnik strony poza plikiem (" + std::to_string(page) + ")");
@@ -609,6 +659,7 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   std::vector<Entry> level;  // the parent entries of the pages written
   uint8_t buf[kPageSize];
   LeafLayout lay = leaf_layout(key_length, max_recno);
+  std::vector<Entry> spare;
   Node leaf;
   leaf.attr = kAttrLeaf;
   size_t used = 0;
@@ -625,6 +676,8 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
     if (!leaf.entries.empty()) level.push_back({leaf.entries.back().key, leaf.entries.back().recno, page});
     else level.push_back({std::string(kl, key_pad(type)), 0, page});
     last_leaf = page;
+    // The entries' key buffers serve the next leaf again.
+    for (Entry& e : leaf.entries) spare.push_back(std::move(e));
     leaf.entries.clear();
     used = 0;
     prev.clear();
@@ -646,7 +699,14 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
       flush_leaf(false);
       cost = lay.entry_bytes + stored_key_bytes(prev, key, type);
     }
-    leaf.entries.push_back({key, recno, 0});
+    Entry e;
+    if (!spare.empty()) {
+      e = std::move(spare.back());
+      spare.pop_back();
+    }
+    e.key.assign(key);
+    e.recno = recno;
+    leaf.entries.push_back(std::move(e));
     used += cost;
     prev = key;
     have_pending = true;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/os/file_handle.h"
 #include "platform/table/cdx_page.h"
 #include "platform/table/index_file.h"
 #include "platform/table/index_sort.h"
@@ -38,6 +39,9 @@ class Tag {
   KeyType key_type() const { return type_; }
   void set_key_type(KeyType t) { type_ = t; }
   void reload_header();
+  // For files other processes write too: when the tag's change counter on disk differs
+  // from ours, cached pages and the header are read again.
+  void sync_with_file();
 
   bool first(Cursor& c);
   bool last(Cursor& c);
@@ -102,6 +106,26 @@ class CdxFile {
                   bool descending, bool unique, KeyStream& sorted, uint32_t max_recno);
   void delete_tag(std::string_view name);
   void flush() { file_.flush(); }
+  // Files that other processes update too: every change of a tag runs under a lock of
+  // one byte far beyond the data (taken through a handle of its own), after the
+  // tag's pages are read again, and reaches the disk before the lock goes.
+  void share_updates();
+  class UpdateLock {
+   public:
+    UpdateLock(CdxFile& f, Tag& t);
+    ~UpdateLock();
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+
+   private:
+    CdxFile& f_;
+  };
+
+  void drop_cache() {
+    cache_.clear();
+    file_.refresh_size();
+    ++generation_;
+  }
 
   // Page access for the tags.
   std::shared_ptr<const Node> node(uint32_t page, int key_length, KeyType type);
@@ -126,6 +150,8 @@ class CdxFile {
   std::vector<std::unique_ptr<Tag>> tags_;
   std::map<uint32_t, std::shared_ptr<const Node>> cache_;
   uint64_t generation_ = 0;
+  os::FileHandle lock_handle_;
+  bool shared_updates_ = false;
 };
 
 // Tag names are kept in capitals in the directory.

@@ -141,7 +141,7 @@ class CdxChecker {
     if (dir.key_length != 10) fault("", 0, "nagłówek pliku nie ma długości klucza katalogu znaczników (10)");
     if (!(dir.options & 0x40)) fault("", 0, "nagłówek pliku bez znacznika indeksu złożonego");
     std::vector<KeyRec> tags;
-    if (!tree(dir, "(katalog)", KeyType::Character, tags)) return;
+    if (!tree(dir, "(katalog)", KeyType::Character, tags, true)) return;
     DbfRecords dbf;
     bool have_dbf = false;
     if (!dbf_path.empty()) {
@@ -176,7 +176,8 @@ class CdxChecker {
         if (!content) fault(name, t.recno, "wyrażenie \"" + h.expression + "\": " + error);
       }
       std::vector<KeyRec> have;
-      if (!tree(h, name, type, have)) continue;
+      // Without the table the key type is unknown: either order is accepted then.
+      if (!tree(h, name, type, have, content)) continue;
       if (content) {
         compare_content(have, want, h.options & 0x01, [&](const std::string& m) { fault(name, -1, m); });
       }
@@ -237,7 +238,7 @@ class CdxChecker {
   }
 
   // Walks one tag's tree level by level and answers its entries in order.
-  bool tree(const Hdr& h, const std::string& tag, KeyType type, std::vector<KeyRec>& out) {
+  bool tree(const Hdr& h, const std::string& tag, KeyType type, std::vector<KeyRec>& out, bool type_known) {
     const size_t kl = size_t(h.key_length);
     const char pad = key_pad(type);
     std::vector<uint32_t> level{h.root};
@@ -302,6 +303,14 @@ class CdxChecker {
       level = std::move(below);
       root_level = false;
     }
+    auto first_disorder = [&](KeyType t) {
+      for (size_t i = 1; i < out.size(); ++i) {
+        int c = compare_keys(t, out[i - 1].key, out[i].key);
+        if (c > 0 || (c == 0 && out[i - 1].recno >= out[i].recno)) return i;
+      }
+      return out.size();
+    };
+    if (!type_known && first_disorder(KeyType::Character) < out.size()) type = KeyType::Numeric;
     size_t bad_order = 0;
     for (size_t i = 1; i < out.size(); ++i) {
       int c = compare_keys(type, out[i - 1].key, out[i].key);
@@ -541,7 +550,7 @@ bool valid_date_text(std::string_view s) {
   return julian_day(s) != 0;
 }
 
-void check_memo_file(const std::string& memo_path, bool foxpro, const std::vector<uint32_t>& blocks, CheckReport& r,
+void check_memo_file(const std::string& memo_path, bool block_headers, const std::vector<uint32_t>& blocks, CheckReport& r,
                      const std::string& dbf_path) {
   r.files.push_back(memo_path);
   std::vector<uint8_t> d;
@@ -558,7 +567,7 @@ void check_memo_file(const std::string& memo_path, bool foxpro, const std::vecto
   }
   uint64_t block_size = 512;
   uint64_t next_free = 0;
-  if (foxpro) {
+  if (block_headers) {
     next_free = be32(d.data());
     block_size = uint64_t(d[6]) << 8 | d[7];
     if (block_size == 0) {
@@ -572,11 +581,11 @@ void check_memo_file(const std::string& memo_path, bool foxpro, const std::vecto
   size_t reported = 0;
   for (uint32_t blk : blocks) {
     uint64_t off = uint64_t(blk) * block_size;
-    if (blk == 0 || off >= d.size() || (foxpro && off + 8 > d.size())) {
+    if (blk == 0 || off >= d.size() || (block_headers && off + 8 > d.size())) {
       if (reported++ < kMaxFaultsPerTag) fault(int64_t(off), "tabela " + dbf_path + " wskazuje blok memo " + std::to_string(blk) + " poza plikiem");
       continue;
     }
-    if (foxpro) {
+    if (block_headers) {
       uint32_t type = be32(d.data() + off), len = be32(d.data() + off + 4);
       if (type > 2 || off + 8 + len > d.size()) {
         if (reported++ < kMaxFaultsPerTag) fault(int64_t(off), "blok memo " + std::to_string(blk) + " ma zły typ lub długość");

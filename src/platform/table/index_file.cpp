@@ -56,6 +56,14 @@ void BlockFile::open(const std::string& path, bool writable) {
   size_ = end < 0 ? 0 : uint64_t(end);
 }
 
+void BlockFile::refresh_size() {
+  if (!f_) return;
+  std::fflush(f_);
+  std::fseek(f_, 0, SEEK_END);
+  long long end = tell(f_);
+  if (end >= 0) size_ = uint64_t(end);
+}
+
 void BlockFile::create(const std::string& path) {
   close();
   if (int code = os::fault::check(os::fault::Op::Create)) {

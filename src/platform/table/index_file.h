@@ -24,6 +24,8 @@ class BlockFile {
   const std::string& path() const { return path_; }
 
   uint64_t size() const { return size_; }
+  // Reads the size again (another process may have grown the file).
+  void refresh_size();
   // Reads n bytes at off; throws when the range is not inside the file.
   void read(uint64_t off, void* buf, size_t n);
   void write(uint64_t off, const void* buf, size_t n);

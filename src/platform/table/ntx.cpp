@@ -175,7 +175,7 @@ std::unique_ptr<NtxFile> NtxFile::create(const std::string& path, const std::str
                                          int key_size, int decimals, bool unique, KeyStream& sorted) {
   if (key_size < 1 || key_size > 250) throw IndexError("Nieprawidłowa długość klucza indeksu NTX");
   std::string temp = path + ".new";
-  {
+  try {
     std::unique_ptr<NtxFile> f(new NtxFile());
     f->file_.create(temp);
     f->type_ = type;
@@ -203,6 +203,9 @@ std::unique_ptr<NtxFile> NtxFile::create(const std::string& path, const std::str
     f->write_header();
     f->file_.flush();
     f->file_.close();
+  } catch (...) {
+    remove_file_quietly(temp);  // the half-written file goes; the old index stays
+    throw;
   }
   try {
     replace_file(temp, path);

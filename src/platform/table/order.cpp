@@ -83,9 +83,12 @@ class TableSource : public RecordSource {
 };
 
 // Search bytes for a key of the given type; false when the value cannot be one.
+// A text shorter than the key finds the keys it begins (the exact-comparison setting
+// governs the = of texts, not key searches): the catalogues' seeks of "lpp" in tags
+// like "lpp_w+dtos(data_z)" rely on it.
 // longer: the text goes on past the key length with more than blanks, so it sorts
 // after every key that starts with its first key_length bytes.
-bool search_key(KeyType type, int key_length, const Value& v, bool exact, std::string& out, bool& longer) {
+bool search_key(KeyType type, int key_length, const Value& v, std::string& out, bool& longer) {
   longer = false;
   switch (type) {
     case KeyType::Character:
@@ -93,7 +96,6 @@ bool search_key(KeyType type, int key_length, const Value& v, bool exact, std::s
       out = v.text.substr(0, size_t(key_length));
       longer = v.text.size() > size_t(key_length) &&
                v.text.find_first_not_of(' ', size_t(key_length)) != std::string::npos;
-      if (exact) out.resize(size_t(key_length), ' ');
       return true;
     case KeyType::Numeric:
       if (v.type != ValueType::Number) return false;
@@ -114,6 +116,13 @@ bool search_key(KeyType type, int key_length, const Value& v, bool exact, std::s
 bool prefix_equal(KeyType type, const std::string& stored, const std::string& search) {
   if (search.size() > stored.size()) return false;
   return compare_keys(type, std::string_view(stored).substr(0, search.size()), search) == 0;
+}
+
+// Whether a record is marked deleted; reads it through the table (Table::seek
+// positions the table again afterwards).
+bool record_hidden(Table& table, std::uint32_t recno) {
+  if (!table.go_to(recno)) return false;
+  return table.deleted();
 }
 
 std::map<std::string, std::weak_ptr<cdx::CdxFile>>& cdx_registry() {
@@ -186,6 +195,8 @@ std::shared_ptr<cdx::CdxFile> open_shared_cdx(const std::string& os_path, bool w
 CdxOrder::CdxOrder(Table& table, std::shared_ptr<cdx::CdxFile> file, const std::string& tag)
     : file_(std::move(file)), name_(tag) {
   fields_ = std::make_unique<TableFields>(table);
+  shared_ = table.is_shared();
+  if (shared_) file_->share_updates();
   cdx::Tag& t = this->tag();
   name_ = t.name();
   expr_ = std::make_unique<KeyExpression>(KeyExpression::compile(t.header().expression, *fields_));
@@ -198,6 +209,8 @@ cdx::Tag& CdxOrder::tag() {
   cdx::Tag* t = file_->find_tag(name_);
   if (!t) throw IndexError("Brak znacznika " + name_ + " w pliku " + file_->path());
   if (expr_) t->set_key_type(expr_->key_type());
+  // Another process may have changed a shared file since our last look.
+  if (shared_) t->sync_with_file();
   return *t;
 }
 
@@ -210,7 +223,9 @@ std::string CdxOrder::key_of(const std::uint8_t* record) const {
 
 bool CdxOrder::on_append(Table&, std::uint32_t recno, const std::uint8_t* record) {
   try {
-    tag().insert(key_of(record), recno);
+    cdx::Tag& t = tag();
+    cdx::CdxFile::UpdateLock lock(*file_, t);
+    t.insert(key_of(record), recno);
     return true;
   } catch (const IndexError& e) {
     return fail(file_->path(), "DBAPPEND", e, gencode::kWrite);
@@ -222,6 +237,7 @@ bool CdxOrder::on_replace(Table&, std::uint32_t recno, const std::uint8_t* befor
     std::string old_key = key_of(before), new_key = key_of(after);
     if (old_key == new_key) return true;
     cdx::Tag& t = tag();
+    cdx::CdxFile::UpdateLock lock(*file_, t);
     t.remove(old_key, recno);
     t.insert(new_key, recno);
     return true;
@@ -333,7 +349,7 @@ std::uint32_t CdxOrder::seek(Table& table, const Value& key, bool soft, bool las
     cdx::Tag& t = tag();
     std::string k;
     bool longer = false;
-    if (!search_key(t.key_type(), t.key_length(), key, table.settings().exact, k, longer)) return 0;
+    if (!search_key(t.key_type(), t.key_length(), key, k, longer)) return 0;
     const KeyType type = t.key_type();
     cdx::Cursor c;
     bool have = t.seek(k, 0, c);
@@ -367,6 +383,24 @@ std::uint32_t CdxOrder::seek(Table& table, const Value& key, bool soft, bool las
         // In falling order the next key is the greatest one below the search.
         bool any = have ? t.prev(c) : t.last(c);
         if (!soft || !any) {
+          cursor_ = cdx::Cursor();
+          return 0;
+        }
+      }
+    }
+    if (table.settings().deleted_hidden) {
+      // Hidden records are passed over in the order's direction of travel.
+      const bool ahead = descending() == last;
+      bool ok = true;
+      while (ok && record_hidden(table, c.recno)) ok = ahead ? t.next(c) : t.prev(c);
+      if (!ok) {
+        found = false;
+        cursor_ = cdx::Cursor();
+        return 0;
+      }
+      if (found && !prefix_equal(type, c.key, k)) {
+        found = false;
+        if (!soft) {
           cursor_ = cdx::Cursor();
           return 0;
         }
@@ -491,7 +525,6 @@ std::uint32_t NtxOrder::seek(Table& table, const Value& key, bool soft, bool las
     else if (key.type == ValueType::Date) k = key.text;
     else if (key.type == ValueType::Logical) k.assign(1, key.logical ? 'T' : 'F');
     else k = key.text.substr(0, size_t(ks));
-    if (table.settings().exact) k.resize(size_t(ks), ' ');
     ntx::NtxFile::Cursor c;
     bool have = file_->seek(k, 0, c);
     if (have && prefix_equal(KeyType::Character, c.key, k)) {
@@ -503,6 +536,22 @@ std::uint32_t NtxOrder::seek(Table& table, const Value& key, bool soft, bool las
     } else if (!soft || !have) {
       cursor_ = ntx::NtxFile::Cursor();
       return 0;
+    }
+    if (table.settings().deleted_hidden) {
+      bool ok = true;
+      while (ok && record_hidden(table, c.recno)) ok = last ? file_->prev(c) : file_->next(c);
+      if (!ok) {
+        found = false;
+        cursor_ = ntx::NtxFile::Cursor();
+        return 0;
+      }
+      if (found && !prefix_equal(KeyType::Character, c.key, k)) {
+        found = false;
+        if (!soft) {
+          cursor_ = ntx::NtxFile::Cursor();
+          return 0;
+        }
+      }
     }
     cursor_ = c;
     return c.recno;

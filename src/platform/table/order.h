@@ -70,6 +70,7 @@ class CdxOrder : public Order {
   std::unique_ptr<KeyExpression> expr_;
   cdx::Cursor cursor_;
   uint64_t cursor_gen_ = 0;
+  bool shared_ = false;
 };
 
 class NtxOrder : public Order {

@@ -1,4 +1,4 @@
-// Compound index files written by another xBase implementation: every tag walks in
+// Compound index files written by another implementation of the formats: every tag walks in
 // exactly its stored order and every key is found again by seek.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// Single-key index files written by another xBase implementation.
+// Single-key index files written by another implementation of the formats.
 #include <gtest/gtest.h>
 
 #include "platform/table/index_dbf.h"

@@ -97,12 +97,24 @@ TEST(Orders, SeekFindsExactKeysAndLandsOnTheNextGreaterOne) {
   EXPECT_FALSE(f.table->seek(Value::of_text("00000005X"), true));
   EXPECT_FALSE(f.table->eof());
   EXPECT_EQ(f.table->get("LPP").text, "00000006");
-  EXPECT_FALSE(f.table->seek(Value::of_text("0000000"), true)) << "exact comparison: a prefix is not equal";
+  // A shorter text finds the first key it begins, whatever the exact setting (the
+  // catalogues seek "lpp" in tags keyed "lpp_w+dtos(data_z)").
+  EXPECT_TRUE(f.table->seek(Value::of_text("0000000"), false));
   EXPECT_EQ(f.table->get("LPP").text, "00000001");
+  ASSERT_TRUE(f.table->set_order_focus("lpd"));
+  EXPECT_TRUE(f.table->seek(Value::of_text("00000006"), false));
+  EXPECT_EQ(f.table->get("LPP").text, "00000006");
+  EXPECT_TRUE(f.table->seek(Value::of_text("00000006"), false, true));
+  EXPECT_EQ(f.table->recno(), 11u) << "the last of the equal keys";
+  ASSERT_TRUE(f.table->set_order_focus("lpp"));
   EXPECT_FALSE(f.table->seek(Value::of_text("99"), true));
   EXPECT_TRUE(f.table->eof());
   EXPECT_FALSE(f.table->seek(Value::of_text("00000005X"), false));
   EXPECT_TRUE(f.table->eof());
+  // Record 7 is deleted: its key finds the next visible record with that key.
+  ASSERT_TRUE(f.deleted[7]);
+  EXPECT_TRUE(f.table->seek(Value::of_text("00000003"), false));
+  EXPECT_EQ(f.table->recno(), 8u);
   // Numeric and date keys.
   ASSERT_TRUE(f.table->set_order_focus("kw"));
   EXPECT_TRUE(f.table->seek(Value::of_number(-329.15), false));
@@ -253,6 +265,29 @@ TEST(Orders, ARelationPositionsTheChildOnTheParentsKey) {
   EXPECT_FALSE(rel.set("par", "brak", "lpp"));
   EXPECT_FALSE(rel.set("par", "dz", "nieznane_pole"));
   EXPECT_EQ(errors.size(), 2u);
+}
+
+}  // namespace
+}  // namespace zuv::table
+
+namespace zuv::table {
+namespace {
+
+TEST(Orders, PackAndZapRebuildEveryTag) {
+  Fixture f("orders_pack", "small");
+  ASSERT_TRUE(ORDLISTADD(*f.table, f.cdx));
+  ASSERT_TRUE(f.table->pack());
+  EXPECT_EQ(f.table->record_count(), 11u);  // record 7 was the deleted one
+  ASSERT_TRUE(f.table->set_order_focus("naz"));
+  EXPECT_EQ(f.walk().size(), 11u);
+  f.table->close();
+  expect_clean(f.cdx, f.dbf);
+  Fixture z("orders_zap", "small");
+  ASSERT_TRUE(ORDLISTADD(*z.table, z.cdx));
+  ASSERT_TRUE(z.table->zap());
+  EXPECT_TRUE(z.walk().empty());
+  z.table->close();
+  expect_clean(z.cdx, z.dbf);
 }
 
 }  // namespace
