@@ -1,5 +1,6 @@
 #include <iostream>
 
+#include "app/services.h"
 #include "app/wiring.h"
 
 namespace zuv::app {
@@ -11,6 +12,6 @@ void report_startup_error(const std::string&, const std::string& text) {
   if (!text.empty() && text.back() != '\n') std::cerr << '\n';
 }
 
-void wire_services(Services&) {}
+void wire_services(Services& s) { wire_common_services(s); }
 
 }  // namespace zuv::app

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "app/services.h"
 #include "app/wiring.h"
 #include "platform/os/codepage.h"
 
@@ -40,6 +41,6 @@ void report_startup_error(const std::string& ui, const std::string& text) {
   std::cerr << text << std::flush;
 }
 
-void wire_services(Services&) {}
+void wire_services(Services& s) { wire_common_services(s); }
 
 }  // namespace zuv::app

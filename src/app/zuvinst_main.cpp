@@ -10,6 +10,9 @@
 #include "platform/gui/frontends.h"
 #include "platform/gui/script.h"
 #include "platform/os/args.h"
+#include "platform/table/engine_setup.h"
+#include "platform/table/work_areas.h"
+#include "sys/errorsys.h"
 #include "ui/dialogs.h"
 
 namespace {
@@ -30,11 +33,7 @@ int run(int argc, char** argv) {
     return 2;
   }
 
-  app::APPSYS();
-  // APPEXIT on every way out from here on: a return, an exception, or exit() from deep
-  // inside (it runs once however many of these fire).
-  std::atexit([] { zuv::app::APPEXIT(); });
-  app::ExitGuard exit_routine;
+  sys::ERRORSYS();
   gui::SystemClock clock;
   auto fe = gui::make_frontend(cl->ui, clock, &std::cout, &error);
   if (!fe) {
@@ -42,9 +41,24 @@ int run(int argc, char** argv) {
     return 3;
   }
   ui::Dialogs dialogs(*fe);
+  // The run's tables live as long as the process: the exit routine commits and closes
+  // them however the program ends.
+  static table::WorkAreas areas;
+  table::DBESYS(areas, [&](const std::string& message) { dialogs.ALARM("3", "B", message); });
+  app::APPSYS();
+  app::ExitRoutines::instance().add([] {
+    for (const std::string& alias : areas.aliases())
+      if (table::Table* t = areas.find(alias)) t->commit();
+    areas.close_all();
+  });
+  // APPEXIT on every way out from here on: a return, an exception, or exit() from deep
+  // inside (it runs once however many of these fire).
+  std::atexit([] { zuv::app::APPEXIT(); });
+  app::ExitGuard exit_routine;
   app::Program program;
   app::Services services;
   app::wire_services(services);
+  services.startinit = [] { table::STARTINIT(areas); };
   try {
     if (!cl->demo.empty()) {
       program.wersja_p = cl->params[0];

@@ -5,22 +5,30 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <thread>
 
-#include "firm_commands.h"
 #include "lib/text.h"
 #include "platform/os/args.h"
 #include "platform/os/codepage.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/path.h"
 #include "platform/table/csv_text.h"
+#include "platform/table/order.h"
 #include "platform/table/table.h"
 #include "sys/error.h"
 
 using namespace zuv;
 using namespace zuv::table;
+
+namespace zuv::dbtool {
+// The index commands (index, seek, dump --order) live beside this file.
+std::function<int()> register_index_commands(CLI::App& app);
+// The firm commands (reindex-firm, disk-test) likewise.
+std::function<int()> register_firm_commands(CLI::App& app);
+}  // namespace zuv::dbtool
 
 namespace {
 
@@ -62,7 +70,10 @@ std::unique_ptr<Table> open_table(const std::string& file, bool shared, bool rea
   o.path = file;
   o.shared = shared;
   o.read_only = read_only;
-  return Table::open(o);
+  auto table = Table::open(o);
+  // Every command that writes keeps the table's own compound index current.
+  if (table && !read_only && !attach_structural_index(*table)) return nullptr;
+  return table;
 }
 
 int cmd_create(const std::string& file, const std::string& struct_text) {
@@ -204,8 +215,8 @@ int main(int argc, char** argv) {
   hold->add_option("--ready", ready)->required();
   hold->add_option("--stop", stop)->required();
 
-  zuv::dbtool::add_firm_commands(app);
-
+  auto index_commands = zuv::dbtool::register_index_commands(app);
+  auto firm_commands = zuv::dbtool::register_firm_commands(app);
   std::vector<const char*> argv_utf8;
   for (const auto& a : args) argv_utf8.push_back(a.c_str());
   try {
@@ -216,12 +227,13 @@ int main(int argc, char** argv) {
   // Every error record ends the command with its description.
   set_program_handler([](ErrorRecord&) { return HandlerAnswer::Break; });
   try {
+    if (int rc = index_commands(); rc >= 0) return rc;
+    if (int rc = firm_commands(); rc >= 0) return rc;
     if (*create) return cmd_create(file, struct_text);
     if (*append) return cmd_append(file, csv, shared);
     if (*dump) return cmd_dump(file, deleted);
     if (*structure) return cmd_struct(file);
     if (*hold) return cmd_hold(file, shared, rlock, ready, stop);
-    if (int rc = zuv::dbtool::run_firm_commands(); rc >= 0) return rc;
   } catch (const Break& b) {
     const ErrorRecord& r = b.record;
     std::cerr << "zuv-dbtool: " << r.description;

@@ -1,6 +1,10 @@
-#include "firm_commands.h"
+// The firm commands of zuv-dbtool: rebuild every index of a firm directory
+// (reindex-firm) and run the disk self-test in a directory (disk-test).
+#include <CLI/CLI.hpp>
 
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "platform/os/files.h"
@@ -11,10 +15,6 @@
 
 namespace zuv::dbtool {
 namespace {
-
-CLI::App* g_reindex = nullptr;
-CLI::App* g_disk = nullptr;
-std::string g_directory;
 
 // The directory as the helpers take it (ending in a separator), or "" with a message
 // when it is missing or not a directory.
@@ -91,17 +91,19 @@ int disk_test(const std::string& given) {
 
 }  // namespace
 
-void add_firm_commands(CLI::App& app) {
-  g_reindex = app.add_subcommand("reindex-firm", "przebuduj wszystkie indeksy katalogu firmy");
-  g_reindex->add_option("dir", g_directory, "katalog firmy")->required();
-  g_disk = app.add_subcommand("disk-test", "test dostępu do dysku w katalogu (numer kroku błędu, 0 gdy dobrze)");
-  g_disk->add_option("dir", g_directory, "katalog")->required();
-}
-
-int run_firm_commands() {
-  if (g_reindex && *g_reindex) return reindex_firm(g_directory);
-  if (g_disk && *g_disk) return disk_test(g_directory);
-  return -1;
+// Adds "reindex-firm DIR" and "disk-test DIR" to app; the answer runs the one chosen
+// and gives its exit code, or -1 when neither was.
+std::function<int()> register_firm_commands(CLI::App& app) {
+  auto directory = std::make_shared<std::string>();
+  CLI::App* reindex = app.add_subcommand("reindex-firm", "przebuduj wszystkie indeksy katalogu firmy");
+  reindex->add_option("dir", *directory, "katalog firmy")->required();
+  CLI::App* disk = app.add_subcommand("disk-test", "test dostępu do dysku w katalogu (numer kroku błędu, 0 gdy dobrze)");
+  disk->add_option("dir", *directory, "katalog")->required();
+  return [=] {
+    if (*reindex) return reindex_firm(*directory);
+    if (*disk) return disk_test(*directory);
+    return -1;
+  };
 }
 
 }  // namespace zuv::dbtool

@@ -11,8 +11,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/table/csv_text.h"
 #include "platform/os/codepage.h"
+#include "platform/table/csv_text.h"
 #include "platform/table/order.h"
 #include "platform/table/table.h"
 
@@ -20,47 +20,6 @@ namespace zuv::dbtool {
 namespace {
 
 using namespace zuv::table;
-
-std::string cell(const FieldDescriptor& f, const Value& v) {
-  switch (v.type) {
-    case ValueType::Number: {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%.*f", int(f.decimals), v.number);
-      return buf;
-    }
-    case ValueType::Date:
-      if (v.is_empty_date()) return "";
-      return v.text.substr(0, 4) + "-" + v.text.substr(4, 2) + "-" + v.text.substr(6, 2);
-    case ValueType::Logical:
-      return v.logical ? "T" : "F";
-    case ValueType::Text:
-    case ValueType::Memo: {
-      std::string t = v.text;
-      while (!t.empty() && t.back() == ' ') t.pop_back();
-      return os::utf8_from_852(t);
-    }
-    default:
-      return "";
-  }
-}
-
-std::string row(Table& t) {
-  std::string out = csv_quote(std::to_string(t.recno())) + "," + csv_quote(t.deleted() ? "T" : "F");
-  for (int i = 0; i < t.field_count(); ++i) {
-    const FieldDescriptor& f = t.fields()[size_t(i)];
-    if (f.is_system()) continue;
-    out += "," + csv_quote(cell(f, t.get(i)));
-  }
-  return out + "\n";
-}
-
-std::string header(Table& t) {
-  std::string out = "\"_recno\",\"_deleted\"";
-  for (const auto& f : t.fields()) {
-    if (!f.is_system()) out += "," + csv_quote(f.name);
-  }
-  return out + "\n";
-}
 
 std::string default_index(const std::string& dbf) {
   auto dot = dbf.find_last_of('.');
@@ -147,8 +106,8 @@ std::function<int()> register_index_commands(CLI::App& app) {
       auto t = open_in_order(s->file, s->cdx, s->order);
       if (!t) return 1;
       bool found = t->seek(key_value(*t, s->key), true);
-      std::string out = header(*t);
-      if (!t->eof()) out += row(*t);
+      std::string out = csv_header(*t);
+      if (!t->eof()) out += csv_record(*t);
       std::fwrite(out.data(), 1, out.size(), stdout);
       if (!found) std::fprintf(stderr, "zuv-dbtool: nie znaleziono klucza%s\n", t->eof() ? "" : " (pokazano następny)");
       return found ? 0 : 3;
@@ -156,9 +115,9 @@ std::function<int()> register_index_commands(CLI::App& app) {
     if (dump && *dump && !s->order.empty()) {
       auto t = open_in_order(dump->get_option("file")->as<std::string>(), s->cdx, s->order);
       if (!t) return 1;
-      std::string out = header(*t);
+      std::string out = csv_header(*t);
       for (t->go_top(); !t->eof(); t->skip()) {
-        out += row(*t);
+        out += csv_record(*t);
         if (out.size() > (1u << 20)) {
           std::fwrite(out.data(), 1, out.size(), stdout);
           out.clear();

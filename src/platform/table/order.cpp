@@ -668,12 +668,20 @@ bool Relations::set(const std::string& parent, const std::string& child, const s
     return fail(p->path(), "DBSETRELATION", e, gencode::kArgument);
   }
   relations_.push_back(std::move(rel));
+  // The child follows every move of the parent from now on.
+  p->set_move_listener([this, parent] { sync(parent); });
   sync(parent);
   return true;
 }
 
 void Relations::clear(const std::string& parent) {
   std::erase_if(relations_, [&](const Relation& r) { return iequal(r.parent, parent); });
+  if (Table* p = areas_.find(parent)) p->set_move_listener(nullptr);
+}
+
+Relations::~Relations() {
+  for (const Relation& r : relations_)
+    if (Table* p = areas_.find(r.parent)) p->set_move_listener(nullptr);
 }
 
 void Relations::sync(const std::string& parent) {
@@ -693,7 +701,6 @@ void Relations::sync(const std::string& parent) {
     } else {
       c->seek(v, false, false);
     }
-    sync(rel.child);
   }
 }
 

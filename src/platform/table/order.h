@@ -116,13 +116,16 @@ bool attach_structural_index(Table& table);
 class Relations {
  public:
   explicit Relations(WorkAreas& areas) : areas_(areas) {}
+  ~Relations();
+  Relations(const Relations&) = delete;
+  Relations& operator=(const Relations&) = delete;
   // DBSETRELATION from the parent alias to the child alias; false after a raised error
   // (unknown alias, wrong expression).
   bool set(const std::string& parent, const std::string& child, const std::string& expression);
   // DBCLEARRELATION: every relation of the parent.
   void clear(const std::string& parent);
   // Positions every child of parent on the record matching the parent's current one
-  // (eof when none matches); call after the parent moves.
+  // (eof when none matches); runs by itself after every move of the parent.
   void sync(const std::string& parent);
 
  private:

@@ -1,11 +1,14 @@
 #include "platform/table/table.h"
 
+#include <exception>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <ctime>
 #include <thread>
 
@@ -782,7 +785,17 @@ bool Table::position(std::uint32_t recno) {
   return !eof_;
 }
 
-bool Table::is_hidden() const { return !eof_ && settings_->deleted_hidden && deleted(); }
+bool Table::is_hidden() const {
+  return !eof_ && ((settings_->deleted_hidden && deleted()) || (filter_ && !filter_(*this)));
+}
+
+// Tells the move listener once a navigation call is over (not while an error unwinds).
+struct Table::MoveNotice {
+  Table& table;
+  ~MoveNotice() noexcept(false) {
+    if (table.move_listener_ && std::uncaught_exceptions() == 0) table.move_listener_();
+  }
+};
 
 std::uint32_t Table::next_in_order(std::uint32_t recno, bool forward) {
   if (Order* o = controlling_order()) {
@@ -816,6 +829,7 @@ void Table::skip_hidden_backward() {
 }
 
 bool Table::go_to(std::uint32_t recno) {
+  MoveNotice notice{*this};
   store_current();
   if (shared_) {
     flush_window();
@@ -828,6 +842,7 @@ bool Table::go_to(std::uint32_t recno) {
 }
 
 void Table::go_top() {
+  MoveNotice notice{*this};
   store_current();
   if (shared_) {
     drop_window();
@@ -842,6 +857,7 @@ void Table::go_top() {
 }
 
 void Table::go_bottom() {
+  MoveNotice notice{*this};
   store_current();
   if (shared_) {
     drop_window();
@@ -856,6 +872,7 @@ void Table::go_bottom() {
 }
 
 void Table::skip(long count) {
+  MoveNotice notice{*this};
   if (count == 0) {
     store_current();
     if (shared_) drop_window();
@@ -1446,6 +1463,7 @@ bool Table::seek(const Value& key) { return seek(key, settings_->soft_seek, fals
 
 bool Table::seek(const Value& key, bool soft, bool last) {
   found_ = false;
+  MoveNotice notice{*this};
   Order* o = controlling_order();
   if (!o) {
     raise(gencode::kArgument, 0, "Brak aktywnego indeksu", "DBSEEK");

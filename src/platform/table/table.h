@@ -131,6 +131,14 @@ class Table {
   // condition); action may answer false to stop.
   void eval(const std::function<bool(Table&)>& action, const std::function<bool(Table&)>& condition = {});
 
+  // DBSETFILTER / DBCLEARFILTER: records failing the condition are passed over like
+  // hidden deleted ones.
+  void set_filter(std::function<bool(const Table&)> condition) { filter_ = std::move(condition); }
+  void clear_filter() { filter_ = nullptr; }
+  bool has_filter() const { return static_cast<bool>(filter_); }
+  // Called after every move of the record pointer (relations keep children in step).
+  void set_move_listener(std::function<void()> listener) { move_listener_ = std::move(listener); }
+
   // Removes the records marked deleted (a new file swapped in) / every record.
   // Both need the table opened exclusively and rebuild the orders afterwards.
   bool pack();
@@ -224,6 +232,9 @@ class Table {
   int focus_ = 0;
 
   const Settings* settings_ = nullptr;
+  std::function<bool(const Table&)> filter_;
+  std::function<void()> move_listener_;
+  struct MoveNotice;
 };
 
 }  // namespace zuv::table
