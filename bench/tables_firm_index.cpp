@@ -105,6 +105,16 @@ int main(int argc, char** argv) {
               per_table, make);
   std::printf("INDEKSUJ: %.2f s, %.0f records/s, %.0f keys/s, %d tables built\n", secs, records / secs,
               double(records) / tables_n * tags_n / secs, built);
+  // What was built: every table's record count, read back.
+  long counted = 0;
+  for (const auto& e : tables::firm_catalogue()) {
+    if (e.kind != tables::CatalogueEntry::Index) continue;
+    table::OpenOptions o;
+    o.path = d + e.name + ".dbf";
+    o.shared = true;
+    if (auto t = table::Table::open(o)) counted += t->record_count();
+  }
+  std::printf("records read back: %ld\n", counted);
   std::filesystem::remove_all(dir);
-  return built == tables_n ? 0 : 1;
+  return built == tables_n && counted == records ? 0 : 1;
 }
