@@ -98,6 +98,7 @@ void put_le32(std::uint8_t* p, std::uint32_t v) {
 // What the rebuild knows of the old table once it has looked at it.
 struct OldTable {
   std::uint8_t version = 0;
+  std::uint8_t table_flags = 0;  // the structural-index mark stays with the table
   std::uint32_t header_length = 0, record_length = 0, count = 0;
   std::vector<table::FieldDescriptor> fields;
   bool has_memo = false;
@@ -175,14 +176,15 @@ bool fill_by_bytes(const std::string& old_file, const std::string& new_file, con
   }
   const std::uint8_t eof = 0x1A;
   if (out.write_at(new_header + std::uint64_t(old.count) * new_length, &eof, 1) != 0) return failed = true, false;
-  std::uint8_t head[8];
-  if (out.read_exact(0, head, 8) != 0) return failed = true, false;
+  std::uint8_t head[32];
+  if (out.read_exact(0, head, 32) != 0) return failed = true, false;
+  head[28] = old.table_flags;
   os::LocalDateTime now = os::now();
   head[1] = std::uint8_t(now.year - 1900);
   head[2] = std::uint8_t(now.month);
   head[3] = std::uint8_t(now.day);
   put_le32(head + 4, old.count);
-  if (out.write_at(0, head, 8) != 0 || out.flush() != 0) return failed = true, false;
+  if (out.write_at(0, head, 32) != 0 || out.flush() != 0) return failed = true, false;
   out.close();
   in.close();
 
@@ -212,7 +214,7 @@ bool fill_by_bytes(const std::string& old_file, const std::string& new_file, con
 // Copies record by record through the engine from the backup (old tables whose layout
 // or memo file the byte copy cannot take over).
 bool fill_by_values(table::WorkAreas& areas, const std::string& directory, const std::string& backup,
-                    const std::string& fresh, const std::vector<Added>& added) {
+                    const std::string& fresh, const std::vector<Added>& added, std::uint8_t table_flags) {
   if (!OTWORZ(areas, directory, backup, "robo0")) return false;
   if (!OTWORZ(areas, directory, fresh, "robo1")) {
     ZAMKNIJ(areas, "robo0");
@@ -234,7 +236,7 @@ bool fill_by_values(table::WorkAreas& areas, const std::string& directory, const
         if (a.value && !to->put(a.position, *a.value)) return false;
       if (deleted && !to->remove()) return false;
     }
-    return to->commit();
+    return to->commit() && (table_flags == to->table_flags() || to->set_table_flags(table_flags));
   });
   ZAMKNIJ(areas, "robo0");
   ZAMKNIJ(areas, "robo1");
@@ -308,6 +310,7 @@ bool DODAJ_POLE(table::WorkAreas& areas, const table::Structure& fields,
   bool known = guarded([&] {
     structure = t->structure();
     old.version = t->version();
+    old.table_flags = t->table_flags();
     old.header_length = t->header_length();
     old.record_length = t->record_length();
     old.count = t->record_count();
@@ -342,7 +345,7 @@ bool DODAJ_POLE(table::WorkAreas& areas, const table::Structure& fields,
 
   bool failed = false;
   bool filled = fill_by_bytes(directory + name, directory + fresh, old, added, failed);
-  if (!filled && !failed) filled = fill_by_values(areas, directory, backup, fresh, added);
+  if (!filled && !failed) filled = fill_by_values(areas, directory, backup, fresh, added, old.table_flags);
   if (!filled) return false;
   if (!swap_in(directory + fresh, directory + name)) return false;
   remove_pair(directory + backup);

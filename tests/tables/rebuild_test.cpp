@@ -72,6 +72,12 @@ class Rebuild : public TablesTest {
 
 TEST_F(Rebuild, AddedFieldsKeepRecordsMarksAndMemosWithAndWithoutInitialValues) {
   make_table("faktury.dbf", 50);
+  {
+    // The table carries the mark of a structural compound index; the rebuild keeps it.
+    table::OpenOptions o;
+    o.path = file("faktury.dbf");
+    ASSERT_TRUE(table::Table::open(o)->set_table_flags(0x01));
+  }
   auto before = read_all(file("faktury.dbf"));
   ASSERT_EQ(before.size(), 50u);
   ASSERT_TRUE(DODAJ_POLE(areas, two, {}, dir, "FAKTURY.DBF"));
@@ -82,6 +88,7 @@ TEST_F(Rebuild, AddedFieldsKeepRecordsMarksAndMemosWithAndWithoutInitialValues) 
   EXPECT_EQ(s[3], (table::FieldInfo{"KWOTA", 'N', 12, 2}));
   // Only the table and its memo file remain: the working files are gone.
   EXPECT_EQ(names(), (std::vector<std::string>{"faktury.dbf", "faktury.fpt"}));
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("faktury.dbf"))[28], '\x01');
 
   // Initial values, a memo field among the new ones, and a field already there.
   table::Structure more = {{"NAZWA", 'C', 20, 0}, {"OK", 'L', 1, 0}, {"OPIS", 'M', 10, 0}, {"DATA", 'D', 8, 0}};
