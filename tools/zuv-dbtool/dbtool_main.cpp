@@ -26,6 +26,8 @@ using namespace zuv::table;
 namespace zuv::dbtool {
 // The index commands (index, seek, dump --order) live beside this file.
 std::function<int()> register_index_commands(CLI::App& app);
+// The firm commands (reindex-firm, disk-test) likewise.
+std::function<int()> register_firm_commands(CLI::App& app);
 }  // namespace zuv::dbtool
 
 namespace {
@@ -214,6 +216,7 @@ int main(int argc, char** argv) {
   hold->add_option("--stop", stop)->required();
 
   auto index_commands = zuv::dbtool::register_index_commands(app);
+  auto firm_commands = zuv::dbtool::register_firm_commands(app);
   std::vector<const char*> argv_utf8;
   for (const auto& a : args) argv_utf8.push_back(a.c_str());
   try {
@@ -225,6 +228,7 @@ int main(int argc, char** argv) {
   set_program_handler([](ErrorRecord&) { return HandlerAnswer::Break; });
   try {
     if (int rc = index_commands(); rc >= 0) return rc;
+    if (int rc = firm_commands(); rc >= 0) return rc;
     if (*create) return cmd_create(file, struct_text);
     if (*append) return cmd_append(file, csv, shared);
     if (*dump) return cmd_dump(file, deleted);

@@ -1,0 +1,38 @@
+// The order operations the helpers of this directory need from the index engine, on
+// one open table: ORDLISTADD, ORDSETFOCUS, ORDCREATE, ORDLISTREBUILD and relations.
+// Each raises an error record on failure (the caller's trap decides) and answers
+// false then.
+#pragma once
+
+#include <string>
+#include <variant>
+
+#include "platform/table/table.h"
+#include "platform/table/work_areas.h"
+
+namespace zuv::tables {
+
+using OrderArg = std::variant<std::string, int>;
+
+// Opens a compound index file on the table; its tags join the order list.
+bool order_list_add(table::Table& table, const std::string& index_file);
+bool order_set_focus(table::Table& table, const OrderArg& order);
+// Creates tag with key expression in index_file: a compound file (".cdx", created
+// when missing, a tag of the same name replaced) or a single-key file (any other
+// extension, written anew). The new order joins the table's list and takes the focus.
+bool order_create(table::Table& table, const std::string& index_file, const std::string& tag,
+                  const std::string& expression);
+// The same, for an expression that may read other open tables ("test->a").
+bool order_create(table::Table& table, table::WorkAreas* areas, const std::string& index_file,
+                  const std::string& tag, const std::string& expression);
+// Rebuilds every open order of the table.
+bool order_list_rebuild(table::Table& table);
+// Relates child to parent: moving parent positions child by seeking expression's value
+// (evaluated on parent) in child's controlling order.
+bool set_relation(table::WorkAreas& areas, const std::string& parent, const std::string& child,
+                  const std::string& expression);
+// Positions the children of parent after parent moved.
+void sync_relations(table::WorkAreas& areas, const std::string& parent);
+void clear_relations(table::WorkAreas& areas, const std::string& parent);
+
+}  // namespace zuv::tables

@@ -1,0 +1,228 @@
+// The firm index rebuild: on a firm directory holding the catalogue's tables (made with
+// the fields their keys need) every tag is built and reads back complete; missing
+// tables are skipped; an index that cannot be deleted answers 2.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+
+#include "lib/files.h"
+#include "lib/text.h"
+#include <map>
+#include "platform/os/fault.h"
+#include "platform/os/file_handle.h"
+#include "platform/os/files.h"
+#include "platform/os/path.h"
+#include "platform/table/cdx.h"
+#include "sys/error.h"
+#include "tables/catalogue.h"
+#include "tables_fixture.h"
+
+namespace zuv::tables::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using table::Value;
+
+// The fields a tag list reads: dates inside dtos(), numbers inside strzero(), texts
+// elsewhere.
+table::Structure fields_for(const TagList& tags) {
+  std::map<std::string, char> types;
+  std::regex word("([A-Za-z_][A-Za-z0-9_]*)\\s*(\\()?");
+  for (const auto& [tag, key] : tags) {
+    std::string context;
+    for (auto it = std::sregex_iterator(key.begin(), key.end(), word); it != std::sregex_iterator(); ++it) {
+      std::string w = lib::upper_ascii((*it)[1].str());
+      if ((*it)[2].matched) {
+        context = w;
+        continue;
+      }
+      char type = context == "DTOS" ? 'D' : context == "STRZERO" ? 'N' : 'C';
+      if (!types.count(w) || type != 'C') types[w] = type;
+      context.clear();
+    }
+  }
+  table::Structure s;
+  for (auto [name, type] : types)
+    s.push_back({name, type, type == 'D' ? 8 : type == 'N' ? 4 : 6, 0});
+  s.push_back({"UWAGI", 'M', 10, 0});
+  return s;
+}
+
+class Catalogue : public TablesTest {
+ protected:
+  // A catalogue table with n records of varied keys, one in four marked deleted.
+  void make_catalogue_table(const CatalogueEntry& e, int n) {
+    table::Structure s = fields_for(e.tags);
+    std::string path = file(e.name + ".dbf");
+    ASSERT_TRUE(table::Table::create(path, s)) << e.name;
+    table::OpenOptions o;
+    o.path = path;
+    auto t = table::Table::open(o);
+    ASSERT_TRUE(t);
+    for (int i = 0; i < n; ++i) {
+      ASSERT_TRUE(t->append());
+      for (int f = 0; f < t->field_count(); ++f) {
+        char type = s[f].type;
+        int v = (i * 7919 + f * 31) % 97;
+        if (type == 'D') t->put(f, Value::of_date("2026" + std::string(v % 12 < 9 ? "0" : "") +
+                                                   std::to_string(v % 12 + 1) + "15"));
+        if (type == 'N') t->put(f, Value::of_number(v % 12 + 1));
+        if (type == 'C') t->put(f, Value::of_text(std::string(1, "A\xA4Zb\x86 "[v % 6]) + std::to_string(v)));
+        if (type == 'M') t->put(f, Value::of_memo("m" + std::to_string(i)));
+      }
+      if (i % 4 == 3) t->remove();
+    }
+    ASSERT_TRUE(t->commit());
+  }
+  void make_status_table() {
+    ASSERT_TRUE(table::Table::create(file("ntx.dbf"), {{"NAZWA", 'C', 8, 0}, {"OK", 'L', 1, 0}}));
+    table::OpenOptions o;
+    o.path = file("ntx.dbf");
+    auto t = table::Table::open(o);
+    for (int i = 0; i < 3; ++i) {
+      t->append();
+      t->put(1, Value::of_logical(false));
+      if (i == 1) t->remove();
+    }
+    t->commit();
+  }
+  bool status_all_true() {
+    table::OpenOptions o;
+    o.path = file("ntx.dbf");
+    auto t = table::Table::open(o);
+    bool all = t->record_count() == 3;
+    for (std::uint32_t r = 1; r <= t->record_count(); ++r) {
+      t->go_to(r);
+      all = all && t->get(1).logical;
+    }
+    return all;
+  }
+  // Tags, expressions and key counts as the compound file holds them.
+  void expect_index(const CatalogueEntry& e, std::uint32_t records) {
+    SCOPED_TRACE(e.name);
+    auto cdx = table::cdx::CdxFile::open(os::native_path(file(e.name + ".cdx")), false);
+    ASSERT_EQ(cdx->tag_count(), e.tags.size());
+    for (size_t i = 0; i < e.tags.size(); ++i) {
+      auto& tag = cdx->tag(i);
+      EXPECT_EQ(lib::upper_ascii(tag.name()), lib::upper_ascii(e.tags[i].first));
+      EXPECT_EQ(tag.header().expression, e.tags[i].second);
+      table::cdx::Cursor c;
+      std::uint32_t keys = 0;
+      for (bool ok = tag.first(c); ok; ok = tag.next(c)) ++keys;
+      EXPECT_EQ(keys, records);
+    }
+  }
+};
+
+TEST_F(Catalogue, HoldsEveryEntryInItsOrder) {
+  const auto& c = firm_catalogue();
+  ASSERT_EQ(c.size(), 148u);
+  EXPECT_EQ(c.front().name, "workus");
+  EXPECT_EQ(c.back().name, "wspolnik");
+  std::set<std::string> deleted;
+  int conditional = 0;
+  for (const auto& e : c) {
+    if (e.kind == CatalogueEntry::Delete) deleted.insert(e.name);
+    if (!e.condition.empty()) {
+      ++conditional;
+      EXPECT_EQ(e.condition, e.name + ".dbf");
+    }
+    for (const auto& [tag, key] : e.tags) EXPECT_LE(tag.size(), 10u) << e.name;
+  }
+  EXPECT_EQ(deleted, (std::set<std::string>{"dsto.dbf", "dsto.lpp", "st_dd.dbf", "ppk_tree.dbf", "p_wyp1.dbf",
+                                             "wpu.dbf", "wp.dbf", "wh.dbf", "whw.dbf"}));
+  EXPECT_EQ(conditional, 2);
+  auto klient = std::find_if(c.begin(), c.end(), [](const auto& e) { return e.name == "klient\\klient"; });
+  ASSERT_NE(klient, c.end());
+  EXPECT_EQ(klient->tags, (TagList{{"naz", "nazwa_sk"}, {"msc", "miasto"}, {"lpp", "symbol"}}));
+}
+
+TEST_F(Catalogue, FirmRebuildBuildsEveryTagSkipsMissingTablesAndMarksTheStatus) {
+  fs::create_directories(fs::u8path(os_file("klient")));
+  std::set<std::string> missing = {"workus", "v_p", "sld_buff"};
+  std::map<std::string, int> sizes;
+  int i = 0;
+  for (const auto& e : firm_catalogue()) {
+    if (e.kind != CatalogueEntry::Index || missing.count(e.name)) continue;
+    int n = (i++ % 5) * 3;  // empty tables too
+    make_catalogue_table(e, n);
+    sizes[e.name] = n;
+  }
+  make_status_table();
+  for (const char* f : {"dsto.dbf", "dsto.lpp", "wh.dbf", "obca.cdx", "v_p.cdx"})
+    zuv::testing::table_write_bytes(os_file(f), "x");
+  FirmIndexReport report = INDEKSUJ(areas, dir);
+  EXPECT_TRUE(report.status_marked);
+  EXPECT_TRUE(status_all_true());
+  EXPECT_TRUE(areas.aliases().empty());
+  for (const char* f : {"dsto.dbf", "dsto.lpp", "wh.dbf", "obca.cdx", "v_p.cdx"})
+    EXPECT_FALSE(fs::exists(fs::u8path(os_file(f)))) << f;
+  for (const auto& item : report.items) {
+    if (item.result == -2) continue;
+    if (item.name == "sld_buff" || item.name == "p_ald") {
+      EXPECT_EQ(item.result, item.name == "p_ald" ? 0 : -1);
+      continue;
+    }
+    EXPECT_EQ(item.result, missing.count(item.name) ? 1 : 0) << item.name;
+  }
+  for (const auto& e : firm_catalogue())
+    if (e.kind == CatalogueEntry::Index && sizes.count(e.name)) expect_index(e, sizes[e.name]);
+  EXPECT_TRUE(fs::exists(fs::u8path(os_file("klient")) / "klient.cdx"));
+
+  // The independent checker, when it is built, finds the whole directory clean.
+  std::string checker = zuv::testing::table_tool_path("zuv-dbcheck");
+  if (!checker.empty()) {
+    std::string out;
+    EXPECT_EQ(zuv::testing::table_run({checker, scratch.path()}, &out), 0) << out;
+  }
+}
+
+TEST_F(Catalogue, IndexThatCannotBeDeletedAnswersTwoAndStays) {
+  const TagList tags = {{"lpp", "nazwa"}, {"nr", "str(nr,8,0)+nazwa"}};
+  make_table("karta.dbf", 20);
+  ASSERT_EQ(INDEXON(areas, file("karta"), tags), kIndexBuilt);
+  std::string built = zuv::testing::table_read_bytes(os_file("karta.cdx"));
+  {
+    os::FileHandle held;
+    ASSERT_EQ(held.open(os::native_path(file("karta.cdx")), os::Access::ReadWrite, os::Share::Exclusive), 0);
+    EXPECT_EQ(INDEXON(areas, file("karta"), tags), kIndexNotDeleted);
+  }
+  {
+    os::fault::Scope scope;
+    os::fault::arm_from(os::fault::Op::Delete, 1, 5);
+    EXPECT_EQ(INDEXON(areas, file("karta"), tags), kIndexNotDeleted);
+  }
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("karta.cdx")), built);
+  EXPECT_GE(paused_cs, 2 * 20 * 10);
+  // A read-only index is cleared and rebuilt.
+  ASSERT_TRUE(os::change_attributes(file("karta.cdx"), "+R"));
+  EXPECT_EQ(INDEXON(areas, file("karta"), tags), kIndexBuilt);
+  EXPECT_EQ(INDEXON(areas, file("brak"), tags), kIndexNotBuilt);
+  EXPECT_TRUE(areas.aliases().empty());
+}
+
+TEST_F(Catalogue, HeldTableOrBadKeyAnswersOneAndLeavesNothingOpen) {
+  make_table("karta.dbf", 5);
+  {
+    table::OpenOptions o;
+    o.path = file("karta.dbf");
+    o.shared = true;
+    auto holder = table::Table::open(o);
+    paused_cs = 0;
+    EXPECT_EQ(INDEXON(areas, file("karta"), {{"lpp", "nazwa"}}), kIndexNotBuilt);
+    EXPECT_EQ(paused_cs, 11 * 5);
+  }
+  EXPECT_EQ(INDEXON(areas, file("karta"), {{"lpp", "nazwa"}, {"zly", "brak_pola"}}), kIndexNotBuilt);
+  EXPECT_TRUE(areas.aliases().empty());
+  // A stale work area under the working name is closed; the fallback name serves.
+  make_table("stara.dbf", 1, false);
+  ASSERT_TRUE(OTWORZ(areas, dir, "stara", "roboczy"));
+  EXPECT_EQ(INDEXON(areas, file("karta"), {{"lpp", "nazwa"}}), kIndexBuilt);
+  EXPECT_FALSE(areas.find("roboczy"));
+  EXPECT_TRUE(areas.aliases().empty());
+}
+
+}  // namespace
+}  // namespace zuv::tables::testing

@@ -1,0 +1,291 @@
+// Field addition: every record, deletion mark and memo text survives, with and without
+// initial values; a table that has every field is not touched; and a failure of any
+// file operation of the rebuild leaves the table's own name holding the complete old
+// or the complete new content.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "lib/files.h"
+#include "platform/os/fault.h"
+#include "platform/os/files.h"
+#include "platform/table/copying.h"
+#include "sys/error.h"
+#include "tables/rebuild.h"
+#include "tables_fixture.h"
+
+namespace zuv::tables::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using table::Value;
+
+struct Row {
+  bool deleted = false;
+  std::vector<std::string> cells;
+  bool operator==(const Row&) const = default;
+};
+
+// Every record of a table, deleted ones included, as text cells.
+std::vector<Row> read_all(const std::string& path, table::Structure* structure = nullptr) {
+  std::vector<Row> rows;
+  table::OpenOptions o;
+  o.path = path;
+  o.read_only = true;
+  o.shared = true;
+  ScopedHandler quiet([](ErrorRecord&) { return HandlerAnswer::Default; });
+  auto t = table::Table::open(o);
+  if (!t) return rows;
+  if (structure) *structure = t->structure();
+  for (std::uint32_t r = 1; r <= t->record_count(); ++r) {
+    t->go_to(r);
+    Row row;
+    row.deleted = t->deleted();
+    for (int i = 0; i < t->field_count(); ++i) {
+      Value v = t->get(i);
+      row.cells.push_back(v.type == table::ValueType::Number ? std::to_string(v.number)
+                          : v.type == table::ValueType::Logical ? (v.logical ? "T" : "F")
+                                                                 : v.text);
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// The rows expected after adding fields to rows: the old cells, then the new ones.
+std::vector<Row> widened(std::vector<Row> rows, const std::vector<std::string>& tail) {
+  for (Row& r : rows) r.cells.insert(r.cells.end(), tail.begin(), tail.end());
+  return rows;
+}
+
+class Rebuild : public TablesTest {
+ protected:
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(fs::u8path(scratch.path()))) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  const table::Structure two = {{"KWOTA", 'N', 12, 2}, {"KOD", 'C', 3, 0}};
+};
+
+TEST_F(Rebuild, AddedFieldsKeepRecordsMarksAndMemosWithAndWithoutInitialValues) {
+  make_table("faktury.dbf", 50);
+  {
+    // The table carries the mark of a structural compound index; the rebuild keeps it.
+    table::OpenOptions o;
+    o.path = file("faktury.dbf");
+    ASSERT_TRUE(table::Table::open(o)->set_table_flags(0x01));
+  }
+  auto before = read_all(file("faktury.dbf"));
+  ASSERT_EQ(before.size(), 50u);
+  ASSERT_TRUE(DODAJ_POLE(areas, two, {}, dir, "FAKTURY.DBF"));
+  EXPECT_TRUE(areas.aliases().empty());
+  table::Structure s;
+  EXPECT_EQ(read_all(file("faktury.dbf"), &s), widened(before, {"0.000000", std::string(3, ' ')}));
+  ASSERT_EQ(s.size(), 5u);
+  EXPECT_EQ(s[3], (table::FieldInfo{"KWOTA", 'N', 12, 2}));
+  // Only the table and its memo file remain: the working files are gone.
+  EXPECT_EQ(names(), (std::vector<std::string>{"faktury.dbf", "faktury.fpt"}));
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("faktury.dbf"))[28], '\x01');
+
+  // Initial values, a memo field among the new ones, and a field already there.
+  table::Structure more = {{"NAZWA", 'C', 20, 0}, {"OK", 'L', 1, 0}, {"OPIS", 'M', 10, 0}, {"DATA", 'D', 8, 0}};
+  auto mid = read_all(file("faktury.dbf"));
+  ASSERT_TRUE(DODAJ_POLE(areas, more,
+                         {Value::of_text("x"), Value::of_logical(true), Value::of_memo("opis \xA5"), std::nullopt},
+                         dir, "faktury.dbf"));
+  auto after = read_all(file("faktury.dbf"), &s);
+  EXPECT_EQ(after, widened(mid, {"T", "opis \xA5", std::string(8, ' ')}));
+  EXPECT_EQ(s.size(), 8u);
+  areas.settings().deleted_hidden = true;
+  EXPECT_TRUE(areas.settings().deleted_hidden);
+}
+
+TEST_F(Rebuild, TableWithoutMemoGainsAMemoFile) {
+  make_table("plain.dbf", 30, false);
+  auto before = read_all(file("plain.dbf"));
+  ASSERT_TRUE(DODAJ_POLE(areas, {{"UWAGI", 'M', 10, 0}}, {Value::of_memo("nowa")}, dir, "plain.dbf"));
+  EXPECT_EQ(read_all(file("plain.dbf")), widened(before, {"nowa"}));
+  EXPECT_EQ(names(), (std::vector<std::string>{"plain.dbf", "plain.fpt"}));
+}
+
+// Tables of other writers: a dBase table with a DBT memo and a FoxPro table written
+// elsewhere keep every record and memo text.
+TEST_F(Rebuild, TablesOfOtherWritersKeepTheirRecords) {
+  std::string vectors = zuv::testing::table_vectors_dir();
+  if (vectors.empty()) GTEST_SKIP() << "no reference tables";
+  for (const char* base : {"ntx1", "faktury"}) {
+    for (const char* ext : {".dbf", ".dbt", ".fpt"}) {
+      fs::path from = fs::u8path(vectors) / (std::string(base) + ext);
+      if (fs::exists(from)) fs::copy_file(from, fs::u8path(os_file(std::string(base) + ext)));
+    }
+    auto before = read_all(file(std::string(base) + ".dbf"));
+    ASSERT_FALSE(before.empty()) << base;
+    ASSERT_TRUE(DODAJ_POLE(areas, {{"ZNAK", 'C', 4, 0}}, {Value::of_text("abcd")}, dir, std::string(base) + ".dbf"));
+    EXPECT_EQ(read_all(file(std::string(base) + ".dbf")), widened(before, {"abcd"})) << base;
+  }
+}
+
+TEST_F(Rebuild, TableWithEveryFieldIsNotTouched) {
+  make_table("pelna.dbf", 10);
+  std::string bytes = zuv::testing::table_read_bytes(os_file("pelna.dbf"));
+  std::string memo = zuv::testing::table_read_bytes(os_file("pelna.fpt"));
+  auto stamp = fs::last_write_time(fs::u8path(os_file("pelna.dbf")));
+  fs::last_write_time(fs::u8path(os_file("pelna.dbf")), stamp - std::chrono::hours(48));
+  stamp = fs::last_write_time(fs::u8path(os_file("pelna.dbf")));
+  ASSERT_TRUE(DODAJ_POLE(areas, {{"NR", 'N', 8, 0}, {"UWAGI", 'M', 10, 0}}, {}, dir, "pelna.dbf"));
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("pelna.dbf")), bytes);
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("pelna.fpt")), memo);
+  EXPECT_EQ(fs::last_write_time(fs::u8path(os_file("pelna.dbf"))), stamp);
+  EXPECT_EQ(names(), (std::vector<std::string>{"pelna.dbf", "pelna.fpt"}));
+  // Names are compared exactly: "nr" is not "NR" and would be added.
+  EXPECT_TRUE(DODAJ_POLA(areas, dir, "pelna.dbf", {{"nr", 'N', 8, 0}}));
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("pelna.dbf")), bytes);
+}
+
+TEST_F(Rebuild, HeldOrMissingTableAnswersFalseAndChangesNothing) {
+  make_table("zajeta.dbf", 4);
+  std::string bytes = zuv::testing::table_read_bytes(os_file("zajeta.dbf"));
+  table::OpenOptions o;
+  o.path = file("zajeta.dbf");
+  o.shared = true;
+  auto other = table::Table::open(o);
+  EXPECT_FALSE(DODAJ_POLE(areas, two, {}, dir, "zajeta.dbf"));
+  other.reset();
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("zajeta.dbf")), bytes);
+  EXPECT_FALSE(DODAJ_POLE(areas, two, {}, dir, "brak.dbf"));
+  EXPECT_TRUE(DODAJ_POLA(areas, dir, "brak.dbf", two));
+  EXPECT_EQ(names(), (std::vector<std::string>{"zajeta.dbf", "zajeta.fpt"}));
+}
+
+TEST_F(Rebuild, HundredThousandRecordsKeepEveryRecordAndMark) {
+  make_table("duza.dbf", 100000);
+  auto before = read_all(file("duza.dbf"));
+  ASSERT_TRUE(DODAJ_POLE(areas, two, {Value::of_number(1.5), Value::of_text("PLN")}, dir, "duza.dbf"));
+  auto after = read_all(file("duza.dbf"));
+  ASSERT_EQ(after.size(), 100000u);
+  EXPECT_EQ(after, widened(before, {"1.500000", "PLN"}));
+}
+
+TEST_F(Rebuild, SelfTestVariantKeepsItsBackupAndFindsFieldsInAnyCase) {
+  make_table("test.dbf", 12);
+  auto before = read_all(file("test.dbf"));
+  ASSERT_TRUE(DODAJ_POLA(areas, dir, "test.dbf", {{"nazwa", 'C', 20, 0}, {"ptu1", 'C', 2, 0}}));
+  table::Structure s;
+  EXPECT_EQ(read_all(file("test.dbf"), &s), widened(before, {"  "}));
+  EXPECT_EQ(s.back().name, "PTU1");
+  EXPECT_EQ(read_all(file("stary.dbf")), before);
+  EXPECT_TRUE(areas.aliases().empty());
+  EXPECT_TRUE(areas.settings().deleted_hidden);
+}
+
+TEST_F(Rebuild, ExportRefusesATargetItCannotReplaceBeforeExporting) {
+  make_table("zrodlo.dbf", 6);
+  make_table("cel.dbf", 2);
+  std::string old = zuv::testing::table_read_bytes(os_file("cel.dbf"));
+  ASSERT_TRUE(OTWORZ(areas, dir, "zrodlo", "z"));
+  {
+    table::OpenOptions o;
+    o.path = file("cel.dbf");
+    auto holder = table::Table::open(o);
+    EXPECT_FALSE(EXPORTUJ(areas, file("cel.dbf")));
+  }
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("cel.dbf")), old);
+  EXPECT_FALSE(fs::exists(fs::u8path(os_file("cel~.dbf"))));
+  // A read-only target is made writable and replaced; deleted records stay hidden.
+  ASSERT_TRUE(os::change_attributes(file("cel.dbf"), "+R"));
+  ASSERT_TRUE(EXPORTUJ(areas, file("cel.dbf")));
+  EXPECT_EQ(read_all(file("cel.dbf")).size(), 4u);
+  ASSERT_TRUE(LBCREATE(file("cel.dbf"), {{"A", 'C', 5, 0}}));
+  EXPECT_TRUE(read_all(file("cel.dbf")).empty());
+  EXPECT_FALSE(fs::exists(fs::u8path(os_file("cel.fpt"))));  // the old memo went with it
+}
+
+// Each file operation of a rebuild fails in turn: the table's name then holds the old
+// or the new content, complete; a later run finishes the job.
+TEST_F(Rebuild, FailureAtEveryFileOperationLosesNothing) {
+  make_table("rob.dbf", 40);
+  const auto old_rows = read_all(file("rob.dbf"));
+  const auto new_rows = widened(old_rows, {"0.000000", "   ", "pierwsza"});
+  table::Structure add = {{"KWOTA", 'N', 12, 2}, {"KOD", 'C', 3, 0}, {"NOTA", 'M', 10, 0}};
+  std::vector<std::optional<Value>> init = {std::nullopt, std::nullopt, Value::of_memo("pierwsza")};
+  std::string pristine_dbf = zuv::testing::table_read_bytes(os_file("rob.dbf"));
+  std::string pristine_fpt = zuv::testing::table_read_bytes(os_file("rob.fpt"));
+  auto restore = [&] {
+    for (const auto& n : names()) fs::remove(fs::u8path(os_file(n)));
+    zuv::testing::table_write_bytes(os_file("rob.dbf"), pristine_dbf);
+    zuv::testing::table_write_bytes(os_file("rob.fpt"), pristine_fpt);
+  };
+  std::map<os::fault::Op, int> counts;
+  {
+    os::fault::Scope scope;
+    os::fault::start_counting();
+    ASSERT_TRUE(DODAJ_POLE(areas, add, init, dir, "rob.dbf"));
+    for (auto op : {os::fault::Op::Create, os::fault::Op::Write, os::fault::Op::Rename, os::fault::Op::Delete,
+                    os::fault::Op::Copy})
+      counts[op] = os::fault::counted(op);
+  }
+  ASSERT_GT(counts[os::fault::Op::Rename], 1);
+  int runs = 0;
+  for (auto [op, n] : counts) {
+    for (int nth = 1; nth <= n; ++nth) {
+      restore();
+      bool ok;
+      {
+        os::fault::Scope scope;
+        os::fault::arm(op, nth, 5);
+        ok = DODAJ_POLE(areas, add, init, dir, "rob.dbf");
+      }
+      ++runs;
+      SCOPED_TRACE("op " + std::to_string(int(op)) + " nth " + std::to_string(nth));
+      EXPECT_TRUE(areas.aliases().empty());
+      auto rows = read_all(file("rob.dbf"));
+      if (ok) {
+        EXPECT_EQ(rows, new_rows);
+      } else {
+        EXPECT_TRUE(rows == old_rows || rows == new_rows) << "rows " << rows.size();
+      }
+      // Run again with the disk healthy: the table ends with the new content.
+      ASSERT_TRUE(DODAJ_POLE(areas, add, init, dir, "rob.dbf"));
+      EXPECT_EQ(read_all(file("rob.dbf")), new_rows);
+    }
+  }
+  EXPECT_GT(runs, 10);
+}
+
+// Replacing a table with memo texts by a new empty one: at every failing operation the
+// name holds the old table with its texts or the new empty one.
+TEST_F(Rebuild, EmptyTableReplacesAnOldOneWithoutAMixedPair) {
+  make_table("nowa.dbf", 15);
+  const auto old_rows = read_all(file("nowa.dbf"));
+  std::string dbf = zuv::testing::table_read_bytes(os_file("nowa.dbf"));
+  std::string fpt = zuv::testing::table_read_bytes(os_file("nowa.fpt"));
+  table::Structure s = {{"NR", 'N', 8, 0}, {"UWAGI", 'M', 10, 0}};
+  int ops = 0;
+  {
+    os::fault::Scope scope;
+    os::fault::start_counting();
+    ASSERT_TRUE(LBCREATE(file("nowa.dbf"), s));
+    for (auto op : {os::fault::Op::Create, os::fault::Op::Write, os::fault::Op::Rename, os::fault::Op::Delete})
+      ops = std::max(ops, os::fault::counted(op));
+  }
+  for (auto op : {os::fault::Op::Create, os::fault::Op::Write, os::fault::Op::Rename, os::fault::Op::Delete}) {
+    for (int nth = 1; nth <= ops; ++nth) {
+      zuv::testing::table_write_bytes(os_file("nowa.dbf"), dbf);
+      zuv::testing::table_write_bytes(os_file("nowa.fpt"), fpt);
+      bool ok;
+      {
+        os::fault::Scope scope;
+        os::fault::arm(op, nth, 5);
+        ok = LBCREATE(file("nowa.dbf"), s);
+      }
+      auto rows = read_all(file("nowa.dbf"));
+      EXPECT_TRUE(ok ? rows.empty() : (rows.empty() || rows == old_rows)) << int(op) << " " << nth;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zuv::tables::testing
