@@ -72,7 +72,7 @@ std::string table_vectors_dir() {
   std::string dir;
   if (const char* env = std::getenv("ZUV_VECTORS")) dir = env;
 #ifdef ZUV_SOURCE_DIR
-  if (dir.empty()) dir = from_build_path(std::string(ZUV_SOURCE_DIR) + "/../shared/vectors");
+  if (dir.empty()) dir = from_build_path(std::string(ZUV_SOURCE_DIR) + "/tests/vectors");
 #endif
   std::error_code ec;
   return !dir.empty() && fs::exists(path_of(dir) / "small.dbf", ec) ? dir : std::string();

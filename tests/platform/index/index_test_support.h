@@ -24,7 +24,7 @@ inline std::string os_path(const std::string& unix_path) {
 }
 
 inline std::string vector_path(const std::string& name) {
-  return os_path(std::string(ZUV_SOURCE_DIR) + "/../shared/vectors/" + name);
+  return os_path(std::string(ZUV_SOURCE_DIR) + "/tests/vectors/" + name);
 }
 
 inline std::vector<uint32_t> read_order(const std::string& name) {
