@@ -668,8 +668,12 @@ bool Relations::set(const std::string& parent, const std::string& child, const s
     return fail(p->path(), "DBSETRELATION", e, gencode::kArgument);
   }
   relations_.push_back(std::move(rel));
-  // The child follows every move of the parent from now on.
-  p->set_move_listener([this, parent] { sync(parent); });
+  // The child follows every move of the parent from now on, while this object lives
+  // (the tables may outlive it, and it may outlive the work areas).
+  std::weak_ptr<bool> alive = alive_;
+  p->set_move_listener([this, alive, parent] {
+    if (alive.lock()) sync(parent);
+  });
   sync(parent);
   return true;
 }
@@ -679,10 +683,7 @@ void Relations::clear(const std::string& parent) {
   if (Table* p = areas_.find(parent)) p->set_move_listener(nullptr);
 }
 
-Relations::~Relations() {
-  for (const Relation& r : relations_)
-    if (Table* p = areas_.find(r.parent)) p->set_move_listener(nullptr);
-}
+
 
 void Relations::sync(const std::string& parent) {
   for (auto& rel : relations_) {

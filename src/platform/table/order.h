@@ -116,7 +116,6 @@ bool attach_structural_index(Table& table);
 class Relations {
  public:
   explicit Relations(WorkAreas& areas) : areas_(areas) {}
-  ~Relations();
   Relations(const Relations&) = delete;
   Relations& operator=(const Relations&) = delete;
   // DBSETRELATION from the parent alias to the child alias; false after a raised error
@@ -136,6 +135,7 @@ class Relations {
   };
   WorkAreas& areas_;
   std::vector<Relation> relations_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // Answers the Value that a key expression gives for a table's current record.
