@@ -101,7 +101,7 @@ const std::uint8_t* skip_blanks(const std::uint8_t* p, const std::uint8_t* end) 
 
 // Accumulates digits as an integer so values of up to 18 digits convert exactly
 // (one division by an exact power of ten, correctly rounded).
-double parse_number(const std::uint8_t* p, std::size_t n) {
+[[gnu::always_inline]] inline double parse_number(const std::uint8_t* p, std::size_t n) {
   static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
                                   1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
   const std::uint8_t* end = p + n;
@@ -1035,12 +1035,46 @@ bool Table::memo_of(int field, const std::uint8_t* record, std::string& out) con
   return false;
 }
 
-void Table::read(int field, Value& out) const {
+namespace {
+
+// One decoder per common type, each reached by a plain jump from read(), so that the
+// dispatch itself saves no registers and each decoder only what it needs.
+[[gnu::noinline]] void read_text(Value& out, const std::uint8_t* p, std::size_t n) {
+  out.type = ValueType::Text;
   out.number = 0;
   out.length = out.decimals = 0;
   out.logical = false;
+  set_bytes(out.text, p, n);
+}
+
+[[gnu::noinline]] void read_number(Value& out, const std::uint8_t* p, const FieldDescriptor& f) {
+  out.type = ValueType::Number;
+  out.text.clear();
+  out.logical = false;
+  out.length = f.length;
+  out.decimals = f.decimals;
+  out.number = parse_number(p, f.length);
+}
+
+[[gnu::noinline]] void read_date(Value& out, const std::uint8_t* p) {
+  static const std::uint8_t kBlank[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  bool digits = true;
+  for (int i = 0; i < 8; ++i) digits = digits && static_cast<unsigned>(p[i]) - '0' < 10;
+  out.type = ValueType::Date;
+  out.number = 0;
+  out.length = out.decimals = 0;
+  out.logical = false;
+  set_bytes(out.text, digits ? p : kBlank, 8);
+}
+
+}  // namespace
+
+void Table::read(int field, Value& out) const {
   if (field < 0 || field >= field_count()) {
     out.type = ValueType::Empty;
+    out.number = 0;
+    out.length = out.decimals = 0;
+    out.logical = false;
     out.text.clear();
     return;
   }
@@ -1050,34 +1084,25 @@ void Table::read(int field, Value& out) const {
     case 'C':
     case 'V':
     case 'Q':
-      out.type = ValueType::Text;
-      set_bytes(out.text, p, f.length);
-      return;
+      return read_text(out, p, f.length);
     case 'N':
     case 'F':
-      out.type = ValueType::Number;
-      out.text.clear();
-      out.number = parse_number(p, f.length);
-      out.length = f.length;
-      out.decimals = f.decimals;
-      return;
-    case 'D': {
-      out.type = ValueType::Date;
-      bool digits = true;
-      for (int i = 0; i < 8; ++i) digits = digits && static_cast<unsigned>(p[i]) - '0' < 10;
-      static const std::uint8_t kBlank[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-      set_bytes(out.text, digits ? p : kBlank, 8);
-      return;
-    }
+      return read_number(out, p, f);
+    case 'D':
+      return read_date(out, p);
     case 'L':
       out.type = ValueType::Logical;
+      out.number = 0;
+      out.length = out.decimals = 0;
       out.logical = *p == 'T' || *p == 't' || *p == 'Y' || *p == 'y';
       out.text.clear();
       return;
     default:
-      break;
+      out.number = 0;
+      out.length = out.decimals = 0;
+      out.logical = false;
+      return read_other(field, out);
   }
-  read_other(field, out);
 }
 
 // The field types a scan meets seldom, apart from the usual path.
@@ -1329,8 +1354,9 @@ bool Table::append() {
     }
     recno = ++count_;
   }
+  // No stored image is kept for a new record: rollback blanks it, and it is stored
+  // as an append.
   buffer_.assign(record_length_, ' ');
-  original_.assign(record_length_, ' ');
   recno_ = recno;
   eof_ = bof_ = false;
   appended_ = dirty_ = true;
@@ -1388,7 +1414,9 @@ void Table::rollback() {
   if (appended_) {
     // The new record exists already; it stays, blank.
     std::fill(buffer_.begin(), buffer_.end(), ' ');
-  } else {
+  } else if (dirty_) {
+    // The stored image is kept from the first change on only: a record never
+    // changed is already as stored.
     buffer_ = original_;
     dirty_ = false;
   }

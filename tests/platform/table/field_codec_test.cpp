@@ -147,3 +147,47 @@ TEST(FieldCodec, ReusedValueReadsLikeFreshOnesOverOddNumberLayouts) {
 
 }  // namespace
 }  // namespace zuv::table
+
+namespace zuv::table {
+namespace {
+
+// Rollback forgets changes not yet stored, and only those: on a record read but never
+// changed it must leave the record as read, not bring back another record's image.
+TEST(FieldCodec, RollbackRestoresOnlyTheChangedRecord) {
+  TableTempDir dir;
+  std::string path = dir.file("cofnij.dbf");
+  ASSERT_TRUE(Table::create(path, {{"NAZWA", 'C', 8, 0}, {"KWOTA", 'N', 8, 2}}));
+  OpenOptions o;
+  o.path = path;
+  auto t = Table::open(o);
+  ASSERT_TRUE(t);
+  for (const char* name : {"pierwszy", "drugi", "trzeci"}) {
+    ASSERT_TRUE(t->append());
+    ASSERT_TRUE(t->put(0, Value::of_text(name)));
+    ASSERT_TRUE(t->put(1, Value::of_number(1.5)));
+  }
+  t->go_to(1);
+  ASSERT_TRUE(t->put(1, Value::of_number(2.5)));
+  t->rollback();
+  EXPECT_DOUBLE_EQ(t->get(1).number, 1.5);
+  ASSERT_TRUE(t->put(1, Value::of_number(7)));
+  t->go_to(2);  // record 1 stored with its change
+  t->rollback();
+  EXPECT_EQ(t->get(0).text, "drugi   ");
+  EXPECT_DOUBLE_EQ(t->get(1).number, 1.5);
+  t->go_to(1);
+  EXPECT_EQ(t->get(0).text, "pierwszy");
+  EXPECT_DOUBLE_EQ(t->get(1).number, 7);
+  // A new record rolled back stays, blank.
+  ASSERT_TRUE(t->append());
+  ASSERT_TRUE(t->put(0, Value::of_text("czwarty")));
+  t->rollback();
+  EXPECT_EQ(t->get(0).text, "        ");
+  t->go_top();
+  t->go_bottom();
+  EXPECT_EQ(t->recno(), 4u);
+  EXPECT_EQ(t->get(0).text, "        ");
+}
+
+}  // namespace
+}  // namespace zuv::table
