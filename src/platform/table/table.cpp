@@ -1266,7 +1266,7 @@ bool Table::put(int field, const Value& value) {
   if ((read_only_ || from_image_) && !writable_or_raise("FIELDPUT")) return false;
   if (eof_) return refuse_put(gencode::kArgument, "Zapis poza końcem tabeli", field, FieldNaming::None);
   if (fields_[field].is_memo()) return put_memo(field, value);
-  before_change();
+  if (!dirty_) before_change();
   if (!encode(field, value, buffer_.data())) return false;
   dirty_ = true;
   return true;
@@ -1427,7 +1427,7 @@ void Table::rollback() {
   any_memo_pending_ = false;
 }
 
-void Table::before_change() {
+[[gnu::noinline]] void Table::before_change() {
   // The stored image is kept only from the first change on: rollback, the orders and
   // the memo's old blocks need it, a plain read does not.
   if (!dirty_) original_ = buffer_;
