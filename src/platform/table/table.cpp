@@ -3,6 +3,7 @@
 #include <exception>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -82,13 +83,29 @@ bool known_version(std::uint8_t v) {
 }
 bool is_visual(std::uint8_t v) { return v == 0x30 || v == 0x31 || v == 0x32; }
 
+// Numbers stand right-aligned behind blanks: the blanks are passed over eight at a time
+// where the byte order allows it.
+const std::uint8_t* skip_blanks(const std::uint8_t* p, const std::uint8_t* end) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      std::uint64_t other = word ^ 0x2020202020202020ull;
+      if (other) return p + std::countr_zero(other) / 8;
+      p += 8;
+    }
+  }
+  while (p < end && *p == ' ') ++p;
+  return p;
+}
+
 // Accumulates digits as an integer so values of up to 18 digits convert exactly
 // (one division by an exact power of ten, correctly rounded).
-double parse_number(const std::uint8_t* p, std::size_t n) {
+[[gnu::always_inline]] inline double parse_number(const std::uint8_t* p, std::size_t n) {
   static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
                                   1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
   const std::uint8_t* end = p + n;
-  while (p < end && *p == ' ') ++p;
+  p = skip_blanks(p, end);
   bool negative = false;
   if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
   std::uint64_t mantissa = 0;
@@ -139,6 +156,27 @@ double parse_number(const std::uint8_t* p, std::size_t n) {
   return negative ? -value : value;
 }
 
+// A field's bytes into a value's text. Scans reuse one value over and over, so the
+// text's storage is kept and the general assign (overlap checks, reallocation) avoided.
+inline void set_bytes(std::string& s, const std::uint8_t* p, std::size_t n) {
+  const char* c = reinterpret_cast<const char*>(p);
+  std::size_t have = s.size();
+  if (n <= have) {
+    s.resize(n);
+    std::memcpy(s.data(), c, n);
+  } else if (n <= s.capacity()) {
+    if (have) std::memcpy(s.data(), c, have);
+    s.append(c + have, n - have);
+  } else {
+    s.assign(c, n);
+  }
+}
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // A number rounded half away from zero to dec places (after the same 1e-12 nudge
 // as lib::ROUND2), right-aligned in width characters as printf's "%*.*f" writes
 // it; answers the length written (more than width: it does not fit).
@@ -153,22 +191,18 @@ int format_fixed(double value, int width, int dec, char* out) {
     double rounded = lib::ROUND2(value, dec);
     return std::snprintf(out, 64, "%*.*f", width, dec, rounded);
   }
-  static const char kPairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
   auto k = static_cast<std::uint64_t>(scaled);
   char digits[32];
   char* end = digits + sizeof digits;
   char* p = end;
   while (k >= 100) {
     p -= 2;
-    std::memcpy(p, kPairs + 2 * (k % 100), 2);
+    std::memcpy(p, kDigitPairs + 2 * (k % 100), 2);
     k /= 100;
   }
   if (k >= 10) {
     p -= 2;
-    std::memcpy(p, kPairs + 2 * k, 2);
+    std::memcpy(p, kDigitPairs + 2 * k, 2);
   } else {
     *--p = static_cast<char>('0' + k);
   }
@@ -189,6 +223,68 @@ int format_fixed(double value, int width, int dec, char* out) {
   }
   *o = 0;
   return pad + n;
+}
+
+// A number written into a field of width bytes as format_fixed writes it, straight
+// from the rounded integer, right to left; false (the field untouched) when it does
+// not fit.
+bool encode_fixed(double value, int width, int dec, std::uint8_t* field) {
+  static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
+                                  1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+  double magnitude = std::abs(value);
+  double scaled = magnitude == 0 ? 0 : std::floor((magnitude + 1e-12) * kPow10[std::min(dec, 18)] + 0.5);
+  if (!(scaled < 9e15) || width > 32) {
+    char text[72];
+    int n = format_fixed(value, width, dec, text);
+    if (n < 0 || n > width) return false;
+    std::memcpy(field, text, static_cast<std::size_t>(width));
+    return true;
+  }
+  char text[40];
+  std::memset(text, ' ', sizeof text);
+  char* end = text + sizeof text;
+  char* p = end;
+  auto k = static_cast<std::uint64_t>(scaled);
+  if (dec > 0) {
+    int left = dec;
+    for (; left >= 2; left -= 2) {
+      p -= 2;
+      std::memcpy(p, kDigitPairs + 2 * (k % 100), 2);
+      k /= 100;
+    }
+    if (left) {
+      *--p = static_cast<char>('0' + k % 10);
+      k /= 10;
+    }
+    *--p = '.';
+  }
+  while (k >= 100) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * (k % 100), 2);
+    k /= 100;
+  }
+  if (k >= 10) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * k, 2);
+  } else {
+    *--p = static_cast<char>('0' + k);
+  }
+  if (value < 0 && scaled != 0) *--p = '-';  // no "-0.00"
+  if (end - p > width) return false;
+  std::memcpy(field, end - width, static_cast<std::size_t>(width));
+  return true;
+}
+
+bool all_digits(const std::string& s) {
+  for (char c : s)
+    if (static_cast<unsigned>(c) - '0' >= 10) return false;
+  return true;
+}
+
+bool all_blank(const std::string& s) {
+  for (char c : s)
+    if (c != ' ') return false;
+  return true;
 }
 
 // Days since the start of the Julian period to "YYYYMMDD" (0: empty date).
@@ -939,12 +1035,46 @@ bool Table::memo_of(int field, const std::uint8_t* record, std::string& out) con
   return false;
 }
 
-void Table::read(int field, Value& out) const {
+namespace {
+
+// One decoder per common type, each reached by a plain jump from read(), so that the
+// dispatch itself saves no registers and each decoder only what it needs.
+[[gnu::noinline]] void read_text(Value& out, const std::uint8_t* p, std::size_t n) {
+  out.type = ValueType::Text;
   out.number = 0;
   out.length = out.decimals = 0;
   out.logical = false;
+  set_bytes(out.text, p, n);
+}
+
+[[gnu::noinline]] void read_number(Value& out, const std::uint8_t* p, const FieldDescriptor& f) {
+  out.type = ValueType::Number;
+  out.text.clear();
+  out.logical = false;
+  out.length = f.length;
+  out.decimals = f.decimals;
+  out.number = parse_number(p, f.length);
+}
+
+[[gnu::noinline]] void read_date(Value& out, const std::uint8_t* p) {
+  static const std::uint8_t kBlank[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  bool digits = true;
+  for (int i = 0; i < 8; ++i) digits = digits && static_cast<unsigned>(p[i]) - '0' < 10;
+  out.type = ValueType::Date;
+  out.number = 0;
+  out.length = out.decimals = 0;
+  out.logical = false;
+  set_bytes(out.text, digits ? p : kBlank, 8);
+}
+
+}  // namespace
+
+void Table::read(int field, Value& out) const {
   if (field < 0 || field >= field_count()) {
     out.type = ValueType::Empty;
+    out.number = 0;
+    out.length = out.decimals = 0;
+    out.logical = false;
     out.text.clear();
     return;
   }
@@ -954,39 +1084,37 @@ void Table::read(int field, Value& out) const {
     case 'C':
     case 'V':
     case 'Q':
-      out.type = ValueType::Text;
-      out.text.assign(reinterpret_cast<const char*>(p), f.length);
-      return;
+      return read_text(out, p, f.length);
     case 'N':
     case 'F':
-      out.type = ValueType::Number;
-      out.number = parse_number(p, f.length);
-      out.length = f.length;
-      out.decimals = f.decimals;
-      return;
-    case 'D': {
-      out.type = ValueType::Date;
-      bool digits = true;
-      for (int i = 0; i < 8; ++i) digits = digits && static_cast<unsigned>(p[i]) - '0' < 10;
-      if (digits) out.text.assign(reinterpret_cast<const char*>(p), 8);
-      else out.text.assign(8, ' ');
-      return;
-    }
+      return read_number(out, p, f);
+    case 'D':
+      return read_date(out, p);
     case 'L':
       out.type = ValueType::Logical;
+      out.number = 0;
+      out.length = out.decimals = 0;
       out.logical = *p == 'T' || *p == 't' || *p == 'Y' || *p == 'y';
       out.text.clear();
       return;
     default:
-      break;
+      out.number = 0;
+      out.length = out.decimals = 0;
+      out.logical = false;
+      return read_other(field, out);
   }
+}
+
+// The field types a scan meets seldom, apart from the usual path.
+[[gnu::noinline]] void Table::read_other(int field, Value& out) const {
+  const FieldDescriptor& f = fields_[field];
   if (f.is_memo()) {
     if (memo_pending_[field]) {
       out.type = ValueType::Memo;
       out.text = pending_memo_[field];
       return;
     }
-    if (f.length == 10 && std::memcmp(p, "          ", 10) == 0) {
+    if (f.length == 10 && std::memcmp(buffer_.data() + f.offset, "          ", 10) == 0) {
       out.type = ValueType::Memo;
       out.text.clear();
       return;
@@ -1041,13 +1169,20 @@ Value Table::value_in(int field, const std::uint8_t* record) const {
   }
 }
 
+// The failures of a field put, kept out of the way of the usual path. The message
+// ends with the field's name, its number when there is no such field, or nothing.
+[[gnu::noinline, gnu::cold]] bool Table::refuse_put(int gen_code, const char* what, int field, FieldNaming naming) {
+  std::string text = what;
+  if (naming == FieldNaming::Number) text += std::to_string(field + 1);
+  else if (naming == FieldNaming::Name) text += fields_[field].name;
+  raise(gen_code, 0, text, "FIELDPUT");
+  return false;
+}
+
 bool Table::encode(int field, const Value& value, std::uint8_t* record) {
   const FieldDescriptor& f = fields_[field];
   std::uint8_t* p = record + f.offset;
-  auto mismatch = [&]() {
-    raise(tablecode::kDataType, 0, "Niezgodny typ danych pola " + f.name, "FIELDPUT");
-    return false;
-  };
+  auto mismatch = [&]() { return refuse_put(tablecode::kDataType, "Niezgodny typ danych pola ", field); };
   if (value.type == ValueType::Empty) {
     if (f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' || (f.is_memo() && f.length == 4))
       std::memset(p, 0, f.length);
@@ -1069,25 +1204,19 @@ bool Table::encode(int field, const Value& value, std::uint8_t* record) {
     case 'F': {
       if (value.type != ValueType::Number) return mismatch();
       if (!std::isfinite(value.number)) {
-        raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
-        return false;
+        return refuse_put(gencode::kDataWidth, "Liczba nie mieści się w polu ", field);
       }
-      char text[64];
-      int n = format_fixed(value.number, f.length, f.decimals, text);
-      if (n < 0 || n > f.length) {
-        raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
-        return false;
+      if (!encode_fixed(value.number, f.length, f.decimals, p)) {
+        return refuse_put(gencode::kDataWidth, "Liczba nie mieści się w polu ", field);
       }
-      std::memcpy(p, text, f.length);
       return true;
     }
     case 'D':
     case 'T': {
       if (value.type != ValueType::Date) return mismatch();
-      bool empty = value.is_empty_date();
-      if (!empty && (value.text.size() != 8 || value.text.find_first_not_of("0123456789") != std::string::npos)) {
-        raise(gencode::kArgument, 0, "Błędna data dla pola " + f.name, "FIELDPUT");
-        return false;
+      bool empty = all_blank(value.text);
+      if (!empty && (value.text.size() != 8 || !all_digits(value.text))) {
+        return refuse_put(gencode::kArgument, "Błędna data dla pola ", field);
       }
       if (f.type == 'D') {
         std::memcpy(p, empty ? "        " : value.text.data(), 8);
@@ -1105,8 +1234,7 @@ bool Table::encode(int field, const Value& value, std::uint8_t* record) {
       if (value.type != ValueType::Number) return mismatch();
       double r = std::round(value.number);
       if (!(r >= -2147483648.0 && r <= 2147483647.0)) {
-        raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
-        return false;
+        return refuse_put(gencode::kDataWidth, "Liczba nie mieści się w polu ", field);
       }
       put_le32(p, static_cast<std::uint32_t>(static_cast<std::int32_t>(r)));
       return true;
@@ -1120,8 +1248,7 @@ bool Table::encode(int field, const Value& value, std::uint8_t* record) {
       if (value.type != ValueType::Number) return mismatch();
       double scaled = std::round(value.number * 10000.0);
       if (!(std::abs(scaled) < 9.2e18)) {
-        raise(gencode::kDataWidth, 0, "Liczba nie mieści się w polu " + f.name, "FIELDPUT");
-        return false;
+        return refuse_put(gencode::kDataWidth, "Liczba nie mieści się w polu ", field);
       }
       auto n = static_cast<std::int64_t>(scaled);
       put_le32(p, static_cast<std::uint32_t>(n));
@@ -1134,30 +1261,25 @@ bool Table::encode(int field, const Value& value, std::uint8_t* record) {
 }
 
 bool Table::put(int field, const Value& value) {
-  if (field < 0 || field >= field_count()) {
-    raise(gencode::kArgument, 0, "Brak pola o numerze " + std::to_string(field + 1), "FIELDPUT");
-    return false;
-  }
-  if (!writable_or_raise("FIELDPUT")) return false;
-  if (eof_) {
-    raise(gencode::kArgument, 0, "Zapis poza końcem tabeli", "FIELDPUT");
-    return false;
-  }
-  const FieldDescriptor& f = fields_[field];
-  if (f.is_memo()) {
-    if (value.type != ValueType::Empty && !value.is_text_like()) {
-      raise(tablecode::kDataType, 0, "Niezgodny typ danych pola " + f.name, "FIELDPUT");
-      return false;
-    }
-    before_change();
-    pending_memo_[field] = value.type == ValueType::Empty ? std::string() : value.text;
-    memo_pending_[field] = true;
-    any_memo_pending_ = true;
-    dirty_ = true;
-    return true;
-  }
-  before_change();
+  if (field < 0 || field >= field_count())
+    return refuse_put(gencode::kArgument, "Brak pola o numerze ", field, FieldNaming::Number);
+  if ((read_only_ || from_image_) && !writable_or_raise("FIELDPUT")) return false;
+  if (eof_) return refuse_put(gencode::kArgument, "Zapis poza końcem tabeli", field, FieldNaming::None);
+  if (fields_[field].is_memo()) return put_memo(field, value);
+  if (!dirty_) before_change();
   if (!encode(field, value, buffer_.data())) return false;
+  dirty_ = true;
+  return true;
+}
+
+// Memo text waits beside the record until the record is stored.
+[[gnu::noinline]] bool Table::put_memo(int field, const Value& value) {
+  if (value.type != ValueType::Empty && !value.is_text_like())
+    return refuse_put(tablecode::kDataType, "Niezgodny typ danych pola ", field);
+  before_change();
+  pending_memo_[field] = value.type == ValueType::Empty ? std::string() : value.text;
+  memo_pending_[field] = true;
+  any_memo_pending_ = true;
   dirty_ = true;
   return true;
 }
@@ -1232,8 +1354,9 @@ bool Table::append() {
     }
     recno = ++count_;
   }
+  // No stored image is kept for a new record: rollback blanks it, and it is stored
+  // as an append.
   buffer_.assign(record_length_, ' ');
-  original_.assign(record_length_, ' ');
   recno_ = recno;
   eof_ = bof_ = false;
   appended_ = dirty_ = true;
@@ -1291,7 +1414,9 @@ void Table::rollback() {
   if (appended_) {
     // The new record exists already; it stays, blank.
     std::fill(buffer_.begin(), buffer_.end(), ' ');
-  } else {
+  } else if (dirty_) {
+    // The stored image is kept from the first change on only: a record never
+    // changed is already as stored.
     buffer_ = original_;
     dirty_ = false;
   }
@@ -1302,7 +1427,7 @@ void Table::rollback() {
   any_memo_pending_ = false;
 }
 
-void Table::before_change() {
+[[gnu::noinline]] void Table::before_change() {
   // The stored image is kept only from the first change on: rollback, the orders and
   // the memo's old blocks need it, a plain read does not.
   if (!dirty_) original_ = buffer_;

@@ -188,6 +188,10 @@ class Table {
   bool writable_or_raise(const char* operation);
   bool raise(int gen_code, int os_code, const std::string& description, const char* operation,
              bool can_retry = false);
+  bool put_memo(int field, const Value& value);
+  void read_other(int field, Value& out) const;
+  enum class FieldNaming { Name, Number, None };
+  bool refuse_put(int gen_code, const char* what, int field, FieldNaming naming = FieldNaming::Name);
   bool memo_of(int field, const std::uint8_t* record, std::string& out) const;
   bool write_pending_memos();
   void before_change();
