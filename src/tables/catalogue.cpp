@@ -196,7 +196,9 @@ int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList&
   if (!opened) return kIndexNotBuilt;
 
   int result = kIndexBuilt;
-  for (const auto& [tag, key] : tags) {
+  for (const auto& entry : tags) {
+    const std::string& tag = entry.first;
+    const std::string& key = entry.second;
     bool created = false;
     for (int attempt = 0; attempt < 20 && !created; ++attempt) {
       created = guarded([&] {
