@@ -145,11 +145,11 @@ MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs&
   // 13. The main window.
   gui::Frontend& fe = d.frontend();
   ui::Where desk = fe.desktop();
-  ui::MainWindowSpec spec;
-  spec.title = "Instalacja programu ZUV wersja " + p.wersja_p;
-  spec.pos = {(desk.width - spec.outer.w) / 2, (desk.height - spec.outer.h) / 2};
-  spec.button_points = p.fh12;
-  spec.h_org = p.h_org;
+  ui::MainWindowSpec desc;
+  desc.title = "Instalacja programu ZUV wersja " + p.wersja_p;
+  desc.pos = {(desk.width - desc.outer.w) / 2, (desk.height - desc.outer.h) / 2};
+  desc.button_points = p.fh12;
+  desc.h_org = p.h_org;
 
   ui::MainWindowSession* self = nullptr;
   auto run_flow = [&](int button, const Flow& flow, const std::string& name) {
@@ -167,7 +167,7 @@ MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs&
   std::vector<std::function<void()>> actions = {
       nullptr, nullptr, run_flow(3, s.upgrade, "Aktualizacja programu"),
       run_flow(4, s.first_install, "Pierwsza instalacja programu"), [&] { self->end(); }};
-  ui::MainWindowSession session(spec, captions, actions);
+  ui::MainWindowSession session(desc, captions, actions);
   self = &session;
   session.set_focus(3);
   fe.run_main_window(session);

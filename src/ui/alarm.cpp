@@ -194,8 +194,8 @@ AlarmSpec build_alarm(const Where& where, const std::string& kind_arg, const std
   return s;
 }
 
-AlarmSession::AlarmSession(const AlarmSpec& spec, double now)
-    : spec_(spec), deadline_(now + spec.timeout_seconds), focus_(spec.default_button) {}
+AlarmSession::AlarmSession(const AlarmSpec& desc, double now)
+    : desc_(desc), deadline_(now + desc.timeout_seconds), focus_(desc.default_button) {}
 
 bool AlarmSession::tick(double now) {
   if (done_ || now <= deadline_) return false;
@@ -205,7 +205,7 @@ bool AlarmSession::tick(double now) {
 }
 
 void AlarmSession::press(int button) {
-  if (button < 1 || button > static_cast<int>(spec_.buttons.size())) return;
+  if (button < 1 || button > static_cast<int>(desc_.buttons.size())) return;
   result_ = button;  // "Zamknij to okno" is button 1 as well
   done_ = true;
 }
@@ -216,7 +216,7 @@ void AlarmSession::close_box() {
 }
 
 void AlarmSession::key(Key k, char32_t ch) {
-  int n = static_cast<int>(spec_.buttons.size());
+  int n = static_cast<int>(desc_.buttons.size());
   switch (k) {
     case Key::Esc: close_box(); break;
     case Key::Enter: press(focus_); break;
@@ -229,8 +229,8 @@ void AlarmSession::key(Key k, char32_t ch) {
       break;
     case Key::Char:
       // Messages have no label list: their one button answers to no letter.
-      if (spec_.question) {
-        if (int b = hot_letter(spec_.buttons, ch)) press(b);
+      if (desc_.question) {
+        if (int b = hot_letter(desc_.buttons, ch)) press(b);
       }
       break;
     default: break;

@@ -122,8 +122,8 @@ enum class Key { None, Esc, Enter, Tab, ShiftTab, Left, Right, Up, Down, F1, Spa
 // front end and by its clock.
 class AlarmSession {
  public:
-  AlarmSession(const AlarmSpec& spec, double now);
-  const AlarmSpec& spec() const { return spec_; }
+  AlarmSession(const AlarmSpec& desc, double now);
+  const AlarmSpec& desc() const { return desc_; }
   int focus() const { return focus_; }
   void set_focus(int button) { focus_ = button; }
   bool done() const { return done_; }
@@ -137,7 +137,7 @@ class AlarmSession {
   bool help_requested() const { return help_; }
 
  private:
-  const AlarmSpec& spec_;
+  const AlarmSpec& desc_;
   double deadline_;
   int focus_;
   bool done_ = false;

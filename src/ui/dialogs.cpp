@@ -28,13 +28,13 @@ int Dialogs::ALARM(const Where& where, const std::string& kind, const std::strin
                    const std::string& text, const std::vector<std::string>& buttons,
                    std::optional<int> timeout_seconds) {
   Where ref = reference_for(where, fe_);
-  AlarmSpec spec = build_alarm(where, kind, title, text, buttons, timeout_seconds, ref, fe_);
-  if (spec.wait_window) {
+  AlarmSpec desc = build_alarm(where, kind, title, text, buttons, timeout_seconds, ref, fe_);
+  if (desc.wait_window) {
     // Through the numeric form the window stays up until the next one replaces it.
-    kind1_ = fe_.open_wait(spec);
+    kind1_ = fe_.open_wait(desc);
     return 0;
   }
-  AlarmSession session(spec, fe_.clock().seconds());
+  AlarmSession session(desc, fe_.clock().seconds());
   fe_.run_alarm(session);
   return session.result();
 }
@@ -42,15 +42,15 @@ int Dialogs::ALARM(const Where& where, const std::string& kind, const std::strin
 std::unique_ptr<gui::WaitWindow> Dialogs::ALARM_WAIT(const std::string& title,
                                                      const std::string& text, const Where& where) {
   Where ref = reference_for(where, fe_);
-  AlarmSpec spec = build_alarm(where, "1", title, text, {}, std::nullopt, ref, fe_);
-  return fe_.open_wait(spec);
+  AlarmSpec desc = build_alarm(where, "1", title, text, {}, std::nullopt, ref, fe_);
+  return fe_.open_wait(desc);
 }
 
 std::string Dialogs::QMX_EDTSTR(const std::string& proposal, int length, const std::string& title,
                                 const std::string& prompt, EntryCheck check) {
-  EntrySpec spec = build_entry(proposal, length, title, prompt, fe_);
+  EntrySpec desc = build_entry(proposal, length, title, prompt, fe_);
   EntrySession session(std::move(check));
-  return fe_.run_entry(spec, session);
+  return fe_.run_entry(desc, session);
 }
 
 std::string Dialogs::QMXDIRSELECT(std::optional<std::string> start, bool destroy) {

@@ -2,9 +2,9 @@
 
 namespace zuv::ui {
 
-MainWindowSession::MainWindowSession(MainWindowSpec spec, std::vector<std::string> captions,
+MainWindowSession::MainWindowSession(MainWindowSpec desc, std::vector<std::string> captions,
                                      std::vector<std::function<void()>> actions)
-    : spec_(std::move(spec)) {
+    : desc_(std::move(desc)) {
   for (size_t i = 0; i < captions.size(); ++i) {
     MainButton b;
     b.caption = captions[i];
@@ -16,7 +16,7 @@ MainWindowSession::MainWindowSession(MainWindowSpec spec, std::vector<std::strin
 
 void MainWindowSession::layout(Size client) {
   const int W = client.w, H = client.h;
-  const int u = spec_.h_org / 12, g = u / 2, b = static_cast<int>(W * 0.4);
+  const int u = desc_.h_org / 12, g = u / 2, b = static_cast<int>(W * 0.4);
   pic_pos_ = {2 * u + b, H / 2 - u};
   pic_size_ = {W - b - 3 * u, H / 2};
   const Point places[] = {{u, u}, {u, 2 * u + g}, {u, 3 * u + 2 * g}, {u, 4 * u + 3 * g},

@@ -34,12 +34,12 @@ class MainWindowSession {
  public:
   // Button order is creation order and tab order: repair base, repair program,
   // upgrade, first installation, end.
-  MainWindowSession(MainWindowSpec spec, std::vector<std::string> captions,
+  MainWindowSession(MainWindowSpec desc, std::vector<std::string> captions,
                     std::vector<std::function<void()>> actions);
 
   // Places the picture and the buttons for a drawing area of this size.
   void layout(Size client);
-  const MainWindowSpec& spec() const { return spec_; }
+  const MainWindowSpec& desc() const { return desc_; }
   std::vector<MainButton>& buttons() { return buttons_; }
   Point picture_pos() const { return pic_pos_; }
   Size picture_size() const { return pic_size_; }
@@ -63,7 +63,7 @@ class MainWindowSession {
   std::function<void(int)> on_focus;
 
  private:
-  MainWindowSpec spec_;
+  MainWindowSpec desc_;
   std::vector<MainButton> buttons_;
   Point pic_pos_;
   Size pic_size_;

@@ -16,7 +16,7 @@ struct Fixture {
   ui::Dialogs d{fe};
 };
 
-ui::AlarmSpec spec(const std::string& kind, const std::string& title, const std::string& text,
+ui::AlarmSpec desc(const std::string& kind, const std::string& title, const std::string& text,
                    std::vector<std::string> buttons = {}) {
   ui::ApproxMeasure m;
   return ui::build_alarm({}, kind, title, text, buttons, std::nullopt,
@@ -26,7 +26,7 @@ ui::AlarmSpec spec(const std::string& kind, const std::string& title, const std:
 }  // namespace
 
 TEST(AlarmRules, KindsTitlesAlignmentAndDefaults) {
-  auto q = spec("4", "Z", "a;b;c");
+  auto q = desc("4", "Z", "a;b;c");
   EXPECT_EQ(q.title, "Potwierdź!");
   EXPECT_EQ(q.buttons, (std::vector<std::string>{"Potwierdzam", "Rezygnuję"}));
   EXPECT_EQ(q.default_button, 1);
@@ -35,7 +35,7 @@ TEST(AlarmRules, KindsTitlesAlignmentAndDefaults) {
   EXPECT_EQ(q.align, ui::Align::Center);
   EXPECT_EQ(q.icon, 101);
 
-  auto e = spec("3", "Katalog Programu", "\\Lraz;dwa;");
+  auto e = desc("3", "Katalog Programu", "\\Lraz;dwa;");
   EXPECT_EQ(e.title, "Katalog Programu");
   EXPECT_EQ(e.align, ui::Align::Left);
   EXPECT_EQ(e.lines, (std::vector<std::string>{"raz", "dwa"}));
@@ -44,22 +44,22 @@ TEST(AlarmRules, KindsTitlesAlignmentAndDefaults) {
   EXPECT_EQ(e.panel, (ui::Rgb{255, 184, 160}));
   EXPECT_EQ(e.icon, 103);
 
-  EXPECT_EQ(spec("6", "B", "\\Rx").align, ui::Align::Right);
-  EXPECT_EQ(spec("6", "B", "x").title, "Błąd!");
-  EXPECT_EQ(spec("5", "ZD", "x").title, "Zdecyduj co robić!");
-  EXPECT_EQ(spec("5", "O", "x").icon, 102);
-  EXPECT_EQ(spec("", "", "").kind, '4');
-  EXPECT_EQ(spec("", "", "").title, " ");
+  EXPECT_EQ(desc("6", "B", "\\Rx").align, ui::Align::Right);
+  EXPECT_EQ(desc("6", "B", "x").title, "Błąd!");
+  EXPECT_EQ(desc("5", "ZD", "x").title, "Zdecyduj co robić!");
+  EXPECT_EQ(desc("5", "O", "x").icon, 102);
+  EXPECT_EQ(desc("", "", "").kind, '4');
+  EXPECT_EQ(desc("", "", "").title, " ");
 
   // The default mark: removed from the label; the last marked wins.
-  auto m = spec("5", "U", "x", {"Kontynuuję", "Chcę\x04 przerwać"});
+  auto m = desc("5", "U", "x", {"Kontynuuję", "Chcę\x04 przerwać"});
   EXPECT_EQ(m.buttons[1], "Chcę przerwać");
   EXPECT_EQ(m.default_button, 2);
-  EXPECT_EQ(spec("5", "U", "x", {"\x04" "a", "b", "c\x04"}).default_button, 3);
+  EXPECT_EQ(desc("5", "U", "x", {"\x04" "a", "b", "c\x04"}).default_button, 3);
 }
 
 TEST(AlarmRules, GeometryFollowsTextAndPosition) {
-  auto s = spec("5", "U", "krótki;a znacznie dłuższy wiersz tekstu", {"A", "B", "C"});
+  auto s = desc("5", "U", "krótki;a znacznie dłuższy wiersz tekstu", {"A", "B", "C"});
   EXPECT_EQ(s.panel_size.h, s.block.h + 5);
   EXPECT_GE(s.panel_size.w, s.block.w + 10);
   EXPECT_GE(s.panel_size.w, 3 * (s.button_size.w + 20));
@@ -69,9 +69,9 @@ TEST(AlarmRules, GeometryFollowsTextAndPosition) {
   EXPECT_NEAR(s.dialog_pos.x + s.dialog_size.w / 2.0, 512, 1);
   EXPECT_NEAR(s.dialog_pos.y + s.dialog_size.h / 2.0, 768 * 0.35, 1);
   // Row 0 and column 0 mean the middle.
-  auto mid = spec("50|0", "U", "x");
+  auto mid = desc("50|0", "U", "x");
   EXPECT_NEAR(mid.dialog_pos.y + mid.dialog_size.h / 2.0, 384, 1);
-  auto rowcol = spec("53|10", "U", "x");
+  auto rowcol = desc("53|10", "U", "x");
   EXPECT_NEAR(rowcol.dialog_pos.x + rowcol.dialog_size.w / 2.0, 70, 1);
   EXPECT_NEAR(rowcol.dialog_pos.y + rowcol.dialog_size.h / 2.0, 768 - 3 * 16, 1);
   EXPECT_EQ(rowcol.kind, '5');

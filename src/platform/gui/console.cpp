@@ -84,15 +84,15 @@ void ConsoleFrontend::draw_buttons(const std::vector<std::string>& labels, int f
 }
 
 void ConsoleFrontend::run_alarm(ui::AlarmSession& s) {
-  const auto& spec = s.spec();
-  box(spec.title, spec.lines, spec.align);
+  const auto& desc = s.desc();
+  box(desc.title, desc.lines, desc.align);
   const bool tty = term_->interactive();
   if (tty) {
-    term_->write(spec.question ? "   numer, pierwsza litera, strzałki i Enter; Esc = 0\n"
+    term_->write(desc.question ? "   numer, pierwsza litera, strzałki i Enter; Esc = 0\n"
                                : "   Enter zamyka okno; Esc = 0\n");
-    draw_buttons(spec.buttons, s.focus(), false);
+    draw_buttons(desc.buttons, s.focus(), false);
   } else {
-    draw_buttons(spec.buttons, s.focus(), false);
+    draw_buttons(desc.buttons, s.focus(), false);
     term_->write("\n   Wybór: ");
   }
   while (!s.done()) {
@@ -112,7 +112,7 @@ void ConsoleFrontend::run_alarm(ui::AlarmSession& s) {
       } else {
         int before = s.focus();
         s.key(k, ch);
-        if (!s.done() && s.focus() != before) draw_buttons(spec.buttons, s.focus(), true);
+        if (!s.done() && s.focus() != before) draw_buttons(desc.buttons, s.focus(), true);
       }
     } else {
       std::string line;
@@ -135,18 +135,18 @@ void ConsoleFrontend::run_alarm(ui::AlarmSession& s) {
       if (!s.done()) term_->write("   Wybór: ");
     }
   }
-  std::string answer = s.result() ? spec.buttons[s.result() - 1] : "Esc / brak odpowiedzi";
+  std::string answer = s.result() ? desc.buttons[s.result() - 1] : "Esc / brak odpowiedzi";
   term_->write("\n   -> " + answer + "\n");
 }
 
-std::unique_ptr<WaitWindow> ConsoleFrontend::open_wait(const ui::AlarmSpec& spec) {
-  box(spec.title, spec.lines, spec.align);
+std::unique_ptr<WaitWindow> ConsoleFrontend::open_wait(const ui::AlarmSpec& desc) {
+  box(desc.title, desc.lines, desc.align);
   return std::make_unique<ConsoleWait>();
 }
 
-std::string ConsoleFrontend::run_entry(const ui::EntrySpec& spec, ui::EntrySession& session) {
-  box(spec.title, spec.prompt_lines, ui::Align::Left);
-  term_->write("   Enter przyjmuje propozycję [" + spec.proposal + "], Esc rezygnuje\n");
+std::string ConsoleFrontend::run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) {
+  box(desc.title, desc.prompt_lines, ui::Align::Left);
+  term_->write("   Enter przyjmuje propozycję [" + desc.proposal + "], Esc rezygnuje\n");
   while (true) {
     term_->write("   > ");
     std::string line;
@@ -154,8 +154,8 @@ std::string ConsoleFrontend::run_entry(const ui::EntrySpec& spec, ui::EntrySessi
       session.cancel();
       return "";
     }
-    std::string text = line.empty() ? spec.proposal : line;
-    if (spec.length > 0 && static_cast<int>(width_of(text)) > spec.length) text.resize(spec.length);
+    std::string text = line.empty() ? desc.proposal : line;
+    if (desc.length > 0 && static_cast<int>(width_of(text)) > desc.length) text.resize(desc.length);
     if (session.accept(text) == ui::EntrySession::Outcome::Accepted) return session.result();
     tone(500, 1);
     term_->write("   Nie przyjęto: \"" + text + "\". Popraw albo Esc.\n");
@@ -222,7 +222,7 @@ void ConsoleFrontend::run_main_window(ui::MainWindowSession& s) {
       lines.push_back(mark + "[" + std::to_string(b) + "] " + cap);
     }
     if (tty) term_->write("\x1b[H\x1b[2J");  // the menu stands alone on a clean screen
-    box(s.spec().title, lines, ui::Align::Left);
+    box(s.desc().title, lines, ui::Align::Left);
     term_->write("   numer lub strzałki i Enter; Esc kończy\n   > ");
     ui::Key k;
     char32_t ch = 0;

@@ -102,7 +102,7 @@ bool ScriptFrontend::apply_alarm_token(ui::AlarmSession& s, const std::string& t
 }
 
 void ScriptFrontend::run_alarm(ui::AlarmSession& s) {
-  const std::string what = describe(s.spec());
+  const std::string what = describe(s.desc());
   std::vector<std::string> used;
   while (!s.done()) {
     std::string answer = next(what);
@@ -126,14 +126,14 @@ void ScriptFrontend::run_alarm(ui::AlarmSession& s) {
   record(what + "<- " + join(used, " ; ") + " -> " + std::to_string(s.result()));
 }
 
-std::unique_ptr<WaitWindow> ScriptFrontend::open_wait(const ui::AlarmSpec& spec) {
-  record(describe(spec) + "(okno czekania)");
+std::unique_ptr<WaitWindow> ScriptFrontend::open_wait(const ui::AlarmSpec& desc) {
+  record(describe(desc) + "(okno czekania)");
   return std::make_unique<ScriptWait>();
 }
 
-std::string ScriptFrontend::run_entry(const ui::EntrySpec& spec, ui::EntrySession& session) {
-  const std::string what = "EDYCJA \"" + spec.title + "\" | " + join(spec.prompt_lines, " / ") +
-                           " | [" + spec.proposal + "]";
+std::string ScriptFrontend::run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) {
+  const std::string what = "EDYCJA \"" + desc.title + "\" | " + join(desc.prompt_lines, " / ") +
+                           " | [" + desc.proposal + "]";
   while (true) {
     std::string a = next(what);
     if (a == "Esc") {
@@ -141,8 +141,8 @@ std::string ScriptFrontend::run_entry(const ui::EntrySpec& spec, ui::EntrySessio
       record(what + " <- Esc -> \"\"");
       return "";
     }
-    std::string text = a == "=" ? spec.proposal : a;
-    if (static_cast<int>(text.size()) > spec.length && spec.length > 0) text.resize(spec.length);
+    std::string text = a == "=" ? desc.proposal : a;
+    if (static_cast<int>(text.size()) > desc.length && desc.length > 0) text.resize(desc.length);
     if (session.accept(text) == ui::EntrySession::Outcome::Rejected) {
       tone(500, 1);
       clock().sleep_cs(20);
@@ -179,7 +179,7 @@ void ScriptFrontend::run_dirselect(ui::DirChooser& c, bool fresh) {
 
 void ScriptFrontend::run_main_window(ui::MainWindowSession& s) {
   main_window_ = true;
-  const std::string what = "OKNO \"" + s.spec().title + "\"";
+  const std::string what = "OKNO \"" + s.desc().title + "\"";
   record(what);
   while (!s.finished()) {
     std::string a = next(what);

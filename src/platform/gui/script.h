@@ -46,8 +46,8 @@ class ScriptFrontend : public Frontend, private ui::ProgressView {
   ui::Where reference() override;
   ui::Where desktop() override;
   void run_alarm(ui::AlarmSession& session) override;
-  std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& spec) override;
-  std::string run_entry(const ui::EntrySpec& spec, ui::EntrySession& session) override;
+  std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& desc) override;
+  std::string run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) override;
   void run_dirselect(ui::DirChooser& chooser, bool fresh) override;
   ui::ProgressView& progress_view() override { return *this; }
   void run_main_window(ui::MainWindowSession& session) override;

@@ -45,9 +45,9 @@ class Frontend : public ui::TextMeasure {
 
   // Runs the dialog until the session is done (button, Esc, close box, time-out).
   virtual void run_alarm(ui::AlarmSession& session) = 0;
-  virtual std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& spec) = 0;
+  virtual std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& desc) = 0;
   // Runs until the session accepts or cancels; returns its result.
-  virtual std::string run_entry(const ui::EntrySpec& spec, ui::EntrySession& session) = 0;
+  virtual std::string run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) = 0;
   // Shows the chooser until chooser.done(); `fresh` when the tree was just built.
   virtual void run_dirselect(ui::DirChooser& chooser, bool fresh) = 0;
   // The kept chooser window goes away.

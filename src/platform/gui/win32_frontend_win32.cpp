@@ -69,22 +69,22 @@ bool belongs_to(HWND child, HWND top) { return child == top || IsChild(top, chil
 
 class AlarmWindow : public Window {
  public:
-  AlarmWindow(Win32Frontend& fe, const ui::AlarmSpec& spec, ui::AlarmSession* session)
-      : fe_(fe), spec_(spec), session_(session) {
-    text_font_ = make_font(L"Times New Roman", spec.text_points, false, false);
-    button_font_ = make_font(L"Arial", spec.button_points, false, false);
-    bold_font_ = make_font(L"Arial", spec.button_points, true, false);
+  AlarmWindow(Win32Frontend& fe, const ui::AlarmSpec& desc, ui::AlarmSession* session)
+      : fe_(fe), desc_(desc), session_(session) {
+    text_font_ = make_font(L"Times New Roman", desc.text_points, false, false);
+    button_font_ = make_font(L"Arial", desc.button_points, false, false);
+    bold_font_ = make_font(L"Arial", desc.button_points, true, false);
     DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
     DWORD ex = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
     HWND owner = fe.app_window();
-    RECT outer = fe.to_screen(spec.dialog_pos, spec.dialog_size);
-    create(ex, style, spec.title, outer, owner);
-    set_icon(spec.icon);
+    RECT outer = fe.to_screen(desc.dialog_pos, desc.dialog_size);
+    create(ex, style, desc.title, outer, owner);
+    set_icon(desc.icon);
     RECT c;
     GetClientRect(hwnd(), &c);
     // Frames differ between systems: when this one's title bar leaves too little room
     // for the text and the buttons, the window grows rather than cutting them off.
-    int need = 10 + spec.panel_size.h + (spec.wait_window ? 10 : 12 + spec.button_size.h + 12);
+    int need = 10 + desc.panel_size.h + (desc.wait_window ? 10 : 12 + desc.button_size.h + 12);
     if (c.bottom < need) {
       RECT o;
       GetWindowRect(hwnd(), &o);
@@ -92,15 +92,15 @@ class AlarmWindow : public Window {
                    o.bottom - o.top + need - c.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
       GetClientRect(hwnd(), &c);
     }
-    panel_ = {10, 10, c.right - 10, 10 + spec.panel_size.h};
-    if (!spec.wait_window) {
-      int n = static_cast<int>(spec.buttons.size());
-      int bw = spec.button_size.w, bh = spec.button_size.h;
+    panel_ = {10, 10, c.right - 10, 10 + desc.panel_size.h};
+    if (!desc.wait_window) {
+      int n = static_cast<int>(desc.buttons.size());
+      int bw = desc.button_size.w, bh = desc.button_size.h;
       int row = n * (bw + 20) - 20;
       int x = (c.right - row) / 2;
       int y = panel_.bottom + std::max<int>(8, (c.bottom - panel_.bottom - bh) / 2);
       for (int i = 0; i < n; ++i) {
-        HWND b = add_button(spec.buttons[i], kButtonBase + i + 1, x + i * (bw + 20), y, bw, bh,
+        HWND b = add_button(desc.buttons[i], kButtonBase + i + 1, x + i * (bw + 20), y, bw, bh,
                             button_font_);
         buttons_.push_back(b);
       }
@@ -156,7 +156,7 @@ class AlarmWindow : public Window {
       case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd(), &ps);
-        if (spec_.panel_size.w) paint_panel(dc, panel_, spec_.panel, text_font_, spec_.lines, spec_.align);
+        if (desc_.panel_size.w) paint_panel(dc, panel_, desc_.panel, text_font_, desc_.lines, desc_.align);
         EndPaint(hwnd(), &ps);
         return 0;
       }
@@ -189,7 +189,7 @@ class AlarmWindow : public Window {
   }
 
   Win32Frontend& fe_;
-  const ui::AlarmSpec& spec_;
+  const ui::AlarmSpec& desc_;
   ui::AlarmSession* session_;
   HFONT text_font_, button_font_, bold_font_;
   RECT panel_{};
@@ -198,12 +198,12 @@ class AlarmWindow : public Window {
 
 class Win32Wait : public WaitWindow {
  public:
-  Win32Wait(Win32Frontend& fe, const ui::AlarmSpec& spec) : spec_(spec), w_(fe, spec_, nullptr) {
+  Win32Wait(Win32Frontend& fe, const ui::AlarmSpec& desc) : desc_(desc), w_(fe, desc_, nullptr) {
     w_.show_wait();
   }
 
  private:
-  ui::AlarmSpec spec_;
+  ui::AlarmSpec desc_;
   AlarmWindow w_;
 };
 
@@ -211,21 +211,21 @@ class Win32Wait : public WaitWindow {
 
 class EntryWindow : public Window {
  public:
-  EntryWindow(Win32Frontend& fe, const ui::EntrySpec& spec, ui::EntrySession& s)
-      : fe_(fe), spec_(spec), session_(s) {
-    prompt_font_ = make_font(L"Times New Roman", spec.prompt_points, false, false);
-    button_font_ = make_font(L"Arial", spec.button_points, true, false);
+  EntryWindow(Win32Frontend& fe, const ui::EntrySpec& desc, ui::EntrySession& s)
+      : fe_(fe), desc_(desc), session_(s) {
+    prompt_font_ = make_font(L"Times New Roman", desc.prompt_points, false, false);
+    button_font_ = make_font(L"Arial", desc.button_points, true, false);
     field_font_ = make_font(L"Arial", 10, false, false);
-    red_ = CreateSolidBrush(rgb(spec.field_error));
+    red_ = CreateSolidBrush(rgb(desc.field_error));
     ui::Where ref = fe.reference();
-    ui::Point pos{ref.x + (ref.width - spec.dialog_size.w) / 2, ref.y + (ref.height - spec.dialog_size.h) / 2};
+    ui::Point pos{ref.x + (ref.width - desc.dialog_size.w) / 2, ref.y + (ref.height - desc.dialog_size.h) / 2};
     create(WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT,
-           WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, spec.title,
-           fe.to_screen(pos, spec.dialog_size), fe.app_window());
-    set_icon(spec.icon);
+           WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, desc.title,
+           fe.to_screen(pos, desc.dialog_size), fe.app_window());
+    set_icon(desc.icon);
     RECT c;
     GetClientRect(hwnd(), &c);
-    int need = 10 + spec.prompt_size.h + 12 + spec.field_size.h + 14 + spec.button_size.h + 12;
+    int need = 10 + desc.prompt_size.h + 12 + desc.field_size.h + 14 + desc.button_size.h + 12;
     if (c.bottom < need) {
       RECT o;
       GetWindowRect(hwnd(), &o);
@@ -233,16 +233,16 @@ class EntryWindow : public Window {
                    SWP_NOZORDER | SWP_NOACTIVATE);
       GetClientRect(hwnd(), &c);
     }
-    panel_ = {10, 10, c.right - 10, 10 + spec.prompt_size.h};
+    panel_ = {10, 10, c.right - 10, 10 + desc.prompt_size.h};
     int fy = panel_.bottom + 12;
-    field_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", os::widen(spec.proposal).c_str(),
+    field_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", os::widen(desc.proposal).c_str(),
                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 10, fy,
-                             c.right - 20, spec.field_size.h, hwnd(), reinterpret_cast<HMENU>(10),
+                             c.right - 20, desc.field_size.h, hwnd(), reinterpret_cast<HMENU>(10),
                              instance(), nullptr);
     SendMessageW(field_, WM_SETFONT, reinterpret_cast<WPARAM>(field_font_), TRUE);
-    if (spec.length > 0) SendMessageW(field_, EM_SETLIMITTEXT, spec.length, 0);
-    int bw = spec.button_size.w, bh = spec.button_size.h;
-    int by = fy + spec.field_size.h + std::max<int>(10, (c.bottom - fy - spec.field_size.h - bh) / 2);
+    if (desc.length > 0) SendMessageW(field_, EM_SETLIMITTEXT, desc.length, 0);
+    int bw = desc.button_size.w, bh = desc.button_size.h;
+    int by = fy + desc.field_size.h + std::max<int>(10, (c.bottom - fy - desc.field_size.h - bh) / 2);
     int gap = 60;
     int x = (c.right - (2 * bw + gap)) / 2;
     cancel_ = add_button(ui::kEntryCancel, kButtonBase + 1, x, by, bw, bh, button_font_);
@@ -297,13 +297,13 @@ class EntryWindow : public Window {
       case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd(), &ps);
-        if (spec_.prompt_size.w) paint_panel(dc, panel_, spec_.prompt_panel, prompt_font_, spec_.prompt_lines, ui::Align::Left);
+        if (desc_.prompt_size.w) paint_panel(dc, panel_, desc_.prompt_panel, prompt_font_, desc_.prompt_lines, ui::Align::Left);
         EndPaint(hwnd(), &ps);
         return 0;
       }
       case WM_CTLCOLOREDIT:
         if (flash_ && reinterpret_cast<HWND>(l) == field_) {
-          SetBkColor(reinterpret_cast<HDC>(w), rgb(spec_.field_error));
+          SetBkColor(reinterpret_cast<HDC>(w), rgb(desc_.field_error));
           return reinterpret_cast<LRESULT>(red_);
         }
         break;
@@ -353,7 +353,7 @@ class EntryWindow : public Window {
   }
 
   Win32Frontend& fe_;
-  const ui::EntrySpec& spec_;
+  const ui::EntrySpec& desc_;
   ui::EntrySession& session_;
   HFONT prompt_font_, button_font_, field_font_;
   HBRUSH red_;
@@ -507,7 +507,7 @@ void Win32Frontend::run_alarm(ui::AlarmSession& session) {
   HWND previous = app_window();
   HWND had_focus = GetFocus();
   {
-    AlarmWindow w(*this, session.spec(), &session);
+    AlarmWindow w(*this, session.desc(), &session);
     w.run();
   }
   if (previous && IsWindow(previous)) {
@@ -516,15 +516,15 @@ void Win32Frontend::run_alarm(ui::AlarmSession& session) {
   }
 }
 
-std::unique_ptr<WaitWindow> Win32Frontend::open_wait(const ui::AlarmSpec& spec) {
-  return std::make_unique<Win32Wait>(*this, spec);
+std::unique_ptr<WaitWindow> Win32Frontend::open_wait(const ui::AlarmSpec& desc) {
+  return std::make_unique<Win32Wait>(*this, desc);
 }
 
-std::string Win32Frontend::run_entry(const ui::EntrySpec& spec, ui::EntrySession& session) {
+std::string Win32Frontend::run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) {
   HWND had_focus = GetFocus();
   std::string r;
   {
-    EntryWindow w(*this, spec, session);
+    EntryWindow w(*this, desc, session);
     r = w.run();
   }
   if (had_focus && IsWindow(had_focus)) SetFocus(had_focus);

@@ -56,15 +56,15 @@ void follow_mouse(HWND b, HFONT normal, HFONT bold) {
 class MainWindow : public Window {
  public:
   MainWindow(Win32Frontend& fe, ui::MainWindowSession& s) : s_(s) {
-    const auto& spec = s.spec();
-    normal_ = make_font(L"Arial", spec.button_points, false, false);
-    bold_ = make_font(L"Arial", spec.button_points, true, false);
-    RECT r{spec.pos.x, spec.pos.y, spec.pos.x + spec.outer.w, spec.pos.y + spec.outer.h};
+    const auto& desc = s.desc();
+    normal_ = make_font(L"Arial", desc.button_points, false, false);
+    bold_ = make_font(L"Arial", desc.button_points, true, false);
+    RECT r{desc.pos.x, desc.pos.y, desc.pos.x + desc.outer.w, desc.pos.y + desc.outer.h};
     create(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
-           spec.title, r, nullptr);
-    set_icon(spec.icon);
-    set_background(RGB(spec.background.r, spec.background.g, spec.background.b));
-    picture_ = static_cast<HBITMAP>(LoadImageW(instance(), MAKEINTRESOURCEW(spec.bitmap), IMAGE_BITMAP, 0, 0, 0));
+           desc.title, r, nullptr);
+    set_icon(desc.icon);
+    set_background(RGB(desc.background.r, desc.background.g, desc.background.b));
+    picture_ = static_cast<HBITMAP>(LoadImageW(instance(), MAKEINTRESOURCEW(desc.bitmap), IMAGE_BITMAP, 0, 0, 0));
     RECT c;
     GetClientRect(hwnd(), &c);
     s.layout({c.right, c.bottom});

@@ -58,8 +58,8 @@ class Win32Frontend : public Frontend {
   ui::Where reference() override;
   ui::Where desktop() override;
   void run_alarm(ui::AlarmSession& session) override;
-  std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& spec) override;
-  std::string run_entry(const ui::EntrySpec& spec, ui::EntrySession& session) override;
+  std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& desc) override;
+  std::string run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) override;
   void run_dirselect(ui::DirChooser& chooser, bool fresh) override;
   void drop_dirselect(ui::DirChooser& chooser) override;
   ui::ProgressView& progress_view() override;

@@ -171,10 +171,10 @@ TEST(Win32Keys, MainWindowKeysFocusAndFlows) {
     sp->set_enabled(true);
     sp->set_focus(3);
   };
-  ui::MainWindowSpec spec;
-  spec.title = "Instalacja programu ZUV wersja 26.01.001";
-  spec.pos = {100, 100};
-  ui::MainWindowSession s(spec, {"Napraw Bazę danych", "Napraw instalację Programu", "Aktualizacja programu",
+  ui::MainWindowSpec desc;
+  desc.title = "Instalacja programu ZUV wersja 26.01.001";
+  desc.pos = {100, 100};
+  ui::MainWindowSession s(desc, {"Napraw Bazę danych", "Napraw instalację Programu", "Aktualizacja programu",
                                  "Pierwsza instalacja programu", "Zakończ instalację"},
                           actions);
   sp = &s;
