@@ -18,13 +18,31 @@ using namespace zuv;
 
 namespace {
 
-std::deque<std::function<void()>> g_steps;
+// A step answers false when it cannot act yet (no window has the focus: on a loaded
+// machine the dialog may not be active when the timer fires) and is tried again.
+std::deque<std::function<bool()>> g_steps;
+int g_waiting_ticks = 0;
+
+BOOL CALLBACK close_window(HWND w, LPARAM) {
+  if (IsWindowVisible(w)) PostMessageW(w, WM_CLOSE, 0, 0);
+  return TRUE;
+}
 
 void CALLBACK step(HWND, UINT, UINT_PTR, DWORD) {
   if (g_steps.empty()) return;
-  auto f = g_steps.front();
-  g_steps.pop_front();
-  f();
+  if (g_steps.front()()) {
+    g_steps.pop_front();
+    g_waiting_ticks = 0;
+    return;
+  }
+  // A step that can never act would leave the dialog open for ever: close the
+  // thread's windows so the test fails instead of hanging.
+  if (++g_waiting_ticks == 500) {
+    ADD_FAILURE() << "no window took the focus within 20 s";
+    g_steps.clear();
+    g_waiting_ticks = 0;
+    EnumThreadWindows(GetCurrentThreadId(), close_window, 0);
+  }
 }
 
 struct Driver {
@@ -35,12 +53,21 @@ struct Driver {
     g_steps.clear();
   }
   void key(WPARAM vk) {
-    g_steps.push_back([vk] { PostMessageW(GetFocus(), WM_KEYDOWN, vk, 0); });
+    g_steps.push_back([vk] { return post_to_focus(WM_KEYDOWN, vk); });
   }
   void chr(wchar_t c) {
-    g_steps.push_back([c] { PostMessageW(GetFocus(), WM_CHAR, c, 0); });
+    g_steps.push_back([c] { return post_to_focus(WM_CHAR, c); });
   }
-  void run(std::function<void()> f) { g_steps.push_back(std::move(f)); }
+  void run(std::function<void()> f) {
+    g_steps.push_back([f = std::move(f)] {
+      f();
+      return true;
+    });
+  }
+  static bool post_to_focus(UINT message, WPARAM w) {
+    HWND focus = GetFocus();
+    return focus && PostMessageW(focus, message, w, 0);
+  }
 };
 
 std::string focus_text() {
