@@ -240,7 +240,7 @@ int main(int argc, char** argv) {
     if (!r.fileName.empty()) std::cerr << " (" << r.fileName << ")";
     if (r.osCode) std::cerr << " [kod systemu " << r.osCode << "]";
     std::cerr << "\n";
-    return r.osCode == os::oserr::kSharingViolation ? 32 : 1;
+    return r.osCode == os::oscode::kSharingViolation ? 32 : 1;
   }
   return 2;
 }

@@ -18,19 +18,10 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/os/status.h"
+
 namespace zuv::os {
 
-namespace oserr {
-constexpr int kFileNotFound = 2;
-constexpr int kPathNotFound = 3;
-constexpr int kAccessDenied = 5;
-constexpr int kHandleEof = 38;
-constexpr int kSharingViolation = 32;
-constexpr int kLockViolation = 33;
-constexpr int kFileExists = 80;
-constexpr int kDiskFull = 112;
-constexpr int kInvalidParameter = 87;
-}  // namespace oserr
 
 enum class Access { Read, ReadWrite };
 enum class Share { Exclusive, Shared };

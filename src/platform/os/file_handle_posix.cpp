@@ -17,17 +17,17 @@ namespace {
 int from_errno(int e) {
   switch (e) {
     case 0: return 0;
-    case ENOENT: return oserr::kFileNotFound;
-    case ENOTDIR: return oserr::kPathNotFound;
+    case ENOENT: return oscode::kFileNotFound;
+    case ENOTDIR: return oscode::kPathNotFound;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return oserr::kAccessDenied;
-    case EEXIST: return oserr::kFileExists;
+    case EISDIR: return oscode::kAccessDenied;
+    case EEXIST: return oscode::kFileExists;
     case ENOSPC:
-    case EDQUOT: return oserr::kDiskFull;
-    case EWOULDBLOCK: return oserr::kSharingViolation;
-    case EINVAL: return oserr::kInvalidParameter;
+    case EDQUOT: return oscode::kDiskFull;
+    case EWOULDBLOCK: return oscode::kSharingViolation;
+    case EINVAL: return oscode::kInvalidParameter;
     default: return 1000 + e;  // outside the Windows codes the callers tell apart
   }
 }
@@ -36,7 +36,7 @@ int from_errno(int e) {
 // locks used for records.
 int take_share(int fd, Share share) {
   if (::flock(fd, (share == Share::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return 0;
-  return errno == EWOULDBLOCK ? oserr::kSharingViolation : from_errno(errno);
+  return errno == EWOULDBLOCK ? oscode::kSharingViolation : from_errno(errno);
 }
 
 }  // namespace
@@ -67,7 +67,7 @@ int FileHandle::open(const std::string& path, Access access, Share share) {
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
-    return oserr::kAccessDenied;
+    return oscode::kAccessDenied;
   }
   if (int rc = take_share(fd, share)) {
     ::close(fd);
@@ -117,7 +117,7 @@ int FileHandle::read_at(std::uint64_t offset, void* data, std::size_t n, std::si
 int FileHandle::read_exact(std::uint64_t offset, void* data, std::size_t n) const {
   std::size_t got = 0;
   if (int rc = read_at(offset, data, n, got)) return rc;
-  return got == n ? 0 : oserr::kHandleEof;
+  return got == n ? 0 : oscode::kHandleEof;
 }
 
 int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) {
@@ -158,7 +158,7 @@ int FileHandle::lock(std::uint64_t offset, std::uint64_t length) {
   fl.l_start = static_cast<off_t>(offset);
   fl.l_len = static_cast<off_t>(length);
   if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return 0;
-  if (errno == EAGAIN || errno == EACCES) return oserr::kLockViolation;
+  if (errno == EAGAIN || errno == EACCES) return oscode::kLockViolation;
   return from_errno(errno);
 }
 

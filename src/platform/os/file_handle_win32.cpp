@@ -91,7 +91,7 @@ int FileHandle::read_at(std::uint64_t offset, void* data, std::size_t n, std::si
 int FileHandle::read_exact(std::uint64_t offset, void* data, std::size_t n) const {
   std::size_t got = 0;
   if (int rc = read_at(offset, data, n, got)) return rc;
-  return got == n ? 0 : oserr::kHandleEof;
+  return got == n ? 0 : oscode::kHandleEof;
 }
 
 int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) {
@@ -103,7 +103,7 @@ int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) 
     DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(n - done, 1u << 30));
     DWORD w = 0;
     if (!WriteFile(as_handle(h_), p + done, chunk, &w, &ov)) return last_error();
-    if (w == 0) return oserr::kDiskFull;
+    if (w == 0) return oscode::kDiskFull;
     done += w;
   }
   return 0;
@@ -132,7 +132,7 @@ int FileHandle::lock(std::uint64_t offset, std::uint64_t length) {
                  static_cast<DWORD>(length & 0xFFFFFFFFu), static_cast<DWORD>(length >> 32), &ov))
     return 0;
   DWORD e = GetLastError();
-  return e == ERROR_LOCK_VIOLATION || e == ERROR_IO_PENDING ? oserr::kLockViolation : static_cast<int>(e);
+  return e == ERROR_LOCK_VIOLATION || e == ERROR_IO_PENDING ? oscode::kLockViolation : static_cast<int>(e);
 }
 
 int FileHandle::unlock(std::uint64_t offset, std::uint64_t length) {

@@ -15,6 +15,7 @@ constexpr int kNotEnoughMemory = 8;
 constexpr int kWriteProtect = 19;
 constexpr int kSharingViolation = 32;
 constexpr int kLockViolation = 33;
+constexpr int kHandleEof = 38;
 constexpr int kNotSupported = 50;
 constexpr int kFileExists = 80;
 constexpr int kInvalidParameter = 87;

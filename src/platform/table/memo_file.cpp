@@ -200,7 +200,7 @@ bool MemoFile::write(std::uint32_t old_block, std::string_view text, std::uint32
                      MemoFault& fault) {
   block = 0;
   if (from_image_ || !file_.writable()) {
-    fault = io(tablecode::kReadOnly, os::oserr::kAccessDenied, "Plik memo otwarty tylko do odczytu");
+    fault = io(tablecode::kReadOnly, os::oscode::kAccessDenied, "Plik memo otwarty tylko do odczytu");
     return false;
   }
   if (text.empty()) return true;
@@ -233,7 +233,7 @@ bool MemoFile::write(std::uint32_t old_block, std::string_view text, std::uint32
     int rc = 0;
     for (int attempt = 0; attempt < 200; ++attempt) {
       rc = file_.lock(kLockBase, 1);
-      if (rc != os::oserr::kLockViolation) break;
+      if (rc != os::oscode::kLockViolation) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (rc) {
@@ -251,7 +251,7 @@ bool MemoFile::write(std::uint32_t old_block, std::string_view text, std::uint32
     unsigned char h[4];
     std::uint64_t next = start + blocks;
     if (next > 0xFFFFFFFFu) {
-      fault = io(gencode::kWrite, os::oserr::kDiskFull, "Plik memo przekroczył największy rozmiar");
+      fault = io(gencode::kWrite, os::oscode::kDiskFull, "Plik memo przekroczył największy rozmiar");
     } else if (int rc = file_.write_at(offset, data.data(), data.size())) {
       fault = io(gencode::kWrite, rc, "Błąd zapisu pliku memo");
     } else {
@@ -272,7 +272,7 @@ bool MemoFile::write(std::uint32_t old_block, std::string_view text, std::uint32
 
 bool MemoFile::reset(MemoFault& fault) {
   if (from_image_ || !file_.writable()) {
-    fault = io(tablecode::kReadOnly, os::oserr::kAccessDenied, "Plik memo otwarty tylko do odczytu");
+    fault = io(tablecode::kReadOnly, os::oscode::kAccessDenied, "Plik memo otwarty tylko do odczytu");
     return false;
   }
   int rc = 0;

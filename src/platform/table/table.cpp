@@ -373,7 +373,7 @@ bool Table::raise(int gen_code, int os_code, const std::string& description, con
 
 bool Table::writable_or_raise(const char* operation) {
   if (!read_only_ && !from_image_) return true;
-  raise(tablecode::kReadOnly, os::oserr::kAccessDenied, "Tabela otwarta tylko do odczytu", operation);
+  raise(tablecode::kReadOnly, os::oscode::kAccessDenied, "Tabela otwarta tylko do odczytu", operation);
   return false;
 }
 
@@ -408,7 +408,7 @@ std::unique_ptr<Table> Table::open(const OpenOptions& options) {
       MemoFault fault;
       t->memo_ = MemoFile::open(t->memo_os_path_, kind, access, share, fault);
       if (!t->memo_) {
-        std::string what = fault.os_code == os::oserr::kFileNotFound ? "Brak pliku memo tabeli" : fault.description;
+        std::string what = fault.os_code == os::oscode::kFileNotFound ? "Brak pliku memo tabeli" : fault.description;
         if (t->raise(fault.gen_code, fault.os_code, what, "DBUSEAREA", fault.gen_code == gencode::kOpen)) continue;
         return nullptr;
       }
@@ -449,7 +449,7 @@ bool Table::load_header(std::uint64_t size) {
   std::vector<std::uint8_t> head(32);
   auto read_bytes = [&](std::uint64_t off, std::uint8_t* out, std::size_t n) -> int {
     if (from_image_) {
-      if (off + n > image_.size()) return os::oserr::kHandleEof;
+      if (off + n > image_.size()) return os::oscode::kHandleEof;
       std::memcpy(out, image_.data() + off, n);
       return 0;
     }
@@ -754,7 +754,7 @@ bool Table::read_record(std::uint32_t recno, std::uint8_t* out) {
     std::size_t got = 0;
     int rc = file_.read_at(header_length_ + std::uint64_t(recno - 1) * record_length_, w.data.data(),
                            std::size_t(n) * record_length_, got);
-    if (!rc && got < record_length_) rc = os::oserr::kHandleEof;
+    if (!rc && got < record_length_) rc = os::oscode::kHandleEof;
     if (!rc) {
       w.first = recno;
       w.count = static_cast<std::uint32_t>(got / record_length_);
@@ -762,8 +762,8 @@ bool Table::read_record(std::uint32_t recno, std::uint8_t* out) {
       return true;
     }
     drop_window();
-    if (!raise(rc == os::oserr::kHandleEof ? gencode::kCorrupt : gencode::kRead, rc,
-               rc == os::oserr::kHandleEof ? "Uszkodzony plik tabeli: rekord poza końcem pliku" : "Błąd odczytu tabeli",
+    if (!raise(rc == os::oscode::kHandleEof ? gencode::kCorrupt : gencode::kRead, rc,
+               rc == os::oscode::kHandleEof ? "Uszkodzony plik tabeli: rekord poza końcem pliku" : "Błąd odczytu tabeli",
                "DBSKIP", true))
       return false;
   }
@@ -1324,10 +1324,10 @@ bool Table::append() {
     unlock(0);
     flush_window();
     drop_window();
-    int rc = os::oserr::kLockViolation;
-    for (int attempt = 0; attempt < 100 && rc == os::oserr::kLockViolation; ++attempt) {
+    int rc = os::oscode::kLockViolation;
+    for (int attempt = 0; attempt < 100 && rc == os::oscode::kLockViolation; ++attempt) {
       rc = file_.lock(kLockBase, 1);
-      if (rc == os::oserr::kLockViolation) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (rc == os::oscode::kLockViolation) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (rc) return false;  // net_error() tells the caller
     std::uint8_t disk[4];
@@ -1349,7 +1349,7 @@ bool Table::append() {
     if (file_.lock(kLockBase - recno, 1) == 0) locks_.push_back(recno);
   } else {
     if (count_ >= kMaxRecords) {
-      raise(gencode::kWrite, os::oserr::kDiskFull, "Tabela osiągnęła największą liczbę rekordów", "DBAPPEND");
+      raise(gencode::kWrite, os::oscode::kDiskFull, "Tabela osiągnęła największą liczbę rekordów", "DBAPPEND");
       return false;
     }
     recno = ++count_;
