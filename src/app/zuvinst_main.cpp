@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/appexit.h"
 #include "app/command_line.h"
 #include "app/demo.h"
 #include "app/program.h"
@@ -46,11 +47,7 @@ int run(int argc, char** argv) {
   static table::WorkAreas areas;
   table::DBESYS(areas, [&](const std::string& message) { dialogs.ALARM("3", "B", message); });
   app::APPSYS();
-  app::ExitRoutines::instance().add([] {
-    for (const std::string& alias : areas.aliases())
-      if (table::Table* t = areas.find(alias)) t->commit();
-    areas.close_all();
-  });
+  app::ExitRoutines::instance().add([] { app::close_work_areas(areas); });
   // APPEXIT on every way out from here on: a return, an exception, or exit() from deep
   // inside (it runs once however many of these fire).
   std::atexit([] { zuv::app::APPEXIT(); });
