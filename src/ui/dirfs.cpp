@@ -3,6 +3,7 @@
 
 #include "platform/os/codepage.h"
 #include "platform/os/fault.h"
+#include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "ui/dirselect.h"
 
@@ -46,14 +47,12 @@ class SystemDirFs : public DirFs {
   std::vector<std::pair<std::string, int>> drives() override { return system_drives(); }
   std::string current_drive_root() override { return system_current_drive(); }
   std::vector<std::string> subdirs(const std::string& path) override {
+    // DIRECTORY with "D": directories, but no hidden or system ones (the recycle bin,
+    // "System Volume Information", a POSIX dot directory).
     std::vector<std::string> out;
-    std::error_code ec;
-    for (fs::directory_iterator it(to_fs(path), fs::directory_options::skip_permission_denied, ec),
-         end;
-         !ec && it != end; it.increment(ec)) {
-      std::error_code e2;
-      if (it->is_directory(e2)) out.push_back(from_fs(it->path().filename()));
-    }
+    for (const os::DirEntry& e : os::list_directory(path + "*.*", "D"))
+      if (e.attributes.find('D') != std::string::npos && e.name != "." && e.name != "..")
+        out.push_back(e.name);
     return out;
   }
   bool is_dir(const std::string& path) override {

@@ -47,12 +47,21 @@ std::string upper(const std::string& s) {
 }
 
 bool is_drive_root(const std::string& path) {
-  // "C:\" and the host's "/" alike.
-  return (path.size() == 3 && path[1] == ':' && path[2] == '\\') || path == "/";
+  // "C:\" and the host's one tree, "\", alike.
+  return (path.size() == 3 && path[1] == ':' && path[2] == '\\') || path == "\\";
+}
+
+// Both separators split a typed path, as they do for the OS; the chooser shows and
+// returns one kind, the Windows one the rest of the program carries.
+std::string one_separator(std::string p) {
+  for (char& c : p)
+    if (c == '/') c = '\\';
+  return p;
 }
 
 std::string with_slash(std::string p) {
-  if (p.empty() || (p.back() != '\\' && p.back() != '/')) p += '\\';
+  p = one_separator(std::move(p));
+  if (p.empty() || p.back() != '\\') p += '\\';
   return p;
 }
 
@@ -69,6 +78,15 @@ bool collate_less(const std::string& a, const std::string& b) {
     return kx < ky;
   }
   return x.size() < y.size();
+}
+
+std::vector<MenuEntry> context_menu(bool expanded) {
+  return {{"~Wybierz", MenuAction::Choose},
+          {expanded ? "~Zwiń" : "~Rozwiń", MenuAction::Toggle},
+          {"", MenuAction::Separator},
+          {"~Utwórz nowy", MenuAction::New},
+          {"~Zmień nazwę", MenuAction::Rename},
+          {"~Skasuj", MenuAction::Delete}};
 }
 
 DirChooser::DirChooser(DirFs& fs, MessageDialog& msg, EntryAsk ask, std::function<void()> tone)
@@ -129,8 +147,9 @@ void DirChooser::StartDir(std::string path) {
   if (up.size() >= 2 && up[1] == ':') {
     drive = up.substr(0, 2) + "\\";
     rest = up.size() > 3 ? up.substr(3) : "";
-  } else if (!up.empty() && up[0] == '/') {
-    drive = "/";
+  } else if (up[0] == '\\' && (up.size() < 2 || up[1] != '\\')) {
+    // Rooted without a drive: the current drive (the one tree on POSIX systems).
+    drive = upper(fs_.current_drive_root());
     rest = up.substr(1);
   } else {
     drive = upper(fs_.current_drive_root());
@@ -142,7 +161,7 @@ void DirChooser::StartDir(std::string path) {
   std::string so_far = node->path;
   size_t start = 0;
   while (start < rest.size()) {
-    size_t p = rest.find_first_of("\\/", start);
+    size_t p = rest.find('\\', start);
     if (p == std::string::npos) p = rest.size();
     std::string comp = rest.substr(start, p - start);
     start = p + 1;
@@ -191,7 +210,7 @@ void DirChooser::toggle() {
 }
 
 bool DirChooser::check_kat() {
-  std::string path = lib::trim(edt_path_);
+  std::string path = one_separator(lib::trim(edt_path_));
   if (path.empty()) {
     msg_.ALARM("3", "Uwaga!", "Nie wybrano żadanego katalogu!");
     return false;

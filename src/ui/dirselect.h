@@ -47,6 +47,16 @@ struct DirNode {
   bool is_drive() const { return parent == nullptr; }
 };
 
+// The tree's context menu (CHECK_MENU), in order: "~" marks an entry's hot letter, an
+// empty label the separator.
+enum class MenuAction { Choose, Toggle, Separator, New, Rename, Delete };
+struct MenuEntry {
+  std::string label;
+  MenuAction action;
+};
+// The second entry collapses an expanded item and expands a collapsed one.
+std::vector<MenuEntry> context_menu(bool expanded);
+
 using EntryAsk = std::function<std::string(const std::string& proposal, int length,
                                            const std::string& title, const std::string& prompt,
                                            EntryCheck check)>;

@@ -6,6 +6,7 @@
 #include "platform/gui/script.h"
 #include "platform/os/codepage.h"
 #include "platform/os/fault.h"
+#include "platform/os/files.h"
 #include "ui/dialogs.h"
 
 using namespace zuv;
@@ -31,10 +32,10 @@ struct Scratch {
 #ifdef _WIN32
     return os::narrow(root.native()) + "\\";
 #else
-    // The chooser writes host paths as "/" followed by Windows-style components.
+    // The chooser writes host paths as rooted Windows texts: "\tmp\x\".
     std::string t = root.string();
-    for (size_t i = 1; i < t.size(); ++i)
-      if (t[i] == '/') t[i] = '\\';
+    for (char& c : t)
+      if (c == '/') c = '\\';
     return t + "\\";
 #endif
   }
@@ -182,4 +183,55 @@ TEST(DirChooser, ADirectoryThatWillNotGoStaysInTheTree) {
   EXPECT_EQ(c.marked()->caption, "twardy");
   ASSERT_EQ(c.marked()->children.size(), 1u);
   EXPECT_EQ(c.marked()->children[0]->caption, "środek");
+}
+
+TEST(DirChooser, LevelsListNoHiddenOrSystemDirectories) {
+  Scratch s;
+  fs::create_directories(s.at("widoczny"));
+  fs::create_directories(s.at("kosz"));
+  fs::create_directories(s.at("systemowy"));
+  fs::create_directories(s.at(".kropka"));  // hidden on POSIX systems by its name
+  std::ofstream(s.at("plik.txt")) << "x";
+  ASSERT_TRUE(os::change_attributes(s.text() + "kosz", "+H").ok());
+  ASSERT_TRUE(os::change_attributes(s.text() + "systemowy", "+S").ok());
+  auto disk = ui::make_system_dirfs();
+  std::vector<std::string> names = disk->subdirs(s.text());
+  std::sort(names.begin(), names.end());
+#ifdef _WIN32
+  EXPECT_EQ(names, (std::vector<std::string>{".kropka", "widoczny"}));
+#else
+  EXPECT_EQ(names, (std::vector<std::string>{"widoczny"}));
+#endif
+}
+
+TEST(DirChooser, SlashTypedPathCreatesEveryLevelAndComesBackWithOneSeparator) {
+  Scratch s;
+  Fixture f;
+  std::string typed = s.text() + "p/q/r";
+  std::string expected = s.text() + "p\\q\\r\\";
+  f.fe.add_answer(typed);
+  f.fe.add_answer("1");
+  EXPECT_EQ(f.d.QMXDIRSELECT(s.text()), expected);
+  EXPECT_TRUE(fs::is_directory(s.at("p/q/r")));
+  // A start typed with "/" opens the tree there, shown with "\" only.
+  auto disk = ui::make_system_dirfs();
+  ui::DirChooser c(*disk, f.d, nullptr, nullptr);
+  c.create();
+  std::string slashed = expected;
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  c.StartDir(slashed);
+  ASSERT_NE(c.marked(), nullptr);
+  EXPECT_EQ(c.marked()->caption, "r");
+  EXPECT_EQ(c.path_text(), expected);
+}
+
+TEST(DirChooser, ContextMenuHotLetters) {
+  auto labels = [](bool expanded) {
+    std::vector<std::string> out;
+    for (const auto& e : ui::context_menu(expanded)) out.push_back(e.label);
+    return out;
+  };
+  EXPECT_EQ(labels(false), (std::vector<std::string>{"~Wybierz", "~Rozwiń", "", "~Utwórz nowy",
+                                                     "~Zmień nazwę", "~Skasuj"}));
+  EXPECT_EQ(labels(true)[1], "~Zwiń");
 }

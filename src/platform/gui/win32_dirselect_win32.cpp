@@ -258,6 +258,18 @@ class ChooserWindow : public Window {
     SetFocus(tree_);
   }
 
+  static UINT menu_id(ui::MenuAction a) {
+    switch (a) {
+      case ui::MenuAction::Choose: return kMenuChoose;
+      case ui::MenuAction::Toggle: return kMenuToggle;
+      case ui::MenuAction::New: return kMenuNew;
+      case ui::MenuAction::Rename: return kMenuRename;
+      case ui::MenuAction::Delete: return kMenuDelete;
+      case ui::MenuAction::Separator: break;
+    }
+    return 0;
+  }
+
   void context_menu() {
     POINT p;
     GetCursorPos(&p);
@@ -268,13 +280,9 @@ class ChooserWindow : public Window {
     auto it = items_.find(c_.marked());
     bool open = it != items_.end() &&
                 (TreeView_GetItemState(tree_, it->second, TVIS_EXPANDED) & TVIS_EXPANDED);
-    HMENU m = CreatePopupMenu();
-    AppendMenuW(m, MF_STRING, kMenuChoose, L"&Wybierz");
-    AppendMenuW(m, MF_STRING, kMenuToggle, open ? L"&Zwiń" : L"&Rozwiń");
-    AppendMenuW(m, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(m, MF_STRING, kMenuNew, L"&Utwórz nowy");
-    AppendMenuW(m, MF_STRING, kMenuRename, L"Z&mień nazwę");
-    AppendMenuW(m, MF_STRING, kMenuDelete, L"&Skasuj");
+    std::vector<std::pair<std::string, UINT>> entries;
+    for (const ui::MenuEntry& e : ui::context_menu(open)) entries.emplace_back(e.label, menu_id(e.action));
+    HMENU m = make_menu(entries);
     int cmd = TrackPopupMenu(m, TPM_RETURNCMD | TPM_RIGHTBUTTON, p.x, p.y, 0, hwnd(), nullptr);
     DestroyMenu(m);
     if (cmd) command(cmd);

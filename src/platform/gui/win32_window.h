@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/gui/toolkit.h"
 
@@ -19,6 +21,9 @@ namespace win32 {
 HINSTANCE instance();
 // A font of `points` nominal size in code page 238.
 HFONT make_font(const std::wstring& family, int points, bool bold, bool italic);
+
+// A pop-up menu: "~" before an entry's hot letter, an empty label a separator.
+HMENU make_menu(const std::vector<std::pair<std::string, UINT>>& entries);
 
 // One window and its messages; the object lives as long as the window.
 class Window {

@@ -34,6 +34,24 @@ HFONT make_font(const std::wstring& family, int points, bool bold, bool italic) 
                      DEFAULT_PITCH | FF_DONTCARE, family.c_str());
 }
 
+HMENU make_menu(const std::vector<std::pair<std::string, UINT>>& entries) {
+  HMENU m = CreatePopupMenu();
+  for (const auto& [label, id] : entries) {
+    if (label.empty()) {
+      AppendMenuW(m, MF_SEPARATOR, 0, nullptr);
+      continue;
+    }
+    std::string text;
+    for (char c : label) {
+      if (c == '&') text += "&&";
+      else if (c == '~') text += '&';
+      else text += c;
+    }
+    AppendMenuW(m, MF_STRING, id, os::widen(text).c_str());
+  }
+  return m;
+}
+
 Window::~Window() { destroy(); }
 
 void Window::create(DWORD ex_style, DWORD style, const std::string& title, RECT r, HWND parent) {
