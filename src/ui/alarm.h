@@ -116,7 +116,11 @@ std::vector<int> V1_PLUS_V2(const std::vector<std::vector<int>>& pairs);
 void RUN_HELP();
 
 // Keys the dialogs react to, as every front end reports them.
-enum class Key { None, Esc, Enter, Tab, ShiftTab, Left, Right, Up, Down, F1, Space, Insert, Char };
+enum class Key {
+  None, Esc, Enter, Tab, ShiftTab, Left, Right, Up, Down, F1, Space, Insert,
+  Backspace, Delete, Home, End,  // editing a line of text
+  Char
+};
 
 // One running message dialog: focus, result and deadline, driven by events from the
 // front end and by its clock.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "lib/text.h"
+#include "platform/os/unicode.h"
 
 namespace zuv::gui {
 
@@ -144,8 +145,99 @@ std::unique_ptr<WaitWindow> ConsoleFrontend::open_wait(const ui::AlarmSpec& desc
   return std::make_unique<ConsoleWait>();
 }
 
+ConsoleFrontend::LineEnd ConsoleFrontend::edit_line(const std::string& prompt, std::string& text,
+                                                    int max_chars) {
+  std::u32string line = os::decode_utf8(text);
+  size_t cursor = line.size();
+  bool selected = !line.empty();
+  const bool tty = term_->interactive();
+  auto draw = [&] {
+    std::string shown;
+    for (char32_t c : line) os::append_utf8(shown, c);
+    std::string out = "\r\x1b[2K" + prompt;
+    out += selected && tty ? std::string(kReverse) + shown + kPlain : shown;
+    if (cursor < line.size()) out += "\x1b[" + std::to_string(line.size() - cursor) + "D";
+    term_->write(out);
+  };
+  draw();
+  while (true) {
+    ui::Key k;
+    char32_t ch = 0;
+    if (!term_->read_key(-1, k, ch)) return LineEnd::Closed;
+    if (k == ui::Key::Esc) {
+      term_->write("\n");
+      return LineEnd::Esc;
+    }
+    if (k == ui::Key::Enter) {
+      text.clear();
+      for (char32_t c : line) os::append_utf8(text, c);
+      term_->write("\n");
+      return LineEnd::Enter;
+    }
+    if (k == ui::Key::Space) {
+      k = ui::Key::Char;
+      ch = U' ';
+    }
+    const bool was_selected = selected;
+    selected = false;
+    switch (k) {
+      case ui::Key::Left:
+      case ui::Key::Home:
+        if (was_selected || k == ui::Key::Home) cursor = 0;
+        else if (cursor > 0) --cursor;
+        break;
+      case ui::Key::Right:
+      case ui::Key::End:
+        if (was_selected || k == ui::Key::End) cursor = line.size();
+        else if (cursor < line.size()) ++cursor;
+        break;
+      case ui::Key::Backspace:
+      case ui::Key::Delete:
+        if (was_selected) {
+          line.clear();
+          cursor = 0;
+        } else if (k == ui::Key::Backspace && cursor > 0) {
+          line.erase(--cursor, 1);
+        } else if (k == ui::Key::Delete && cursor < line.size()) {
+          line.erase(cursor, 1);
+        }
+        break;
+      case ui::Key::Char:
+        if (ch < 32) break;
+        if (was_selected) {
+          line.clear();
+          cursor = 0;
+        }
+        if (max_chars > 0 && static_cast<int>(line.size()) >= max_chars) {
+          tone(500, 1);
+          break;
+        }
+        line.insert(cursor++, 1, ch);
+        break;
+      default:
+        selected = was_selected;
+        break;
+    }
+    draw();
+  }
+}
+
 std::string ConsoleFrontend::run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) {
   box(desc.title, desc.prompt_lines, ui::Align::Left);
+  if (term_->interactive()) {
+    term_->write("   Enter zapamiętuje, Esc rezygnuje; strzałki, Backspace i Delete poprawiają tekst\n");
+    std::string text = desc.proposal;
+    while (true) {
+      if (edit_line("   > ", text, desc.length) != LineEnd::Enter) {
+        session.cancel();
+        return "";
+      }
+      if (session.accept(text) == ui::EntrySession::Outcome::Accepted) return session.result();
+      tone(500, 1);
+      term_->write("   Nie przyjęto: \"" + text + "\". Popraw albo Esc.\n");
+    }
+  }
+  // Typed from a pipe or a file: one line an attempt, an empty one keeps the proposal.
   term_->write("   Enter przyjmuje propozycję [" + desc.proposal + "], Esc rezygnuje\n");
   while (true) {
     term_->write("   > ");
@@ -179,9 +271,11 @@ void ConsoleFrontend::run_dirselect(ui::DirChooser& c, bool /*fresh*/) {
       if (!i) list += "     (brak podkatalogów)\n";
     }
     term_->write("\n   Katalog: " + std::string(tty ? kBold : "") + c.path_text() +
-                 (tty ? kPlain : "") + "\n" + list + "   > ");
+                 (tty ? kPlain : "") + "\n" + list + (tty ? "" : "   > "));
     std::string line;
-    if (!term_->read_line(-1, line) || line == "\x1b") {
+    bool typed = tty ? edit_line("   > ", line, 256) == LineEnd::Enter
+                     : term_->read_line(-1, line) && line != "\x1b";
+    if (!typed) {
       c.cancel();
       break;
     }
@@ -244,6 +338,21 @@ void ConsoleFrontend::run_main_window(ui::MainWindowSession& s) {
 }
 
 void ConsoleFrontend::tone(int, int) { term_->write("\a"); }
+
+bool ConsoleFrontend::check_interrupt() {
+  if (!term_->interactive()) {
+    // Answers typed ahead in a pipe belong to the dialogs still to come.
+    clock().sleep_cs(1);
+    return false;
+  }
+  // The console has no controls to hand keys to: every key but Esc is dropped.
+  bool esc = false;
+  ui::Key k;
+  char32_t ch;
+  for (int wait_ms = 10; term_->read_key(wait_ms, k, ch) && k != ui::Key::None; wait_ms = 0)
+    esc = esc || k == ui::Key::Esc;
+  return esc;
+}
 
 void ConsoleFrontend::create(const ui::ProgressGeometry& g, const std::string& title) {
   bar_fill_w_ = g.fill.w;

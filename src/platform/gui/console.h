@@ -23,6 +23,7 @@ class ConsoleFrontend : public Frontend, private ui::ProgressView {
   ui::ProgressView& progress_view() override { return *this; }
   void run_main_window(ui::MainWindowSession& session) override;
   void tone(int frequency, int units) override;
+  bool check_interrupt() override;
   ui::Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;
 
@@ -33,6 +34,11 @@ class ConsoleFrontend : public Frontend, private ui::ProgressView {
   void fill(int width) override;
   void destroy() override;
 
+  enum class LineEnd { Enter, Esc, Closed };
+  // A line typed at the terminal in raw mode, preset with text: Left, Right, Home and
+  // End move, Backspace and Delete erase, Esc ends at once. The preset stands selected
+  // as in a window's field: the first letter typed replaces it, a cursor key keeps it.
+  LineEnd edit_line(const std::string& prompt, std::string& text, int max_chars);
   void box(const std::string& title, const std::vector<std::string>& lines, ui::Align align);
   void draw_buttons(const std::vector<std::string>& labels, int focus, bool redraw);
   void draw_bar();

@@ -2,6 +2,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/gui/terminal.h"
@@ -9,6 +10,17 @@
 namespace zuv::gui {
 
 namespace {
+
+// A program that ends by exit() deep inside (the error box's "Abort") never destroys
+// its terminal: the line mode it found is put back then as well.
+void restore_at_exit(int fd, const termios& cooked) {
+  static int saved_fd = -1;
+  static termios saved;
+  if (saved_fd >= 0) return;
+  saved_fd = fd;
+  saved = cooked;
+  std::atexit([] { tcsetattr(saved_fd, TCSANOW, &saved); });
+}
 
 class PosixTerminal : public Terminal {
  public:
@@ -39,15 +51,25 @@ class PosixTerminal : public Terminal {
       else if (c3 == 'B') key = ui::Key::Down;
       else if (c3 == 'C') key = ui::Key::Right;
       else if (c3 == 'D') key = ui::Key::Left;
+      else if (c3 == 'H') key = ui::Key::Home;
+      else if (c3 == 'F') key = ui::Key::End;
       else if (c3 == 'Z') key = ui::Key::ShiftTab;
       else if (c3 >= '0' && c3 <= '9') {
         int c4 = get(60);
-        if (c3 == '2' && c4 == '~') key = ui::Key::Insert;
-        else if (c3 == '1' && c4 == '1') { get(60); key = ui::Key::F1; }
+        if (c4 == '~') {
+          if (c3 == '2') key = ui::Key::Insert;
+          else if (c3 == '3') key = ui::Key::Delete;
+          else if (c3 == '1' || c3 == '7') key = ui::Key::Home;
+          else if (c3 == '4' || c3 == '8') key = ui::Key::End;
+        } else if (c3 == '1' && c4 == '1') {
+          get(60);
+          key = ui::Key::F1;
+        }
       }
       return true;
     }
     if (c == '\r' || c == '\n') key = ui::Key::Enter;
+    else if (c == 127 || c == 8) key = ui::Key::Backspace;
     else if (c == '\t') key = ui::Key::Tab;
     else if (c == ' ') key = ui::Key::Space;
     else {
@@ -92,6 +114,7 @@ class PosixTerminal : public Terminal {
  private:
   void raw(bool on) {
     if (!tty_ || on == raw_) return;
+    if (on) restore_at_exit(in_, cooked_);
     termios t = cooked_;
     if (on) {
       t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);

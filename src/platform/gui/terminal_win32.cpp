@@ -58,6 +58,10 @@ class WinTerminal : public Terminal {
         case VK_F1: key = ui::Key::F1; return true;
         case VK_INSERT: key = ui::Key::Insert; return true;
         case VK_SPACE: key = ui::Key::Space; return true;
+        case VK_BACK: key = ui::Key::Backspace; return true;
+        case VK_DELETE: key = ui::Key::Delete; return true;
+        case VK_HOME: key = ui::Key::Home; return true;
+        case VK_END: key = ui::Key::End; return true;
         default: break;
       }
       if (k.uChar.UnicodeChar) {

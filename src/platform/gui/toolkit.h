@@ -55,6 +55,13 @@ class Frontend : public ui::TextMeasure {
   virtual ui::ProgressView& progress_view() = 0;
   virtual void run_main_window(ui::MainWindowSession& session) = 0;
   virtual void tone(int frequency, int units) = 0;
+  // The operator's interrupt check (NIC) over this front end: waits a hundredth of a
+  // second for an event, hands the waiting events to their controls, and answers true
+  // when one of them was Esc. Long work calls it between its steps.
+  virtual bool check_interrupt() {
+    clock_.sleep_cs(1);
+    return false;
+  }
   // Lets the windows live for a while (messages handled) without a dialog of its own.
   virtual void idle(int milliseconds) { clock_.sleep_cs(milliseconds / 10); }
 

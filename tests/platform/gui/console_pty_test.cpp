@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <thread>
 
@@ -131,9 +132,90 @@ TEST(ConsolePty, EntryPromptWithItsCheck) {
   f.pty.type("\n");
   EXPECT_EQ(f.d.QMX_EDTSTR("NowyKatalog", 100, "t", "p"), "NowyKatalog");  // Enter keeps the proposal
   f.pty.join_typing();
-  f.pty.type("\x1b\n");
-  EXPECT_EQ(f.d.QMX_EDTSTR("NowyKatalog", 100, "t", "p"), "");
+}
+
+// Esc is typed alone; Enter follows only as a fallback, late, so a front end that
+// waits for the line's end fails here instead of hanging.
+template <typename Dialog>
+bool ends_on_esc_alone(Fixture& f, Dialog dialog) {
+  std::atomic<bool> fallback{false}, returned{false};
+  f.pty.type("\x1b");
+  std::thread late([&] {
+    for (int i = 0; i < 150 && !returned; ++i) std::this_thread::sleep_for(10ms);
+    if (returned) return;
+    fallback = true;
+    (void)!write(f.pty.master, "\r", 1);
+  });
+  dialog();
+  bool at_once = !fallback;
+  returned = true;
+  late.join();
   f.pty.join_typing();
+  return at_once;
+}
+
+TEST(ConsolePty, EscCancelsAtOnce) {
+  Fixture f;
+  std::string entry = "x";
+  EXPECT_TRUE(ends_on_esc_alone(f, [&] { entry = f.d.QMX_EDTSTR("NowyKatalog", 100, "t", "p"); }));
+  EXPECT_EQ(entry, "");
+  std::string dir = "x";
+  EXPECT_TRUE(ends_on_esc_alone(f, [&] { dir = f.d.QMXDIRSELECT(std::string("\\")); }));
+  EXPECT_EQ(dir, "");
+  EXPECT_EQ(f.pty.shown().find("^["), std::string::npos);
+}
+
+TEST(ConsolePty, TheProposalIsEditedWithCursorKeysBackspaceAndDelete) {
+  Fixture f;
+  // End, seven Backspaces take "Katalog" off, "Folder" goes on, Home and Delete take
+  // the first letter: "owyFolder".
+  f.pty.type("\x1b[F\x7f\x7f\x7f\x7f\x7f\x7f\x7f" "Folder\x1b[H\x1b[3~\r");
+  EXPECT_EQ(f.d.QMX_EDTSTR("NowyKatalog", 100, "t", "p"), "owyFolder");
+  f.pty.join_typing();
+  // Left into the middle, a Polish letter typed there.
+  f.pty.type("\x1b[D\x1b[C\x1b[C\x1b[Dż\r");
+  EXPECT_EQ(f.d.QMX_EDTSTR("ab", 100, "t", "p"), "ażb");
+  f.pty.join_typing();
+  // The first letter typed replaces the whole proposal; the buffer length holds.
+  f.pty.type("wxyz\r");
+  EXPECT_EQ(f.d.QMX_EDTSTR("ab", 3, "t", "p"), "wxy");
+  f.pty.join_typing();
+}
+
+TEST(ConsolePty, ChooserCreatesSlashTypedLevelsAndShowsOneSeparator) {
+  Fixture f;
+  std::filesystem::path root = std::filesystem::temp_directory_path() / "zuv_console_chooser";
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root);
+  std::string typed = root.string() + "/nowy/głęboki";
+  f.pty.type(typed + "\r", 200ms);
+  f.pty.type("1", 700ms);  // "Czy mam go utworzyć?" -> yes
+  std::string expected = typed + "\\";
+  for (char& c : expected)
+    if (c == '/') c = '\\';
+  EXPECT_EQ(f.d.QMXDIRSELECT(std::string("\\")), expected);
+  f.pty.join_typing();
+  EXPECT_TRUE(std::filesystem::is_directory(root / "nowy" / "głęboki"));
+  std::string shown = f.pty.shown();
+  EXPECT_NE(shown.find("Katalog: \x1b[1m\\"), std::string::npos);
+  EXPECT_EQ(shown.find("-> /"), std::string::npos);
+  std::filesystem::remove_all(root);
+}
+
+TEST(ConsolePty, InterruptCheckAnswersEscOnly) {
+  Fixture f;
+  EXPECT_FALSE(f.fe.check_interrupt());  // nothing typed
+  f.pty.type("a\x1b[A", 0ms);
+  f.pty.join_typing();
+  bool any = false;
+  for (int i = 0; i < 100; ++i) any = any || f.fe.check_interrupt();
+  EXPECT_FALSE(any);  // letters and arrows are no interrupt
+  f.pty.type("b\x1b", 0ms);
+  f.pty.join_typing();
+  bool esc = false;
+  for (int i = 0; i < 300 && !esc; ++i) esc = f.fe.check_interrupt();
+  EXPECT_TRUE(esc);
+  EXPECT_EQ(f.pty.shown().find("^["), std::string::npos);
 }
 
 TEST(ConsolePty, ProgressBarRedrawsOnlyWhenItGrows) {
