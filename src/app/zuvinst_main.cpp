@@ -6,6 +6,7 @@
 #include "app/appexit.h"
 #include "app/command_line.h"
 #include "app/demo.h"
+#include "app/operator_interrupt.h"
 #include "app/program.h"
 #include "app/wiring.h"
 #include "platform/gui/frontends.h"
@@ -42,6 +43,8 @@ int run(int argc, char** argv) {
     return 3;
   }
   ui::Dialogs dialogs(*fe);
+  // The table helpers' waits ask this front end whether the operator pressed Esc.
+  app::ScopedFrontendInterrupt interrupt(*fe);
   // The run's tables live as long as the process: the exit routine commits and closes
   // them however the program ends.
   static table::WorkAreas areas;

@@ -9,6 +9,11 @@
 namespace zuv::tables {
 namespace {
 
+OperatorInterrupt*& installed_interrupt() {
+  static OperatorInterrupt* interrupt = nullptr;
+  return interrupt;
+}
+
 PauseFn& pause_fn() {
   static PauseFn fn;
   return fn;
@@ -33,6 +38,10 @@ void add_index(table::WorkAreas& areas, const TableFiles& files, const std::opti
 }
 
 }  // namespace
+
+void set_operator_interrupt(OperatorInterrupt* interrupt) { installed_interrupt() = interrupt; }
+OperatorInterrupt* operator_interrupt() { return installed_interrupt(); }
+bool NIC() { return installed_interrupt() && installed_interrupt()->NIC(); }
 
 void SLEEP(int hundredths) {
   if (hundredths <= 0) return;
@@ -161,6 +170,7 @@ bool REK_LOCK(table::WorkAreas& areas, std::optional<int> attempts) {
 
 bool REK_ADD(table::WorkAreas& areas, std::optional<int> attempts, OperatorInterrupt* interrupt) {
   int n = attempts ? *attempts : 500;
+  if (!interrupt) interrupt = operator_interrupt();
   for (int i = 1; i <= n; ++i) {
     bool added = guarded([&] {
       table::Table* t = areas.current();

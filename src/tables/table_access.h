@@ -32,6 +32,14 @@ class OperatorInterrupt {
   }
 };
 
+// The running front end's interrupt check and tone, installed by the program at
+// start-up (the tables do not know the front ends). Without one, NIC answers false and
+// tones are silent. The installed object must outlive its use.
+void set_operator_interrupt(OperatorInterrupt* interrupt);
+OperatorInterrupt* operator_interrupt();
+// The operator's interrupt check: true when Esc was pressed.
+bool NIC();
+
 // Pauses of the retry loops, in hundredths of a second. Tests replace them so that a
 // run of 500 attempts takes no wall time; the replacement ends with the scope.
 using PauseFn = std::function<void(int hundredths)>;
@@ -82,7 +90,7 @@ void CLOSEALL(table::WorkAreas& areas);
 bool REK_LOCK(table::WorkAreas& areas, std::optional<int> attempts = std::nullopt);
 // Appends a record to the selected area (locked by the append): 500 attempts by
 // default. The first failure beeps; after each later one the operator may stop the
-// wait with Esc (through interrupt, when given).
+// wait with Esc. Both go through interrupt when given, else the installed one.
 bool REK_ADD(table::WorkAreas& areas, std::optional<int> attempts = std::nullopt,
              OperatorInterrupt* interrupt = nullptr);
 

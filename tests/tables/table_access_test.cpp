@@ -208,5 +208,31 @@ TEST_F(Access, AppendRetriesBeepOnceAndStopOnEsc) {
   EXPECT_EQ(areas.current()->record_count(), 6u);
 }
 
+// The front end the program installed at start-up is asked on every call, not only
+// when the caller hands one in.
+TEST_F(Access, AppendRetriesAskTheInstalledInterrupt) {
+  struct Counting : OperatorInterrupt {
+    int checks = 0, tones = 0;
+    bool NIC() override { return ++checks == 2; }
+    void TONE(int frequency, double duration) override {
+      EXPECT_EQ(frequency, 5000);
+      EXPECT_DOUBLE_EQ(duration, 0.2);
+      ++tones;
+    }
+  } installed;
+  ASSERT_TRUE(S_OTWORZ(areas, dir, "wersja", "wer"));
+  os::FileHandle holder;
+  ASSERT_EQ(holder.open(os::native_path(file("wersja.dbf")), os::Access::ReadWrite, os::Share::Shared), 0);
+  ASSERT_EQ(holder.lock(table::kLockBase, 1), 0);
+  set_operator_interrupt(&installed);
+  bool added = REK_ADD(areas);
+  EXPECT_TRUE(NIC() == false && installed.checks == 3);  // NIC asks the same object
+  set_operator_interrupt(nullptr);
+  EXPECT_FALSE(added);
+  EXPECT_EQ(installed.tones, 1);
+  EXPECT_FALSE(NIC());  // nothing installed: never an interrupt
+  holder.unlock(table::kLockBase, 1);
+}
+
 }  // namespace
 }  // namespace zuv::tables::testing

@@ -199,6 +199,15 @@ void ScriptFrontend::tone(int frequency, int units) {
   record("TON " + std::to_string(frequency) + " " + std::to_string(units));
 }
 
+bool ScriptFrontend::check_interrupt() {
+  ++interrupt_checks_;
+  clock().sleep_cs(1);
+  if (keys_.empty()) return false;
+  std::string k = keys_.front();
+  keys_.pop_front();
+  return key_from_name(k) == ui::Key::Esc;
+}
+
 void ScriptFrontend::create(const ui::ProgressGeometry& g, const std::string& title) {
   bar_width_ = g.fill.w;
   record("LICZNIK \"" + title + "\" szerokość " + std::to_string(g.fill.w));

@@ -42,6 +42,9 @@ class ScriptFrontend : public Frontend, private ui::ProgressView {
   // Each transcript line is also written here as it happens.
   void echo_to(std::ostream* out) { echo_ = out; }
   int tones() const { return tones_; }
+  // Keys waiting for the interrupt check ("Esc", "Enter", ...): each check takes one.
+  void press_keys(const std::vector<std::string>& keys) { keys_.insert(keys_.end(), keys.begin(), keys.end()); }
+  int interrupt_checks() const { return interrupt_checks_; }
 
   ui::Where reference() override;
   ui::Where desktop() override;
@@ -52,6 +55,7 @@ class ScriptFrontend : public Frontend, private ui::ProgressView {
   ui::ProgressView& progress_view() override { return *this; }
   void run_main_window(ui::MainWindowSession& session) override;
   void tone(int frequency, int units) override;
+  bool check_interrupt() override;
   ui::Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;
 
@@ -71,6 +75,8 @@ class ScriptFrontend : public Frontend, private ui::ProgressView {
   std::ostream* echo_ = nullptr;
   ui::ApproxMeasure measure_;
   int tones_ = 0;
+  std::deque<std::string> keys_;
+  int interrupt_checks_ = 0;
   bool main_window_ = false;
   int bar_width_ = 0;
 };

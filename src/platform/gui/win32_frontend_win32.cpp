@@ -553,6 +553,26 @@ void Win32Frontend::idle(int milliseconds) {
   }
 }
 
+bool Win32Frontend::check_interrupt() {
+  MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  bool esc = false;
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    if (m.message == WM_QUIT) {
+      // Left for the loop that owns the program's end.
+      PostQuitMessage(static_cast<int>(m.wParam));
+      break;
+    }
+    if (m.message == WM_KEYDOWN && m.wParam == VK_ESCAPE) {
+      esc = true;
+      continue;
+    }
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
+  return esc;
+}
+
 std::unique_ptr<Frontend> make_win32_frontend(Clock& clock) {
   return std::make_unique<Win32Frontend>(clock);
 }

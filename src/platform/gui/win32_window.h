@@ -71,6 +71,7 @@ class Win32Frontend : public Frontend {
   void run_main_window(ui::MainWindowSession& session) override;
   void tone(int frequency, int units) override;
   void idle(int milliseconds) override;
+  bool check_interrupt() override;
   ui::Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;
 
