@@ -5,6 +5,7 @@
 
 #include "app/program.h"
 #include "platform/os/codepage.h"
+#include "platform/os/environment.h"
 #include "platform/os/fault.h"
 #include "platform/os/path.h"
 #include "sys/error.h"
@@ -30,14 +31,7 @@ std::string with_backslash(std::string p) {
 
 std::string env(Services& s, const std::string& name) {
   if (s.getenv) return s.getenv(name);
-#ifdef _WIN32
-  // The wide form: a profile path with Polish letters must survive.
-  const wchar_t* v = _wgetenv(os::widen(name).c_str());
-  return v ? os::narrow(v) : "";
-#else
-  const char* v = std::getenv(name.c_str());
-  return v ? v : "";
-#endif
+  return os::get_env(name);  // wide on Windows: a profile path with Polish letters survives
 }
 
 // MEMOWRIT under an error callback that only breaks: any failure means "not writable".

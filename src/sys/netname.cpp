@@ -13,6 +13,7 @@
 #endif
 
 #include "lib/text.h"
+#include "platform/os/environment.h"
 #include "platform/os/registry.h"
 #include "sys/registry.h"
 
@@ -22,15 +23,7 @@ namespace {
 std::string g_netname;  // NETNAME's cache
 std::string g_nerka;    // NERKA's cache
 
-std::string environment(const char* name) {
-#ifdef _WIN32
-  const wchar_t* v = _wgetenv(os::widen(name).c_str());
-  return v ? os::narrow(v) : std::string();
-#else
-  const char* v = std::getenv(name);
-  return v ? v : "";
-#endif
-}
+std::string environment(const char* name) { return os::get_env(name); }
 
 std::string host_name() {
 #ifdef _WIN32

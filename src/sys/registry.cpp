@@ -7,6 +7,7 @@
 
 #include "lib/text.h"
 #include "platform/os/codepage.h"
+#include "platform/os/environment.h"
 
 namespace zuv::sys {
 namespace reg = os::reg;
@@ -155,8 +156,8 @@ std::string expand_environment(std::string_view text) {
     }
     out.append(text.substr(at, p1 - at));
     std::string name(text.substr(p1 + 1, p2 - p1 - 1));
-    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
-    if (value) out += value;
+    // The wide environment on Windows: a profile path with Polish letters survives.
+    if (!name.empty()) out += os::get_env(name);
     at = p2 + 1;
   }
 }

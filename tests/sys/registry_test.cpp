@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/os/environment.h"
 #include "sys/error.h"
 #include "sys/regedit_export.h"
 
@@ -16,14 +17,9 @@ namespace {
 
 namespace reg = os::reg;
 
-void set_env(const char* name, const char* value) {
-#ifdef _WIN32
-  _putenv_s(name, value ? value : "");
-#else
-  if (value) setenv(name, value, 1);
-  else unsetenv(name);
-#endif
-}
+// Through the wide environment on Windows, where the profile path of an operator
+// named Łukasz lives.
+void set_env(const char* name, const char* value) { os::set_env(name, value ? value : ""); }
 
 void remove_tree(const std::string& path) {
   XbpReg r = XbpReg::New(path);
@@ -169,12 +165,12 @@ TEST_F(Registry, ExpandableStringsTakeEnvironmentValues) {
   put("Jeden", "100% pewne");
   put("Petla", "%ZUVTEST_LOOP%");
   reg::close_key(h);
-  set_env("ZUVTEST_PROFILE", "C:\\Users\\Księgowa");
+  set_env("ZUVTEST_PROFILE", "C:\\Users\\Łukasz Księgowa");
   set_env("ZUVTEST_A", "a");
   set_env("ZUVTEST_B", "b");
   set_env("ZUVTEST_UNSET", nullptr);
   set_env("ZUVTEST_LOOP", "%ZUVTEST_LOOP%");
-  EXPECT_EQ(r.GetValue("Pulpit"), RegValue::of("C:\\Users\\Księgowa\\Desktop"));
+  EXPECT_EQ(r.GetValue("Pulpit"), RegValue::of("C:\\Users\\Łukasz Księgowa\\Desktop"));
   EXPECT_EQ(r.GetValue("Dwa"), RegValue::of("a-ba"));
   EXPECT_EQ(r.GetValue("Brak"), RegValue::of("xy"));
   EXPECT_EQ(r.GetValue("Jeden"), RegValue::of("100% pewne"));
