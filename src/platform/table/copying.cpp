@@ -1,5 +1,6 @@
 #include "platform/table/copying.h"
 
+#include "platform/table/last_error.h"
 #include "sys/error.h"
 
 namespace zuv::table {
@@ -62,7 +63,7 @@ bool export_records(Table& source, const std::string& path, const std::vector<st
         r.fileName = source.path();
         r.operation = "DBEXPORT";
         r.canDefault = true;
-        raise_error(r);
+        raise_engine_error(r);
         return false;
       }
       chosen.push_back(i);

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "platform/os/path.h"
+#include "platform/table/last_error.h"
 #include "platform/table/work_areas.h"
 #include "sys/error.h"
 
@@ -49,7 +50,7 @@ bool fail(const std::string& file, const char* operation, const std::exception& 
   r.fileName = file;
   r.operation = operation;
   r.canDefault = true;
-  raise_error(r);
+  raise_engine_error(r);
   return false;
 }
 
@@ -655,7 +656,7 @@ bool Relations::set(const std::string& parent, const std::string& child, const s
     r.description = "Nieznany alias w relacji: " + (p ? child : parent);
     r.operation = "DBSETRELATION";
     r.canDefault = true;
-    raise_error(r);
+    raise_engine_error(r);
     return false;
   }
   Relation rel;

@@ -15,6 +15,7 @@
 
 #include "lib/text.h"
 #include "platform/os/path.h"
+#include "platform/table/last_error.h"
 #include "platform/table/memo_file.h"
 #include "sys/error.h"
 
@@ -368,7 +369,7 @@ bool Table::raise(int gen_code, int os_code, const std::string& description, con
   r.operation = operation;
   r.canDefault = true;
   r.canRetry = can_retry;
-  return raise_error(r) == HandlerAnswer::Retry;
+  return raise_engine_error(r) == HandlerAnswer::Retry;
 }
 
 bool Table::writable_or_raise(const char* operation) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "lib/text.h"
+#include "platform/table/last_error.h"
 #include "sys/error.h"
 
 namespace zuv::table {
@@ -89,7 +90,7 @@ bool WorkAreas::use_area(const UseRequest& request) {
     r.fileName = request.path;
     r.operation = "DBUSEAREA";
     r.canDefault = true;
-    raise_error(r);
+    raise_engine_error(r);
     return false;
   };
   if (engine.empty() || !engines_.usable(engine)) return fail(tablecode::kNoEngine, "Nieznany mechanizm tabel " + engine);
