@@ -8,6 +8,7 @@
 #include "platform/os/environment.h"
 #include "platform/os/fault.h"
 #include "platform/os/path.h"
+#include "sys/call_context.h"
 #include "sys/error.h"
 #include "ui/dialogs.h"
 
@@ -109,6 +110,7 @@ void read_folders(Program& p, Services& s) {
 
 MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs& d,
                 Services& s) {
+  sys::CallContext routine("MAIN");
   // 1-4.
   p = Program{};
   if (s.startinit) s.startinit();
@@ -146,11 +148,14 @@ MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs&
   desc.h_org = p.h_org;
 
   ui::MainWindowSession* self = nullptr;
-  auto run_flow = [&](int button, const Flow& flow, const std::string& name) {
-    return [&, button, name, flow] {
+  auto run_flow = [&](int button, const Flow& flow, const char* routine, const std::string& name) {
+    return [&, button, name, flow, routine] {
       self->set_enabled(false);
-      if (flow) flow(p, d);
-      else not_yet(d, name);
+      {
+        sys::CallContext context(routine);
+        if (flow) flow(p, d);
+        else not_yet(d, name);
+      }
       self->set_enabled(true);
       self->set_focus(button);
     };
@@ -159,8 +164,9 @@ MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs&
                                        "Aktualizacja programu", "Pierwsza instalacja programu",
                                        "Zakończ instalację"};
   std::vector<std::function<void()>> actions = {
-      nullptr, nullptr, run_flow(3, s.upgrade, "Aktualizacja programu"),
-      run_flow(4, s.first_install, "Pierwsza instalacja programu"), [&] { self->end(); }};
+      nullptr, nullptr, run_flow(3, s.upgrade, "UPGRADE", "Aktualizacja programu"),
+      run_flow(4, s.first_install, "PIERWSZA_INSTALACJA", "Pierwsza instalacja programu"),
+      [&] { self->end(); }};
   ui::MainWindowSession session(desc, captions, actions);
   self = &session;
   session.set_focus(3);

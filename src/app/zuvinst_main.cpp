@@ -35,7 +35,9 @@ int run(int argc, char** argv) {
     return 2;
   }
 
-  sys::ERRORSYS();
+  sys::HandlerServices handler;
+  handler.engine_error = sys::engine_last_error();
+  sys::ERRORSYS(handler);
   gui::SystemClock clock;
   auto fe = gui::make_frontend(cl->ui, clock, &std::cout, &error);
   if (!fe) {

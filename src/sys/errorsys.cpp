@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/table/last_error.h"
+#include "sys/call_context.h"
+
 namespace zuv::sys {
 namespace {
 
@@ -148,7 +151,10 @@ HandlerAnswer STANDARDEH(ErrorRecord& e, const HandlerServices& services) {
                        : e.canRetry               ? BoxButtons::RetryCancel
                        : e.canDefault             ? BoxButtons::OkCancel
                                                   : BoxButtons::Ok;
-  if (!e.callstack.empty()) text += ";" + e.callstack;
+  // A record that carries its own call stack shows it; otherwise the routines that the
+  // program is in, as they named themselves.
+  std::string stack = e.callstack.empty() ? called_from_lines() : e.callstack;
+  if (!stack.empty()) text += ";" + stack;
   BoxIcon icon = e.severity >= 2 && e.severity <= 3 ? BoxIcon::Stop
                  : e.severity == 1                  ? BoxIcon::Exclamation
                                                     : BoxIcon::Information;
@@ -169,6 +175,14 @@ HandlerAnswer STANDARDEH(ErrorRecord& e, const HandlerServices& services) {
   }
   // A quit routine that returns (a test's) leaves the error to the recovery section.
   return HandlerAnswer::Break;
+}
+
+EngineErrorSource engine_last_error() {
+  return [] () -> std::optional<EngineError> {
+    table::LastError last = table::take_last_error();
+    if (last.code == 0) return std::nullopt;
+    return EngineError{last.code, last.message};
+  };
 }
 
 void ERRORSYS(HandlerServices services) {

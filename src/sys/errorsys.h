@@ -29,6 +29,8 @@ struct EngineError {
   std::string message;
 };
 using EngineErrorSource = std::function<std::optional<EngineError>()>;
+// The table engine's last error, taken so that it is shown once.
+EngineErrorSource engine_last_error();
 
 struct HandlerServices {
   ErrorBox* box = nullptr;                  // null: the platform's own box

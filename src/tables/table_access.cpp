@@ -3,6 +3,7 @@
 #include "lib/text.h"
 #include "platform/os/clock.h"
 #include "platform/os/files.h"
+#include "platform/table/last_error.h"
 #include "sys/error.h"
 #include "tables/index_ops.h"
 
@@ -60,6 +61,8 @@ bool guarded(const std::function<bool()>& body) {
     GuardedBlock trap;
     return body();
   } catch (const Break&) {
+    // Settled here: the engine's error must not be shown later beside another one.
+    table::clear_last_error();
     return false;
   }
 }

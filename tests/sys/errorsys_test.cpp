@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/table/engine_setup.h"
+#include "platform/table/last_error.h"
+#include "platform/table/work_areas.h"
+#include "support/table_support.h"
+#include "sys/call_context.h"
+
 namespace zuv::sys {
 namespace {
 
@@ -122,6 +128,43 @@ TEST_F(Handler, BoxTextCarriesFieldsOsErrorAndWrappedEngineMessage) {
   STANDARDEH(e, services());
   EXPECT_EQ(box.text.find("Operating system error"), std::string::npos);
   EXPECT_EQ(box.icon, BoxIcon::Stop);
+}
+
+// The handler as the program installs it: the engine's own last error (step 4) and the
+// routines the program is in (step 8), from a real failure of the table engine.
+TEST_F(Handler, EngineLastErrorAndCallingRoutinesFromARealFailure) {
+  table::WorkAreas areas;
+  table::DBESYS(areas, [](const std::string&) {});
+  table::clear_last_error();
+  HandlerServices s = services();
+  s.engine_error = engine_last_error();
+  box.answer = BoxAnswer::Ignore;
+  ScopedHandler program([&](ErrorRecord& e) { return STANDARDEH(e, s); });
+  zuv::testing::TableTempDir dir;
+  table::UseRequest missing;
+  missing.path = dir.file("brak.dbf");
+  int outer_line = 0, inner_line = 0;
+  {
+    CallContext upgrade("UPGRADE"); outer_line = __LINE__;
+    CallContext firm("INDEKSUJ"); inner_line = __LINE__;
+    EXPECT_FALSE(areas.use_area(missing));
+  }
+  ASSERT_EQ(box.shown, 1);
+  EXPECT_NE(box.text.find("\rThread ID : 1\rDBUSEAREA: Nie można otworzyć tabeli\r"), std::string::npos)
+      << box.text;
+  const std::string tail = "\rCalled from INDEKSUJ(" + std::to_string(inner_line) +
+                           ")\rCalled from UPGRADE(" + std::to_string(outer_line) + ")";
+  ASSERT_GT(box.text.size(), tail.size());
+  EXPECT_EQ(box.text.substr(box.text.size() - tail.size()), tail);
+
+  // The engine's error was shown once; a later error that is not the engine's shows
+  // neither it nor routines that have ended.
+  ErrorRecord other;
+  other.subSystem = "BASE";
+  other.description = "Kopiowanie";
+  STANDARDEH(other, s);
+  EXPECT_EQ(box.text.find("DBUSEAREA"), std::string::npos);
+  EXPECT_EQ(box.text.find("Called from"), std::string::npos);
 }
 
 TEST(ErrorText, LineSplitWrapsAtWordsAndCutsLongWords) {
