@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::app {
 namespace {

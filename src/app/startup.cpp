@@ -4,12 +4,12 @@
 #include <system_error>
 
 #include "app/program.h"
+#include "platform/error/call_context.h"
+#include "platform/error/error.h"
 #include "platform/os/codepage.h"
 #include "platform/os/environment.h"
 #include "platform/os/fault.h"
 #include "platform/os/path.h"
-#include "sys/call_context.h"
-#include "sys/error.h"
 #include "ui/dialogs.h"
 
 namespace zuv::app {
@@ -110,7 +110,7 @@ void read_folders(Program& p, Services& s) {
 
 MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs& d,
                 Services& s) {
-  sys::CallContext routine("MAIN");
+  CallContext routine("MAIN");
   // 1-4.
   p = Program{};
   if (s.startinit) s.startinit();
@@ -152,7 +152,7 @@ MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs&
     return [&, button, name, flow, routine] {
       self->set_enabled(false);
       {
-        sys::CallContext context(routine);
+        CallContext context(routine);
         if (flow) flow(p, d);
         else not_yet(d, name);
       }

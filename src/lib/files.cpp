@@ -2,13 +2,13 @@
 
 #include <array>
 
+#include "platform/error/call_context.h"
+#include "platform/error/error.h"
 #include "platform/os/clock.h"
 #include "platform/os/codepage.h"
 #include "platform/os/files.h"
 #include "platform/os/names.h"
 #include "platform/os/path.h"
-#include "sys/call_context.h"
-#include "sys/error.h"
 
 namespace zuv::lib {
 namespace {
@@ -131,7 +131,7 @@ bool DEL_FILE(std::string_view file) {
 
 void COPY_KAT(std::string_view source, std::string_view destination, std::string_view mask, std::string_view skip,
               const std::vector<std::string>& fragments) {
-  sys::CallContext routine("COPY_KAT");
+  CallContext routine("COPY_KAT");
   if (source.empty()) return;
   const std::string skip_list = oem_upper(skip);
   for (const os::DirEntry& e : os::list_directory(std::string(source) + std::string(mask))) {
@@ -144,7 +144,7 @@ void COPY_KAT(std::string_view source, std::string_view destination, std::string
 }
 
 bool COPY_ALES_KAT(std::string_view source, std::string_view destination, std::string_view mask) {
-  sys::CallContext routine("COPY_ALES_KAT");
+  CallContext routine("COPY_ALES_KAT");
   std::string dest(destination);
   if (!dest.empty() && !os::directory_exists(dest.substr(0, dest.size() - 1))) {
     size_t from = dest.find(":\\") != std::string::npos ? 3 : 0;
@@ -172,7 +172,7 @@ os::Status MKDIR(std::string_view directory) {
 
 void DEL_KAT(std::string_view directory, std::string_view mask, std::string_view skip,
              const std::vector<std::string>& fragments) {
-  sys::CallContext routine("DEL_KAT");
+  CallContext routine("DEL_KAT");
   // An empty name would become "\", the root of the drive: never empty that by mistake.
   if (directory.empty()) return;
   std::string dir(directory);
@@ -197,7 +197,7 @@ bool WRITEFILE(std::string_view file, std::string_view text) {
 }
 
 bool ANALIZA_KAT(std::string_view directory, std::string_view kind, ui::MessageDialog& dialog) {
-  sys::CallContext routine("ANALIZA_KAT");
+  CallContext routine("ANALIZA_KAT");
   const bool program = kind == "P";
   const std::string title = program ? "Katalog Programu" : "Katalog Bazy";
   const std::string subject = program ? "Katalog do instalacji Programu" : "Katalog do instalacji Bazy danych";

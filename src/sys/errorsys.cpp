@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/error/call_context.h"
 #include "platform/table/last_error.h"
-#include "sys/call_context.h"
 
 namespace zuv::sys {
 namespace {

@@ -1,9 +1,9 @@
 #include "tables/catalogue.h"
 
 #include "lib/files.h"
+#include "platform/error/call_context.h"
+#include "platform/error/error.h"
 #include "platform/os/files.h"
-#include "sys/call_context.h"
-#include "sys/error.h"
 #include "tables/index_ops.h"
 #include "tables/table_access.h"
 
@@ -165,7 +165,7 @@ const std::vector<CatalogueEntry>& firm_catalogue() {
 }
 
 int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList& tags) {
-  sys::CallContext routine("INDEXON");
+  CallContext routine("INDEXON");
   const std::string table(table_view);
   const std::string data = table + ".dbf", index = table + ".cdx";
   if (!os::file_exists(std::string_view(data))) return kIndexNotBuilt;
@@ -221,7 +221,7 @@ int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList&
 }
 
 FirmIndexReport INDEKSUJ(table::WorkAreas& areas, std::string_view firm_directory) {
-  sys::CallContext routine("INDEKSUJ");
+  CallContext routine("INDEKSUJ");
   const std::string dir(firm_directory);
   FirmIndexReport report;
   lib::DEL_KAT(dir, "*.cdx");

@@ -5,14 +5,14 @@
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/error/call_context.h"
+#include "platform/error/error.h"
 #include "platform/os/clock.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/table/copying.h"
 #include "platform/table/table.h"
-#include "sys/call_context.h"
-#include "sys/error.h"
 #include "tables/table_access.h"
 
 namespace zuv::tables {
@@ -256,7 +256,7 @@ std::string memo_file_of(std::string_view table_file) {
 
 bool EXPORTUJ(table::WorkAreas& areas, std::string_view target_view, const std::vector<std::string>& fields,
               const std::function<bool(table::Table&)>& condition) {
-  sys::CallContext routine("EXPORTUJ");
+  CallContext routine("EXPORTUJ");
   table::Table* source = areas.current();
   std::string target(target_view);
   if (!source || !replaceable(target) || !replaceable(memo_file_of(target))) return false;
@@ -300,7 +300,7 @@ bool LBCREATE(std::string_view target_view, const table::Structure& structure) {
 bool DODAJ_POLE(table::WorkAreas& areas, const table::Structure& fields,
                 const std::vector<std::optional<table::Value>>& initial, std::string_view directory_view,
                 std::string_view table_view) {
-  sys::CallContext routine("DODAJ_POLE");
+  CallContext routine("DODAJ_POLE");
   const std::string directory(directory_view);
   const std::string name = lib::lower_ascii(table_view);
   const std::string backup = "z" + name, fresh = "x" + name;
@@ -358,7 +358,7 @@ bool DODAJ_POLE(table::WorkAreas& areas, const table::Structure& fields,
 
 bool DODAJ_POLA(table::WorkAreas& areas, std::string_view directory_view, std::string_view table_view,
                 const table::Structure& fields) {
-  sys::CallContext routine("DODAJ_POLA");
+  CallContext routine("DODAJ_POLA");
   const std::string directory(directory_view), name(table_view);
   const std::string path = directory + name, backup = directory + "stary.dbf";
   if (!exists(path)) return true;

@@ -4,11 +4,11 @@
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/error/call_context.h"
+#include "platform/error/error.h"
 #include "platform/os/clock.h"
 #include "platform/os/files.h"
 #include "platform/table/copying.h"
-#include "sys/call_context.h"
-#include "sys/error.h"
 #include "tables/index_ops.h"
 #include "tables/rebuild.h"
 #include "tables/table_access.h"
@@ -64,7 +64,7 @@ std::string strzero(int n, int width) {
 
 int TEST_ZUV(table::WorkAreas& areas, std::string_view directory, std::string_view name,
              const std::function<void(int step)>& on_step) {
-  sys::CallContext routine("TEST_ZUV");
+  CallContext routine("TEST_ZUV");
   const std::string scratch = std::string(directory) + std::string(name);
   const std::string test = scratch + "\\test.dbf", test0 = scratch + "\\test0.dbf";
   int step = 0;
@@ -149,7 +149,7 @@ int TEST_ZUV(table::WorkAreas& areas, std::string_view directory, std::string_vi
 
 bool SA_BLEDY(ui::MessageDialog& dialog, table::WorkAreas& areas, std::string_view directory,
               std::string_view kind) {
-  sys::CallContext routine("SA_BLEDY");
+  CallContext routine("SA_BLEDY");
   const bool local = kind == "P";
   const std::string title = local ? "Test dysków lokalnych" : "Test dysków sieciowych";
   const std::string text = local ? "Trwa testowanie dostepu do lokalnych dysków twardych..."

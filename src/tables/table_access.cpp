@@ -1,10 +1,10 @@
 #include "tables/table_access.h"
 
 #include "lib/text.h"
+#include "platform/error/error.h"
 #include "platform/os/clock.h"
 #include "platform/os/files.h"
 #include "platform/table/last_error.h"
-#include "sys/error.h"
 #include "tables/index_ops.h"
 
 namespace zuv::tables {

@@ -1,6 +1,6 @@
 #include "ui/dialogs.h"
 
-#include "sys/call_context.h"
+#include "platform/error/call_context.h"
 
 namespace zuv::ui {
 
@@ -50,14 +50,14 @@ std::unique_ptr<gui::WaitWindow> Dialogs::ALARM_WAIT(const std::string& title,
 
 std::string Dialogs::QMX_EDTSTR(const std::string& proposal, int length, const std::string& title,
                                 const std::string& prompt, EntryCheck check) {
-  sys::CallContext routine("QMX_EDTSTR");
+  CallContext routine("QMX_EDTSTR");
   EntrySpec desc = build_entry(proposal, length, title, prompt, fe_);
   EntrySession session(std::move(check));
   return fe_.run_entry(desc, session);
 }
 
 std::string Dialogs::QMXDIRSELECT(std::optional<std::string> start, bool destroy) {
-  sys::CallContext routine("QMXDIRSELECT");
+  CallContext routine("QMXDIRSELECT");
   if (start && *start == "CLOSE") {
     if (chooser_) fe_.drop_dirselect(*chooser_);
     chooser_.reset();

@@ -5,7 +5,7 @@
 #include "app/appexit.h"
 #include "platform/os/fault.h"
 #include "platform/table/engine_setup.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "support/table_support.h"
 
 using namespace zuv;

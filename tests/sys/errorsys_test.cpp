@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/error/call_context.h"
 #include "platform/table/engine_setup.h"
 #include "platform/table/last_error.h"
 #include "platform/table/work_areas.h"
 #include "support/table_support.h"
-#include "sys/call_context.h"
 
 namespace zuv::sys {
 namespace {

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/error/error.h"
 #include "platform/os/environment.h"
-#include "sys/error.h"
 #include "sys/regedit_export.h"
 
 namespace zuv::sys {

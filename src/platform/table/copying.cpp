@@ -1,7 +1,7 @@
 #include "platform/table/copying.h"
 
+#include "platform/error/error.h"
 #include "platform/table/last_error.h"
-#include "sys/error.h"
 
 namespace zuv::table {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 

@@ -7,7 +7,7 @@
 #include "platform/os/path.h"
 #include "platform/table/last_error.h"
 #include "platform/table/work_areas.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

@@ -17,7 +17,7 @@
 #include "platform/os/path.h"
 #include "platform/table/last_error.h"
 #include "platform/table/memo_file.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

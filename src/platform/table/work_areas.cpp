@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "lib/text.h"
+#include "platform/error/error.h"
 #include "platform/table/last_error.h"
-#include "sys/error.h"
 
 namespace zuv::table {
 namespace {

@@ -6,7 +6,7 @@
 #include <source_location>
 #include <string>
 
-namespace zuv::sys {
+namespace zuv {
 
 class CallContext {
  public:
@@ -21,4 +21,4 @@ class CallContext {
 // "" when no routine has named itself.
 std::string called_from_lines();
 
-}  // namespace zuv::sys
+}  // namespace zuv

@@ -1,8 +1,8 @@
-#include "sys/call_context.h"
+#include "platform/error/call_context.h"
 
 #include <vector>
 
-namespace zuv::sys {
+namespace zuv {
 namespace {
 
 struct Frame {
@@ -35,4 +35,4 @@ std::string called_from_lines() {
   return out;
 }
 
-}  // namespace zuv::sys
+}  // namespace zuv
