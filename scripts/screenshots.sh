@@ -29,6 +29,12 @@ names=("$@")
 work="$WINEPREFIX/drive_c/ZUV/Instalacja 2026"
 trap 'rm -rf "$WINEPREFIX/drive_c/ZUV"' EXIT
 mkdir -p "$work/Dane/firma1" "$work/Dane/public" "$work/Program" "$work/str" "$WINEPREFIX/drive_c/ZUV/Archiwum"
+# Hidden and system directories as Windows keeps them on every drive: the chooser
+# leaves them out.
+mkdir -p "$WINEPREFIX/drive_c/ZUV/\$Recycle.Bin" "$WINEPREFIX/drive_c/ZUV/System Volume Information"
+wine attrib +h +s 'C:\ZUV\$Recycle.Bin' >/dev/null 2>&1 || true
+wine attrib +h +s 'C:\ZUV\System Volume Information' >/dev/null 2>&1 || true
+wineserver -k >/dev/null 2>&1 || true
 
 for name in "${names[@]}"; do
   demo=(--demo="$name")

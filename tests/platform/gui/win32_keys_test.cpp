@@ -12,6 +12,7 @@
 
 #include "platform/gui/win32_window.h"
 #include "platform/os/codepage.h"
+#include "support/display.h"
 #include "ui/dialogs.h"
 
 using namespace zuv;
@@ -82,6 +83,17 @@ bool focus_is_bold() {
   GetObjectW(f, sizeof(lf), &lf);
   return lf.lfWeight >= FW_BOLD;
 }
+
+// Every test here needs windows that take the focus: without a display the program
+// fails at once with the reason instead of waiting out its time-out.
+class DisplayCheck : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    std::string why;
+    if (!zuv::testing::display_usable(&why)) FAIL() << why;
+  }
+};
+const auto* const g_display_check = ::testing::AddGlobalTestEnvironment(new DisplayCheck);
 
 struct Fixture {
   gui::ManualClock clock;
@@ -276,5 +288,54 @@ TEST(Win32Keys, DirectoryChooser) {
   EXPECT_EQ(f.d.QMXDIRSELECT(start), start + "x\\y\\");
   EXPECT_TRUE(fs::is_directory(root / "x" / "y"));
   fs::remove_all(root);
+}
+// The interrupt check over the windows: Esc answers true, every other waiting event
+// still reaches its window.
+TEST(Win32Keys, InterruptCheckTakesEscAndDispatchesTheRest) {
+  struct Counting : gui::win32::Window {
+    int pings = 0;
+    LRESULT on_message(UINT msg, WPARAM w, LPARAM l) override {
+      if (msg == WM_APP + 1) {
+        ++pings;
+        return 0;
+      }
+      return Window::on_message(msg, w, l);
+    }
+  } window;
+  window.create(0, WS_OVERLAPPEDWINDOW, "NIC", RECT{10, 10, 210, 110}, nullptr);
+  ASSERT_NE(window.hwnd(), nullptr);
+  gui::SystemClock clock;
+  gui::Win32Frontend fe(clock);
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+
+  EXPECT_FALSE(fe.check_interrupt());  // nothing waiting
+  PostMessageW(window.hwnd(), WM_KEYDOWN, VK_RETURN, 0);
+  PostMessageW(window.hwnd(), WM_APP + 1, 0, 0);
+  EXPECT_FALSE(fe.check_interrupt());
+  EXPECT_EQ(window.pings, 1);
+  PostMessageW(window.hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
+  PostMessageW(window.hwnd(), WM_APP + 1, 0, 0);
+  EXPECT_TRUE(fe.check_interrupt());
+  EXPECT_EQ(window.pings, 2);  // drained and dispatched after the Esc as well
+  EXPECT_FALSE(fe.check_interrupt());
+}
+
+TEST(Win32Keys, ChooserMenuHotLetters) {
+  std::vector<std::pair<std::string, UINT>> entries;
+  UINT id = 1;
+  for (const auto& e : ui::context_menu(false)) entries.emplace_back(e.label, id++);
+  HMENU menu = gui::win32::make_menu(entries);
+  ASSERT_EQ(GetMenuItemCount(menu), 6);
+  auto text = [&](UINT cmd) {
+    wchar_t buf[64] = {};
+    GetMenuStringW(menu, cmd, buf, 63, MF_BYCOMMAND);
+    return os::narrow(buf);
+  };
+  EXPECT_EQ(text(1), "&Wybierz");
+  EXPECT_EQ(text(2), "&Rozwiń");
+  EXPECT_NE(GetMenuState(menu, 2, MF_BYPOSITION) & MF_SEPARATOR, 0u);
+  EXPECT_EQ(text(5), "&Zmień nazwę");
+  DestroyMenu(menu);
 }
 #endif
