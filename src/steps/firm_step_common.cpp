@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "lib/files.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/catalogue.h"
 #include "tables/rebuild.h"
 #include "tables/table_access.h"

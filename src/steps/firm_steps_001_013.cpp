@@ -17,7 +17,7 @@
 #include "steps/firm_step_common.h"
 #include "steps/step_routines.h"
 #include "steps/wez_kurs.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/rebuild.h"
 #include "tables/table_access.h"
 

@@ -17,7 +17,7 @@
 #include "platform/os/files.h"
 #include "platform/table/table.h"
 #include "steps/steps.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/table_access.h"
 #include "tables/tables_fixture.h"
 
