@@ -251,10 +251,12 @@ void rebuild_ksef_buffers(StepContext& ctx, const Dirs& d) {
     copy_or_fail(d.firm + file(b.live, ".dbf"), d.firm + file(b.kept, ".dbf"));
   }
   for (const Buffer& b : buffers) {
-    if (b.memo) copy_or_fail(d.templates + file(b.live, ".fpt"), d.firm + file(b.fresh, ".fpt"));
+    // A memo file goes with its table where the template has one.
+    const bool memo = b.memo && os::file_exists(std::string_view(d.templates + file(b.live, ".fpt")));
+    if (memo) copy_or_fail(d.templates + file(b.live, ".fpt"), d.firm + file(b.fresh, ".fpt"));
     copy_or_fail(d.templates + file(b.live, ".dbf"), d.firm + file(b.fresh, ".dbf"));
     append_from(ctx, d.firm, file(b.fresh, ".dbf"), d.firm, file(b.kept, ".dbf"));
-    if (b.memo) copy_or_fail(d.firm + file(b.fresh, ".fpt"), d.firm + file(b.live, ".fpt"));
+    if (memo) copy_or_fail(d.firm + file(b.fresh, ".fpt"), d.firm + file(b.live, ".fpt"));
     copy_or_fail(d.firm + file(b.fresh, ".dbf"), d.firm + file(b.live, ".dbf"));
   }
   for (const Buffer& b : buffers)
