@@ -29,6 +29,8 @@ const Tags kLineTags = {{"lpf", "lppf+str(lp,4,0)"}, {"lpp", "lpp"}};
 
 std::string templates_of(const std::string& database_dir) { return database_dir + "str\\"; }
 
+bool exists(const std::string& path) { return os::file_exists(std::string_view(path)); }
+
 bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 void empty_ksef_directories(const std::string& firm_dir) {
@@ -200,11 +202,11 @@ void carry_over_to_template(StepContext& ctx, const std::string& firm_dir, const
                             const std::string& name, const std::string& short_name) {
   const std::string bak = firm_dir + "bak\\";
   const std::string dbf = name + ".dbf", fpt = name + ".fpt";
-  const bool firm_memo = os::file_exists(firm_dir + fpt);
+  const bool firm_memo = exists(firm_dir + fpt);
   copy_or_fail(firm_dir + dbf, bak + dbf);
   if (firm_memo) copy_or_fail(firm_dir + fpt, bak + fpt);
   copy_or_fail(templates + dbf, bak + short_name + ".dbf");
-  const bool new_memo = os::file_exists(templates + fpt);
+  const bool new_memo = exists(templates + fpt);
   if (new_memo) copy_or_fail(templates + fpt, bak + short_name + ".fpt");
   {
     StepTables tables(ctx);
@@ -229,7 +231,7 @@ void I_26_01_030(StepContext& ctx, const std::string& firm_dir, const std::strin
                  const std::string& firm_version) {
   if (firm_reached(firm_version, "026.01.030")) return;
   empty_ksef_directories(firm_dir);
-  if (!os::file_exists(firm_dir + "idw_lst.dbf"))
+  if (!exists(firm_dir + "idw_lst.dbf"))
     copy_or_fail(templates_of(database_dir) + "idw_lst.dbf", firm_dir + "idw_lst.dbf");
 
   const int rk_fields = field_count_or_fail(ctx, firm_dir, "rk_200.dbf");
