@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/catalogue.h"
 #include "tables/rebuild.h"
 #include "tables/table_access.h"
