@@ -7,7 +7,7 @@
 #include "lib/text.h"
 #include "platform/table/work_areas.h"
 #include "steps/firm_step_common.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/table_access.h"
 
 namespace zuv::steps {

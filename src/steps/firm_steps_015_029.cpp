@@ -11,7 +11,7 @@
 #include "steps/firm_step_common.h"
 #include "steps/firm_step_tables.h"
 #include "steps/step_routines.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::steps {
 

@@ -19,7 +19,7 @@
 #include "platform/table/work_areas.h"
 #include "steps/steps.h"
 #include "support/table_support.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/table_access.h"
 
 namespace zuv::steps::testing {
