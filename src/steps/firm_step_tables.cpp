@@ -48,11 +48,6 @@ int field_count_or_fail(StepContext& ctx, const std::string& directory, std::str
   return n;
 }
 
-void copy_or_fail(const std::string& source, const std::string& destination) {
-  if (!lib::FCOPY(source, destination))
-    step_failed(gencode::kCreate, "Nie można skopiować pliku " + source + " do " + destination, destination);
-}
-
 int field_or_fail(const table::Table& t, std::string_view name) {
   int i = t.field_index(name);
   if (i < 0) step_failed(gencode::kArgument, "Brak pola " + std::string(name) + " w tabeli " + t.path(), t.path());

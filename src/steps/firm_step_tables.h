@@ -39,9 +39,6 @@ class StepTables {
 // The number of fields of directory + name (opened and closed again).
 int field_count_or_fail(StepContext& ctx, const std::string& directory, std::string_view name);
 
-// FCOPY that raises when the copy did not happen.
-void copy_or_fail(const std::string& source, const std::string& destination);
-
 // 0-based index of a field, raising when the table has no such field.
 int field_or_fail(const table::Table& t, std::string_view name);
 
