@@ -122,7 +122,9 @@ void I_26_01_016(StepContext& ctx, const std::string& firm_dir, const std::strin
 
   StepTables tables(ctx);
   table::Table& dok = tables.open(firm_dir, "ks_dok.dbf", "dok");
-  for (dok.go_top(); !dok.eof(); dok.skip()) {
+  // A firm that never closed a period has no date to keep bookings above; measured
+  // against an empty date the rule would blank the booking dates it cannot place.
+  for (dok.go_top(); !empty_date(last) && !dok.eof(); dok.skip()) {
     if (!(date_of(dok, "datak") < "20260101")) continue;
     std::string d = std::min(std::max(date_of(dok, "data_vat"), last), date_of(dok, "d_dok"));
     if (d <= last) d = last;
@@ -162,7 +164,8 @@ void I_26_01_017(StepContext& ctx, const std::string& firm_dir, const std::strin
     double lp;
   };
   std::vector<Booked> booked;
-  for (dok.go_top(); !dok.eof(); dok.skip())
+  // Without a last closed date every numbered document would fall to 1 January.
+  for (dok.go_top(); !empty_date(last) && !dok.eof(); dok.skip())
     if (number_of(dok, "lp") > 0.000001 && date_of(dok, "datak") >= last) booked.push_back({dok.recno(), number_of(dok, "lp")});
   // Documents of equal number keep their record order, so a run is repeatable.
   std::stable_sort(booked.begin(), booked.end(), [](const Booked& a, const Booked& b) { return a.lp < b.lp; });

@@ -177,6 +177,20 @@ TEST_F(Steps015To029, Step017ResequencesBookingDatesOf2026ByDocumentNumber) {
   EXPECT_EQ(wariant(), "017");
 }
 
+TEST_F(Steps015To029, Steps016And017KeepBookingDatesOfAFirmWithoutAClosedPeriod) {
+  change("data.dbf", 1, {{"LAST_DAT", D("")}});
+  add("ks_dok.dbf", {{{"LP", N(1)}, {"DATAK", D("20251015")}, {"DATA_VAT", D("")}, {"D_DOK", D("20251010")}},
+                     {{"LP", N(2)}, {"DATAK", D("20260120")}, {"D_DOK", D("20260105")}}});
+  add("ks_kor.dbf", {{{"MP", T("T")}, {"C2", T("T")}, {"STRONA", T("N")}, {"NIP", T("1")}}});
+  ASSERT_TRUE(run(I_26_01_016, "026.01.015"));
+  EXPECT_EQ(value("ks_dok.dbf", 1, "DATAK").text, "20251015");
+  EXPECT_EQ(text("ks_kor.dbf", 1, "MP"), "R");  // the markers are corrected all the same
+  set_version("026.01.016", "016");
+  ASSERT_TRUE(run(I_26_01_017));
+  EXPECT_EQ(value("ks_dok.dbf", 2, "DATAK").text, "20260120");
+  EXPECT_EQ(recorded(), "026.01.017");
+}
+
 TEST_F(Steps015To029, Step018ExchangesTheTwoTypesOnce) {
   set_version("026.01.017", "017");
   ASSERT_TRUE(run(I_26_01_018));

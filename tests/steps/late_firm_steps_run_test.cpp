@@ -130,7 +130,7 @@ TEST_F(LateStepsRun, AFaultAnywhereLeavesTheVersionRecordAsItWas) {
                         {I_26_01_033, "026.01.030", "030", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
-    fault_sweep([&] { prepare_at(c.version, c.wariant); }, c.step, c.repeatable);
+    fault_sweep(std::string("after_") + c.wariant, [&] { prepare_at(c.version, c.wariant); }, c.step, c.repeatable);
   }
 }
 

@@ -280,7 +280,8 @@ class LateFirmStepsTest : public ::testing::Test {
   // firm that prepare builds. A run that fails leaves the version record as it was and
   // (when repeatable) a clean run afterwards gives the result of an undisturbed run; a
   // run that absorbs the fault gives that result itself.
-  void fault_sweep(const std::function<void()>& prepare, FirmStepFn step, bool repeatable) {
+  void fault_sweep(const std::string& label, const std::function<void()>& prepare, FirmStepFn step,
+                   bool repeatable) {
     prepare();
     const std::string before = recorded();
     ASSERT_TRUE(run(step, before));
@@ -292,10 +293,11 @@ class LateFirmStepsTest : public ::testing::Test {
     int counts[int(os::fault::Op::Count_)];
     for (int k = 0; k < int(os::fault::Op::Count_); ++k) counts[k] = os::fault::counted(os::fault::Op(k));
     os::fault::disarm();
-    int failures = 0, late_versions = 0;
+    int failures = 0, late_versions = 0, injected = 0;
     for (int k = 0; k < int(os::fault::Op::Count_); ++k) {
       for (int n = 1; n <= counts[k]; ++n) {
         prepare();
+        ++injected;
         bool finished;
         {
           os::fault::Scope scope;
@@ -329,8 +331,9 @@ class LateFirmStepsTest : public ::testing::Test {
         }
       }
     }
-    RecordProperty("failed_runs", failures);
-    RecordProperty("versions_written_on_close", late_versions);
+    RecordProperty(label + "_faults", injected);
+    RecordProperty(label + "_failed_runs", failures);
+    RecordProperty(label + "_versions_written_on_close", late_versions);
     EXPECT_LE(late_versions, 2) << "only the version record's own writes may end so";
   }
 
