@@ -251,10 +251,12 @@ void rebuild_ksef_buffers(StepContext& ctx, const Dirs& d) {
     copy_or_fail(d.firm + file(b.live, ".dbf"), d.firm + file(b.kept, ".dbf"));
   }
   for (const Buffer& b : buffers) {
-    if (b.memo) copy_or_fail(d.templates + file(b.live, ".fpt"), d.firm + file(b.fresh, ".fpt"));
+    // A memo file goes with its table where the template has one.
+    const bool memo = b.memo && os::file_exists(std::string_view(d.templates + file(b.live, ".fpt")));
+    if (memo) copy_or_fail(d.templates + file(b.live, ".fpt"), d.firm + file(b.fresh, ".fpt"));
     copy_or_fail(d.templates + file(b.live, ".dbf"), d.firm + file(b.fresh, ".dbf"));
     append_from(ctx, d.firm, file(b.fresh, ".dbf"), d.firm, file(b.kept, ".dbf"));
-    if (b.memo) copy_or_fail(d.firm + file(b.fresh, ".fpt"), d.firm + file(b.live, ".fpt"));
+    if (memo) copy_or_fail(d.firm + file(b.fresh, ".fpt"), d.firm + file(b.live, ".fpt"));
     copy_or_fail(d.firm + file(b.fresh, ".dbf"), d.firm + file(b.live, ".dbf"));
   }
   for (const Buffer& b : buffers)
@@ -408,8 +410,8 @@ void I_26_01_013(StepContext& ctx, const std::string& firm_dir, const std::strin
   auto oss_size = os::file_size(d.firm + "v_oss.dbf");
   if (ryczalt.find('R') == std::string::npos && oss_size && oss_size.value > 2000) {
     walk(opened(ctx, d.firm, "ks_dok.dbf", "dok"), [](Table& dok) {
-      const std::string p35 = text(dok, "p35");
-      // The runtime's "$" finds the empty text in every text.
+      // The field as stored: a blank code does not occur in "NMDA".
+      const std::string p35 = dok.get(field_of(dok, "p35")).text;
       if (text(dok, "tk") != "P" || std::string("NMDA").find(p35) != std::string::npos) return;
       if (!is_zero(number(dok, "kwota3"))) return;
       set_number(dok, "kwota3", number(dok, "kwota1") + number(dok, "kwota2"));
