@@ -2,7 +2,7 @@
 #include "steps/late_firm_steps_support.h"
 #include "steps/step_routines.h"
 
-namespace zuv::steps::testing {
+namespace zuv::steps::late_testing {
 namespace {
 
 class Steps015To029 : public LateFirmStepsTest {
@@ -305,4 +305,4 @@ TEST_F(Steps015To029, AFieldTheStepNeedsIsNotReadAsBlank) {
 }
 
 }  // namespace
-}  // namespace zuv::steps::testing
+}  // namespace zuv::steps::late_testing

@@ -6,7 +6,7 @@
 #include "steps/late_firm_steps_support.h"
 #include "steps/step_routines.h"
 
-namespace zuv::steps::testing {
+namespace zuv::steps::late_testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -268,4 +268,4 @@ TEST_F(Steps030And033, Step033WithoutItsTemplateKeepsTheFirmAsItWas) {
 }
 
 }  // namespace
-}  // namespace zuv::steps::testing
+}  // namespace zuv::steps::late_testing

@@ -6,7 +6,7 @@
 #include "steps/late_firm_steps_support.h"
 #include "steps/step_routines.h"
 
-namespace zuv::steps::testing {
+namespace zuv::steps::late_testing {
 namespace {
 
 namespace fs = std::filesystem;
@@ -135,4 +135,4 @@ TEST_F(LateStepsRun, AFaultAnywhereLeavesTheVersionRecordAsItWas) {
 }
 
 }  // namespace
-}  // namespace zuv::steps::testing
+}  // namespace zuv::steps::late_testing

@@ -22,7 +22,7 @@
 #include "platform/error/error.h"
 #include "tables/table_access.h"
 
-namespace zuv::steps::testing {
+namespace zuv::steps::late_testing {
 
 using Row = std::map<std::string, table::Value>;
 inline table::Value T(std::string_view s) { return table::Value::of_text(s); }
@@ -349,4 +349,4 @@ class LateFirmStepsTest : public ::testing::Test {
   ScopedHandler handler_;
 };
 
-}  // namespace zuv::steps::testing
+}  // namespace zuv::steps::late_testing
