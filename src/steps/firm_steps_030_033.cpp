@@ -42,7 +42,10 @@ void empty_ksef_directories(const std::string& firm_dir) {
 bool vat_payer(StepContext& ctx, const std::string& firm_dir) {
   StepTables tables(ctx);
   table::Table& fir = tables.open(firm_dir, "firma.dbf", "fir");
-  bool payer = !fir.eof() && lib::upper_ascii(lib::trim(text_of(fir, "vt"))) == "T";
+  // Without the firm's record every sale would be taken for a non-payer's and settled
+  // as exempt; such a firm is reported instead.
+  if (fir.eof()) step_failed(gencode::kCorrupt, "Brak danych firmy w tabeli firma.dbf", firm_dir + "firma.dbf");
+  bool payer = lib::upper_ascii(lib::trim(text_of(fir, "vt"))) == "T";
   tables.close("fir");
   return payer;
 }

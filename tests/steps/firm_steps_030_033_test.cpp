@@ -132,6 +132,15 @@ TEST_F(Steps030And033, Step030TreatsEverySaleOfANonPayerAsExempt) {
   EXPECT_EQ(bz(1, "N23"), 60);  // purchases only by their own mark
 }
 
+TEST_F(Steps030And033, Step030StopsOnAFirmWithoutItsOwnRecord) {
+  fs::remove(os_firm() / "firma.dbf");
+  make("firma.dbf", {{"VT", 'C', 1, 0}}, {});
+  add("ksef_bs.dbf", {{{"LPP", T("B")}, {"ALL_ZW", T("N")}, {"BRUTTO", N(123)}, {"N23", N(100)}}});
+  EXPECT_FALSE(run(I_26_01_030, "026.01.029"));
+  EXPECT_EQ(bs(1, "N23"), 100);
+  EXPECT_EQ(recorded(), "026.01.013");
+}
+
 TEST_F(Steps030And033, Step033TotalsPurchasesByRateTextAndCategory) {
   purchases();
   ASSERT_TRUE(run(I_26_01_033, "026.01.030"));
