@@ -240,6 +240,28 @@ TEST_F(Step007, RunningAgainChangesNothing) {
   EXPECT_EQ(forced, once);
 }
 
+TEST_F(Step007, BuffersAlreadyInTheReleasesLayoutAreNotRebuilt) {
+  templates();
+  firm_tables(true);
+  // A rebuild would leave out the line marked deleted.
+  for (const char* t : {"ksef_bsa.dbf", "ksef_bza.dbf"})
+    make(firm + t, line_layout(true), {line(1, 1, 0, "23", 1, 0.23, 1.23), line(1, 2, 0, "23")});
+  {
+    table::OpenOptions o;
+    o.path = firm + "ksef_bsa.dbf";
+    auto t = table::Table::open(o);
+    ASSERT_TRUE(t && t->go_to(2) && t->remove() && t->commit());
+  }
+  run();
+  table::OpenOptions o;
+  o.path = firm + "ksef_bsa.dbf";
+  auto t = table::Table::open(o);
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->record_count(), 2u);
+  // The old-layout tables beside it are left as they were, too.
+  EXPECT_EQ(structure(firm + "ksef_bs.dbf"), document_layout(false));
+}
+
 TEST_F(Step007, ADayWithoutARateKeepsTheRecordsRate) {
   templates();
   firm_tables(true);
