@@ -4,32 +4,6 @@
 
 namespace zuv::lib {
 
-std::string trim(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return std::string(s.substr(b, e - b + 1));
-}
-
-std::string rtrim(std::string_view s) {
-  size_t e = s.find_last_not_of(' ');
-  return e == std::string_view::npos ? std::string() : std::string(s.substr(0, e + 1));
-}
-
-std::string upper_ascii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
-
-std::string lower_ascii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 std::string ONLY_NUM(std::string_view text) {
   std::string out;
   for (char c : text)
@@ -75,19 +49,6 @@ std::string TOKEN(std::string_view text, int n) {
     start = bar + 1;
   }
   return item;
-}
-
-namespace {
-double round_half_away(double v, int decimals) {
-  double scale = std::pow(10.0, decimals);
-  return std::floor(v * scale + 0.5) / scale;
-}
-}  // namespace
-
-double ROUND2(double number, int decimals) {
-  if (number > 0) return round_half_away(number + 1e-12, decimals);
-  if (number < 0) return -round_half_away(-number + 1e-12, decimals);
-  return 0;
 }
 
 double C_INT(double number) {
