@@ -1,8 +1,8 @@
-// The ground layer's helpers: file name extensions, ASCII case, Julian dates, rounding.
+// The ground layer's helpers: file name extensions, ASCII case, Julian dates (ROUND2 is
+// tested with the routines of lib/).
 #include <gtest/gtest.h>
 
 #include "platform/base/dates.h"
-#include "platform/base/number.h"
 #include "platform/base/text.h"
 
 namespace zuv::base {
@@ -43,13 +43,6 @@ TEST(JulianDates, KnownDaysBothWaysAndInvalidTexts) {
   EXPECT_EQ(julian_day("2024011"), 0);
   EXPECT_EQ(date_from_julian(0), "        ");
   EXPECT_EQ(date_from_julian(5373485), "        ");  // the year 10000
-}
-
-TEST(Round2, HalfAwayFromZeroDespiteBinaryFractions) {
-  EXPECT_DOUBLE_EQ(ROUND2(2.675), 2.68);
-  EXPECT_DOUBLE_EQ(ROUND2(-2.675), -2.68);
-  EXPECT_DOUBLE_EQ(ROUND2(1.005, 2), 1.01);
-  EXPECT_DOUBLE_EQ(ROUND2(12.5, 0), 13.0);
 }
 
 }  // namespace
