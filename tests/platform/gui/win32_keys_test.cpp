@@ -13,6 +13,7 @@
 #include "platform/gui/win32_window.h"
 #include "platform/os/codepage.h"
 #include "ui/dialogs.h"
+#include "ui/main_window.h"
 
 using namespace zuv;
 
