@@ -51,7 +51,7 @@ Where ConsoleFrontend::reference() {
 Where ConsoleFrontend::desktop() { return Where{Where::Mode::Desktop, 0, 0, 1024, 768}; }
 
 Size ConsoleFrontend::text_box(const std::string& utf8, const std::string& family, int points,
-                                   bool bold) {
+                               bool bold) {
   return measure_.text_box(utf8, family, points, bold);
 }
 

@@ -24,7 +24,7 @@ class ConsoleFrontend : public Frontend, private ProgressView {
   void run_main_window(MainWindowControl& session) override;
   void tone(int frequency, int units) override;
   Size text_box(const std::string& utf8, const std::string& family, int points,
-                    bool bold) override;
+                bool bold) override;
 
  private:
   void create(const ProgressGeometry& g, const std::string& title) override;

@@ -81,7 +81,7 @@ Where ScriptFrontend::reference() {
 Where ScriptFrontend::desktop() { return Where{Where::Mode::Desktop, 0, 0, 1024, 768}; }
 
 Size ScriptFrontend::text_box(const std::string& utf8, const std::string& family, int points,
-                                  bool bold) {
+                              bool bold) {
   return measure_.text_box(utf8, family, points, bold);
 }
 

@@ -488,7 +488,7 @@ RECT Win32Frontend::to_screen(Point pos, Size size) {
 }
 
 Size Win32Frontend::text_box(const std::string& utf8, const std::string& family, int points,
-                                 bool bold) {
+                             bool bold) {
   // Font matching is slow enough to notice when done per text line: one font per style.
   auto key = family + "|" + std::to_string(points) + (bold ? "b" : "");
   HFONT& f = measure_fonts_[key];

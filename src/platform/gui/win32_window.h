@@ -67,7 +67,7 @@ class Win32Frontend : public Frontend {
   void tone(int frequency, int units) override;
   void idle(int milliseconds) override;
   Size text_box(const std::string& utf8, const std::string& family, int points,
-                    bool bold) override;
+                bool bold) override;
 
   // SETAPPWINDOW: the owner of the dialogs and the reference of their placement.
   HWND app_window() const { return app_window_; }
