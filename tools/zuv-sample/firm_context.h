@@ -1,0 +1,71 @@
+// What the writers of one firm's tables share: the plan, the directory, the record
+// count and a generator per table (forked by the table's name, so each table's data
+// depend only on the seed, the firm and the table).
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "dates.h"
+#include "layouts.h"
+#include "sample.h"
+#include "writer.h"
+
+namespace zuv::sample {
+
+struct FirmContext {
+  const Options& options;
+  const FirmPlan& plan;
+  std::string dir;
+  Prng firm_prng;
+  long records;
+
+  Prng prng_for(const char* table) const { return firm_prng.fork(Prng::salt_of(table)); }
+  Structure layout(const char* table) const {
+    const FirmTable* t = find_firm_table(table);
+    return t->layout(era_for(*t, plan.version));
+  }
+  std::string path(const char* table) const { return join(dir, std::string(table) + ".dbf"); }
+};
+
+// "Z000000012": a record key of prefix and number.
+inline std::string key(char prefix, long n) {
+  char out[32];
+  std::snprintf(out, sizeof out, "%c%09ld", prefix, n);
+  return out;
+}
+// Document numbers of "ks_dok" are plain ten-digit texts.
+inline std::string document_key(long n) {
+  char out[32];
+  std::snprintf(out, sizeof out, "%010ld", n);
+  return out;
+}
+inline std::string month_text(int year, int month) {
+  char out[32];
+  std::snprintf(out, sizeof out, "%04d%02d", year, month);
+  return out;
+}
+inline std::string ksef_number(Prng& prng, const std::string& nip, const std::string& date) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string n = nip.substr(0, 10) + "-" + date + "-";
+  for (int i = 0; i < 12; ++i) n += kHex[prng.range(0, 15)];
+  n += "-";
+  for (int i = 0; i < 2; ++i) n += kHex[prng.range(0, 15)];
+  return n;
+}
+// The firm's own tax number: ten digits derived from its number.
+inline std::string firm_nip(int number) {
+  char out[32];
+  std::snprintf(out, sizeof out, "526%07d", number);
+  return out;
+}
+inline double round2(double v) { return static_cast<double>(static_cast<long long>(v * 100 + (v < 0 ? -0.5 : 0.5))) / 100.0; }
+
+// The last closed booking date of every sample firm, and the dates around it.
+inline long last_closed_day() { return days_from_civil(2025, 11, 30); }
+
+void write_purchase_buffers(FirmContext& firm);
+void write_sales_buffers(FirmContext& firm);
+void write_books(FirmContext& firm);
+
+}  // namespace zuv::sample

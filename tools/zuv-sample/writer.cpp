@@ -1,0 +1,129 @@
+#include "writer.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+
+#include "lib/text.h"
+#include "platform/os/file_handle.h"
+#include "platform/os/files.h"
+#include "platform/os/path.h"
+#include "tables/catalogue.h"
+
+namespace zuv::sample {
+
+std::string join(const std::string& directory, std::string_view name) {
+  std::string out = directory;
+  if (!out.empty() && out.back() != '\\' && out.back() != '/') out += '\\';
+  out += name;
+  return out;
+}
+
+void make_directories(const std::string& directory) {
+  std::error_code ec;
+  std::filesystem::create_directories(os::native_path(directory), ec);
+  if (ec || !os::directory_exists(directory))
+    throw SampleError("Nie można utworzyć katalogu " + directory + " (" + ec.message() + ")");
+}
+
+void write_plain(const std::string& path, std::string_view content) {
+  auto written = os::write_file(path, content);
+  if (!written.ok() || written.value != content.size()) throw SampleError("Nie można zapisać pliku " + path);
+}
+
+TableWriter::TableWriter(const std::string& path, const Structure& structure) : path_(path) {
+  if (!table::Table::create(path, structure)) throw SampleError("Nie można utworzyć tabeli " + path);
+  table::OpenOptions options;
+  options.path = path;
+  table_ = table::Table::open(options);
+  if (!table_) throw SampleError("Nie można otworzyć tabeli " + path);
+  for (int i = 0; i < table_->field_count(); ++i) fields_.emplace(lib::lower_ascii(table_->fields()[i].name), i);
+}
+
+TableWriter::~TableWriter() {
+  if (table_) table_->close();
+}
+
+void TableWriter::append() {
+  if (!table_->append()) throw SampleError("Nie można dopisać rekordu do tabeli " + path_);
+}
+
+int TableWriter::index_of(std::string_view field) {
+  auto it = fields_.find(lib::lower_ascii(field));
+  if (it == fields_.end()) throw SampleError("Tabela " + path_ + " nie ma pola " + std::string(field));
+  return it->second;
+}
+
+bool TableWriter::has(std::string_view field) const { return fields_.count(lib::lower_ascii(field)) != 0; }
+
+void TableWriter::put(std::string_view field, const table::Value& value) {
+  if (!table_->put(index_of(field), value))
+    throw SampleError("Nie można zapisać pola " + std::string(field) + " w tabeli " + path_);
+}
+
+void TableWriter::text(std::string_view field, std::string_view value) {
+  scratch_.type = table::ValueType::Text;
+  scratch_.text.assign(value);
+  put(field, scratch_);
+}
+
+void TableWriter::number(std::string_view field, double value) { put(field, table::Value::of_number(value)); }
+void TableWriter::date(std::string_view field, std::string_view yyyymmdd) { put(field, table::Value::of_date(yyyymmdd)); }
+void TableWriter::logical(std::string_view field, bool value) { put(field, table::Value::of_logical(value)); }
+void TableWriter::memo(std::string_view field, std::string_view value) { put(field, table::Value::of_memo(value)); }
+
+void TableWriter::remove() {
+  if (!table_->remove()) throw SampleError("Nie można oznaczyć rekordu do usunięcia w tabeli " + path_);
+}
+
+void TableWriter::close() {
+  if (!table_) return;
+  bool ok = table_->commit();
+  table_->close();
+  table_.reset();
+  if (!ok) throw SampleError("Nie można zapisać tabeli " + path_);
+}
+
+void write_empty(const std::string& path, const Structure& structure) {
+  if (!table::Table::create(path, structure)) throw SampleError("Nie można utworzyć tabeli " + path);
+}
+
+void build_index(table::WorkAreas& areas, const std::string& directory, const std::string& name, const TagPairs& tags) {
+  tables::TagList list(tags.begin(), tags.end());
+  if (tables::INDEXON(areas, join(directory, name), list) != tables::kIndexBuilt)
+    throw SampleError("Nie można zbudować indeksu tabeli " + join(directory, name));
+}
+
+namespace {
+
+void stamp_one(const std::filesystem::path& file) {
+  os::FileHandle handle;
+  if (handle.open(file.string(), os::Access::ReadWrite, os::Share::Exclusive) != 0)
+    throw SampleError("Nie można otworzyć pliku " + file.string());
+  std::uint8_t date[3] = {static_cast<std::uint8_t>(kStampYear - 1900), static_cast<std::uint8_t>(kStampMonth),
+                          static_cast<std::uint8_t>(kStampDay)};
+  if (handle.write_at(1, date, sizeof date) != 0) throw SampleError("Nie można zapisać pliku " + file.string());
+}
+
+bool is_table_file(const std::filesystem::path& p) {
+  return lib::lower_ascii(p.extension().string()) == ".dbf";
+}
+
+}  // namespace
+
+void stamp_tables(const std::string& directory, bool recursive) {
+  std::filesystem::path root = os::native_path(directory);
+  std::error_code ec;
+  if (recursive) {
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+      if (it->is_regular_file() && is_table_file(it->path())) stamp_one(it->path());
+  } else {
+    for (auto it = std::filesystem::directory_iterator(root, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec))
+      if (it->is_regular_file() && is_table_file(it->path())) stamp_one(it->path());
+  }
+  if (ec) throw SampleError("Nie można przejrzeć katalogu " + directory + " (" + ec.message() + ")");
+}
+
+}  // namespace zuv::sample
