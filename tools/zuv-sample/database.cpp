@@ -34,9 +34,6 @@ std::vector<FirmPlan> plan_firms(const Options& options) {
       p.broken = true;
       p.version = options.db_version;
     }
-    // Firm versions never lie above the database's: a database that is itself newer
-    // than a special version keeps those firms at its own.
-    if (p.version > options.db_version && p.version != kOldFirmVersion) p.version = options.db_version;
     p.vat_payer = i % 4 != 3;
     p.lump_sum = i % 2 == 0;
     p.has_sld_buff = i % 3 != 0;
