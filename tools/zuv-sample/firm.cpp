@@ -3,6 +3,7 @@
 // the client table, the KSeF working directories, the indexes the suite keeps, and
 // for a broken firm the damage that makes its first conversion fail.
 #include <algorithm>
+#include <filesystem>
 
 #include "firm_context.h"
 #include "platform/os/files.h"
@@ -160,7 +161,7 @@ void write_small_tables(FirmContext& firm) {
     for (const char* name : {"ks_dok", "vat_ptu", "klient"}) {
       w.append();
       w.text("nazwa", name);
-      w.logical("ok", false);
+      w.logical("ok", true);  // as the suite's last full indexing left it
     }
     w.close();
   }
@@ -182,14 +183,28 @@ void write_small_tables(FirmContext& firm) {
   }
 }
 
-// Every other catalogue table, with the fields its keys need and a few records.
-void write_catalogue_tables(FirmContext& firm) {
-  Prng prng = firm.prng_for("catalogue");
+bool is_common(const tables::CatalogueEntry& e) {
+  return e.kind == tables::CatalogueEntry::Index && !find_firm_table(e.name) && e.name != "sld_buff";
+}
+
+// Every other catalogue table, with the fields its keys need, a few records and its
+// index. No step reads them, so every firm holds the same ones: the first firm writes
+// them and the others take byte copies of its files.
+void write_catalogue_tables(FirmContext& firm, table::WorkAreas& areas, const std::string& common_from) {
+  Prng prng = Prng(firm.options.seed).fork(Prng::salt_of("catalogue"));
   for (const auto& entry : tables::firm_catalogue()) {
-    if (entry.kind != tables::CatalogueEntry::Index || find_firm_table(entry.name)) continue;
-    if (entry.name == "sld_buff") continue;  // a firm table of its own
+    if (!is_common(entry)) continue;
     // A conditional entry is left out of every other firm, so both ways are seen.
     if (!entry.condition.empty() && firm.plan.ordinal % 2 == 0) continue;
+    if (!common_from.empty()) {
+      for (const char* ext : {".dbf", ".cdx"}) {
+        std::error_code ec;
+        std::filesystem::copy_file(os::native_path(join(common_from, entry.name + ext)),
+                                   os::native_path(join(firm.dir, entry.name + ext)), ec);
+        if (ec) throw SampleError("Nie można skopiować tabeli " + join(common_from, entry.name + ext));
+      }
+      continue;
+    }
     Structure s = key_structure(TagPairs(entry.tags.begin(), entry.tags.end()));
     detail::merge_field(s, C("opis", 20));
     TableWriter w(join(firm.dir, entry.name + ".dbf"), s);
@@ -203,7 +218,16 @@ void write_catalogue_tables(FirmContext& firm) {
       }
     }
     w.close();
+    build_index(areas, firm.dir, entry.name, TagPairs(entry.tags.begin(), entry.tags.end()));
   }
+}
+
+// The catalogue's indexes of the firm's own tables, as the suite keeps them.
+void index_firm_tables(FirmContext& firm, table::WorkAreas& areas) {
+  for (const auto& entry : tables::firm_catalogue())
+    if (entry.kind == tables::CatalogueEntry::Index && !is_common(entry) &&
+        os::file_exists(join(firm.dir, entry.name + ".dbf")))
+      build_index(areas, firm.dir, entry.name, TagPairs(entry.tags.begin(), entry.tags.end()));
 }
 
 // The KSeF buffer indexes the suite keeps (not in the catalogue: the steps build them).
@@ -272,7 +296,7 @@ void damage(const std::string& path) {
 }  // namespace
 
 void write_firm(const Options& options, const FirmPlan& plan, const std::string& firm_directory,
-                table::WorkAreas& areas) {
+                table::WorkAreas& areas, const std::string& common_from) {
   make_directories(firm_directory);
   FirmContext firm{options, plan, firm_directory, Prng(options.seed).fork(static_cast<std::uint64_t>(plan.number) + 1),
                    plan.broken ? std::min<long>(options.records, 200) : options.records};
@@ -285,13 +309,10 @@ void write_firm(const Options& options, const FirmPlan& plan, const std::string&
   write_purchase_buffers(firm);
   write_sales_buffers(firm);
   write_small_tables(firm);
-  write_catalogue_tables(firm);
+  write_catalogue_tables(firm, areas, common_from);
 
   // The suite keeps every index current; the conversions rebuild those they need.
-  tables::FirmIndexReport report = tables::INDEKSUJ(areas, firm_directory);
-  for (const auto& item : report.items)
-    if (item.result > 0 && os::file_exists(join(firm_directory, item.name + ".dbf")))
-      throw SampleError("Nie można zbudować indeksu tabeli " + join(firm_directory, item.name));
+  index_firm_tables(firm, areas);
   write_buffer_indexes(firm, areas);
 
   write_retired_files(firm);

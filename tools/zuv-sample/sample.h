@@ -60,8 +60,10 @@ void write_program(const Options& options, const std::string& directory, const s
 // The database's shared part (everything but the firm directories).
 void write_database_shared(const Options& options, const std::string& directory, const std::vector<FirmPlan>& firms,
                            table::WorkAreas& areas);
+// common_from: the directory of a firm already written whose copies of the tables no
+// step reads are taken; "" writes them.
 void write_firm(const Options& options, const FirmPlan& firm, const std::string& firm_directory,
-                table::WorkAreas& areas);
+                table::WorkAreas& areas, const std::string& common_from);
 
 // The template directory "str\" of the release (Era::Release) or of the old database.
 void write_templates(const std::string& directory, bool release, table::WorkAreas& areas, Prng prng);

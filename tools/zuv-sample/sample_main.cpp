@@ -73,8 +73,13 @@ int write_all(sample::Options& o) {
     std::vector<sample::FirmPlan> firms = sample::plan_firms(o);
     std::string base = root + "baza\\";
     sample::write_database_shared(o, base, firms, areas);
-    for (const auto& f : firms)
-      if (!f.deleted) sample::write_firm(o, f, base + "firma" + std::to_string(f.number) + "\\", areas);
+    std::string first;
+    for (const auto& f : firms) {
+      if (f.deleted) continue;
+      std::string dir = base + "firma" + std::to_string(f.number) + "\\";
+      sample::write_firm(o, f, dir, areas, first);
+      if (first.empty()) first = dir;
+    }
   } catch (const std::exception& e) {
     std::string what = e.what();
     if (const auto* b = dynamic_cast<const Break*>(&e); b && !b->record.fileName.empty())

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 
 #include "lib/text.h"
 #include "platform/os/file_handle.h"
@@ -26,13 +28,73 @@ void make_directories(const std::string& directory) {
     throw SampleError("Nie można utworzyć katalogu " + directory + " (" + ec.message() + ")");
 }
 
-void write_plain(const std::string& path, std::string_view content) {
-  auto written = os::write_file(path, content);
-  if (!written.ok() || written.value != content.size()) throw SampleError("Nie można zapisać pliku " + path);
+namespace {
+
+// The OS path of a file about to be made: its directory mapped (it exists), its name
+// as given, so that making a file does not search the directory for another spelling.
+std::filesystem::path new_file_path(const std::string& path) {
+  std::size_t cut = path.find_last_of("\\/");
+  if (cut == std::string::npos) return std::filesystem::path(os::native_path(path));
+  return std::filesystem::path(os::native_path(path.substr(0, cut + 1))) / path.substr(cut + 1);
 }
 
+void write_native(const std::filesystem::path& file, std::string_view content, const std::string& shown) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.close();
+  if (!out) throw SampleError("Nie można zapisać pliku " + shown);
+}
+
+std::string read_native(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Empty tables by layout: the first of a layout is created by the engine, the later
+// ones are byte copies of it. The engine's create makes each table durable on its own
+// (a sync per file), which a sample of thousands of new files does not need.
+struct EmptyTable {
+  std::string dbf;
+  std::string fpt;  // empty when the layout has no memo field
+};
+
+std::string signature(const Structure& structure) {
+  std::string key;
+  for (const auto& f : structure) {
+    key += lib::upper_ascii(f.name);
+    key += ':';
+    key += f.type;
+    key += std::to_string(f.length) + "." + std::to_string(f.decimals) + ",";
+  }
+  return key;
+}
+
+void create_table(const std::string& path, const Structure& structure) {
+  static std::map<std::string, EmptyTable> made;
+  std::string dbf_path = path;
+  std::size_t dot = dbf_path.find_last_of('.'), sep = dbf_path.find_last_of("\\/");
+  if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) dbf_path += ".dbf";
+  std::string fpt_path = dbf_path.substr(0, dbf_path.size() - 3) + "fpt";
+  std::string key = signature(structure);
+  auto it = made.find(key);
+  if (it == made.end()) {
+    if (!table::Table::create(dbf_path, structure)) throw SampleError("Nie można utworzyć tabeli " + dbf_path);
+    EmptyTable t{read_native(os::native_path(dbf_path)), ""};
+    for (const auto& f : structure)
+      if (f.type == 'M') t.fpt = read_native(os::native_path(fpt_path));
+    made.emplace(key, std::move(t));
+    return;
+  }
+  write_native(new_file_path(dbf_path), it->second.dbf, dbf_path);
+  if (!it->second.fpt.empty()) write_native(new_file_path(fpt_path), it->second.fpt, fpt_path);
+}
+
+}  // namespace
+
+void write_plain(const std::string& path, std::string_view content) { write_native(new_file_path(path), content, path); }
+
 TableWriter::TableWriter(const std::string& path, const Structure& structure) : path_(path) {
-  if (!table::Table::create(path, structure)) throw SampleError("Nie można utworzyć tabeli " + path);
+  create_table(path, structure);
   table::OpenOptions options;
   options.path = path;
   table_ = table::Table::open(options);
@@ -84,9 +146,7 @@ void TableWriter::close() {
   if (!ok) throw SampleError("Nie można zapisać tabeli " + path_);
 }
 
-void write_empty(const std::string& path, const Structure& structure) {
-  if (!table::Table::create(path, structure)) throw SampleError("Nie można utworzyć tabeli " + path);
-}
+void write_empty(const std::string& path, const Structure& structure) { create_table(path, structure); }
 
 void build_index(table::WorkAreas& areas, const std::string& directory, const std::string& name, const TagPairs& tags) {
   tables::TagList list(tags.begin(), tags.end());
