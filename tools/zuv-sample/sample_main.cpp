@@ -11,7 +11,7 @@
 #include "platform/os/path.h"
 #include "platform/table/engine_setup.h"
 #include "sample.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "writer.h"
 
 using namespace zuv;
