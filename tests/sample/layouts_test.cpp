@@ -6,7 +6,10 @@
 // from the steps' own descriptions, not taken from the generator.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <set>
@@ -345,6 +348,98 @@ TEST_F(SampleLayouts, TheDriverTheDispatcherAndTheFlowsFindTheirRecords) {
   EXPECT_TRUE(fs::exists(root + "/program/mask/01_01_01.scn"));
   EXPECT_TRUE(fs::exists(root + "/baza/txt/faktura.txt"));
   EXPECT_TRUE(fs::exists(root + "/baza/logs/ksef_20251201.txt"));
+}
+
+// The cases the steps tell apart are in the data (read back through the engine).
+TEST_F(SampleLayouts, TheDataHoldTheCasesTheStepsTellApart) {
+  auto each = [&](const std::string& path, const std::function<void(table::Table&)>& fn) {
+    auto t = open(path);
+    ASSERT_TRUE(t) << path;
+    for (std::uint32_t r = 1; r <= t->record_count(); ++r) {
+      t->go_to(r);
+      fn(*t);
+    }
+  };
+  auto text = [](table::Table& t, const char* f) {
+    std::string v = t.get(f).text;
+    return v.substr(0, v.find_last_not_of(' ') + 1);
+  };
+  auto number = [](table::Table& t, const char* f) { return t.get(f).number; };
+
+  std::set<std::string> currencies;
+  each(firm(1) + "v_oss.dbf", [&](table::Table& t) { currencies.insert(text(t, "wal_kwb")); });
+  for (const char* c : {"USD", "EUR", "JPY", "HUF", "IDR", "PLN"}) EXPECT_TRUE(currencies.count(c)) << c;
+
+  std::set<double> revenues;
+  bool zero_base = false;
+  each(firm(2) + "wspolnik.dbf", [&](table::Table& t) {
+    if (text(t, "gzus") == "T") revenues.insert(number(t, "prz52"));
+    zero_base = zero_base || number(t, "p52") == 0;
+  });
+  for (double r : {60000.00, 60000.01, 300000.00, 300000.01}) EXPECT_TRUE(revenues.count(r)) << r;
+  EXPECT_TRUE(zero_base);
+
+  std::set<std::size_t> digit_counts;
+  each(firm(1) + "ks_kor.dbf", [&](table::Table& t) {
+    if (text(t, "mp") != "T" || text(t, "c2") != "T" || text(t, "strona") != "N") return;
+    std::string nip = text(t, "nip");
+    digit_counts.insert(static_cast<std::size_t>(std::count_if(nip.begin(), nip.end(), ::isdigit)));
+  });
+  for (std::size_t n : {0u, 9u, 10u}) EXPECT_TRUE(digit_counts.count(n)) << n;
+
+  // Around the closed date 2025-11-30: a 2025 document with its VAT date before and its
+  // issue date after it, and documents of 2026.
+  bool straddles = false, of_2026 = false;
+  each(firm(1) + "ks_dok.dbf", [&](table::Table& t) {
+    std::string datak = t.get("datak").text, vat = t.get("data_vat").text, issued = t.get("d_dok").text;
+    straddles = straddles || (datak < "20260101" && vat < "20251130" && vat != "        " && issued > "20251130");
+    of_2026 = of_2026 || datak >= "20260101";
+  });
+  EXPECT_TRUE(straddles);
+  EXPECT_TRUE(of_2026);
+
+  bool margin = false, correction = false, zero = false, settlement = false, exempt = false;
+  each(firm(1) + "ksef_bz.dbf", [&](table::Table& t) {
+    margin = margin || text(t, "is_marza") == "T";
+    correction = correction || text(t, "typ_fak").find("KOR") != std::string::npos;
+    settlement = settlement || text(t, "typ_fak").find("ROZ") != std::string::npos;
+    zero = zero || number(t, "brutto") == 0;
+    exempt = exempt || (text(t, "all_zw") == "T" && number(t, "zw") == 0);
+  });
+  EXPECT_TRUE(margin && correction && zero && settlement && exempt);
+
+  bool worked_case = false;
+  each(firm(1) + "ksef_bza.dbf", [&](table::Table& t) {
+    worked_case = worked_case || (number(t, "netto") == 0 && number(t, "brutto") == 0 && number(t, "ilosc") == 2 &&
+                                  number(t, "cenan") == 10 && text(t, "ptu") == "23");
+  });
+  EXPECT_TRUE(worked_case);
+
+  std::set<std::string> parties;
+  each(firm(1) + "ksef_bs.dbf", [&](table::Table& t) {
+    parties.insert(text(t, "kraj") + "/" + text(t, "nip_kraj") + (text(t, "nip").empty() ? "/-" : "/nip"));
+  });
+  for (const char* p : {"PL/PL/nip", "PL//nip", "DE/DE/nip", "FR/PL/nip", "US//-", "NO/NO/nip"})
+    EXPECT_TRUE(parties.count(p)) << p;
+
+  std::string rf3;
+  each(firm(1) + "vat_ptu.dbf", [&](table::Table& t) {
+    if (text(t, "plik") == "RF" && text(t, "lpp_g") == "F000000003") rf3 += text(t, "kas");
+  });
+  EXPECT_EQ(rf3, "TN");
+
+  bool weekend = false;
+  each(root + "/baza/str/euro.dbf", [&](table::Table& t) {
+    std::string d = t.get("data").text;
+    std::tm tm{};
+    tm.tm_year = std::stoi(d.substr(0, 4)) - 1900;
+    tm.tm_mon = std::stoi(d.substr(4, 2)) - 1;
+    tm.tm_mday = std::stoi(d.substr(6, 2));
+    tm.tm_hour = 12;
+    std::mktime(&tm);
+    weekend = weekend || tm.tm_wday == 0 || tm.tm_wday == 6;
+  });
+  EXPECT_FALSE(weekend);
 }
 
 }  // namespace

@@ -226,7 +226,7 @@ void write_catalogue_tables(FirmContext& firm, table::WorkAreas& areas, const st
 void index_firm_tables(FirmContext& firm, table::WorkAreas& areas) {
   for (const auto& entry : tables::firm_catalogue())
     if (entry.kind == tables::CatalogueEntry::Index && !is_common(entry) &&
-        os::file_exists(join(firm.dir, entry.name + ".dbf")))
+        os::file_exists(std::string_view(join(firm.dir, entry.name + ".dbf"))))
       build_index(areas, firm.dir, entry.name, TagPairs(entry.tags.begin(), entry.tags.end()));
 }
 
