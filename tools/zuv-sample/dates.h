@@ -27,8 +27,9 @@ inline std::string dtos(long days) {
   const unsigned d = doy - (153 * mp + 2) / 5 + 1;
   const unsigned m = mp < 10 ? mp + 3 : mp - 9;
   y += m <= 2;
-  char out[32];
-  std::snprintf(out, sizeof out, "%04ld%02u%02u", y, m, d);
+  std::string out(8, '0');
+  long v = y * 10000 + static_cast<long>(m) * 100 + static_cast<long>(d);
+  for (int i = 7; i >= 0; --i, v /= 10) out[static_cast<std::size_t>(i)] = static_cast<char>('0' + v % 10);
   return out;
 }
 

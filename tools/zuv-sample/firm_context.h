@@ -28,16 +28,20 @@ struct FirmContext {
   std::string path(const char* table) const { return join(dir, std::string(table) + ".dbf"); }
 };
 
+// Zero-padded decimal digits of n, width wide (n is never negative here).
+inline void put_digits(char* out, long n, int width) {
+  for (int i = width - 1; i >= 0; --i, n /= 10) out[i] = static_cast<char>('0' + n % 10);
+}
 // "Z000000012": a record key of prefix and number.
 inline std::string key(char prefix, long n) {
-  char out[32];
-  std::snprintf(out, sizeof out, "%c%09ld", prefix, n);
+  std::string out(10, prefix);
+  put_digits(out.data() + 1, n, 9);
   return out;
 }
 // Document numbers of "ks_dok" are plain ten-digit texts.
 inline std::string document_key(long n) {
-  char out[32];
-  std::snprintf(out, sizeof out, "%010ld", n);
+  std::string out(10, '0');
+  put_digits(out.data(), n, 10);
   return out;
 }
 inline std::string month_text(int year, int month) {

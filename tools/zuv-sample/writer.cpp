@@ -111,12 +111,23 @@ void TableWriter::append() {
 }
 
 int TableWriter::index_of(std::string_view field) {
-  auto it = fields_.find(lib::lower_ascii(field));
+  Cached& slot = cache_[(reinterpret_cast<std::uintptr_t>(field.data()) >> 3) % std::size(cache_)];
+  if (slot.data == field.data() && slot.name == field) return slot.index;
+  int index = find_index(field);
+  slot.data = field.data();
+  slot.name.assign(field);
+  slot.index = index;
+  return index;
+}
+
+int TableWriter::find_index(std::string_view field) {
+  auto it = fields_.find(field);  // the sample names most fields in lower case already
+  if (it == fields_.end()) it = fields_.find(lib::lower_ascii(field));
   if (it == fields_.end()) throw SampleError("Tabela " + path_ + " nie ma pola " + std::string(field));
   return it->second;
 }
 
-bool TableWriter::has(std::string_view field) const { return fields_.count(lib::lower_ascii(field)) != 0; }
+bool TableWriter::has(std::string_view field) const { return fields_.find(lib::lower_ascii(field)) != fields_.end(); }
 
 void TableWriter::put(std::string_view field, const table::Value& value) {
   if (!table_->put(index_of(field), value))

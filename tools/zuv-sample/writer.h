@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <map>
 
 #include "platform/os/codepage.h"
 #include "platform/table/field.h"
@@ -63,11 +63,20 @@ class TableWriter {
 
  private:
   int index_of(std::string_view field);
+  int find_index(std::string_view field);
   void put(std::string_view field, const table::Value& value);
 
   std::string path_;
   std::unique_ptr<table::Table> table_;
-  std::unordered_map<std::string, int> fields_;
+  std::map<std::string, int, std::less<>> fields_;  // lower-case names
+  // Lookups by the text's address, checked against the name: the sample passes the
+  // same literals for every record, so a put seldom searches the map.
+  struct Cached {
+    const char* data = nullptr;
+    std::string name;
+    int index = -1;
+  };
+  Cached cache_[64];
   table::Value scratch_;
 };
 
