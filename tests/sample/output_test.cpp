@@ -7,6 +7,8 @@
 #include <map>
 #include <sstream>
 
+#include "platform/error/error.h"
+#include "platform/table/table.h"
 #include "sample/sample_output.h"
 
 namespace zuv::testing {
@@ -110,6 +112,16 @@ TEST_F(SampleOutput, ABrokenFirmIsBrokenInOneTableOnly) {
     EXPECT_NE(line.find("firma3/v_inne."), std::string::npos) << line;
   }
   EXPECT_GE(faults, 1);
+
+  // The engine refuses the damaged table, so the first step that opens it fails; the
+  // firm's other tables open.
+  ScopedHandler quiet([](ErrorRecord&) { return HandlerAnswer::Default; });
+  table::OpenOptions damaged;
+  damaged.path = out + "/baza/firma3/v_inne.dbf";
+  EXPECT_EQ(table::Table::open(damaged), nullptr);
+  table::OpenOptions sound;
+  sound.path = out + "/baza/firma3/firma.dbf";
+  EXPECT_NE(table::Table::open(sound), nullptr);
 }
 
 TEST_F(SampleOutput, BadArgumentsExitWithTwoAndWriteNothing) {
