@@ -73,10 +73,10 @@ void write_books(FirmContext& firm) {
         if (!prng.chance(30)) w.date("data_zapl", dtos(day + prng.range(0, 30)));
         w.number("lp", prng.chance(10) ? 0.0 : static_cast<double>(k));
       }
-      double k1 = prng.amount(1, 9000), k2 = prng.amount(0, 2000);
-      w.number("kwota1", k1);
-      w.number("kwota2", k2);
-      if (prng.chance(50)) w.number("kwota3", round2(k1 + k2));
+      long long k1 = cents_of(prng.amount(1, 9000)), k2 = cents_of(prng.amount(0, 2000));
+      w.number("kwota1", money(k1));
+      w.number("kwota2", money(k2));
+      if (prng.chance(50)) w.number("kwota3", money(k1 + k2));
       std::string nip = std::to_string(prng.range(1, 9)) + prng.digits(9);
       if (prng.chance(30)) {
         w.text("nr_ksef", ksef_number(prng, nip, datak));
@@ -104,11 +104,11 @@ void write_books(FirmContext& firm) {
       std::string p = prng.pick(kRates);
       w.text("p1", p);
       w.text("p2", p);
-      double net = prng.amount(1, 5000);
-      double vat = round2(net * (p == "ZW" ? 0 : std::stoi(p)) / 100);
-      w.number("kn", net);
-      w.number("kv", vat);
-      w.number("kb", net + vat);
+      long long net = cents_of(prng.amount(1, 5000));
+      long long vat = percent_of(net, p == "ZW" ? 0 : std::stoi(p));
+      w.number("kn", money(net));
+      w.number("kv", money(vat));
+      w.number("kb", money(net + vat));
       w.text("rmc", month_text(2025, static_cast<int>(prng.range(9, 12))));
       w.date("data", dtos(days_from_civil(2025, 9, 1) + prng.range(0, 120)));
     };
@@ -132,12 +132,12 @@ void write_books(FirmContext& firm) {
     Prng prng = firm.prng_for("ks_ref");
     TableWriter w(firm.path("ks_ref"), firm.layout("ks_ref"));
     for (long i = 1; i <= 8; ++i) {
-      double net = prng.amount(100, 4000);
+      long long net = cents_of(prng.amount(100, 4000));
       w.append();
       w.text("lpp", key('F', i));
-      w.number("netto", net);
-      w.number("vat", round2(net * 0.08));
-      w.number("brutto", round2(net * 1.08));
+      w.number("netto", money(net));
+      w.number("vat", money(percent_of(net, 8)));
+      w.number("brutto", money(net + percent_of(net, 8)));
       w.date("data", "20250915");
       w.text("nr_dok", "RF/" + std::to_string(i) + "/2025");
     }
@@ -166,20 +166,20 @@ void write_books(FirmContext& firm) {
       w.text("nr_dok", "OSS/" + std::to_string(k));
       w.text("kraj", prng.pick(kCountries));
       w.text("wal_kwb", currency);
-      double due = 0;
+      long long due = 0;
       int groups = static_cast<int>(prng.range(1, 4));
       for (int g = 1; g <= groups; ++g) {
         std::string n = std::to_string(g);
-        double rate = g == 1 ? 20 : g == 2 ? 10 : g == 3 ? 5 : 0;
-        double net = prng.amount(1, 3000);
-        double vat = round2(net * rate / 100);
+        int rate = g == 1 ? 20 : g == 2 ? 10 : g == 3 ? 5 : 0;
+        long long net = cents_of(prng.amount(1, 3000));
+        long long vat = percent_of(net, rate);
         w.number("stawka" + n, rate);
-        w.number("netto" + n, net);
-        w.number("brutto" + n, net + vat);
-        w.number("vat" + n, vat);
+        w.number("netto" + n, money(net));
+        w.number("brutto" + n, money(net + vat));
+        w.number("vat" + n, money(vat));
         due += net + vat;
       }
-      w.number("kw_nal", round2(due));
+      w.number("kw_nal", money(due));
       w.number("kurs_zap", currency == "PLN" ? 1.0 : static_cast<double>(prng.range(10000, 50000)) / 10000.0);
       w.text("kas", "N");
       w.number("lp", static_cast<double>(k));

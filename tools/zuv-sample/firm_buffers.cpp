@@ -13,9 +13,9 @@ const char* const kBookingCodes[] = {"STS", "STI", "STA", "TOW", "UBO", "INN", "
                                      "MAG", "MTZ", "MTP", "MRU", "MRL", "XYZ", "STA", "TOW"};
 const char* const kSalesCodes[] = {"SPT", "SPU", "SPP", "SPT", "XXX"};
 
-double rate_of(const std::string& ptu) {
+long long rate_of(const std::string& ptu) {
   // The numeric value of the rate text, as the conversions read it ("0 KR" is 0).
-  double r = 0;
+  long long r = 0;
   std::size_t i = 0;
   while (i < ptu.size() && ptu[i] == ' ') ++i;
   while (i < ptu.size() && ptu[i] >= '0' && ptu[i] <= '9') r = r * 10 + (ptu[i++] - '0');
@@ -40,9 +40,9 @@ void write_lines(FirmContext& firm, const char* table, char line_prefix, char do
     }
     ++in_document;
     std::string ptu = prng.pick(kRateTexts);
-    double qty = static_cast<double>(prng.range(1, 20000)) / 1000.0;
-    double net_price = prng.amount(1, 500);
-    double gross_price = 0;
+    long long qty = prng.range(1, 20000);  // thousandths
+    long long net_price = cents_of(prng.amount(1, 500));
+    long long gross_price = 0;
     bool zero_amounts = prng.chance(10);
     bool by_gross = zero_amounts && prng.chance(50);
     if (document == 1) {
@@ -50,16 +50,16 @@ void write_lines(FirmContext& firm, const char* table, char line_prefix, char do
       // still zero; then rates 22 and 7, which count as 23 and 8.
       static const char* const kFirst[] = {"23", "23", "22", "7"};
       ptu = kFirst[in_document - 1];
-      qty = 2;
+      qty = 2000;
       zero_amounts = in_document <= 2;
       by_gross = in_document == 2;
-      net_price = 10.00;
+      net_price = 1000;
     }
     if (by_gross) {
-      gross_price = document == 1 ? 12.30 : prng.amount(1, 600);
+      gross_price = document == 1 ? 1230 : cents_of(prng.amount(1, 600));
       net_price = 0;
     } else {
-      gross_price = round2(net_price * (1 + rate_of(ptu) / 100));
+      gross_price = percent_of(net_price, 100 + rate_of(ptu));
     }
     w.append();
     w.text("lpp", key(line_prefix, j));
@@ -67,15 +67,15 @@ void write_lines(FirmContext& firm, const char* table, char line_prefix, char do
     w.text("indeks", "T" + std::to_string(prng.range(100, 9999)));
     w.number("lp", in_document);
     w.text("nazwa", "Towar " + std::to_string(prng.range(1, 500)));
-    w.number("ilosc", qty);
-    w.number("cenan", net_price);
-    w.number("cenab", gross_price);
+    w.number("ilosc", static_cast<double>(qty) / 1000.0);
+    w.number("cenan", money(net_price));
+    w.number("cenab", money(gross_price));
     if (!zero_amounts) {
-      double net = round2(qty * net_price);
-      double vat = round2(net * rate_of(ptu) / 100);
-      w.number("netto", net);
-      w.number("vat", vat);
-      w.number("brutto", net + vat);
+      long long net = (qty * net_price + 500) / 1000;
+      long long vat = percent_of(net, rate_of(ptu));
+      w.number("netto", money(net));
+      w.number("vat", money(vat));
+      w.number("brutto", money(net + vat));
     }
     w.text("ptu", ptu);
     w.text("dekret", sales ? prng.pick(kSalesCodes) : prng.pick(kBookingCodes));
@@ -105,13 +105,13 @@ Case purchase_case(long k, Prng& prng) {
 }
 
 void fill_rate_totals(TableWriter& w, Prng& prng) {
-  double n23 = prng.amount(10, 5000), n8 = prng.amount(0, 800);
-  w.number("n23", n23);
-  w.number("n8", n8);
-  w.number("v23", round2(n23 * 0.23));
-  w.number("v8", round2(n8 * 0.08));
-  w.number("v23pln", round2(n23 * 0.23));
-  w.number("v8pln", round2(n8 * 0.08));
+  long long n23 = cents_of(prng.amount(10, 5000)), n8 = cents_of(prng.amount(0, 800));
+  w.number("n23", money(n23));
+  w.number("n8", money(n8));
+  w.number("v23", money(percent_of(n23, 23)));
+  w.number("v8", money(percent_of(n8, 8)));
+  w.number("v23pln", money(percent_of(n23, 23)));
+  w.number("v8pln", money(percent_of(n8, 8)));
 }
 
 }  // namespace

@@ -63,7 +63,12 @@ inline std::string firm_nip(int number) {
   std::snprintf(out, sizeof out, "526%07d", number);
   return out;
 }
-inline double round2(double v) { return static_cast<double>(static_cast<long long>(v * 100 + (v < 0 ? -0.5 : 0.5))) / 100.0; }
+// Amounts are computed in whole hundredths (integers), so that the same seed gives the
+// same figures whatever floating-point unit the program runs on.
+inline long long cents_of(double amount) { return static_cast<long long>(amount * 100 + (amount < 0 ? -0.5 : 0.5)); }
+inline double money(long long cents) { return static_cast<double>(cents) / 100.0; }
+// rate percent of an amount in hundredths, rounded half up (amounts are never negative).
+inline long long percent_of(long long cents, long long rate) { return (cents * rate + 50) / 100; }
 
 // The last closed booking date of every sample firm, and the dates around it.
 inline long last_closed_day() { return days_from_civil(2025, 11, 30); }

@@ -53,7 +53,9 @@ Structure template_layout(std::string_view name) {
 namespace {
 
 void write_rates(const std::string& path, const Structure& layout, Prng prng) {
-  static const double kBase[] = {4.02, 4.27, 2.71, 1.09, 2.49, 4.55, 5.08, 2.93, 0.29};
+  // Rates in ten-thousandths, moved by up to 3% a day: integers, the same figures on
+  // every floating-point unit.
+  static const long long kBase[] = {40200, 42700, 27100, 10900, 24900, 45500, 50800, 29300, 2900};
   TableWriter w(path, layout);
   long first = days_from_civil(2024, 12, 2), last = days_from_civil(2026, 3, 31);
   for (long d = first; d <= last; ++d) {
@@ -62,8 +64,8 @@ void write_rates(const std::string& path, const Structure& layout, Prng prng) {
     w.date("data", dtos(d));
     int column = 0;
     for (const char* code : {"USD", "EUR", "JPY", "HUF", "IDR", "CHF", "GBP", "ISK", "KRW"}) {
-      double rate = kBase[column++] * (1.0 + static_cast<double>(prng.range(-300, 300)) / 10000.0);
-      w.number(code, static_cast<double>(static_cast<long>(rate * 10000 + 0.5)) / 10000.0);
+      long long rate = (kBase[column++] * (10000 + prng.range(-300, 300)) + 5000) / 10000;
+      w.number(code, static_cast<double>(rate) / 10000.0);
     }
   }
   w.close();
