@@ -19,7 +19,7 @@ std::string field_text(table::Table& t, const char* name) {
 
 // Empties the backup directories unless the marker asks to keep them.
 void clear_backup(const std::string& firm_dir) {
-  if (os::file_exists(firm_dir + "bak\\w51.txt")) return;
+  if (os::file_exists(std::string_view(firm_dir + "bak\\w51.txt"))) return;
   lib::DEL_KAT(firm_dir + "bak\\k\\", "*.*");
   lib::DEL_KAT(firm_dir + "bak\\", "*.*");
 }

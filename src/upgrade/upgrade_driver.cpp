@@ -58,10 +58,14 @@ void read_workstation_name(const UpgradeEnv& env, const std::string& program_dir
 void refresh_reference_files(const UpgradeEnv& env, const std::string& database_dir) {
   const std::string from = env.release_dir + "str\\";
   const std::string to = database_dir + "str\\";
-  for (const std::string& name : reference_files()) lib::FCOPY(from + name, to + name);
+  // A file the release does not carry cannot be copied; it is not waited for either.
+  auto copy = [&](const std::string& name) {
+    if (os::file_exists(std::string_view(from + name))) lib::FCOPY(from + name, to + name);
+  };
+  for (const std::string& name : reference_files()) copy(name);
   lib::DEL_FILE(to + "euro.cdx");
   lib::DEL_FILE(to + "ebc_euro.cdx");
-  lib::FCOPY(from + "rcx.acc", to + "rcx.acc");
+  copy("rcx.acc");
 }
 
 // Sets `ok` of the database's version record under a record lock; false when the record
