@@ -1,7 +1,7 @@
 #include "app/headless_upgrade.h"
 
 #include "platform/os/files.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "upgrade/firm_dispatcher.h"
 #include "upgrade/progress_screen.h"
 #include "upgrade/upgrade_plan.h"

@@ -3,7 +3,7 @@
 #include "lib/files.h"
 #include "lib/text.h"
 #include "platform/os/files.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/catalogue.h"
 #include "tables/table_access.h"
 #include "upgrade/report_text.h"

@@ -9,7 +9,7 @@
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "sys/errorsys.h"
 #include "tables/table_access.h"
 #include "ui/alarm.h"

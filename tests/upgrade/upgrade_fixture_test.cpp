@@ -9,7 +9,7 @@
 #include "lib/text.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "upgrade/firm_dispatcher.h"
 
 namespace zuv::upgrade::testing {
