@@ -5,6 +5,8 @@
 #include "sys/netname.h"
 #include "tables/table_access.h"
 #include "ui/alarm.h"
+#include "platform/gui/script.h"
+#include "upgrade/frontend_screen.h"
 #include "upgrade/progress_screen.h"
 #include "upgrade/speed.h"
 #include "upgrade/time_estimate.h"
@@ -108,6 +110,38 @@ TEST_F(Speed, StoredDurationIsShownAndTheOperatorMayDecline) {
   EXPECT_EQ(dialog.asked.size(), 1u);
   dialog.answer = 1;
   EXPECT_TRUE(POKAZ_CZAS(env, db, "25.01.050"));
+}
+
+}  // namespace
+}  // namespace zuv::upgrade::testing
+
+namespace zuv::upgrade::testing {
+namespace {
+
+// The driver's screen through a front end: opened once, redrawn per firm, all five
+// values in their order.
+TEST_F(Speed, ProgressScreenThroughTheScriptFrontEnd) {
+  gui::ManualClock clock;
+  gui::ScriptFrontend fe(clock);
+  {
+    FrontendScreen screen(fe, ui::Size{630, 370});
+    env.screen = &screen;
+    make_database("026.01.030");
+    make_register({1});
+    make_firm(1, "026.01.030", "K\x88os");  // code page 852, as the suite writes it
+    EXPECT_EQ(run("026.01.030"), "00");
+    env.screen = nullptr;
+  }
+  const auto& t = fe.transcript();
+  ASSERT_GE(t.size(), 3u);
+  EXPECT_EQ(t.front(),
+            "EKRAN Instalacja programu ZUV (wersja 26.01.033) | Aktualizacja Bazy Danych | Nazwa firmy: ? | "
+            "Aktualna godzina:   | Koniec instalacji za minut: ? | Czyli o godz.:   | Pozostało firm:  ");
+  EXPECT_NE(fe.transcript_text().find("Nazwa firmy: (0001):K\xC5\x82os | Aktualna godzina: 12:00:00 | Koniec "
+                                      "instalacji za minut: ? | Czyli o godz.:   | Pozostało firm: 0/1"),
+            std::string::npos)
+      << fe.transcript_text();
+  EXPECT_EQ(t.back(), "EKRAN zamknięty");
 }
 
 }  // namespace

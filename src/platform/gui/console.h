@@ -23,6 +23,8 @@ class ConsoleFrontend : public Frontend, private ui::ProgressView {
   ui::ProgressView& progress_view() override { return *this; }
   void run_main_window(ui::MainWindowSession& session) override;
   void tone(int frequency, int units) override;
+  void show_install_screen(const ui::InstallScreenSpec& desc) override;
+  void close_install_screen() override;
   ui::Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;
 
@@ -38,6 +40,7 @@ class ConsoleFrontend : public Frontend, private ui::ProgressView {
   void draw_bar();
 
   std::unique_ptr<Terminal> term_;
+  bool screen_shown_ = false;
   ui::ApproxMeasure measure_;
   bool in_main_ = false;
   int bar_fill_w_ = 0, bar_chars_ = 0, bar_drawn_ = -1, bar_percent_ = 0;

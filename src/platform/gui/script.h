@@ -52,6 +52,8 @@ class ScriptFrontend : public Frontend, private ui::ProgressView {
   ui::ProgressView& progress_view() override { return *this; }
   void run_main_window(ui::MainWindowSession& session) override;
   void tone(int frequency, int units) override;
+  void show_install_screen(const ui::InstallScreenSpec& desc) override;
+  void close_install_screen() override;
   ui::Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;
 

@@ -8,6 +8,7 @@
 #include "ui/alarm.h"
 #include "ui/dirselect.h"
 #include "ui/edtstr.h"
+#include "ui/install_screen.h"
 #include "ui/licznik.h"
 #include "ui/main_window.h"
 
@@ -55,6 +56,9 @@ class Frontend : public ui::TextMeasure {
   virtual ui::ProgressView& progress_view() = 0;
   virtual void run_main_window(ui::MainWindowSession& session) = 0;
   virtual void tone(int frequency, int units) = 0;
+  // The upgrade's progress screen: shown (or redrawn with new values) until closed.
+  virtual void show_install_screen(const ui::InstallScreenSpec& desc) { (void)desc; }
+  virtual void close_install_screen() {}
   // Lets the windows live for a while (messages handled) without a dialog of its own.
   virtual void idle(int milliseconds) { clock_.sleep_cs(milliseconds / 10); }
 

@@ -66,6 +66,8 @@ class Win32Frontend : public Frontend {
   void run_main_window(ui::MainWindowSession& session) override;
   void tone(int frequency, int units) override;
   void idle(int milliseconds) override;
+  void show_install_screen(const ui::InstallScreenSpec& desc) override;
+  void close_install_screen() override;
   ui::Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;
 
@@ -78,6 +80,7 @@ class Win32Frontend : public Frontend {
  private:
   HWND app_window_ = nullptr;
   std::unique_ptr<win32::Window> progress_;
+  std::unique_ptr<win32::Window> install_screen_;
   std::map<ui::DirChooser*, std::unique_ptr<win32::Window>> choosers_;
   std::map<std::string, HFONT> measure_fonts_;
 };
