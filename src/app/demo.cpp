@@ -45,10 +45,7 @@ bool run_demo(const std::string& name, Program& p, ui::Dialogs& d) {
     screen.open(f);
     upgrade::OPISY(f, "(0005):Piekarnia Złoty Kłos", "00:03:30", "7/12", "12:41:05");
     screen.refresh(f);
-    d.LICZNIK(ui::Point{20, 20}, 400, 12, "Przetwarzanie danych (2) ...");
-    for (int i = 0; i < 5; ++i) d.LICZNIK();
     d.frontend().idle(30000);  // long enough to be looked at
-    d.LICZNIK("DEL");
   } else {
     return false;
   }
