@@ -1,7 +1,7 @@
 // The release's step tables as the program links them. The routines live in
 // src/steps; until every one of them is there, the program is linked without them
-// and the headless upgrade refuses to run. Set ZUV_RELEASE_STEPS_LINKED to 1 once they are.
-#define ZUV_RELEASE_STEPS_LINKED 0
+// and the headless upgrade refuses to run (ZUV_RELEASE_STEPS_LINKED 0).
+#define ZUV_RELEASE_STEPS_LINKED 1
 
 #include "app/headless_upgrade.h"
 

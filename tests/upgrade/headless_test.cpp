@@ -116,3 +116,29 @@ TEST_F(Headless, PlanPrintsWhatWouldRunAndChangesNothing) {
 
 }  // namespace
 }  // namespace zuv::upgrade::testing
+
+namespace zuv::upgrade::testing {
+namespace {
+
+// The release's own steps as the program links them: a firm that has only its core
+// files cannot be converted, and is reported while the run ends.
+TEST_F(Headless, ReleaseStepsReportAFirmWithoutItsTables) {
+  app::ReleaseSteps real = app::release_steps();
+  ASSERT_TRUE(real.available);
+  make_database("026.01.032");
+  make_register({1, 2});
+  make_firm(1, "026.01.032");
+  make_firm(2, "026.01.033");
+  out.str("");
+  EXPECT_EQ(app::run_headless_upgrade(line(true), real, areas, out, err, rel), 0);
+  EXPECT_NE(out.str().find("Firma 1 (" + app::directory_text(db) + "firma1\\): wersja 026.01.032, kroki: I_26_01_033"),
+            std::string::npos)
+      << out.str();
+  EXPECT_EQ(app::run_headless_upgrade(line(), real, areas, out, err, rel), 1) << err.str();
+  EXPECT_EQ(read_field(db + "firma1\\wersja.dbf", "baza"), "026.01.032");
+  EXPECT_EQ(read_field(db + "firma2\\wersja.dbf", "baza"), "026.01.033");
+  EXPECT_NE(bytes(rel + "error.log").find("firmy nr: 1."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zuv::upgrade::testing
