@@ -206,7 +206,10 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   fields.heading = "Instalacja programu ZUV (wersja " + env.wersja_p + ")";
   fields.stage = "Aktualizacja Bazy Danych";
   if (env.screen) env.screen->open(fields);
-  env.progress_restart(10, "Czynności przygotowawcze...");
+  if (env.licznik && !env.licznik->exists())
+    env.licznik->create(ui::Point{20, 20}, 400, 10, "Czynności przygotowawcze...");
+  else
+    env.progress_restart(10, "Czynności przygotowawcze...");
   areas.settings().deleted_hidden = true;
 
   values.kraje_ue = build_kraje_ue(env, database_dir);

@@ -8,6 +8,7 @@
 #include "platform/os/path.h"
 #include "tables/interrupt.h"
 #include "ui/alarm.h"
+#include "ui/licznik.h"
 #include "upgrade/firm_dispatcher.h"
 #include "upgrade/upgrade_fixture.h"
 
@@ -70,7 +71,13 @@ TEST_F(Driver, ACleanRunMarksTheDatabaseFinishedAndWritesNoReport) {
   make_register({1, 2});
   make_firm(1, "026.01.030");
   make_firm(2, "026.01.033");
+  ui::Licznik progress;  // no view: only its arithmetic
+  env.licznik = &progress;
   EXPECT_EQ(run("026.01.030"), "00");
+  env.licznik = nullptr;
+  // Last opened by the shared indexes: 15 steps.
+  EXPECT_EQ(progress.title(), "Tworzenie indeksów...");
+  EXPECT_EQ(progress.maximum(), 15);
   EXPECT_EQ(firm_version(1), "026.01.033");
   EXPECT_THAT(step_log().calls, ElementsAre("STR_26_01_032", "I_26_01_033@firma1"));
   EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "T");
