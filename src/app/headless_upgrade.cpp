@@ -1,5 +1,6 @@
 #include "app/headless_upgrade.h"
 
+#include "lib/files.h"
 #include "platform/os/files.h"
 #include "platform/error/error.h"
 #include "upgrade/firm_dispatcher.h"
@@ -59,12 +60,12 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
     return kHeadlessError;
   }
   if (!os::directory_exists(std::string_view(database_dir))) {
-    err << "Katalog bazy danych " << database_dir << " nie istnieje.\n";
+    err << "Katalog bazy danych " << cl.upgrade_db << " nie istnieje.\n";
     return kHeadlessRefused;
   }
   auto database_version = upgrade::read_recorded_version(areas, database_dir);
   if (!database_version) {
-    err << "Nie można odczytać wersji bazy danych z pliku " << database_dir << "wersja.dbf.\n";
+    err << "Nie można odczytać wersji bazy danych z pliku wersja.dbf w katalogu " << cl.upgrade_db << ".\n";
     return kHeadlessRefused;
   }
 
@@ -86,6 +87,8 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
     return plan.refusal.empty() ? kHeadlessDone : kHeadlessRefused;
   }
 
+  // As the program's start does: the error log of an earlier run says nothing of this one.
+  lib::DEL_FILE(release_dir + "error.log");
   upgrade::ScreenFields fields;
   upgrade::UpgradeOutcome outcome;
   std::string result;

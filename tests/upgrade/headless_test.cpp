@@ -62,6 +62,7 @@ TEST_F(Headless, ExitCodesFollowTheDriversAnswer) {
   EXPECT_EQ(run_command(line()), 0);  // the failed firm resumes; the others are current
   EXPECT_EQ(read_field(db + "firma2\\wersja.dbf", "baza"), "026.01.033");
   EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "T");
+  EXPECT_FALSE(exists(rel + "error.log"));  // the failed run's log went with the run
 
   make_register({1}, /*deleted=*/true);
   EXPECT_EQ(run_command(line()), 2);
