@@ -2,8 +2,8 @@
 
 namespace zuv::upgrade {
 
-ui::InstallScreenSpec FrontendScreen::spec(const ScreenFields& f) const {
-  ui::InstallScreenSpec s;
+gui::InstallScreenDesc FrontendScreen::spec(const ScreenFields& f) const {
+  gui::InstallScreenDesc s;
   s.heading = f.heading;
   s.stage = f.stage;
   s.values = {f.firm, f.now, f.time_left, f.end_time, f.firms_left};

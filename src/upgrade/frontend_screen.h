@@ -9,16 +9,16 @@ namespace zuv::upgrade {
 class FrontendScreen : public InstallScreen {
  public:
   // size: the owner's drawing area the screen covers.
-  FrontendScreen(gui::Frontend& frontend, ui::Size size) : fe_(frontend), size_(size) {}
+  FrontendScreen(gui::Frontend& frontend, gui::Size size) : fe_(frontend), size_(size) {}
   ~FrontendScreen() override { close(); }
   void open(const ScreenFields& fields) override;
   void refresh(const ScreenFields& fields) override;
   void close() override;
 
  private:
-  ui::InstallScreenSpec spec(const ScreenFields& f) const;
+  gui::InstallScreenDesc spec(const ScreenFields& f) const;
   gui::Frontend& fe_;
-  ui::Size size_;
+  gui::Size size_;
   bool open_ = false;
 };
 

@@ -6,7 +6,7 @@
 #include "platform/gui/script.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
-#include "tables/interrupt.h"
+#include "support/script_interrupt.h"
 #include "ui/alarm.h"
 #include "ui/licznik.h"
 #include "upgrade/firm_dispatcher.h"
@@ -237,6 +237,7 @@ TEST_F(Driver, OldFirmIsMovedToTheDatabaseVersionAndReindexed) {
   lib::WRITEFILE(firm_dir(2) + "rob1.tmp", "x");
   lib::WRITEFILE(firm_dir(2) + "a_old.txt", "x");
   lib::WRITEFILE(firm_dir(2) + "stare.ntx", "x");
+  make_table(firm_dir(2) + "ntx.dbf", {{"OK", 'L', 1, 0}}, {{{"OK", table::Value::of_logical(false)}}});
   SpeedIndicator speed;
   env.speed = &speed;
   values.num_fir = 2;
@@ -247,6 +248,7 @@ TEST_F(Driver, OldFirmIsMovedToTheDatabaseVersionAndReindexed) {
   EXPECT_FALSE(exists(firm_dir(2) + "a_old.txt"));
   EXPECT_FALSE(exists(firm_dir(2) + "stare.ntx"));
   EXPECT_TRUE(exists(firm_dir(2) + "ks_dok.dbf"));
+  EXPECT_TRUE(exists(firm_dir(2) + "ks_dok.cdx"));  // rebuilt from the catalogue
   env.speed = nullptr;
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 class InstallScreenWindow : public win32::Window {
  public:
-  explicit InstallScreenWindow(const ui::InstallScreenSpec& d, RECT where) {
+  explicit InstallScreenWindow(const InstallScreenDesc& d, RECT where) {
     create(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, WS_POPUP | WS_BORDER, "", where, nullptr);
     set_background(RGB(d.background.r, d.background.g, d.background.b));
     font_ = win32::make_font(os::widen(d.font), d.points + 2, false, false);
@@ -31,7 +31,7 @@ class InstallScreenWindow : public win32::Window {
     for (HFONT f : {font_, bold_, fixed_})
       if (f) DeleteObject(f);
   }
-  void update(const ui::InstallScreenSpec& d) {
+  void update(const InstallScreenDesc& d) {
     SetWindowTextW(heading_, os::widen(d.heading).c_str());
     SetWindowTextW(stage_, os::widen(d.stage).c_str());
     for (size_t i = 0; i < values_.size() && i < d.values.size(); ++i)
@@ -52,13 +52,13 @@ class InstallScreenWindow : public win32::Window {
 
 }  // namespace
 
-void Win32Frontend::show_install_screen(const ui::InstallScreenSpec& desc) {
+void Win32Frontend::show_install_screen(const InstallScreenDesc& desc) {
   if (auto* screen = static_cast<InstallScreenWindow*>(install_screen_.get())) {
     screen->update(desc);
   } else {
     // Over the owner's drawing area, or centred on the desktop when there is none.
-    ui::Where ref = reference();
-    ui::Point pos{ref.x + (ref.width - desc.size.w) / 2, ref.y + (ref.height - desc.size.h) / 2};
+    Where ref = reference();
+    Point pos{ref.x + (ref.width - desc.size.w) / 2, ref.y + (ref.height - desc.size.h) / 2};
     install_screen_ = std::make_unique<InstallScreenWindow>(desc, to_screen(pos, desc.size));
   }
   idle(0);

@@ -1,17 +1,17 @@
 // The full-size progress screen of an upgrade as the front ends present it: a heading,
 // the stage, and five labelled values (firm, clock, time left, end time, firms left) on
-// the installer's background, sized to the owner's drawing area. The rules live here;
-// the front ends draw.
+// the installer's background, sized to the owner's drawing area. The upgrade fills it;
+// the front ends draw it.
 #pragma once
 
 #include <array>
 #include <string>
 
-#include "ui/alarm.h"
+#include "platform/gui/dialog_desc.h"
 
-namespace zuv::ui {
+namespace zuv::gui {
 
-struct InstallScreenSpec {
+struct InstallScreenDesc {
   std::string heading;  // "Instalacja programu ZUV (wersja 26.01.033)"
   std::string stage;    // "Aktualizacja Bazy Danych"
   std::array<std::string, 5> labels = {"Nazwa firmy: ", "Aktualna godzina: ", "Koniec instalacji za minut: ",
@@ -27,4 +27,4 @@ struct InstallScreenSpec {
   int value_x() const { return size.w / 2; }
 };
 
-}  // namespace zuv::ui
+}  // namespace zuv::gui
