@@ -40,7 +40,8 @@ KeySorter::KeySorter(KeyType type, int key_length, size_t budget, std::string te
   // budget is an upper bound.
   const size_t buffer_budget = std::min<size_t>(budget, size_t(16) << 20);
   capacity_ = std::max<size_t>(buffer_budget / (record_size_ + sizeof(Slot)), 1024);
-  buffer_.resize(capacity_ * record_size_);
+  // The buffer grows with the keys (see add): most tags are of small tables, and
+  // clearing 16 MB for each of them cost more than building them.
 }
 
 KeySorter::~KeySorter() = default;
@@ -75,6 +76,8 @@ void KeySorter::decode(const uint8_t* in, std::string& key, uint32_t& recno) con
 
 void KeySorter::add(std::string_view key, uint32_t recno) {
   if (used_ == capacity_) spill();
+  if ((used_ + 1) * record_size_ > buffer_.size())
+    buffer_.resize(std::min(capacity_, std::max<size_t>(used_ * 2, 1024)) * record_size_);
   encode(key, recno, buffer_.data() + used_ * record_size_);
   ++used_;
   ++count_;
