@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Photographs the Windows build's windows under Wine on a virtual display: the main
 # window and one of each dialog, as PNG files in docs/screenshots/.
-# Usage: scripts/screenshots.sh [name...]   (names: main alarm5 alarm3 edtstr dirselect licznik)
+# Usage: scripts/screenshots.sh [name...]   (names: main alarm5 alarm3 edtstr dirselect licznik ekran)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,7 +22,7 @@ fi
 wait_s=${SHOT_WAIT:-10}
 
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(main alarm5 alarm3 edtstr dirselect licznik)
+[ ${#names[@]} -gt 0 ] || names=(main alarm5 alarm3 edtstr dirselect licznik ekran)
 
 # A release directory on Wine's drive C: to start from (the directory chooser opens
 # there), so nothing lands in the source tree.

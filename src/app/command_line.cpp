@@ -16,7 +16,12 @@ std::string usage_text() {
          "  WERSJA_BAZY      wersja bazy danych, np. 026.01.033\n"
          "  ROK              rok, którego dotyczy wersja, np. 2026\n"
          "  --ui             okna Windows (gui), terminal (console) albo odpowiedzi\n"
-         "                   z pliku (script:PLIK, po jednej w wierszu)\n";
+         "                   z pliku (script:PLIK, po jednej w wierszu)\n"
+         "   albo: zuvinst WERSJA_PROGRAMU WERSJA_BAZY ROK --upgrade-db KATALOG_BAZY\n"
+         "                 --program KATALOG_PROGRAMU [--plan]\n"
+         "  --upgrade-db     aktualizacja samej bazy danych, bez okien (np. na serwerze)\n"
+         "  --program        katalog programu ZUV korzystającego z tej bazy\n"
+         "  --plan           tylko wypisz, co zostałoby zrobione; niczego nie zmieniaj\n";
 }
 
 std::optional<CommandLine> parse_command_line(const std::vector<std::string>& args,
@@ -31,6 +36,22 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
         if (error) *error = "Nieznany interfejs: " + cl.ui;
         return std::nullopt;
       }
+    } else if (a == "--upgrade-db" || a == "--program" || a.rfind("--upgrade-db=", 0) == 0 ||
+               a.rfind("--program=", 0) == 0) {
+      std::string name = a.substr(0, a.find('='));
+      std::string value;
+      if (a.find('=') != std::string::npos) {
+        value = a.substr(a.find('=') + 1);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      }
+      if (value.empty()) {
+        if (error) *error = "Brak katalogu po opcji " + name + ".";
+        return std::nullopt;
+      }
+      (name == "--upgrade-db" ? cl.upgrade_db : cl.program_dir) = value;
+    } else if (a == "--plan") {
+      cl.plan = true;
     } else if (a.rfind("--demo=", 0) == 0) {
       cl.demo = a.substr(7);
     } else if (a.rfind("--", 0) == 0) {
@@ -47,6 +68,14 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
   }
   if (cl.params.size() > 3) {
     if (error) *error = "Za dużo parametrów: program instalacyjny przyjmuje trzy.";
+    return std::nullopt;
+  }
+  if (cl.upgrade_db.empty() && (cl.plan || !cl.program_dir.empty())) {
+    if (error) *error = "Opcje --program i --plan działają tylko z opcją --upgrade-db.";
+    return std::nullopt;
+  }
+  if (!cl.upgrade_db.empty() && cl.program_dir.empty()) {
+    if (error) *error = "Aktualizacja bazy (--upgrade-db) wymaga katalogu programu (--program).";
     return std::nullopt;
   }
   return cl;

@@ -12,6 +12,12 @@ struct CommandLine {
   std::vector<std::string> params;  // exactly three when ok
   std::string ui;                   // "gui", "console" or "script:FILE"
   std::string demo;                 // one dialog for screenshots; empty normally
+  // The headless database upgrade: the database and program directories as given
+  // (Windows or native form); plan: show what would run and change nothing.
+  std::string upgrade_db;
+  std::string program_dir;
+  bool plan = false;
+  bool headless() const { return !upgrade_db.empty(); }
 };
 
 // The front end chosen when --ui is not given.

@@ -4,6 +4,7 @@
 
 #include "platform/os/codepage.h"
 #include "ui/dialogs.h"
+#include "upgrade/frontend_screen.h"
 
 namespace zuv::app {
 
@@ -35,6 +36,16 @@ bool run_demo(const std::string& name, Program& p, ui::Dialogs& d) {
     }
     d.frontend().idle(30000);  // long enough to be looked at
     d.LICZNIK("DEL");
+  } else if (name == "ekran") {
+    // The upgrade's progress screen half-way through a database of 12 firms.
+    upgrade::FrontendScreen screen(d.frontend(), ui::Size{630, 370});
+    upgrade::ScreenFields f;
+    f.heading = "Instalacja programu ZUV (wersja " + p.wersja_p + ")";
+    f.stage = "Aktualizacja Bazy Danych";
+    screen.open(f);
+    upgrade::OPISY(f, "(0005):Piekarnia Złoty Kłos", "00:03:30", "7/12", "12:41:05");
+    screen.refresh(f);
+    d.frontend().idle(30000);  // long enough to be looked at
   } else {
     return false;
   }

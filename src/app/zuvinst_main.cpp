@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/demo.h"
 #include "app/operator_interrupt.h"
+#include "app/headless_upgrade.h"
 #include "app/program.h"
 #include "app/wiring.h"
 #include "platform/gui/frontends.h"
@@ -29,10 +30,18 @@ int run(int argc, char** argv) {
   std::string ui_name = cl ? cl->ui : app::default_ui();
   for (const auto& a : args)
     if (a.rfind("--ui=", 0) == 0) ui_name = a.substr(5);
+  if (cl && cl->headless()) ui_name = "console";
   app::prepare_output(ui_name);
   if (!cl) {
     app::report_startup_error(ui_name, error + "\n\n" + app::usage_text());
     return 2;
+  }
+  if (cl->headless()) {
+    // The engine alone: no windows, no questions; the tables are closed on the way out.
+    static table::WorkAreas headless_areas;
+    table::DBESYS(headless_areas, [](const std::string& message) { std::cerr << message << '\n'; });
+    table::STARTINIT(headless_areas);
+    return app::run_headless_upgrade(*cl, app::release_steps(), headless_areas, std::cout, std::cerr);
   }
 
   sys::HandlerServices handler;

@@ -392,3 +392,18 @@ void ConsoleFrontend::draw_bar() {
 void ConsoleFrontend::destroy() { term_->write("\n"); }
 
 }  // namespace zuv::gui
+
+namespace zuv::gui {
+
+// One line per refresh: the terminal keeps the history of the run.
+void ConsoleFrontend::show_install_screen(const InstallScreenDesc& desc) {
+  std::string line = "   " + desc.values[0] + "  " + desc.labels[4] + desc.values[4] + "  " + desc.labels[2] +
+                     desc.values[2] + "  " + desc.labels[3] + desc.values[3] + "\n";
+  if (!screen_shown_) line = "\n   " + desc.heading + ": " + desc.stage + "\n" + line;
+  screen_shown_ = true;
+  term_->write(line);
+}
+
+void ConsoleFrontend::close_install_screen() { screen_shown_ = false; }
+
+}  // namespace zuv::gui

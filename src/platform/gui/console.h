@@ -24,6 +24,8 @@ class ConsoleFrontend : public Frontend, private ProgressView {
   void run_main_window(MainWindowControl& session) override;
   void tone(int frequency, int units) override;
   bool check_interrupt() override;
+  void show_install_screen(const InstallScreenDesc& desc) override;
+  void close_install_screen() override;
   Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;
 
@@ -44,6 +46,7 @@ class ConsoleFrontend : public Frontend, private ProgressView {
   void draw_bar();
 
   std::unique_ptr<Terminal> term_;
+  bool screen_shown_ = false;
   ApproxMeasure measure_;
   bool in_main_ = false;
   int bar_fill_w_ = 0, bar_chars_ = 0, bar_drawn_ = -1, bar_percent_ = 0;

@@ -221,3 +221,15 @@ void ScriptFrontend::fill(int width) {
 void ScriptFrontend::destroy() { record("LICZNIK koniec"); }
 
 }  // namespace zuv::gui
+
+namespace zuv::gui {
+
+void ScriptFrontend::show_install_screen(const InstallScreenDesc& desc) {
+  std::string line = "EKRAN " + desc.heading + " | " + desc.stage;
+  for (size_t i = 0; i < desc.labels.size(); ++i) line += " | " + desc.labels[i] + desc.values[i];
+  record(line);
+}
+
+void ScriptFrontend::close_install_screen() { record("EKRAN zamknięty"); }
+
+}  // namespace zuv::gui

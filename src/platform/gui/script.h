@@ -56,6 +56,8 @@ class ScriptFrontend : public Frontend, private ProgressView {
   void run_main_window(MainWindowControl& session) override;
   void tone(int frequency, int units) override;
   bool check_interrupt() override;
+  void show_install_screen(const InstallScreenDesc& desc) override;
+  void close_install_screen() override;
   Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;
 

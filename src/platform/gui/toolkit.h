@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/gui/dialog_desc.h"
+#include "platform/gui/install_screen_desc.h"
 
 namespace zuv::gui {
 
@@ -59,6 +60,9 @@ class Frontend : public TextMeasure {
     clock_.sleep_cs(1);
     return false;
   }
+  // The upgrade's progress screen: shown (or redrawn with new values) until closed.
+  virtual void show_install_screen(const InstallScreenDesc& desc) { (void)desc; }
+  virtual void close_install_screen() {}
   // Lets the windows live for a while (messages handled) without a dialog of its own.
   virtual void idle(int milliseconds) { clock_.sleep_cs(milliseconds / 10); }
 

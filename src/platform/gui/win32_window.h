@@ -72,6 +72,8 @@ class Win32Frontend : public Frontend {
   void tone(int frequency, int units) override;
   void idle(int milliseconds) override;
   bool check_interrupt() override;
+  void show_install_screen(const InstallScreenDesc& desc) override;
+  void close_install_screen() override;
   Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;
 
@@ -84,6 +86,7 @@ class Win32Frontend : public Frontend {
  private:
   HWND app_window_ = nullptr;
   std::unique_ptr<win32::Window> progress_;
+  std::unique_ptr<win32::Window> install_screen_;
   std::map<DirChooserControl*, std::unique_ptr<win32::Window>> choosers_;
   std::map<std::string, HFONT> measure_fonts_;
 };

@@ -1,0 +1,123 @@
+#include "app/headless_upgrade.h"
+
+#include "lib/files.h"
+#include "platform/os/files.h"
+#include "platform/error/error.h"
+#include "upgrade/firm_dispatcher.h"
+#include "upgrade/progress_screen.h"
+#include "upgrade/upgrade_plan.h"
+
+namespace zuv::app {
+namespace {
+
+// The progress screen of a run without windows: one line on standard error, redrawn
+// in place.
+class ProgressLine : public upgrade::InstallScreen {
+ public:
+  explicit ProgressLine(std::ostream& err) : err_(err) {}
+  ~ProgressLine() override { close(); }
+  void open(const upgrade::ScreenFields& f) override { err_ << f.heading << ": " << f.stage << '\n'; }
+  void refresh(const upgrade::ScreenFields& f) override {
+    std::string line = "Firma: " + f.firm + "  pozostało firm: " + f.firms_left + "  do końca: " + f.time_left +
+                       "  koniec o: " + f.end_time;
+    // Blanks over the rest of a longer line drawn before.
+    std::string pad(last_ > line.size() ? last_ - line.size() : 0, ' ');
+    err_ << '\r' << line << pad << std::flush;
+    last_ = line.size();
+  }
+  void close() override {
+    if (last_) err_ << '\n' << std::flush;
+    last_ = 0;
+  }
+
+ private:
+  std::ostream& err_;
+  size_t last_ = 0;
+};
+
+std::string lines_of(std::string message) {
+  for (char& c : message)
+    if (c == ';') c = '\n';
+  return message;
+}
+
+}  // namespace
+
+std::string directory_text(const std::string& given) {
+  std::string d = given;
+  for (char& c : d)
+    if (c == '/') c = '\\';
+  if (!d.empty() && d.back() != '\\') d += '\\';
+  return d;
+}
+
+int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table::WorkAreas& areas, std::ostream& out,
+                         std::ostream& err, const std::string& release_dir) {
+  const std::string database_dir = directory_text(cl.upgrade_db);
+  const std::string program_dir = directory_text(cl.program_dir);
+  if (!steps.available) {
+    err << "Ten program nie zawiera kroków aktualizacji wydania; aktualizacja bazy jest niemożliwa.\n";
+    return kHeadlessError;
+  }
+  if (!os::directory_exists(std::string_view(database_dir))) {
+    err << "Katalog bazy danych " << cl.upgrade_db << " nie istnieje.\n";
+    return kHeadlessRefused;
+  }
+  auto database_version = upgrade::read_recorded_version(areas, database_dir);
+  if (!database_version) {
+    err << "Nie można odczytać wersji bazy danych z pliku wersja.dbf w katalogu " << cl.upgrade_db << ".\n";
+    return kHeadlessRefused;
+  }
+
+  ProgressLine line(err);
+  std::string nazwa_sieciowa;
+  upgrade::SpeedIndicator speed;
+  upgrade::UpgradeEnv env(areas);
+  env.release_dir = release_dir;
+  env.wersja_p = cl.params.at(0);
+  env.wersja_b = cl.params.at(1);
+  env.steps = steps.tables;
+  env.screen = &line;
+  env.nazwa_sieciowa = &nazwa_sieciowa;
+  env.speed = &speed;
+
+  if (cl.plan) {
+    upgrade::UpgradePlan plan = upgrade::plan_upgrade(env, database_dir, *database_version);
+    out << upgrade::format_plan(plan, database_dir);
+    return plan.refusal.empty() ? kHeadlessDone : kHeadlessRefused;
+  }
+
+  // As the program's start does: the error log of an earlier run says nothing of this one.
+  lib::DEL_FILE(release_dir + "error.log");
+  upgrade::ScreenFields fields;
+  upgrade::UpgradeOutcome outcome;
+  std::string result;
+  try {
+    // Errors outside the firms have no operator to ask here: they stop the run.
+    GuardedBlock stop;
+    result = upgrade::UPGRADE_NOWEJ_BAZY(env, program_dir, database_dir, *database_version, fields, steps.shared,
+                                         &outcome);
+  } catch (const Break& b) {
+    line.close();
+    areas.close_all();
+    err << "Aktualizacja bazy przerwana błędem: " << b.record.description;
+    if (!b.record.fileName.empty()) err << " (" << b.record.fileName << ")";
+    err << '\n';
+    return kHeadlessError;
+  }
+  line.close();
+  if (result == upgrade::kUpgradeDone) {
+    out << "Baza danych zaktualizowana: " << outcome.firms << " firm.\n";
+    return kHeadlessDone;
+  }
+  if (result == upgrade::kUpgradeFirmsFailed) {
+    out << "Nie udało się zaktualizować firm:";
+    for (long long n : outcome.failed) out << ' ' << n;
+    out << "\nOpis błędów: " << outcome.error_log << '\n';
+    return kHeadlessFirmsFailed;
+  }
+  err << lines_of(result) << '\n';
+  return kHeadlessRefused;
+}
+
+}  // namespace zuv::app

@@ -1,0 +1,138 @@
+#include "upgrade/firm_dispatcher.h"
+
+#include "lib/files.h"
+#include "lib/text.h"
+#include "platform/os/files.h"
+#include "platform/error/error.h"
+#include "tables/catalogue.h"
+#include "tables/table_access.h"
+#include "upgrade/report_text.h"
+
+namespace zuv::upgrade {
+namespace {
+
+std::string field_text(table::Table& t, const char* name) {
+  int f = t.field_index(name);
+  if (f < 0) return "";
+  return lib::trim(t.get(f).text);
+}
+
+// Empties the backup directories unless the marker asks to keep them.
+void clear_backup(const std::string& firm_dir) {
+  if (os::file_exists(std::string_view(firm_dir + "bak\\w51.txt"))) return;
+  lib::DEL_KAT(firm_dir + "bak\\k\\", "*.*");
+  lib::DEL_KAT(firm_dir + "bak\\", "*.*");
+}
+
+void write_firm_report(const std::string& firm_dir, const std::vector<std::string>& terr) {
+  std::string text = report_line_bytes(report_stamp() + "     Raport z przetwarzania danych");
+  text += report_line_bytes(std::string(50, '-'));
+  for (const std::string& line : terr) text += report_line_bytes(line, true);
+  const std::string path = firm_dir + "ins_raport.txt";
+  if (!replace_file_with(path, text))
+    firm_error(gencode::kWrite, 0, "Nie można zapisać raportu firmy", path, "MAKE_WINFIR");
+}
+
+}  // namespace
+
+[[noreturn]] void firm_error(int gen_code, int os_code, const std::string& description, const std::string& file,
+                             const std::string& operation) {
+  ErrorRecord r;
+  r.genCode = gen_code;
+  r.osCode = os_code;
+  r.subSystem = "ZUVINST";
+  r.description = description;
+  r.fileName = file;
+  r.operation = operation;
+  r.canDefault = true;
+  raise_error(r);
+  throw Break(r);
+}
+
+FirmPlan plan_firm(const std::string& recorded_version, const std::string& database_version,
+                   const std::string& wersja_b, std::span<const steps::FirmStep> firm_steps) {
+  FirmPlan p;
+  p.processed = true;
+  p.recorded_version = recorded_version;
+  p.version = recorded_version;
+  if (database_version >= kOldestKeptFirmVersion && p.version < kOldestKeptFirmVersion) {
+    p.version = database_version;
+    p.version_rewritten = true;
+  }
+  if (p.version >= wersja_b) {
+    p.current = true;
+    return p;
+  }
+  // Every row is compared with the version read at the start, not with what earlier
+  // steps of this run wrote.
+  for (const steps::FirmStep& s : firm_steps)
+    if (p.version < s.version) p.steps.emplace_back(s.name);
+  p.full_reindex = p.version < kFullReindexBelow;
+  return p;
+}
+
+bool firm_has_core_files(const std::string& firm_dir) {
+  for (const char* name : {"wersja.dbf", "firma.dbf", "ks_dok.dbf"})
+    if (!os::file_exists(std::string_view(firm_dir + name))) return false;
+  return true;
+}
+
+std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const std::string& directory) {
+  std::optional<std::string> version;
+  tables::guarded([&] {
+    table::OpenOptions o;
+    o.path = directory + "wersja.dbf";
+    o.shared = true;
+    o.read_only = true;
+    auto t = table::Table::open(o);
+    if (!t) return false;
+    t->set_settings(&areas.settings());
+    t->go_top();
+    if (!t->eof()) version = field_text(*t, "baza");
+    return true;
+  });
+  return version;
+}
+
+void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::string& firm_dir,
+                 const std::string& program_dir, std::string& error_text, const std::string& database_dir,
+                 const std::string& database_version) {
+  (void)error_text;  // the driver's; the dispatcher leaves it as it is
+  values.terr.clear();
+  if (!firm_has_core_files(firm_dir)) return;
+
+  // The firm's version, moved up to the database's when it predates the oldest kept one.
+  if (!tables::OTWORZ(env.areas, firm_dir, "wersja.dbf", "wer"))
+    firm_error(gencode::kOpen, 0, "Nie można otworzyć zapisu wersji firmy", firm_dir + "wersja.dbf", "OTWORZ");
+  table::Table* wer = env.areas.current();
+  std::string recorded = field_text(*wer, "baza");
+  FirmPlan plan = plan_firm(recorded, database_version, env.wersja_b, env.steps.firm);
+  if (plan.version_rewritten) {
+    if (wer->eof() && !wer->append())
+      firm_error(gencode::kWrite, 0, "Nie można zapisać wersji firmy", firm_dir + "wersja.dbf", "DBAPPEND");
+    if (!wer->put("baza", table::Value::of_text(plan.version)) || !wer->commit())
+      firm_error(gencode::kWrite, 0, "Nie można zapisać wersji firmy", firm_dir + "wersja.dbf", "REPLACE");
+  }
+  tables::ZAMKNIJ(env.areas, "wer");
+  if (plan.current) return;
+
+  lib::DEL_FILE(firm_dir + "ins_raport.txt");
+  lib::MKDIR(firm_dir + "bak");
+  lib::MKDIR(firm_dir + "bak\\k");
+  clear_backup(firm_dir);
+
+  steps::StepContext ctx{env.areas, env.release_dir, &values};
+  for (const steps::FirmStep& s : env.steps.firm)
+    if (plan.version < s.version) s.run(ctx, firm_dir, program_dir, database_dir, plan.version);
+
+  if (!values.terr.empty()) write_firm_report(firm_dir, values.terr);
+  clear_backup(firm_dir);
+
+  if (plan.full_reindex) {
+    for (const char* mask : {"*.cdx", "*.ntx", "rob*.*", "a*.*"}) lib::DEL_KAT(firm_dir, mask);
+    tables::INDEKSUJ(env.areas, firm_dir);
+    if (env.speed) env.speed->raise_to(5);
+  }
+}
+
+}  // namespace zuv::upgrade

@@ -1,0 +1,53 @@
+// MAKE_WINFIR: brings one firm directory from the version it records to the release's,
+// through the firm step table in version order. Runtime errors are not caught here:
+// the driver's per-firm trap reports the firm and goes on with the next.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "steps/steps.h"
+#include "upgrade/upgrade_env.h"
+
+namespace zuv::upgrade {
+
+// Below this firm version every index of the firm is rebuilt after its steps.
+inline constexpr const char* kFullReindexBelow = "014.01.015";
+// Firms older than this in a database at least this new count as the database's.
+inline constexpr const char* kOldestKeptFirmVersion = "023.01.001";
+
+// What the dispatcher will do with a firm, decided from its recorded version alone.
+struct FirmPlan {
+  bool processed = false;        // the three core files exist
+  std::string recorded_version;  // `baza` as found
+  std::string version;           // after the adjustment to the database's version
+  bool version_rewritten = false;
+  bool current = false;          // at or past the release: nothing runs
+  std::vector<std::string> steps;  // names of the steps that would run, in order
+  bool full_reindex = false;
+};
+
+// The version rules of the dispatcher, shared by the run and the plan.
+FirmPlan plan_firm(const std::string& recorded_version, const std::string& database_version,
+                   const std::string& wersja_b, std::span<const steps::FirmStep> firm_steps);
+
+// Whether "wersja.dbf", "firma.dbf" and "ks_dok.dbf" are all in the firm directory.
+bool firm_has_core_files(const std::string& firm_dir);
+
+// The `baza` (trimmed) of directory + "wersja.dbf" (a firm's or the database's), read
+// from a shared, read-only open; nullopt when the version record cannot be read.
+std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const std::string& directory);
+
+// MAKE_WINFIR. values carries the run's private values; terr is reset here.
+void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::string& firm_dir,
+                 const std::string& program_dir, std::string& error_text, const std::string& database_dir,
+                 const std::string& database_version);
+
+// Raises a runtime error through the current handler; under the driver's trap it
+// breaks out of the firm. Thrown as a break when a handler answers anything else.
+[[noreturn]] void firm_error(int gen_code, int os_code, const std::string& description, const std::string& file,
+                             const std::string& operation);
+
+}  // namespace zuv::upgrade

@@ -1,0 +1,328 @@
+#include "upgrade/upgrade_driver.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "lib/files.h"
+#include "lib/text.h"
+#include "platform/os/codepage.h"
+#include "platform/os/file_handle.h"
+#include "platform/os/files.h"
+#include "platform/os/path.h"
+#include "platform/error/error.h"
+#include "sys/errorsys.h"
+#include "tables/table_access.h"
+#include "ui/alarm.h"
+#include "ui/licznik.h"
+#include "upgrade/firm_dispatcher.h"
+#include "upgrade/report_text.h"
+#include "upgrade/shared_indexes.h"
+#include "upgrade/time_estimate.h"
+
+namespace zuv::upgrade {
+namespace {
+
+std::string number_text(double nr) { return std::to_string(std::llround(nr)); }
+
+std::string strzero4(int n) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d", n);
+  return buf;
+}
+
+double field_number(table::Table& t, const char* name) {
+  int f = t.field_index(name);
+  return f < 0 ? 0 : t.get(f).number;
+}
+
+// Step 2: the workstation name the operator fixed for this program directory.
+void read_workstation_name(const UpgradeEnv& env, const std::string& program_dir) {
+  if (!env.nazwa_sieciowa) return;
+  const std::string cfg = program_dir + "setings\\ns.cfg";
+  if (!os::file_exists(std::string_view(cfg))) return;
+  // MEMOREAD: the whole file, written by the operator in the ANSI code page.
+  os::Result<std::uint64_t> size = os::file_size(cfg);
+  if (!size || size.value > 65536) return;
+  std::string text(size.value, '\0');
+  os::FileHandle h;
+  if (h.open(os::native_path(cfg), os::Access::Read, os::Share::Shared) != 0) return;
+  std::size_t got = 0;
+  if (!text.empty() && h.read_at(0, text.data(), text.size(), got) != 0) return;
+  text.resize(got);
+  text = os::utf8_from_1250(text);
+  if (lib::trim(text).empty()) return;
+  *env.nazwa_sieciowa = lib::trim(lib::TOKEN(text, 1));
+}
+
+// Step 5: the reference tables of the release replace the database's.
+void refresh_reference_files(const UpgradeEnv& env, const std::string& database_dir) {
+  const std::string from = env.release_dir + "str\\";
+  const std::string to = database_dir + "str\\";
+  // A file the release does not carry cannot be copied; it is not waited for either.
+  auto copy = [&](const std::string& name) {
+    if (os::file_exists(std::string_view(from + name))) lib::FCOPY(from + name, to + name);
+  };
+  for (const std::string& name : reference_files()) copy(name);
+  lib::DEL_FILE(to + "euro.cdx");
+  lib::DEL_FILE(to + "ebc_euro.cdx");
+  copy("rcx.acc");
+}
+
+// Sets `ok` of the database's version record under a record lock; false when the record
+// could not be opened or locked.
+bool set_finished_flag(const UpgradeEnv& env, const std::string& database_dir, const char* value) {
+  if (!tables::S_OTWORZ(env.areas, database_dir, "wersja.dbf", "wer")) return false;
+  bool done = false;
+  if (tables::REK_LOCK(env.areas)) {
+    done = tables::guarded([&] {
+      table::Table* t = env.areas.current();
+      bool ok = t->put("ok", table::Value::of_text(value)) && t->commit();
+      t->unlock();
+      return ok;
+    });
+  }
+  tables::ZAMKNIJ(env.areas, "wer");
+  return done;
+}
+
+std::string build_kraje_ue(const UpgradeEnv& env, const std::string& database_dir) {
+  std::string list = ",";
+  if (!tables::OTWORZ(env.areas, database_dir + "str\\", "ue.dbf", "ue")) return list;
+  tables::guarded([&] {
+    table::Table* t = env.areas.current();
+    int f = t->field_index("kod");
+    if (f < 0) return false;
+    t->eval([&](table::Table& r) {
+      list += lib::trim(r.get(f).text) + ",";
+      return true;
+    });
+    return true;
+  });
+  tables::ZAMKNIJ(env.areas, "ue");
+  return list;
+}
+
+// Step 16.3: "(0001):" + the firm's short name, or the directory name when the firm
+// cannot be opened.
+std::string firm_label(const UpgradeEnv& env, const std::string& firm_dir, int counter, double nr) {
+  std::string label = "Firma" + number_text(nr) + "\\";
+  if (tables::OTWORZ(env.areas, firm_dir, "firma.dbf", "fir")) {
+    tables::guarded([&] {
+      table::Table* t = env.areas.current();
+      int f = t->field_index("ident");
+      std::string ident = f < 0 || t->eof() ? "" : lib::trim(t->get(f).text);
+      label = "(" + strzero4(counter) + "):" + os::utf8_from_852(ident);
+      return true;
+    });
+    // The firm's steps open the table themselves, under the same alias.
+    tables::ZAMKNIJ(env.areas, "fir");
+  }
+  return label;
+}
+
+std::string install_report(const UpgradeEnv& env, const std::vector<std::string>& lines,
+                           const std::vector<std::string>& tlist) {
+  std::string text;
+  if (!lines.empty()) {
+    text += report_line_bytes(report_stamp() + "  Raport z instalacji wersji: " + env.wersja_p);
+    text += report_line_bytes(std::string(48, '-'));
+    for (const std::string& line : lines) text += report_line_bytes(line);
+  }
+  if (!tlist.empty()) {
+    text += report_line_bytes("");
+    text += report_line_bytes("Lista firm w ktorych dokonano istotnych zmian:");
+    text += report_line_bytes(std::string(46, '-'));
+    for (const std::string& firm : tlist) text += report_line_bytes("Firma: " + os::utf8_from_852(firm));
+    text += report_line_bytes("");
+  }
+  return text;
+}
+
+void show(const UpgradeEnv& env, ScreenFields& fields, const std::optional<std::string>& firm,
+          const std::optional<std::string>& time_left, const std::optional<std::string>& firms_left) {
+  OPISY(fields, firm, time_left, firms_left, env.now_hms());
+  if (env.screen) env.screen->refresh(fields);
+}
+
+}  // namespace
+
+std::string register_unreadable_message() {
+  return "Baza danych nie zawiera żadnej firmy,;lub uszkodzony plik \"install.dbf\"";
+}
+
+const std::vector<std::string>& reference_files() {
+  static const std::vector<std::string> names = {
+      "wersja.dbf", "wersje.dbf", "euro.dbf",   "ebc_euro.dbf", "speed.dbf",   "pity.dbf",
+      "pl_min.dbf", "min_zus.dbf", "pl_ulga.dbf", "st_ref.dbf", "fix_cfg.xml", "p_wolne.dbf"};
+  return names;
+}
+
+std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program_dir, const std::string& database_dir,
+                               const std::string& database_version, ScreenFields& fields, SharedStepFn shared_step,
+                               UpgradeOutcome* outcome) {
+  table::WorkAreas& areas = env.areas;
+  steps::RunValues values;
+  values.pdane[0] = "0";
+  values.pdane[1] = "0";
+  std::vector<std::string> report_lines;
+  std::string error_text;
+  UpgradeOutcome local;
+  UpgradeOutcome& out = outcome ? *outcome : local;
+  out = {};
+
+  read_workstation_name(env, program_dir);
+
+  // The semaphore: while any program of the suite holds the table, it cannot be ours.
+  const std::string semaphore = database_dir + "str\\nazwy.dbf";
+  if (!os::file_exists(std::string_view(semaphore))) {
+    lib::MKDIR(database_dir + "str");
+    lib::FCOPY(env.release_dir + "str\\nazwy.dbf", semaphore);
+  }
+  if (!tables::USEEX(areas, semaphore, "sem")) {
+    areas.close_all();
+    return kMsgOthersWorking;
+  }
+
+  lib::MKDIR(database_dir + "temp");
+  refresh_reference_files(env, database_dir);
+  if (database_version < kXmlCopiedBelow) {
+    lib::MKDIR(database_dir + "str\\xml");
+    lib::COPY_KAT(env.release_dir + "xml\\", database_dir + "str\\xml\\");
+  }
+  lib::DEL_FILE(database_dir + "public\\ins_raport.txt");
+  lib::DEL_FILE(database_dir + "public\\hif_raport.rtf");
+
+  steps::StepContext ctx{areas, env.release_dir, &values};
+  for (const steps::StructureStep& s : env.steps.structure)
+    if (database_version < s.version) s.run(ctx, database_dir, program_dir);
+
+  if (!tables::OTWORZ(areas, database_dir, "install.dbf", "ins")) {
+    areas.close_all();
+    return register_unreadable_message();
+  }
+  tables::ZAMKNIJ(areas, "ins");
+
+  // PREPARE_INS
+  fields.heading = "Instalacja programu ZUV (wersja " + env.wersja_p + ")";
+  fields.stage = "Aktualizacja Bazy Danych";
+  if (env.screen) env.screen->open(fields);
+  if (env.licznik && !env.licznik->exists())
+    env.licznik->create(ui::Point{20, 20}, 400, 10, "Czynności przygotowawcze...");
+  else
+    env.progress_restart(10, "Czynności przygotowawcze...");
+  areas.settings().deleted_hidden = true;
+
+  values.kraje_ue = build_kraje_ue(env, database_dir);
+
+  int il_firm = 0;
+  if (!tables::OTWORZ(areas, database_dir, "install.dbf", "ins")) {
+    areas.close_all();
+    return register_unreadable_message();
+  }
+  areas.current()->eval([&](table::Table&) {
+    ++il_firm;
+    return true;
+  });
+  out.firms = il_firm;
+  if (il_firm < 1) {
+    areas.close_all();
+    return kMsgNoFirms;
+  }
+
+  show(env, fields, "?", std::nullopt, std::to_string(il_firm));
+  env.progress_restart(il_firm, "Przetwarzanie danych (1)...");
+  set_finished_flag(env, database_dir, "N");
+
+  // First pass: the progress window walks the register once.
+  areas.select("ins");
+  table::Table* ins = areas.current();
+  for (ins->go_top(); !ins->eof(); ins->skip()) env.progress();
+
+  env.progress_restart(il_firm, "Przetwarzanie danych (2) ...");
+  TimeEstimate estimate;
+  estimate.OBLICZ_CZAS(il_firm);
+  const double start = env.now_seconds();
+  int counter = 0;
+
+  areas.select("ins");
+  ins->go_top();
+  while (!ins->eof()) {
+    if (env.interrupt && env.interrupt->NIC() && env.dialog) {
+      int answer = env.dialog->ALARM("5", "Wstrzymanie instalacji",
+                                     "Gdy przerwiesz instalację, Nie będzie można;korzystać z całej bazy danych.",
+                                     {"Kontynuuję", "Chcę przerwać"});
+      if (answer == 2) {
+        areas.close_all();
+        return kMsgInterrupted;
+      }
+    }
+    env.progress();
+    ++counter;
+    const double nr = field_number(*ins, "nr");
+    values.num_fir = static_cast<int>(std::llround(nr));
+    const std::string firm_dir = firm_directory(database_dir, nr);
+
+    std::string firms_left = std::to_string(il_firm - counter) + "/" + std::to_string(il_firm);
+    show(env, fields, firm_label(env, firm_dir, counter, nr), counter == 1 ? std::optional<std::string>("?")
+                                                                            : std::nullopt,
+         firms_left);
+
+    // The per-firm recovery section: any runtime error ends this firm only.
+    std::optional<ErrorRecord> failure;
+    try {
+      GuardedBlock trap;
+      MAKE_WINFIR(env, values, firm_dir, program_dir, error_text, database_dir, database_version);
+    } catch (const Break& b) {
+      failure = b.record;
+    } catch (const std::exception& e) {
+      ErrorRecord r;
+      r.subSystem = "ZUVINST";
+      r.description = e.what();
+      r.fileName = firm_dir;
+      failure = r;
+    }
+    if (failure) {
+      const std::string number = number_text(nr);
+      report_lines.push_back("Firma nr: " + number + " Błąd podczas instalacji:;" + sys::ERR_PIS(*failure));
+      error_text += "Nie udało się zainstalować firmy nr: " + number + ". Napraw firmę i spróbuj jeszcze raz!\r\n";
+      out.failed.push_back(std::llround(nr));
+      tables::CLOSEALL(areas);
+    }
+
+    show(env, fields, std::nullopt, estimate.OBLICZ_CZAS(start, env.now_seconds(), counter), std::nullopt);
+    tables::CLOSEALL(areas);
+    areas.select("ins");
+    ins = areas.current();
+    areas.settings().deleted_hidden = true;
+    ins->skip();
+  }
+
+  // The release's version record replaces the database's. It stays unfinished until
+  // the very end: a record that came finished from the release would otherwise mark
+  // a run with failed firms as complete.
+  if (!lib::FCOPY(env.release_dir + "wb.dbf", database_dir + "wersja.dbf") ||
+      !set_finished_flag(env, database_dir, "N"))
+    error_text += "Nie udało się zapisać wersji bazy danych w pliku " + database_dir + "wersja.dbf\r\n";
+  show(env, fields, "Analiza Katalogu public...", std::nullopt, std::nullopt);
+  tables::CLOSEALL(areas);
+
+  if (!report_lines.empty() || !values.tlist.empty()) {
+    lib::MKDIR(database_dir + "public");
+    replace_file_with(database_dir + "public\\ins_raport.txt", install_report(env, report_lines, values.tlist));
+  }
+
+  if (database_version < kSharedStepBelow && shared_step) shared_step(ctx, database_dir);
+  NTX_PUB(env, database_dir, database_version < kPitRepairedFrom);
+
+  if (!error_text.empty()) {
+    out.error_log = env.release_dir + "error.log";
+    replace_file_with(out.error_log, os::cp1250_from_utf8(error_text));
+    areas.close_all();
+    return kUpgradeFirmsFailed;
+  }
+  set_finished_flag(env, database_dir, "T");
+  areas.close_all();
+  return kUpgradeDone;
+}
+
+}  // namespace zuv::upgrade

@@ -1,0 +1,66 @@
+// What one database upgrade runs with: the run's tables, the release it brings, the
+// step tables it walks, and the operator's side (dialog, Esc check, progress window,
+// progress screen). Absent operator parts are simply not used, as in a headless run.
+#pragma once
+
+#include <functional>
+#include <span>
+#include <string>
+
+#include "platform/table/work_areas.h"
+#include "steps/steps.h"
+
+namespace zuv::ui {
+class MessageDialog;
+class Licznik;
+}  // namespace zuv::ui
+namespace zuv::tables {
+class OperatorInterrupt;
+}
+
+namespace zuv::upgrade {
+
+class InstallScreen;
+
+// The step tables a run walks: the release's own in the program, others in tests.
+struct StepTables {
+  std::span<const steps::StructureStep> structure;
+  std::span<const steps::FirmStep> firm;
+};
+
+// The speed indicator: the duration column the measured time is stored in. 3 for an
+// ordinary upgrade, 5 once a firm needed the complete index rebuild, 1 after storing.
+struct SpeedIndicator {
+  int wskaznik = 3;
+  void raise_to(int column) {
+    if (wskaznik < column) wskaznik = column;
+  }
+};
+
+struct UpgradeEnv {
+  explicit UpgradeEnv(table::WorkAreas& work_areas) : areas(work_areas) {}
+  table::WorkAreas& areas;
+  std::string release_dir = ".\\";  // the distribution directory, ending in '\'
+  std::string wersja_p;             // program version the release carries
+  std::string wersja_b;             // database version it needs
+  StepTables steps;
+  ui::MessageDialog* dialog = nullptr;
+  tables::OperatorInterrupt* interrupt = nullptr;
+  ui::Licznik* licznik = nullptr;
+  InstallScreen* screen = nullptr;
+  std::string* nazwa_sieciowa = nullptr;  // the program-wide workstation name
+  SpeedIndicator* speed = nullptr;
+  // SECONDS and TIME: the clock of the run (tests pass their own).
+  std::function<double()> seconds;
+  std::function<std::string()> time_of_day;
+
+  void progress(double n = 1) const;
+  void progress_restart(double maximum, const std::string& text) const;
+  double now_seconds() const;
+  std::string now_hms() const;
+};
+
+// Firm directory of register number nr: database directory + "firma" + the number.
+std::string firm_directory(const std::string& database_dir, double nr, const char* prefix = "firma");
+
+}  // namespace zuv::upgrade

@@ -1,0 +1,101 @@
+#include "upgrade/upgrade_plan.h"
+
+#include <cmath>
+
+#include "tables/table_access.h"
+#include "upgrade/shared_indexes.h"
+#include "upgrade/upgrade_driver.h"
+
+namespace zuv::upgrade {
+namespace {
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string s;
+  for (const std::string& n : names) s += (s.empty() ? "" : " ") + n;
+  return s;
+}
+
+}  // namespace
+
+UpgradePlan plan_upgrade(const UpgradeEnv& env, const std::string& database_dir, const std::string& database_version) {
+  UpgradePlan p;
+  p.database_version = database_version;
+  for (const steps::StructureStep& s : env.steps.structure)
+    if (database_version < s.version) p.structure_steps.emplace_back(s.name);
+  p.copies_xml = database_version < kXmlCopiedBelow;
+  p.shared_step = database_version < kSharedStepBelow;
+  p.pit_repair = database_version < kPitRepairedFrom;
+
+  std::vector<double> numbers;
+  bool readable = tables::guarded([&] {
+    table::OpenOptions o;
+    o.path = database_dir + "install.dbf";
+    o.shared = true;
+    o.read_only = true;
+    auto t = table::Table::open(o);
+    if (!t) return false;
+    t->set_settings(&env.areas.settings());
+    int f = t->field_index("nr");
+    if (f < 0) return false;
+    t->eval([&](table::Table& r) {
+      numbers.push_back(r.get(f).number);
+      return true;
+    });
+    return true;
+  });
+  if (!readable) {
+    p.refusal = register_unreadable_message();
+    return p;
+  }
+  if (numbers.empty()) {
+    p.refusal = kMsgNoFirms;
+    return p;
+  }
+  for (double nr : numbers) {
+    FirmPlanEntry e;
+    e.number = std::llround(nr);
+    e.directory = firm_directory(database_dir, nr);
+    if (!firm_has_core_files(e.directory)) {
+      e.reason = "brak pliku wersja.dbf, firma.dbf lub ks_dok.dbf";
+    } else if (auto version = read_recorded_version(env.areas, e.directory)) {
+      e.plan = plan_firm(*version, database_version, env.wersja_b, env.steps.firm);
+    } else {
+      e.reason = "nie można odczytać pliku wersja.dbf";
+    }
+    p.firms.push_back(std::move(e));
+  }
+  return p;
+}
+
+std::string format_plan(const UpgradePlan& p, const std::string& database_dir) {
+  std::string s = "Baza danych: " + database_dir + " (wersja " + p.database_version + ")\n";
+  s += "Kroki struktury: " + (p.structure_steps.empty() ? std::string("brak") : joined(p.structure_steps)) + "\n";
+  if (p.copies_xml) s += "Kopiowanie katalogu xml\\ do str\\xml\\\n";
+  if (!p.refusal.empty()) {
+    std::string r = p.refusal;
+    for (char& c : r)
+      if (c == ';') c = ' ';
+    return s + "Odmowa: " + r + "\n";
+  }
+  for (const FirmPlanEntry& e : p.firms) {
+    s += "Firma " + std::to_string(e.number) + " (" + e.directory + "): ";
+    if (!e.reason.empty()) {
+      s += "pominięta, " + e.reason + "\n";
+      continue;
+    }
+    const FirmPlan& f = e.plan;
+    s += "wersja " + f.recorded_version;
+    if (f.version_rewritten) s += " (przyjęta " + f.version + ")";
+    if (f.current) {
+      s += ", aktualna\n";
+      continue;
+    }
+    s += ", kroki: " + (f.steps.empty() ? std::string("brak") : joined(f.steps));
+    s += std::string(", pełna reindeksacja: ") + (f.full_reindex ? "tak" : "nie") + "\n";
+  }
+  if (p.shared_step) s += "Krok danych wspólnych: PUB_26_01_001\n";
+  s += std::string("Indeksy tabel wspólnych: tak, naprawa tabel PIT: ") + (p.pit_repair ? "tak" : "nie") + "\n";
+  return s;
+}
+
+}  // namespace zuv::upgrade

@@ -1,0 +1,184 @@
+// The shared fixture of the upgrade tests (compiled into the test program like them).
+#include "upgrade/upgrade_fixture.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "lib/files.h"
+#include "lib/text.h"
+#include "platform/os/files.h"
+#include "platform/os/path.h"
+#include "platform/error/error.h"
+#include "upgrade/firm_dispatcher.h"
+
+namespace zuv::upgrade::testing {
+namespace {
+
+void record_firm_step(steps::StepContext& ctx, const std::string& firm_dir, const char* version,
+                      const char* name) {
+  StepLog& log = step_log();
+  std::string dir = firm_dir.substr(0, firm_dir.size() - 1);
+  log.calls.push_back(std::string(name) + "@" + std::string(os::file_name_part(dir)));
+  if (ctx.values->num_fir == log.fail_firm && log.fail_step == version)
+    firm_error(gencode::kCorrupt, 0, "Uszkodzona tabela", firm_dir + "ks_dok.dbf", "TEST");
+  if (ctx.values->num_fir == log.terr_firm) ctx.values->terr.push_back(std::string("Krok ") + name + " \x88\xA5");
+  // The version record, as every real step writes it last.
+  if (!tables::OTWORZ(ctx.areas, firm_dir, "wersja.dbf", "wer"))
+    firm_error(gencode::kOpen, 0, "wersja.dbf", firm_dir + "wersja.dbf", "TEST");
+  table::Table* t = ctx.areas.current();
+  t->put("baza", table::Value::of_text(version));
+  t->put("wariant", table::Value::of_text(std::string(version).substr(7)));
+  t->commit();
+  tables::ZAMKNIJ(ctx.areas, "wer");
+}
+
+#define FIRM_STEP(fn, v)                                                                                  \
+  void fn(steps::StepContext& ctx, const std::string& f, const std::string&, const std::string&, \
+          const std::string&) {                                                                           \
+    record_firm_step(ctx, f, v, #fn);                                                                     \
+  }
+FIRM_STEP(I_26_01_001, "026.01.001")
+FIRM_STEP(I_26_01_016, "026.01.016")
+FIRM_STEP(I_26_01_017, "026.01.017")
+FIRM_STEP(I_26_01_030, "026.01.030")
+FIRM_STEP(I_26_01_033, "026.01.033")
+#undef FIRM_STEP
+
+#define STRUCTURE_STEP(fn) \
+  void fn(steps::StepContext&, const std::string&, const std::string&) { step_log().calls.push_back(#fn); }
+STRUCTURE_STEP(STR_26_01_001)
+STRUCTURE_STEP(STR_26_01_015)
+STRUCTURE_STEP(STR_26_01_027)
+STRUCTURE_STEP(STR_26_01_032)
+#undef STRUCTURE_STEP
+
+constexpr steps::FirmStep kFirm[] = {
+    {"026.01.001", "I_26_01_001", I_26_01_001}, {"026.01.016", "I_26_01_016", I_26_01_016},
+    {"026.01.017", "I_26_01_017", I_26_01_017}, {"026.01.030", "I_26_01_030", I_26_01_030},
+    {"026.01.033", "I_26_01_033", I_26_01_033},
+};
+constexpr steps::StructureStep kStructure[] = {
+    {"026.01.001", "STR_26_01_001", STR_26_01_001},
+    {"026.01.015", "STR_26_01_015", STR_26_01_015},
+    {"026.01.027", "STR_26_01_027", STR_26_01_027},
+    {"026.01.032", "STR_26_01_032", STR_26_01_032},
+};
+
+std::string windows_dir(std::string native) {
+  if (native.back() != '/') native += '/';
+  return native;  // the helpers take '/' as well as '\'
+}
+
+}  // namespace
+
+StepLog& step_log() {
+  static StepLog log;
+  return log;
+}
+
+StepTables fake_tables() { return {kStructure, kFirm}; }
+
+UpgradeTest::UpgradeTest() : pauses_([](int) {}) {
+  table::DBESYS(areas, [](const std::string&) {});
+  table::STARTINIT(areas);
+  step_log() = StepLog{};
+  std::string base = windows_dir(scratch_.path());
+  rel = base + "rel\\";
+  db = base + "baza\\";
+  prog = base + "prog\\";
+  for (const std::string& d : {rel, rel + "str\\", rel + "xml\\", db, db + "str\\", db + "public\\", prog})
+    lib::MKDIR(d);
+  // The release: semaphore and workstation table, EU codes, the version record.
+  make_table(rel + "str\\nazwy.dbf",
+             {{"NAZWA", 'C', 20, 0}, {"X1", 'C', 1, 0}, {"X2", 'C', 1, 0}, {"CZAS1", 'N', 10, 0},
+              {"CZAS2", 'N', 10, 0}, {"CZAS3", 'N', 10, 0}, {"CZAS4", 'N', 10, 0}, {"CZAS5", 'N', 10, 0}},
+             {});
+  make_table(rel + "str\\ue.dbf", {{"KOD", 'C', 2, 0}},
+             {{{"KOD", table::Value::of_text("AT")}}, {{"KOD", table::Value::of_text("PL")}}});
+  make_table(rel + "wb.dbf", {{"BAZA", 'C', 10, 0}, {"ZUV", 'C', 9, 0}, {"OK", 'C', 1, 0}, {"ROK", 'C', 4, 0}},
+             {{{"BAZA", table::Value::of_text(kWersjaB)},
+               {"ZUV", table::Value::of_text(kWersjaP)},
+               {"OK", table::Value::of_text("T")},
+               {"ROK", table::Value::of_text("2026")}}});
+  lib::WRITEFILE(rel + "xml\\jpk.xml", "<jpk/>");
+  env.release_dir = rel;
+  env.wersja_p = kWersjaP;
+  env.wersja_b = kWersjaB;
+  env.steps = fake_tables();
+  env.time_of_day = [] { return std::string("12:00:00"); };
+}
+
+UpgradeTest::~UpgradeTest() { areas.close_all(); }
+
+void UpgradeTest::make_table(const std::string& path, const table::Structure& s,
+                             const std::vector<std::map<std::string, table::Value>>& records, bool deleted) {
+  ASSERT_TRUE(table::Table::create(path, s));
+  table::OpenOptions o;
+  o.path = path;
+  auto t = table::Table::open(o);
+  ASSERT_TRUE(t);
+  for (const auto& r : records) {
+    ASSERT_TRUE(t->append());
+    for (const auto& [name, value] : r) ASSERT_TRUE(t->put(name, value));
+    if (deleted) t->remove();
+  }
+  t->close();
+}
+
+void UpgradeTest::make_register(const std::vector<int>& numbers, bool deleted) {
+  std::vector<std::map<std::string, table::Value>> records;
+  for (int n : numbers) records.push_back({{"NR", table::Value::of_number(n)}});
+  make_table(db + "install.dbf", {{"NR", 'N', 4, 0}, {"NAZWA", 'C', 30, 0}}, records, deleted);
+}
+
+void UpgradeTest::make_firm(int nr, const std::string& version, const std::string& ident) {
+  std::string dir = db + "firma" + std::to_string(nr) + "\\";
+  lib::MKDIR(dir);
+  make_table(dir + "wersja.dbf", {{"BAZA", 'C', 10, 0}, {"NR", 'N', 5, 2}, {"WARIANT", 'C', 3, 0}},
+             {{{"BAZA", table::Value::of_text(version)}}});
+  make_table(dir + "firma.dbf", {{"IDENT", 'C', 20, 0}},
+             {{{"IDENT", table::Value::of_text(ident.empty() ? "Firma " + std::to_string(nr) : ident)}}});
+  make_table(dir + "ks_dok.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", table::Value::of_text("1")}}});
+}
+
+void UpgradeTest::make_database(const std::string& version) {
+  make_table(db + "wersja.dbf", {{"BAZA", 'C', 10, 0}, {"ZUV", 'C', 9, 0}, {"OK", 'C', 1, 0}, {"ROK", 'C', 4, 0}},
+             {{{"BAZA", table::Value::of_text(version)},
+               {"ZUV", table::Value::of_text("25.01.050")},
+               {"OK", table::Value::of_text("T")},
+               {"ROK", table::Value::of_text("2026")}}});
+}
+
+std::string UpgradeTest::read_field(const std::string& table_path, const char* field) {
+  table::OpenOptions o;
+  o.path = table_path;
+  o.shared = true;
+  o.read_only = true;
+  auto t = table::Table::open(o);
+  if (!t) return "<missing>";
+  t->set_settings(&areas.settings());
+  t->go_top();
+  return t->eof() ? "<empty>" : lib::trim(t->get(field).text);
+}
+
+std::string UpgradeTest::bytes(const std::string& p) { return zuv::testing::table_read_bytes(os::native_path(p)); }
+bool UpgradeTest::exists(const std::string& p) { return os::file_exists(std::string_view(p)); }
+
+std::string UpgradeTest::run(const std::string& database_version, UpgradeOutcome* outcome) {
+  return UPGRADE_NOWEJ_BAZY(env, prog, db, database_version, fields, nullptr, outcome);
+}
+
+std::map<std::string, std::string> snapshot(const std::string& native_dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(native_dir)) {
+    if (!e.is_regular_file()) continue;
+    std::ifstream in(e.path(), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    files[std::filesystem::relative(e.path(), native_dir).generic_string()] = ss.str();
+  }
+  return files;
+}
+
+}  // namespace zuv::upgrade::testing
