@@ -74,6 +74,10 @@ int reindex_firm(const std::string& given) {
         }
     }
   }
+  if (built == 0 && failed == 0) {
+    std::cerr << "zuv-dbtool: w katalogu " << given << " nie ma żadnej tabeli firmy\n";
+    return 1;
+  }
   std::cout << "ntx.dbf     " << (report.status_marked ? "oznaczono" : "nie oznaczono") << "\n";
   std::cout << "zbudowano " << built << ", pominięto " << skipped << ", błędów " << failed << "\n";
   return failed ? 1 : 0;

@@ -1,10 +1,19 @@
-// A file read and written in whole blocks at given offsets, for the index formats.
-// Every write passes the fault switch first, so tests can break any of them.
+// A file read and written in whole blocks at given offsets, for the index formats, on
+// the OS layer's file handle: an index opened with its table takes the table's share
+// mode, and every write passes the fault switch. Failures throw IndexError carrying
+// the OS code.
+//
+// An undo journal makes a change of many pages all or nothing: between begin_undo()
+// and commit_undo() the first write to each byte range below the starting size keeps
+// the old bytes, and rollback_undo() puts them back and cuts the file to its old size.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <map>
 #include <string>
+#include <vector>
+
+#include "platform/os/file_handle.h"
 
 namespace zuv::table {
 
@@ -16,10 +25,10 @@ class BlockFile {
   BlockFile& operator=(const BlockFile&) = delete;
 
   // path is the OS path (UTF-8). Throws IndexError with the operator's text on failure.
-  void open(const std::string& path, bool writable);
-  void create(const std::string& path);  // truncates
+  void open(const std::string& path, bool writable, os::Share share = os::Share::Shared);
+  void create(const std::string& path, os::Share share = os::Share::Shared);  // truncates
   void close();
-  bool is_open() const { return f_ != nullptr; }
+  bool is_open() const { return file_.is_open(); }
   bool writable() const { return writable_; }
   const std::string& path() const { return path_; }
 
@@ -29,16 +38,31 @@ class BlockFile {
   // Reads n bytes at off; throws when the range is not inside the file.
   void read(uint64_t off, void* buf, size_t n);
   void write(uint64_t off, const void* buf, size_t n);
+  // To the disk (fsync / FlushFileBuffers).
   void flush();
+  void truncate(uint64_t length);
+
+  void begin_undo();
+  void commit_undo();
+  // Never throws: answers false when the old bytes could not all be put back.
+  bool rollback_undo() noexcept;
+  bool in_undo() const { return undo_active_; }
 
  private:
-  std::FILE* f_ = nullptr;
+  void keep_old(uint64_t off, size_t n);
+  [[noreturn]] void fail(const std::string& what, int os_code) const;
+
+  os::FileHandle file_;
   std::string path_;
   uint64_t size_ = 0;
   bool writable_ = false;
+  bool undo_active_ = false;
+  uint64_t undo_size_ = 0;
+  std::map<uint64_t, std::vector<uint8_t>> undo_;  // 512-byte units by offset
 };
 
-// Replaces target by source (a finished file beside it), never deleting first.
+// Replaces target by source (a finished file beside it, already on the disk), never
+// deleting first; the directory entry is synced too.
 void replace_file(const std::string& source, const std::string& target);
 bool file_exists(const std::string& path);
 void remove_file_quietly(const std::string& path);

@@ -121,6 +121,25 @@ std::unique_ptr<NtxFile> NtxFile::open(const std::string& path, bool writable) {
   return f;
 }
 
+void NtxFile::all_or_nothing(const std::function<void()>& change) {
+  file_.begin_undo();
+  try {
+    change();
+    file_.commit_undo();
+  } catch (...) {
+    file_.rollback_undo();
+    try {
+      uint8_t b[kPageSize];
+      file_.read(0, b, kPageSize);
+      KeyType type = type_;
+      header_ = decode_header(b);
+      type_ = type;
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
 Page NtxFile::load(uint32_t page) {
   if (page == 0 || page % kPageSize != 0 || uint64_t(page) + kPageSize > file_.size())
     damaged("wskaźnik strony poza plikiem (" + std::to_string(page) + ")");

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +83,8 @@ class NtxFile {
   void insert(const std::string& key, uint32_t recno);
   bool remove(const std::string& key, uint32_t recno);
   void flush() { file_.flush(); }
+  // Runs a change of keys; when it throws, every page is put back as it was.
+  void all_or_nothing(const std::function<void()>& change);
 
  private:
   NtxFile() = default;

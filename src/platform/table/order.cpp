@@ -44,6 +44,7 @@ std::string base_name(const std::string& path) {
 bool fail(const std::string& file, const char* operation, const std::exception& e, int gen = gencode::kCorrupt) {
   ErrorRecord r;
   r.genCode = gen;
+  if (auto* ie = dynamic_cast<const IndexError*>(&e)) r.osCode = ie->os_code();
   r.subSystem = "CDXDBE";
   r.description = e.what();
   r.fileName = file;
@@ -125,6 +126,10 @@ bool record_hidden(Table& table, std::uint32_t recno) {
   return table.deleted();
 }
 
+// An index opened with its table shares the table's mode: an exclusive table's index
+// is exclusive too.
+os::Share share_of(const Table& table) { return table.is_shared() ? os::Share::Shared : os::Share::Exclusive; }
+
 std::map<std::string, std::weak_ptr<cdx::CdxFile>>& cdx_registry() {
   static std::map<std::string, std::weak_ptr<cdx::CdxFile>> r;
   return r;
@@ -181,11 +186,11 @@ Value expression_value(const KeyExpression& expr, const TableFields& fields, con
   }
 }
 
-std::shared_ptr<cdx::CdxFile> open_shared_cdx(const std::string& os_path, bool writable) {
+std::shared_ptr<cdx::CdxFile> open_shared_cdx(const std::string& os_path, bool writable, os::Share share) {
   std::string key = os_path + (writable ? "|w" : "|r");
   auto& reg = cdx_registry();
   if (auto f = reg[key].lock()) return f;
-  std::shared_ptr<cdx::CdxFile> f = cdx::CdxFile::open(os_path, writable);
+  std::shared_ptr<cdx::CdxFile> f = cdx::CdxFile::open(os_path, writable, share);
   reg[key] = f;
   return f;
 }
@@ -221,11 +226,27 @@ std::string CdxOrder::key_of(const std::uint8_t* record) const {
   return expr_->key(view);
 }
 
+// Each key change is all or nothing within the file, so a failed one leaves the tag
+// as it was and the table can take back the whole record write.
 bool CdxOrder::on_append(Table&, std::uint32_t recno, const std::uint8_t* record) {
   try {
     cdx::Tag& t = tag();
     cdx::CdxFile::UpdateLock lock(*file_, t);
-    t.insert(key_of(record), recno);
+    std::string key = key_of(record);
+    file_->all_or_nothing([&] { tag().insert(key, recno); });
+    return true;
+  } catch (const IndexError& e) {
+    return fail(file_->path(), "DBAPPEND", e, gencode::kWrite);
+  }
+}
+
+bool CdxOrder::on_remove(Table&, std::uint32_t recno, const std::uint8_t* record) {
+  try {
+    cdx::Tag& t = tag();
+    cdx::CdxFile::UpdateLock lock(*file_, t);
+    std::string key = key_of(record);
+    file_->all_or_nothing([&] { tag().remove(key, recno); });
+    cursor_ = cdx::Cursor();
     return true;
   } catch (const IndexError& e) {
     return fail(file_->path(), "DBAPPEND", e, gencode::kWrite);
@@ -238,8 +259,11 @@ bool CdxOrder::on_replace(Table&, std::uint32_t recno, const std::uint8_t* befor
     if (old_key == new_key) return true;
     cdx::Tag& t = tag();
     cdx::CdxFile::UpdateLock lock(*file_, t);
-    t.remove(old_key, recno);
-    t.insert(new_key, recno);
+    file_->all_or_nothing([&] {
+      cdx::Tag& now = tag();
+      now.remove(old_key, recno);
+      now.insert(new_key, recno);
+    });
     return true;
   } catch (const IndexError& e) {
     return fail(file_->path(), "DBREPLACE", e, gencode::kWrite);
@@ -270,10 +294,19 @@ bool CdxOrder::flush() {
   }
 }
 
-std::uint32_t CdxOrder::first(Table&) {
+// A key of a record the header does not count yet (a writer stopped between the key
+// and the count) is passed over: a walk neither stops at it nor lands on it.
+bool CdxOrder::counted(Table& table, cdx::Tag& t, cdx::Cursor& c, bool ok, bool up) {
+  std::uint32_t count = table.record_count();
+  while (ok && c.recno > count) ok = up ? t.next(c) : t.prev(c);
+  return ok;
+}
+
+std::uint32_t CdxOrder::first(Table& table) {
   try {
     cdx::Tag& t = tag();
     bool ok = descending() ? t.last(cursor_) : t.first(cursor_);
+    ok = counted(table, t, cursor_, ok, !descending());
     return ok ? cursor_.recno : 0;
   } catch (const IndexError& e) {
     fail(file_->path(), "DBGOTOP", e);
@@ -281,10 +314,11 @@ std::uint32_t CdxOrder::first(Table&) {
   }
 }
 
-std::uint32_t CdxOrder::last(Table&) {
+std::uint32_t CdxOrder::last(Table& table) {
   try {
     cdx::Tag& t = tag();
     bool ok = descending() ? t.first(cursor_) : t.last(cursor_);
+    ok = counted(table, t, cursor_, ok, descending());
     return ok ? cursor_.recno : 0;
   } catch (const IndexError& e) {
     fail(file_->path(), "DBGOBOTTOM", e);
@@ -301,7 +335,7 @@ bool CdxOrder::step(Table& table, std::uint32_t recno, bool forward, std::uint32
     if (!t.seek(key, recno, cursor_)) {
       out = 0;
       if (up) return true;
-      if (!t.last(cursor_)) return true;
+      if (!counted(table, t, cursor_, t.last(cursor_), false)) return true;
       out = cursor_.recno;
       cursor_gen_ = file_->generation();
       return true;
@@ -309,13 +343,14 @@ bool CdxOrder::step(Table& table, std::uint32_t recno, bool forward, std::uint32
     if (cursor_.recno != recno) {
       // The record has no entry: the place it would take decides the neighbours.
       if (up) {
-        out = cursor_.recno;
+        bool ok = counted(table, t, cursor_, true, true);
+        out = ok ? cursor_.recno : 0;
         cursor_gen_ = file_->generation();
         return true;
       }
     }
   }
-  bool ok = up ? t.next(cursor_) : t.prev(cursor_);
+  bool ok = counted(table, t, cursor_, up ? t.next(cursor_) : t.prev(cursor_), up);
   cursor_gen_ = file_->generation();
   out = ok ? cursor_.recno : 0;
   return true;
@@ -352,9 +387,11 @@ std::uint32_t CdxOrder::seek(Table& table, const Value& key, bool soft, bool las
     if (!search_key(t.key_type(), t.key_length(), key, k, longer)) return 0;
     const KeyType type = t.key_type();
     cdx::Cursor c;
-    bool have = t.seek(k, 0, c);
+    const std::uint32_t count = table.record_count();
+    bool have = counted(table, t, c, t.seek(k, 0, c), true);
     if (longer) {
       while (have && prefix_equal(type, c.key, k)) have = t.next(c);
+      have = counted(table, t, c, have, true);
       if (!have && !descending()) {
         cursor_ = cdx::Cursor();
         return 0;
@@ -366,7 +403,8 @@ std::uint32_t CdxOrder::seek(Table& table, const Value& key, bool soft, bool las
         found = true;
         if (last) {
           cdx::Cursor n = c;
-          while (t.next(n) && prefix_equal(type, n.key, k)) c = n;
+          while (t.next(n) && prefix_equal(type, n.key, k))
+            if (n.recno <= count) c = n;
         }
       } else if (!soft || !have) {
         cursor_ = cdx::Cursor();
@@ -377,11 +415,12 @@ std::uint32_t CdxOrder::seek(Table& table, const Value& key, bool soft, bool las
         found = true;
         if (!last) {
           cdx::Cursor n = c;
-          while (t.next(n) && prefix_equal(type, n.key, k)) c = n;
+          while (t.next(n) && prefix_equal(type, n.key, k))
+            if (n.recno <= count) c = n;
         }
       } else {
         // In falling order the next key is the greatest one below the search.
-        bool any = have ? t.prev(c) : t.last(c);
+        bool any = counted(table, t, c, have ? t.prev(c) : t.last(c), false);
         if (!soft || !any) {
           cursor_ = cdx::Cursor();
           return 0;
@@ -392,7 +431,7 @@ std::uint32_t CdxOrder::seek(Table& table, const Value& key, bool soft, bool las
       // Hidden records are passed over in the order's direction of travel.
       const bool ahead = descending() == last;
       bool ok = true;
-      while (ok && record_hidden(table, c.recno)) ok = ahead ? t.next(c) : t.prev(c);
+      while (ok && record_hidden(table, c.recno)) ok = counted(table, t, c, ahead ? t.next(c) : t.prev(c), ahead);
       if (!ok) {
         found = false;
         cursor_ = cdx::Cursor();
@@ -431,7 +470,20 @@ std::string NtxOrder::key_of(const std::uint8_t* record) const {
 
 bool NtxOrder::on_append(Table&, std::uint32_t recno, const std::uint8_t* record) {
   try {
-    file_->insert(key_of(record), recno);
+    std::string key = key_of(record);
+    file_->all_or_nothing([&] { file_->insert(key, recno); });
+    cursor_ = ntx::NtxFile::Cursor();
+    return true;
+  } catch (const IndexError& e) {
+    return fail(file_->path(), "DBAPPEND", e, gencode::kWrite);
+  }
+}
+
+bool NtxOrder::on_remove(Table&, std::uint32_t recno, const std::uint8_t* record) {
+  try {
+    std::string key = key_of(record);
+    file_->all_or_nothing([&] { file_->remove(key, recno); });
+    cursor_ = ntx::NtxFile::Cursor();
     return true;
   } catch (const IndexError& e) {
     return fail(file_->path(), "DBAPPEND", e, gencode::kWrite);
@@ -442,8 +494,10 @@ bool NtxOrder::on_replace(Table&, std::uint32_t recno, const std::uint8_t* befor
   try {
     std::string old_key = key_of(before), new_key = key_of(after);
     if (old_key == new_key) return true;
-    file_->remove(old_key, recno);
-    file_->insert(new_key, recno);
+    file_->all_or_nothing([&] {
+      file_->remove(old_key, recno);
+      file_->insert(new_key, recno);
+    });
     cursor_ = ntx::NtxFile::Cursor();
     return true;
   } catch (const IndexError& e) {
@@ -572,7 +626,7 @@ bool ORDLISTADD(Table& table, const std::string& index_path) {
       auto f = ntx::NtxFile::open(os_path, !table.is_read_only());
       table.add_order(std::make_unique<NtxOrder>(table, std::move(f), base_name(index_path)));
     } else {
-      auto f = open_shared_cdx(os_path, !table.is_read_only());
+      auto f = open_shared_cdx(os_path, !table.is_read_only(), share_of(table));
       for (size_t i = 0; i < f->tag_count(); ++i)
         table.add_order(std::make_unique<CdxOrder>(table, f, f->tag(i).name()));
     }
@@ -611,12 +665,20 @@ bool ORDCREATE(Table& table, const std::string& index_path, const std::string& t
     }
     std::shared_ptr<cdx::CdxFile> f;
     if (file_exists(os_path)) {
-      f = open_shared_cdx(os_path, true);
+      f = open_shared_cdx(os_path, true, share_of(table));
+      build_cdx_tag(*f, source, tag, expression, options);
     } else {
-      f = std::shared_ptr<cdx::CdxFile>(cdx::CdxFile::create(os_path));
+      // A file made for this tag goes again when the tag cannot be built.
+      f = std::shared_ptr<cdx::CdxFile>(cdx::CdxFile::create(os_path, share_of(table)));
+      try {
+        build_cdx_tag(*f, source, tag, expression, options);
+      } catch (...) {
+        f.reset();
+        remove_file_quietly(os_path);
+        throw;
+      }
       cdx_registry()[os_path + "|w"] = f;
     }
-    build_cdx_tag(*f, source, tag, expression, options);
     // An order of this tag already in the list reads the new expression.
     for (int i = 1; i <= table.order_count(); ++i) {
       auto* o = dynamic_cast<CdxOrder*>(table.order(i));

@@ -358,13 +358,23 @@ static const Settings& default_settings() {
 
 // ---------------------------------------------------------------- errors
 
-bool Table::raise(int gen_code, int os_code, const std::string& description, const char* operation, bool can_retry) {
+// A memo file's failure names the memo file: the table's name with the memo's
+// extension, in the form the caller gave.
+bool Table::raise_memo(const MemoFault& fault, const std::string& description, const char* operation,
+                       bool can_retry) {
+  std::string ext = extension_of(memo_os_path_);
+  if (ext.empty()) ext = version_ == 0x83 ? "dbt" : "fpt";
+  return raise(fault.gen_code, fault.os_code, description, operation, can_retry, with_extension(path_, ext));
+}
+
+bool Table::raise(int gen_code, int os_code, const std::string& description, const char* operation, bool can_retry,
+                  const std::string& file) {
   ErrorRecord r;
   r.genCode = gen_code;
   r.osCode = os_code;
   r.subSystem = engine_.empty() ? "FOXCDX" : engine_;
   r.description = description;
-  r.fileName = path_;
+  r.fileName = file.empty() ? path_ : file;
   r.operation = operation;
   r.canDefault = true;
   r.canRetry = can_retry;
@@ -409,7 +419,7 @@ std::unique_ptr<Table> Table::open(const OpenOptions& options) {
       t->memo_ = MemoFile::open(t->memo_os_path_, kind, access, share, fault);
       if (!t->memo_) {
         std::string what = fault.os_code == os::oscode::kFileNotFound ? "Brak pliku memo tabeli" : fault.description;
-        if (t->raise(fault.gen_code, fault.os_code, what, "DBUSEAREA", fault.gen_code == gencode::kOpen)) continue;
+        if (t->raise_memo(fault, what, "DBUSEAREA", fault.gen_code == gencode::kOpen)) continue;
         return nullptr;
       }
     }
@@ -433,7 +443,7 @@ std::unique_ptr<Table> Table::open_image(std::string dbf, std::string memo, cons
     t->memo_ = MemoFile::from_image(std::move(memo), t->version_ == 0x83 ? MemoFile::Kind::Dbt : MemoFile::Kind::Fpt,
                                     fault);
     if (!t->memo_) {
-      t->raise(fault.gen_code, fault.os_code, fault.description, "DBUSEAREA");
+      t->raise_memo(fault, fault.description, "DBUSEAREA");
       return nullptr;
     }
   }
@@ -770,7 +780,9 @@ bool Table::read_record(std::uint32_t recno, std::uint8_t* out) {
 }
 
 bool Table::write_pending_memos() {
+  memo_mark_ = {};
   if (!any_memo_pending_) return true;
+  if (memo_) memo_mark_ = memo_->mark();
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     if (!memo_pending_[i]) continue;
     const FieldDescriptor& f = fields_[i];
@@ -785,7 +797,7 @@ bool Table::write_pending_memos() {
       MemoFault fault;
       if (memo_ && memo_->write(old_block, pending_memo_[i], block, shared_, fault)) break;
       if (!memo_) fault = {gencode::kWrite, 0, "Brak pliku memo tabeli"};
-      if (!raise(fault.gen_code, fault.os_code, fault.description, "DBCOMMIT", true)) return false;
+      if (!raise_memo(fault, fault.description, "DBCOMMIT", true)) return false;
     }
     std::uint8_t* p = buffer_.data() + f.offset;
     if (f.length == 4) {
@@ -810,50 +822,117 @@ bool Table::store_current() {
     dirty_ = false;
     return true;
   }
-  if (!write_pending_memos()) {
-    rollback();
+  const bool appended = appended_;
+  // The keys first, then the memos, then the record: a failure at any step takes back
+  // the steps before it, so the record and its keys are written all or not at all.
+  // A crash between the steps leaves keys for a record not yet counted, which readers
+  // pass over.
+  std::size_t keyed = 0;
+  bool ok = true;
+  try {
+    for (; keyed < orders_.size() && ok; ++keyed) {
+      ok = appended ? orders_[keyed]->on_append(*this, recno_, buffer_.data())
+                    : orders_[keyed]->on_replace(*this, recno_, original_.data(), buffer_.data());
+    }
+    if (!ok) --keyed;  // the failed order took back its own change
+    ok = ok && write_pending_memos() && write_current();
+  } catch (...) {
+    take_back(keyed, appended);
+    throw;
+  }
+  if (!ok) {
+    take_back(keyed, appended);
     return false;
   }
+  dirty_ = appended_ = false;
+  return true;
+}
+
+// Undoes a record write that failed: the keys the first keyed orders gave it, and for a
+// new record the record itself (and the memo blocks it took), so nothing of it stays.
+void Table::take_back(std::size_t keyed, bool appended) {
+  for (std::size_t i = 0; i < keyed; ++i) {
+    try {
+      if (appended) orders_[i]->on_remove(*this, recno_, buffer_.data());
+      else orders_[i]->on_replace(*this, recno_, buffer_.data(), original_.data());
+    } catch (...) {
+      // The order has shown its error already; the others still get their keys back.
+    }
+  }
+  if (memo_ && memo_mark_.valid) memo_->take_back(memo_mark_);
+  memo_mark_ = {};
+  for (std::size_t i = 0; i < memo_pending_.size(); ++i) {
+    memo_pending_[i] = false;
+    pending_memo_[i].clear();
+  }
+  any_memo_pending_ = false;
+  if (appended) {
+    forget_append();
+  } else {
+    buffer_ = original_;
+    dirty_ = false;
+  }
+}
+
+// The record of a failed append leaves the table: an exclusive table never wrote it;
+// a shared one reserved it, so the header count goes back when nobody appended after
+// it, or the blank record stays marked deleted.
+void Table::forget_append() {
+  dirty_ = appended_ = false;
+  if (!shared_) {
+    if (count_ == recno_) --count_;
+  } else if (file_.lock(kLockBase, 1) == 0) {
+    std::uint8_t disk[4];
+    if (file_.read_exact(4, disk, 4) == 0 && le32(disk) == recno_) {
+      std::uint8_t count[4];
+      put_le32(count, recno_ - 1);
+      std::uint8_t eof = 0x1A;
+      if (file_.write_at(4, count, 4) == 0 && file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, &eof, 1) == 0) {
+        file_.truncate(header_length_ + std::uint64_t(recno_ - 1) * record_length_ + 1);
+        count_ = count_in_header_ = recno_ - 1;
+      }
+    } else {
+      std::uint8_t mark = '*';
+      file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, &mark, 1);
+    }
+    file_.unlock(kLockBase, 1);
+  }
+  std::fill(buffer_.begin(), buffer_.end(), ' ');
+  recno_ = count_ + 1;
+  eof_ = true;
+}
+
+// The current record to the file (shared) or the window (exclusive).
+bool Table::write_current() {
   if (shared_) {
     for (;;) {
       int rc = file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, buffer_.data(),
                               record_length_);
       if (!rc) break;
-      if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) {
-        rollback();
-        return false;
-      }
+      if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) return false;
     }
     if (window_->contains(recno_)) std::memcpy(window_->at(recno_, record_length_), buffer_.data(), record_length_);
     header_dirty_ = true;
-  } else {
-    Window& w = *window_;
-    if (!w.contains(recno_)) {
-      bool extends = w.count && recno_ == w.first + w.count && w.count < w.capacity;
-      if (extends) {
-        ++w.count;
-      } else {
-        if (!flush_window()) {
-          rollback();
-          return false;
-        }
-        w.data.resize(std::size_t(w.capacity) * record_length_);
-        w.first = recno_;
-        w.count = 1;
-      }
+    return true;
+  }
+  Window& w = *window_;
+  if (!w.contains(recno_)) {
+    bool extends = w.count && recno_ == w.first + w.count && w.count < w.capacity;
+    if (extends) {
+      ++w.count;
+    } else {
+      if (!flush_window()) return false;
+      w.data.resize(std::size_t(w.capacity) * record_length_);
+      w.first = recno_;
+      w.count = 1;
     }
-    std::memcpy(w.at(recno_, record_length_), buffer_.data(), record_length_);
-    w.mark(recno_);
-    // A window that reached its capacity goes to the file at once, so appended
-    // records never wait long in memory.
-    if (w.dirty_hi - w.dirty_lo + 1 >= w.capacity && !flush_window()) return false;
   }
-  bool appended = appended_;
-  dirty_ = appended_ = false;
-  for (auto& o : orders_) {
-    if (appended) o->on_append(*this, recno_, buffer_.data());
-    else o->on_replace(*this, recno_, original_.data(), buffer_.data());
-  }
+  std::memcpy(w.at(recno_, record_length_), buffer_.data(), record_length_);
+  w.mark(recno_);
+  // A window that reached its capacity goes to the file at once, so appended records
+  // never wait long in memory. The record is in the window then: a failure here is
+  // one of the whole window, kept there for the next commit.
+  if (w.dirty_hi - w.dirty_lo + 1 >= w.capacity) flush_window();
   return true;
 }
 
@@ -1030,7 +1109,7 @@ bool Table::memo_of(int field, const std::uint8_t* record, std::string& out) con
   }
   MemoFault fault;
   if (memo_->read(block, out, fault)) return true;
-  const_cast<Table*>(this)->raise(fault.gen_code, fault.os_code, fault.description, "FIELDGET");
+  const_cast<Table*>(this)->raise_memo(fault, fault.description, "FIELDGET");
   out.clear();
   return false;
 }
@@ -1540,7 +1619,7 @@ bool Table::zap() {
   }
   if (memo_) {
     MemoFault fault;
-    if (!memo_->reset(fault)) raise(fault.gen_code, fault.os_code, fault.description, "DBZAP");
+    if (!memo_->reset(fault)) raise_memo(fault, fault.description, "DBZAP");
   }
   for (auto& o : orders_) o->rebuild(*this);
   go_top();
