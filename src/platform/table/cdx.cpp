@@ -401,6 +401,8 @@ CdxFile::~CdxFile() {
 std::unique_ptr<CdxFile> CdxFile::open(const std::string& path, bool writable, os::Share share) {
   std::unique_ptr<CdxFile> f(new CdxFile());
   f->file_.open(path, writable, share);
+  // A writer that died in the middle of a change left its journal: take it back.
+  if (writable && share == os::Share::Exclusive) f->file_.recover();
   if (f->file_.size() < kHeaderSize + kPageSize || f->file_.size() % kPageSize != 0)
     damaged("nieprawidłowa wielkość pliku " + path);
   f->load_directory();
@@ -484,6 +486,7 @@ CdxFile::UpdateLock::UpdateLock(CdxFile& f, Tag& t) : f_(f) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   try {
+    if (f_.file_.recover()) f_.drop_cache();
     t.sync_with_file();
   } catch (...) {
     f_.lock_handle_.unlock(kUpdateLockOffset, 1);

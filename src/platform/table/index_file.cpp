@@ -42,6 +42,77 @@ void BlockFile::close() {
   file_.close();
   undo_.clear();
   undo_active_ = false;
+  if (journal_.is_open()) {
+    // Empty by now (every change ended); it goes with the last user of the file.
+    journal_.close();
+    os::remove_file(journal_path());
+  }
+}
+
+namespace {
+constexpr char kJournalMagic[8] = {'Z', 'U', 'V', 'U', 'N', 'D', 'O', '1'};
+void put64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+uint64_t get64(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+}  // namespace
+
+// The journal: the magic, the file's size before the change, then records of an
+// offset (8 bytes), a length (4) and the old bytes, each written before its range is
+// overwritten.
+void BlockFile::journal(uint64_t off, const std::vector<uint8_t>& old) {
+  if (!journal_.is_open()) {
+    int rc = journal_.open(journal_path(), os::Access::ReadWrite, os::Share::Shared);
+    if (rc == os::oscode::kFileNotFound) rc = journal_.create(journal_path(), os::Share::Shared);
+    if (rc) fail("Nie mogę utworzyć dziennika zmian indeksu", rc);
+  }
+  std::vector<uint8_t> rec;
+  if (journal_size_ == 0) {
+    rec.assign(kJournalMagic, kJournalMagic + 8);
+    rec.resize(16);
+    put64(rec.data() + 8, undo_size_);
+  }
+  size_t at = rec.size();
+  rec.resize(at + 12 + old.size());
+  put64(rec.data() + at, off);
+  for (int i = 0; i < 4; ++i) rec[at + 8 + i] = uint8_t(old.size() >> (8 * i));
+  std::copy(old.begin(), old.end(), rec.begin() + long(at + 12));
+  if (int rc = journal_.write_at(journal_size_, rec.data(), rec.size())) fail("Błąd zapisu dziennika zmian indeksu", rc);
+  journal_size_ += rec.size();
+}
+
+void BlockFile::empty_journal() noexcept {
+  if (journal_size_ && journal_.truncate(0) == 0) journal_size_ = 0;
+}
+
+bool BlockFile::recover() {
+  if (!writable_ || !os::file_exists(journal_path())) return false;
+  os::FileHandle j;
+  if (int rc = j.open(journal_path(), os::Access::ReadWrite, os::Share::Shared)) fail("Nie mogę otworzyć dziennika zmian indeksu", rc);
+  uint64_t size = 0;
+  if (j.size(size) != 0 || size < 16) return false;
+  std::vector<uint8_t> data(static_cast<size_t>(size));
+  if (int rc = j.read_exact(0, data.data(), data.size())) fail("Błąd odczytu dziennika zmian indeksu", rc);
+  if (!std::equal(kJournalMagic, kJournalMagic + 8, data.begin())) return false;
+  const uint64_t old_size = get64(data.data() + 8);
+  // Records whose old bytes were not all written never had their range overwritten.
+  for (size_t at = 16; at + 12 <= data.size();) {
+    uint64_t off = get64(data.data() + at);
+    size_t n = size_t(data[at + 8]) | (size_t(data[at + 9]) << 8) | (size_t(data[at + 10]) << 16) |
+               (size_t(data[at + 11]) << 24);
+    if (at + 12 + n > data.size()) break;
+    if (int rc = file_.write_at(off, data.data() + at + 12, n)) fail("Błąd zapisu pliku indeksu", rc);
+    at += 12 + n;
+  }
+  if (int rc = file_.truncate(old_size)) fail("Błąd zapisu pliku indeksu", rc);
+  if (int rc = file_.flush()) fail("Błąd zapisu pliku indeksu", rc);
+  size_ = old_size;
+  j.truncate(0);
+  return true;
 }
 
 void BlockFile::read(uint64_t off, void* buf, size_t n) {
@@ -56,6 +127,7 @@ void BlockFile::keep_old(uint64_t off, size_t n) {
     if (undo_.count(u)) continue;
     std::vector<uint8_t> old(static_cast<size_t>(std::min<uint64_t>(kUnit, undo_size_ - u)));
     if (int rc = file_.read_exact(u, old.data(), old.size())) fail("Błąd odczytu pliku indeksu", rc);
+    journal(u, old);
     undo_.emplace(u, std::move(old));
   }
 }
@@ -79,11 +151,19 @@ void BlockFile::truncate(uint64_t length) {
 
 void BlockFile::begin_undo() {
   undo_.clear();
+  journal_size_ = 0;
   undo_size_ = size_;
   undo_active_ = true;
 }
 
 void BlockFile::commit_undo() {
+  // A journal that cannot be emptied would take the finished change back at the next
+  // open: the change fails instead (the caller rolls it back, which the journal then
+  // matches).
+  if (journal_size_) {
+    if (int rc = journal_.truncate(0)) fail("Błąd zapisu dziennika zmian indeksu", rc);
+    journal_size_ = 0;
+  }
   undo_.clear();
   undo_active_ = false;
 }
@@ -97,6 +177,9 @@ bool BlockFile::rollback_undo() noexcept {
   ok = file_.flush() == 0 && ok;
   size_ = undo_size_;
   undo_.clear();
+  // The journal stays when the old bytes could not all be put back: the next writer
+  // tries again.
+  if (ok) empty_journal();
   return ok;
 }
 

@@ -6,6 +6,11 @@
 // An undo journal makes a change of many pages all or nothing: between begin_undo()
 // and commit_undo() the first write to each byte range below the starting size keeps
 // the old bytes, and rollback_undo() puts them back and cuts the file to its old size.
+// The old bytes also go to a file beside the index ("name.zuvundo") before the page
+// is overwritten, and the journal is emptied when the change is complete: a process
+// that dies in the middle of a change leaves the journal, and the next writer that
+// opens the file (recover()) puts the pages back, so a crash never leaves half a
+// change (a split page without its parent, a tag half entered).
 #pragma once
 
 #include <cstdint>
@@ -43,13 +48,19 @@ class BlockFile {
   void truncate(uint64_t length);
 
   void begin_undo();
-  void commit_undo();
+  void commit_undo();  // throws when the journal cannot be emptied: roll back then
   // Never throws: answers false when the old bytes could not all be put back.
   bool rollback_undo() noexcept;
   bool in_undo() const { return undo_active_; }
+  // Takes back the change of a writer that died (the journal left beside the file).
+  // Only for a writer that holds the file alone (exclusive, or under the update lock).
+  bool recover();  // true when pages were put back
 
  private:
   void keep_old(uint64_t off, size_t n);
+  void journal(uint64_t off, const std::vector<uint8_t>& old);
+  void empty_journal() noexcept;
+  std::string journal_path() const { return path_ + ".zuvundo"; }
   [[noreturn]] void fail(const std::string& what, int os_code) const;
 
   os::FileHandle file_;
@@ -59,6 +70,8 @@ class BlockFile {
   bool undo_active_ = false;
   uint64_t undo_size_ = 0;
   std::map<uint64_t, std::vector<uint8_t>> undo_;  // 512-byte units by offset
+  os::FileHandle journal_;
+  uint64_t journal_size_ = 0;  // 0: nothing journalled in the change under way
 };
 
 // Replaces target by source (a finished file beside it, already on the disk), never

@@ -113,6 +113,7 @@ void encode_page(const Page& p, const Header& h, uint8_t* b) {
 std::unique_ptr<NtxFile> NtxFile::open(const std::string& path, bool writable) {
   std::unique_ptr<NtxFile> f(new NtxFile());
   f->file_.open(path, writable);
+  if (writable) f->file_.recover();
   if (f->file_.size() < 2 * kPageSize || f->file_.size() % kPageSize != 0) damaged("nieprawidłowa wielkość pliku " + path);
   uint8_t b[kPageSize];
   f->file_.read(0, b, kPageSize);

@@ -83,10 +83,9 @@ TEST(AllOrNothing, AnAppendFailingAtAnyWriteLeavesTheRecordWithAllItsKeysOrNothi
               t.put(2, Value::of_memo(std::string(300, 'x')));
     return t.commit() && ok;
   };
-  const int writes = writes_of([&] {
-    auto t = firm.open();
-    append(*t);
-  });
+  auto counted = firm.open();
+  const int writes = writes_of([&] { append(*counted); });
+  counted->close();
   ASSERT_GT(writes, 4);
   for (int n = 1; n <= writes; ++n) {
     SCOPED_TRACE("write " + std::to_string(n));
@@ -145,10 +144,9 @@ TEST(AllOrNothing, ATagReplacedFailingAtAnyWriteLeavesTheIndexByteForByte) {
   const std::set<std::string> tags = firm.tags();
   ASSERT_EQ(tags, (std::set<std::string>{"NAZ", "KW"}));
   auto replace = [&](Table& t) { return ORDCREATE(t, firm.cdx, "naz", "upper(NAZWA)+str(KWOTA,10,2)"); };
-  const int writes = writes_of([&] {
-    auto t = firm.open();
-    replace(*t);
-  });
+  auto counted = firm.open();
+  const int writes = writes_of([&] { replace(*counted); });
+  counted->close();
   table_write_bytes(firm.cdx, cdx);
   ASSERT_GT(writes, 3);
   for (int n = 1; n <= writes; ++n) {

@@ -26,9 +26,15 @@ using zuv::testing::table_read_bytes;
 using zuv::testing::table_write_bytes;
 using zuv::testing::TableTempDir;
 
-constexpr std::uint32_t kFirst = 3, kAdded = 24;
+constexpr std::uint32_t kFirst = 3, kAdded = 40;
 
-std::string name_of(std::uint32_t r) { return "rekord" + std::to_string(100 + r); }
+// Names in no order and with little in common, so keys go everywhere in the tag and
+// its pages split.
+std::string name_of(std::uint32_t r) {
+  return std::string(1, char('a' + (r * 7) % 26)) + std::to_string(100000 + (r * 7919u) % 900000) + "q" +
+         std::string(1, char('a' + r % 26));
+}
+std::string field_of(std::uint32_t r) { return name_of(r) + std::string(12 - name_of(r).size(), ' '); }  // as NAZWA C(12) holds it
 double amount_of(std::uint32_t r) { return r * 1.25; }
 std::string memo_of(std::uint32_t r) { return std::string(10 + (r * 37) % 300, char('a' + r % 26)); }
 
@@ -48,6 +54,8 @@ struct Files {
     saved_cdx = table_read_bytes(cdx);
   }
   void restore() {
+    // The journal of a killed index change belongs to the files it was killed with.
+    std::remove((cdx + ".zuvundo").c_str());
     table_write_bytes(dbf, saved_dbf);
     table_write_bytes(fpt, saved_fpt);
     table_write_bytes(cdx, saved_cdx);
@@ -144,7 +152,7 @@ void check_after_append_kill(Files& f, int k) {
   ASSERT_LE(count, kFirst + kAdded);
   for (std::uint32_t r = 1; r <= count; ++r) {
     t->go_to(r);
-    ASSERT_EQ(t->get(0).text, name_of(r)) << r;
+    ASSERT_EQ(t->get(0).text, field_of(r)) << r;
     ASSERT_DOUBLE_EQ(t->get(1).number, amount_of(r)) << r;
     ASSERT_EQ(t->get(2).text, memo_of(r)) << r;
   }
@@ -153,12 +161,12 @@ void check_after_append_kill(Files& f, int k) {
   std::uint32_t walked = 0;
   for (t->go_top(); !t->eof(); t->skip(1)) {
     ++walked;
-    ASSERT_EQ(t->get(0).text, name_of(t->recno()));
+    ASSERT_EQ(t->get(0).text, field_of(t->recno()));
   }
   EXPECT_EQ(walked, count);
   t->close();
   EXPECT_EQ(structural_faults(f.dbf), "");
-  if (k % 16 == 0) {
+  if (k % 32 == 0) {
     std::string names = python_names(f.dbf);
     if (!names.empty()) {
       std::string want;
@@ -167,6 +175,7 @@ void check_after_append_kill(Files& f, int k) {
     }
   }
   // A rebuild of the indexes leaves nothing for the checker.
+  if (k % 4 != 0) return;
   t = f.open();
   ASSERT_TRUE(t->rebuild_orders());
   t->close();
