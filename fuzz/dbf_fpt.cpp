@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/table/table.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;

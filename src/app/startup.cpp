@@ -7,7 +7,7 @@
 #include "platform/os/codepage.h"
 #include "platform/os/fault.h"
 #include "platform/os/path.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "ui/dialogs.h"
 
 namespace zuv::app {

@@ -7,7 +7,7 @@
 #include "platform/os/files.h"
 #include "platform/os/names.h"
 #include "platform/os/path.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::lib {
 namespace {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::sys {
 

@@ -2,7 +2,7 @@
 
 #include "lib/files.h"
 #include "platform/os/files.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/index_ops.h"
 #include "tables/table_access.h"
 

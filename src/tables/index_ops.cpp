@@ -11,7 +11,7 @@
 #include "platform/os/path.h"
 #include "platform/table/index_key.h"
 #include "platform/table/order.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/index_keys.h"
 
 namespace zuv::tables {

@@ -11,7 +11,7 @@
 #include "platform/os/path.h"
 #include "platform/table/copying.h"
 #include "platform/table/table.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/table_access.h"
 
 namespace zuv::tables {

@@ -7,7 +7,7 @@
 #include "platform/os/clock.h"
 #include "platform/os/files.h"
 #include "platform/table/copying.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/index_ops.h"
 #include "tables/rebuild.h"
 #include "tables/table_access.h"

@@ -3,7 +3,7 @@
 #include "lib/text.h"
 #include "platform/os/clock.h"
 #include "platform/os/files.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/index_ops.h"
 
 namespace zuv::tables {

@@ -20,7 +20,7 @@
 #endif
 
 #include "platform/os/shelllink.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "sys/netname.h"
 #include "sys/regedit_export.h"
 #include "sys/registry.h"

@@ -9,7 +9,7 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/os/scratch_dir.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 #ifdef _WIN32
 #include <windows.h>

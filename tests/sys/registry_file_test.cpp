@@ -13,7 +13,7 @@
 
 #include "platform/os/fault.h"
 #include "platform/os/registry.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "sys/registry.h"
 
 namespace zuv::sys {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "sys/regedit_export.h"
 
 namespace zuv::sys {

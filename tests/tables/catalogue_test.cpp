@@ -15,7 +15,7 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/table/cdx.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/catalogue.h"
 #include "tables_fixture.h"
 

@@ -11,7 +11,7 @@
 #include "platform/os/fault.h"
 #include "platform/os/files.h"
 #include "platform/table/copying.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/rebuild.h"
 #include "tables_fixture.h"
 

@@ -9,7 +9,7 @@
 
 #include "platform/gui/script.h"
 #include "platform/os/fault.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/index_ops.h"
 #include "tables/selftest.h"
 #include "tables_fixture.h"

@@ -6,7 +6,7 @@
 #include "platform/os/file_handle.h"
 #include "platform/os/path.h"
 #include "support/table_support.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 #include "tables/catalogue.h"
 #include "tables/interrupt.h"
 #include "tables/table_access.h"

@@ -19,7 +19,7 @@
 #include "platform/table/csv_text.h"
 #include "platform/table/order.h"
 #include "platform/table/table.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 using namespace zuv;
 using namespace zuv::table;

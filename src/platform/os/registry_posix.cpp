@@ -21,7 +21,7 @@
 #include "platform/os/fault.h"
 #include "platform/os/registry.h"
 #include "platform/os/unicode.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::os::reg {
 namespace {

@@ -1,6 +1,6 @@
 #include "platform/table/copying.h"
 
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

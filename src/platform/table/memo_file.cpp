@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/table/table.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

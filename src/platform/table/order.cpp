@@ -6,7 +6,7 @@
 
 #include "platform/os/path.h"
 #include "platform/table/work_areas.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

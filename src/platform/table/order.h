@@ -3,7 +3,7 @@
 // ORDLISTADD, relations between work areas).
 //
 // Paths are Windows path texts, as Table takes them. Failures are raised as error
-// records (sys/error.h) and answered with false.
+// records (platform/error/error.h) and answered with false.
 #pragma once
 
 #include <memory>

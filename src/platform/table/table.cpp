@@ -16,7 +16,7 @@
 #include "lib/text.h"
 #include "platform/os/path.h"
 #include "platform/table/memo_file.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

@@ -7,7 +7,7 @@
 // record straight to the OS, so another process sees it at once. The header's record
 // count and date of last update are written on commit and close.
 //
-// Failures are raised as error records (sys/error.h) whose answer decides: retry runs
+// Failures are raised as error records (platform/error/error.h) whose answer decides: retry runs
 // the operation again, default makes it return its failure result, break throws.
 #pragma once
 
@@ -36,7 +36,7 @@ struct MemoMark {
   std::uint32_t next_free = 0;
 };
 
-// Generic codes of this engine besides those of sys/error.h.
+// Generic codes of this engine besides those of platform/error/error.h.
 namespace tablecode {
 constexpr int kDataType = 33;   // a value of the wrong type for its field
 constexpr int kNotExclusive = 46;  // pack and zap need the table for oneself

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "lib/text.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

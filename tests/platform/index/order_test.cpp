@@ -10,7 +10,7 @@
 #include "platform/table/engine_setup.h"
 #include "platform/table/work_areas.h"
 #include "platform/index/index_test_support.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "platform/table/table.h"
 #include "support/table_support.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

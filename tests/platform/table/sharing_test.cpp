@@ -5,7 +5,7 @@
 #include "platform/os/file_handle.h"
 #include "platform/table/table.h"
 #include "support/table_support.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

@@ -10,7 +10,7 @@
 #include "platform/os/codepage.h"
 #include "platform/os/fault.h"
 #include "support/table_support.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

@@ -5,7 +5,7 @@
 #include "platform/table/copying.h"
 #include "platform/table/engine_setup.h"
 #include "support/table_support.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {

@@ -89,7 +89,8 @@ class GuardedBlock : public ScopedHandler {
   GuardedBlock();
 };
 
-// Replaces the program-wide handler (the bottom of the stack).
+// Replaces the current handler, the top of the stack: a ScopedHandler in force is
+// overwritten, and on leaving its scope restores what it found, not this one.
 void set_program_handler(ErrorHandler h);
 ErrorHandler current_handler();
 

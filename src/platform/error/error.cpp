@@ -1,4 +1,4 @@
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv {
 namespace {
