@@ -12,7 +12,7 @@
 #include "platform/table/order.h"
 #include "platform/table/table.h"
 #include "support/table_support.h"
-#include "sys/error.h"
+#include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {
