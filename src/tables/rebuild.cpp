@@ -10,6 +10,7 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/table/copying.h"
+#include "platform/table/dbf_header.h"
 #include "platform/table/table.h"
 #include "platform/error/error.h"
 #include "tables/table_access.h"
@@ -106,9 +107,6 @@ bool swap_in(const std::string& from, const std::string& to) {
   return true;
 }
 
-void put_le32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
-}
 
 // What the rebuild knows of the old table once it has looked at it.
 struct OldTable {
@@ -191,15 +189,14 @@ bool fill_by_bytes(const std::string& old_file, const std::string& new_file, con
   }
   const std::uint8_t eof = 0x1A;
   if (out.write_at(new_header + std::uint64_t(old.count) * new_length, &eof, 1) != 0) return failed = true, false;
-  std::uint8_t head[32];
-  if (out.read_exact(0, head, 32) != 0) return failed = true, false;
-  head[28] = old.table_flags;
-  os::LocalDateTime now = os::now();
-  head[1] = std::uint8_t(now.year - 1900);
-  head[2] = std::uint8_t(now.month);
-  head[3] = std::uint8_t(now.day);
-  put_le32(head + 4, old.count);
-  if (out.write_at(0, head, 32) != 0 || out.flush() != 0) return failed = true, false;
+  std::uint8_t head[table::DbfHeader::kSize];
+  if (out.read_exact(0, head, sizeof head) != 0) return failed = true, false;
+  table::DbfHeader header = table::DbfHeader::decode(head);
+  header.flags = old.table_flags;
+  header.stamp_today();
+  header.count = old.count;
+  header.encode(head);
+  if (out.write_at(0, head, sizeof head) != 0 || out.flush() != 0) return failed = true, false;
   out.close();
   in.close();
 

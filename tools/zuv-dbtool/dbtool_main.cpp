@@ -339,6 +339,14 @@ int main(int argc, char** argv) {
   std::vector<const char*> argv_utf8;
   for (const auto& a : args) argv_utf8.push_back(a.c_str());
   polish_parser(app);
+  if (args.size() > 1 && !args[1].empty() && args[1][0] != '-') {
+    try {
+      app.get_subcommand(args[1]);
+    } catch (const CLI::OptionNotFound&) {
+      std::cerr << "zuv-dbtool: nieznane polecenie: " << args[1] << "\n\n" << app.help();
+      return 2;
+    }
+  }
   try {
     app.parse(static_cast<int>(argv_utf8.size()), argv_utf8.data());
   } catch (const CLI::ParseError& e) {

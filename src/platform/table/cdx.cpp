@@ -1,4 +1,5 @@
 #include "platform/table/cdx.h"
+#include "platform/base/coding.h"
 
 #include <algorithm>
 #include <chrono>
@@ -43,7 +44,7 @@ void Tag::reload_header() {
 void Tag::sync_with_file() {
   uint8_t b[4];
   file_.read(uint64_t(header_offset_) + 8, b, 4);
-  uint32_t counter = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  uint32_t counter = base::le32(b);
   if (counter == header_.counter) return;
   file_.drop_cache();
   reload_header();
@@ -532,12 +533,12 @@ void CdxFile::patch32(uint64_t offset, uint32_t value) {
 uint32_t CdxFile::allocate_page() {
   uint8_t b[4];
   file_.read(4, b, 4);
-  uint32_t head = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  uint32_t head = base::le32(b);
   if (head != 0 && head != kNoPage) {
     check_page_pointer(head);
     uint8_t nb[4];
     file_.read(head, nb, 4);
-    uint32_t next = uint32_t(nb[0]) | (uint32_t(nb[1]) << 8) | (uint32_t(nb[2]) << 16) | (uint32_t(nb[3]) << 24);
+    uint32_t next = base::le32(nb);
     patch32(4, next);
     return head;
   }
@@ -554,12 +555,12 @@ uint32_t CdxFile::allocate_header_pages() {
   std::vector<uint32_t> chain;
   uint8_t b[4];
   file_.read(4, b, 4);
-  uint32_t p = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  uint32_t p = base::le32(b);
   while (p != 0 && p != kNoPage && chain.size() <= file_.size() / kPageSize) {
     check_page_pointer(p);
     chain.push_back(p);
     file_.read(p, b, 4);
-    p = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+    p = base::le32(b);
   }
   std::vector<uint32_t> sorted = chain;
   std::sort(sorted.begin(), sorted.end());

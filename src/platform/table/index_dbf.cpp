@@ -2,6 +2,9 @@
 
 #include <cctype>
 
+#include "platform/base/coding.h"
+#include "platform/table/dbf_header.h"
+
 namespace zuv::table {
 namespace {
 
@@ -20,10 +23,11 @@ void DbfRecords::open(const std::string& path, bool writable) {
   uint8_t h[32];
   if (file_.size() < 33) throw IndexError("Uszkodzony nagłówek tabeli: " + path);
   file_.read(0, h, 32);
-  version_ = h[0];
-  count_ = uint32_t(h[4]) | (uint32_t(h[5]) << 8) | (uint32_t(h[6]) << 16) | (uint32_t(h[7]) << 24);
-  header_length_ = uint32_t(h[8] | (h[9] << 8));
-  record_length_ = uint32_t(h[10] | (h[11] << 8));
+  const DbfHeader header = DbfHeader::decode(h);
+  version_ = header.version;
+  count_ = header.count;
+  header_length_ = header.header_length;
+  record_length_ = header.record_length;
   if (header_length_ < 33 || header_length_ > file_.size() || record_length_ < 1)
     throw IndexError("Uszkodzony nagłówek tabeli: " + path);
   if (uint64_t(header_length_) + uint64_t(count_) * record_length_ > file_.size())
@@ -60,7 +64,8 @@ uint32_t DbfRecords::append(const std::string& data) {
   const char eof = 0x1A;
   file_.write(off + rec.size(), &eof, 1);
   ++count_;
-  uint8_t c[4] = {uint8_t(count_), uint8_t(count_ >> 8), uint8_t(count_ >> 16), uint8_t(count_ >> 24)};
+  uint8_t c[4];
+  base::put_le32(c, count_);
   file_.write(4, c, 4);
   record_ = rec;
   return count_;

@@ -1,4 +1,5 @@
 #include "platform/table/index_file.h"
+#include "platform/base/coding.h"
 
 #include <algorithm>
 
@@ -51,14 +52,8 @@ void BlockFile::close() {
 
 namespace {
 constexpr char kJournalMagic[8] = {'Z', 'U', 'V', 'U', 'N', 'D', 'O', '1'};
-void put64(uint8_t* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-uint64_t get64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
+constexpr auto put64 = base::put_le64;
+constexpr auto get64 = base::le64;
 }  // namespace
 
 // The journal: the magic, the file's size before the change, then records of an

@@ -1,4 +1,5 @@
 #include "platform/table/memo_file.h"
+#include "platform/base/coding.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,21 +17,10 @@ constexpr std::uint32_t kDbtBlock = 512;
 // A memo longer than this is taken for a damaged length field, not read.
 constexpr std::uint32_t kMaxMemo = 64u << 20;
 
-std::uint32_t be32(const unsigned char* p) {
-  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
-void put_be32(unsigned char* p, std::uint32_t v) {
-  p[0] = static_cast<unsigned char>(v >> 24);
-  p[1] = static_cast<unsigned char>(v >> 16);
-  p[2] = static_cast<unsigned char>(v >> 8);
-  p[3] = static_cast<unsigned char>(v);
-}
-std::uint32_t le32(const unsigned char* p) {
-  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
-void put_le32(unsigned char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
+using base::be32;
+using base::le32;
+using base::put_be32;
+using base::put_le32;
 
 MemoFault corrupt(const std::string& what) { return {gencode::kCorrupt, 0, "Uszkodzony plik memo: " + what}; }
 MemoFault io(int gen, int os, const std::string& what) { return {gen, os, what}; }

@@ -1,4 +1,5 @@
 #include "platform/table/ntx.h"
+#include "platform/base/coding.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,10 +10,10 @@ namespace {
 
 constexpr int kMaxDepth = 32;
 
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-void put16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-void put32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
+constexpr auto get16 = base::le16;
+constexpr auto get32 = base::le32;
+constexpr auto put16 = base::put_le16;
+constexpr auto put32 = base::put_le32;
 
 [[noreturn]] void damaged(const std::string& what) { throw IndexError("Uszkodzony plik indeksu NTX: " + what); }
 
