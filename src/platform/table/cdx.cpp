@@ -410,6 +410,15 @@ std::unique_ptr<CdxFile> CdxFile::open(const std::string& path, bool writable, o
   return f;
 }
 
+std::unique_ptr<CdxFile> CdxFile::open_image(std::string bytes, const std::string& name) {
+  std::unique_ptr<CdxFile> f(new CdxFile());
+  f->file_.open_image(std::move(bytes), name);
+  if (f->file_.size() < kHeaderSize + kPageSize || f->file_.size() % kPageSize != 0)
+    damaged("nieprawidłowa wielkość pliku " + name);
+  f->load_directory();
+  return f;
+}
+
 std::unique_ptr<CdxFile> CdxFile::create(const std::string& path, os::Share share) {
   std::unique_ptr<CdxFile> f(new CdxFile());
   f->file_.create(path, share);

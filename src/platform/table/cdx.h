@@ -91,6 +91,8 @@ class CdxFile {
   // share: the share mode of the table the file belongs to.
   static std::unique_ptr<CdxFile> open(const std::string& path, bool writable, os::Share share = os::Share::Shared);
   static std::unique_ptr<CdxFile> create(const std::string& path, os::Share share = os::Share::Shared);
+  // A file's bytes in memory, read only, through the same page parser (the fuzzer).
+  static std::unique_ptr<CdxFile> open_image(std::string bytes, const std::string& name);
   ~CdxFile();
 
   const std::string& path() const { return file_.path(); }

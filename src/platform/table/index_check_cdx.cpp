@@ -10,10 +10,13 @@ namespace {
 class CdxChecker {
  public:
   CdxChecker(const std::string& path, CheckReport& r) : path_(path), r_(r) {}
+  // A file's bytes already in memory (the fuzzer): no file is opened.
+  CdxChecker(const std::string& name, std::vector<uint8_t> bytes, CheckReport& r)
+      : path_(name), r_(r), d_(std::move(bytes)), in_memory_(true) {}
 
   void run(const std::string& dbf_path) {
     try {
-      d_ = slurp(path_);
+      if (!in_memory_) d_ = slurp(path_);
     } catch (const IndexError& e) {
       fault("", -1, e.what());
       return;
@@ -289,6 +292,7 @@ class CdxChecker {
     }
   }
 
+  bool in_memory_ = false;
   std::string path_;
   CheckReport& r_;
   std::vector<uint8_t> d_;
@@ -298,6 +302,11 @@ class CdxChecker {
 
 
 }  // namespace
+
+void check_cdx_image(const std::string& name, std::vector<uint8_t> bytes, CheckReport& report) {
+  report.files.push_back(name);
+  CdxChecker(name, std::move(bytes), report).run("");
+}
 
 void check_cdx(const std::string& cdx_path, const std::string& dbf_path, CheckReport& report) {
   report.files.push_back(cdx_path);

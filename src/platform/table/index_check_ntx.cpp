@@ -10,10 +10,13 @@ namespace {
 class NtxChecker {
  public:
   NtxChecker(const std::string& path, CheckReport& r) : path_(path), r_(r) {}
+  // A file's bytes already in memory (the fuzzer): no file is opened.
+  NtxChecker(const std::string& name, std::vector<uint8_t> bytes, CheckReport& r)
+      : path_(name), r_(r), d_(std::move(bytes)), in_memory_(true) {}
 
   void run(const std::string& dbf_path) {
     try {
-      d_ = slurp(path_);
+      if (!in_memory_) d_ = slurp(path_);
     } catch (const IndexError& e) {
       fault(-1, e.what());
       return;
@@ -131,6 +134,7 @@ class NtxChecker {
     return true;
   }
 
+  bool in_memory_ = false;
   std::string path_;
   CheckReport& r_;
   std::vector<uint8_t> d_;
@@ -142,6 +146,11 @@ class NtxChecker {
 
 
 }  // namespace
+
+void check_ntx_image(const std::string& name, std::vector<uint8_t> bytes, CheckReport& report) {
+  report.files.push_back(name);
+  NtxChecker(name, std::move(bytes), report).run("");
+}
 
 void check_ntx(const std::string& ntx_path, const std::string& dbf_path, CheckReport& report) {
   report.files.push_back(ntx_path);

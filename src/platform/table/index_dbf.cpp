@@ -20,6 +20,8 @@ bool same_name(std::string_view a, std::string_view b) {
 
 void DbfRecords::open(const std::string& path, bool writable) {
   file_.open(path, writable);
+  // Builds, checks and scans read the records in file order.
+  file_.set_read_ahead(true);
   uint8_t h[32];
   if (file_.size() < 33) throw IndexError("Uszkodzony nagłówek tabeli: " + path);
   file_.read(0, h, 32);

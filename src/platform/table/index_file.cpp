@@ -2,6 +2,7 @@
 #include "platform/base/coding.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/table/index_key.h"
 
@@ -25,7 +26,17 @@ void BlockFile::open(const std::string& path, bool writable, os::Share share) {
   if (int rc = file_.size(size_)) fail("Błąd odczytu pliku indeksu", rc);
 }
 
+void BlockFile::open_image(std::string bytes, const std::string& name) {
+  close();
+  path_ = name;
+  image_ = std::move(bytes);
+  from_image_ = true;
+  writable_ = false;
+  size_ = image_.size();
+}
+
 void BlockFile::refresh_size() {
+  ahead_len_ = 0;  // another process may have changed what was read ahead
   if (!file_.is_open()) return;
   uint64_t s = 0;
   if (file_.size(s) == 0) size_ = s;
@@ -40,7 +51,11 @@ void BlockFile::create(const std::string& path, os::Share share) {
 }
 
 void BlockFile::close() {
+  ahead_len_ = 0;
+  read_ahead_ = false;
   file_.close();
+  image_.clear();
+  from_image_ = false;
   undo_.clear();
   undo_active_ = false;
   if (journal_.is_open()) {
@@ -111,8 +126,26 @@ bool BlockFile::recover() {
 }
 
 void BlockFile::read(uint64_t off, void* buf, size_t n) {
-  if (!file_.is_open() || off > size_ || n > size_ - off)
+  if (!is_open() || off > size_ || n > size_ - off)
     fail("Uszkodzony plik indeksu (odwołanie poza koniec pliku)", 0);
+  if (from_image_) {
+    std::memcpy(buf, image_.data() + off, n);
+    return;
+  }
+  constexpr size_t kAhead = 64 * 1024;
+  if (read_ahead_ && n <= kAhead / 8) {
+    if (off < ahead_off_ || off + n > ahead_off_ + ahead_len_) {
+      ahead_.resize(kAhead);
+      size_t want = size_t(std::min<uint64_t>(kAhead, size_ - off)), got = 0;
+      ahead_len_ = 0;
+      if (int rc = file_.read_at(off, ahead_.data(), want, got)) fail("Błąd odczytu pliku indeksu", rc);
+      if (got < n) fail("Błąd odczytu pliku indeksu", os::oscode::kHandleEof);
+      ahead_off_ = off;
+      ahead_len_ = got;
+    }
+    std::memcpy(buf, ahead_.data() + (off - ahead_off_), n);
+    return;
+  }
   if (int rc = file_.read_exact(off, buf, n)) fail("Błąd odczytu pliku indeksu", rc);
 }
 

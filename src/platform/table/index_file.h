@@ -32,8 +32,10 @@ class BlockFile {
   // path is the OS path (UTF-8). Throws IndexError with the operator's text on failure.
   void open(const std::string& path, bool writable, os::Share share = os::Share::Shared);
   void create(const std::string& path, os::Share share = os::Share::Shared);  // truncates
+  // A file's bytes held in memory, read only (the fuzzer reads damaged files so).
+  void open_image(std::string bytes, const std::string& name);
   void close();
-  bool is_open() const { return file_.is_open(); }
+  bool is_open() const { return from_image_ || file_.is_open(); }
   bool writable() const { return writable_; }
   const std::string& path() const { return path_; }
 
@@ -46,6 +48,10 @@ class BlockFile {
   // To the disk (fsync / FlushFileBuffers).
   void flush();
   void truncate(uint64_t length);
+  // For a read-only file read record by record in file order (a scan, a check): reads
+  // then go to the OS in runs of 64 KB, not one by one. Only for files nobody changes
+  // meanwhile.
+  void set_read_ahead(bool on) { read_ahead_ = on && !writable_; ahead_len_ = 0; }
 
   void begin_undo();
   void commit_undo();  // throws when the journal cannot be emptied: roll back then
@@ -64,6 +70,12 @@ class BlockFile {
   [[noreturn]] void fail(const std::string& what, int os_code) const;
 
   os::FileHandle file_;
+  std::string image_;
+  bool from_image_ = false;
+  bool read_ahead_ = false;
+  std::vector<uint8_t> ahead_;
+  uint64_t ahead_off_ = 0;
+  size_t ahead_len_ = 0;
   std::string path_;
   uint64_t size_ = 0;
   bool writable_ = false;

@@ -142,6 +142,17 @@ void NtxFile::all_or_nothing(const std::function<void()>& change) {
   }
 }
 
+std::unique_ptr<NtxFile> NtxFile::open_image(std::string bytes, const std::string& name) {
+  std::unique_ptr<NtxFile> f(new NtxFile());
+  f->file_.open_image(std::move(bytes), name);
+  if (f->file_.size() < 2 * kPageSize || f->file_.size() % kPageSize != 0) damaged("nieprawidłowa wielkość pliku " + name);
+  uint8_t b[kPageSize];
+  f->file_.read(0, b, kPageSize);
+  f->header_ = decode_header(b);
+  if (uint64_t(f->header_.root) + kPageSize > f->file_.size()) damaged("korzeń poza plikiem");
+  return f;
+}
+
 Page NtxFile::load(uint32_t page) {
   if (page == 0 || page % kPageSize != 0 || uint64_t(page) + kPageSize > file_.size())
     damaged("wskaźnik strony poza plikiem (" + std::to_string(page) + ")");

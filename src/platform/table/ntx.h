@@ -57,6 +57,8 @@ void encode_page(const Page& p, const Header& h, uint8_t* b);
 class NtxFile {
  public:
   static std::unique_ptr<NtxFile> open(const std::string& path, bool writable);
+  // A file's bytes in memory, read only (the fuzzer).
+  static std::unique_ptr<NtxFile> open_image(std::string bytes, const std::string& name);
   // Writes a new file beside path and swaps it in once complete.
   static std::unique_ptr<NtxFile> create(const std::string& path, const std::string& expression, KeyType type,
                                          int key_size, int decimals, bool unique, KeyStream& sorted);
