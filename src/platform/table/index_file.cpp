@@ -133,8 +133,13 @@ void BlockFile::read(uint64_t off, void* buf, size_t n) {
     return;
   }
   constexpr size_t kAhead = 64 * 1024;
-  if (read_ahead_ && n <= kAhead / 8) {
-    if (off < ahead_off_ || off + n > ahead_off_ + ahead_len_) {
+  // Only a read that goes on where the last one ended starts a run: a jump (a key
+  // search reading its record) reads just what it needs.
+  const bool in_run = off >= ahead_off_ && off + n <= ahead_off_ + ahead_len_;
+  const bool sequential = off == last_end_;
+  last_end_ = off + n;
+  if (read_ahead_ && n <= kAhead / 8 && (in_run || sequential)) {
+    if (!in_run) {
       ahead_.resize(kAhead);
       size_t want = size_t(std::min<uint64_t>(kAhead, size_ - off)), got = 0;
       ahead_len_ = 0;

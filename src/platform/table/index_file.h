@@ -76,6 +76,7 @@ class BlockFile {
   std::vector<uint8_t> ahead_;
   uint64_t ahead_off_ = 0;
   size_t ahead_len_ = 0;
+  uint64_t last_end_ = ~uint64_t(0);
   std::string path_;
   uint64_t size_ = 0;
   bool writable_ = false;
