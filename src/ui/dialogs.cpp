@@ -28,7 +28,7 @@ int Dialogs::ALARM(const Where& where, const std::string& kind, const std::strin
                    const std::string& text, const std::vector<std::string>& buttons,
                    std::optional<int> timeout_seconds) {
   Where ref = reference_for(where, fe_);
-  AlarmSpec desc = build_alarm(where, kind, title, text, buttons, timeout_seconds, ref, fe_);
+  AlarmDesc desc = build_alarm(where, kind, title, text, buttons, timeout_seconds, ref, fe_);
   if (desc.wait_window) {
     // Through the numeric form the window stays up until the next one replaces it.
     kind1_ = fe_.open_wait(desc);
@@ -42,13 +42,13 @@ int Dialogs::ALARM(const Where& where, const std::string& kind, const std::strin
 std::unique_ptr<gui::WaitWindow> Dialogs::ALARM_WAIT(const std::string& title,
                                                      const std::string& text, const Where& where) {
   Where ref = reference_for(where, fe_);
-  AlarmSpec desc = build_alarm(where, "1", title, text, {}, std::nullopt, ref, fe_);
+  AlarmDesc desc = build_alarm(where, "1", title, text, {}, std::nullopt, ref, fe_);
   return fe_.open_wait(desc);
 }
 
 std::string Dialogs::QMX_EDTSTR(const std::string& proposal, int length, const std::string& title,
                                 const std::string& prompt, EntryCheck check) {
-  EntrySpec desc = build_entry(proposal, length, title, prompt, fe_);
+  EntryDesc desc = build_entry(proposal, length, title, prompt, fe_);
   EntrySession session(std::move(check));
   return fe_.run_entry(desc, session);
 }

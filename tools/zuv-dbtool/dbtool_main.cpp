@@ -93,7 +93,7 @@ int cmd_create(std::string file, const std::string& struct_text, bool replace) {
   }
   if (with_extension(file, "x") == file + ".x") file += ".dbf";
   std::string os_file = os::native_path(file);
-  if (os::file_exists(os_file) && !replace) {
+  if (os::native_file_exists(os_file) && !replace) {
     std::cerr << "zuv-dbtool: tabela " << file << " już istnieje (--replace zastępuje ją razem z plikiem memo i indeksem)\n";
     return 1;
   }
@@ -105,7 +105,7 @@ int cmd_create(std::string file, const std::string& struct_text, bool replace) {
     for (const char* ext : {"cdx", "CDX", "fpt", "FPT", "dbt", "DBT"}) {
       if (memo && (ext[0] == 'f' || ext[0] == 'F')) continue;
       std::string other = os::native_path(with_extension(file, ext));
-      if (os::file_exists(other) && os::remove_file(other) != 0) {
+      if (os::native_file_exists(other) && os::remove_file(other) != 0) {
         std::cerr << "zuv-dbtool: nie można usunąć pliku " << with_extension(file, ext) << "\n";
         return 1;
       }
@@ -245,7 +245,7 @@ int cmd_hold(const std::string& file, bool shared, unsigned rlock, const std::st
     os::FileHandle f;
     if (f.create(os::native_path(ready), os::Share::Shared)) return 1;
   }
-  for (int i = 0; i < 6000 && !os::file_exists(os::native_path(stop)); ++i)
+  for (int i = 0; i < 6000 && !os::native_file_exists(os::native_path(stop)); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   return 0;
 }

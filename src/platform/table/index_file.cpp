@@ -100,7 +100,7 @@ void BlockFile::empty_journal() noexcept {
 }
 
 bool BlockFile::recover() {
-  if (!writable_ || !os::file_exists(journal_path())) return false;
+  if (!writable_ || !os::native_file_exists(journal_path())) return false;
   os::FileHandle j;
   if (int rc = j.open(journal_path(), os::Access::ReadWrite, os::Share::Shared)) fail("Nie mogę otworzyć dziennika zmian indeksu", rc);
   uint64_t size = 0;
@@ -220,7 +220,7 @@ void replace_file(const std::string& source, const std::string& target) {
   if (int rc = os::replace_file(source, target)) throw IndexError("Nie mogę zastąpić pliku indeksu: " + target, rc);
 }
 
-bool file_exists(const std::string& path) { return os::file_exists(path); }
+bool file_exists(const std::string& path) { return os::native_file_exists(path); }
 
 void remove_file_quietly(const std::string& path) { os::remove_file(path); }
 

@@ -59,9 +59,9 @@ std::string memo_path_for(const std::string& os_dbf, const char* ext_lower) {
   std::string ext = ext_lower;
   std::string upper = lib::upper_ascii(ext);
   std::string first = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? upper : ext);
-  if (os::file_exists(first)) return first;
+  if (os::native_file_exists(first)) return first;
   std::string second = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? ext : upper);
-  return os::file_exists(second) ? second : first;
+  return os::native_file_exists(second) ? second : first;
 }
 
 bool known_version(std::uint8_t v) {
@@ -327,7 +327,7 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
   std::string os_memo = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? "FPT" : "fpt");
   auto write_new = [&](const std::string& target, auto&& fill) -> int {
     // A file another process holds is not replaced under it.
-    if (os::file_exists(target)) {
+    if (os::native_file_exists(target)) {
       os::FileHandle probe;
       if (int rc = probe.open(target, os::Access::Read, os::Share::Exclusive)) return rc;
     }

@@ -180,7 +180,7 @@ TEST(AllOrNothing, ATagThatCannotBeBuiltInANewIndexLeavesNoIndexFile) {
   std::string too_long = "NAZWA";
   for (int i = 0; i < 24; ++i) too_long += "+NAZWA";  // a key of 300 bytes
   EXPECT_FALSE(ORDCREATE(*t, dir.file("t.cdx"), "naz", too_long));
-  EXPECT_FALSE(os::file_exists(dir.file("t.cdx")));
+  EXPECT_FALSE(os::native_file_exists(dir.file("t.cdx")));
 }
 
 // The memo file's damage is refused by every write, so it is never hidden or grown.
