@@ -1,11 +1,12 @@
 // Damaged compound and single-key index files: every reader path and the checker
 // must end with an answer or an IndexError, never a crash or an endless loop.
 // The first byte picks the format (even: compound, odd: single-key); the rest is the
-// file.
+// file, read from memory through the same page parser as files on disk, so a run
+// covers millions of inputs.
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
+#include <vector>
 
 #include "platform/table/cdx.h"
 #include "platform/table/index_check.h"
@@ -13,12 +14,8 @@
 
 namespace {
 
-std::string temp_path(const char* ext) {
-  return "/tmp/zuv_fuzz_cdx_ntx_" + std::to_string(getpid()) + ext;
-}
-
-void walk_cdx(const std::string& path) {
-  auto f = zuv::table::cdx::CdxFile::open(path, false);
+void walk_cdx(std::string bytes) {
+  auto f = zuv::table::cdx::CdxFile::open_image(std::move(bytes), "fuzz.cdx");
   for (size_t i = 0; i < f->tag_count(); ++i) {
     auto& t = f->tag(i);
     t.set_key_type(i % 2 ? zuv::table::KeyType::Numeric : zuv::table::KeyType::Character);
@@ -31,8 +28,8 @@ void walk_cdx(const std::string& path) {
   }
 }
 
-void walk_ntx(const std::string& path) {
-  auto f = zuv::table::ntx::NtxFile::open(path, false);
+void walk_ntx(std::string bytes) {
+  auto f = zuv::table::ntx::NtxFile::open_image(std::move(bytes), "fuzz.ntx");
   zuv::table::ntx::NtxFile::Cursor c;
   size_t n = 0;
   for (bool ok = f->first(c); ok && n < 200000; ok = f->next(c)) ++n;
@@ -45,19 +42,15 @@ void walk_ntx(const std::string& path) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > (1u << 20)) return 0;
   const bool compound = data[0] % 2 == 0;
-  std::string path = temp_path(compound ? ".cdx" : ".ntx");
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data + 1, 1, size - 1, f);
-  std::fclose(f);
+  std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
   try {
-    if (compound) walk_cdx(path);
-    else walk_ntx(path);
+    if (compound) walk_cdx(bytes);
+    else walk_ntx(bytes);
   } catch (const zuv::table::IndexError&) {
   }
   zuv::table::CheckReport report;
-  if (compound) zuv::table::check_cdx(path, "", report);
-  else zuv::table::check_ntx(path, "", report);
-  std::remove(path.c_str());
+  std::vector<uint8_t> image(data + 1, data + size);
+  if (compound) zuv::table::check_cdx_image("fuzz.cdx", std::move(image), report);
+  else zuv::table::check_ntx_image("fuzz.ntx", std::move(image), report);
   return 0;
 }

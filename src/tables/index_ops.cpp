@@ -84,6 +84,7 @@ class BuiltOrder : public table::Order {
   std::string name() const override { return tag_; }
   bool on_append(table::Table&, std::uint32_t, const std::uint8_t*) override { return stale(); }
   bool on_replace(table::Table&, std::uint32_t, const std::uint8_t*, const std::uint8_t*) override { return stale(); }
+  bool on_remove(table::Table&, std::uint32_t, const std::uint8_t*) override { return stale(); }
   bool rebuild(table::Table& t) override {
     stale_ = false;
     return build(t, areas_, file_, tag_, expression_);

@@ -13,6 +13,7 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/table/copying.h"
+#include "platform/table/dbf_header.h"
 #include "platform/table/table.h"
 #include "tables/table_access.h"
 
@@ -73,27 +74,39 @@ bool rename_with_retries(const std::string& from, const std::string& to) {
   return false;
 }
 
-// Puts from (and its memo file) in the place of to (and its memo file). The order of
-// the two renames decides which mixed pair can exist for a moment: memo first when
-// the new memo file holds every block of the old one (the field addition), data
-// first when the new data file refers to no memo block at all (a new empty table). A
-// memo file the new content does not have is removed only once the new data file is
-// in place.
-enum class SwapOrder { MemoFirst, DataFirst };
-
-bool swap_in(const std::string& from, const std::string& to, SwapOrder order = SwapOrder::MemoFirst) {
+// Puts from (and its memo file) in the place of to (and its memo file) so that every
+// failure leaves the old pair or the new pair, never a data file with the other
+// pair's memo file (its block numbers would read another record's texts): the old
+// memo file steps aside first, and a failed rename puts back what the ones before
+// it moved. A memo file the new content does not have is removed only once the new
+// data file is in place.
+bool swap_in(const std::string& from, const std::string& to) {
   std::string from_memo = memo_file_of(from), to_memo = memo_file_of(to);
-  bool new_has_memo = exists(from_memo);
-  if (order == SwapOrder::MemoFirst && new_has_memo && !rename_with_retries(from_memo, to_memo)) return false;
-  if (!rename_with_retries(from, to)) return false;
-  if (order == SwapOrder::DataFirst && new_has_memo && !rename_with_retries(from_memo, to_memo)) return false;
-  if (!new_has_memo && exists(to_memo)) lib::DEL_FILE(to_memo);
+  if (!exists(from_memo)) {
+    if (!rename_with_retries(from, to)) return false;
+    if (exists(to_memo)) lib::DEL_FILE(to_memo);
+    return true;
+  }
+  const std::string aside = to_memo + ".zuvold";
+  if (exists(aside)) lib::DEL_FILE(aside);
+  const bool had_memo = exists(to_memo);
+  if (had_memo && !rename_with_retries(to_memo, aside)) return false;
+  auto put_back = [&] {
+    if (had_memo) rename_with_retries(aside, to_memo);
+  };
+  if (!rename_with_retries(from_memo, to_memo)) {
+    put_back();
+    return false;
+  }
+  if (!rename_with_retries(from, to)) {
+    rename_with_retries(to_memo, from_memo);
+    put_back();
+    return false;
+  }
+  if (had_memo) lib::DEL_FILE(aside);
   return true;
 }
 
-void put_le32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
-}
 
 // What the rebuild knows of the old table once it has looked at it.
 struct OldTable {
@@ -176,15 +189,14 @@ bool fill_by_bytes(const std::string& old_file, const std::string& new_file, con
   }
   const std::uint8_t eof = 0x1A;
   if (out.write_at(new_header + std::uint64_t(old.count) * new_length, &eof, 1) != 0) return failed = true, false;
-  std::uint8_t head[32];
-  if (out.read_exact(0, head, 32) != 0) return failed = true, false;
-  head[28] = old.table_flags;
-  os::LocalDateTime now = os::now();
-  head[1] = std::uint8_t(now.year - 1900);
-  head[2] = std::uint8_t(now.month);
-  head[3] = std::uint8_t(now.day);
-  put_le32(head + 4, old.count);
-  if (out.write_at(0, head, 32) != 0 || out.flush() != 0) return failed = true, false;
+  std::uint8_t head[table::DbfHeader::kSize];
+  if (out.read_exact(0, head, sizeof head) != 0) return failed = true, false;
+  table::DbfHeader header = table::DbfHeader::decode(head);
+  header.flags = old.table_flags;
+  header.stamp_today();
+  header.count = old.count;
+  header.encode(head);
+  if (out.write_at(0, head, sizeof head) != 0 || out.flush() != 0) return failed = true, false;
   out.close();
   in.close();
 
@@ -285,7 +297,7 @@ bool LBCREATE(std::string_view target_view, const table::Structure& structure) {
       SLEEP(10);
     }
   }
-  if (!ok || !swap_in(temp, target, SwapOrder::DataFirst)) {
+  if (!ok || !swap_in(temp, target)) {
     remove_pair(temp);
     return false;
   }

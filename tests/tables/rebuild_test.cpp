@@ -255,6 +255,51 @@ TEST_F(Rebuild, FailureAtEveryFileOperationLosesNothing) {
   EXPECT_GT(runs, 10);
 }
 
+// A table and its memo file replaced as a pair: a rename that keeps failing past its
+// retries, at any point, leaves the old pair or the new pair, never the old data file
+// reading the new memo file's blocks (another record's texts).
+TEST_F(Rebuild, APairSwapFailingAtAnyRenameLeavesTheOldPairOrTheNew) {
+  make_table("zrodlo.dbf", 9);
+  make_table("cel.dbf", 5);
+  {
+    table::OpenOptions o;
+    o.path = file("cel.dbf");
+    auto t = table::Table::open(o);
+    for (std::uint32_t r = 1; r <= 5; ++r) {
+      t->go_to(r);
+      t->put(2, Value::of_memo("stary tekst " + std::to_string(r)));
+    }
+    ASSERT_TRUE(t->commit());
+  }
+  const auto old_rows = read_all(file("cel.dbf"));
+  const std::string dbf = zuv::testing::table_read_bytes(os_file("cel.dbf"));
+  const std::string fpt = zuv::testing::table_read_bytes(os_file("cel.fpt"));
+  ASSERT_TRUE(OTWORZ(areas, dir, "zrodlo", "z"));
+  int renames = 0;
+  {
+    os::fault::Scope scope;
+    os::fault::start_counting();
+    ASSERT_TRUE(EXPORTUJ(areas, file("cel.dbf")));
+    renames = os::fault::counted(os::fault::Op::Rename);
+  }
+  const auto new_rows = read_all(file("cel.dbf"));
+  ASSERT_NE(new_rows, old_rows);
+  ASSERT_GE(renames, 2);
+  for (int nth = 1; nth <= renames; ++nth) {
+    SCOPED_TRACE("rename " + std::to_string(nth));
+    zuv::testing::table_write_bytes(os_file("cel.dbf"), dbf);
+    zuv::testing::table_write_bytes(os_file("cel.fpt"), fpt);
+    bool ok;
+    {
+      os::fault::Scope scope;
+      os::fault::arm_range(os::fault::Op::Rename, nth, 10, 5);  // more than the retries
+      ok = EXPORTUJ(areas, file("cel.dbf"));
+    }
+    auto rows = read_all(file("cel.dbf"));
+    EXPECT_TRUE(ok ? rows == new_rows : rows == old_rows) << "ok " << ok << ", rows " << rows.size();
+  }
+}
+
 // Replacing a table with memo texts by a new empty one: at every failing operation the
 // name holds the old table with its texts or the new empty one.
 TEST_F(Rebuild, EmptyTableReplacesAnOldOneWithoutAMixedPair) {

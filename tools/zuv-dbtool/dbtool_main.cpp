@@ -2,6 +2,7 @@
 // and for tests.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -76,17 +77,52 @@ std::unique_ptr<Table> open_table(const std::string& file, bool shared, bool rea
   return table;
 }
 
-int cmd_create(const std::string& file, const std::string& struct_text) {
+std::string with_extension(const std::string& path, const char* ext) {
+  std::size_t slash = path.find_last_of("\\/");
+  std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + "." + ext;
+  return path.substr(0, dot + 1) + ext;
+}
+
+int cmd_create(std::string file, const std::string& struct_text, bool replace) {
   Structure s;
   std::string error;
   if (!parse_struct(struct_text, s, error)) {
     std::cerr << "zuv-dbtool: " << error << "\n";
     return 2;
   }
-  return Table::create(file, s) ? 0 : 1;
+  if (with_extension(file, "x") == file + ".x") file += ".dbf";
+  std::string os_file = os::native_path(file);
+  if (os::native_file_exists(os_file) && !replace) {
+    std::cerr << "zuv-dbtool: tabela " << file << " już istnieje (--replace zastępuje ją razem z plikiem memo i indeksem)\n";
+    return 1;
+  }
+  if (!Table::create(file, s)) return 1;
+  if (replace) {
+    // The old table's memo and index belong to the old records: they go too, unless
+    // the new table has a memo file of its own (written in their place).
+    bool memo = std::any_of(s.begin(), s.end(), [](const FieldInfo& f) { return f.type == 'M'; });
+    for (const char* ext : {"cdx", "CDX", "fpt", "FPT", "dbt", "DBT"}) {
+      if (memo && (ext[0] == 'f' || ext[0] == 'F')) continue;
+      std::string other = os::native_path(with_extension(file, ext));
+      if (os::native_file_exists(other) && os::remove_file(other) != 0) {
+        std::cerr << "zuv-dbtool: nie można usunąć pliku " << with_extension(file, ext) << "\n";
+        return 1;
+      }
+    }
+  }
+  return 0;
 }
 
-int cmd_append(const std::string& file, const std::string& csv_file, bool shared) {
+// The CSV's columns: a field number for each (-1: a column of our own such as
+// _recno), and the column of the deletion mark.
+struct CsvColumns {
+  std::vector<int> fields;
+  std::vector<std::string> names;
+  int deleted = -1;
+};
+
+int cmd_append(const std::string& file, const std::string& csv_file, bool shared, bool truncate) {
   std::ifstream in(os::native_path(csv_file), std::ios::binary);
   if (!in) {
     std::cerr << "zuv-dbtool: nie można otworzyć pliku " << csv_file << "\n";
@@ -94,53 +130,82 @@ int cmd_append(const std::string& file, const std::string& csv_file, bool shared
   }
   auto table = open_table(file, shared, false);
   if (!table) return 1;
-  auto header = read_csv_row(in);
+  bool unclosed = false;
+  auto header = read_csv_row(in, &unclosed);
   if (!header) return 0;
   if (!header->empty() && header->front().rfind("\xEF\xBB\xBF", 0) == 0) header->front().erase(0, 3);
-  std::vector<int> map;
-  int deleted_column = -1;
+  CsvColumns columns;
   for (std::size_t i = 0; i < header->size(); ++i) {
     std::string name = lib::trim((*header)[i]);
-    if (name == "_deleted") deleted_column = static_cast<int>(i);
+    if (name == "_deleted") columns.deleted = static_cast<int>(i);
     int f = name.empty() || name[0] == '_' ? -1 : table->field_index(name);
     if (f < 0 && !name.empty() && name[0] != '_') {
       std::cerr << "zuv-dbtool: tabela nie ma pola " << name << "\n";
       return 1;
     }
-    map.push_back(f);
+    columns.fields.push_back(f);
+    columns.names.push_back(name);
   }
-  long line = 1;
-  while (auto row = read_csv_row(in)) {
-    ++line;
-    if (row->size() == 1 && lib::trim((*row)[0]).empty()) continue;
-    // Every cell is checked before the record is added, so a bad row adds nothing.
-    std::vector<std::pair<int, Value>> values;
-    for (std::size_t i = 0; i < row->size() && i < map.size(); ++i) {
-      if (map[i] < 0) continue;
-      const FieldDescriptor& f = table->fields()[map[i]];
-      Value v;
-      char text[64];
-      bool ok = value_from_cell(f, (*row)[i], v);
-      if (ok && v.type == ValueType::Number) ok = Table::format_number(v.number, f.length, f.decimals, text) <= f.length;
-      if (!ok) {
-        std::cerr << "zuv-dbtool: wiersz " << line << ": błędna wartość pola " << f.name << "\n";
-        table->commit();
-        return 1;
+  // Reads the rows from the first data row on; each checked row goes to take (when
+  // given). Answers false after telling the operator of the first bad row.
+  auto each_row = [&](const std::function<bool(const std::vector<std::pair<int, Value>>&, bool)>& take) {
+    long line = 1;
+    bool open_quote = false;
+    while (auto row = read_csv_row(in, &open_quote)) {
+      ++line;
+      if (open_quote) {
+        std::cerr << "zuv-dbtool: wiersz " << line << ": cudzysłów bez zamknięcia\n";
+        return false;
       }
-      values.emplace_back(map[i], std::move(v));
+      if (row->size() == 1 && lib::trim((*row)[0]).empty()) continue;
+      if (row->size() != columns.fields.size()) {
+        std::cerr << "zuv-dbtool: wiersz " << line << ": " << row->size() << " komórek zamiast "
+                  << columns.fields.size() << "\n";
+        return false;
+      }
+      std::vector<std::pair<int, Value>> values;
+      for (std::size_t i = 0; i < row->size(); ++i) {
+        if (columns.fields[i] < 0) continue;
+        const FieldDescriptor& f = table->fields()[columns.fields[i]];
+        Value v;
+        std::string why;
+        if (!value_from_cell(f, (*row)[i], v, why, truncate)) {
+          std::cerr << "zuv-dbtool: wiersz " << line << ", kolumna " << columns.names[i] << ": " << why << "\n";
+          return false;
+        }
+        values.emplace_back(columns.fields[i], std::move(v));
+      }
+      bool deleted = false;
+      if (columns.deleted >= 0) {
+        std::string mark = lib::upper_ascii(lib::trim((*row)[columns.deleted]));
+        if (!mark.empty() && mark != "T" && mark != "F") {
+          std::cerr << "zuv-dbtool: wiersz " << line << ", kolumna _deleted: wartość musi być T, F lub pusta\n";
+          return false;
+        }
+        deleted = mark == "T";
+      }
+      if (take && !take(values, deleted)) return false;
     }
+    return true;
+  };
+  // The whole file is checked before the first record is added, so a bad row anywhere
+  // leaves the table as it was.
+  const std::streampos data_start = in.tellg();
+  if (!each_row(nullptr)) return 1;
+  in.clear();
+  in.seekg(data_start);
+  bool ok = each_row([&](const std::vector<std::pair<int, Value>>& values, bool deleted) {
     if (!table->append()) {
       std::cerr << "zuv-dbtool: nie można dopisać rekordu\n";
-      return 1;
+      return false;
     }
     for (auto& [field, v] : values)
-      if (!table->put(field, v)) return 1;
-    if (deleted_column >= 0 && deleted_column < static_cast<int>(row->size()) &&
-        lib::upper_ascii(lib::trim((*row)[deleted_column])) == "T")
-      table->remove();
+      if (!table->put(field, v)) return false;
+    if (deleted) table->remove();
     if (shared) table->unlock();
-  }
-  return table->commit() ? 0 : 1;
+    return true;
+  });
+  return table->commit() && ok ? 0 : 1;
 }
 
 int cmd_dump(const std::string& file, bool with_deleted) {
@@ -185,6 +250,58 @@ int cmd_hold(const std::string& file, bool shared, unsigned rlock, const std::st
   return 0;
 }
 
+// Everything the parser shows in Polish: its labels, the help flag, and a description
+// for every option and argument the commands did not describe themselves.
+void polish_parser(CLI::App& app) {
+  auto f = app.get_formatter();
+  for (auto [en, pl] : std::initializer_list<std::pair<const char*, const char*>>{
+           {"Usage", "Użycie"}, {"OPTIONS", "OPCJE"}, {"SUBCOMMAND", "POLECENIE"}, {"SUBCOMMANDS", "POLECENIA"},
+           {"Positionals", "Argumenty"}, {"REQUIRED", "WYMAGANE"}, {"TEXT", "TEKST"}, {"UINT", "LICZBA"},
+           {"INT", "LICZBA"}, {"Needs", "Wymaga"}, {"Excludes", "Wyklucza"}, {"Env", "Zmienna"}})
+    f->label(en, pl);
+  std::function<void(CLI::App*)> each = [&](CLI::App* a) {
+    a->set_help_flag("-h,--help", "pokaż tę pomoc");
+    for (CLI::Option* o : a->get_options()) {
+      if (o->get_group() == "Options") o->group("Opcje");
+      if (o->get_description().empty()) {
+        const std::string& n = o->get_name();
+        const char* d = n == "file" ? "plik tabeli (.dbf)" : n == "tag" ? "nazwa znacznika" : n == "expr" ? "wyrażenie klucza"
+                      : n == "key" ? "szukany klucz" : n == "--csv" ? "plik CSV (UTF-8) z wierszem nagłówka"
+                      : n == "--shared" ? "otwórz tabelę we współdzieleniu" : n == "--cdx" ? "plik indeksu (domyślnie .cdx tabeli)"
+                      : n == "--order" ? "znacznik, według którego iść" : "";
+        if (*d) o->description(d);
+      }
+    }
+    for (CLI::App* sub : a->get_subcommands({})) {
+      if (sub->get_group() == "Subcommands") sub->group("Polecenia");
+      each(sub);
+    }
+  };
+  each(&app);
+}
+
+// A command-line mistake in Polish, with the usage; exit code 2 (0 for --help).
+int usage_error(CLI::App& app, const CLI::ParseError& e) {
+  if (dynamic_cast<const CLI::CallForHelp*>(&e) || dynamic_cast<const CLI::CallForAllHelp*>(&e)) {
+    std::cout << app.help();
+    return 0;
+  }
+  std::string what = e.what(), text;
+  if (dynamic_cast<const CLI::RequiredError*>(&e)) {
+    text = what.find("ubcommand") != std::string::npos ? "nie podano polecenia"
+                                                       : "brak wymaganego argumentu lub opcji " + what.substr(0, what.find(' '));
+  } else if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+    auto colon = what.find(": ");
+    text = "nieznane polecenie lub argument: " + (colon == std::string::npos ? what : what.substr(colon + 2));
+  } else if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) {
+    text = "zła liczba wartości opcji";
+  } else {
+    text = "błędne wywołanie";
+  }
+  std::cerr << "zuv-dbtool: " << text << "\n\n" << app.help();
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -192,45 +309,56 @@ int main(int argc, char** argv) {
   CLI::App app{"zuv-dbtool: tabele DBF z plikami memo FPT"};
   app.require_subcommand(1);
   std::string file, struct_text, csv, ready, stop;
-  bool deleted = false, shared = false;
+  bool deleted = false, shared = false, replace = false, truncate = false;
   unsigned rlock = 0;
 
   auto* create = app.add_subcommand("create", "utwórz tabelę");
   create->add_option("file", file)->required();
   create->add_option("--struct", struct_text, "NAZWA:TYP:DŁ:DZ,...")->required();
+  create->add_flag("--replace", replace, "zastąp istniejącą tabelę (razem z jej plikiem memo i indeksem)");
   auto* append = app.add_subcommand("append", "dopisz rekordy z pliku CSV (UTF-8)");
   append->add_option("file", file)->required();
   append->add_option("--csv", csv)->required();
   append->add_flag("--shared", shared);
+  append->add_flag("--truncate", truncate, "utnij teksty dłuższe niż pole (bez tego: błąd)");
   auto* dump = app.add_subcommand("dump", "wypisz rekordy jako CSV (UTF-8)");
   dump->add_option("file", file)->required();
   dump->add_flag("--deleted", deleted, "także rekordy usunięte");
-  auto* structure = app.add_subcommand("struct", "wypisz strukturę tabeli");
+  auto* structure = app.add_subcommand("struct", "wypisz strukturę tabeli (NAZWA:TYP:DŁ:DZ)");
   structure->add_option("file", file)->required();
   auto* hold = app.add_subcommand("hold");
   hold->group("");  // for tests only
   hold->add_option("file", file)->required();
   hold->add_flag("--shared", shared);
-  hold->add_option("--rlock", rlock);
-  hold->add_option("--ready", ready)->required();
-  hold->add_option("--stop", stop)->required();
+  hold->add_option("--rlock", rlock, "zablokuj rekord o tym numerze");
+  hold->add_option("--ready", ready, "plik tworzony, gdy tabela jest otwarta")->required();
+  hold->add_option("--stop", stop, "plik, na który się czeka")->required();
 
   auto index_commands = zuv::dbtool::register_index_commands(app);
   auto firm_commands = zuv::dbtool::register_firm_commands(app);
   std::vector<const char*> argv_utf8;
   for (const auto& a : args) argv_utf8.push_back(a.c_str());
+  polish_parser(app);
+  if (args.size() > 1 && !args[1].empty() && args[1][0] != '-') {
+    try {
+      app.get_subcommand(args[1]);
+    } catch (const CLI::OptionNotFound&) {
+      std::cerr << "zuv-dbtool: nieznane polecenie: " << args[1] << "\n\n" << app.help();
+      return 2;
+    }
+  }
   try {
     app.parse(static_cast<int>(argv_utf8.size()), argv_utf8.data());
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    return usage_error(app, e);
   }
   // Every error record ends the command with its description.
   set_program_handler([](ErrorRecord&) { return HandlerAnswer::Break; });
   try {
     if (int rc = index_commands(); rc >= 0) return rc;
     if (int rc = firm_commands(); rc >= 0) return rc;
-    if (*create) return cmd_create(file, struct_text);
-    if (*append) return cmd_append(file, csv, shared);
+    if (*create) return cmd_create(file, struct_text, replace);
+    if (*append) return cmd_append(file, csv, shared, truncate);
     if (*dump) return cmd_dump(file, deleted);
     if (*structure) return cmd_struct(file);
     if (*hold) return cmd_hold(file, shared, rlock, ready, stop);

@@ -2,6 +2,11 @@
 // (reindex-firm) and run the disk self-test in a directory (disk-test).
 #include <CLI/CLI.hpp>
 
+#include <cctype>
+#include <filesystem>
+
+#include "platform/os/path.h"
+
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -41,6 +46,21 @@ void prepare(table::WorkAreas& areas) {
 int reindex_firm(const std::string& given) {
   std::string dir = usable_directory(given);
   if (dir.empty()) return 2;
+  {
+    // Without a single table there is no firm here to reindex.
+    std::error_code ec;
+    bool any = false;
+    std::string native = os::native_path(dir);
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::u8path(native), ec)) {
+      std::string ext = e.path().extension().string();
+      for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+      any = any || ext == ".dbf";
+    }
+    if (!any) {
+      std::cerr << "zuv-dbtool: w katalogu " << given << " nie ma żadnej tabeli firmy\n";
+      return 1;
+    }
+  }
   table::WorkAreas areas;
   prepare(areas);
   tables::FirmIndexReport report = tables::INDEKSUJ(areas, dir);
@@ -73,6 +93,10 @@ int reindex_firm(const std::string& given) {
                     << "\n";
         }
     }
+  }
+  if (built == 0 && failed == 0) {
+    std::cerr << "zuv-dbtool: w katalogu " << given << " nie ma żadnej tabeli firmy\n";
+    return 1;
   }
   std::cout << "ntx.dbf     " << (report.status_marked ? "oznaczono" : "nie oznaczono") << "\n";
   std::cout << "zbudowano " << built << ", pominięto " << skipped << ", błędów " << failed << "\n";

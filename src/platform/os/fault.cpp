@@ -1,5 +1,6 @@
 #include "platform/os/fault.h"
 
+#include <cstdlib>
 #include <mutex>
 
 namespace zuv::os::fault {
@@ -16,6 +17,9 @@ struct State {
   int nth = 0;  // 0: counting only
   bool sticky = false;
   int code = 0;
+  int kill_at = 0;
+  int last = 0;  // with a range: the last failing one  // 0: never; else the operation of any kind that ends the process
+  int any = 0;
 };
 State& state() {
   static State s;
@@ -23,6 +27,7 @@ State& state() {
 }
 void reset_counts(State& s) {
   for (int& c : s.counts) c = 0;
+  s.any = 0;
 }
 }  // namespace
 
@@ -30,6 +35,8 @@ void arm(Op op, int nth, int os_code) {
   State& s = state();
   std::lock_guard lock(s.mutex);
   reset_counts(s);
+  s.kill_at = 0;
+  s.last = 0;
   s.target = op;
   s.nth = nth;
   s.sticky = false;
@@ -43,11 +50,27 @@ void arm_from(Op op, int nth, int os_code) {
   state().sticky = true;
 }
 
+void arm_range(Op op, int nth, int count, int os_code) {
+  arm(op, nth, os_code);
+  std::lock_guard lock(state().mutex);
+  state().last = nth + count - 1;
+}
+
 void start_counting() {
   State& s = state();
   std::lock_guard lock(s.mutex);
   reset_counts(s);
   s.nth = 0;
+  s.kill_at = 0;
+  detail::g_active = true;
+}
+
+void arm_kill(int nth) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  reset_counts(s);
+  s.nth = 0;
+  s.kill_at = nth;
   detail::g_active = true;
 }
 
@@ -62,14 +85,16 @@ void disarm() {
   std::lock_guard lock(s.mutex);
   detail::g_active = false;
   s.nth = 0;
+  s.kill_at = 0;
 }
 
 int detail::check_slow(Op op) {
   State& s = state();
   std::lock_guard lock(s.mutex);
   int n = ++s.counts[static_cast<int>(op)];
+  if (s.kill_at && ++s.any == s.kill_at) std::_Exit(99);
   if (s.nth == 0 || op != s.target) return 0;
-  if (n == s.nth || (s.sticky && n > s.nth)) return s.code;
+  if (n == s.nth || (s.sticky && n > s.nth) || (n > s.nth && n <= s.last)) return s.code;
   return 0;
 }
 

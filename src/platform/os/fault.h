@@ -16,10 +16,15 @@ int check_slow(Op op);
 // Arms the switch: the nth operation of kind op from now (1 = the next one) fails with
 // os_code. Counting of every kind restarts.
 void arm(Op op, int nth, int os_code);
+// Fails count operations of kind op from the nth on (a fault that outlasts retries).
+void arm_range(Op op, int nth, int count, int os_code);
 // Fails every operation of kind op from the nth on (a disk that stays broken).
 void arm_from(Op op, int nth, int os_code);
 // Starts counting operations without failing any (to learn how many a run performs).
 void start_counting();
+// Ends the process (as a crash: no clean-up, no flush) just before the nth file
+// operation of any kind from now; for the tests that kill a writer at every point.
+void arm_kill(int nth);
 int counted(Op op);
 void disarm();
 

@@ -173,7 +173,16 @@ int FileHandle::unlock(std::uint64_t offset, std::uint64_t length) {
 
 int replace_file(const std::string& from, const std::string& to) {
   if (int code = fault::check(fault::Op::Rename)) return code;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : from_errno(errno);
+  if (::rename(from.c_str(), to.c_str()) != 0) return from_errno(errno);
+  // The rename itself reaches the disk only with its directory.
+  std::string::size_type slash = to.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+  int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (d >= 0) {
+    ::fsync(d);
+    ::close(d);
+  }
+  return 0;
 }
 
 int remove_file(const std::string& path) {

@@ -1,4 +1,5 @@
 #include "platform/table/cdx.h"
+#include "platform/base/coding.h"
 
 #include <algorithm>
 #include <chrono>
@@ -40,10 +41,9 @@ void Tag::reload_header() {
 }
 
 void Tag::sync_with_file() {
-  file_.flush();
   uint8_t b[4];
   file_.read(uint64_t(header_offset_) + 8, b, 4);
-  uint32_t counter = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  uint32_t counter = base::le32(b);
   if (counter == header_.counter) return;
   file_.drop_cache();
   reload_header();
@@ -398,18 +398,29 @@ CdxFile::~CdxFile() {
   }
 }
 
-std::unique_ptr<CdxFile> CdxFile::open(const std::string& path, bool writable) {
+std::unique_ptr<CdxFile> CdxFile::open(const std::string& path, bool writable, os::Share share) {
   std::unique_ptr<CdxFile> f(new CdxFile());
-  f->file_.open(path, writable);
+  f->file_.open(path, writable, share);
+  // A writer that died in the middle of a change left its journal: take it back.
+  if (writable && share == os::Share::Exclusive) f->file_.recover();
   if (f->file_.size() < kHeaderSize + kPageSize || f->file_.size() % kPageSize != 0)
     damaged("nieprawidłowa wielkość pliku " + path);
   f->load_directory();
   return f;
 }
 
-std::unique_ptr<CdxFile> CdxFile::create(const std::string& path) {
+std::unique_ptr<CdxFile> CdxFile::open_image(std::string bytes, const std::string& name) {
   std::unique_ptr<CdxFile> f(new CdxFile());
-  f->file_.create(path);
+  f->file_.open_image(std::move(bytes), name);
+  if (f->file_.size() < kHeaderSize + kPageSize || f->file_.size() % kPageSize != 0)
+    damaged("nieprawidłowa wielkość pliku " + name);
+  f->load_directory();
+  return f;
+}
+
+std::unique_ptr<CdxFile> CdxFile::create(const std::string& path, os::Share share) {
+  std::unique_ptr<CdxFile> f(new CdxFile());
+  f->file_.create(path, share);
   TagHeader h;
   h.root = kHeaderSize;
   h.free_list = 0;
@@ -484,6 +495,7 @@ CdxFile::UpdateLock::UpdateLock(CdxFile& f, Tag& t) : f_(f) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   try {
+    if (f_.file_.recover()) f_.drop_cache();
     t.sync_with_file();
   } catch (...) {
     f_.lock_handle_.unlock(kUpdateLockOffset, 1);
@@ -492,12 +504,8 @@ CdxFile::UpdateLock::UpdateLock(CdxFile& f, Tag& t) : f_(f) {
 }
 
 CdxFile::UpdateLock::~UpdateLock() {
-  if (!f_.shared_updates_) return;
-  try {
-    f_.flush();
-  } catch (...) {
-  }
-  f_.lock_handle_.unlock(kUpdateLockOffset, 1);
+  // Every write went straight to the OS, so the other processes see it already.
+  if (f_.shared_updates_) f_.lock_handle_.unlock(kUpdateLockOffset, 1);
 }
 
 void CdxFile::check_page_pointer(uint32_t page) const {
@@ -533,12 +541,12 @@ void CdxFile::patch32(uint64_t offset, uint32_t value) {
 uint32_t CdxFile::allocate_page() {
   uint8_t b[4];
   file_.read(4, b, 4);
-  uint32_t head = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  uint32_t head = base::le32(b);
   if (head != 0 && head != kNoPage) {
     check_page_pointer(head);
     uint8_t nb[4];
     file_.read(head, nb, 4);
-    uint32_t next = uint32_t(nb[0]) | (uint32_t(nb[1]) << 8) | (uint32_t(nb[2]) << 16) | (uint32_t(nb[3]) << 24);
+    uint32_t next = base::le32(nb);
     patch32(4, next);
     return head;
   }
@@ -555,12 +563,12 @@ uint32_t CdxFile::allocate_header_pages() {
   std::vector<uint32_t> chain;
   uint8_t b[4];
   file_.read(4, b, 4);
-  uint32_t p = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+  uint32_t p = base::le32(b);
   while (p != 0 && p != kNoPage && chain.size() <= file_.size() / kPageSize) {
     check_page_pointer(p);
     chain.push_back(p);
     file_.read(p, b, 4);
-    p = uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+    p = base::le32(b);
   }
   std::vector<uint32_t> sorted = chain;
   std::sort(sorted.begin(), sorted.end());
@@ -609,11 +617,38 @@ void CdxFile::free_tree(uint32_t root, int key_length) {
   for (uint32_t p : pages) free_page(p);
 }
 
+void CdxFile::all_or_nothing(const std::function<void()>& change, bool sync) {
+  file_.begin_undo();
+  try {
+    change();
+    if (sync) file_.flush();
+    file_.commit_undo();
+  } catch (...) {
+    // Every byte goes back as it was, so a failure anywhere leaves the file unchanged.
+    file_.rollback_undo();
+    cache_.clear();
+    ++generation_;
+    try {
+      load_directory();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
 Tag& CdxFile::create_tag(const std::string& name, const std::string& expression, KeyType type, int key_length,
                          bool descending, bool unique, KeyStream& sorted, uint32_t max_recno) {
   if (!file_.writable()) throw IndexError("Plik indeksu otwarty tylko do odczytu: " + path());
   if (name.empty() || name.size() > size_t(kDirectoryKeyLength)) throw IndexError("Nieprawidłowa nazwa znacznika: " + name);
   if (key_length <= 0 || key_length > kMaxKeyLength) throw IndexError("Nieprawidłowa długość klucza w znaczniku " + name);
+  all_or_nothing([&] { build_tag(name, expression, type, key_length, descending, unique, sorted, max_recno); }, true);
+  Tag* t = find_tag(name);
+  t->set_key_type(type);
+  return *t;
+}
+
+void CdxFile::build_tag(const std::string& name, const std::string& expression, KeyType type, int key_length,
+                        bool descending, bool unique, KeyStream& sorted, uint32_t max_recno) {
   const size_t kl = size_t(key_length);
   // The header takes two adjacent pages; the tree takes free pages first.
   const uint32_t header_off = allocate_header_pages();
@@ -757,24 +792,24 @@ Tag& CdxFile::create_tag(const std::string& name, const std::string& expression,
   file_.flush();
   cache_.clear();
 
-  // Enter the finished tag; the one it replaces leaves the directory first.
+  // The finished tag enters the directory before the one it replaces leaves it: a
+  // crash in between leaves two entries of the name (readers take the older one),
+  // never none. The old tag's pages then go to the free list.
   std::string dkey = tag_directory_key(name);
   Tag* old = find_tag(name);
   uint32_t old_off = old ? old->header_offset() : 0;
   uint32_t old_root = old ? old->header().root : 0;
   int old_kl = old ? old->key_length() : 0;
-  if (old) directory_->remove(tag_directory_key(old->name()), old_off);
+  std::string old_key = old ? tag_directory_key(old->name()) : std::string();
   directory_->insert(dkey, header_off);
   if (old) {
+    directory_->remove(old_key, old_off);
     free_tree(old_root, old_kl);
     free_page(old_off);
     free_page(old_off + kPageSize);
   }
   file_.flush();
   load_directory();
-  Tag* t = find_tag(name);
-  t->set_key_type(type);
-  return *t;
 }
 
 void CdxFile::delete_tag(std::string_view name) {
@@ -782,12 +817,14 @@ void CdxFile::delete_tag(std::string_view name) {
   if (!old) return;
   uint32_t off = old->header_offset(), root = old->header().root;
   int kl = old->key_length();
-  directory_->remove(tag_directory_key(old->name()), off);
-  free_tree(root, kl);
-  free_page(off);
-  free_page(off + kPageSize);
-  file_.flush();
-  load_directory();
+  std::string key = tag_directory_key(old->name());
+  all_or_nothing([&] {
+    directory_->remove(key, off);
+    free_tree(root, kl);
+    free_page(off);
+    free_page(off + kPageSize);
+    load_directory();
+  }, true);
 }
 
 }  // namespace zuv::table::cdx

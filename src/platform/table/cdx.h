@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -87,8 +88,11 @@ class Tag {
 class CdxFile {
  public:
   // Throws IndexError with the operator's text when the file is missing or damaged.
-  static std::unique_ptr<CdxFile> open(const std::string& path, bool writable);
-  static std::unique_ptr<CdxFile> create(const std::string& path);
+  // share: the share mode of the table the file belongs to.
+  static std::unique_ptr<CdxFile> open(const std::string& path, bool writable, os::Share share = os::Share::Shared);
+  static std::unique_ptr<CdxFile> create(const std::string& path, os::Share share = os::Share::Shared);
+  // A file's bytes in memory, read only, through the same page parser (the fuzzer).
+  static std::unique_ptr<CdxFile> open_image(std::string bytes, const std::string& name);
   ~CdxFile();
 
   const std::string& path() const { return file_.path(); }
@@ -103,10 +107,15 @@ class CdxFile {
 
   // Builds a tag from keys in order (character keys under the collation, ties by
   // record number) and enters it in the directory, replacing a tag of the same name
-  // once the new one is complete.
+  // once the new one is complete. All or nothing: when it throws, the file is as it
+  // was, byte for byte.
   Tag& create_tag(const std::string& name, const std::string& expression, KeyType type, int key_length,
                   bool descending, bool unique, KeyStream& sorted, uint32_t max_recno);
   void delete_tag(std::string_view name);
+  // Runs a change of the file; when it throws, every byte is put back as it was
+  // (sync: to the disk at the end, as for a whole tag).
+  void all_or_nothing(const std::function<void()>& change, bool sync = false);
+  // To the disk (commit and close).
   void flush() { file_.flush(); }
   // Files that other processes update too: every change of a tag runs under a lock of
   // one byte far beyond the data (taken through a handle of its own), after the
@@ -146,6 +155,9 @@ class CdxFile {
   CdxFile() = default;
   void load_directory();
   void free_tree(uint32_t root, int key_length);
+  void build_tag(const std::string& name, const std::string& expression, KeyType type, int key_length,
+                 bool descending, bool unique, KeyStream& sorted, uint32_t max_recno);
+
 
   BlockFile file_;
   std::unique_ptr<Tag> directory_;

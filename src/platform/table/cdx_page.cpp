@@ -1,16 +1,17 @@
 #include "platform/table/cdx_page.h"
+#include "platform/base/coding.h"
 
 #include <cstring>
 
 namespace zuv::table::cdx {
 namespace {
 
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-uint32_t get32be(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]); }
-void put16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-void put32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
-void put32be(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (24 - 8 * i)); }
+constexpr auto get16 = base::le16;
+constexpr auto get32 = base::le32;
+constexpr auto get32be = base::be32;
+constexpr auto put16 = base::put_le16;
+constexpr auto put32 = base::put_le32;
+constexpr auto put32be = base::put_be32;
 
 int bits_for(uint32_t v) {
   int n = 0;

@@ -29,6 +29,9 @@ void check_table(const std::string& dbf_path, CheckReport& report);
 void check_cdx(const std::string& cdx_path, const std::string& dbf_path, CheckReport& report);
 // One single-key index against its table (dbf_path empty: structure only).
 void check_ntx(const std::string& ntx_path, const std::string& dbf_path, CheckReport& report);
+// An index file's bytes in memory, structure only (the fuzzer).
+void check_cdx_image(const std::string& name, std::vector<uint8_t> bytes, CheckReport& report);
+void check_ntx_image(const std::string& name, std::vector<uint8_t> bytes, CheckReport& report);
 // A table, an index file or a whole directory tree.
 void check_path(const std::string& path, CheckReport& report);
 

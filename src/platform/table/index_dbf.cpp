@@ -2,18 +2,34 @@
 
 #include <cctype>
 
-#include "platform/base/text.h"
+#include "platform/base/coding.h"
+#include "platform/table/dbf_header.h"
 
 namespace zuv::table {
+namespace {
+
+bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void DbfRecords::open(const std::string& path, bool writable) {
   file_.open(path, writable);
+  // Builds, checks and scans read the records in file order.
+  file_.set_read_ahead(true);
   uint8_t h[32];
   if (file_.size() < 33) throw IndexError("Uszkodzony nagłówek tabeli: " + path);
   file_.read(0, h, 32);
-  version_ = h[0];
-  count_ = uint32_t(h[4]) | (uint32_t(h[5]) << 8) | (uint32_t(h[6]) << 16) | (uint32_t(h[7]) << 24);
-  header_length_ = uint32_t(h[8] | (h[9] << 8));
-  record_length_ = uint32_t(h[10] | (h[11] << 8));
+  const DbfHeader header = DbfHeader::decode(h);
+  version_ = header.version;
+  count_ = header.count;
+  header_length_ = header.header_length;
+  record_length_ = header.record_length;
   if (header_length_ < 33 || header_length_ > file_.size() || record_length_ < 1)
     throw IndexError("Uszkodzony nagłówek tabeli: " + path);
   if (uint64_t(header_length_) + uint64_t(count_) * record_length_ > file_.size())
@@ -50,7 +66,8 @@ uint32_t DbfRecords::append(const std::string& data) {
   const char eof = 0x1A;
   file_.write(off + rec.size(), &eof, 1);
   ++count_;
-  uint8_t c[4] = {uint8_t(count_), uint8_t(count_ >> 8), uint8_t(count_ >> 16), uint8_t(count_ >> 24)};
+  uint8_t c[4];
+  base::put_le32(c, count_);
   file_.write(4, c, 4);
   record_ = rec;
   return count_;
@@ -66,7 +83,7 @@ void DbfRecords::write(uint32_t recno, const std::string& record) {
 std::optional<FieldRef> DbfRecords::resolve(std::string_view alias, std::string_view field) const {
   (void)alias;
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (base::iequals_ascii(fields_[i].name, field))
+    if (same_name(fields_[i].name, field))
       return FieldRef{int(i), fields_[i].type, fields_[i].length, fields_[i].decimals};
   }
   return std::nullopt;

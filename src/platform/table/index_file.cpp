@@ -1,126 +1,227 @@
 #include "platform/table/index_file.h"
+#include "platform/base/coding.h"
 
+#include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
-#include "platform/os/fault.h"
 #include "platform/table/index_key.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "platform/os/codepage.h"
-#endif
 
 namespace zuv::table {
 namespace {
-
-std::FILE* open_file(const std::string& path, const char* mode) {
-#ifdef _WIN32
-  std::wstring m(mode, mode + std::strlen(mode));
-  return _wfopen(os::widen(path).c_str(), m.c_str());
-#else
-  return std::fopen(path.c_str(), mode);
-#endif
+constexpr uint64_t kUnit = 512;
 }
-
-std::filesystem::path fs_path(const std::string& p) {
-  return std::filesystem::path(std::u8string(p.begin(), p.end()));
-}
-
-#ifdef _WIN32
-int seek_to(std::FILE* f, uint64_t off) { return _fseeki64(f, (long long)off, SEEK_SET); }
-long long tell(std::FILE* f) { return _ftelli64(f); }
-#else
-int seek_to(std::FILE* f, uint64_t off) { return fseeko(f, off_t(off), SEEK_SET); }
-long long tell(std::FILE* f) { return ftello(f); }
-#endif
-
-[[noreturn]] void fail(const std::string& what, const std::string& path) {
-  throw IndexError(what + ": " + path);
-}
-
-}  // namespace
 
 BlockFile::~BlockFile() { close(); }
 
-void BlockFile::open(const std::string& path, bool writable) {
+void BlockFile::fail(const std::string& what, int os_code) const { throw IndexError(what + ": " + path_, os_code); }
+
+void BlockFile::open(const std::string& path, bool writable, os::Share share) {
   close();
-  f_ = open_file(path, writable ? "r+b" : "rb");
-  if (!f_) fail("Nie mogę otworzyć pliku indeksu", path);
   path_ = path;
+  if (int rc = file_.open(path, writable ? os::Access::ReadWrite : os::Access::Read, share))
+    fail(rc == os::oscode::kSharingViolation ? "Plik indeksu jest używany przez inny proces"
+                                              : "Nie mogę otworzyć pliku indeksu",
+         rc);
   writable_ = writable;
-  std::fseek(f_, 0, SEEK_END);
-  long long end = tell(f_);
-  size_ = end < 0 ? 0 : uint64_t(end);
+  if (int rc = file_.size(size_)) fail("Błąd odczytu pliku indeksu", rc);
+}
+
+void BlockFile::open_image(std::string bytes, const std::string& name) {
+  close();
+  path_ = name;
+  image_ = std::move(bytes);
+  from_image_ = true;
+  writable_ = false;
+  size_ = image_.size();
 }
 
 void BlockFile::refresh_size() {
-  if (!f_) return;
-  std::fflush(f_);
-  std::fseek(f_, 0, SEEK_END);
-  long long end = tell(f_);
-  if (end >= 0) size_ = uint64_t(end);
+  ahead_len_ = 0;  // another process may have changed what was read ahead
+  if (!file_.is_open()) return;
+  uint64_t s = 0;
+  if (file_.size(s) == 0) size_ = s;
 }
 
-void BlockFile::create(const std::string& path) {
+void BlockFile::create(const std::string& path, os::Share share) {
   close();
-  if (int code = os::fault::check(os::fault::Op::Create)) {
-    (void)code;
-    fail("Nie mogę utworzyć pliku indeksu", path);
-  }
-  f_ = open_file(path, "w+b");
-  if (!f_) fail("Nie mogę utworzyć pliku indeksu", path);
   path_ = path;
+  if (int rc = file_.create(path, share)) fail("Nie mogę utworzyć pliku indeksu", rc);
   writable_ = true;
   size_ = 0;
 }
 
 void BlockFile::close() {
-  if (f_) std::fclose(f_);
-  f_ = nullptr;
+  ahead_len_ = 0;
+  read_ahead_ = false;
+  file_.close();
+  image_.clear();
+  from_image_ = false;
+  undo_.clear();
+  undo_active_ = false;
+  if (journal_.is_open()) {
+    // Empty by now (every change ended); it goes with the last user of the file.
+    journal_.close();
+    os::remove_file(journal_path());
+  }
+}
+
+namespace {
+constexpr char kJournalMagic[8] = {'Z', 'U', 'V', 'U', 'N', 'D', 'O', '1'};
+constexpr auto put64 = base::put_le64;
+constexpr auto get64 = base::le64;
+}  // namespace
+
+// The journal: the magic, the file's size before the change, then records of an
+// offset (8 bytes), a length (4) and the old bytes, each written before its range is
+// overwritten.
+void BlockFile::journal(uint64_t off, const std::vector<uint8_t>& old) {
+  if (!journal_.is_open()) {
+    int rc = journal_.open(journal_path(), os::Access::ReadWrite, os::Share::Shared);
+    if (rc == os::oscode::kFileNotFound) rc = journal_.create(journal_path(), os::Share::Shared);
+    if (rc) fail("Nie mogę utworzyć dziennika zmian indeksu", rc);
+  }
+  std::vector<uint8_t> rec;
+  if (journal_size_ == 0) {
+    rec.assign(kJournalMagic, kJournalMagic + 8);
+    rec.resize(16);
+    put64(rec.data() + 8, undo_size_);
+  }
+  size_t at = rec.size();
+  rec.resize(at + 12 + old.size());
+  put64(rec.data() + at, off);
+  for (int i = 0; i < 4; ++i) rec[at + 8 + i] = uint8_t(old.size() >> (8 * i));
+  std::copy(old.begin(), old.end(), rec.begin() + long(at + 12));
+  if (int rc = journal_.write_at(journal_size_, rec.data(), rec.size())) fail("Błąd zapisu dziennika zmian indeksu", rc);
+  journal_size_ += rec.size();
+}
+
+void BlockFile::empty_journal() noexcept {
+  if (journal_size_ && journal_.truncate(0) == 0) journal_size_ = 0;
+}
+
+bool BlockFile::recover() {
+  if (!writable_ || !os::native_file_exists(journal_path())) return false;
+  os::FileHandle j;
+  if (int rc = j.open(journal_path(), os::Access::ReadWrite, os::Share::Shared)) fail("Nie mogę otworzyć dziennika zmian indeksu", rc);
+  uint64_t size = 0;
+  if (j.size(size) != 0 || size < 16) return false;
+  std::vector<uint8_t> data(static_cast<size_t>(size));
+  if (int rc = j.read_exact(0, data.data(), data.size())) fail("Błąd odczytu dziennika zmian indeksu", rc);
+  if (!std::equal(kJournalMagic, kJournalMagic + 8, data.begin())) return false;
+  const uint64_t old_size = get64(data.data() + 8);
+  // Records whose old bytes were not all written never had their range overwritten.
+  for (size_t at = 16; at + 12 <= data.size();) {
+    uint64_t off = get64(data.data() + at);
+    size_t n = size_t(data[at + 8]) | (size_t(data[at + 9]) << 8) | (size_t(data[at + 10]) << 16) |
+               (size_t(data[at + 11]) << 24);
+    if (at + 12 + n > data.size()) break;
+    if (int rc = file_.write_at(off, data.data() + at + 12, n)) fail("Błąd zapisu pliku indeksu", rc);
+    at += 12 + n;
+  }
+  if (int rc = file_.truncate(old_size)) fail("Błąd zapisu pliku indeksu", rc);
+  if (int rc = file_.flush()) fail("Błąd zapisu pliku indeksu", rc);
+  size_ = old_size;
+  j.truncate(0);
+  return true;
 }
 
 void BlockFile::read(uint64_t off, void* buf, size_t n) {
-  if (!f_ || off > size_ || n > size_ - off) fail("Uszkodzony plik indeksu (odwołanie poza koniec pliku)", path_);
-  if (seek_to(f_, off) != 0 || std::fread(buf, 1, n, f_) != n)
-    fail("Błąd odczytu pliku indeksu", path_);
+  if (!is_open() || off > size_ || n > size_ - off)
+    fail("Uszkodzony plik indeksu (odwołanie poza koniec pliku)", 0);
+  if (from_image_) {
+    std::memcpy(buf, image_.data() + off, n);
+    return;
+  }
+  constexpr size_t kAhead = 64 * 1024;
+  // Only a read that goes on where the last one ended starts a run: a jump (a key
+  // search reading its record) reads just what it needs.
+  const bool in_run = off >= ahead_off_ && off + n <= ahead_off_ + ahead_len_;
+  const bool sequential = off == last_end_;
+  last_end_ = off + n;
+  if (read_ahead_ && n <= kAhead / 8 && (in_run || sequential)) {
+    if (!in_run) {
+      ahead_.resize(kAhead);
+      size_t want = size_t(std::min<uint64_t>(kAhead, size_ - off)), got = 0;
+      ahead_len_ = 0;
+      if (int rc = file_.read_at(off, ahead_.data(), want, got)) fail("Błąd odczytu pliku indeksu", rc);
+      if (got < n) fail("Błąd odczytu pliku indeksu", os::oscode::kHandleEof);
+      ahead_off_ = off;
+      ahead_len_ = got;
+    }
+    std::memcpy(buf, ahead_.data() + (off - ahead_off_), n);
+    return;
+  }
+  if (int rc = file_.read_exact(off, buf, n)) fail("Błąd odczytu pliku indeksu", rc);
+}
+
+void BlockFile::keep_old(uint64_t off, size_t n) {
+  uint64_t end = std::min<uint64_t>(off + n, undo_size_);
+  for (uint64_t u = off - off % kUnit; u < end; u += kUnit) {
+    if (undo_.count(u)) continue;
+    std::vector<uint8_t> old(static_cast<size_t>(std::min<uint64_t>(kUnit, undo_size_ - u)));
+    if (int rc = file_.read_exact(u, old.data(), old.size())) fail("Błąd odczytu pliku indeksu", rc);
+    journal(u, old);
+    undo_.emplace(u, std::move(old));
+  }
 }
 
 void BlockFile::write(uint64_t off, const void* buf, size_t n) {
-  if (!f_ || !writable_) fail("Plik indeksu otwarty tylko do odczytu", path_);
-  if (os::fault::check(os::fault::Op::Write)) fail("Błąd zapisu pliku indeksu", path_);
-  if (seek_to(f_, off) != 0 || std::fwrite(buf, 1, n, f_) != n)
-    fail("Błąd zapisu pliku indeksu", path_);
+  if (!file_.is_open() || !writable_) fail("Plik indeksu otwarty tylko do odczytu", os::oscode::kAccessDenied);
+  if (undo_active_ && off < undo_size_) keep_old(off, n);
+  if (int rc = file_.write_at(off, buf, n)) fail("Błąd zapisu pliku indeksu", rc);
   if (off + n > size_) size_ = off + n;
 }
 
 void BlockFile::flush() {
-  if (f_ && writable_ && std::fflush(f_) != 0) fail("Błąd zapisu pliku indeksu", path_);
+  if (file_.is_open() && writable_)
+    if (int rc = file_.flush()) fail("Błąd zapisu pliku indeksu", rc);
+}
+
+void BlockFile::truncate(uint64_t length) {
+  if (int rc = file_.truncate(length)) fail("Błąd zapisu pliku indeksu", rc);
+  size_ = length;
+}
+
+void BlockFile::begin_undo() {
+  undo_.clear();
+  journal_size_ = 0;
+  undo_size_ = size_;
+  undo_active_ = true;
+}
+
+void BlockFile::commit_undo() {
+  // A journal that cannot be emptied would take the finished change back at the next
+  // open: the change fails instead (the caller rolls it back, which the journal then
+  // matches).
+  if (journal_size_) {
+    if (int rc = journal_.truncate(0)) fail("Błąd zapisu dziennika zmian indeksu", rc);
+    journal_size_ = 0;
+  }
+  undo_.clear();
+  undo_active_ = false;
+}
+
+bool BlockFile::rollback_undo() noexcept {
+  if (!undo_active_) return true;
+  undo_active_ = false;
+  bool ok = true;
+  for (auto& [off, bytes] : undo_) ok = file_.write_at(off, bytes.data(), bytes.size()) == 0 && ok;
+  if (size_ != undo_size_) ok = file_.truncate(undo_size_) == 0 && ok;
+  ok = file_.flush() == 0 && ok;
+  size_ = undo_size_;
+  undo_.clear();
+  // The journal stays when the old bytes could not all be put back: the next writer
+  // tries again.
+  if (ok) empty_journal();
+  return ok;
 }
 
 void replace_file(const std::string& source, const std::string& target) {
-  if (os::fault::check(os::fault::Op::Rename)) fail("Nie mogę zastąpić pliku indeksu", target);
-#ifdef _WIN32
-  if (!MoveFileExW(os::widen(source).c_str(), os::widen(target).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    fail("Nie mogę zastąpić pliku indeksu", target);
-#else
-  std::error_code ec;
-  std::filesystem::rename(fs_path(source), fs_path(target), ec);
-  if (ec) fail("Nie mogę zastąpić pliku indeksu", target);
-#endif
+  if (int rc = os::replace_file(source, target)) throw IndexError("Nie mogę zastąpić pliku indeksu: " + target, rc);
 }
 
-bool file_exists(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(fs_path(path), ec);
-}
+bool file_exists(const std::string& path) { return os::native_file_exists(path); }
 
-void remove_file_quietly(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove(fs_path(path), ec);
-}
+void remove_file_quietly(const std::string& path) { os::remove_file(path); }
 
 }  // namespace zuv::table

@@ -17,9 +17,14 @@ namespace zuv::table {
 enum class KeyType : char { Character = 'C', Numeric = 'N', Date = 'D', Logical = 'L' };
 
 // Failures of index files and key expressions; the text is the operator's (Polish).
+// os_code: the Windows-numbered code of a failed file operation (0: not one).
 class IndexError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit IndexError(const std::string& what, int os_code = 0) : std::runtime_error(what), os_code_(os_code) {}
+  int os_code() const { return os_code_; }
+
+ private:
+  int os_code_ = 0;
 };
 
 // The collation: one weight per CP852 code, a permutation of 0-255.

@@ -1,4 +1,5 @@
 #include "platform/table/memo_file.h"
+#include "platform/base/coding.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,21 +17,10 @@ constexpr std::uint32_t kDbtBlock = 512;
 // A memo longer than this is taken for a damaged length field, not read.
 constexpr std::uint32_t kMaxMemo = 64u << 20;
 
-std::uint32_t be32(const unsigned char* p) {
-  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
-void put_be32(unsigned char* p, std::uint32_t v) {
-  p[0] = static_cast<unsigned char>(v >> 24);
-  p[1] = static_cast<unsigned char>(v >> 16);
-  p[2] = static_cast<unsigned char>(v >> 8);
-  p[3] = static_cast<unsigned char>(v);
-}
-std::uint32_t le32(const unsigned char* p) {
-  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
-void put_le32(unsigned char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
+using base::be32;
+using base::le32;
+using base::put_be32;
+using base::put_le32;
 
 MemoFault corrupt(const std::string& what) { return {gencode::kCorrupt, 0, "Uszkodzony plik memo: " + what}; }
 MemoFault io(int gen, int os, const std::string& what) { return {gen, os, what}; }
@@ -167,6 +157,7 @@ bool MemoFile::old_capacity(std::uint32_t old_block, std::uint64_t& capacity) co
     std::size_t got = 0;
     if (read_at(offset, h, 8, got) || got != 8) return false;
     used = 8 + std::uint64_t(be32(h + 4));
+    if (used > size_ - offset) return false;
   } else {
     std::string text;
     MemoFault ignored;
@@ -179,21 +170,48 @@ bool MemoFile::old_capacity(std::uint32_t old_block, std::uint64_t& capacity) co
   return true;
 }
 
-bool MemoFile::next_free(std::uint32_t& block, MemoFault& fault) {
+bool MemoFile::read_next_free(std::uint32_t& block) const {
   unsigned char h[4];
   std::size_t got = 0;
-  if (int rc = file_.read_at(0, h, 4, got); rc || got != 4) {
-    fault = io(gencode::kRead, rc, "Błąd odczytu pliku memo");
+  if (read_at(0, h, 4, got) || got != 4) return false;
+  block = kind_ == Kind::Fpt ? be32(h) : le32(h);
+  return true;
+}
+
+bool MemoFile::next_free(std::uint32_t& block, MemoFault& fault) {
+  if (!read_next_free(block)) {
+    fault = io(gencode::kRead, 0, "Błąd odczytu pliku memo");
     return false;
   }
-  block = kind_ == Kind::Fpt ? be32(h) : le32(h);
+  // A next free block past the end of the file means a file cut short or a damaged
+  // header: writing there would hide the damage (or grow the file to any size).
+  std::uint64_t end_block = (size_ + block_size_ - 1) / block_size_;
+  if (block > end_block) {
+    fault = corrupt("wskaźnik wolnego bloku " + std::to_string(block) + " poza końcem pliku");
+    return false;
+  }
   // Never hand out a block inside the header or before the real end of the file:
   // a stale pointer must not make two memos share blocks.
-  std::uint64_t end_block = (size_ + block_size_ - 1) / block_size_;
   std::uint32_t first = (kHeaderSize + block_size_ - 1) / block_size_;
   if (block < first) block = first;
   if (block < end_block) block = static_cast<std::uint32_t>(end_block);
   return true;
+}
+
+MemoMark MemoFile::mark() {
+  MemoMark m;
+  if (from_image_ || !file_.writable() || file_.size(m.size) != 0 || !read_next_free(m.next_free)) return m;
+  m.valid = true;
+  return m;
+}
+
+void MemoFile::take_back(const MemoMark& m) {
+  std::uint64_t now = 0;
+  if (!m.valid || file_.size(now) != 0 || now <= m.size) return;
+  unsigned char h[4];
+  if (kind_ == Kind::Fpt) put_be32(h, m.next_free);
+  else put_le32(h, m.next_free);
+  if (file_.write_at(0, h, 4) == 0 && file_.truncate(m.size) == 0) size_ = m.size;
 }
 
 bool MemoFile::write(std::uint32_t old_block, std::string_view text, std::uint32_t& block, bool lock_header,
@@ -220,7 +238,12 @@ bool MemoFile::write(std::uint32_t old_block, std::string_view text, std::uint32
     data.push_back(0x1A);
   }
   std::uint64_t capacity = 0;
-  if (old_capacity(old_block, capacity) && data.size() <= capacity) {
+  if (old_block != 0 && !old_capacity(old_block, capacity)) {
+    // The record points outside the file (or at a memo running past its end).
+    fault = corrupt("wskaźnik bloku " + std::to_string(old_block) + " poza plikiem");
+    return false;
+  }
+  if (old_block != 0 && data.size() <= capacity) {
     if (int rc = file_.write_at(std::uint64_t(old_block) * block_size_, data.data(), data.size())) {
       fault = io(gencode::kWrite, rc, "Błąd zapisu pliku memo");
       return false;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/os/file_handle.h"
+#include "platform/table/table.h"
 
 namespace zuv::table {
 
@@ -41,6 +42,10 @@ class MemoFile {
   // other record's memo is ever touched. An empty text answers block 0.
   bool write(std::uint32_t old_block, std::string_view text, std::uint32_t& block, bool lock_header,
              MemoFault& fault);
+  // Where the file ends now, and taking back every block allocated since (a record
+  // write that failed; only for files nobody else writes meanwhile).
+  MemoMark mark();
+  void take_back(const MemoMark& mark);
   // Back to an empty file (zap).
   bool reset(MemoFault& fault);
   int flush() { return file_.is_open() ? file_.flush() : 0; }
@@ -51,6 +56,7 @@ class MemoFile {
   int read_at(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const;
   bool old_capacity(std::uint32_t old_block, std::uint64_t& capacity) const;
   bool next_free(std::uint32_t& block, MemoFault& fault);
+  bool read_next_free(std::uint32_t& block) const;
 
   Kind kind_ = Kind::Fpt;
   os::FileHandle file_;

@@ -1,4 +1,5 @@
 #include "platform/table/ntx.h"
+#include "platform/base/coding.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,10 +10,10 @@ namespace {
 
 constexpr int kMaxDepth = 32;
 
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-void put16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-void put32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
+constexpr auto get16 = base::le16;
+constexpr auto get32 = base::le32;
+constexpr auto put16 = base::put_le16;
+constexpr auto put32 = base::put_le32;
 
 [[noreturn]] void damaged(const std::string& what) { throw IndexError("Uszkodzony plik indeksu NTX: " + what); }
 
@@ -113,7 +114,38 @@ void encode_page(const Page& p, const Header& h, uint8_t* b) {
 std::unique_ptr<NtxFile> NtxFile::open(const std::string& path, bool writable) {
   std::unique_ptr<NtxFile> f(new NtxFile());
   f->file_.open(path, writable);
+  if (writable) f->file_.recover();
   if (f->file_.size() < 2 * kPageSize || f->file_.size() % kPageSize != 0) damaged("nieprawidłowa wielkość pliku " + path);
+  uint8_t b[kPageSize];
+  f->file_.read(0, b, kPageSize);
+  f->header_ = decode_header(b);
+  if (uint64_t(f->header_.root) + kPageSize > f->file_.size()) damaged("korzeń poza plikiem");
+  return f;
+}
+
+void NtxFile::all_or_nothing(const std::function<void()>& change) {
+  file_.begin_undo();
+  try {
+    change();
+    file_.commit_undo();
+  } catch (...) {
+    file_.rollback_undo();
+    try {
+      uint8_t b[kPageSize];
+      file_.read(0, b, kPageSize);
+      KeyType type = type_;
+      header_ = decode_header(b);
+      type_ = type;
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+std::unique_ptr<NtxFile> NtxFile::open_image(std::string bytes, const std::string& name) {
+  std::unique_ptr<NtxFile> f(new NtxFile());
+  f->file_.open_image(std::move(bytes), name);
+  if (f->file_.size() < 2 * kPageSize || f->file_.size() % kPageSize != 0) damaged("nieprawidłowa wielkość pliku " + name);
   uint8_t b[kPageSize];
   f->file_.read(0, b, kPageSize);
   f->header_ = decode_header(b);

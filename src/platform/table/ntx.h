@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,8 @@ void encode_page(const Page& p, const Header& h, uint8_t* b);
 class NtxFile {
  public:
   static std::unique_ptr<NtxFile> open(const std::string& path, bool writable);
+  // A file's bytes in memory, read only (the fuzzer).
+  static std::unique_ptr<NtxFile> open_image(std::string bytes, const std::string& name);
   // Writes a new file beside path and swaps it in once complete.
   static std::unique_ptr<NtxFile> create(const std::string& path, const std::string& expression, KeyType type,
                                          int key_size, int decimals, bool unique, KeyStream& sorted);
@@ -82,6 +85,8 @@ class NtxFile {
   void insert(const std::string& key, uint32_t recno);
   bool remove(const std::string& key, uint32_t recno);
   void flush() { file_.flush(); }
+  // Runs a change of keys; when it throws, every page is put back as it was.
+  void all_or_nothing(const std::function<void()>& change);
 
  private:
   NtxFile() = default;

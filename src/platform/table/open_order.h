@@ -2,10 +2,12 @@
 // owns a list of orders; each one is told about every record it stores and may drive
 // the table's navigation when it has the focus.
 //
-// When an order is called, the record has already been written: the table is positioned
-// on it and Table::record_buffer() holds it. Deletion and recall arrive as a replace
-// whose buffers differ in byte 0. A failure is reported by raising an error record and
-// answering false; the table goes on with its other orders.
+// An order is called before the record is written, with the table positioned on it
+// and Table::record_buffer() holding the new image. Deletion and recall arrive as a
+// replace whose buffers differ in byte 0. Every call is all or nothing within its
+// order: a failure is reported by raising an error record (or the handler's Break)
+// and answering false, the order as before the call; the table then takes back what
+// the other orders did for the record and does not write it.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,8 @@ class Order {
   virtual bool on_append(Table& table, std::uint32_t recno, const std::uint8_t* record) = 0;
   virtual bool on_replace(Table& table, std::uint32_t recno, const std::uint8_t* before,
                           const std::uint8_t* after) = 0;
+  // The key of a record leaves (a record write taken back).
+  virtual bool on_remove(Table& table, std::uint32_t recno, const std::uint8_t* record) = 0;
   virtual bool rebuild(Table& table) = 0;
   // Everything the order holds in memory goes to its file (commit and close).
   virtual bool flush() { return true; }

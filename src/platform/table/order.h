@@ -37,7 +37,8 @@ class TableFields : public FieldResolver {
 };
 
 // A compound file opened once per process and shared by every work area using it.
-std::shared_ptr<cdx::CdxFile> open_shared_cdx(const std::string& os_path, bool writable);
+std::shared_ptr<cdx::CdxFile> open_shared_cdx(const std::string& os_path, bool writable,
+                                             os::Share share = os::Share::Shared);
 
 class CdxOrder : public Order {
  public:
@@ -48,6 +49,7 @@ class CdxOrder : public Order {
 
   bool on_append(Table& table, std::uint32_t recno, const std::uint8_t* record) override;
   bool on_replace(Table& table, std::uint32_t recno, const std::uint8_t* before, const std::uint8_t* after) override;
+  bool on_remove(Table& table, std::uint32_t recno, const std::uint8_t* record) override;
   bool rebuild(Table& table) override;
   bool flush() override;
   std::uint32_t first(Table& table) override;
@@ -63,6 +65,7 @@ class CdxOrder : public Order {
   cdx::Tag& tag();
   bool descending();
   bool step(Table& table, std::uint32_t recno, bool forward, std::uint32_t& out);
+  static bool counted(Table& table, cdx::Tag& t, cdx::Cursor& c, bool ok, bool up);
 
   std::shared_ptr<cdx::CdxFile> file_;
   std::string name_;
@@ -80,6 +83,7 @@ class NtxOrder : public Order {
 
   bool on_append(Table& table, std::uint32_t recno, const std::uint8_t* record) override;
   bool on_replace(Table& table, std::uint32_t recno, const std::uint8_t* before, const std::uint8_t* after) override;
+  bool on_remove(Table& table, std::uint32_t recno, const std::uint8_t* record) override;
   bool rebuild(Table& table) override;
   bool flush() override;
   std::uint32_t first(Table& table) override;

@@ -27,6 +27,14 @@
 namespace zuv::table {
 
 class MemoFile;
+struct MemoFault;
+
+// Where a memo file ended before a record write, to take its new blocks back.
+struct MemoMark {
+  bool valid = false;
+  std::uint64_t size = 0;
+  std::uint32_t next_free = 0;
+};
 
 // Generic codes of this engine besides those of platform/error/error.h.
 namespace tablecode {
@@ -175,7 +183,10 @@ class Table {
 
   bool load_header(std::uint64_t file_size);
   bool read_record(std::uint32_t recno, std::uint8_t* out);
-  bool store_current();  // the buffer to the window or the file, then the orders
+  bool store_current();  // the orders, the memos, the buffer to the window or the file
+  bool write_current();
+  void take_back(std::size_t keyed, bool appended);
+  void forget_append();
   bool flush_window();
   void drop_window();
   bool write_header();
@@ -187,7 +198,9 @@ class Table {
   std::uint32_t next_in_order(std::uint32_t recno, bool forward);
   bool writable_or_raise(const char* operation);
   bool raise(int gen_code, int os_code, const std::string& description, const char* operation,
-             bool can_retry = false);
+             bool can_retry = false, const std::string& file = {});
+  bool raise_memo(const MemoFault& fault, const std::string& description, const char* operation,
+                  bool can_retry = false);
   bool put_memo(int field, const Value& value);
   void read_other(int field, Value& out) const;
   enum class FieldNaming { Name, Number, None };
@@ -206,6 +219,7 @@ class Table {
   std::string image_;  // the whole DBF when opened from memory
   bool from_image_ = false;
   std::unique_ptr<MemoFile> memo_;
+  MemoMark memo_mark_;  // the memo file before the record write in progress
 
   std::uint8_t version_ = 0x03;
   std::uint8_t table_flags_ = 0;

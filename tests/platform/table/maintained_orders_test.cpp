@@ -34,6 +34,11 @@ class TextOrder : public Order {
     ++replaces;
     return true;
   }
+  bool on_remove(Table& t, std::uint32_t recno, const std::uint8_t* record) override {
+    keys_.erase({t.value_in(field_, record).text, recno});
+    ++removes;
+    return true;
+  }
   bool rebuild(Table& t) override {
     keys_.clear();
     ++rebuilds;
@@ -62,7 +67,8 @@ class TextOrder : public Order {
     return 0;
   }
   bool matches(Table& t, const Value& key) override { return t.get(field_).text.compare(0, key.text.size(), key.text) == 0; }
-  int appends = 0, replaces = 0, rebuilds = 0;
+  int appends = 0, replaces = 0, rebuilds = 0, removes = 0;
+  std::size_t size() const { return keys_.size(); }
 
  private:
   int field_;

@@ -1,0 +1,357 @@
+// Table's record writes: the window of an exclusive table, the memos, the orders, and
+// appends, all or nothing per record.
+#include "platform/table/table.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "platform/error/error.h"
+#include "platform/table/memo_file.h"
+#include "platform/table/table_internal.h"
+
+namespace zuv::table {
+using namespace detail;
+
+bool Table::flush_window() {
+  Window& w = *window_;
+  if (!w.dirty_lo) return true;
+  std::uint64_t offset = header_length_ + std::uint64_t(w.dirty_lo - 1) * record_length_;
+  std::size_t bytes = std::size_t(w.dirty_hi - w.dirty_lo + 1) * record_length_;
+  for (;;) {
+    int rc = file_.write_at(offset, w.at(w.dirty_lo, record_length_), bytes);
+    if (!rc) break;
+    // The records stay in the window, still marked changed: a later commit or the
+    // close tries again, and nothing is lost silently.
+    if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) return false;
+  }
+  bool grew = w.dirty_hi > count_in_header_;
+  w.dirty_lo = w.dirty_hi = 0;
+  header_dirty_ = true;
+  // Records past the header's count are invisible to every reader: count them now.
+  return grew ? write_header() : true;
+}
+
+void Table::drop_window() {
+  Window& w = *window_;
+  w.count = 0;
+  w.first = 0;
+  w.dirty_lo = w.dirty_hi = 0;
+}
+
+bool Table::refresh_count() {
+  if (!shared_ || from_image_) return true;
+  std::uint8_t disk[4];
+  if (file_.read_exact(4, disk, 4) == 0) {
+    std::uint32_t n = le32(disk);
+    std::uint64_t size = 0;
+    // Only records the file really holds count; a header written ahead of its
+    // records (by a writer that died) must not send readers past the end.
+    if (file_.size(size) == 0 && size >= header_length_) {
+      std::uint64_t fits = (size - header_length_) / record_length_;
+      n = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, fits));
+    }
+    if (n > count_) count_ = n;
+  }
+  return true;
+}
+
+bool Table::read_record(std::uint32_t recno, std::uint8_t* out) {
+  if (from_image_) {
+    std::memcpy(out, image_.data() + header_length_ + std::size_t(recno - 1) * record_length_, record_length_);
+    return true;
+  }
+  Window& w = *window_;
+  if (w.contains(recno)) {
+    std::memcpy(out, w.at(recno, record_length_), record_length_);
+    return true;
+  }
+  if (!flush_window()) return false;
+  std::uint32_t n = std::min<std::uint32_t>(w.capacity, count_ - recno + 1);
+  w.data.resize(std::size_t(w.capacity) * record_length_);
+  for (;;) {
+    std::size_t got = 0;
+    int rc = file_.read_at(header_length_ + std::uint64_t(recno - 1) * record_length_, w.data.data(),
+                           std::size_t(n) * record_length_, got);
+    if (!rc && got < record_length_) rc = os::oscode::kHandleEof;
+    if (!rc) {
+      w.first = recno;
+      w.count = static_cast<std::uint32_t>(got / record_length_);
+      std::memcpy(out, w.data.data(), record_length_);
+      return true;
+    }
+    drop_window();
+    if (!raise(rc == os::oscode::kHandleEof ? gencode::kCorrupt : gencode::kRead, rc,
+               rc == os::oscode::kHandleEof ? "Uszkodzony plik tabeli: rekord poza końcem pliku" : "Błąd odczytu tabeli",
+               "DBSKIP", true))
+      return false;
+  }
+}
+
+bool Table::write_pending_memos() {
+  memo_mark_ = {};
+  if (!any_memo_pending_) return true;
+  if (memo_) memo_mark_ = memo_->mark();
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    if (!memo_pending_[i]) continue;
+    const FieldDescriptor& f = fields_[i];
+    std::uint32_t old_block = 0;
+    if (!appended_) {
+      const std::uint8_t* p = original_.data() + f.offset;
+      if (f.length == 4) old_block = le32(p);
+      else old_block = static_cast<std::uint32_t>(parse_number(p, f.length));
+    }
+    std::uint32_t block = 0;
+    for (;;) {
+      MemoFault fault;
+      if (memo_ && memo_->write(old_block, pending_memo_[i], block, shared_, fault)) break;
+      if (!memo_) fault = {gencode::kWrite, 0, "Brak pliku memo tabeli"};
+      if (!raise_memo(fault, fault.description, "DBCOMMIT", true)) return false;
+    }
+    std::uint8_t* p = buffer_.data() + f.offset;
+    if (f.length == 4) {
+      put_le32(p, block);
+    } else if (block == 0) {
+      std::memset(p, ' ', f.length);
+    } else {
+      char digits[16];
+      std::snprintf(digits, sizeof digits, "%10u", block);
+      std::memcpy(p, digits, 10);
+    }
+    memo_pending_[i] = false;
+    pending_memo_[i].clear();
+  }
+  any_memo_pending_ = false;
+  return true;
+}
+
+bool Table::store_current() {
+  if (!dirty_) return true;
+  if (from_image_ || read_only_) {
+    dirty_ = false;
+    return true;
+  }
+  const bool appended = appended_;
+  // The keys first, then the memos, then the record: a failure at any step takes back
+  // the steps before it, so the record and its keys are written all or not at all.
+  // A crash between the steps leaves keys for a record not yet counted, which readers
+  // pass over.
+  std::size_t keyed = 0;
+  bool ok = true;
+  try {
+    for (; keyed < orders_.size() && ok; ++keyed) {
+      ok = appended ? orders_[keyed]->on_append(*this, recno_, buffer_.data())
+                    : orders_[keyed]->on_replace(*this, recno_, original_.data(), buffer_.data());
+    }
+    if (!ok) --keyed;  // the failed order took back its own change
+    ok = ok && write_pending_memos() && write_current();
+  } catch (...) {
+    take_back(keyed, appended);
+    throw;
+  }
+  if (!ok) {
+    take_back(keyed, appended);
+    return false;
+  }
+  dirty_ = appended_ = false;
+  return true;
+}
+
+// Undoes a record write that failed: the keys the first keyed orders gave it, and for a
+// new record the record itself (and the memo blocks it took), so nothing of it stays.
+void Table::take_back(std::size_t keyed, bool appended) {
+  for (std::size_t i = 0; i < keyed; ++i) {
+    try {
+      if (appended) orders_[i]->on_remove(*this, recno_, buffer_.data());
+      else orders_[i]->on_replace(*this, recno_, buffer_.data(), original_.data());
+    } catch (...) {
+      // The order has shown its error already; the others still get their keys back.
+    }
+  }
+  if (memo_ && memo_mark_.valid) memo_->take_back(memo_mark_);
+  memo_mark_ = {};
+  for (std::size_t i = 0; i < memo_pending_.size(); ++i) {
+    memo_pending_[i] = false;
+    pending_memo_[i].clear();
+  }
+  any_memo_pending_ = false;
+  if (appended) {
+    forget_append();
+  } else {
+    buffer_ = original_;
+    dirty_ = false;
+  }
+}
+
+// The record of a failed append leaves the table: an exclusive table never wrote it;
+// a shared one reserved it, so the header count goes back when nobody appended after
+// it, or the blank record stays marked deleted.
+void Table::forget_append() {
+  dirty_ = appended_ = false;
+  if (!shared_) {
+    if (count_ == recno_) --count_;
+  } else if (file_.lock(kLockBase, 1) == 0) {
+    std::uint8_t disk[4];
+    if (file_.read_exact(4, disk, 4) == 0 && le32(disk) == recno_) {
+      std::uint8_t count[4];
+      put_le32(count, recno_ - 1);
+      std::uint8_t eof = 0x1A;
+      if (file_.write_at(4, count, 4) == 0 && file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, &eof, 1) == 0) {
+        file_.truncate(header_length_ + std::uint64_t(recno_ - 1) * record_length_ + 1);
+        count_ = count_in_header_ = recno_ - 1;
+      }
+    } else {
+      std::uint8_t mark = '*';
+      file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, &mark, 1);
+    }
+    file_.unlock(kLockBase, 1);
+  }
+  std::fill(buffer_.begin(), buffer_.end(), ' ');
+  recno_ = count_ + 1;
+  eof_ = true;
+}
+
+// The current record to the file (shared) or the window (exclusive).
+bool Table::write_current() {
+  if (shared_) {
+    for (;;) {
+      int rc = file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, buffer_.data(),
+                              record_length_);
+      if (!rc) break;
+      if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) return false;
+    }
+    if (window_->contains(recno_)) std::memcpy(window_->at(recno_, record_length_), buffer_.data(), record_length_);
+    header_dirty_ = true;
+    return true;
+  }
+  Window& w = *window_;
+  if (!w.contains(recno_)) {
+    bool extends = w.count && recno_ == w.first + w.count && w.count < w.capacity;
+    if (extends) {
+      ++w.count;
+    } else {
+      if (!flush_window()) return false;
+      w.data.resize(std::size_t(w.capacity) * record_length_);
+      w.first = recno_;
+      w.count = 1;
+    }
+  }
+  std::memcpy(w.at(recno_, record_length_), buffer_.data(), record_length_);
+  w.mark(recno_);
+  // A window that reached its capacity goes to the file at once, so appended records
+  // never wait long in memory. The record is in the window then: a failure here is
+  // one of the whole window, kept there for the next commit.
+  if (w.dirty_hi - w.dirty_lo + 1 >= w.capacity) flush_window();
+  return true;
+}
+
+
+bool Table::remove() {
+  if (!writable_or_raise("DBDELETE") || eof_) return false;
+  if (buffer_[0] != '*') {
+    before_change();
+    buffer_[0] = '*';
+    dirty_ = true;
+  }
+  return true;
+}
+
+bool Table::recall() {
+  if (!writable_or_raise("DBRECALL") || eof_) return false;
+  if (buffer_[0] != ' ') {
+    before_change();
+    buffer_[0] = ' ';
+    dirty_ = true;
+  }
+  return true;
+}
+
+bool Table::append() {
+  net_error_ = true;
+  if (!writable_or_raise("DBAPPEND")) return false;
+  if (!store_current()) return false;
+  std::uint32_t recno = 0;
+  if (shared_) {
+    std::vector<std::uint8_t> blank(record_length_, ' ');
+    blank.push_back(0x1A);
+    unlock(0);
+    flush_window();
+    drop_window();
+    int rc = os::oscode::kLockViolation;
+    for (int attempt = 0; attempt < 100 && rc == os::oscode::kLockViolation; ++attempt) {
+      rc = file_.lock(kLockBase, 1);
+      if (rc == os::oscode::kLockViolation) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (rc) return false;  // net_error() tells the caller
+    std::uint8_t disk[4];
+    std::uint32_t on_disk = file_.read_exact(4, disk, 4) == 0 ? le32(disk) : count_;
+    recno = std::max(on_disk, count_) + 1;
+    bool ok = false;
+    for (;;) {
+      rc = file_.write_at(header_length_ + std::uint64_t(recno - 1) * record_length_, blank.data(), blank.size());
+      if (!rc) {
+        count_ = recno;
+        count_in_header_ = recno - 1;  // the header write below must count it
+        ok = write_header();
+        break;
+      }
+      if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBAPPEND", true)) break;
+    }
+    file_.unlock(kLockBase, 1);
+    if (!ok) return false;
+    if (file_.lock(kLockBase - recno, 1) == 0) locks_.push_back(recno);
+  } else {
+    if (count_ >= kMaxRecords) {
+      raise(gencode::kWrite, os::oscode::kDiskFull, "Tabela osiągnęła największą liczbę rekordów", "DBAPPEND");
+      return false;
+    }
+    recno = ++count_;
+  }
+  // No stored image is kept for a new record: rollback blanks it, and it is stored
+  // as an append.
+  buffer_.assign(record_length_, ' ');
+  recno_ = recno;
+  eof_ = bof_ = false;
+  appended_ = dirty_ = true;
+  net_error_ = false;
+  return true;
+}
+
+
+bool Table::commit() {
+  if (from_image_ || read_only_) return true;
+  bool ok = store_current();
+  ok = flush_window() && ok;
+  if (header_dirty_) ok = write_header() && ok;
+  for (auto& o : orders_) ok = o->flush() && ok;
+  if (shared_) drop_window();
+  return ok;
+}
+
+void Table::rollback() {
+  if (appended_) {
+    // The new record exists already; it stays, blank.
+    std::fill(buffer_.begin(), buffer_.end(), ' ');
+  } else if (dirty_) {
+    // The stored image is kept from the first change on only: a record never
+    // changed is already as stored.
+    buffer_ = original_;
+    dirty_ = false;
+  }
+  for (std::size_t i = 0; i < memo_pending_.size(); ++i) {
+    memo_pending_[i] = false;
+    pending_memo_[i].clear();
+  }
+  any_memo_pending_ = false;
+}
+
+[[gnu::noinline]] void Table::before_change() {
+  // The stored image is kept only from the first change on: rollback, the orders and
+  // the memo's old blocks need it, a plain read does not.
+  if (!dirty_) original_ = buffer_;
+}
+
+
+}  // namespace zuv::table
