@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "lib/text.h"
+#include "platform/base/text.h"
 #include "platform/os/codepage.h"
 
 namespace zuv::table {
@@ -72,7 +72,7 @@ namespace {
 std::string cell_from_value(const Value& v) {
   switch (v.type) {
     case ValueType::Text:
-      return os::utf8_from_852(lib::rtrim(v.text));
+      return os::utf8_from_852(base::rtrim(v.text));
     case ValueType::Memo:
       return os::utf8_from_852(v.text);
     case ValueType::Number: {
@@ -213,7 +213,7 @@ bool value_from_cell(const FieldDescriptor& f, const std::string& cell, Value& o
     }
     case 'N':
     case 'F': {
-      std::string t = lib::trim(cell);
+      std::string t = base::trim(cell);
       if (t.empty()) {
         out = Value{};
         return true;
@@ -232,7 +232,7 @@ bool value_from_cell(const FieldDescriptor& f, const std::string& cell, Value& o
       return true;
     }
     case 'D': {
-      std::string t = lib::trim(cell);
+      std::string t = base::trim(cell);
       if (t.empty()) {
         out = Value::of_date("");
         return true;
@@ -246,7 +246,7 @@ bool value_from_cell(const FieldDescriptor& f, const std::string& cell, Value& o
       return true;
     }
     case 'L': {
-      std::string t = lib::upper_ascii(lib::trim(cell));
+      std::string t = base::upper_ascii(base::trim(cell));
       if (t.size() > 1 || (t.size() == 1 && std::string_view("TFYN").find(t[0]) == std::string_view::npos)) {
         why = "wartość logiczna musi być T, F, Y, N lub pusta";
         return false;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <exception>
 
-#include "lib/text.h"
+#include "platform/base/text.h"
 #include "platform/error/error.h"
 #include "platform/os/path.h"
 #include "platform/table/dbf_header.h"
@@ -58,7 +58,7 @@ bool is_upper_word(const std::string& s) {
 // or the other case when only that exists.
 std::string memo_path_for(const std::string& os_dbf, const char* ext_lower) {
   std::string ext = ext_lower;
-  std::string upper = lib::upper_ascii(ext);
+  std::string upper = base::upper_ascii(ext);
   std::string first = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? upper : ext);
   if (os::native_file_exists(first)) return first;
   std::string second = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? ext : upper);
@@ -245,7 +245,7 @@ bool Table::load_header(std::uint64_t size) {
     std::size_t name_len = 0;
     while (name_len < 11 && d[name_len] != 0) ++name_len;
     f.name.assign(reinterpret_cast<const char*>(d), name_len);
-    f.name = lib::upper_ascii(lib::trim(f.name));
+    f.name = base::upper_ascii(base::trim(f.name));
     f.type = static_cast<char>(std::toupper(d[11]));
     f.length = d[16];
     f.decimals = d[17];
@@ -290,13 +290,13 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
   bool memo = false;
   for (std::size_t i = 0; i < structure.size(); ++i) {
     FieldInfo f = structure[i];
-    f.name = lib::upper_ascii(lib::trim(f.name));
+    f.name = base::upper_ascii(base::trim(f.name));
     f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(f.type)));
     if (f.type == 'D') f.length = 8, f.decimals = 0;
     if (f.type == 'L') f.length = 1, f.decimals = 0;
     if (f.type == 'M') f.length = 10, f.decimals = 0;
     bool ok = !f.name.empty() && f.name.size() <= 10;
-    for (std::size_t j = 0; ok && j < i; ++j) ok = !iequals(lib::trim(structure[j].name), f.name);
+    for (std::size_t j = 0; ok && j < i; ++j) ok = !iequals(base::trim(structure[j].name), f.name);
     switch (f.type) {
       case 'C': ok = ok && f.length >= 1 && f.length <= 254 && f.decimals == 0; break;
       case 'N': case 'F': ok = ok && f.length >= 1 && f.length <= 20 && f.decimals >= 0 && (f.decimals == 0 || f.decimals <= f.length - 2); break;

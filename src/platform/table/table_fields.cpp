@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "lib/text.h"
+#include "platform/base/number.h"
 #include "platform/error/error.h"
 #include "platform/table/memo_file.h"
 #include "platform/table/table_internal.h"
@@ -41,7 +41,7 @@ constexpr char kDigitPairs[] =
     "8081828384858687888990919293949596979899";
 
 // A number rounded half away from zero to dec places (after the same 1e-12 nudge
-// as lib::ROUND2), right-aligned in width characters as printf's "%*.*f" writes
+// as base::ROUND2), right-aligned in width characters as printf's "%*.*f" writes
 // it; answers the length written (more than width: it does not fit).
 int format_fixed(double value, int width, int dec, char* out) {
   static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
@@ -52,11 +52,11 @@ int format_fixed(double value, int width, int dec, char* out) {
   // A value printed as an exact half rounds up, as the suite's ROUND does, though its
   // binary product may lie just below the half (16384.045 * 100 = 1638404.4999...).
   if (scaled > 0 && scaled < 9e15 && std::abs(exact - std::floor(exact) - 0.5) < 1e-6)
-    scaled = std::round(lib::ROUND2(magnitude, dec) * kPow10[std::min(dec, 18)]);
+    scaled = std::round(base::ROUND2(magnitude, dec) * kPow10[std::min(dec, 18)]);
   if (!(scaled < 9e15)) {
     // Beyond exact integers: the library's formatting, which is exact for doubles.
     if (!(magnitude < 1e21)) return 99;
-    double rounded = lib::ROUND2(value, dec);
+    double rounded = base::ROUND2(value, dec);
     return std::snprintf(out, 64, "%*.*f", width, dec, rounded);
   }
   auto k = static_cast<std::uint64_t>(scaled);
@@ -105,7 +105,7 @@ bool encode_fixed(double value, int width, int dec, std::uint8_t* field) {
   // A value printed as an exact half rounds up, as the suite's ROUND does, though its
   // binary product may lie just below the half (16384.045 * 100 = 1638404.4999...).
   if (scaled > 0 && scaled < 9e15 && std::abs(exact - std::floor(exact) - 0.5) < 1e-6)
-    scaled = std::round(lib::ROUND2(magnitude, dec) * kPow10[std::min(dec, 18)]);
+    scaled = std::round(base::ROUND2(magnitude, dec) * kPow10[std::min(dec, 18)]);
   if (!(scaled < 9e15) || width > 32) {
     char text[72];
     int n = format_fixed(value, width, dec, text);
