@@ -12,6 +12,12 @@ struct CommandLine {
   std::vector<std::string> params;  // exactly three when ok
   std::string ui;                   // "gui", "console" or "script:FILE"
   std::string demo;                 // one dialog for screenshots; empty normally
+  // The unattended run: --silent --upgrade PROGDIR or --silent --install PROGDIR DBDIR,
+  // with --log FILE.
+  bool silent = false;
+  std::string silent_flow;                // "upgrade" or "install"
+  std::vector<std::string> silent_dirs;   // PROGDIR [DBDIR]
+  std::string log;                        // "" when none
 };
 
 // The front end chosen when --ui is not given.

@@ -243,6 +243,38 @@ void ConsoleFrontend::run_main_window(ui::MainWindowSession& s) {
   in_main_ = false;
 }
 
+void ConsoleFrontend::run_flow_screen(ui::FlowScreenSession& s) {
+  const int n = s.field_count();
+  while (!s.finished()) {
+    std::vector<std::string> lines;
+    for (int f = 1; f <= n; ++f) {
+      lines.push_back(s.desc().fields[f - 1].label);
+      lines.push_back("  " + std::to_string(f) + ") " + std::string(s.focus() == f ? "> " : "  ") + s.text(f));
+    }
+    lines.push_back("");
+    lines.push_back("[1] " + std::string(ui::kScreenBack) + "   [2] " + ui::kScreenInstall);
+    box(s.desc().name, lines, ui::Align::Left);
+    term_->write("   1 lub 2: przycisk;  pN TEKST: wpisz katalog w pole N;  kN: wybierz katalog;  Esc wraca\n   > ");
+    std::string line;
+    if (!term_->read_line(-1, line) || line == "\x1b") {
+      s.close();
+      break;
+    }
+    line = lib::trim(line);
+    if (line == "1") {
+      s.press_back();
+    } else if (line == "2") {
+      s.press_install();
+    } else if (line.size() >= 2 && (line[0] == 'p' || line[0] == 'k') && line[1] >= '1' && line[1] <= '9') {
+      int field = line[1] - '0';
+      if (line[0] == 'k') s.press_chooser(field);
+      else s.set_text(field, lib::trim(line.substr(2)));
+    } else if (line == "Esc") {
+      s.close();
+    }
+  }
+}
+
 void ConsoleFrontend::tone(int, int) { term_->write("\a"); }
 
 void ConsoleFrontend::create(const ui::ProgressGeometry& g, const std::string& title) {

@@ -22,6 +22,7 @@ class ConsoleFrontend : public Frontend, private ui::ProgressView {
   void run_dirselect(ui::DirChooser& chooser, bool fresh) override;
   ui::ProgressView& progress_view() override { return *this; }
   void run_main_window(ui::MainWindowSession& session) override;
+  void run_flow_screen(ui::FlowScreenSession& session) override;
   void tone(int frequency, int units) override;
   ui::Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;

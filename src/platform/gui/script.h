@@ -12,6 +12,9 @@
 //                        marked directory)
 //   main window          a button number (1 repair base, 2 repair program, 3 upgrade,
 //                        4 first installation, 5 end) or keys as above
+//   flow screen          1 "Poprzedni ekran", 2 "Zainstaluj Program"; "pole N TEXT" types
+//                        TEXT into field N; "katalog N" presses field N's chooser button;
+//                        "Esc" or "zamknij" leaves the screen
 #pragma once
 
 #include <deque>
@@ -51,6 +54,7 @@ class ScriptFrontend : public Frontend, private ui::ProgressView {
   void run_dirselect(ui::DirChooser& chooser, bool fresh) override;
   ui::ProgressView& progress_view() override { return *this; }
   void run_main_window(ui::MainWindowSession& session) override;
+  void run_flow_screen(ui::FlowScreenSession& session) override;
   void tone(int frequency, int units) override;
   ui::Size text_box(const std::string& utf8, const std::string& family, int points,
                     bool bold) override;

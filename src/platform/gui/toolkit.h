@@ -8,6 +8,7 @@
 #include "ui/alarm.h"
 #include "ui/dirselect.h"
 #include "ui/edtstr.h"
+#include "ui/flow_screen.h"
 #include "ui/licznik.h"
 #include "ui/main_window.h"
 
@@ -54,6 +55,9 @@ class Frontend : public ui::TextMeasure {
   virtual void drop_dirselect(ui::DirChooser&) {}
   virtual ui::ProgressView& progress_view() = 0;
   virtual void run_main_window(ui::MainWindowSession& session) = 0;
+  // Runs a flow screen until it is finished. The default puts it together from the
+  // message dialog and the text entry, for front ends without a screen of their own.
+  virtual void run_flow_screen(ui::FlowScreenSession& session);
   virtual void tone(int frequency, int units) = 0;
   // Lets the windows live for a while (messages handled) without a dialog of its own.
   virtual void idle(int milliseconds) { clock_.sleep_cs(milliseconds / 10); }
