@@ -157,6 +157,7 @@ class FlowsTest : public ::testing::Test {
     file(baza + "str\\klient.fpt", "klient");
     // The installation stamp as the suite keeps it: dates, times and the version text.
     const std::string stamp = baza + "public\\pub_dat.dbf";
+    mkdirs(baza + "public\\");
     ASSERT_TRUE(table::Table::create(stamp, {{"NV_D_CHECK", 'D', 8, 0}, {"NV_T_CHECK", 'C', 8, 0},
                                              {"NV_R_CHECK", 'C', 40, 0}, {"NV_D_DOWN0", 'D', 8, 0},
                                              {"NV_D_DOWN1", 'D', 8, 0}, {"NV_T_DOWN0", 'C', 8, 0},
