@@ -15,7 +15,8 @@ std::string USUN_SPACJE(std::string_view text);
 std::vector<std::string> TOKEN(std::string_view text);
 // The n-th item (1-based), untrimmed; empty when there are fewer items.
 std::string TOKEN(std::string_view text, int n);
-// Half away from zero, after a 1e-12 nudge that absorbs binary representation error.
+// Half away from zero on the decimal value as printed (15 significant digits), after
+// a 1e-12 nudge.
 double ROUND2(double number, int decimals = 2);
 // Integer part, taking values within 1e-7 below an integer as that integer.
 double C_INT(double number);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "lib/files.h"
 #include "platform/error/error.h"
 #include "tables/catalogue.h"
 #include "tables/rebuild.h"
@@ -68,6 +69,11 @@ void index_or_fail(StepContext& ctx, const std::string& table_path,
                    const std::vector<std::pair<std::string, std::string>>& tags) {
   until_done([&] { return tables::INDEXON(ctx.areas, table_path, tags) == tables::kIndexBuilt; }, gencode::kCreate,
              "Nie można zbudować indeksu tabeli", table_path + ".cdx", "INDEXON");
+}
+
+void copy_or_fail(const std::string& source, const std::string& destination) {
+  until_done([&] { return lib::FCOPY(source, destination); }, gencode::kCreate, "Nie można skopiować pliku",
+             source, "FCOPY");
 }
 
 void step_failed(int gen_code, const std::string& description, const std::string& file) {

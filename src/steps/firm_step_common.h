@@ -30,6 +30,9 @@ void add_fields_or_fail(StepContext& ctx, const table::Structure& fields,
 // INDEXON that raises a runtime error when the index could not be built.
 void index_or_fail(StepContext& ctx, const std::string& table_path,
                    const std::vector<std::pair<std::string, std::string>>& tags);
+// FCOPY that raises a runtime error when the copy did not take (a missing source
+// included): a firm table the step replaces or keeps must not silently stay behind.
+void copy_or_fail(const std::string& source, const std::string& destination);
 // Raises a runtime error (generic code, description, file) through the current handler.
 [[noreturn]] void step_failed(int gen_code, const std::string& description, const std::string& file);
 

@@ -1,0 +1,82 @@
+// The release's structure steps: bring the database's template directory "str\" to
+// the release before any firm is converted, since the firm steps copy their new tables
+// from there. Each removes what the release no longer uses and copies the new or
+// changed templates from the distribution's "str\". A failed copy or deletion is not
+// reported, as the copy and deletion helpers report nothing; running a step again
+// gives the same result.
+#include <initializer_list>
+#include <string>
+
+#include "lib/files.h"
+#include "steps/step_routines.h"
+#include "tables/catalogue.h"
+
+namespace zuv::steps {
+namespace {
+
+std::string template_dir(const std::string& database_dir) { return database_dir + "str\\"; }
+
+void copy_templates(const StepContext& ctx, const std::string& database_dir,
+                    std::initializer_list<const char*> names) {
+  const std::string source = ctx.release_dir + "str\\", target = template_dir(database_dir);
+  for (const char* name : names) lib::FCOPY(source + name, target);
+}
+
+}  // namespace
+
+void STR_26_01_001(StepContext& ctx, const std::string& database_dir, const std::string&) {
+  const std::string target = template_dir(database_dir);
+  for (const char* name : {"pt.dbf", "pt.fpt", "fak.dbf", "faka.dbf", "crm_upc.dbf", "firmy.dbf", "ksf_s.dbf",
+                           "ksf_sa.dbf", "d_key.pem", "p_key.pem", "t_key.pem", "tokeninit.xml"})
+    lib::DEL_FILE(target + name);
+  copy_templates(ctx, database_dir,
+                 {"ksef_dat.dbf", "sam_cena.dbf", "st_limit.dbf", "inf_fir.dbf", "rnf_fir.dbf", "firma.dbf",
+                  "lic_ods.dbf", "p_fmc.dbf", "v_wystaw.dbf", "v_rok.dbf", "v_kor.dbf", "st_data.dbf", "v_data.dbf",
+                  "pr_mc.dbf", "p_kals.dbf", "p_kalw.dbf", "p_fpar.dbf", "p_dat.dbf", "data.dbf", "br_cfg.dbf",
+                  "p_fron_p.dbf", "enova_st.xlsx", "wersje.dbf", "wersja.dbf"});
+}
+
+void STR_26_01_003(StepContext& ctx, const std::string& database_dir, const std::string&) {
+  copy_templates(ctx, database_dir, {"firma.dbf", "v_inne.dbf", "v_jpkd.dbf", "v_jpke.dbf", "v7_jpk.dbf"});
+}
+
+void STR_26_01_005(StepContext& ctx, const std::string& database_dir, const std::string&) {
+  copy_templates(ctx, database_dir, {"platnik.dbf"});
+}
+
+void STR_26_01_006(StepContext& ctx, const std::string& database_dir, const std::string&) {
+  copy_templates(ctx, database_dir, {"folio.dbf"});
+}
+
+void STR_26_01_007(StepContext& ctx, const std::string& database_dir, const std::string&) {
+  copy_templates(ctx, database_dir,
+                 {"sld_buff.dbf", "ksef_bs.dbf", "ksef_bsa.dbf", "ksef_bz.dbf", "ksef_bza.dbf", "ksef_bz.fpt",
+                  "ksef_bs.fpt", "v_oss.dbf"});
+  // The firm step of this version looks rates up by date in this order.
+  tables::INDEXON(ctx.areas, template_dir(database_dir) + "euro", {{"dat", "dtos(data)"}});
+}
+
+void STR_26_01_008(StepContext& ctx, const std::string& database_dir, const std::string&) {
+  copy_templates(ctx, database_dir, {"qmx_imp.dbf"});
+}
+
+void STR_26_01_015(StepContext& ctx, const std::string& database_dir, const std::string&) {
+  copy_templates(ctx, database_dir, {"ksef_nip.dbf", "ksef_p.dbf"});
+}
+
+void STR_26_01_027(StepContext& ctx, const std::string& database_dir, const std::string&) {
+  copy_templates(ctx, database_dir, {"ksefz.xlsx"});
+}
+
+void STR_26_01_030(StepContext& ctx, const std::string& database_dir, const std::string&) {
+  copy_templates(ctx, database_dir, {"data.dbf", "idw_lst.dbf", "ks_dok.dbf", "rfolio.dbf", "rk_200.dbf"});
+}
+
+void STR_26_01_032(StepContext& ctx, const std::string& database_dir, const std::string&) {
+  copy_templates(ctx, database_dir,
+                 {"afaktury.cfg", "ksef_bs.dbf", "ksef_bs.fpt", "ksef_bz.dbf", "ksef_bz.fpt", "ods_tab.dbf"});
+}
+
+void PUB_26_01_001(StepContext&, const std::string&) {}
+
+}  // namespace zuv::steps
