@@ -1,6 +1,6 @@
 // The one place where the flows meet the database upgrade engine and the release's
 // template steps. Until the engine is part of the program the hooks answer that the
-// database upgrade is not available, and the deployment runs no template step.
+// database upgrade is not available.
 #include "app/flow_wiring.h"
 
 namespace zuv::app {
@@ -13,6 +13,6 @@ flows::UpgradeHooks upgrade_hooks(Program&, ui::Dialogs&, table::WorkAreas&) {
   return h;
 }
 
-std::span<const steps::TemplateStep> release_template_steps() { return {}; }
+std::span<const steps::TemplateStep> release_template_steps() { return steps::template_steps(); }
 
 }  // namespace zuv::app
