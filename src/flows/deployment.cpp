@@ -16,10 +16,6 @@ namespace zuv::flows {
 
 namespace {
 
-const char* const kProgramDirs[] = {"czytaj.to", "export", "export\\zus", "export\\edek", "export\\crm",
-                                    "export\\gus", "export\\nfz", "mask", "vistrel", "install",
-                                    "setings", "temp", "temp\\arch", "txt", "dek"};
-
 const char* const kOldProgramFiles[] = {
     "czytaj.to\\zmiany.chm", "openssl.exe", "zuv.exe", "un_zuv.exe", "socmapi.dll", "vpes3261.dll",
     "vpes3270.dll", "vpes3271.dll", "vpes3272.dll", "vpes3274.dll", "xb2net.dll", "xbpcre.dll",
@@ -85,7 +81,7 @@ bool WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::string& da
   }
 
   // 3.
-  for (const char* sub : kProgramDirs) lib::MKDIR(program_dir + sub);
+  make_program_directories(program_dir);
 
   // 4. The old program goes, the operator's settings and texts stay.
   lib::DEL_KAT(program_dir + "mask\\");

@@ -13,10 +13,6 @@ namespace {
 
 constexpr int kProgramField = 1, kDatabaseField = 2, kScreenItself = 0;
 
-const char* const kProgramDirs[] = {"czytaj.to", "export", "export\\zus", "export\\edek", "export\\crm",
-                                    "export\\gus", "export\\nfz", "mask", "vistrel", "install",
-                                    "setings", "temp", "temp\\arch", "txt", "dek"};
-
 struct Attempt {
   FlowEnv& env;
   ui::FlowScreenSession& screen;
@@ -197,7 +193,7 @@ Outcome first_install(FlowEnv& env, ui::FlowScreenSession& screen) {
   stage(env, "Kopiowanie plików programu do " + program_dir);
   if (d.licznik().exists()) d.LICZNIK("NEW", 42, "Kopiowanie plików programu...");
   else a.progress(42, "Kopiowanie plików programu...");
-  for (const char* sub : kProgramDirs) lib::MKDIR(program_dir + sub);
+  make_program_directories(program_dir);
   d.LICZNIK(2);
   if (!previous_program.empty()) lib::COPY_KAT(previous_program + "setings\\", program_dir + "setings\\");
   lib::COPY_KAT(rel + "czytaj.to\\", program_dir + "czytaj.to\\");

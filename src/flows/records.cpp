@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "lib/files.h"
 #include "lib/text.h"
 #include "platform/os/clock.h"
 #include "platform/os/codepage.h"
@@ -133,6 +134,13 @@ bool write_program_year(table::WorkAreas& areas, const std::string& file, const 
   });
   tables::ZAMKNIJ(areas, "wersja");
   return ok;
+}
+
+void make_program_directories(const std::string& program_dir) {
+  static const char* const kDirs[] = {"czytaj.to", "export", "export\\zus", "export\\edek", "export\\crm",
+                                      "export\\gus", "export\\nfz", "mask", "vistrel", "install",
+                                      "setings", "temp", "temp\\arch", "txt", "dek"};
+  for (const char* sub : kDirs) lib::MKDIR(program_dir + sub);
 }
 
 std::string with_backslash(std::string dir) {

@@ -48,6 +48,9 @@ bool write_database_path(table::WorkAreas& areas, const std::string& program_dir
 // Sets rok of the program's "wersja.dbf".
 bool write_program_year(table::WorkAreas& areas, const std::string& file, const std::string& year);
 
+// The fifteen working directories of a program directory, parents first.
+void make_program_directories(const std::string& program_dir);
+
 std::string with_backslash(std::string dir);
 bool file_here(const std::string& path);  // FILE
 bool dir_here(const std::string& path);   // FEXISTS with "D"; a final "\" is allowed
