@@ -89,11 +89,19 @@ void write_firm_version(StepContext& ctx, const std::string& firm_dir, std::stri
   table::Table* wer = ctx.areas.current();
   if (!wer) step_failed(gencode::kOpen, "Nie można otworzyć tabeli", file);
   bool ok = true;
-  // A record to hold the version; without one the firm would meet every step again.
-  if (wer->eof()) ok = wer->append();
-  ok = ok && wer->put("baza", table::Value::of_text(version)) &&
-       wer->put("nr", table::Value::of_number(26.01)) && wer->put("wariant", table::Value::of_text(wariant)) &&
-       wer->commit();
+  try {
+    // A record to hold the version; without one the firm would meet every step again.
+    if (wer->eof()) ok = wer->append();
+    ok = ok && wer->put("baza", table::Value::of_text(version)) &&
+         wer->put("nr", table::Value::of_number(26.01)) && wer->put("wariant", table::Value::of_text(wariant)) &&
+         wer->commit();
+  } catch (const Break&) {
+    // The handler broke out of a write: the buffer must not reach the disk when the
+    // area is closed later, or the firm would record a version it did not reach.
+    wer->rollback();
+    tables::ZAMKNIJ(ctx.areas, "wer");
+    throw;
+  }
   if (!ok) wer->rollback();  // half a version record is worse than the old one
   tables::ZAMKNIJ(ctx.areas, "wer");
   if (!ok) step_failed(gencode::kWrite, "Nie można zapisać wersji danych firmy", file);

@@ -259,6 +259,18 @@ FirmIndexReport INDEKSUJ(table::WorkAreas& areas, std::string_view firm_director
   });
   s.deleted_hidden = hidden;
   ZAMKNIJ(areas, "entex");
+  if (!report.status_marked) {
+    // The suite reads these flags to trust the firm's indexes: a missing or held
+    // status table must stop the firm's upgrade, not pass unnoticed.
+    ErrorRecord r;
+    r.genCode = gencode::kWrite;
+    r.subSystem = "ZUV";
+    r.description = "Nie można oznaczyć odbudowanych indeksów w tabeli ntx.dbf";
+    r.fileName = dir + "ntx.dbf";
+    r.operation = "INDEKSUJ";
+    r.canDefault = true;
+    raise_error(r);
+  }
   return report;
 }
 

@@ -224,5 +224,23 @@ TEST_F(Catalogue, HeldTableOrBadKeyAnswersOneAndLeavesNothingOpen) {
   EXPECT_TRUE(areas.aliases().empty());
 }
 
+// A firm whose status table is missing would keep stale flags: the rebuild raises so
+// the upgrade's per-firm trap reports the firm, and the indexes are built all the same.
+TEST_F(Catalogue, FirmRebuildWithoutStatusTableRaises) {
+  const auto& first = *std::find_if(firm_catalogue().begin(), firm_catalogue().end(),
+                                    [](const auto& e) { return e.kind == CatalogueEntry::Index && e.condition.empty(); });
+  make_catalogue_table(first, 3);
+  std::string failed_file;
+  try {
+    zuv::GuardedBlock guard;
+    INDEKSUJ(areas, dir);
+  } catch (const zuv::Break& b) {
+    failed_file = b.record.fileName;
+  }
+  EXPECT_EQ(failed_file, dir + "ntx.dbf");
+  EXPECT_TRUE(fs::exists(fs::u8path(os_file(first.name + ".cdx"))));
+  EXPECT_TRUE(areas.aliases().empty());
+}
+
 }  // namespace
 }  // namespace zuv::tables::testing
