@@ -9,6 +9,7 @@
 #include "platform/os/path.h"
 #include "platform/error/error.h"
 #include "ui/dialogs.h"
+#include "ui/main_window.h"
 
 namespace zuv::app {
 
@@ -150,7 +151,7 @@ MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs&
   // 13. The main window.
   gui::Frontend& fe = d.frontend();
   ui::Where desk = fe.desktop();
-  ui::MainWindowSpec desc;
+  ui::MainWindowDesc desc;
   desc.title = "Instalacja programu ZUV wersja " + p.wersja_p;
   desc.pos = {(desk.width - desc.outer.w) / 2, (desk.height - desc.outer.h) / 2};
   desc.button_points = p.fh12;

@@ -5,6 +5,7 @@
 #include "lib/files.h"
 #include "lib/text.h"
 #include "platform/os/files.h"
+#include "ui/analiza_kat.h"
 #include "ui/dialogs.h"
 
 namespace zuv::flows {
@@ -15,7 +16,7 @@ constexpr int kProgramField = 1, kDatabaseField = 2, kScreenItself = 0;
 
 struct Attempt {
   FlowEnv& env;
-  ui::FlowScreenSession& screen;
+  gui::FlowScreenSession& screen;
 
   Outcome stop(int field) {
     screen.set_focus(field);
@@ -67,7 +68,7 @@ bool is_new_database(const std::string& dir) {
 
 }  // namespace
 
-Outcome first_install(FlowEnv& env, ui::FlowScreenSession& screen) {
+Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   Attempt a{env, screen};
   ui::Dialogs& d = env.dialogs;
   const Release& r = env.release;
@@ -85,8 +86,8 @@ Outcome first_install(FlowEnv& env, ui::FlowScreenSession& screen) {
   stage(env, "Pierwsza instalacja: program " + program_dir + ", baza danych " + database_dir);
 
   // 5, 6.
-  if (!lib::ANALIZA_KAT(program_dir, "P", d)) return a.stop(kProgramField);
-  if (!lib::ANALIZA_KAT(database_dir, "B", d)) return a.stop(kDatabaseField);
+  if (!ui::ANALIZA_KAT(program_dir, "P", d)) return a.stop(kProgramField);
+  if (!ui::ANALIZA_KAT(database_dir, "B", d)) return a.stop(kDatabaseField);
   if (lib::oem_upper(program_dir) == lib::oem_upper(database_dir))
     return a.refuse(kDatabaseField, "Błędne katalogi", "Katalogi do instalacji Bazy Danych;i programu muszą być rózne!");
 
@@ -228,18 +229,18 @@ Outcome first_install(FlowEnv& env, ui::FlowScreenSession& screen) {
 
 Outcome PIERWSZA_INSTALACJA(FlowEnv& env) {
   Outcome last = Outcome::None;
-  ui::FlowScreenSpec spec;
+  gui::FlowScreenSpec spec;
   spec.name = "Pierwsza instalacja programu";
   std::string program = env.release.cProgram.empty() ? "c:\\Trevanor\\Zuv\\" + env.release.roczek + "\\"
                                                       : env.release.cProgram;
   spec.fields.push_back({"Wybierz katalog w którym zostanie zainstalowany PROGRAM", program, 128});
   spec.fields.push_back(
       {"Wybierz katalog w którym zostanie (lub już jest) zainstalowana BAZA DANYCH", env.release.cBaza, 128});
-  ui::FlowScreenSession* self = nullptr;
-  ui::FlowScreenSession screen(
+  gui::FlowScreenSession* self = nullptr;
+  gui::FlowScreenSession screen(
       spec, [&] { last = first_install(env, *self); }, [&](int field) { WEZ_KAT(env.dialogs, *self, field); });
   self = &screen;
-  env.dialogs.frontend().run_flow_screen(screen);
+  env.dialogs.run_screen(screen);
   env.dialogs.QMXDIRSELECT(std::string("CLOSE"));
   return last;
 }

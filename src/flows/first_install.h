@@ -5,7 +5,7 @@
 #pragma once
 
 #include "flows/flow_env.h"
-#include "ui/flow_screen.h"
+#include "platform/gui/flow_screen.h"
 
 namespace zuv::flows {
 
@@ -16,6 +16,6 @@ Outcome PIERWSZA_INSTALACJA(FlowEnv& env);
 // INSTALUJ of the first installation: field 1 the program directory, field 2 the
 // database's. A success ends the screen; every refusal leaves it open with the focus
 // on the field to correct.
-Outcome first_install(FlowEnv& env, ui::FlowScreenSession& screen);
+Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen);
 
 }  // namespace zuv::flows

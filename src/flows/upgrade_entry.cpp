@@ -32,7 +32,7 @@ bool sender_running(const std::string& program_dir) {
 
 }  // namespace
 
-Outcome upgrade_install(FlowEnv& env, ui::FlowScreenSession& screen) {
+Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   const Release& r = env.release;
 
   // 1.
@@ -110,16 +110,16 @@ Outcome upgrade_install(FlowEnv& env, ui::FlowScreenSession& screen) {
 
 Outcome UPGRADE(FlowEnv& env) {
   Outcome last = Outcome::None;
-  ui::FlowScreenSpec spec;
+  gui::FlowScreenSpec spec;
   spec.name = "Aktualizacja programu";
   spec.fields.push_back({"Wybierz katalog, w którym masz zainstalowany PROGRAM ZUV na rok " + env.release.roczek,
                          env.release.cProgram, 128});
-  ui::FlowScreenSession* self = nullptr;
-  ui::FlowScreenSession screen(
+  gui::FlowScreenSession* self = nullptr;
+  gui::FlowScreenSession screen(
       spec, [&] { last = upgrade_install(env, *self); },
       [&](int field) { WEZ_KAT(env.dialogs, *self, field); });
   self = &screen;
-  env.dialogs.frontend().run_flow_screen(screen);
+  env.dialogs.run_screen(screen);
   env.dialogs.QMXDIRSELECT(std::string("CLOSE"));
   return last;
 }

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "flows/flow_env.h"
-#include "ui/flow_screen.h"
+#include "platform/gui/flow_screen.h"
 
 namespace zuv::flows {
 
@@ -15,7 +15,7 @@ Outcome UPGRADE(FlowEnv& env);
 
 // The screen's install action (INSTALUJ of the upgrade): field 1 holds the program
 // directory. Every refusal is told to the operator and changes nothing.
-Outcome upgrade_install(FlowEnv& env, ui::FlowScreenSession& screen);
+Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen);
 
 // The work once the database upgrade has answered (the outcome orders): "00" registry,
 // files, archive; "01" archive, files, registry; anything else an error to show.

@@ -4,7 +4,7 @@
 
 namespace zuv::flows {
 
-void WEZ_KAT(ui::Dialogs& dialogs, ui::FlowScreenSession& screen, int field) {
+void WEZ_KAT(ui::Dialogs& dialogs, gui::FlowScreenSession& screen, int field) {
   std::string start = lib::trim(screen.text(field));
   if (start.empty()) start = "C:\\";
   std::string chosen = dialogs.QMXDIRSELECT(start, false);

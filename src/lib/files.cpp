@@ -192,31 +192,4 @@ bool WRITEFILE(std::string_view file, std::string_view text) {
   return written.ok() && written.value == text.size();
 }
 
-bool ANALIZA_KAT(std::string_view directory, std::string_view kind, ui::MessageDialog& dialog) {
-  const bool program = kind == "P";
-  const std::string title = program ? "Katalog Programu" : "Katalog Bazy";
-  const std::string subject = program ? "Katalog do instalacji Programu" : "Katalog do instalacji Bazy danych";
-  auto refuse = [&](const std::string& text) {
-    dialog.ALARM("3", title, subject + text);
-    return false;
-  };
-
-  size_t characters = 0;
-  for (char c : directory)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
-  if (characters <= 3) return refuse(" nie może być;głównym katalogiem dysku!");
-
-  if (directory.substr(0, 2) == "\\\\") {
-    std::string_view rest = directory.substr(2);
-    size_t separators = 0;
-    for (char c : rest)
-      if (c == '\\') ++separators;
-    if (rest.front() == '\\' || separators < 3) return refuse(". Błędna nazwa!!!");
-    return true;
-  }
-  if (directory.substr(1, 2) != ":\\") return refuse(". Błędna nazwa katalogu!!!");
-  if (os::upper_name(directory).find("WINDOWS") != std::string::npos) return refuse(" nie powinien zawierać słowa \"WINDOWS\"!");
-  return true;
-}
-
 }  // namespace zuv::lib

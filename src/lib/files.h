@@ -1,8 +1,8 @@
 // File and directory helpers with retries: they copy trees from the release into the
 // program and data directories, replace files that another program may hold for a
 // moment, empty working directories and write small files. Paths are Windows text
-// ending in '\' for directories. No helper shows anything or lets an error escape,
-// except ANALIZA_KAT, which tells the operator what is wrong with a typed directory.
+// ending in '\' for directories. No helper shows anything or lets an error escape
+// (ANALIZA_KAT, which tells the operator what is wrong, lives in ui/analiza_kat.h).
 #pragma once
 
 #include <string>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/os/status.h"
-#include "ui/alarm.h"
 
 namespace zuv::lib {
 
@@ -48,10 +47,6 @@ void DEL_KAT(std::string_view directory, std::string_view mask = "*.*", std::str
 // Creates or truncates file and writes text; true when the file was created and the
 // whole text written.
 bool WRITEFILE(std::string_view file, std::string_view text);
-
-// Checks a directory typed by the operator (kind "P" the program's, anything else the
-// database's) and, on the first fault found, tells the operator through dialog.
-bool ANALIZA_KAT(std::string_view directory, std::string_view kind, ui::MessageDialog& dialog);
 
 // The name as skip lists see it: code page 852, upper case (Polish letters included).
 std::string oem_upper(std::string_view utf8_name);

@@ -5,6 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/base/number.h"
+#include "platform/base/text.h"
+
 namespace zuv::lib {
 
 // The digits of text, in their order.
@@ -15,16 +18,14 @@ std::string USUN_SPACJE(std::string_view text);
 std::vector<std::string> TOKEN(std::string_view text);
 // The n-th item (1-based), untrimmed; empty when there are fewer items.
 std::string TOKEN(std::string_view text, int n);
-// Half away from zero on the decimal value as printed (15 significant digits), after
-// a 1e-12 nudge.
-double ROUND2(double number, int decimals = 2);
+using base::ROUND2;
 // Integer part, taking values within 1e-7 below an integer as that integer.
 double C_INT(double number);
 
-// Text helpers of the runtime the routines above lean on.
-std::string trim(std::string_view s);
-std::string rtrim(std::string_view s);
-std::string upper_ascii(std::string_view s);
-std::string lower_ascii(std::string_view s);
+// The ground layer's text helpers, under the names the routines above have always used.
+using base::lower_ascii;
+using base::rtrim;
+using base::trim;
+using base::upper_ascii;
 
 }  // namespace zuv::lib

@@ -14,6 +14,7 @@
 
 #include "lib/text.h"
 #include "platform/os/registry.h"
+#include "platform/os/unicode.h"
 #include "sys/registry.h"
 
 namespace zuv::sys {
@@ -48,13 +49,6 @@ void replace_all(std::string& s, std::string_view from, std::string_view to) {
   for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
 }
 
-size_t char_count(std::string_view s) {
-  size_t n = 0;
-  for (char c : s)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++n;
-  return n;
-}
-
 // PADR(s, 20): cut or padded to 20 characters.
 std::string padded20(const std::string& s) {
   std::string out;
@@ -65,7 +59,7 @@ std::string padded20(const std::string& s) {
     out.append(s, i, len);
     i += len;
   }
-  return out + std::string(20 - std::min<size_t>(20, char_count(out)), ' ');
+  return out + std::string(20 - std::min<size_t>(20, os::char_count(out)), ' ');
 }
 
 // Applied in this order; the symbols are removed where they stand in the list.

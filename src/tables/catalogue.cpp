@@ -166,13 +166,13 @@ const std::vector<CatalogueEntry>& firm_catalogue() {
 int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList& tags) {
   const std::string table(table_view);
   const std::string data = table + ".dbf", index = table + ".cdx";
-  if (!os::file_exists(std::string_view(data))) return kIndexNotBuilt;
+  if (!os::file_exists(data)) return kIndexNotBuilt;
   for (int attempt = 0; attempt < 20; ++attempt) {
     lib::DEL_FILE(index);
-    if (!os::file_exists(std::string_view(index))) break;
+    if (!os::file_exists(index)) break;
     SLEEP(10);
   }
-  if (os::file_exists(std::string_view(index))) return kIndexNotDeleted;
+  if (os::file_exists(index)) return kIndexNotDeleted;
 
   // A stale area under the working name is closed and the next name taken.
   std::string alias = "roboczy";
@@ -224,12 +224,12 @@ FirmIndexReport INDEKSUJ(table::WorkAreas& areas, std::string_view firm_director
   lib::DEL_KAT(dir, "*.cdx");
   for (const CatalogueEntry& e : firm_catalogue()) {
     if (e.kind == CatalogueEntry::Delete) {
-      bool existed = os::file_exists(std::string_view(dir + e.name));
+      bool existed = os::file_exists(dir + e.name);
       lib::DEL_FILE(dir + e.name);
       report.items.push_back({e.name, -2, existed});
       continue;
     }
-    if (!e.condition.empty() && !os::file_exists(std::string_view(dir + e.condition))) {
+    if (!e.condition.empty() && !os::file_exists(dir + e.condition)) {
       report.items.push_back({e.name, -1});
       continue;
     }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/table/cdx.h"
+#include "platform/table/index_build.h"
 #include "platform/table/index_sort.h"
 #include "platform/table/keyexpr.h"
 #include "platform/table/ntx.h"
@@ -42,18 +43,13 @@ class Resolver : public table::FieldResolver, public table::RecordView {
   std::string blank_ = std::string(256, ' ');
 };
 
-std::string directory_of(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
 }  // namespace
 
 void build_index(const std::string& os_path, bool compound, const std::string& tag, const std::string& expression,
                  RawRecords& records) {
   Resolver resolver(records);
   table::KeyExpression expr = table::KeyExpression::compile(expression, resolver);
-  table::KeySorter sorter(expr.key_type(), expr.key_length(), size_t(32) << 20, directory_of(os_path));
+  table::KeySorter sorter(expr.key_type(), expr.key_length(), size_t(32) << 20, table::directory_of(os_path));
   std::uint32_t n = records.count();
   for (std::uint32_t r = 1; r <= n; ++r) {
     resolver.set_current(records.load(r));

@@ -5,10 +5,10 @@
 #include "tables/index_ops.h"
 
 #include <algorithm>
-#include <map>
 
 #include "lib/text.h"
 #include "platform/os/path.h"
+#include "platform/table/area_relations.h"
 #include "platform/table/index_key.h"
 #include "platform/table/order.h"
 #include "platform/error/error.h"
@@ -110,37 +110,6 @@ class BuiltOrder : public table::Order {
   bool stale_ = false;
 };
 
-// The relations of each work-area set. The engine's relation object holds the tables
-// it joins; a table closed (or an alias reopened) since makes its relation stale, so
-// every use first drops the stale ones and sets the live ones up anew.
-struct RelationRecord {
-  std::string parent, child, expression;
-  const table::Table* parent_table;
-  const table::Table* child_table;
-};
-struct RelationState {
-  std::unique_ptr<table::Relations> engine;
-  std::vector<RelationRecord> records;
-};
-std::map<const table::WorkAreas*, RelationState>& relations() {
-  static std::map<const table::WorkAreas*, RelationState> r;
-  return r;
-}
-
-RelationState& live_relations(table::WorkAreas& areas) {
-  RelationState& st = relations()[&areas];
-  auto dead = [&](const RelationRecord& r) {
-    return areas.find(r.parent) != r.parent_table || areas.find(r.child) != r.child_table;
-  };
-  bool stale = std::any_of(st.records.begin(), st.records.end(), dead);
-  if (!st.engine || stale) {
-    st.records.erase(std::remove_if(st.records.begin(), st.records.end(), dead), st.records.end());
-    st.engine = std::make_unique<table::Relations>(areas);
-    for (const auto& r : st.records) st.engine->set(r.parent, r.child, r.expression);
-  }
-  return st;
-}
-
 bool reads_other_areas(const std::string& expression) { return expression.find("->") != std::string::npos; }
 
 }  // namespace
@@ -171,24 +140,11 @@ bool order_list_rebuild(table::Table& t) { return t.rebuild_orders(); }
 
 bool set_relation(table::WorkAreas& areas, const std::string& parent, const std::string& child,
                   const std::string& expression) {
-  RelationState& st = live_relations(areas);
-  if (!st.engine->set(parent, child, expression)) return false;
-  st.records.push_back({parent, child, expression, areas.find(parent), areas.find(child)});
-  st.engine->sync(parent);
-  return true;
+  return areas.relations().set(parent, child, expression);
 }
 
-void sync_relations(table::WorkAreas& areas, const std::string& parent) {
-  live_relations(areas).engine->sync(parent);
-}
+void sync_relations(table::WorkAreas& areas, const std::string& parent) { areas.relations().sync(parent); }
 
-void clear_relations(table::WorkAreas& areas, const std::string& parent) {
-  RelationState& st = live_relations(areas);
-  st.engine->clear(parent);
-  std::string key = lib::upper_ascii(parent);
-  st.records.erase(std::remove_if(st.records.begin(), st.records.end(),
-                                  [&](const RelationRecord& r) { return lib::upper_ascii(r.parent) == key; }),
-                   st.records.end());
-}
+void clear_relations(table::WorkAreas& areas, const std::string& parent) { areas.relations().clear(parent); }
 
 }  // namespace zuv::tables

@@ -1,5 +1,6 @@
 // The order operations the helpers of this directory need from the index engine, on
-// one open table: ORDLISTADD, ORDSETFOCUS, ORDCREATE, ORDLISTREBUILD and relations.
+// one open table: ORDLISTADD, ORDSETFOCUS, ORDCREATE, ORDLISTREBUILD, and the relations
+// that the work-area set keeps (platform/table/area_relations.h).
 // Each raises an error record on failure (the caller's trap decides) and answers
 // false then.
 #pragma once

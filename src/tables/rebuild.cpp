@@ -5,6 +5,7 @@
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/text.h"
 #include "platform/os/clock.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
@@ -17,15 +18,13 @@
 namespace zuv::tables {
 namespace {
 
-bool exists(const std::string& path) { return os::file_exists(std::string_view(path)); }
+bool exists(const std::string& path) { return os::file_exists(path); }
 
 // "C:\f\faktury.dbf" -> "C:\f\faktury~.dbf": the new content's place beside the target;
 // its memo file ("faktury~.fpt") is distinct from the target's too.
 std::string beside(const std::string& target) {
-  size_t slash = target.find_last_of("\\/");
-  size_t dot = target.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return target + "~";
-  return target.substr(0, dot) + "~" + target.substr(dot);
+  std::string stem = base::without_extension(target);
+  return stem + "~" + target.substr(stem.size());
 }
 
 void remove_pair(const std::string& file) {
@@ -246,11 +245,7 @@ bool fill_by_values(table::WorkAreas& areas, const std::string& directory, const
 }  // namespace
 
 std::string memo_file_of(std::string_view table_file) {
-  std::string f(table_file);
-  size_t dot = f.rfind('.');
-  size_t slash = f.find_last_of("\\/");
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return f + ".fpt";
-  return f.substr(0, dot + 1) + "fpt";
+  return base::with_extension(table_file, "fpt");
 }
 
 bool EXPORTUJ(table::WorkAreas& areas, std::string_view target_view, const std::vector<std::string>& fields,

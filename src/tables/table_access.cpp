@@ -17,10 +17,10 @@ PauseFn& pause_fn() {
 // What the open helpers check before touching any work area.
 bool files_usable(const TableFiles& files) {
   // Windows path text: the string_view overload (the other one takes OS paths).
-  if (!os::file_exists(std::string_view(files.data))) return false;
+  if (!os::file_exists(files.data)) return false;
   auto size = os::file_size(files.data);
   if (!size || size.value < kMinimumTableBytes) return false;
-  if (!files.index.empty() && !os::file_exists(std::string_view(files.index))) return false;
+  if (!files.index.empty() && !os::file_exists(files.index)) return false;
   return true;
 }
 

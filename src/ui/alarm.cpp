@@ -1,38 +1,12 @@
+// ALARM, the message dialog: the rules that turn a call into the description a front end shows.
 #include "ui/alarm.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include "platform/os/unicode.h"
+
 namespace zuv::ui {
-
-namespace {
-
-// UTF-8 decoding of one character at i; advances i. Bad bytes read as themselves.
-char32_t decode(const std::string& s, size_t& i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-  char32_t cp = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : extra == 1 ? c & 0x1F : c;
-  ++i;
-  for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = (cp << 6) | (s[i] & 0x3F);
-  return cp;
-}
-
-size_t char_count(const std::string& s) {
-  size_t n = 0;
-  for (size_t i = 0; i < s.size();) {
-    decode(s, i);
-    ++n;
-  }
-  return n;
-}
-
-}  // namespace
-
-char32_t first_char(const std::string& utf8) {
-  if (utf8.empty()) return 0;
-  size_t i = 0;
-  return decode(utf8, i);
-}
 
 char32_t upper_pl(char32_t c) {
   if (c >= 'a' && c <= 'z') return c - 32;
@@ -48,14 +22,6 @@ char32_t upper_pl(char32_t c) {
     case U'ż': return U'Ż';
     default: return c;
   }
-}
-
-Size ApproxMeasure::text_box(const std::string& utf8, const std::string& family, int points,
-                             bool bold) {
-  // Average glyph of a proportional face is a little over half its height.
-  double per = points * (family == "Arial" ? 0.55 : 0.5) * (bold ? 1.1 : 1.0) * 96.0 / 72.0;
-  int h = static_cast<int>(std::lround(points * 96.0 / 72.0 * 1.15));
-  return {static_cast<int>(std::lround(per * static_cast<double>(char_count(utf8)))), h};
 }
 
 std::string title_from_code(const std::string& title) {
@@ -88,7 +54,7 @@ int hot_letter(const std::vector<std::string>& labels, char32_t ch) {
   if (ch == 0) return 0;
   char32_t want = upper_pl(ch);
   for (size_t i = 0; i < labels.size(); ++i)
-    if (!labels[i].empty() && upper_pl(first_char(labels[i])) == want)
+    if (!labels[i].empty() && upper_pl(os::first_char(labels[i])) == want)
       return static_cast<int>(i) + 1;
   return 0;
 }
@@ -104,11 +70,11 @@ std::vector<int> V1_PLUS_V2(const std::vector<std::vector<int>>& pairs) {
 
 void RUN_HELP() {}
 
-AlarmSpec build_alarm(const Where& where, const std::string& kind_arg, const std::string& title,
+AlarmDesc build_alarm(const Where& where, const std::string& kind_arg, const std::string& title,
                       const std::string& text, const std::vector<std::string>& buttons,
                       std::optional<int> timeout_seconds, const Where& reference,
                       TextMeasure& measure) {
-  AlarmSpec s;
+  AlarmDesc s;
   std::string kind = kind_arg.empty() ? "4" : kind_arg;
   s.kind = (kind[0] >= '1' && kind[0] <= '6') ? kind[0] : '4';
   s.question = s.kind >= '4';
@@ -194,7 +160,7 @@ AlarmSpec build_alarm(const Where& where, const std::string& kind_arg, const std
   return s;
 }
 
-AlarmSession::AlarmSession(const AlarmSpec& desc, double now)
+AlarmSession::AlarmSession(const AlarmDesc& desc, double now)
     : desc_(desc), deadline_(now + desc.timeout_seconds), focus_(desc.default_button) {}
 
 bool AlarmSession::tick(double now) {

@@ -28,7 +28,7 @@ int Dialogs::ALARM(const Where& where, const std::string& kind, const std::strin
                    const std::string& text, const std::vector<std::string>& buttons,
                    std::optional<int> timeout_seconds) {
   Where ref = reference_for(where, fe_);
-  AlarmSpec desc = build_alarm(where, kind, title, text, buttons, timeout_seconds, ref, fe_);
+  AlarmDesc desc = build_alarm(where, kind, title, text, buttons, timeout_seconds, ref, fe_);
   if (desc.wait_window) {
     // Through the numeric form the window stays up until the next one replaces it.
     kind1_ = fe_.open_wait(desc);
@@ -42,13 +42,13 @@ int Dialogs::ALARM(const Where& where, const std::string& kind, const std::strin
 std::unique_ptr<gui::WaitWindow> Dialogs::ALARM_WAIT(const std::string& title,
                                                      const std::string& text, const Where& where) {
   Where ref = reference_for(where, fe_);
-  AlarmSpec desc = build_alarm(where, "1", title, text, {}, std::nullopt, ref, fe_);
+  AlarmDesc desc = build_alarm(where, "1", title, text, {}, std::nullopt, ref, fe_);
   return fe_.open_wait(desc);
 }
 
 std::string Dialogs::QMX_EDTSTR(const std::string& proposal, int length, const std::string& title,
                                 const std::string& prompt, EntryCheck check) {
-  EntrySpec desc = build_entry(proposal, length, title, prompt, fe_);
+  EntryDesc desc = build_entry(proposal, length, title, prompt, fe_);
   EntrySession session(std::move(check));
   return fe_.run_entry(desc, session);
 }
@@ -100,5 +100,38 @@ void Dialogs::LICZNIK(const std::string& command, double maximum, const std::str
 }
 
 void Dialogs::LICZNIK(double n) { licznik_.advance(n); }
+
+// The screen as a question: its fields in the text, one button to install, one per
+// field to type it and one for its chooser, and one to go back.
+void Dialogs::run_screen(gui::FlowScreenSession& s) {
+  if (fe_.run_flow_screen(s)) return;
+  const int n = s.field_count();
+  while (!s.finished()) {
+    std::string text;
+    std::vector<std::string> buttons = {gui::kScreenInstall};
+    for (int f = 1; f <= n; ++f) {
+      text += s.desc().fields[f - 1].label + ";[" + s.text(f) + "];";
+      buttons.push_back("Wpisz katalog " + std::to_string(f));
+      buttons.push_back("Wybierz katalog " + std::to_string(f));
+    }
+    buttons.push_back(gui::kScreenBack);
+    // Left alone past the question's time-out, the screen is left as with Esc.
+    int b = ALARM("4", s.desc().name, text, buttons);
+    if (b == 0) {
+      s.close();
+    } else if (b == 1) {
+      s.press_install();
+    } else if (b == static_cast<int>(buttons.size())) {
+      s.press_back();
+    } else if (b % 2 == 0) {
+      const auto& f = s.desc().fields[static_cast<size_t>(b / 2 - 1)];
+      std::string typed = QMX_EDTSTR(s.text(b / 2), f.length, s.desc().name, f.label);
+      if (!typed.empty()) s.set_text(b / 2, typed);
+      s.set_focus(b / 2);
+    } else {
+      s.press_chooser(b / 2);
+    }
+  }
+}
 
 }  // namespace zuv::ui

@@ -1,8 +1,11 @@
+// QMXDIRSELECT, the directory chooser: its tree of drives and directories and the rules
+// for creating, renaming and deleting in it.
 #include "ui/dirselect.h"
 
 #include <algorithm>
 
 #include "lib/text.h"
+#include "platform/os/unicode.h"
 
 namespace zuv::ui {
 
@@ -16,33 +19,16 @@ int letter_weight(char32_t c) {
   return 0;
 }
 
+// Upper case as the chooser's comparisons see it: Polish letters and ASCII.
 std::u32string folded(const std::string& s) {
-  std::u32string out;
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    char32_t cp = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : extra == 1 ? c & 0x1F : c;
-    ++i;
-    for (int k = 0; k < extra && i < s.size(); ++k, ++i) cp = (cp << 6) | (s[i] & 0x3F);
-    out.push_back(upper_pl(cp));
-  }
+  std::u32string out = os::decode_utf8(s, true);
+  for (char32_t& c : out) c = upper_pl(c);
   return out;
 }
 
 std::string upper(const std::string& s) {
   std::string out;
-  for (char32_t c : folded(s)) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  for (char32_t c : folded(s)) os::append_utf8(out, c);
   return out;
 }
 

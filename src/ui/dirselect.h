@@ -36,56 +36,42 @@ std::unique_ptr<DirFs> make_system_dirfs();
 // Orders names as the suite does: case folded, Polish letters after their base letter.
 bool collate_less(const std::string& a, const std::string& b);
 
-struct DirNode {
-  std::string caption;
-  std::string path;  // ends in "\"
-  int image_closed = 2105, image_open = 2106;
-  bool loaded = false;  // children listed
-  bool expanded = false;
-  DirNode* parent = nullptr;
-  std::vector<std::unique_ptr<DirNode>> children;
-  bool is_drive() const { return parent == nullptr; }
-};
+using gui::DirNode;
 
 using EntryAsk = std::function<std::string(const std::string& proposal, int length,
                                            const std::string& title, const std::string& prompt,
                                            EntryCheck check)>;
 
-class DirChooser {
+class DirChooser : public gui::DirChooserControl {
  public:
   DirChooser(DirFs& fs, MessageDialog& msg, EntryAsk ask, std::function<void()> tone);
 
-  // Window geometry of the chooser at its initial size (bottom-left origin).
-  static constexpr int kUnit = 12;
-  static constexpr int kWidth = 19 * 12 + 8;
-  static int height_for(int parent_height) { return std::min(24 * 12 + 34, parent_height - 24); }
-
   void create();  // the drive items and their first level
-  void getTree(DirNode* item);
-  void getDownTree(DirNode* item);
+  void getTree(DirNode* item) override;
+  void getDownTree(DirNode* item) override;
   DirNode* FindDir(DirNode* under, const std::string& path);  // under == nullptr: drives
-  void StartDir(std::string path);
+  void StartDir(std::string path) override;
 
-  void mark(DirNode* item);      // marked (cursor): load its children, follow in the field
-  void select(DirNode* item);    // selected or expanded: load the grandchildren, expand
+  void mark(DirNode* item) override;    // marked (cursor): load its children, follow in the field
+  void select(DirNode* item) override;  // selected or expanded: load the grandchildren, expand
   void collapse(DirNode* item);
   void toggle();                 // Space on the marked item
-  void set_path_text(const std::string& text) { edt_path_ = text; }
+  void set_path_text(const std::string& text) override { edt_path_ = text; }
 
   // "OK": true when a path was chosen (done() then holds).
-  bool check_kat();
-  void cancel();
-  void NodeEdit(bool create_new);
-  void NodeDelete();
+  bool check_kat() override;
+  void cancel() override;
+  void NodeEdit(bool create_new) override;
+  void NodeDelete() override;
 
   void reset() { done_ = false; result_.clear(); }
-  bool done() const { return done_; }
-  const std::string& result() const { return result_; }
-  const std::string& path_text() const { return edt_path_; }
-  DirNode* marked() const { return marked_; }
-  const std::vector<std::unique_ptr<DirNode>>& drives() const { return drives_; }
+  bool done() const override { return done_; }
+  const std::string& result() const override { return result_; }
+  const std::string& path_text() const override { return edt_path_; }
+  DirNode* marked() const override { return marked_; }
+  const std::vector<std::unique_ptr<DirNode>>& drives() const override { return drives_; }
   // Bumped whenever the tree's shape changes, so a front end knows to rebuild.
-  int generation() const { return generation_; }
+  int generation() const override { return generation_; }
 
  private:
   void ZMIANA_NAZWY(DirNode* item, const std::string& old_path, const std::string& new_path);

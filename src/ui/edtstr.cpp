@@ -1,12 +1,13 @@
+// QMX_EDTSTR, the one-line text entry: its layout and the check of each attempt.
 #include "ui/edtstr.h"
 
 #include <algorithm>
 
 namespace zuv::ui {
 
-EntrySpec build_entry(const std::string& proposal, int length, const std::string& title,
+EntryDesc build_entry(const std::string& proposal, int length, const std::string& title,
                       const std::string& prompt, TextMeasure& measure) {
-  EntrySpec s;
+  EntryDesc s;
   s.proposal = proposal;
   s.length = std::max(length, static_cast<int>(proposal.size()));
   s.title = title;

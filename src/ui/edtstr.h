@@ -14,35 +14,23 @@ namespace zuv::ui {
 
 using EntryCheck = std::function<bool(const std::string&)>;
 
-struct EntrySpec {
-  std::string proposal;
-  int length = 0;  // buffer length of the field, in characters
-  std::string title;
-  std::vector<std::string> prompt_lines;
-  int icon = 104;
-  Rgb prompt_panel{208, 208, 167};
-  Rgb field_error{255, 184, 160};
-  int prompt_points = 12, button_points = 10;
-  Size dialog_size, prompt_size, field_size, button_size;
-};
+using gui::EntryDesc;
+using gui::kEntryAccept;
+using gui::kEntryCancel;
 
-inline constexpr const char* kEntryAccept = "Zapamiętaj";
-inline constexpr const char* kEntryCancel = "Rezygnuję";
-
-EntrySpec build_entry(const std::string& proposal, int length, const std::string& title,
+EntryDesc build_entry(const std::string& proposal, int length, const std::string& title,
                       const std::string& prompt, TextMeasure& measure);
 
 // One attempt at a time: the front end reports what the operator did and shows the
 // outcome (close, or flash the field red with a tone and keep it open).
-class EntrySession {
+class EntrySession : public gui::EntryControl {
  public:
-  enum class Outcome { Accepted, Rejected, Cancelled };
   explicit EntrySession(EntryCheck check) : check_(std::move(check)) {}
   // Enter in the field or "Zapamiętaj". An empty text closes without the check.
-  Outcome accept(const std::string& text);
+  Outcome accept(const std::string& text) override;
   // "Rezygnuję", Esc anywhere, the close box.
-  Outcome cancel();
-  const std::string& result() const { return result_; }
+  Outcome cancel() override;
+  const std::string& result() const override { return result_; }
   int checks_run() const { return checks_; }
 
  private:

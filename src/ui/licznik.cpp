@@ -1,3 +1,4 @@
+// LICZNIK, the progress bar: the arithmetic of its panel and of the growing fill.
 #include "ui/licznik.h"
 
 #include <algorithm>

@@ -9,31 +9,10 @@
 
 namespace zuv::ui {
 
-struct ProgressGeometry {
-  Point pos;         // of the panel in its parent, bottom-left origin
-  Size panel;        // width from the caller, height INT(60 * fh8 / 8)
-  int margin = 12;   // INT(panel height / 5)
-  Point bar_pos;     // (m, m) inside the panel
-  Size bar;          // the bar control
-  Size fill;         // its fill area: 2 pixels smaller each way
-  int points = 8;
-  // The window that holds the panel (a native handle); null: the application window.
-  void* parent = nullptr;
-};
+using gui::ProgressGeometry;
+using gui::ProgressView;
 
 ProgressGeometry progress_geometry(Point pos, int width, int fh8 = 8);
-
-// Presents the bar; all calls come from Licznik, in order.
-class ProgressView {
- public:
-  virtual ~ProgressView() = default;
-  virtual void create(const ProgressGeometry& g, const std::string& title) = 0;
-  virtual void set_title(const std::string& title) = 0;
-  virtual void clear() = 0;
-  // Fill from the left edge to `width` pixels of the fill area.
-  virtual void fill(int width) = 0;
-  virtual void destroy() = 0;
-};
 
 class Licznik {
  public:

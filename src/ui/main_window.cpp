@@ -2,7 +2,7 @@
 
 namespace zuv::ui {
 
-MainWindowSession::MainWindowSession(MainWindowSpec desc, std::vector<std::string> captions,
+MainWindowSession::MainWindowSession(MainWindowDesc desc, std::vector<std::string> captions,
                                      std::vector<std::function<void()>> actions)
     : desc_(std::move(desc)) {
   for (size_t i = 0; i < captions.size(); ++i) {

@@ -11,59 +11,39 @@
 
 namespace zuv::ui {
 
-struct MainButton {
-  std::string caption;
-  Point pos;  // bottom-left origin in the drawing area
-  Size size;
-  bool bold = false;  // DP on, PP off
-  std::function<void()> on_activate;
-};
+using gui::MainButton;
+using gui::MainWindowDesc;
 
-struct MainWindowSpec {
-  std::string title;
-  Size outer{630, 260};
-  Point pos;  // top-left on the desktop: centred
-  Rgb background{208, 208, 167};
-  int icon = 100;
-  int bitmap = 200;
-  int button_points = 12;
-  int h_org = 370;
-};
-
-class MainWindowSession {
+class MainWindowSession : public gui::MainWindowControl {
  public:
   // Button order is creation order and tab order: repair base, repair program,
   // upgrade, first installation, end.
-  MainWindowSession(MainWindowSpec desc, std::vector<std::string> captions,
+  MainWindowSession(MainWindowDesc desc, std::vector<std::string> captions,
                     std::vector<std::function<void()>> actions);
 
-  // Places the picture and the buttons for a drawing area of this size.
-  void layout(Size client);
-  const MainWindowSpec& desc() const { return desc_; }
-  std::vector<MainButton>& buttons() { return buttons_; }
-  Point picture_pos() const { return pic_pos_; }
-  Size picture_size() const { return pic_size_; }
+  void layout(Size client) override;
+  const MainWindowDesc& desc() const override { return desc_; }
+  std::vector<MainButton>& buttons() override { return buttons_; }
+  Point picture_pos() const override { return pic_pos_; }
+  Size picture_size() const override { return pic_size_; }
 
-  int focus() const { return focus_; }  // 1-based
-  void set_focus(int b);                // applies PP to the old button and DP to the new
+  int focus() const override { return focus_; }
+  void set_focus(int b) override;  // applies PP to the old button and DP to the new
   // KEYHANDLER: Esc closes the window, Enter presses the focused button, Left/Up go to
   // the next button in tab order (the one above), Right/Down to the previous one.
-  void key(Key k);
-  void press(int b);
-  void close() { closed_ = true; }
+  void key(Key k) override;
+  void press(int b) override;
+  void close() override { closed_ = true; }
   void end() { koniec_ = true; }  // "Zakończ instalację"
-  bool finished() const { return closed_ || koniec_; }
-  bool enabled() const { return enabled_; }
+  bool finished() const override { return closed_ || koniec_; }
+  bool enabled() const override { return enabled_; }
   void set_enabled(bool e) {
     enabled_ = e;
     if (on_enable) on_enable(e);
   }
-  // A front end that draws real windows follows these.
-  std::function<void(bool)> on_enable;
-  std::function<void(int)> on_focus;
 
  private:
-  MainWindowSpec desc_;
+  MainWindowDesc desc_;
   std::vector<MainButton> buttons_;
   Point pic_pos_;
   Size pic_size_;

@@ -12,7 +12,7 @@ namespace {
 ui::MainWindowSession make(std::vector<int>* pressed) {
   std::vector<std::function<void()>> actions(5);
   for (int i = 2; i < 5; ++i) actions[i] = [pressed, i] { pressed->push_back(i + 1); };
-  return ui::MainWindowSession(ui::MainWindowSpec{}, {"Napraw Bazę danych", "Napraw instalację Programu",
+  return ui::MainWindowSession(ui::MainWindowDesc{}, {"Napraw Bazę danych", "Napraw instalację Programu",
                                                      "Aktualizacja programu", "Pierwsza instalacja programu",
                                                      "Zakończ instalację"},
                                actions);

@@ -8,7 +8,7 @@
 #include "support/table_support.h"
 #include "platform/error/error.h"
 #include "tables/catalogue.h"
-#include "tables/interrupt.h"
+#include "support/script_interrupt.h"
 #include "tables/table_access.h"
 #include "tables_fixture.h"
 

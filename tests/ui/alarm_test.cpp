@@ -1,3 +1,4 @@
+// The tests of ALARM, the message dialog.
 #include <gtest/gtest.h>
 
 #include "platform/gui/script.h"
@@ -16,7 +17,7 @@ struct Fixture {
   ui::Dialogs d{fe};
 };
 
-ui::AlarmSpec desc(const std::string& kind, const std::string& title, const std::string& text,
+ui::AlarmDesc desc(const std::string& kind, const std::string& title, const std::string& text,
                    std::vector<std::string> buttons = {}) {
   ui::ApproxMeasure m;
   return ui::build_alarm({}, kind, title, text, buttons, std::nullopt,

@@ -1,3 +1,4 @@
+// The tests of QMXDIRSELECT, the directory chooser.
 #include <gtest/gtest.h>
 
 #include <filesystem>

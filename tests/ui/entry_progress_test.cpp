@@ -1,3 +1,4 @@
+// The tests of QMX_EDTSTR, the text entry, and LICZNIK, the progress bar.
 #include <gtest/gtest.h>
 
 #include "platform/gui/script.h"

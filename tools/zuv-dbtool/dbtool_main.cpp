@@ -180,7 +180,7 @@ int cmd_hold(const std::string& file, bool shared, unsigned rlock, const std::st
     os::FileHandle f;
     if (f.create(os::native_path(ready), os::Share::Shared)) return 1;
   }
-  for (int i = 0; i < 6000 && !os::file_exists(os::native_path(stop)); ++i)
+  for (int i = 0; i < 6000 && !os::native_file_exists(os::native_path(stop)); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   return 0;
 }

@@ -25,7 +25,7 @@ std::string usable_directory(const std::string& given) {
     return "";
   }
   if (!os::directory_exists(dir)) {
-    std::cerr << "zuv-dbtool: " << (os::file_exists(std::string_view(dir)) ? "to nie jest katalog: " : "brak katalogu: ")
+    std::cerr << "zuv-dbtool: " << (os::file_exists(dir) ? "to nie jest katalog: " : "brak katalogu: ")
               << given << "\n";
     return "";
   }
@@ -50,7 +50,7 @@ int reindex_firm(const std::string& given) {
     switch (item.result) {
       case -2:
         if (item.existed)
-          std::cout << (os::file_exists(std::string_view(dir + item.name)) ? "nie usunięto " : "usunięto    ")
+          std::cout << (os::file_exists(dir + item.name) ? "nie usunięto " : "usunięto    ")
                     << item.name << "\n";
         break;
       case -1:
@@ -62,7 +62,7 @@ int reindex_firm(const std::string& given) {
         std::cout << "zbudowano   " << item.name << "\n";
         break;
       default:
-        if (item.result == tables::kIndexNotBuilt && !os::file_exists(std::string_view(data))) {
+        if (item.result == tables::kIndexNotBuilt && !os::file_exists(data)) {
           ++skipped;
           std::cout << "pominięto   " << item.name << " (brak tabeli)\n";
         } else {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/os/codepage.h"
+#include "platform/base/text.h"
 #include "platform/table/csv_text.h"
 #include "platform/table/order.h"
 #include "platform/table/table.h"
@@ -22,10 +23,7 @@ namespace {
 using namespace zuv::table;
 
 std::string default_index(const std::string& dbf) {
-  auto dot = dbf.find_last_of('.');
-  auto slash = dbf.find_last_of("/\\");
-  std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash)) ? dbf.substr(0, dot) : dbf;
-  return base + ".cdx";
+  return base::with_extension(dbf, "cdx");
 }
 
 std::unique_ptr<Table> open(const std::string& file, bool read_only) {

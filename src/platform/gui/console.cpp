@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "lib/text.h"
+#include "platform/base/text.h"
+#include "platform/os/unicode.h"
 
 namespace zuv::gui {
 
@@ -18,11 +19,11 @@ size_t width_of(const std::string& s) {
   return n;
 }
 
-std::string pad(const std::string& s, size_t w, ui::Align a) {
+std::string pad(const std::string& s, size_t w, Align a) {
   size_t n = width_of(s);
   if (n >= w) return s;
   size_t room = w - n;
-  size_t left = a == ui::Align::Left ? 0 : a == ui::Align::Right ? room : room / 2;
+  size_t left = a == Align::Left ? 0 : a == Align::Right ? room : room / 2;
   return std::string(left, ' ') + s + std::string(room - left, ' ');
 }
 
@@ -43,25 +44,25 @@ class ConsoleWait : public WaitWindow {};
 ConsoleFrontend::ConsoleFrontend(Clock& clock, std::unique_ptr<Terminal> term)
     : Frontend(clock), term_(std::move(term)) {}
 
-ui::Where ConsoleFrontend::reference() {
-  if (in_main_) return ui::Where{ui::Where::Mode::AppWindow, 197, 254, 630, 260};
+Where ConsoleFrontend::reference() {
+  if (in_main_) return Where{Where::Mode::AppWindow, 197, 254, 630, 260};
   return desktop();
 }
-ui::Where ConsoleFrontend::desktop() { return ui::Where{ui::Where::Mode::Desktop, 0, 0, 1024, 768}; }
+Where ConsoleFrontend::desktop() { return Where{Where::Mode::Desktop, 0, 0, 1024, 768}; }
 
-ui::Size ConsoleFrontend::text_box(const std::string& utf8, const std::string& family, int points,
-                                   bool bold) {
+Size ConsoleFrontend::text_box(const std::string& utf8, const std::string& family, int points,
+                               bool bold) {
   return measure_.text_box(utf8, family, points, bold);
 }
 
 void ConsoleFrontend::box(const std::string& title, const std::vector<std::string>& lines,
-                          ui::Align align) {
+                          Align align) {
   size_t w = width_of(title);
   for (const auto& l : lines) w = std::max(w, width_of(l));
   w += 4;
   const bool tty = term_->interactive();
   std::string out = "\n  ┌" + repeat("─", w) + "┐\n";
-  out += "  │ " + std::string(tty ? kBold : "") + pad(title, w - 2, ui::Align::Left) +
+  out += "  │ " + std::string(tty ? kBold : "") + pad(title, w - 2, Align::Left) +
          (tty ? kPlain : "") + " │\n";
   out += "  ├" + repeat("─", w) + "┤\n";
   for (const auto& l : lines) out += "  │ " + pad(l, w - 2, align) + " │\n";
@@ -83,7 +84,7 @@ void ConsoleFrontend::draw_buttons(const std::vector<std::string>& labels, int f
   term_->write(out);
 }
 
-void ConsoleFrontend::run_alarm(ui::AlarmSession& s) {
+void ConsoleFrontend::run_alarm(AlarmControl& s) {
   const auto& desc = s.desc();
   box(desc.title, desc.lines, desc.align);
   const bool tty = term_->interactive();
@@ -99,15 +100,15 @@ void ConsoleFrontend::run_alarm(ui::AlarmSession& s) {
     double left = s.deadline() - clock().seconds();
     if (s.tick(clock().seconds())) break;
     int ms = static_cast<int>(std::min(left, 1.0) * 1000) + 1;
-    ui::Key k;
+    Key k;
     char32_t ch;
     if (tty) {
       if (!term_->read_key(ms, k, ch)) {
         s.close_box();  // the input has ended: as if the window were closed
         break;
       }
-      if (k == ui::Key::None) continue;
-      if (k == ui::Key::Char && ch >= '1' && ch <= '9') {
+      if (k == Key::None) continue;
+      if (k == Key::Char && ch >= '1' && ch <= '9') {
         s.press(static_cast<int>(ch - '0'));
       } else {
         int before = s.focus();
@@ -120,17 +121,17 @@ void ConsoleFrontend::run_alarm(ui::AlarmSession& s) {
         s.close_box();
         break;
       }
-      line = lib::trim(line);
+      line = base::trim(line);
       if (line.empty()) {
         // read_line also comes back empty when the time ran out; Enter is a real line.
         if (s.tick(clock().seconds())) break;
-        s.key(ui::Key::Enter);
+        s.key(Key::Enter);
       } else if (line == "\x1b" || line == "Esc") {
-        s.key(ui::Key::Esc);
+        s.key(Key::Esc);
       } else if (std::isdigit(static_cast<unsigned char>(line[0]))) {
         s.press(std::atoi(line.c_str()));
       } else {
-        s.key(ui::Key::Char, ui::first_char(line));
+        s.key(Key::Char, os::first_char(line));
       }
       if (!s.done()) term_->write("   Wybór: ");
     }
@@ -139,13 +140,13 @@ void ConsoleFrontend::run_alarm(ui::AlarmSession& s) {
   term_->write("\n   -> " + answer + "\n");
 }
 
-std::unique_ptr<WaitWindow> ConsoleFrontend::open_wait(const ui::AlarmSpec& desc) {
+std::unique_ptr<WaitWindow> ConsoleFrontend::open_wait(const AlarmDesc& desc) {
   box(desc.title, desc.lines, desc.align);
   return std::make_unique<ConsoleWait>();
 }
 
-std::string ConsoleFrontend::run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) {
-  box(desc.title, desc.prompt_lines, ui::Align::Left);
+std::string ConsoleFrontend::run_entry(const EntryDesc& desc, EntryControl& session) {
+  box(desc.title, desc.prompt_lines, Align::Left);
   term_->write("   Enter przyjmuje propozycję [" + desc.proposal + "], Esc rezygnuje\n");
   while (true) {
     term_->write("   > ");
@@ -156,20 +157,20 @@ std::string ConsoleFrontend::run_entry(const ui::EntrySpec& desc, ui::EntrySessi
     }
     std::string text = line.empty() ? desc.proposal : line;
     if (desc.length > 0 && static_cast<int>(width_of(text)) > desc.length) text.resize(desc.length);
-    if (session.accept(text) == ui::EntrySession::Outcome::Accepted) return session.result();
+    if (session.accept(text) == EntryControl::Outcome::Accepted) return session.result();
     tone(500, 1);
     term_->write("   Nie przyjęto: \"" + text + "\". Popraw albo Esc.\n");
   }
 }
 
-void ConsoleFrontend::run_dirselect(ui::DirChooser& c, bool /*fresh*/) {
+void ConsoleFrontend::run_dirselect(DirChooserControl& c, bool /*fresh*/) {
   const bool tty = term_->interactive();
   box("Wybierz katalog",
       {"numer: wejdź do katalogu   ..: wyżej   ścieżka: wpisz i zatwierdź",
        "Enter: OK   +: utwórz nowy   *: zmień nazwę   -: skasuj   Esc: rezygnuję"},
-      ui::Align::Left);
+      Align::Left);
   while (!c.done()) {
-    ui::DirNode* m = c.marked();
+    DirNode* m = c.marked();
     if (m) c.getTree(m);
     std::string list;
     if (m) {
@@ -185,7 +186,7 @@ void ConsoleFrontend::run_dirselect(ui::DirChooser& c, bool /*fresh*/) {
       c.cancel();
       break;
     }
-    line = lib::trim(line);
+    line = base::trim(line);
     if (line.empty()) {
       c.check_kat();
     } else if (line == "..") {
@@ -207,7 +208,7 @@ void ConsoleFrontend::run_dirselect(ui::DirChooser& c, bool /*fresh*/) {
   if (!c.result().empty()) term_->write("   -> " + c.result() + "\n");
 }
 
-void ConsoleFrontend::run_main_window(ui::MainWindowSession& s) {
+void ConsoleFrontend::run_main_window(MainWindowControl& s) {
   in_main_ = true;
   // Shown top to bottom as the window stands: buttons 4, 3, 2, 1, then 5.
   const int order[] = {4, 3, 2, 1, 5};
@@ -222,28 +223,28 @@ void ConsoleFrontend::run_main_window(ui::MainWindowSession& s) {
       lines.push_back(mark + "[" + std::to_string(b) + "] " + cap);
     }
     if (tty) term_->write("\x1b[H\x1b[2J");  // the menu stands alone on a clean screen
-    box(s.desc().title, lines, ui::Align::Left);
+    box(s.desc().title, lines, Align::Left);
     term_->write("   numer lub strzałki i Enter; Esc kończy\n   > ");
-    ui::Key k;
+    Key k;
     char32_t ch = 0;
     if (tty) {
       if (!term_->read_key(-1, k, ch)) break;
     } else {
       std::string line;
       if (!term_->read_line(-1, line)) break;
-      line = lib::trim(line);
-      k = line.empty() ? ui::Key::Enter : line == "\x1b" ? ui::Key::Esc : ui::Key::Char;
-      ch = line.empty() ? 0 : ui::first_char(line);
+      line = base::trim(line);
+      k = line.empty() ? Key::Enter : line == "\x1b" ? Key::Esc : Key::Char;
+      ch = line.empty() ? 0 : os::first_char(line);
     }
     term_->write("\n");
-    if (k == ui::Key::Char && ch >= '1' && ch <= '5') s.press(static_cast<int>(ch - '0'));
-    else if (k == ui::Key::Char && (ch == 'q' || ch == 'Q')) s.close();
+    if (k == Key::Char && ch >= '1' && ch <= '5') s.press(static_cast<int>(ch - '0'));
+    else if (k == Key::Char && (ch == 'q' || ch == 'Q')) s.close();
     else s.key(k);
   }
   in_main_ = false;
 }
 
-void ConsoleFrontend::run_flow_screen(ui::FlowScreenSession& s) {
+bool ConsoleFrontend::run_flow_screen(FlowScreenSession& s) {
   const int n = s.field_count();
   while (!s.finished()) {
     std::vector<std::string> lines;
@@ -252,15 +253,15 @@ void ConsoleFrontend::run_flow_screen(ui::FlowScreenSession& s) {
       lines.push_back("  " + std::to_string(f) + ") " + std::string(s.focus() == f ? "> " : "  ") + s.text(f));
     }
     lines.push_back("");
-    lines.push_back("[1] " + std::string(ui::kScreenBack) + "   [2] " + ui::kScreenInstall);
-    box(s.desc().name, lines, ui::Align::Left);
+    lines.push_back("[1] " + std::string(kScreenBack) + "   [2] " + kScreenInstall);
+    box(s.desc().name, lines, Align::Left);
     term_->write("   1 lub 2: przycisk;  pN TEKST: wpisz katalog w pole N;  kN: wybierz katalog;  Esc wraca\n   > ");
     std::string line;
     if (!term_->read_line(-1, line) || line == "\x1b") {
       s.close();
       break;
     }
-    line = lib::trim(line);
+    line = base::trim(line);
     if (line == "1") {
       s.press_back();
     } else if (line == "2") {
@@ -268,16 +269,17 @@ void ConsoleFrontend::run_flow_screen(ui::FlowScreenSession& s) {
     } else if (line.size() >= 2 && (line[0] == 'p' || line[0] == 'k') && line[1] >= '1' && line[1] <= '9') {
       int field = line[1] - '0';
       if (line[0] == 'k') s.press_chooser(field);
-      else s.set_text(field, lib::trim(line.substr(2)));
+      else s.set_text(field, base::trim(line.substr(2)));
     } else if (line == "Esc") {
       s.close();
     }
   }
+  return true;
 }
 
 void ConsoleFrontend::tone(int, int) { term_->write("\a"); }
 
-void ConsoleFrontend::create(const ui::ProgressGeometry& g, const std::string& title) {
+void ConsoleFrontend::create(const ProgressGeometry& g, const std::string& title) {
   bar_fill_w_ = g.fill.w;
   bar_title_ = title;
   term_->write("\n   " + title + "\n");

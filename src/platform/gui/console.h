@@ -10,36 +10,36 @@
 
 namespace zuv::gui {
 
-class ConsoleFrontend : public Frontend, private ui::ProgressView {
+class ConsoleFrontend : public Frontend, private ProgressView {
  public:
   ConsoleFrontend(Clock& clock, std::unique_ptr<Terminal> term);
 
-  ui::Where reference() override;
-  ui::Where desktop() override;
-  void run_alarm(ui::AlarmSession& session) override;
-  std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& desc) override;
-  std::string run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) override;
-  void run_dirselect(ui::DirChooser& chooser, bool fresh) override;
-  ui::ProgressView& progress_view() override { return *this; }
-  void run_main_window(ui::MainWindowSession& session) override;
-  void run_flow_screen(ui::FlowScreenSession& session) override;
+  Where reference() override;
+  Where desktop() override;
+  void run_alarm(AlarmControl& session) override;
+  std::unique_ptr<WaitWindow> open_wait(const AlarmDesc& desc) override;
+  std::string run_entry(const EntryDesc& desc, EntryControl& session) override;
+  void run_dirselect(DirChooserControl& chooser, bool fresh) override;
+  ProgressView& progress_view() override { return *this; }
+  void run_main_window(MainWindowControl& session) override;
+  bool run_flow_screen(FlowScreenSession& session) override;
   void tone(int frequency, int units) override;
-  ui::Size text_box(const std::string& utf8, const std::string& family, int points,
-                    bool bold) override;
+  Size text_box(const std::string& utf8, const std::string& family, int points,
+                bool bold) override;
 
  private:
-  void create(const ui::ProgressGeometry& g, const std::string& title) override;
+  void create(const ProgressGeometry& g, const std::string& title) override;
   void set_title(const std::string& title) override;
   void clear() override;
   void fill(int width) override;
   void destroy() override;
 
-  void box(const std::string& title, const std::vector<std::string>& lines, ui::Align align);
+  void box(const std::string& title, const std::vector<std::string>& lines, Align align);
   void draw_buttons(const std::vector<std::string>& labels, int focus, bool redraw);
   void draw_bar();
 
   std::unique_ptr<Terminal> term_;
-  ui::ApproxMeasure measure_;
+  ApproxMeasure measure_;
   bool in_main_ = false;
   int bar_fill_w_ = 0, bar_chars_ = 0, bar_drawn_ = -1, bar_percent_ = 0;
   std::string bar_title_;

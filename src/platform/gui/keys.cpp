@@ -2,8 +2,7 @@
 
 namespace zuv::gui {
 
-ui::Key key_from_name(const std::string& name) {
-  using ui::Key;
+Key key_from_name(const std::string& name) {
   static const std::pair<const char*, Key> names[] = {
       {"Esc", Key::Esc},     {"Enter", Key::Enter}, {"Tab", Key::Tab},   {"ShiftTab", Key::ShiftTab},
       {"Left", Key::Left},   {"Right", Key::Right}, {"Up", Key::Up},     {"Down", Key::Down},

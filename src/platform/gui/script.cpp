@@ -4,7 +4,8 @@
 #include <ostream>
 #include <sstream>
 
-#include "lib/text.h"
+#include "platform/base/text.h"
+#include "platform/os/unicode.h"
 
 namespace zuv::gui {
 
@@ -23,11 +24,11 @@ std::vector<std::string> words(const std::string& s) {
   return out;
 }
 
-std::string describe(const ui::AlarmSpec& s) {
+std::string describe(const AlarmDesc& s) {
   std::string b;
   for (size_t i = 0; i < s.buttons.size(); ++i)
     b += "[" + s.buttons[i] + (static_cast<int>(i) + 1 == s.default_button ? "*" : "") + "] ";
-  const char* align = s.align == ui::Align::Left ? " \\L" : s.align == ui::Align::Right ? " \\R" : "";
+  const char* align = s.align == Align::Left ? " \\L" : s.align == Align::Right ? " \\R" : "";
   return std::string("ALARM ") + s.kind + " \"" + s.title + "\"" + align + " | " +
          join(s.lines, " / ") + " | " + b;
 }
@@ -72,26 +73,26 @@ std::string ScriptFrontend::next(const std::string& what) {
   return a;
 }
 
-ui::Where ScriptFrontend::reference() {
-  if (main_window_) return ui::Where{ui::Where::Mode::AppWindow, 197, 254, 630, 260};
+Where ScriptFrontend::reference() {
+  if (main_window_) return Where{Where::Mode::AppWindow, 197, 254, 630, 260};
   return desktop();
 }
 
-ui::Where ScriptFrontend::desktop() { return ui::Where{ui::Where::Mode::Desktop, 0, 0, 1024, 768}; }
+Where ScriptFrontend::desktop() { return Where{Where::Mode::Desktop, 0, 0, 1024, 768}; }
 
-ui::Size ScriptFrontend::text_box(const std::string& utf8, const std::string& family, int points,
-                                  bool bold) {
+Size ScriptFrontend::text_box(const std::string& utf8, const std::string& family, int points,
+                              bool bold) {
   return measure_.text_box(utf8, family, points, bold);
 }
 
-bool ScriptFrontend::apply_alarm_token(ui::AlarmSession& s, const std::string& t) {
+bool ScriptFrontend::apply_alarm_token(AlarmControl& s, const std::string& t) {
   if (t == "zamknij") {
     s.close_box();
   } else if (t == "czekaj") {
     while (!s.tick(clock().seconds())) clock().sleep_cs(100);
   } else if (t.size() >= 3 && t.front() == '\'' && t.back() == '\'') {
-    s.key(ui::Key::Char, ui::first_char(t.substr(1, t.size() - 2)));
-  } else if (ui::Key k = key_from_name(t); k != ui::Key::None) {
+    s.key(Key::Char, os::first_char(t.substr(1, t.size() - 2)));
+  } else if (Key k = key_from_name(t); k != Key::None) {
     s.key(k);
   } else if (!t.empty() && std::isdigit(static_cast<unsigned char>(t[0]))) {
     s.press(std::atoi(t.c_str()));
@@ -101,7 +102,7 @@ bool ScriptFrontend::apply_alarm_token(ui::AlarmSession& s, const std::string& t
   return true;
 }
 
-void ScriptFrontend::run_alarm(ui::AlarmSession& s) {
+void ScriptFrontend::run_alarm(AlarmControl& s) {
   const std::string what = describe(s.desc());
   std::vector<std::string> used;
   while (!s.done()) {
@@ -126,12 +127,12 @@ void ScriptFrontend::run_alarm(ui::AlarmSession& s) {
   record(what + "<- " + join(used, " ; ") + " -> " + std::to_string(s.result()));
 }
 
-std::unique_ptr<WaitWindow> ScriptFrontend::open_wait(const ui::AlarmSpec& desc) {
+std::unique_ptr<WaitWindow> ScriptFrontend::open_wait(const AlarmDesc& desc) {
   record(describe(desc) + "(okno czekania)");
   return std::make_unique<ScriptWait>();
 }
 
-std::string ScriptFrontend::run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) {
+std::string ScriptFrontend::run_entry(const EntryDesc& desc, EntryControl& session) {
   const std::string what = "EDYCJA \"" + desc.title + "\" | " + join(desc.prompt_lines, " / ") +
                            " | [" + desc.proposal + "]";
   while (true) {
@@ -143,7 +144,7 @@ std::string ScriptFrontend::run_entry(const ui::EntrySpec& desc, ui::EntrySessio
     }
     std::string text = a == "=" ? desc.proposal : a;
     if (static_cast<int>(text.size()) > desc.length && desc.length > 0) text.resize(desc.length);
-    if (session.accept(text) == ui::EntrySession::Outcome::Rejected) {
+    if (session.accept(text) == EntryControl::Outcome::Rejected) {
       tone(500, 1);
       clock().sleep_cs(20);
       record(what + " <- \"" + text + "\" -> odrzucono");
@@ -154,7 +155,7 @@ std::string ScriptFrontend::run_entry(const ui::EntrySpec& desc, ui::EntrySessio
   }
 }
 
-void ScriptFrontend::run_dirselect(ui::DirChooser& c, bool fresh) {
+void ScriptFrontend::run_dirselect(DirChooserControl& c, bool fresh) {
   std::string what = std::string("KATALOG \"Wybierz katalog\"") + (fresh ? "" : " (zachowany)");
   while (!c.done()) {
     const std::string shown = what + " | " + c.path_text();
@@ -177,7 +178,7 @@ void ScriptFrontend::run_dirselect(ui::DirChooser& c, bool fresh) {
   }
 }
 
-void ScriptFrontend::run_main_window(ui::MainWindowSession& s) {
+void ScriptFrontend::run_main_window(MainWindowControl& s) {
   main_window_ = true;
   const std::string what = "OKNO \"" + s.desc().title + "\"";
   record(what);
@@ -186,7 +187,7 @@ void ScriptFrontend::run_main_window(ui::MainWindowSession& s) {
     for (const auto& t : words(a)) {
       if (s.finished()) break;
       if (t == "zamknij") s.close();
-      else if (ui::Key k = key_from_name(t); k != ui::Key::None) s.key(k);
+      else if (Key k = key_from_name(t); k != Key::None) s.key(k);
       else if (std::isdigit(static_cast<unsigned char>(t[0]))) s.press(std::atoi(t.c_str()));
     }
     record(what + " <- " + a + " (fokus: " + s.buttons()[s.focus() - 1].caption + ")");
@@ -194,7 +195,7 @@ void ScriptFrontend::run_main_window(ui::MainWindowSession& s) {
   main_window_ = false;
 }
 
-void ScriptFrontend::run_flow_screen(ui::FlowScreenSession& s) {
+bool ScriptFrontend::run_flow_screen(FlowScreenSession& s) {
   auto shown = [&s] {
     std::string out = "EKRAN \"" + s.desc().name + "\"";
     for (int f = 1; f <= s.field_count(); ++f) out += " | " + s.desc().fields[f - 1].label + " [" + s.text(f) + "]";
@@ -220,6 +221,7 @@ void ScriptFrontend::run_flow_screen(ui::FlowScreenSession& s) {
       throw ScriptExhausted("Nieznana odpowiedź w skrypcie: \"" + a + "\" dla okna: " + what);
     }
   }
+  return true;
 }
 
 void ScriptFrontend::tone(int frequency, int units) {
@@ -227,7 +229,7 @@ void ScriptFrontend::tone(int frequency, int units) {
   record("TON " + std::to_string(frequency) + " " + std::to_string(units));
 }
 
-void ScriptFrontend::create(const ui::ProgressGeometry& g, const std::string& title) {
+void ScriptFrontend::create(const ProgressGeometry& g, const std::string& title) {
   bar_width_ = g.fill.w;
   record("LICZNIK \"" + title + "\" szerokość " + std::to_string(g.fill.w));
 }

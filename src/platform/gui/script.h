@@ -10,11 +10,11 @@
 //   directory chooser    a path typed, then OK; "Esc"; "idź PATH" (open the tree
 //                        there); "nowy", "zmień", "kasuj" (the context menu on the
 //                        marked directory)
-//   main window          a button number (1 repair base, 2 repair program, 3 upgrade,
-//                        4 first installation, 5 end) or keys as above
 //   flow screen          1 "Poprzedni ekran", 2 "Zainstaluj Program"; "pole N TEXT" types
 //                        TEXT into field N; "katalog N" presses field N's chooser button;
 //                        "Esc" or "zamknij" leaves the screen
+//   main window          a button number (1 repair base, 2 repair program, 3 upgrade,
+//                        4 first installation, 5 end) or keys as above
 #pragma once
 
 #include <deque>
@@ -32,7 +32,7 @@ class ScriptExhausted : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-class ScriptFrontend : public Frontend, private ui::ProgressView {
+class ScriptFrontend : public Frontend, private ProgressView {
  public:
   ScriptFrontend(Clock& clock, std::vector<std::string> answers = {});
   // One answer a line; '#' at the start of a line is a comment. Throws on a missing file.
@@ -46,25 +46,25 @@ class ScriptFrontend : public Frontend, private ui::ProgressView {
   void echo_to(std::ostream* out) { echo_ = out; }
   int tones() const { return tones_; }
 
-  ui::Where reference() override;
-  ui::Where desktop() override;
-  void run_alarm(ui::AlarmSession& session) override;
-  std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& desc) override;
-  std::string run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) override;
-  void run_dirselect(ui::DirChooser& chooser, bool fresh) override;
-  ui::ProgressView& progress_view() override { return *this; }
-  void run_main_window(ui::MainWindowSession& session) override;
-  void run_flow_screen(ui::FlowScreenSession& session) override;
+  Where reference() override;
+  Where desktop() override;
+  void run_alarm(AlarmControl& session) override;
+  std::unique_ptr<WaitWindow> open_wait(const AlarmDesc& desc) override;
+  std::string run_entry(const EntryDesc& desc, EntryControl& session) override;
+  void run_dirselect(DirChooserControl& chooser, bool fresh) override;
+  ProgressView& progress_view() override { return *this; }
+  void run_main_window(MainWindowControl& session) override;
+  bool run_flow_screen(FlowScreenSession& session) override;
   void tone(int frequency, int units) override;
-  ui::Size text_box(const std::string& utf8, const std::string& family, int points,
-                    bool bold) override;
+  Size text_box(const std::string& utf8, const std::string& family, int points,
+                bool bold) override;
 
  private:
   std::string next(const std::string& what);
   void record(std::string line);
-  bool apply_alarm_token(ui::AlarmSession& s, const std::string& token);
+  bool apply_alarm_token(AlarmControl& s, const std::string& token);
 
-  void create(const ui::ProgressGeometry& g, const std::string& title) override;
+  void create(const ProgressGeometry& g, const std::string& title) override;
   void set_title(const std::string& title) override;
   void clear() override;
   void fill(int width) override;
@@ -73,7 +73,7 @@ class ScriptFrontend : public Frontend, private ui::ProgressView {
   std::deque<std::string> answers_;
   std::vector<std::string> transcript_;
   std::ostream* echo_ = nullptr;
-  ui::ApproxMeasure measure_;
+  ApproxMeasure measure_;
   int tones_ = 0;
   bool main_window_ = false;
   int bar_width_ = 0;

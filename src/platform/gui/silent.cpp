@@ -4,7 +4,7 @@ namespace zuv::gui {
 
 namespace {
 
-std::string describe(const ui::AlarmSpec& s) {
+std::string describe(const AlarmDesc& s) {
   std::string out = "Okno \"" + s.title + "\": ";
   for (size_t i = 0; i < s.lines.size(); ++i) out += (i ? " / " : "") + s.lines[i];
   for (const auto& b : s.buttons) out += " [" + b + "]";
@@ -23,14 +23,14 @@ void SilentFrontend::note(const std::string& line) {
   if (err_) *err_ << line << '\n' << std::flush;
 }
 
-ui::Where SilentFrontend::reference() { return ui::Where{ui::Where::Mode::AppWindow, 197, 254, 630, 260}; }
-ui::Where SilentFrontend::desktop() { return ui::Where{ui::Where::Mode::Desktop, 0, 0, 1024, 768}; }
+Where SilentFrontend::reference() { return Where{Where::Mode::AppWindow, 197, 254, 630, 260}; }
+Where SilentFrontend::desktop() { return Where{Where::Mode::Desktop, 0, 0, 1024, 768}; }
 
-ui::Size SilentFrontend::text_box(const std::string& utf8, const std::string& family, int points, bool bold) {
+Size SilentFrontend::text_box(const std::string& utf8, const std::string& family, int points, bool bold) {
   return measure_.text_box(utf8, family, points, bold);
 }
 
-void SilentFrontend::run_alarm(ui::AlarmSession& s) {
+void SilentFrontend::run_alarm(AlarmControl& s) {
   const std::string what = describe(s.desc());
   repeats_ = what == last_question_ ? repeats_ + 1 : 0;
   last_question_ = what;
@@ -43,39 +43,40 @@ void SilentFrontend::run_alarm(ui::AlarmSession& s) {
   note(shown_.back());
 }
 
-std::unique_ptr<WaitWindow> SilentFrontend::open_wait(const ui::AlarmSpec& desc) {
+std::unique_ptr<WaitWindow> SilentFrontend::open_wait(const AlarmDesc& desc) {
   note(describe(desc) + " (okno czekania)");
   return std::make_unique<SilentWait>();
 }
 
-std::string SilentFrontend::run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) {
+std::string SilentFrontend::run_entry(const EntryDesc& desc, EntryControl& session) {
   session.accept(desc.proposal);
   note("Edycja \"" + desc.title + "\": [" + desc.proposal + "] -> \"" + session.result() + "\"");
   return session.result();
 }
 
-void SilentFrontend::run_dirselect(ui::DirChooser& c, bool) {
+void SilentFrontend::run_dirselect(DirChooserControl& c, bool) {
   note("Wybór katalogu: nikt nie wybiera w trybie bez okien -> rezygnacja");
   c.cancel();
 }
 
-void SilentFrontend::run_main_window(ui::MainWindowSession& s) {
+void SilentFrontend::run_main_window(MainWindowControl& s) {
   note("Okno główne \"" + s.desc().title + "\" -> zamknięte");
   s.close();
 }
 
-void SilentFrontend::run_flow_screen(ui::FlowScreenSession& s) {
+bool SilentFrontend::run_flow_screen(FlowScreenSession& s) {
   std::string line = "Ekran \"" + s.desc().name + "\"";
   for (int f = 1; f <= s.field_count(); ++f) {
     if (static_cast<size_t>(f) <= fields_.size()) s.set_text(f, fields_[static_cast<size_t>(f - 1)]);
     line += " | " + s.desc().fields[static_cast<size_t>(f - 1)].label + ": " + s.text(f);
   }
-  note(line + " -> " + ui::kScreenInstall);
+  note(line + " -> " + kScreenInstall);
   s.press_install();
   if (!s.finished()) s.press_back();
+  return true;
 }
 
-void SilentFrontend::create(const ui::ProgressGeometry& g, const std::string& title) {
+void SilentFrontend::create(const ProgressGeometry& g, const std::string& title) {
   bar_width_ = g.fill.w;
   bar_quarter_ = 0;
   note("Etap: " + title);

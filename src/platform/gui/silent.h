@@ -12,7 +12,7 @@
 
 namespace zuv::gui {
 
-class SilentFrontend : public Frontend, private ui::ProgressView {
+class SilentFrontend : public Frontend, private ProgressView {
  public:
   // fields: the texts for the fields of the flow screen, in order. log may be null.
   SilentFrontend(Clock& clock, std::vector<std::string> fields, std::ostream* log, std::ostream* err);
@@ -22,24 +22,24 @@ class SilentFrontend : public Frontend, private ui::ProgressView {
   // The message dialogs shown, in order, each with its answer.
   const std::vector<std::string>& dialogs_shown() const { return shown_; }
 
-  ui::Where reference() override;
-  ui::Where desktop() override;
-  void run_alarm(ui::AlarmSession& session) override;
-  std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& desc) override;
-  std::string run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) override;
-  void run_dirselect(ui::DirChooser& chooser, bool fresh) override;
-  ui::ProgressView& progress_view() override { return *this; }
-  void run_main_window(ui::MainWindowSession& session) override;
-  void run_flow_screen(ui::FlowScreenSession& session) override;
+  Where reference() override;
+  Where desktop() override;
+  void run_alarm(AlarmControl& session) override;
+  std::unique_ptr<WaitWindow> open_wait(const AlarmDesc& desc) override;
+  std::string run_entry(const EntryDesc& desc, EntryControl& session) override;
+  void run_dirselect(DirChooserControl& chooser, bool fresh) override;
+  ProgressView& progress_view() override { return *this; }
+  void run_main_window(MainWindowControl& session) override;
+  bool run_flow_screen(FlowScreenSession& session) override;
   void tone(int, int) override {}
-  ui::Size text_box(const std::string& utf8, const std::string& family, int points, bool bold) override;
+  Size text_box(const std::string& utf8, const std::string& family, int points, bool bold) override;
 
   // A question asked again and again with nobody to change its cause (ZUV still
   // running) is answered as its time-out would after this many rounds, a second apart.
   static constexpr int kRepeatLimit = 60;
 
  private:
-  void create(const ui::ProgressGeometry& g, const std::string& title) override;
+  void create(const ProgressGeometry& g, const std::string& title) override;
   void set_title(const std::string& title) override;
   void clear() override {}
   void fill(int width) override;
@@ -48,7 +48,7 @@ class SilentFrontend : public Frontend, private ui::ProgressView {
   std::vector<std::string> fields_;
   std::ostream* log_;
   std::ostream* err_;
-  ui::ApproxMeasure measure_;
+  ApproxMeasure measure_;
   std::vector<std::string> shown_;
   std::string last_question_;
   int repeats_ = 0;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "ui/alarm.h"
+#include "platform/gui/dialog_desc.h"
 
 namespace zuv::gui {
 
@@ -16,7 +16,7 @@ class Terminal {
   virtual bool interactive() = 0;
   // One key within timeout_ms (-1: no limit). Returns false at the end of the input;
   // key is Key::None when the time ran out.
-  virtual bool read_key(int timeout_ms, ui::Key& key, char32_t& ch) = 0;
+  virtual bool read_key(int timeout_ms, Key& key, char32_t& ch) = 0;
   // One line, echoed, without its line end. A line that starts with Esc comes back as
   // the single character "\x1b". Returns false at the end of the input.
   virtual bool read_line(int timeout_ms, std::string& line) = 0;

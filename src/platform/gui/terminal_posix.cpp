@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/gui/terminal.h"
+#include "platform/os/unicode.h"
 
 namespace zuv::gui {
 
@@ -20,8 +21,8 @@ class PosixTerminal : public Terminal {
   }
   bool interactive() override { return tty_; }
 
-  bool read_key(int timeout_ms, ui::Key& key, char32_t& ch) override {
-    key = ui::Key::None;
+  bool read_key(int timeout_ms, Key& key, char32_t& ch) override {
+    key = Key::None;
     ch = 0;
     raw(true);
     int c = get(timeout_ms);
@@ -30,26 +31,26 @@ class PosixTerminal : public Terminal {
     if (c == 27) {
       int c2 = get(60);
       if (c2 < 0) {
-        key = ui::Key::Esc;
+        key = Key::Esc;
         return true;
       }
       int c3 = get(60);
-      if (c2 == 'O' && c3 == 'P') key = ui::Key::F1;
-      else if (c3 == 'A') key = ui::Key::Up;
-      else if (c3 == 'B') key = ui::Key::Down;
-      else if (c3 == 'C') key = ui::Key::Right;
-      else if (c3 == 'D') key = ui::Key::Left;
-      else if (c3 == 'Z') key = ui::Key::ShiftTab;
+      if (c2 == 'O' && c3 == 'P') key = Key::F1;
+      else if (c3 == 'A') key = Key::Up;
+      else if (c3 == 'B') key = Key::Down;
+      else if (c3 == 'C') key = Key::Right;
+      else if (c3 == 'D') key = Key::Left;
+      else if (c3 == 'Z') key = Key::ShiftTab;
       else if (c3 >= '0' && c3 <= '9') {
         int c4 = get(60);
-        if (c3 == '2' && c4 == '~') key = ui::Key::Insert;
-        else if (c3 == '1' && c4 == '1') { get(60); key = ui::Key::F1; }
+        if (c3 == '2' && c4 == '~') key = Key::Insert;
+        else if (c3 == '1' && c4 == '1') { get(60); key = Key::F1; }
       }
       return true;
     }
-    if (c == '\r' || c == '\n') key = ui::Key::Enter;
-    else if (c == '\t') key = ui::Key::Tab;
-    else if (c == ' ') key = ui::Key::Space;
+    if (c == '\r' || c == '\n') key = Key::Enter;
+    else if (c == '\t') key = Key::Tab;
+    else if (c == ' ') key = Key::Space;
     else {
       // UTF-8: gather the continuation bytes.
       std::string s(1, static_cast<char>(c));
@@ -59,8 +60,8 @@ class PosixTerminal : public Terminal {
         if (n < 0) break;
         s += static_cast<char>(n);
       }
-      key = ui::Key::Char;
-      ch = ui::first_char(s);
+      key = Key::Char;
+      ch = os::first_char(s);
     }
     return true;
   }

@@ -4,6 +4,7 @@
 
 #include "platform/gui/terminal.h"
 #include "platform/os/codepage.h"
+#include "platform/os/unicode.h"
 
 namespace zuv::gui {
 
@@ -26,15 +27,15 @@ class WinTerminal : public Terminal {
   }
   bool interactive() override { return console_in_; }
 
-  bool read_key(int timeout_ms, ui::Key& key, char32_t& ch) override {
-    key = ui::Key::None;
+  bool read_key(int timeout_ms, Key& key, char32_t& ch) override {
+    key = Key::None;
     ch = 0;
     if (!console_in_) {
       std::string line;
       if (!read_line(timeout_ms, line)) return false;
-      if (line.empty()) key = ui::Key::Enter;
-      else if (line == "\x1b") key = ui::Key::Esc;
-      else { key = ui::Key::Char; ch = ui::first_char(line); }
+      if (line.empty()) key = Key::Enter;
+      else if (line == "\x1b") key = Key::Esc;
+      else { key = Key::Char; ch = os::first_char(line); }
       return true;
     }
     DWORD start = GetTickCount();
@@ -48,20 +49,20 @@ class WinTerminal : public Terminal {
       const auto& k = rec.Event.KeyEvent;
       bool shift = (k.dwControlKeyState & SHIFT_PRESSED) != 0;
       switch (k.wVirtualKeyCode) {
-        case VK_ESCAPE: key = ui::Key::Esc; return true;
-        case VK_RETURN: key = ui::Key::Enter; return true;
-        case VK_TAB: key = shift ? ui::Key::ShiftTab : ui::Key::Tab; return true;
-        case VK_LEFT: key = ui::Key::Left; return true;
-        case VK_RIGHT: key = ui::Key::Right; return true;
-        case VK_UP: key = ui::Key::Up; return true;
-        case VK_DOWN: key = ui::Key::Down; return true;
-        case VK_F1: key = ui::Key::F1; return true;
-        case VK_INSERT: key = ui::Key::Insert; return true;
-        case VK_SPACE: key = ui::Key::Space; return true;
+        case VK_ESCAPE: key = Key::Esc; return true;
+        case VK_RETURN: key = Key::Enter; return true;
+        case VK_TAB: key = shift ? Key::ShiftTab : Key::Tab; return true;
+        case VK_LEFT: key = Key::Left; return true;
+        case VK_RIGHT: key = Key::Right; return true;
+        case VK_UP: key = Key::Up; return true;
+        case VK_DOWN: key = Key::Down; return true;
+        case VK_F1: key = Key::F1; return true;
+        case VK_INSERT: key = Key::Insert; return true;
+        case VK_SPACE: key = Key::Space; return true;
         default: break;
       }
       if (k.uChar.UnicodeChar) {
-        key = ui::Key::Char;
+        key = Key::Char;
         ch = k.uChar.UnicodeChar;
         return true;
       }

@@ -17,14 +17,14 @@ enum { kMenuChoose = 3101, kMenuToggle, kMenuNew, kMenuRename, kMenuDelete };
 
 class ChooserWindow : public Window {
  public:
-  ChooserWindow(Win32Frontend& fe, ui::DirChooser& c) : fe_(fe), c_(c) {
+  ChooserWindow(Win32Frontend& fe, DirChooserControl& c) : fe_(fe), c_(c) {
     font_ = make_font(L"Arial", 8, false, false);
     bold_ = make_font(L"Arial", 10, true, false);
-    ui::Where ref = fe.reference();
-    const int u = ui::DirChooser::kUnit;
-    int w = ui::DirChooser::kWidth, h = ui::DirChooser::height_for(ref.height);
+    Where ref = fe.reference();
+    const int u = DirChooserControl::kUnit;
+    int w = DirChooserControl::kWidth, h = DirChooserControl::height_for(ref.height);
     // 12 pixels inside the parent's left and top edges.
-    ui::Point pos{ref.x + u, ref.y + ref.height - u - h};
+    Point pos{ref.x + u, ref.y + ref.height - u - h};
     create(WS_EX_TOPMOST | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT,
            WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN, "Wybierz katalog",
            fe.to_screen(pos, {w, h}), fe.app_window());
@@ -106,7 +106,7 @@ class ChooserWindow : public Window {
         if (nm->idFrom != kTree) break;
         if (nm->code == TVN_ITEMEXPANDINGW) {
           auto* tv = reinterpret_cast<NMTREEVIEWW*>(l);
-          auto* node = reinterpret_cast<ui::DirNode*>(tv->itemNew.lParam);
+          auto* node = reinterpret_cast<DirNode*>(tv->itemNew.lParam);
           if (tv->action == TVE_EXPAND) {
             c_.getDownTree(node);
             node->expanded = true;
@@ -118,7 +118,7 @@ class ChooserWindow : public Window {
         }
         if (nm->code == TVN_SELCHANGEDW && !syncing_) {
           auto* tv = reinterpret_cast<NMTREEVIEWW*>(l);
-          c_.mark(reinterpret_cast<ui::DirNode*>(tv->itemNew.lParam));
+          c_.mark(reinterpret_cast<DirNode*>(tv->itemNew.lParam));
           add_children(tv->itemNew.hItem, c_.marked());
           show_path();
           return 0;
@@ -160,14 +160,14 @@ class ChooserWindow : public Window {
     if (!tree_) return;
     RECT c;
     GetClientRect(hwnd(), &c);
-    const int u = ui::DirChooser::kUnit, W = c.right, H = c.bottom;
+    const int u = DirChooserControl::kUnit, W = c.right, H = c.bottom;
     MoveWindow(ok_, u, H - u - 2 * u, 8 * u, 2 * u, TRUE);
     MoveWindow(cancel_, 10 * u, H - u - 2 * u, 8 * u, 2 * u, TRUE);
     MoveWindow(path_, u, H - 4 * u - 2 * u, W - 2 * u, 2 * u, TRUE);
     MoveWindow(tree_, u, u, W - 2 * u, H - 8 * u, TRUE);
   }
 
-  HTREEITEM insert(HTREEITEM parent, ui::DirNode* n) {
+  HTREEITEM insert(HTREEITEM parent, DirNode* n) {
     TVINSERTSTRUCTW ins{};
     ins.hParent = parent;
     ins.hInsertAfter = TVI_LAST;
@@ -187,7 +187,7 @@ class ChooserWindow : public Window {
     return it == index_.end() ? -1 : it->second;
   }
 
-  void add_children(HTREEITEM h, ui::DirNode* n) {
+  void add_children(HTREEITEM h, DirNode* n) {
     if (!n || TreeView_GetChild(tree_, h)) return;
     for (auto& c : n->children) insert(h, c.get());
     TVITEMW it{};
@@ -197,14 +197,14 @@ class ChooserWindow : public Window {
     TreeView_SetItem(tree_, &it);
   }
 
-  void add_tree(HTREEITEM parent, ui::DirNode* n) {
+  void add_tree(HTREEITEM parent, DirNode* n) {
     HTREEITEM h = insert(parent, n);
     if (n->expanded || n == c_.marked() || is_ancestor(n, c_.marked())) {
       for (auto& c : n->children) add_tree(h, c.get());
     }
     if (n->expanded) TreeView_Expand(tree_, h, TVE_EXPAND);
   }
-  static bool is_ancestor(ui::DirNode* a, ui::DirNode* n) {
+  static bool is_ancestor(DirNode* a, DirNode* n) {
     for (; n; n = n->parent)
       if (n->parent == a) return true;
     return false;
@@ -281,20 +281,20 @@ class ChooserWindow : public Window {
   }
 
   Win32Frontend& fe_;
-  ui::DirChooser& c_;
+  DirChooserControl& c_;
   HFONT font_, bold_;
   HWND tree_ = nullptr, path_ = nullptr, ok_ = nullptr, cancel_ = nullptr;
   HIMAGELIST images_ = nullptr;
   std::map<int, int> index_;
-  std::map<ui::DirNode*, HTREEITEM> items_;
-  ui::Size min_{};
+  std::map<DirNode*, HTREEITEM> items_;
+  Size min_{};
   bool syncing_ = false;
   int generation_ = -1;
 };
 
 }  // namespace
 
-void Win32Frontend::run_dirselect(ui::DirChooser& chooser, bool /*fresh*/) {
+void Win32Frontend::run_dirselect(DirChooserControl& chooser, bool /*fresh*/) {
   auto& w = choosers_[&chooser];
   if (!w) w = std::make_unique<ChooserWindow>(*this, chooser);
   HWND had_focus = GetFocus();
@@ -302,6 +302,6 @@ void Win32Frontend::run_dirselect(ui::DirChooser& chooser, bool /*fresh*/) {
   if (had_focus && IsWindow(had_focus)) SetFocus(had_focus);
 }
 
-void Win32Frontend::drop_dirselect(ui::DirChooser& chooser) { choosers_.erase(&chooser); }
+void Win32Frontend::drop_dirselect(DirChooserControl& chooser) { choosers_.erase(&chooser); }
 
 }  // namespace zuv::gui

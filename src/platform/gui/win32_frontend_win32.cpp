@@ -20,11 +20,11 @@ namespace {
 
 constexpr int kButtonBase = 1000;
 
-COLORREF rgb(const ui::Rgb& c) { return RGB(c.r, c.g, c.b); }
+COLORREF rgb(const Rgb& c) { return RGB(c.r, c.g, c.b); }
 
 // The panel with the text lines: a framed box in the panel colour.
-void paint_panel(HDC dc, RECT r, const ui::Rgb& colour, HFONT font,
-                 const std::vector<std::string>& lines, ui::Align align) {
+void paint_panel(HDC dc, RECT r, const Rgb& colour, HFONT font,
+                 const std::vector<std::string>& lines, Align align) {
   HBRUSH b = CreateSolidBrush(rgb(colour));
   FillRect(dc, &r, b);
   DeleteObject(b);
@@ -36,7 +36,7 @@ void paint_panel(HDC dc, RECT r, const ui::Rgb& colour, HFONT font,
   GetTextMetricsW(dc, &tm);
   int y = r.top + 4;
   UINT fmt = DT_SINGLELINE | DT_NOPREFIX |
-             (align == ui::Align::Left ? DT_LEFT : align == ui::Align::Right ? DT_RIGHT : DT_CENTER);
+             (align == Align::Left ? DT_LEFT : align == Align::Right ? DT_RIGHT : DT_CENTER);
   for (const auto& l : lines) {
     RECT lr{r.left + 7, y, r.right - 7, y + tm.tmHeight};
     std::wstring w = os::widen(l);
@@ -46,20 +46,20 @@ void paint_panel(HDC dc, RECT r, const ui::Rgb& colour, HFONT font,
   SelectObject(dc, old);
 }
 
-ui::Key key_of(const MSG& m) {
+Key key_of(const MSG& m) {
   bool shift = GetKeyState(VK_SHIFT) < 0;
   switch (m.wParam) {
-    case VK_ESCAPE: return ui::Key::Esc;
-    case VK_RETURN: return ui::Key::Enter;
-    case VK_TAB: return shift ? ui::Key::ShiftTab : ui::Key::Tab;
-    case VK_LEFT: return ui::Key::Left;
-    case VK_RIGHT: return ui::Key::Right;
-    case VK_UP: return ui::Key::Up;
-    case VK_DOWN: return ui::Key::Down;
-    case VK_F1: return ui::Key::F1;
-    case VK_SPACE: return ui::Key::Space;
-    case VK_INSERT: return ui::Key::Insert;
-    default: return ui::Key::None;
+    case VK_ESCAPE: return Key::Esc;
+    case VK_RETURN: return Key::Enter;
+    case VK_TAB: return shift ? Key::ShiftTab : Key::Tab;
+    case VK_LEFT: return Key::Left;
+    case VK_RIGHT: return Key::Right;
+    case VK_UP: return Key::Up;
+    case VK_DOWN: return Key::Down;
+    case VK_F1: return Key::F1;
+    case VK_SPACE: return Key::Space;
+    case VK_INSERT: return Key::Insert;
+    default: return Key::None;
   }
 }
 
@@ -69,7 +69,7 @@ bool belongs_to(HWND child, HWND top) { return child == top || IsChild(top, chil
 
 class AlarmWindow : public Window {
  public:
-  AlarmWindow(Win32Frontend& fe, const ui::AlarmSpec& desc, ui::AlarmSession* session)
+  AlarmWindow(Win32Frontend& fe, const AlarmDesc& desc, AlarmControl* session)
       : fe_(fe), desc_(desc), session_(session) {
     text_font_ = make_font(L"Times New Roman", desc.text_points, false, false);
     button_font_ = make_font(L"Arial", desc.button_points, false, false);
@@ -131,15 +131,15 @@ class AlarmWindow : public Window {
         break;
       }
       if (m.message == WM_KEYDOWN && belongs_to(m.hwnd, hwnd())) {
-        ui::Key k = key_of(m);
-        if (k != ui::Key::None && k != ui::Key::Space) {
+        Key k = key_of(m);
+        if (k != Key::None && k != Key::Space) {
           session_->key(k);
           if (!session_->done()) focus_button(session_->focus());
           continue;
         }
       }
       if (m.message == WM_CHAR && belongs_to(m.hwnd, hwnd())) {
-        if (m.wParam >= 32) session_->key(ui::Key::Char, static_cast<char32_t>(m.wParam));
+        if (m.wParam >= 32) session_->key(Key::Char, static_cast<char32_t>(m.wParam));
         continue;
       }
       TranslateMessage(&m);
@@ -189,8 +189,8 @@ class AlarmWindow : public Window {
   }
 
   Win32Frontend& fe_;
-  const ui::AlarmSpec& desc_;
-  ui::AlarmSession* session_;
+  const AlarmDesc& desc_;
+  AlarmControl* session_;
   HFONT text_font_, button_font_, bold_font_;
   RECT panel_{};
   std::vector<HWND> buttons_;
@@ -198,12 +198,12 @@ class AlarmWindow : public Window {
 
 class Win32Wait : public WaitWindow {
  public:
-  Win32Wait(Win32Frontend& fe, const ui::AlarmSpec& desc) : desc_(desc), w_(fe, desc_, nullptr) {
+  Win32Wait(Win32Frontend& fe, const AlarmDesc& desc) : desc_(desc), w_(fe, desc_, nullptr) {
     w_.show_wait();
   }
 
  private:
-  ui::AlarmSpec desc_;
+  AlarmDesc desc_;
   AlarmWindow w_;
 };
 
@@ -211,14 +211,14 @@ class Win32Wait : public WaitWindow {
 
 class EntryWindow : public Window {
  public:
-  EntryWindow(Win32Frontend& fe, const ui::EntrySpec& desc, ui::EntrySession& s)
+  EntryWindow(Win32Frontend& fe, const EntryDesc& desc, EntryControl& s)
       : fe_(fe), desc_(desc), session_(s) {
     prompt_font_ = make_font(L"Times New Roman", desc.prompt_points, false, false);
     button_font_ = make_font(L"Arial", desc.button_points, true, false);
     field_font_ = make_font(L"Arial", 10, false, false);
     red_ = CreateSolidBrush(rgb(desc.field_error));
-    ui::Where ref = fe.reference();
-    ui::Point pos{ref.x + (ref.width - desc.dialog_size.w) / 2, ref.y + (ref.height - desc.dialog_size.h) / 2};
+    Where ref = fe.reference();
+    Point pos{ref.x + (ref.width - desc.dialog_size.w) / 2, ref.y + (ref.height - desc.dialog_size.h) / 2};
     create(WS_EX_DLGMODALFRAME | WS_EX_APPWINDOW | WS_EX_CONTROLPARENT,
            WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN, desc.title,
            fe.to_screen(pos, desc.dialog_size), fe.app_window());
@@ -245,8 +245,8 @@ class EntryWindow : public Window {
     int by = fy + desc.field_size.h + std::max<int>(10, (c.bottom - fy - desc.field_size.h - bh) / 2);
     int gap = 60;
     int x = (c.right - (2 * bw + gap)) / 2;
-    cancel_ = add_button(ui::kEntryCancel, kButtonBase + 1, x, by, bw, bh, button_font_);
-    ok_ = add_button(ui::kEntryAccept, kButtonBase + 2, x + bw + gap, by, bw, bh, button_font_);
+    cancel_ = add_button(kEntryCancel, kButtonBase + 1, x, by, bw, bh, button_font_);
+    ok_ = add_button(kEntryAccept, kButtonBase + 2, x + bw + gap, by, bw, bh, button_font_);
   }
   ~EntryWindow() override {
     destroy();
@@ -268,9 +268,9 @@ class EntryWindow : public Window {
         break;
       }
       if (m.message == WM_KEYDOWN && belongs_to(m.hwnd, hwnd())) {
-        ui::Key k = key_of(m);
-        if (k == ui::Key::Esc) { attempt(false); continue; }
-        if (k == ui::Key::Enter) {
+        Key k = key_of(m);
+        if (k == Key::Esc) { attempt(false); continue; }
+        if (k == Key::Enter) {
           // KLAWISZE in the field accepts; on a button Enter presses it.
           if (m.hwnd == cancel_) attempt(false);
           else attempt(true);
@@ -278,10 +278,10 @@ class EntryWindow : public Window {
         }
         if (m.hwnd == ok_ || m.hwnd == cancel_) {
           // The buttons' handler: Right/Down to the next control, Left/Up back.
-          if (k == ui::Key::Right || k == ui::Key::Down || k == ui::Key::Tab) { move(+1, m.hwnd); continue; }
-          if (k == ui::Key::Left || k == ui::Key::Up || k == ui::Key::ShiftTab) { move(-1, m.hwnd); continue; }
-        } else if (k == ui::Key::Tab || k == ui::Key::ShiftTab) {
-          move(k == ui::Key::Tab ? +1 : -1, m.hwnd);
+          if (k == Key::Right || k == Key::Down || k == Key::Tab) { move(+1, m.hwnd); continue; }
+          if (k == Key::Left || k == Key::Up || k == Key::ShiftTab) { move(-1, m.hwnd); continue; }
+        } else if (k == Key::Tab || k == Key::ShiftTab) {
+          move(k == Key::Tab ? +1 : -1, m.hwnd);
           continue;
         }
       }
@@ -297,7 +297,7 @@ class EntryWindow : public Window {
       case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(hwnd(), &ps);
-        if (desc_.prompt_size.w) paint_panel(dc, panel_, desc_.prompt_panel, prompt_font_, desc_.prompt_lines, ui::Align::Left);
+        if (desc_.prompt_size.w) paint_panel(dc, panel_, desc_.prompt_panel, prompt_font_, desc_.prompt_lines, Align::Left);
         EndPaint(hwnd(), &ps);
         return 0;
       }
@@ -337,7 +337,7 @@ class EntryWindow : public Window {
     std::wstring w(static_cast<size_t>(GetWindowTextLengthW(field_)) + 1, L'\0');
     GetWindowTextW(field_, w.data(), static_cast<int>(w.size()));
     w.resize(wcslen(w.c_str()));
-    if (session_.accept(os::narrow(w)) == ui::EntrySession::Outcome::Accepted) {
+    if (session_.accept(os::narrow(w)) == EntryControl::Outcome::Accepted) {
       done_ = true;
       return;
     }
@@ -353,8 +353,8 @@ class EntryWindow : public Window {
   }
 
   Win32Frontend& fe_;
-  const ui::EntrySpec& desc_;
-  ui::EntrySession& session_;
+  const EntryDesc& desc_;
+  EntryControl& session_;
   HFONT prompt_font_, button_font_, field_font_;
   HBRUSH red_;
   HWND field_ = nullptr, ok_ = nullptr, cancel_ = nullptr;
@@ -365,12 +365,12 @@ class EntryWindow : public Window {
 
 // ---- progress --------------------------------------------------------------------
 
-class ProgressWindow : public Window, public ui::ProgressView {
+class ProgressWindow : public Window, public ProgressView {
  public:
   explicit ProgressWindow(Win32Frontend& fe) : fe_(fe) {}
   ~ProgressWindow() override { destroy_all(); }
 
-  void create(const ui::ProgressGeometry& g, const std::string& title) override {
+  void create(const ProgressGeometry& g, const std::string& title) override {
     destroy_all();
     g_ = g;
     font_ = make_font(L"Times New Roman", g.points, false, true);
@@ -378,8 +378,8 @@ class ProgressWindow : public Window, public ui::ProgressView {
     if (!parent) {
       // Nothing to stand in: a small window of its own holds the panel.
       own_ = std::make_unique<Window>();
-      ui::Size outer{g.pos.x * 2 + g.panel.w + 16, g.pos.y * 2 + g.panel.h + 40};
-      ui::Where d = fe_.desktop();
+      Size outer{g.pos.x * 2 + g.panel.w + 16, g.pos.y * 2 + g.panel.h + 40};
+      Where d = fe_.desktop();
       own_->create(0, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, "Postęp prac",
                    fe_.to_screen({(d.width - outer.w) / 2, (d.height - outer.h) / 2}, outer), nullptr);
       own_->set_icon(100);
@@ -444,7 +444,7 @@ class ProgressWindow : public Window, public ui::ProgressView {
   }
 
   Win32Frontend& fe_;
-  ui::ProgressGeometry g_;
+  ProgressGeometry g_;
   HWND group_ = nullptr;
   HFONT font_ = nullptr;
   int filled_ = 0;
@@ -465,30 +465,30 @@ Win32Frontend::~Win32Frontend() {
   for (auto& [k, f] : measure_fonts_) DeleteObject(f);
 }
 
-ui::Where Win32Frontend::desktop() {
+Where Win32Frontend::desktop() {
   RECT r;
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
-  return ui::Where{ui::Where::Mode::Desktop, 0, 0, r.right - r.left, r.bottom - r.top};
+  return Where{Where::Mode::Desktop, 0, 0, r.right - r.left, r.bottom - r.top};
 }
 
-ui::Where Win32Frontend::reference() {
+Where Win32Frontend::reference() {
   HWND app = app_window();
   if (!app || !IsWindowVisible(app)) return desktop();
   RECT r;
   GetWindowRect(app, &r);
-  ui::Where d = desktop();
-  return ui::Where{ui::Where::Mode::AppWindow, r.left, d.height - r.bottom, r.right - r.left,
+  Where d = desktop();
+  return Where{Where::Mode::AppWindow, r.left, d.height - r.bottom, r.right - r.left,
                    r.bottom - r.top};
 }
 
-RECT Win32Frontend::to_screen(ui::Point pos, ui::Size size) {
-  ui::Where d = desktop();
+RECT Win32Frontend::to_screen(Point pos, Size size) {
+  Where d = desktop();
   int top = d.height - pos.y - size.h;
   return RECT{pos.x, top, pos.x + size.w, top + size.h};
 }
 
-ui::Size Win32Frontend::text_box(const std::string& utf8, const std::string& family, int points,
-                                 bool bold) {
+Size Win32Frontend::text_box(const std::string& utf8, const std::string& family, int points,
+                             bool bold) {
   // Font matching is slow enough to notice when done per text line: one font per style.
   auto key = family + "|" + std::to_string(points) + (bold ? "b" : "");
   HFONT& f = measure_fonts_[key];
@@ -503,7 +503,7 @@ ui::Size Win32Frontend::text_box(const std::string& utf8, const std::string& fam
   return {s.cx, s.cy};
 }
 
-void Win32Frontend::run_alarm(ui::AlarmSession& session) {
+void Win32Frontend::run_alarm(AlarmControl& session) {
   HWND previous = app_window();
   HWND had_focus = GetFocus();
   {
@@ -516,11 +516,11 @@ void Win32Frontend::run_alarm(ui::AlarmSession& session) {
   }
 }
 
-std::unique_ptr<WaitWindow> Win32Frontend::open_wait(const ui::AlarmSpec& desc) {
+std::unique_ptr<WaitWindow> Win32Frontend::open_wait(const AlarmDesc& desc) {
   return std::make_unique<Win32Wait>(*this, desc);
 }
 
-std::string Win32Frontend::run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) {
+std::string Win32Frontend::run_entry(const EntryDesc& desc, EntryControl& session) {
   HWND had_focus = GetFocus();
   std::string r;
   {
@@ -531,7 +531,7 @@ std::string Win32Frontend::run_entry(const ui::EntrySpec& desc, ui::EntrySession
   return r;
 }
 
-ui::ProgressView& Win32Frontend::progress_view() {
+ProgressView& Win32Frontend::progress_view() {
   return *static_cast<ProgressWindow*>(progress_.get());
 }
 

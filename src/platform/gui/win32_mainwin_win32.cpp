@@ -14,16 +14,16 @@ namespace {
 
 constexpr int kFirstButton = 2000;
 
-ui::Key main_key(WPARAM vk) {
+Key main_key(WPARAM vk) {
   switch (vk) {
-    case VK_ESCAPE: return ui::Key::Esc;
-    case VK_RETURN: return ui::Key::Enter;
-    case VK_TAB: return GetKeyState(VK_SHIFT) < 0 ? ui::Key::ShiftTab : ui::Key::Tab;
-    case VK_LEFT: return ui::Key::Left;
-    case VK_RIGHT: return ui::Key::Right;
-    case VK_UP: return ui::Key::Up;
-    case VK_DOWN: return ui::Key::Down;
-    default: return ui::Key::None;
+    case VK_ESCAPE: return Key::Esc;
+    case VK_RETURN: return Key::Enter;
+    case VK_TAB: return GetKeyState(VK_SHIFT) < 0 ? Key::ShiftTab : Key::Tab;
+    case VK_LEFT: return Key::Left;
+    case VK_RIGHT: return Key::Right;
+    case VK_UP: return Key::Up;
+    case VK_DOWN: return Key::Down;
+    default: return Key::None;
   }
 }
 
@@ -55,7 +55,7 @@ void follow_mouse(HWND b, HFONT normal, HFONT bold) {
 
 class MainWindow : public Window {
  public:
-  MainWindow(Win32Frontend& fe, ui::MainWindowSession& s) : s_(s) {
+  MainWindow(Win32Frontend& fe, MainWindowControl& s) : s_(s) {
     const auto& desc = s.desc();
     normal_ = make_font(L"Arial", desc.button_points, false, false);
     bold_ = make_font(L"Arial", desc.button_points, true, false);
@@ -100,8 +100,8 @@ class MainWindow : public Window {
     while (!s_.finished()) {
       if (!GetMessageW(&m, nullptr, 0, 0)) break;
       if (m.message == WM_KEYDOWN && (m.hwnd == hwnd() || IsChild(hwnd(), m.hwnd))) {
-        ui::Key k = main_key(m.wParam);
-        if (k != ui::Key::None) {
+        Key k = main_key(m.wParam);
+        if (k != Key::None) {
           s_.key(k);
           continue;
         }
@@ -123,8 +123,8 @@ class MainWindow : public Window {
           BITMAP bm;
           GetObject(picture_, sizeof(bm), &bm);
           // Fitted into its rectangle with its proportions kept, centred.
-          ui::Point p = s_.picture_pos();
-          ui::Size sz = s_.picture_size();
+          Point p = s_.picture_pos();
+          Size sz = s_.picture_size();
           double k = std::min(static_cast<double>(sz.w) / bm.bmWidth, static_cast<double>(sz.h) / bm.bmHeight);
           int w2 = static_cast<int>(bm.bmWidth * k), h2 = static_cast<int>(bm.bmHeight * k);
           int x = p.x + (sz.w - w2) / 2, y = height_ - p.y - sz.h + (sz.h - h2) / 2;
@@ -163,7 +163,7 @@ class MainWindow : public Window {
     following_ = false;
   }
 
-  ui::MainWindowSession& s_;
+  MainWindowControl& s_;
   HFONT normal_, bold_;
   HBITMAP picture_ = nullptr;
   std::vector<HWND> buttons_;
@@ -173,7 +173,7 @@ class MainWindow : public Window {
 
 }  // namespace
 
-void Win32Frontend::run_main_window(ui::MainWindowSession& session) {
+void Win32Frontend::run_main_window(MainWindowControl& session) {
   {
     MainWindow w(*this, session);
     w.run();

@@ -55,30 +55,30 @@ class Win32Frontend : public Frontend {
   explicit Win32Frontend(Clock& clock);
   ~Win32Frontend() override;
 
-  ui::Where reference() override;
-  ui::Where desktop() override;
-  void run_alarm(ui::AlarmSession& session) override;
-  std::unique_ptr<WaitWindow> open_wait(const ui::AlarmSpec& desc) override;
-  std::string run_entry(const ui::EntrySpec& desc, ui::EntrySession& session) override;
-  void run_dirselect(ui::DirChooser& chooser, bool fresh) override;
-  void drop_dirselect(ui::DirChooser& chooser) override;
-  ui::ProgressView& progress_view() override;
-  void run_main_window(ui::MainWindowSession& session) override;
+  Where reference() override;
+  Where desktop() override;
+  void run_alarm(AlarmControl& session) override;
+  std::unique_ptr<WaitWindow> open_wait(const AlarmDesc& desc) override;
+  std::string run_entry(const EntryDesc& desc, EntryControl& session) override;
+  void run_dirselect(DirChooserControl& chooser, bool fresh) override;
+  void drop_dirselect(DirChooserControl& chooser) override;
+  ProgressView& progress_view() override;
+  void run_main_window(MainWindowControl& session) override;
   void tone(int frequency, int units) override;
   void idle(int milliseconds) override;
-  ui::Size text_box(const std::string& utf8, const std::string& family, int points,
-                    bool bold) override;
+  Size text_box(const std::string& utf8, const std::string& family, int points,
+                bool bold) override;
 
   // SETAPPWINDOW: the owner of the dialogs and the reference of their placement.
   HWND app_window() const { return app_window_; }
   void set_app_window(HWND h) { app_window_ = h; }
   // Bottom-left desktop coordinates to a screen rectangle.
-  RECT to_screen(ui::Point pos, ui::Size size);
+  RECT to_screen(Point pos, Size size);
 
  private:
   HWND app_window_ = nullptr;
   std::unique_ptr<win32::Window> progress_;
-  std::map<ui::DirChooser*, std::unique_ptr<win32::Window>> choosers_;
+  std::map<DirChooserControl*, std::unique_ptr<win32::Window>> choosers_;
   std::map<std::string, HFONT> measure_fonts_;
 };
 

@@ -73,6 +73,8 @@ class FileHandle {
 int replace_file(const std::string& from, const std::string& to);
 // Deletes a file. Consults the fault switch (Delete).
 int remove_file(const std::string& path);
-bool file_exists(const std::string& path);
+// Whether a native path names an existing file (not a directory). Windows path text
+// goes to file_exists of files.h instead.
+bool native_file_exists(const std::string& path);
 
 }  // namespace zuv::os

@@ -181,7 +181,7 @@ int remove_file(const std::string& path) {
   return ::unlink(path.c_str()) == 0 ? 0 : from_errno(errno);
 }
 
-bool file_exists(const std::string& path) {
+bool native_file_exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }

@@ -154,7 +154,7 @@ int remove_file(const std::string& path) {
   return DeleteFileW(widen(path).c_str()) ? 0 : last_error();
 }
 
-bool file_exists(const std::string& path) {
+bool native_file_exists(const std::string& path) {
   DWORD a = GetFileAttributesW(widen(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }

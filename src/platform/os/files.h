@@ -50,6 +50,7 @@ struct DirEntry {
 // Linux "." and "..", then by upper-cased name. A missing directory lists nothing.
 std::vector<DirEntry> list_directory(std::string_view pattern, std::string_view filter = "");
 
+// Windows path text, as everywhere in this file (file_handle.h has native_file_exists).
 bool file_exists(std::string_view path);       // exists and is not a directory
 bool directory_exists(std::string_view path);  // exists and is a directory
 Result<std::uint64_t> file_size(std::string_view path);

@@ -45,12 +45,6 @@ char32_t to_lower(char32_t c) {
   return c;
 }
 
-std::u32string folded(std::string_view s) {
-  std::u32string u = decode(s);
-  for (char32_t& c : u) c = to_upper(c);
-  return u;
-}
-
 // Classic '*' / '?' matching with backtracking to the last star.
 bool glob(const std::u32string& mask, const std::u32string& name) {
   size_t m = 0, n = 0, star = std::u32string::npos, resume = 0;
@@ -86,10 +80,16 @@ std::string lower_name(std::string_view utf8) {
   return out;
 }
 
-bool same_name(std::string_view a, std::string_view b) { return folded(a) == folded(b); }
+std::u32string folded_name(std::string_view s) {
+  std::u32string u = decode(s);
+  for (char32_t& c : u) c = to_upper(c);
+  return u;
+}
+
+bool same_name(std::string_view a, std::string_view b) { return folded_name(a) == folded_name(b); }
 
 bool mask_matches(std::string_view mask, std::string_view name) {
-  std::u32string m = folded(mask), n = folded(name);
+  std::u32string m = folded_name(mask), n = folded_name(name);
   if (glob(m, n)) return true;
   if (m.size() >= 2 && m.compare(m.size() - 2, 2, U".*") == 0)
     return n.find(U'.') == std::u32string::npos && glob(m.substr(0, m.size() - 2), n);

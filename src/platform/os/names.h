@@ -1,4 +1,4 @@
-// File names compared the Windows way: case-insensitive over ASCII and the Latin
+// File and key names compared the Windows way: case-insensitive over ASCII and the Latin
 // letters of the Central European code pages, and masks with '*' and '?'.
 #pragma once
 
@@ -14,6 +14,9 @@ std::string lower_name(std::string_view utf8);
 
 // Whether two UTF-8 names denote the same file on Windows.
 bool same_name(std::string_view a, std::string_view b);
+// The name as same_name compares it: upper-cased characters. Sorting by it gives the
+// case-insensitive order Windows keeps (registry keys, for one).
+std::u32string folded_name(std::string_view utf8);
 
 // Windows mask rules: case-insensitive; '*' any run of characters, '?' one character;
 // a mask ending in ".*" also matches the name without any extension (so "*.*" matches

@@ -26,6 +26,13 @@ std::u32string decode_utf8(std::string_view s, bool keep_raw_bytes) {
   return out;
 }
 
+char32_t first_char(std::string_view utf8) {
+  if (utf8.empty()) return 0;
+  return decode_utf8(utf8.substr(0, 4), true).front();
+}
+
+std::size_t char_count(std::string_view utf8) { return decode_utf8(utf8, true).size(); }
+
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/base/text.h"
+
 namespace zuv::table::cdx {
 namespace {
 
@@ -17,10 +19,7 @@ constexpr size_t kCacheLimit = 512;
 }  // namespace
 
 std::string tag_directory_key(std::string_view name) {
-  std::string k(name.substr(0, kDirectoryKeyLength));
-  for (char& c : k) {
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  }
+  std::string k = base::upper_ascii(name.substr(0, kDirectoryKeyLength));
   k.resize(kDirectoryKeyLength, ' ');
   return k;
 }

@@ -93,7 +93,9 @@ class CdxFile {
 
   const std::string& path() const { return file_.path(); }
   bool writable() const { return file_.writable(); }
-  // Tags in the order they were created (the numbering of orders).
+  // Tags in the order of their headers in the file, which numbers the orders: the
+  // order of creation until a tag is deleted. Then the tags after it move up one
+  // number, and a tag created later may take the freed pages and a lower number.
   size_t tag_count() const { return tags_.size(); }
   Tag& tag(size_t i) { return *tags_[i]; }
   Tag* find_tag(std::string_view name);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "lib/text.h"
+#include "platform/base/text.h"
 #include "platform/os/codepage.h"
 
 namespace zuv::table {
@@ -70,7 +70,7 @@ namespace {
 std::string cell_from_value(const Value& v) {
   switch (v.type) {
     case ValueType::Text:
-      return os::utf8_from_852(lib::rtrim(v.text));
+      return os::utf8_from_852(base::rtrim(v.text));
     case ValueType::Memo:
       return os::utf8_from_852(v.text);
     case ValueType::Number: {
@@ -113,7 +113,7 @@ bool value_from_cell(const FieldDescriptor& f, const std::string& cell, Value& o
       return true;
     case 'N':
     case 'F': {
-      std::string t = lib::trim(cell);
+      std::string t = base::trim(cell);
       if (t.empty()) {
         out = Value{};
         return true;
@@ -125,7 +125,7 @@ bool value_from_cell(const FieldDescriptor& f, const std::string& cell, Value& o
       return true;
     }
     case 'D': {
-      std::string t = lib::trim(cell);
+      std::string t = base::trim(cell);
       if (t.empty()) {
         out = Value::of_date("");
         return true;
@@ -138,7 +138,7 @@ bool value_from_cell(const FieldDescriptor& f, const std::string& cell, Value& o
       return true;
     }
     case 'L': {
-      std::string t = lib::upper_ascii(lib::trim(cell));
+      std::string t = base::upper_ascii(base::trim(cell));
       out = Value::of_logical(t == "T" || t == "Y" || t == "TRUE");
       return true;
     }

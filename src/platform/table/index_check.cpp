@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "platform/base/text.h"
 #include "platform/table/index_dbf.h"
 #include "platform/table/index_file.h"
 #include "platform/table/index_key.h"
@@ -20,31 +21,13 @@ namespace fs = std::filesystem;
 constexpr uint32_t kNone = 0xFFFFFFFFu;
 constexpr size_t kMaxFaultsPerTag = 10;
 
-std::string lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-std::string extension(const std::string& path) {
-  auto dot = path.find_last_of('.');
-  auto slash = path.find_last_of("/\\");
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return lower(path.substr(dot + 1));
-}
-std::string stem_path(const std::string& path) {
-  auto dot = path.find_last_of('.');
-  auto slash = path.find_last_of("/\\");
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
-  return path.substr(0, dot);
-}
+std::string lower(std::string_view s) { return base::lower_ascii(s); }
+std::string extension(const std::string& path) { return lower(base::extension_of(path)); }
 // The sibling file with another extension, found in any letter case.
 std::string sibling(const std::string& path, const std::string& ext) {
-  std::string base = stem_path(path);
-  for (std::string e : {ext, lower(ext), std::string()}) {
-    if (e.empty()) {
-      e = ext;
-      for (char& c : e) c = char(std::toupper(static_cast<unsigned char>(c)));
-    }
-    std::string p = base + "." + e;
+  std::string stem = base::without_extension(path);
+  for (const std::string& e : {ext, lower(ext), base::upper_ascii(ext)}) {
+    std::string p = stem + "." + e;
     if (file_exists(p)) return p;
   }
   return "";

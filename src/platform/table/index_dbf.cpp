@@ -2,19 +2,9 @@
 
 #include <cctype>
 
+#include "platform/base/text.h"
+
 namespace zuv::table {
-namespace {
-
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 void DbfRecords::open(const std::string& path, bool writable) {
   file_.open(path, writable);
   uint8_t h[32];
@@ -76,7 +66,7 @@ void DbfRecords::write(uint32_t recno, const std::string& record) {
 std::optional<FieldRef> DbfRecords::resolve(std::string_view alias, std::string_view field) const {
   (void)alias;
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (same_name(fields_[i].name, field))
+    if (base::iequals_ascii(fields_[i].name, field))
       return FieldRef{int(i), fields_[i].type, fields_[i].length, fields_[i].decimals};
   }
   return std::nullopt;

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/dates.h"
+
 namespace zuv::table {
 
 enum class KeyType : char { Character = 'C', Numeric = 'N', Date = 'D', Logical = 'L' };
@@ -48,10 +50,9 @@ inline char key_pad(KeyType type) { return type == KeyType::Character ? ' ' : '\
 // 8-byte sortable forms.
 std::string numeric_key(double value);
 double numeric_from_key(std::string_view key);
-// Julian day number of a YYYYMMDD date; 0 for an empty or invalid date text.
-long julian_day(std::string_view yyyymmdd);
-// YYYYMMDD of a julian day (blanks for 0).
-std::string date_from_julian(long jd);
+// Date keys are Julian day numbers: the ground layer's one conversion.
+using base::date_from_julian;
+using base::julian_day;
 std::string date_key(std::string_view yyyymmdd);
 
 // Turns a caller's search value into key bytes: character keys are used as given

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/base/text.h"
+
 namespace zuv::table {
 
 struct KeyExpression::Node {
@@ -23,11 +25,7 @@ namespace {
 using NodeP = std::shared_ptr<const KeyExpression::Node>;
 using Node = KeyExpression::Node;
 
-std::string lower(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return r;
-}
+std::string lower(std::string_view s) { return base::lower_ascii(s); }
 
 class Parser {
  public:

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <map>
 
+#include "platform/base/text.h"
 #include "platform/os/path.h"
 #include "platform/table/work_areas.h"
 #include "platform/error/error.h"
@@ -11,34 +12,12 @@
 namespace zuv::table {
 namespace {
 
-bool iequal(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
-std::string upper_ascii(std::string s) {
-  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string extension_of(const std::string& path) {
-  auto dot = path.find_last_of('.');
-  auto slash = path.find_last_of("/\\");
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string e = path.substr(dot + 1);
-  for (char& c : e) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return e;
-}
+// Orders tell CDX from NTX by the extension, in any letter case.
+std::string extension_of(const std::string& path) { return base::lower_ascii(base::extension_of(path)); }
 
 std::string base_name(const std::string& path) {
   auto slash = path.find_last_of("/\\");
-  std::string b = slash == std::string::npos ? path : path.substr(slash + 1);
-  auto dot = b.find_last_of('.');
-  if (dot != std::string::npos) b.resize(dot);
-  return b;
+  return base::without_extension(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
 bool fail(const std::string& file, const char* operation, const std::exception& e, int gen = gencode::kCorrupt) {
@@ -148,7 +127,7 @@ std::optional<FieldRef> TableFields::resolve(std::string_view alias, std::string
       t = other;
       area = int(it - others_.begin()) + 1;
     }
-  } else if (!alias.empty() && !iequal(alias, base_name(table_.path()))) {
+  } else if (!alias.empty() && !base::iequals_ascii(alias, base_name(table_.path()))) {
     return std::nullopt;
   }
   int i = t->field_index(field);
@@ -418,7 +397,7 @@ std::uint32_t CdxOrder::seek(Table& table, const Value& key, bool soft, bool las
 // ---------------------------------------------------------------- single-key files
 
 NtxOrder::NtxOrder(Table& table, std::unique_ptr<ntx::NtxFile> file, const std::string& name)
-    : file_(std::move(file)), name_(upper_ascii(name)) {
+    : file_(std::move(file)), name_(base::upper_ascii(name)) {
   fields_ = std::make_unique<TableFields>(table);
   expr_ = std::make_unique<KeyExpression>(KeyExpression::compile(file_->header().expression, *fields_));
   file_->set_key_type(KeyType::Character);
@@ -584,10 +563,7 @@ bool ORDLISTADD(Table& table, const std::string& index_path) {
 }
 
 bool attach_structural_index(Table& table) {
-  std::string path = table.path();
-  auto dot = path.find_last_of('.');
-  auto slash = path.find_last_of("/\\");
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.resize(dot);
+  std::string path = base::without_extension(table.path());
   for (const char* ext : {".cdx", ".CDX"}) {
     std::string candidate = path + ext;
     if (file_exists(os::native_path(candidate))) return ORDLISTADD(table, candidate);
@@ -620,7 +596,7 @@ bool ORDCREATE(Table& table, const std::string& index_path, const std::string& t
     // An order of this tag already in the list reads the new expression.
     for (int i = 1; i <= table.order_count(); ++i) {
       auto* o = dynamic_cast<CdxOrder*>(table.order(i));
-      if (o && o->file() == f && iequal(o->name(), tag)) {
+      if (o && o->file() == f && base::iequals_ascii(o->name(), tag)) {
         table.clear_orders();
         break;
       }
@@ -628,7 +604,7 @@ bool ORDCREATE(Table& table, const std::string& index_path, const std::string& t
     int n = 0;
     for (int i = 1; i <= table.order_count(); ++i) {
       auto* o = dynamic_cast<CdxOrder*>(table.order(i));
-      if (o && o->file() == f && iequal(o->name(), tag)) n = i;
+      if (o && o->file() == f && base::iequals_ascii(o->name(), tag)) n = i;
     }
     if (n == 0) {
       table.add_order(std::make_unique<CdxOrder>(table, f, tag));
@@ -679,7 +655,7 @@ bool Relations::set(const std::string& parent, const std::string& child, const s
 }
 
 void Relations::clear(const std::string& parent) {
-  std::erase_if(relations_, [&](const Relation& r) { return iequal(r.parent, parent); });
+  std::erase_if(relations_, [&](const Relation& r) { return base::iequals_ascii(r.parent, parent); });
   if (Table* p = areas_.find(parent)) p->set_move_listener(nullptr);
 }
 
@@ -687,7 +663,7 @@ void Relations::clear(const std::string& parent) {
 
 void Relations::sync(const std::string& parent) {
   for (auto& rel : relations_) {
-    if (!iequal(rel.parent, parent)) continue;
+    if (!base::iequals_ascii(rel.parent, parent)) continue;
     Table* p = areas_.find(rel.parent);
     Table* c = areas_.find(rel.child);
     if (!p || !c) continue;

@@ -13,7 +13,9 @@
 #include <ctime>
 #include <thread>
 
-#include "lib/text.h"
+#include "platform/base/dates.h"
+#include "platform/base/number.h"
+#include "platform/base/text.h"
 #include "platform/os/path.h"
 #include "platform/table/memo_file.h"
 #include "platform/error/error.h"
@@ -36,27 +38,8 @@ void put_le32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
-
-// The extension of the file-name part, without the dot ("" when none).
-std::string extension_of(const std::string& path) {
-  std::size_t slash = path.find_last_of("\\/");
-  std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  return path.substr(dot + 1);
-}
-
-std::string with_extension(const std::string& path, const std::string& ext) {
-  std::size_t slash = path.find_last_of("\\/");
-  std::size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + "." + ext;
-  return path.substr(0, dot + 1) + ext;
-}
+using base::extension_of;
+using base::with_extension;
 
 bool is_upper_word(const std::string& s) {
   bool any = false;
@@ -71,11 +54,11 @@ bool is_upper_word(const std::string& s) {
 // or the other case when only that exists.
 std::string memo_path_for(const std::string& os_dbf, const char* ext_lower) {
   std::string ext = ext_lower;
-  std::string upper = lib::upper_ascii(ext);
+  std::string upper = base::upper_ascii(ext);
   std::string first = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? upper : ext);
-  if (os::file_exists(first)) return first;
+  if (os::native_file_exists(first)) return first;
   std::string second = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? ext : upper);
-  return os::file_exists(second) ? second : first;
+  return os::native_file_exists(second) ? second : first;
 }
 
 bool known_version(std::uint8_t v) {
@@ -178,7 +161,7 @@ constexpr char kDigitPairs[] =
     "8081828384858687888990919293949596979899";
 
 // A number rounded half away from zero to dec places (after the same 1e-12 nudge
-// as lib::ROUND2), right-aligned in width characters as printf's "%*.*f" writes
+// as base::ROUND2), right-aligned in width characters as printf's "%*.*f" writes
 // it; answers the length written (more than width: it does not fit).
 int format_fixed(double value, int width, int dec, char* out) {
   static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
@@ -189,11 +172,11 @@ int format_fixed(double value, int width, int dec, char* out) {
   // A value printed as an exact half rounds up, as the suite's ROUND does, though its
   // binary product may lie just below the half (16384.045 * 100 = 1638404.4999...).
   if (scaled > 0 && scaled < 9e15 && std::abs(exact - std::floor(exact) - 0.5) < 1e-6)
-    scaled = std::round(lib::ROUND2(magnitude, dec) * kPow10[std::min(dec, 18)]);
+    scaled = std::round(base::ROUND2(magnitude, dec) * kPow10[std::min(dec, 18)]);
   if (!(scaled < 9e15)) {
     // Beyond exact integers: the library's formatting, which is exact for doubles.
     if (!(magnitude < 1e21)) return 99;
-    double rounded = lib::ROUND2(value, dec);
+    double rounded = base::ROUND2(value, dec);
     return std::snprintf(out, 64, "%*.*f", width, dec, rounded);
   }
   auto k = static_cast<std::uint64_t>(scaled);
@@ -242,7 +225,7 @@ bool encode_fixed(double value, int width, int dec, std::uint8_t* field) {
   // A value printed as an exact half rounds up, as the suite's ROUND does, though its
   // binary product may lie just below the half (16384.045 * 100 = 1638404.4999...).
   if (scaled > 0 && scaled < 9e15 && std::abs(exact - std::floor(exact) - 0.5) < 1e-6)
-    scaled = std::round(lib::ROUND2(magnitude, dec) * kPow10[std::min(dec, 18)]);
+    scaled = std::round(base::ROUND2(magnitude, dec) * kPow10[std::min(dec, 18)]);
   if (!(scaled < 9e15) || width > 32) {
     char text[72];
     int n = format_fixed(value, width, dec, text);
@@ -295,32 +278,6 @@ bool all_blank(const std::string& s) {
   for (char c : s)
     if (c != ' ') return false;
   return true;
-}
-
-// Days since the start of the Julian period to "YYYYMMDD" (0: empty date).
-std::string date_from_julian(std::int64_t jd) {
-  if (jd <= 0) return std::string(8, ' ');
-  std::int64_t a = jd + 32044;
-  std::int64_t b = (4 * a + 3) / 146097;
-  std::int64_t c = a - 146097 * b / 4;
-  std::int64_t d = (4 * c + 3) / 1461;
-  std::int64_t e = c - 1461 * d / 4;
-  std::int64_t m = (5 * e + 2) / 153;
-  int day = static_cast<int>(e - (153 * m + 2) / 5 + 1);
-  int month = static_cast<int>(m + 3 - 12 * (m / 10));
-  long long year = 100 * b + d - 4800 + m / 10;
-  if (year < 1 || year > 9999) return std::string(8, ' ');
-  char out[32];
-  std::snprintf(out, sizeof out, "%04lld%02d%02d", year, month, day);
-  return out;
-}
-
-std::int64_t julian_from_date(const std::string& ymd) {
-  if (ymd.size() != 8 || ymd.find_first_not_of("0123456789") != std::string::npos) return 0;
-  int y = std::stoi(ymd.substr(0, 4)), m = std::stoi(ymd.substr(4, 2)), d = std::stoi(ymd.substr(6, 2));
-  int a = (14 - m) / 12;
-  std::int64_t yy = y + 4800 - a, mm = m + 12 * a - 3;
-  return d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
 }
 
 bool type_known(char t, std::uint8_t version) {
@@ -498,7 +455,7 @@ bool Table::load_header(std::uint64_t size) {
     std::size_t name_len = 0;
     while (name_len < 11 && d[name_len] != 0) ++name_len;
     f.name.assign(reinterpret_cast<const char*>(d), name_len);
-    f.name = lib::upper_ascii(lib::trim(f.name));
+    f.name = base::upper_ascii(base::trim(f.name));
     f.type = static_cast<char>(std::toupper(d[11]));
     f.length = d[16];
     f.decimals = d[17];
@@ -543,13 +500,13 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
   bool memo = false;
   for (std::size_t i = 0; i < structure.size(); ++i) {
     FieldInfo f = structure[i];
-    f.name = lib::upper_ascii(lib::trim(f.name));
+    f.name = base::upper_ascii(base::trim(f.name));
     f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(f.type)));
     if (f.type == 'D') f.length = 8, f.decimals = 0;
     if (f.type == 'L') f.length = 1, f.decimals = 0;
     if (f.type == 'M') f.length = 10, f.decimals = 0;
     bool ok = !f.name.empty() && f.name.size() <= 10;
-    for (std::size_t j = 0; ok && j < i; ++j) ok = !iequals(lib::trim(structure[j].name), f.name);
+    for (std::size_t j = 0; ok && j < i; ++j) ok = !base::iequals_ascii(base::trim(structure[j].name), f.name);
     switch (f.type) {
       case 'C': ok = ok && f.length >= 1 && f.length <= 254 && f.decimals == 0; break;
       case 'N': case 'F': ok = ok && f.length >= 1 && f.length <= 20 && f.decimals >= 0 && (f.decimals == 0 || f.decimals <= f.length - 2); break;
@@ -588,7 +545,7 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
   std::string os_memo = with_extension(os_dbf, is_upper_word(extension_of(os_dbf)) ? "FPT" : "fpt");
   auto write_new = [&](const std::string& target, auto&& fill) -> int {
     // A file another process holds is not replaced under it.
-    if (os::file_exists(target)) {
+    if (os::native_file_exists(target)) {
       os::FileHandle probe;
       if (int rc = probe.open(target, os::Access::Read, os::Share::Exclusive)) return rc;
     }
@@ -644,7 +601,7 @@ int Table::field_index(std::string_view name) const {
   while (!n.empty() && n.back() == ' ') n.remove_suffix(1);
   while (!n.empty() && n.front() == ' ') n.remove_prefix(1);
   for (std::size_t i = 0; i < fields_.size(); ++i)
-    if (iequals(fields_[i].name, n)) return static_cast<int>(i);
+    if (base::iequals_ascii(fields_[i].name, n)) return static_cast<int>(i);
   return -1;
 }
 
@@ -1160,7 +1117,7 @@ Value Table::value_in(int field, const std::uint8_t* record) const {
       return Value::of_number(static_cast<double>(n) / 10000.0, 20, 4);
     }
     case 'T':
-      return Value::of_date(date_from_julian(static_cast<std::int32_t>(le32(p))));
+      return Value::of_date(base::date_from_julian(static_cast<std::int32_t>(le32(p))));
     case '0':
       return v;
     default: {
@@ -1232,7 +1189,7 @@ bool Table::encode(int field, const Value& value, std::uint8_t* record) {
         std::memcpy(p, empty ? "        " : value.text.data(), 8);
       } else {
         std::memset(p, 0, 8);
-        if (!empty) put_le32(p, static_cast<std::uint32_t>(julian_from_date(value.text)));
+        if (!empty) put_le32(p, static_cast<std::uint32_t>(base::julian_day(value.text)));
       }
       return true;
     }
@@ -1575,7 +1532,7 @@ bool Table::set_order_focus(int n) {
 
 bool Table::set_order_focus(std::string_view name) {
   for (int i = 0; i < order_count(); ++i)
-    if (iequals(orders_[i]->name(), name)) return set_order_focus(i + 1);
+    if (base::iequals_ascii(orders_[i]->name(), name)) return set_order_focus(i + 1);
   return false;
 }
 

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
-#include "lib/text.h"
+#include "platform/base/text.h"
+#include "platform/table/area_relations.h"
 #include "platform/error/error.h"
 
 namespace zuv::table {
 namespace {
-std::string key(const std::string& s) { return lib::upper_ascii(lib::trim(s)); }
+std::string key(const std::string& s) { return base::upper_ascii(base::trim(s)); }
 }  // namespace
 
 bool EngineSet::load(const std::string& name, bool) {
@@ -65,10 +66,16 @@ std::string alias_from_path(const std::string& path) {
 }
 
 WorkAreas::~WorkAreas() {
+  relations_.reset();
   try {
     close_all();
   } catch (const Break&) {
   }
+}
+
+AreaRelations& WorkAreas::relations() {
+  if (!relations_) relations_ = std::make_unique<AreaRelations>(*this);
+  return *relations_;
 }
 
 int WorkAreas::area_of(const std::string& alias) const {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/table/area_relations.h"
 #include "platform/table/settings.h"
 #include "platform/table/table.h"
 
@@ -82,6 +83,8 @@ class WorkAreas {
   void close_all();
   std::vector<std::string> aliases() const;  // in area order, as stored (upper case)
   std::string alias_of(int area) const;
+  // The relations between the areas of this set.
+  AreaRelations& relations();
 
  private:
   struct Area {
@@ -93,6 +96,7 @@ class WorkAreas {
   EngineSet engines_;
   std::vector<Area> areas_;  // index = area number - 1
   int selected_ = 1;
+  std::unique_ptr<AreaRelations> relations_;  // ends before the tables it relates
 };
 
 // A file name's base part ("C:\dane\Faktury.dbf" -> "FAKTURY"), the default alias.

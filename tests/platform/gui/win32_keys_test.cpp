@@ -13,6 +13,7 @@
 #include "platform/gui/win32_window.h"
 #include "platform/os/codepage.h"
 #include "ui/dialogs.h"
+#include "ui/main_window.h"
 
 using namespace zuv;
 
@@ -198,7 +199,7 @@ TEST(Win32Keys, MainWindowKeysFocusAndFlows) {
     sp->set_enabled(true);
     sp->set_focus(3);
   };
-  ui::MainWindowSpec desc;
+  ui::MainWindowDesc desc;
   desc.title = "Instalacja programu ZUV wersja 26.01.001";
   desc.pos = {100, 100};
   ui::MainWindowSession s(desc, {"Napraw Bazę danych", "Napraw instalację Programu", "Aktualizacja programu",

@@ -8,6 +8,7 @@
 #include "platform/os/codepage.h"
 #include "platform/os/environment.h"
 #include "platform/os/fault.h"
+#include "platform/os/file_handle.h"
 #include "platform/os/path.h"
 #include "platform/os/scratch_dir.h"
 
@@ -160,6 +161,22 @@ TEST(Attributes, ChangeTextsParse) {
   c = parse_attribute_change("R");
   EXPECT_EQ(c.set, unsigned(kReadOnly));
   EXPECT_EQ(attribute_letters(kDirectory | kHidden | kReadOnly), "DRH");
+}
+
+// The Windows-path and the native-path test have different names: a std::string of
+// Windows text is never taken for a native path because of its C++ type.
+TEST(FileOperations, WindowsPathTextAndNativePathsAreTestedByTheirOwnFunctions) {
+  ScratchDir dir;
+  make_directory(dir / "Sub");
+  write_all(dir / "Sub\\Plik.txt", "x");
+  const std::string windows_text = dir / "sub\\PLIK.TXT";
+  EXPECT_TRUE(file_exists(windows_text));
+  EXPECT_TRUE(native_file_exists(native_path(windows_text)));
+#ifndef _WIN32
+  // Backslashes and another letter case mean nothing to the native call.
+  EXPECT_FALSE(native_file_exists(windows_text));
+#endif
+  EXPECT_FALSE(native_file_exists(native_path(dir / "Sub")));
 }
 
 TEST(FileOperations, CopyRenameDeleteAndDirectories) {

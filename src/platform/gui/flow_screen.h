@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/alarm.h"
+#include "platform/gui/dialog_desc.h"
 
-namespace zuv::ui {
+namespace zuv::gui {
 
 inline constexpr const char* kScreenBack = "Poprzedni ekran";
 inline constexpr const char* kScreenInstall = "Zainstaluj Program";
@@ -71,4 +71,4 @@ class FlowScreenSession {
   bool koniec_ = false;
 };
 
-}  // namespace zuv::ui
+}  // namespace zuv::gui

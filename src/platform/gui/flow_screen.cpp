@@ -1,6 +1,6 @@
-#include "ui/flow_screen.h"
+#include "platform/gui/flow_screen.h"
 
-namespace zuv::ui {
+namespace zuv::gui {
 
 FlowScreenSession::FlowScreenSession(FlowScreenSpec desc, std::function<void()> install,
                                      std::function<void(int field)> choose)
@@ -52,4 +52,4 @@ void FlowScreenSession::press_chooser(int field) {
   set_focus(field);
 }
 
-}  // namespace zuv::ui
+}  // namespace zuv::gui

@@ -1,4 +1,5 @@
-// Operator interrupts for the wait loops of the table helpers, over the front ends.
+// A test double of the operator interrupt: the wait loops of the table helpers meet
+// scripted keys, and their tones go to the script front end.
 #pragma once
 
 #include <deque>
@@ -22,7 +23,7 @@ class ScriptInterrupt : public OperatorInterrupt {
     if (keys_.empty()) return false;
     std::string k = keys_.front();
     keys_.pop_front();
-    return gui::key_from_name(k) == ui::Key::Esc;
+    return gui::key_from_name(k) == gui::Key::Esc;
   }
   void TONE(int frequency, double duration) override { fe_.tone(frequency, static_cast<int>(duration * 100)); }
   int checks() const { return checks_; }
