@@ -12,6 +12,8 @@ std::string default_ui() {
 
 std::string usage_text() {
   return "Użycie: zuvinst WERSJA_PROGRAMU WERSJA_BAZY ROK [--ui=gui|console|script:PLIK]\n"
+         "       zuvinst WERSJA_PROGRAMU WERSJA_BAZY ROK --silent --upgrade KATALOG_PROGRAMU [--log PLIK]\n"
+         "       zuvinst WERSJA_PROGRAMU WERSJA_BAZY ROK --silent --install KATALOG_PROGRAMU KATALOG_BAZY [--log PLIK]\n"
          "  WERSJA_PROGRAMU  wersja programu w pakiecie, np. 26.01.001\n"
          "  WERSJA_BAZY      wersja bazy danych, np. 026.01.033\n"
          "  ROK              rok, którego dotyczy wersja, np. 2026\n"
@@ -21,7 +23,10 @@ std::string usage_text() {
          "                 --program KATALOG_PROGRAMU [--plan]\n"
          "  --upgrade-db     aktualizacja samej bazy danych, bez okien (np. na serwerze)\n"
          "  --program        katalog programu ZUV korzystającego z tej bazy\n"
-         "  --plan           tylko wypisz, co zostałoby zrobione; niczego nie zmieniaj\n";
+         "  --plan           tylko wypisz, co zostałoby zrobione; niczego nie zmieniaj\n"
+         "  --silent         bez okien: każde pytanie dostaje domyślny przycisk, każde okno\n"
+         "                   i etap trafia do dziennika (--log) i na standardowe wyjście błędów;\n"
+         "                   kod wyjścia 0 sukces, 1 część firm nie przeszła, 2 odmowa lub błąd\n";
 }
 
 std::optional<CommandLine> parse_command_line(const std::vector<std::string>& args,
@@ -52,6 +57,34 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
       (name == "--upgrade-db" ? cl.upgrade_db : cl.program_dir) = value;
     } else if (a == "--plan") {
       cl.plan = true;
+    } else if (a == "--silent") {
+      cl.silent = true;
+    } else if (a == "--upgrade" || a == "--install") {
+      size_t need = a == "--upgrade" ? 1 : 2;
+      if (!cl.silent_flow.empty()) {
+        if (error) *error = "Podaj tylko jedno z --upgrade i --install.";
+        return std::nullopt;
+      }
+      cl.silent_flow = a.substr(2);
+      for (size_t k = 0; k < need; ++k) {
+        if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) {
+          if (error)
+            *error = a == "--upgrade" ? "Po --upgrade podaj katalog programu."
+                                      : "Po --install podaj katalog programu i katalog bazy danych.";
+          return std::nullopt;
+        }
+        cl.silent_dirs.push_back(args[++i]);
+      }
+    } else if (a == "--log" || a.rfind("--log=", 0) == 0) {
+      if (a == "--log") {
+        if (i + 1 >= args.size()) {
+          if (error) *error = "Po --log podaj plik dziennika.";
+          return std::nullopt;
+        }
+        cl.log = args[++i];
+      } else {
+        cl.log = a.substr(6);
+      }
     } else if (a.rfind("--demo=", 0) == 0) {
       cl.demo = a.substr(7);
     } else if (a.rfind("--", 0) == 0) {
@@ -76,6 +109,14 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
   }
   if (!cl.upgrade_db.empty() && cl.program_dir.empty()) {
     if (error) *error = "Aktualizacja bazy (--upgrade-db) wymaga katalogu programu (--program).";
+    return std::nullopt;
+  }
+  if (cl.silent && cl.silent_flow.empty()) {
+    if (error) *error = "Tryb --silent wymaga --upgrade KATALOG_PROGRAMU albo --install KATALOG_PROGRAMU KATALOG_BAZY.";
+    return std::nullopt;
+  }
+  if (!cl.silent && (!cl.silent_flow.empty() || !cl.log.empty())) {
+    if (error) *error = "Opcje --upgrade, --install i --log działają tylko z --silent.";
     return std::nullopt;
   }
   return cl;

@@ -18,6 +18,12 @@ struct CommandLine {
   std::string program_dir;
   bool plan = false;
   bool headless() const { return !upgrade_db.empty(); }
+  // The unattended run: --silent --upgrade PROGDIR or --silent --install PROGDIR DBDIR,
+  // with --log FILE.
+  bool silent = false;
+  std::string silent_flow;                // "upgrade" or "install"
+  std::vector<std::string> silent_dirs;   // PROGDIR [DBDIR]
+  std::string log;                        // "" when none
 };
 
 // The front end chosen when --ui is not given.

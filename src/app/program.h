@@ -94,6 +94,10 @@ enum class MainResult { Closed, Quit };
 MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs& dialogs,
                 Services& services);
 
+// Steps 1-12: the values, the wait for the ZUV program, the folders and the record.
+// false: the operator refused to wait (the _QUIT path).
+bool start_up(Program& p, const std::vector<std::string>& params, ui::Dialogs& dialogs, Services& services);
+
 // Steps 7-12 on their own: the operator's folders and the installation record.
 void read_folders(Program& p, Services& services);
 

@@ -109,9 +109,7 @@ void read_folders(Program& p, Services& s) {
   // 12. The registry reader already hands over UTF-8, our in-memory form.
 }
 
-MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs& d,
-                Services& s) {
-  CallContext routine("MAIN");
+bool start_up(Program& p, const std::vector<std::string>& params, ui::Dialogs& d, Services& s) {
   // 1-4.
   p = Program{};
   if (s.startinit) s.startinit();
@@ -133,11 +131,18 @@ MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs&
                     "Program instalacyjny wymaga zamknięcia;wszystkich programów ZUV!;Czy "
                     "kontynuujesz instalację?",
                     {"Kontynuuję", "Rezygnuję"});
-    if (a != 1) return MainResult::Quit;
+    if (a != 1) return false;
   }
 
   // 7-12.
   read_folders(p, s);
+  return true;
+}
+
+MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs& d,
+                Services& s) {
+  CallContext routine("MAIN");
+  if (!start_up(p, params, d, s)) return MainResult::Quit;
 
   // 13. The main window.
   gui::Frontend& fe = d.frontend();

@@ -1,10 +1,14 @@
 // zuvinst: the installer, started from a release's directory with three parameters.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "app/appexit.h"
 #include "app/command_line.h"
+#include "app/flow_wiring.h"
+#include "app/silent_run.h"
 #include "app/demo.h"
 #include "app/operator_interrupt.h"
 #include "app/headless_upgrade.h"
@@ -12,7 +16,10 @@
 #include "app/wiring.h"
 #include "platform/gui/frontends.h"
 #include "platform/gui/script.h"
+#include "platform/gui/silent.h"
+#include "platform/error/error.h"
 #include "platform/os/args.h"
+#include "platform/os/codepage.h"
 #include "platform/table/engine_setup.h"
 #include "platform/table/work_areas.h"
 #include "sys/errorsys.h"
@@ -48,7 +55,28 @@ int run(int argc, char** argv) {
   handler.engine_error = sys::engine_last_error();
   sys::ERRORSYS(handler);
   gui::SystemClock clock;
-  auto fe = gui::make_frontend(cl->ui, clock, &std::cout, &error);
+  std::unique_ptr<gui::Frontend> fe;
+  gui::SilentFrontend* silent = nullptr;
+  std::ofstream log;
+  if (cl->silent) {
+    if (!cl->log.empty()) {
+      #ifdef _WIN32
+      log.open(std::filesystem::path(os::widen(cl->log)), std::ios::app);
+#else
+      log.open(std::filesystem::path(cl->log), std::ios::app);
+#endif
+      if (!log) {
+        std::cerr << "Nie mogę otworzyć pliku dziennika: " << cl->log << '\n';
+        return app::kSilentRefused;
+      }
+    }
+    auto s = std::make_unique<gui::SilentFrontend>(clock, cl->silent_dirs, log.is_open() ? &log : nullptr,
+                                                   &std::cerr);
+    silent = s.get();
+    fe = std::move(s);
+  } else {
+    fe = gui::make_frontend(cl->ui, clock, &std::cout, &error);
+  }
   if (!fe) {
     app::report_startup_error(cl->ui, error);
     return 3;
@@ -69,8 +97,10 @@ int run(int argc, char** argv) {
   app::Program program;
   app::Services services;
   app::wire_services(services);
+  app::wire_flows(services, areas);
   services.startinit = [] { table::STARTINIT(areas); };
   try {
+    if (silent) return app::run_silent(*cl, program, dialogs, *silent, services, areas);
     if (!cl->demo.empty()) {
       program.wersja_p = cl->params[0];
       program.wersja_b = cl->params[1];
@@ -87,7 +117,15 @@ int run(int argc, char** argv) {
   } catch (const gui::ScriptExhausted& e) {
     std::cerr << e.what() << '\n';
     return 3;
+  } catch (const Break& b) {
+    // A runtime error nobody recovered from: the error handler has had its say.
+    if (silent) silent->note("Wynik: przerwane błędem: " + b.record.description);
+    return silent ? app::kSilentRefused : 3;
   } catch (const std::exception& e) {
+    if (silent) {
+      silent->note(std::string("Wynik: błąd programu instalacyjnego: ") + e.what());
+      return app::kSilentRefused;
+    }
     app::report_startup_error(cl->ui, std::string("Błąd programu instalacyjnego: ") + e.what());
     return 3;
   }

@@ -105,4 +105,37 @@ void Dialogs::LICZNIK(const std::string& command, double maximum, const std::str
 
 void Dialogs::LICZNIK(double n) { licznik_.advance(n); }
 
+// The screen as a question: its fields in the text, one button to install, one per
+// field to type it and one for its chooser, and one to go back.
+void Dialogs::run_screen(gui::FlowScreenSession& s) {
+  if (fe_.run_flow_screen(s)) return;
+  const int n = s.field_count();
+  while (!s.finished()) {
+    std::string text;
+    std::vector<std::string> buttons = {gui::kScreenInstall};
+    for (int f = 1; f <= n; ++f) {
+      text += s.desc().fields[f - 1].label + ";[" + s.text(f) + "];";
+      buttons.push_back("Wpisz katalog " + std::to_string(f));
+      buttons.push_back("Wybierz katalog " + std::to_string(f));
+    }
+    buttons.push_back(gui::kScreenBack);
+    // Left alone past the question's time-out, the screen is left as with Esc.
+    int b = ALARM("4", s.desc().name, text, buttons);
+    if (b == 0) {
+      s.close();
+    } else if (b == 1) {
+      s.press_install();
+    } else if (b == static_cast<int>(buttons.size())) {
+      s.press_back();
+    } else if (b % 2 == 0) {
+      const auto& f = s.desc().fields[static_cast<size_t>(b / 2 - 1)];
+      std::string typed = QMX_EDTSTR(s.text(b / 2), f.length, s.desc().name, f.label);
+      if (!typed.empty()) s.set_text(b / 2, typed);
+      s.set_focus(b / 2);
+    } else {
+      s.press_chooser(b / 2);
+    }
+  }
+}
+
 }  // namespace zuv::ui

@@ -40,6 +40,10 @@ class Dialogs : public MessageDialog {
   std::string QMXDIRSELECT(std::optional<std::string> start = std::nullopt, bool destroy = true);
   const std::string& last_directory() const { return last_dir_; }
 
+  // A flow screen until it is finished: the front end's own, or one put together from
+  // the message dialog and the text entry where it has none.
+  void run_screen(gui::FlowScreenSession& screen);
+
   // LICZNIK's five forms.
   void LICZNIK(Point pos, int width, double maximum, const std::string& text, int fh8 = 8,
                void* parent = nullptr);

@@ -208,14 +208,16 @@ TEST(StartupProgram, ExitCodesUsageAndScript) {
   EXPECT_EQ(run("26.01.001 026.01.033", &out), 2);
   EXPECT_NE(out.find("Użycie: zuvinst"), std::string::npos);
 
-  std::ofstream(dir / "odp.txt") << "# the main window\n3\nEnter\n";
+  // The upgrade's screen, left with "Poprzedni ekran"; the main window is asked again.
+  std::ofstream(dir / "odp.txt") << "# the main window\n3\n1\n";
   EXPECT_EQ(run("26.01.001 026.01.033 2026 --ui=script:odp.txt", &out), 3);
   EXPECT_NE(out.find("Brak odpowiedzi w skrypcie dla okna: OKNO \"Instalacja programu ZUV wersja 26.01.001\""),
             std::string::npos)
       << out;
-  std::ofstream(dir / "odp.txt") << "3\nEnter\n5\n";
+  std::ofstream(dir / "odp.txt") << "3\n1\n4\n1\n5\n";
   EXPECT_EQ(run("26.01.001 026.01.033 2026 --ui=script:odp.txt", &out), 0);
-  EXPECT_NE(out.find("Aktualizacja programu nie jest jeszcze dostępna"), std::string::npos) << out;
+  EXPECT_NE(out.find("EKRAN \"Aktualizacja programu\""), std::string::npos) << out;
+  EXPECT_NE(out.find("EKRAN \"Pierwsza instalacja programu\""), std::string::npos) << out;
   EXPECT_EQ(run("26.01.001 026.01.033 2026 --ui=script:nie_ma.txt", &out), 3);
   EXPECT_NE(out.find("nie_ma.txt"), std::string::npos);
   // The list of firms that failed last time is gone after the start.

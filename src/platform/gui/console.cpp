@@ -337,6 +337,39 @@ void ConsoleFrontend::run_main_window(MainWindowControl& s) {
   in_main_ = false;
 }
 
+bool ConsoleFrontend::run_flow_screen(FlowScreenSession& s) {
+  const int n = s.field_count();
+  while (!s.finished()) {
+    std::vector<std::string> lines;
+    for (int f = 1; f <= n; ++f) {
+      lines.push_back(s.desc().fields[f - 1].label);
+      lines.push_back("  " + std::to_string(f) + ") " + std::string(s.focus() == f ? "> " : "  ") + s.text(f));
+    }
+    lines.push_back("");
+    lines.push_back("[1] " + std::string(kScreenBack) + "   [2] " + kScreenInstall);
+    box(s.desc().name, lines, Align::Left);
+    term_->write("   1 lub 2: przycisk;  pN TEKST: wpisz katalog w pole N;  kN: wybierz katalog;  Esc wraca\n   > ");
+    std::string line;
+    if (!term_->read_line(-1, line) || line == "\x1b") {
+      s.close();
+      break;
+    }
+    line = base::trim(line);
+    if (line == "1") {
+      s.press_back();
+    } else if (line == "2") {
+      s.press_install();
+    } else if (line.size() >= 2 && (line[0] == 'p' || line[0] == 'k') && line[1] >= '1' && line[1] <= '9') {
+      int field = line[1] - '0';
+      if (line[0] == 'k') s.press_chooser(field);
+      else s.set_text(field, base::trim(line.substr(2)));
+    } else if (line == "Esc") {
+      s.close();
+    }
+  }
+  return true;
+}
+
 void ConsoleFrontend::tone(int, int) { term_->write("\a"); }
 
 bool ConsoleFrontend::check_interrupt() {

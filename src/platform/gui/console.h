@@ -22,6 +22,7 @@ class ConsoleFrontend : public Frontend, private ProgressView {
   void run_dirselect(DirChooserControl& chooser, bool fresh) override;
   ProgressView& progress_view() override { return *this; }
   void run_main_window(MainWindowControl& session) override;
+  bool run_flow_screen(FlowScreenSession& session) override;
   void tone(int frequency, int units) override;
   bool check_interrupt() override;
   void show_install_screen(const InstallScreenDesc& desc) override;

@@ -195,6 +195,35 @@ void ScriptFrontend::run_main_window(MainWindowControl& s) {
   main_window_ = false;
 }
 
+bool ScriptFrontend::run_flow_screen(FlowScreenSession& s) {
+  auto shown = [&s] {
+    std::string out = "EKRAN \"" + s.desc().name + "\"";
+    for (int f = 1; f <= s.field_count(); ++f) out += " | " + s.desc().fields[f - 1].label + " [" + s.text(f) + "]";
+    return out;
+  };
+  while (!s.finished()) {
+    const std::string what = shown();
+    std::string a = next(what);
+    record(what + " <- " + a);
+    auto w = words(a);
+    if (a == "Esc" || a == "zamknij") {
+      s.close();
+    } else if (w.size() >= 2 && w[0] == "pole") {
+      size_t at = a.find(w[1], 4) + w[1].size();
+      s.set_text(std::atoi(w[1].c_str()), at < a.size() ? a.substr(at + 1) : "");
+    } else if (w.size() == 2 && w[0] == "katalog") {
+      s.press_chooser(std::atoi(w[1].c_str()));
+    } else if (a == "1") {
+      s.press_back();
+    } else if (a == "2") {
+      s.press_install();
+    } else {
+      throw ScriptExhausted("Nieznana odpowiedź w skrypcie: \"" + a + "\" dla okna: " + what);
+    }
+  }
+  return true;
+}
+
 void ScriptFrontend::tone(int frequency, int units) {
   ++tones_;
   record("TON " + std::to_string(frequency) + " " + std::to_string(units));

@@ -10,6 +10,9 @@
 //   directory chooser    a path typed, then OK; "Esc"; "idź PATH" (open the tree
 //                        there); "nowy", "zmień", "kasuj" (the context menu on the
 //                        marked directory)
+//   flow screen          1 "Poprzedni ekran", 2 "Zainstaluj Program"; "pole N TEXT" types
+//                        TEXT into field N; "katalog N" presses field N's chooser button;
+//                        "Esc" or "zamknij" leaves the screen
 //   main window          a button number (1 repair base, 2 repair program, 3 upgrade,
 //                        4 first installation, 5 end) or keys as above
 #pragma once
@@ -54,6 +57,7 @@ class ScriptFrontend : public Frontend, private ProgressView {
   void run_dirselect(DirChooserControl& chooser, bool fresh) override;
   ProgressView& progress_view() override { return *this; }
   void run_main_window(MainWindowControl& session) override;
+  bool run_flow_screen(FlowScreenSession& session) override;
   void tone(int frequency, int units) override;
   bool check_interrupt() override;
   void show_install_screen(const InstallScreenDesc& desc) override;

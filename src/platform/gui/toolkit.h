@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/gui/dialog_desc.h"
+#include "platform/gui/flow_screen.h"
 #include "platform/gui/install_screen_desc.h"
 
 namespace zuv::gui {
@@ -52,6 +53,10 @@ class Frontend : public TextMeasure {
   virtual void drop_dirselect(DirChooserControl&) {}
   virtual ProgressView& progress_view() = 0;
   virtual void run_main_window(MainWindowControl& session) = 0;
+  // Runs a flow screen until it is finished; false when this front end has no screen
+  // of its own (the dialogs then put one together from the message dialog and the
+  // text entry).
+  virtual bool run_flow_screen(FlowScreenSession&) { return false; }
   virtual void tone(int frequency, int units) = 0;
   // The operator's interrupt check (NIC) over this front end: waits a hundredth of a
   // second for an event, hands the waiting events to their controls, and answers true

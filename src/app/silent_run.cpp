@@ -1,0 +1,43 @@
+#include "app/silent_run.h"
+
+#include "app/flow_wiring.h"
+#include "flows/first_install.h"
+#include "flows/upgrade_entry.h"
+#include "platform/os/clock.h"
+
+namespace zuv::app {
+
+int run_silent(const CommandLine& cl, Program& p, ui::Dialogs& d, gui::SilentFrontend& fe, Services& services,
+               table::WorkAreas& areas) {
+  const bool upgrade = cl.silent_flow == "upgrade";
+  std::string line = "zuvinst " + cl.params[0] + " " + cl.params[1] + " " + cl.params[2] + " --silent --" +
+                     cl.silent_flow;
+  for (const auto& dir : cl.silent_dirs) line += " " + dir;
+  fe.note(line);
+  const double started = os::seconds_since_midnight();
+
+  if (!start_up(p, cl.params, d, services)) {
+    fe.note("Wynik: odmowa (program ZUV pracuje)");
+    return kSilentRefused;
+  }
+  flows::FlowEnv env = flow_env(p, d, areas);
+  env.stage = [&fe](const std::string& text) { fe.note("Etap: " + text); };
+  flows::Outcome outcome = upgrade ? flows::UPGRADE(env) : flows::PIERWSZA_INSTALACJA(env);
+
+  double elapsed = os::seconds_since_midnight() - started;
+  if (elapsed < 0) elapsed += 86400;
+  const std::string took = " (" + std::to_string(static_cast<long>(elapsed + 0.5)) + " s)";
+  switch (outcome) {
+    case flows::Outcome::Success:
+      fe.note("Wynik: sukces" + took);
+      return kSilentSuccess;
+    case flows::Outcome::Partial:
+      fe.note("Wynik: część firm nie została zainstalowana" + took);
+      return kSilentFirmsFailed;
+    default:
+      fe.note("Wynik: odmowa lub błąd" + took);
+      return kSilentRefused;
+  }
+}
+
+}  // namespace zuv::app

@@ -1,0 +1,74 @@
+// What follows the database upgrade, in the order its answer calls for: after a clean
+// run the installation is recorded first (the operator's shortcuts point at a program
+// that is about to be complete); after a partial one the kit is archived first, so the
+// failed firms can be repaired from it whatever happens to the rest.
+#include "flows/deployment.h"
+#include "flows/records.h"
+#include "flows/upgrade_entry.h"
+#include "ui/dialogs.h"
+
+namespace zuv::flows {
+
+namespace {
+
+void close_progress(FlowEnv& env) {
+  env.dialogs.LICZNIK("DEL");
+  if (env.upgrade.close_screen) env.upgrade.close_screen();
+}
+
+void store_duration(FlowEnv& env, double started, const std::string& database_dir) {
+  double elapsed = seconds_now(env) - started;
+  // The clock of the day starts again at midnight; an upgrade may run across it.
+  if (elapsed < 0) elapsed += 86400;
+  if (env.upgrade.store_duration) env.upgrade.store_duration(elapsed, database_dir);
+}
+
+void registry(FlowEnv& env, const std::string& program_dir, const std::string& database_dir) {
+  stage(env, "Rejestr systemu i skróty");
+  if (env.shell.rejestry) env.shell.rejestry(program_dir, database_dir, env.release.roczek);
+}
+
+void archive(FlowEnv& env, const std::string& database_dir) {
+  stage(env, "Archiwum pakietu instalacyjnego w " + database_dir + "install\\");
+  if (env.upgrade.pack_archive) env.upgrade.pack_archive(database_dir);
+}
+
+}  // namespace
+
+Outcome finish_upgrade(FlowEnv& env, const std::string& result, const std::string& program_dir,
+                       const std::string& database_dir, const std::string& last_version, double started) {
+  if (result == "00") {
+    if (disk_test_failed(env, program_dir, "P")) {
+      close_progress(env);
+      return Outcome::Refused;
+    }
+    registry(env, program_dir, database_dir);
+    WIN2WIN(env, program_dir, database_dir, last_version);
+    archive(env, database_dir);
+    close_progress(env);
+    store_duration(env, started, database_dir);
+    stage(env, "Koniec: instalacja zakończona powodzeniem");
+    env.dialogs.ALARM("2", "Powodzenie!", "Instalacja zakończona powodzeniem.");
+    return Outcome::Success;
+  }
+  if (result.rfind("01", 0) == 0) {
+    if (disk_test_failed(env, program_dir, "P")) {
+      close_progress(env);
+      return Outcome::Refused;
+    }
+    archive(env, database_dir);
+    WIN2WIN(env, program_dir, database_dir, last_version);
+    registry(env, program_dir, database_dir);
+    stage(env, "Koniec: część firm nie została zainstalowana");
+    env.dialogs.ALARM("3", "Ostrzeżenie!", "Część firm nie została zainstalowana.;Zobacz raport z instalacji");
+    close_progress(env);
+    store_duration(env, started, database_dir);
+    return Outcome::Partial;
+  }
+  stage(env, "Koniec: błąd instalacji");
+  env.dialogs.ALARM("3", "Błąd instalacji", result);
+  close_progress(env);
+  return Outcome::Refused;
+}
+
+}  // namespace zuv::flows

@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+
+using zuv::app::parse_command_line;
+
+namespace {
+
+std::vector<std::string> line(std::vector<std::string> rest) {
+  std::vector<std::string> a = {"zuvinst", "26.01.033", "026.01.033", "2026"};
+  a.insert(a.end(), rest.begin(), rest.end());
+  return a;
+}
+
+}  // namespace
+
+TEST(SilentCommandLine, UpgradeAndInstallTakeTheirDirectoriesAndALog) {
+  std::string error;
+  auto up = parse_command_line(line({"--silent", "--upgrade", "C:\\ZUV\\", "--log", "run.log"}), &error);
+  ASSERT_TRUE(up) << error;
+  EXPECT_TRUE(up->silent);
+  EXPECT_EQ(up->silent_flow, "upgrade");
+  EXPECT_EQ(up->silent_dirs, (std::vector<std::string>{"C:\\ZUV\\"}));
+  EXPECT_EQ(up->log, "run.log");
+  EXPECT_EQ(up->params.size(), 3u);
+
+  auto in = parse_command_line(line({"--install", "C:\\P\\", "D:\\B\\", "--silent"}), &error);
+  ASSERT_TRUE(in) << error;
+  EXPECT_EQ(in->silent_flow, "install");
+  EXPECT_EQ(in->silent_dirs, (std::vector<std::string>{"C:\\P\\", "D:\\B\\"}));
+  EXPECT_EQ(in->log, "");
+}
+
+TEST(SilentCommandLine, IncompleteOrMixedLinesAreRefusedInPolish) {
+  std::string error;
+  EXPECT_FALSE(parse_command_line(line({"--silent"}), &error));
+  EXPECT_NE(error.find("--upgrade"), std::string::npos);
+  EXPECT_FALSE(parse_command_line(line({"--silent", "--install", "C:\\P\\"}), &error));
+  EXPECT_EQ(error, "Po --install podaj katalog programu i katalog bazy danych.");
+  EXPECT_FALSE(parse_command_line(line({"--upgrade", "C:\\P\\"}), &error));  // without --silent
+  EXPECT_FALSE(parse_command_line(line({"--silent", "--upgrade", "A\\", "--install", "B\\", "C\\"}), &error));
+  EXPECT_FALSE(parse_command_line(line({"--silent", "--upgrade", "A\\", "--log"}), &error));
+}
