@@ -40,19 +40,27 @@ constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// A number rounded half away from zero to dec places (after the same 1e-12 nudge
-// as base::ROUND2), right-aligned in width characters as printf's "%*.*f" writes
-// it; answers the length written (more than width: it does not fit).
-int format_fixed(double value, int width, int dec, char* out) {
+// |value| rounded half away from zero to dec places, as an integer count of units of
+// the last place (after the same 1e-12 nudge as base::ROUND2).
+double scaled_magnitude(double value, int dec) {
   static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
                                   1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
-  double magnitude = std::abs(value);
+  const double magnitude = std::abs(value);
   const double exact = (magnitude + 1e-12) * kPow10[std::min(dec, 18)];
   double scaled = magnitude == 0 ? 0 : std::floor(exact + 0.5);
   // A value printed as an exact half rounds up, as the suite's ROUND does, though its
   // binary product may lie just below the half (16384.045 * 100 = 1638404.4999...).
   if (scaled > 0 && scaled < 9e15 && std::abs(exact - std::floor(exact) - 0.5) < 1e-6)
     scaled = std::round(base::ROUND2(magnitude, dec) * kPow10[std::min(dec, 18)]);
+  return scaled;
+}
+
+// A number rounded half away from zero to dec places (after the same 1e-12 nudge
+// as base::ROUND2), right-aligned in width characters as printf's "%*.*f" writes
+// it; answers the length written (more than width: it does not fit).
+int format_fixed(double value, int width, int dec, char* out) {
+  const double magnitude = std::abs(value);
+  const double scaled = scaled_magnitude(value, dec);
   if (!(scaled < 9e15)) {
     // Beyond exact integers: the library's formatting, which is exact for doubles.
     if (!(magnitude < 1e21)) return 99;
@@ -97,15 +105,7 @@ int format_fixed(double value, int width, int dec, char* out) {
 // from the rounded integer, right to left; false (the field untouched) when it does
 // not fit.
 bool encode_fixed(double value, int width, int dec, std::uint8_t* field) {
-  static const double kPow10[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
-                                  1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
-  double magnitude = std::abs(value);
-  const double exact = (magnitude + 1e-12) * kPow10[std::min(dec, 18)];
-  double scaled = magnitude == 0 ? 0 : std::floor(exact + 0.5);
-  // A value printed as an exact half rounds up, as the suite's ROUND does, though its
-  // binary product may lie just below the half (16384.045 * 100 = 1638404.4999...).
-  if (scaled > 0 && scaled < 9e15 && std::abs(exact - std::floor(exact) - 0.5) < 1e-6)
-    scaled = std::round(base::ROUND2(magnitude, dec) * kPow10[std::min(dec, 18)]);
+  const double scaled = scaled_magnitude(value, dec);
   if (!(scaled < 9e15) || width > 32) {
     char text[72];
     int n = format_fixed(value, width, dec, text);
