@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/os/file_handle.h"
 #include "platform/table/cdx.h"
 #include "platform/table/index_build.h"
 #include "platform/table/index_sort.h"
@@ -58,7 +59,7 @@ void build_index(const std::string& os_path, bool compound, const std::string& t
   sorter.finish();
   if (compound) {
     std::unique_ptr<table::cdx::CdxFile> file;
-    if (table::file_exists(os_path))
+    if (os::native_file_exists(os_path))
       file = table::cdx::CdxFile::open(os_path, true);
     else
       file = table::cdx::CdxFile::create(os_path);

@@ -119,7 +119,8 @@ class CdxFile {
   void flush() { file_.flush(); }
   // Files that other processes update too: every change of a tag runs under a lock of
   // one byte far beyond the data (taken through a handle of its own), after the
-  // tag's pages are read again, and reaches the disk before the lock goes.
+  // tag's pages are read again, and is handed to the OS (seen by every other process)
+  // before the lock goes.
   void share_updates();
   class UpdateLock {
    public:

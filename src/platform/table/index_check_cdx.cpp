@@ -12,7 +12,7 @@ class CdxChecker {
   CdxChecker(const std::string& path, CheckReport& r) : path_(path), r_(r) {}
   // A file's bytes already in memory (the fuzzer): no file is opened.
   CdxChecker(const std::string& name, std::vector<uint8_t> bytes, CheckReport& r)
-      : path_(name), r_(r), d_(std::move(bytes)), in_memory_(true) {}
+      : in_memory_(true), path_(name), r_(r), d_(std::move(bytes)) {}
 
   void run(const std::string& dbf_path) {
     try {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/base/coding.h"
+#include "platform/os/file_handle.h"
 #include "platform/table/index_check.h"
 #include "platform/table/index_dbf.h"
 #include "platform/table/index_file.h"
@@ -51,7 +52,7 @@ inline std::string sibling(const std::string& path, const std::string& ext) {
       for (char& c : e) c = char(std::toupper(static_cast<unsigned char>(c)));
     }
     std::string p = base + "." + e;
-    if (file_exists(p)) return p;
+    if (os::native_file_exists(p)) return p;
   }
   return "";
 }

@@ -220,8 +220,6 @@ void replace_file(const std::string& source, const std::string& target) {
   if (int rc = os::replace_file(source, target)) throw IndexError("Nie mogę zastąpić pliku indeksu: " + target, rc);
 }
 
-bool file_exists(const std::string& path) { return os::native_file_exists(path); }
-
 void remove_file_quietly(const std::string& path) { os::remove_file(path); }
 
 }  // namespace zuv::table

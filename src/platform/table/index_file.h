@@ -90,7 +90,6 @@ class BlockFile {
 // Replaces target by source (a finished file beside it, already on the disk), never
 // deleting first; the directory entry is synced too.
 void replace_file(const std::string& source, const std::string& target);
-bool file_exists(const std::string& path);
 void remove_file_quietly(const std::string& path);
 
 }  // namespace zuv::table

@@ -1,6 +1,7 @@
 // Orders in general: the fields key expressions read, the open compound files, and
 // the operations on a table's order list (ORDLISTADD, ORDCREATE). The orders
 // themselves are in order_cdx.cpp and order_ntx.cpp, relations in order_relations.cpp.
+#include "platform/os/file_handle.h"
 #include "platform/table/order.h"
 
 #include "platform/os/path.h"
@@ -102,7 +103,7 @@ bool attach_structural_index(Table& table) {
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.resize(dot);
   for (const char* ext : {".cdx", ".CDX"}) {
     std::string candidate = path + ext;
-    if (file_exists(os::native_path(candidate))) return ORDLISTADD(table, candidate);
+    if (os::native_file_exists(os::native_path(candidate))) return ORDLISTADD(table, candidate);
   }
   return true;
 }
@@ -122,7 +123,7 @@ bool ORDCREATE(Table& table, const std::string& index_path, const std::string& t
       return true;
     }
     std::shared_ptr<cdx::CdxFile> f;
-    if (file_exists(os_path)) {
+    if (os::native_file_exists(os_path)) {
       f = open_shared_cdx(os_path, true, share_of(table));
       build_cdx_tag(*f, source, tag, expression, options);
     } else {
