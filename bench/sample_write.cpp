@@ -8,39 +8,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "bench_process.h"
+
 namespace fs = std::filesystem;
 
-namespace {
-
-double run_timed(const std::string& command) {
-  auto start = std::chrono::steady_clock::now();
-  int rc = std::system(command.c_str());
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (rc != 0) {
-    std::fprintf(stderr, "failed (%d): %s\n", rc, command.c_str());
-    std::exit(1);
-  }
-  return seconds;
-}
-
-std::uintmax_t tree_bytes(const fs::path& root, std::size_t& files) {
-  std::uintmax_t bytes = 0;
-  files = 0;
-  for (auto& e : fs::recursive_directory_iterator(root))
-    if (e.is_regular_file()) {
-      bytes += e.file_size();
-      ++files;
-    }
-  return bytes;
-}
-
-}  // namespace
+using zuv::bench::run_timed;
+using zuv::bench::tree_bytes;
 
 int main(int argc, char** argv) {
   std::string firms = argc > 1 ? argv[1] : "100";

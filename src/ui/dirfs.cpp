@@ -18,14 +18,6 @@ namespace fs = std::filesystem;
 
 fs::path to_fs(const std::string& p) { return os::fs_path(p); }
 
-std::string from_fs(const fs::path& p) {
-#ifdef _WIN32
-  return os::narrow(p.native());
-#else
-  return p.string();
-#endif
-}
-
 // Deletes what it can, deepest first; a file that will not go keeps its directory.
 void delete_tree(const fs::path& dir) {
   std::error_code ec;
