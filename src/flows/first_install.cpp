@@ -229,16 +229,16 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
 
 Outcome PIERWSZA_INSTALACJA(FlowEnv& env) {
   Outcome last = Outcome::None;
-  gui::FlowScreenSpec spec;
-  spec.name = "Pierwsza instalacja programu";
+  gui::FlowScreenDesc desc;
+  desc.name = "Pierwsza instalacja programu";
   std::string program = env.release.cProgram.empty() ? "c:\\Trevanor\\Zuv\\" + env.release.roczek + "\\"
                                                       : env.release.cProgram;
-  spec.fields.push_back({"Wybierz katalog w którym zostanie zainstalowany PROGRAM", program, 128});
-  spec.fields.push_back(
+  desc.fields.push_back({"Wybierz katalog w którym zostanie zainstalowany PROGRAM", program, 128});
+  desc.fields.push_back(
       {"Wybierz katalog w którym zostanie (lub już jest) zainstalowana BAZA DANYCH", env.release.cBaza, 128});
   gui::FlowScreenSession* self = nullptr;
   gui::FlowScreenSession screen(
-      spec, [&] { last = first_install(env, *self); }, [&](int field) { WEZ_KAT(env.dialogs, *self, field); });
+      desc, [&] { last = first_install(env, *self); }, [&](int field) { WEZ_KAT(env.dialogs, *self, field); });
   self = &screen;
   env.dialogs.run_screen(screen);
   env.dialogs.QMXDIRSELECT(std::string("CLOSE"));

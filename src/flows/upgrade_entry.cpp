@@ -110,13 +110,13 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
 
 Outcome UPGRADE(FlowEnv& env) {
   Outcome last = Outcome::None;
-  gui::FlowScreenSpec spec;
-  spec.name = "Aktualizacja programu";
-  spec.fields.push_back({"Wybierz katalog, w którym masz zainstalowany PROGRAM ZUV na rok " + env.release.roczek,
+  gui::FlowScreenDesc desc;
+  desc.name = "Aktualizacja programu";
+  desc.fields.push_back({"Wybierz katalog, w którym masz zainstalowany PROGRAM ZUV na rok " + env.release.roczek,
                          env.release.cProgram, 128});
   gui::FlowScreenSession* self = nullptr;
   gui::FlowScreenSession screen(
-      spec, [&] { last = upgrade_install(env, *self); },
+      desc, [&] { last = upgrade_install(env, *self); },
       [&](int field) { WEZ_KAT(env.dialogs, *self, field); });
   self = &screen;
   env.dialogs.run_screen(screen);

@@ -2,7 +2,7 @@
 
 namespace zuv::upgrade {
 
-gui::InstallScreenDesc FrontendScreen::spec(const ScreenFields& f) const {
+gui::InstallScreenDesc FrontendScreen::desc(const ScreenFields& f) const {
   gui::InstallScreenDesc s;
   s.heading = f.heading;
   s.stage = f.stage;
@@ -13,11 +13,11 @@ gui::InstallScreenDesc FrontendScreen::spec(const ScreenFields& f) const {
 
 void FrontendScreen::open(const ScreenFields& fields) {
   open_ = true;
-  fe_.show_install_screen(spec(fields));
+  fe_.show_install_screen(desc(fields));
 }
 
 void FrontendScreen::refresh(const ScreenFields& fields) {
-  if (open_) fe_.show_install_screen(spec(fields));
+  if (open_) fe_.show_install_screen(desc(fields));
 }
 
 void FrontendScreen::close() {

@@ -16,7 +16,7 @@ class FrontendScreen : public InstallScreen {
   void close() override;
 
  private:
-  gui::InstallScreenDesc spec(const ScreenFields& f) const;
+  gui::InstallScreenDesc desc(const ScreenFields& f) const;
   gui::Frontend& fe_;
   gui::Size size_;
   bool open_ = false;

@@ -25,7 +25,9 @@ class UpgradeEntry : public FlowsTest {
       EXPECT_EQ(c.rfind("rejestry", 0), std::string::npos) << c;
       EXPECT_EQ(c.rfind("archive", 0), std::string::npos) << c;
     }
-    if (os::file_exists(std::string_view(prog + "zuv.exe"))) EXPECT_EQ(test::read_all(prog + "zuv.exe"), "stary zuv");
+    if (os::file_exists(std::string_view(prog + "zuv.exe"))) {
+      EXPECT_EQ(test::read_all(prog + "zuv.exe"), "stary zuv");
+    }
   }
 };
 

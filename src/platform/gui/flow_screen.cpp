@@ -2,7 +2,7 @@
 
 namespace zuv::gui {
 
-FlowScreenSession::FlowScreenSession(FlowScreenSpec desc, std::function<void()> install,
+FlowScreenSession::FlowScreenSession(FlowScreenDesc desc, std::function<void()> install,
                                      std::function<void(int field)> choose)
     : desc_(std::move(desc)), install_(std::move(install)), choose_(std::move(choose)) {}
 

@@ -21,7 +21,7 @@ struct ScreenField {
   int length = 128;
 };
 
-struct FlowScreenSpec {
+struct FlowScreenDesc {
   std::string name;  // how a text front end names the screen
   std::vector<ScreenField> fields;
   Rgb background{208, 208, 167};
@@ -33,10 +33,10 @@ class FlowScreenSession {
  public:
   // install runs for "Zainstaluj Program", choose(field) for a field's chooser button;
   // the screen is disabled around both.
-  FlowScreenSession(FlowScreenSpec desc, std::function<void()> install,
+  FlowScreenSession(FlowScreenDesc desc, std::function<void()> install,
                     std::function<void(int field)> choose);
 
-  const FlowScreenSpec& desc() const { return desc_; }
+  const FlowScreenDesc& desc() const { return desc_; }
   int field_count() const { return static_cast<int>(desc_.fields.size()); }
   // Fields are numbered from 1.
   const std::string& text(int field) const;
@@ -62,7 +62,7 @@ class FlowScreenSession {
   std::function<void(int)> on_text;
 
  private:
-  FlowScreenSpec desc_;
+  FlowScreenDesc desc_;
   std::function<void()> install_;
   std::function<void(int)> choose_;
   int focus_ = 1;
