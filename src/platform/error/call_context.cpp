@@ -19,8 +19,8 @@ std::vector<Frame>& frames() {
 
 }  // namespace
 
-CallContext::CallContext(const char* routine, std::source_location where) {
-  frames().push_back({routine, static_cast<unsigned>(where.line())});
+CallContext::CallContext(const char* routine, unsigned line) {
+  frames().push_back({routine, line});
 }
 
 CallContext::~CallContext() { frames().pop_back(); }

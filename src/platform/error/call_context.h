@@ -3,15 +3,15 @@
 // the failed operation is still inside it (the handler runs before anything unwinds).
 #pragma once
 
-#include <source_location>
 #include <string>
 
 namespace zuv {
 
 class CallContext {
  public:
-  // The line is where the routine named itself.
-  explicit CallContext(const char* routine, std::source_location where = std::source_location::current());
+  // The line is where the routine named itself (the builtin, since not every compiler
+  // we build with has std::source_location).
+  explicit CallContext(const char* routine, unsigned line = __builtin_LINE());
   ~CallContext();
   CallContext(const CallContext&) = delete;
   CallContext& operator=(const CallContext&) = delete;
