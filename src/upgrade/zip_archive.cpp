@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/base/coding.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 
@@ -27,8 +28,6 @@ void put32(std::string& b, std::uint32_t v) {
   put16(b, v & 0xFFFF);
   put16(b, v >> 16);
 }
-std::uint16_t get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t get32(const unsigned char* p) { return get16(p) | (static_cast<std::uint32_t>(get16(p + 2)) << 16); }
 
 // The file's time of last write in the DOS form of the headers.
 void dos_time(const std::string& file, std::uint16_t& time, std::uint16_t& date) {
@@ -167,8 +166,8 @@ std::optional<std::uint64_t> find_end_record(const os::FileHandle& in, std::uint
   if (span < kEndRecord || in.read_exact(file_size - span, tail.data(), tail.size()) != 0) return std::nullopt;
   const auto* p = reinterpret_cast<const unsigned char*>(tail.data());
   for (std::size_t i = tail.size() - kEndRecord + 1; i-- > 0;) {
-    if (get32(p + i) != kEndSig) continue;
-    std::size_t comment = get16(p + i + 20);
+    if (base::le32(p + i) != kEndSig) continue;
+    std::size_t comment = base::le16(p + i + 20);
     if (i + kEndRecord + comment == tail.size()) return file_size - span + i;
   }
   return std::nullopt;
@@ -309,7 +308,7 @@ std::optional<ZipContents> read_zip(const std::string& path) {
   if (!end) return std::nullopt;
   unsigned char rec[kEndRecord];
   if (in.read_exact(*end, rec, kEndRecord) != 0) return std::nullopt;
-  std::uint32_t count = get16(rec + 10), cd_size = get32(rec + 12), cd_offset = get32(rec + 16);
+  std::uint32_t count = base::le16(rec + 10), cd_size = base::le32(rec + 12), cd_offset = base::le32(rec + 16);
   if (std::uint64_t(cd_offset) + cd_size > *end) return std::nullopt;
   std::string cd(cd_size, '\0');
   if (cd_size && in.read_exact(cd_offset, cd.data(), cd_size) != 0) return std::nullopt;
@@ -317,13 +316,13 @@ std::optional<ZipContents> read_zip(const std::string& path) {
   const auto* p = reinterpret_cast<const unsigned char*>(cd.data());
   std::size_t at = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
-    if (at + kCentralHeader > cd.size() || get32(p + at) != kCentralSig) return std::nullopt;
-    std::size_t n = get16(p + at + 28), x = get16(p + at + 30), k = get16(p + at + 32);
+    if (at + kCentralHeader > cd.size() || base::le32(p + at) != kCentralSig) return std::nullopt;
+    std::size_t n = base::le16(p + at + 28), x = base::le16(p + at + 30), k = base::le16(p + at + 32);
     if (at + kCentralHeader + n + x + k > cd.size()) return std::nullopt;
     c.names.emplace_back(cd.substr(at + kCentralHeader, n));
     at += kCentralHeader + n + x + k;
   }
-  std::uint16_t comment_length = get16(rec + 20);
+  std::uint16_t comment_length = base::le16(rec + 20);
   std::string comment(comment_length, '\0');
   if (comment_length && in.read_exact(*end + kEndRecord, comment.data(), comment_length) != 0) return std::nullopt;
   c.comment = comment;
@@ -341,7 +340,7 @@ std::optional<std::size_t> repair_zip(const std::string& path, const std::string
   if (auto end = find_end_record(in, size, tail)) {
     unsigned char rec[kEndRecord];
     if (in.read_exact(*end, rec, kEndRecord) == 0) {
-      std::uint16_t n = get16(rec + 20);
+      std::uint16_t n = base::le16(rec + 20);
       comment.assign(n, '\0');
       if (n && in.read_exact(*end + kEndRecord, comment.data(), n) != 0) comment = fallback_comment;
     }
@@ -352,16 +351,16 @@ std::optional<std::size_t> repair_zip(const std::string& path, const std::string
   std::uint64_t at = 0;
   while (at + kLocalHeader <= size) {
     unsigned char h[kLocalHeader];
-    if (in.read_exact(at, h, kLocalHeader) != 0 || get32(h) != kLocalSig) break;
+    if (in.read_exact(at, h, kLocalHeader) != 0 || base::le32(h) != kLocalSig) break;
     CentralEntry e;
-    e.flags = get16(h + 6);
-    e.method = get16(h + 8);
-    e.time = get16(h + 10);
-    e.date = get16(h + 12);
-    e.crc = get32(h + 14);
-    e.csize = get32(h + 18);
-    e.size = get32(h + 22);
-    std::size_t name_length = get16(h + 26), extra = get16(h + 28);
+    e.flags = base::le16(h + 6);
+    e.method = base::le16(h + 8);
+    e.time = base::le16(h + 10);
+    e.date = base::le16(h + 12);
+    e.crc = base::le32(h + 14);
+    e.csize = base::le32(h + 18);
+    e.size = base::le32(h + 22);
+    std::size_t name_length = base::le16(h + 26), extra = base::le16(h + 28);
     // Sizes that follow the data cannot be trusted from here: the entry ends the walk.
     if (e.flags & 0x08) break;
     std::uint64_t data = at + kLocalHeader + name_length + extra;
