@@ -1,6 +1,7 @@
 // zuv-sample as a program: the same seed gives the same bytes, the checker and the
 // system's Python readers accept everything it writes, a broken firm is broken in
 // exactly one table, and bad arguments write nothing.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -109,6 +110,7 @@ TEST_F(SampleOutput, ABrokenFirmIsBrokenInOneTableOnly) {
   for (std::string line; std::getline(lines, line);) {
     if (line.empty()) continue;
     ++faults;
+    std::replace(line.begin(), line.end(), '\\', '/');  // the checker names Windows paths there
     EXPECT_NE(line.find("firma3/v_inne."), std::string::npos) << line;
   }
   EXPECT_GE(faults, 1);

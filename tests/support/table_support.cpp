@@ -118,32 +118,79 @@ bool table_wait_for_file(const std::string& path, int timeout_ms) {
 
 #ifdef _WIN32
 namespace {
+// The child's C runtime splits its line by the usual rules: backslashes count only
+// before a quote, so those get doubled, or D:\Dane\ would end in a quote.
+std::wstring quote_argument(const std::wstring& a) {
+  std::wstring q = L"\"";
+  std::size_t slashes = 0;
+  for (wchar_t c : a) {
+    if (c == L'\\') {
+      ++slashes;
+      continue;
+    }
+    q.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+    slashes = 0;
+    q += c;
+  }
+  q.append(slashes * 2, L'\\');
+  return q + L"\"";
+}
+
 std::wstring command_line(const std::vector<std::string>& args) {
   std::wstring line;
   for (const auto& a : args) {
     if (!line.empty()) line += L' ';
-    line += L'"' + os::widen(a) + L'"';
+    line += quote_argument(os::widen(a));
   }
   return line;
+}
+
+HANDLE start_child(const std::vector<std::string>& args, HANDLE out) {
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  if (out) {
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = out;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  }
+  PROCESS_INFORMATION pi{};
+  std::wstring line = command_line(args);
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, out != nullptr, 0, nullptr, nullptr, &si, &pi))
+    return nullptr;
+  CloseHandle(pi.hThread);
+  return pi.hProcess;
 }
 }  // namespace
 
 int table_run(const std::vector<std::string>& args, std::string* out) {
-  if (out) out->clear();
-  TableChild c;
-  if (!c.start(args)) return -1;
-  return c.wait();
+  if (!out) {
+    TableChild c;
+    if (!c.start(args)) return -1;
+    return c.wait();
+  }
+  out->clear();
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE read_end = nullptr, write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &sa, 0)) return -1;
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  HANDLE child = start_child(args, write_end);
+  CloseHandle(write_end);
+  char buf[65536];
+  DWORD n = 0;
+  while (child && ReadFile(read_end, buf, sizeof buf, &n, nullptr) && n > 0) out->append(buf, n);
+  CloseHandle(read_end);
+  if (!child) return -1;
+  WaitForSingleObject(child, 60000);
+  DWORD code = 0;
+  GetExitCodeProcess(child, &code);
+  CloseHandle(child);
+  return static_cast<int>(code);
 }
 
 bool TableChild::start(const std::vector<std::string>& args) {
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  std::wstring line = command_line(args);
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-  CloseHandle(pi.hThread);
-  process_ = pi.hProcess;
-  return true;
+  process_ = start_child(args, nullptr);
+  return process_ != nullptr;
 }
 
 void TableChild::kill() {

@@ -105,13 +105,15 @@ TEST(AllOrNothing, AnAppendFailingAtAnyWriteLeavesTheRecordWithAllItsKeysOrNothi
     auto t = firm.open();
     std::uint32_t count = t->record_count();
     ASSERT_TRUE(count == 3 || count == 4) << count;
-    if (count == 3) {
-      EXPECT_EQ(table_read_bytes(firm.fpt).size(), fpt.size());
-    } else {
+    if (count == 4) {
       t->go_to(4);
       EXPECT_EQ(t->get(2).text, std::string(300, 'x'));
     }
+    // Read after the close: an open table's files are not shared for reading on Windows.
     t->close();
+    if (count == 3) {
+      EXPECT_EQ(table_read_bytes(firm.fpt).size(), fpt.size());
+    }
     EXPECT_EQ(firm.faults(), "");
   }
 }
