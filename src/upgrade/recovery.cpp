@@ -53,6 +53,12 @@ bool copy_synced(const std::string& from, const std::string& to) {
   return ok;
 }
 
+// A copy kept for an undo needs no rename of its own: the marker written after it is
+// what vouches for it.
+bool keep_copy(const std::string& from, const std::string& to) {
+  return os::copy_file(from, to).ok() && os::sync_file(native(to)) == 0;
+}
+
 bool remove_synced(const std::string& path) {
   if (!os::file_exists(std::string_view(path))) return true;
   if (!os::delete_file(path).ok()) return false;
@@ -177,7 +183,7 @@ void guard_step(const std::string& firm_dir, std::string_view step_name, std::st
   std::string marker(step_name);
   marker += "\r\n";
   auto keep = [&](const std::string& from, const std::string& to) {
-    if (!copy_synced(from, to))
+    if (!keep_copy(from, to))
       firm_error(gencode::kCreate, 0, "Nie można zachować kopii pliku firmy przed krokiem aktualizacji", from,
                  "ZACHOWAJ");
   };
@@ -187,6 +193,7 @@ void guard_step(const std::string& firm_dir, std::string_view step_name, std::st
     marker += (present ? "+" : "-") + name + "\r\n";
   }
   keep(firm_dir + "wersja.dbf", dir + kVersionCopy);
+  os::sync_directory(native(dir));
   // Written last: a marker on the disk vouches for every copy before it.
   if (!write_synced(dir + kStepMarker, marker))
     firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
@@ -198,8 +205,10 @@ void release_step(const std::string& firm_dir, std::string_view in_place) {
     if (os::file_exists(std::string_view(firm_dir + name))) os::sync_file(native(firm_dir + name));
   os::sync_file(native(firm_dir + "wersja.dbf"));
   os::sync_directory(native(firm_dir));
+  // The marker's removal needs no sync: a marker that comes back after a power cut
+  // meets a version record other than the one it kept, and only loses its copies.
   const std::string dir = firm_dir + kRecoveryDir;
-  if (!remove_synced(dir + kStepMarker))
+  if (!os::delete_file(dir + kStepMarker).ok())
     firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
   remove_copies(dir);
 }
