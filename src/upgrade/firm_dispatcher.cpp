@@ -6,6 +6,7 @@
 #include "platform/error/error.h"
 #include "tables/catalogue.h"
 #include "tables/table_access.h"
+#include "upgrade/recovery.h"
 #include "upgrade/report_text.h"
 
 namespace zuv::upgrade {
@@ -100,6 +101,9 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
   (void)error_text;  // the driver's; the dispatcher leaves it as it is
   values.terr.clear();
   if (!firm_has_core_files(firm_dir)) return;
+  // A step cut off by an earlier run is undone first; the version record then makes it
+  // run again.
+  const FirmRecovery recovered = recover_firm(firm_dir);
 
   // The firm's version, moved up to the database's when it predates the oldest kept one.
   if (!tables::OTWORZ(env.areas, firm_dir, "wersja.dbf", "wer"))
@@ -114,25 +118,33 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
       firm_error(gencode::kWrite, 0, "Nie można zapisać wersji firmy", firm_dir + "wersja.dbf", "REPLACE");
   }
   tables::ZAMKNIJ(env.areas, "wer");
-  if (plan.current) return;
+  // A run cut off after the firm's last step still owes it the closing work below.
+  const bool full_reindex = plan.full_reindex || recovered.reindex_pending;
+  if (plan.current && !recovered.finish_pending) return;
 
-  lib::DEL_FILE(firm_dir + "ins_raport.txt");
-  lib::MKDIR(firm_dir + "bak");
-  lib::MKDIR(firm_dir + "bak\\k");
+  if (!plan.current) {
+    mark_firm_started(firm_dir, full_reindex);
+    lib::DEL_FILE(firm_dir + "ins_raport.txt");
+    lib::MKDIR(firm_dir + "bak");
+    lib::MKDIR(firm_dir + "bak\\k");
+    clear_backup(firm_dir);
+
+    steps::StepContext ctx{env.areas, env.release_dir, &values};
+    for (const steps::FirmStep& s : env.steps.firm)
+      if (plan.version < s.version)
+        run_step_recoverably(env.areas, firm_dir, s,
+                             [&] { s.run(ctx, firm_dir, program_dir, database_dir, plan.version); });
+
+    if (!values.terr.empty()) write_firm_report(firm_dir, values.terr);
+  }
   clear_backup(firm_dir);
 
-  steps::StepContext ctx{env.areas, env.release_dir, &values};
-  for (const steps::FirmStep& s : env.steps.firm)
-    if (plan.version < s.version) s.run(ctx, firm_dir, program_dir, database_dir, plan.version);
-
-  if (!values.terr.empty()) write_firm_report(firm_dir, values.terr);
-  clear_backup(firm_dir);
-
-  if (plan.full_reindex) {
+  if (full_reindex) {
     for (const char* mask : {"*.cdx", "*.ntx", "rob*.*", "a*.*"}) lib::DEL_KAT(firm_dir, mask);
     tables::INDEKSUJ(env.areas, firm_dir);
     if (env.speed) env.speed->raise_to(5);
   }
+  mark_firm_finished(firm_dir);
 }
 
 }  // namespace zuv::upgrade

@@ -15,6 +15,7 @@
 #include "ui/alarm.h"
 #include "ui/licznik.h"
 #include "upgrade/firm_dispatcher.h"
+#include "upgrade/recovery.h"
 #include "upgrade/report_text.h"
 #include "upgrade/shared_indexes.h"
 #include "upgrade/time_estimate.h"
@@ -68,10 +69,12 @@ void refresh_reference_files(const UpgradeEnv& env, const std::string& database_
   copy("rcx.acc");
 }
 
-// Sets `ok` of the database's version record under a record lock; false when the record
-// could not be opened or locked.
-bool set_finished_flag(const UpgradeEnv& env, const std::string& database_dir, const char* value) {
-  if (!tables::S_OTWORZ(env.areas, database_dir, "wersja.dbf", "wer")) return false;
+// Sets `ok` of the database's version record (or of another one-record table of the
+// database directory) under a record lock; false when the record could not be opened
+// or locked.
+bool set_finished_flag(const UpgradeEnv& env, const std::string& database_dir, const char* value,
+                       const char* table = "wersja.dbf") {
+  if (!tables::S_OTWORZ(env.areas, database_dir, table, "wer")) return false;
   bool done = false;
   if (tables::REK_LOCK(env.areas)) {
     done = tables::guarded([&] {
@@ -144,6 +147,20 @@ void show(const UpgradeEnv& env, ScreenFields& fields, const std::optional<std::
   if (env.screen) env.screen->refresh(fields);
 }
 
+// Step 17: the release's version record takes the database's place, already marked
+// unfinished. It is made ready beside the old one and renamed in, so that no moment
+// shows the release's record as it came, finished.
+bool install_release_version(const UpgradeEnv& env, const std::string& database_dir) {
+  const std::string fresh = database_dir + "wersja_n.dbf";
+  bool ok = lib::FCOPY(env.release_dir + "wb.dbf", fresh) && set_finished_flag(env, database_dir, "N", "wersja_n.dbf") &&
+            os::sync_file(os::native_path(fresh)) == 0 && os::rename_file(fresh, database_dir + "wersja.dbf").ok();
+  if (ok)
+    os::sync_directory(os::native_path(database_dir));
+  else
+    lib::DEL_FILE(fresh);
+  return ok;
+}
+
 }  // namespace
 
 std::string register_unreadable_message() {
@@ -158,7 +175,7 @@ const std::vector<std::string>& reference_files() {
 }
 
 std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program_dir, const std::string& database_dir,
-                               const std::string& database_version, ScreenFields& fields, SharedStepFn shared_step,
+                               const std::string& recorded_version, ScreenFields& fields, SharedStepFn shared_step,
                                UpgradeOutcome* outcome) {
   table::WorkAreas& areas = env.areas;
   steps::RunValues values;
@@ -182,6 +199,14 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     areas.close_all();
     return kMsgOthersWorking;
   }
+  // A run cut off after the release's version record replaced the database's is
+  // carried on from the version it started from, so it decides every step alike.
+  const std::string database_version = note_run_start(database_dir, recorded_version);
+  auto ended = [&](std::string result) {
+    areas.close_all();
+    note_run_end(database_dir);
+    return result;
+  };
 
   lib::MKDIR(database_dir + "temp");
   refresh_reference_files(env, database_dir);
@@ -196,10 +221,7 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   for (const steps::StructureStep& s : env.steps.structure)
     if (database_version < s.version) s.run(ctx, database_dir, program_dir);
 
-  if (!tables::OTWORZ(areas, database_dir, "install.dbf", "ins")) {
-    areas.close_all();
-    return register_unreadable_message();
-  }
+  if (!tables::OTWORZ(areas, database_dir, "install.dbf", "ins")) return ended(register_unreadable_message());
   tables::ZAMKNIJ(areas, "ins");
 
   // PREPARE_INS
@@ -215,19 +237,13 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   values.kraje_ue = build_kraje_ue(env, database_dir);
 
   int il_firm = 0;
-  if (!tables::OTWORZ(areas, database_dir, "install.dbf", "ins")) {
-    areas.close_all();
-    return register_unreadable_message();
-  }
+  if (!tables::OTWORZ(areas, database_dir, "install.dbf", "ins")) return ended(register_unreadable_message());
   areas.current()->eval([&](table::Table&) {
     ++il_firm;
     return true;
   });
   out.firms = il_firm;
-  if (il_firm < 1) {
-    areas.close_all();
-    return kMsgNoFirms;
-  }
+  if (il_firm < 1) return ended(kMsgNoFirms);
 
   show(env, fields, "?", std::nullopt, std::to_string(il_firm));
   env.progress_restart(il_firm, "Przetwarzanie danych (1)...");
@@ -251,10 +267,7 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
       int answer = env.dialog->ALARM("5", "Wstrzymanie instalacji",
                                      "Gdy przerwiesz instalację, Nie będzie można;korzystać z całej bazy danych.",
                                      {"Kontynuuję", "Chcę przerwać"});
-      if (answer == 2) {
-        areas.close_all();
-        return kMsgInterrupted;
-      }
+      if (answer == 2) return ended(kMsgInterrupted);
     }
     env.progress();
     ++counter;
@@ -300,8 +313,7 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   // The release's version record replaces the database's. It stays unfinished until
   // the very end: a record that came finished from the release would otherwise mark
   // a run with failed firms as complete.
-  if (!lib::FCOPY(env.release_dir + "wb.dbf", database_dir + "wersja.dbf") ||
-      !set_finished_flag(env, database_dir, "N"))
+  if (!install_release_version(env, database_dir))
     error_text += "Nie udało się zapisać wersji bazy danych w pliku " + database_dir + "wersja.dbf\r\n";
   show(env, fields, "Analiza Katalogu public...", std::nullopt, std::nullopt);
   tables::CLOSEALL(areas);
@@ -317,12 +329,10 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   if (!error_text.empty()) {
     out.error_log = env.release_dir + "error.log";
     replace_file_with(out.error_log, os::cp1250_from_utf8(error_text));
-    areas.close_all();
-    return kUpgradeFirmsFailed;
+    return ended(kUpgradeFirmsFailed);
   }
   set_finished_flag(env, database_dir, "T");
-  areas.close_all();
-  return kUpgradeDone;
+  return ended(kUpgradeDone);
 }
 
 }  // namespace zuv::upgrade

@@ -73,6 +73,12 @@ class FileHandle {
 int replace_file(const std::string& from, const std::string& to);
 // Deletes a file. Consults the fault switch (Delete).
 int remove_file(const std::string& path);
+// Brings a file's contents to the disk (it is opened for the purpose), so that a power
+// cut after a later step cannot leave it older than what depends on it.
+int sync_file(const std::string& path);
+// Brings a directory's entries (files created, renamed or deleted in it) to the disk.
+// Windows writes them through on its own; there it does nothing.
+int sync_directory(const std::string& path);
 // Whether a native path names an existing file (not a directory). Windows path text
 // goes to file_exists of files.h instead.
 bool native_file_exists(const std::string& path);

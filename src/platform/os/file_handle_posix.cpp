@@ -176,13 +176,24 @@ int replace_file(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return from_errno(errno);
   // The rename itself reaches the disk only with its directory.
   std::string::size_type slash = to.find_last_of('/');
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
-  int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (d >= 0) {
-    ::fsync(d);
-    ::close(d);
-  }
+  sync_directory(slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash));
   return 0;
+}
+
+int sync_file(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return from_errno(errno);
+  int rc = ::fsync(fd) == 0 ? 0 : from_errno(errno);
+  ::close(fd);
+  return rc;
+}
+
+int sync_directory(const std::string& path) {
+  int d = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (d < 0) return from_errno(errno);
+  int rc = ::fsync(d) == 0 ? 0 : from_errno(errno);
+  ::close(d);
+  return rc;
 }
 
 int remove_file(const std::string& path) {

@@ -154,6 +154,19 @@ int remove_file(const std::string& path) {
   return DeleteFileW(widen(path).c_str()) ? 0 : last_error();
 }
 
+int sync_file(const std::string& path) {
+  // FlushFileBuffers needs write access; other readers may keep the file open meanwhile.
+  HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return last_error();
+  int rc = FlushFileBuffers(h) ? 0 : last_error();
+  CloseHandle(h);
+  return rc;
+}
+
+int sync_directory(const std::string&) { return 0; }
+
 bool native_file_exists(const std::string& path) {
   DWORD a = GetFileAttributesW(widen(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);

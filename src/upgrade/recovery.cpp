@@ -1,0 +1,254 @@
+#include "upgrade/recovery.h"
+
+#include "lib/files.h"
+#include "lib/text.h"
+#include "platform/error/error.h"
+#include "platform/os/file_handle.h"
+#include "platform/os/files.h"
+#include "platform/os/path.h"
+#include "tables/table_access.h"
+#include "upgrade/firm_dispatcher.h"
+#include "upgrade/report_text.h"
+
+namespace zuv::upgrade {
+namespace {
+
+// Inside a firm's recovery directory: the step marker, the note that the firm's steps
+// are under way, and the version record as the step met it.
+constexpr const char* kStepMarker = "krok.txt";
+constexpr const char* kFirmMarker = "firma.txt";
+constexpr const char* kVersionCopy = "wersja.stan";
+// Inside the database's recovery directory: the version the run started from.
+constexpr const char* kRunNote = "baza.txt";
+
+std::string native(const std::string& path) { return os::native_path(path); }
+
+std::string directory_of(const std::string& path) { return path.substr(0, path.rfind('\\') + 1); }
+
+void sync_directory_of(const std::string& path) { os::sync_directory(native(directory_of(path))); }
+
+bool read_small_file(const std::string& path, std::string& out) {
+  os::FileHandle h;
+  if (h.open(native(path), os::Access::Read, os::Share::Shared) != 0) return false;
+  std::uint64_t size = 0;
+  if (h.size(size) != 0 || size > (1u << 20)) return false;
+  out.assign(size, '\0');
+  return size == 0 || h.read_exact(0, out.data(), out.size()) == 0;
+}
+
+// A new file beside path, on the disk before it is renamed in, and the rename on the disk.
+bool write_synced(const std::string& path, std::string_view bytes) {
+  if (!replace_file_with(path, bytes)) return false;
+  sync_directory_of(path);
+  return true;
+}
+
+// The copy goes beside its destination, reaches the disk and only then takes its
+// place: the destination is never missing nor half written.
+bool copy_synced(const std::string& from, const std::string& to) {
+  const std::string temp = to + ".zuvnew";
+  bool ok = os::copy_file(from, temp).ok() && os::sync_file(native(temp)) == 0 &&
+            os::replace_file(native(temp), native(to)) == 0;
+  if (!ok && os::file_exists(std::string_view(temp))) os::delete_file(temp);
+  return ok;
+}
+
+bool remove_synced(const std::string& path) {
+  if (!os::file_exists(std::string_view(path))) return true;
+  if (!os::delete_file(path).ok()) return false;
+  sync_directory_of(path);
+  return true;
+}
+
+void ensure_directory(const std::string& dir) {
+  if (os::directory_exists(std::string_view(dir))) return;
+  lib::MKDIR(dir);
+  if (!os::directory_exists(std::string_view(dir)))
+    firm_error(gencode::kCreate, 0, "Nie można utworzyć katalogu kopii na czas aktualizacji", dir, "MKDIR");
+  // The new directory's entry in its parent.
+  sync_directory_of(dir.substr(0, dir.size() - 1));
+}
+
+// A line of the notes without its CR LF and blanks.
+std::string bare(std::string_view line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  return lib::trim(line);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = bare(std::string_view(text).substr(at, end - at));
+    if (!line.empty()) lines.push_back(line);
+    at = end + 1;
+  }
+  return lines;
+}
+
+// Every copy left in the recovery directory, the firm's marker excepted.
+void remove_copies(const std::string& dir) {
+  for (const os::DirEntry& e : os::list_directory(dir + "*.*"))
+    if (!base::iequals_ascii(e.name, kFirmMarker)) lib::DEL_FILE(dir + e.name);
+}
+
+// Puts back the files listed in a step marker: "+name" was copied before the step,
+// "-name" did not exist then.
+void restore_files(const std::string& firm_dir, const std::string& dir, const std::vector<std::string>& entries) {
+  for (const std::string& entry : entries) {
+    const std::string name = entry.substr(1);
+    const std::string target = firm_dir + name;
+    bool ok = entry[0] == '+' ? copy_synced(dir + name, target) : remove_synced(target);
+    if (!ok)
+      firm_error(gencode::kWrite, 0, "Nie można odtworzyć pliku firmy sprzed przerwanej aktualizacji", target,
+                 "ODTWORZ");
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> in_place_files(std::string_view in_place) {
+  std::vector<std::string> files;
+  size_t at = 0;
+  while (at <= in_place.size()) {
+    size_t end = in_place.find(',', at);
+    if (end == std::string_view::npos) end = in_place.size();
+    std::string table = lib::trim(in_place.substr(at, end - at));
+    if (!table.empty())
+      for (const char* ext : {".dbf", ".fpt", ".cdx"}) files.push_back(table + ext);
+    at = end + 1;
+  }
+  return files;
+}
+
+FirmRecovery recover_firm(const std::string& firm_dir) {
+  FirmRecovery found;
+  const std::string dir = firm_dir + kRecoveryDir;
+  if (!os::directory_exists(std::string_view(dir))) return found;
+
+  const std::string marker = dir + kStepMarker;
+  if (os::file_exists(std::string_view(marker))) {
+    std::string text, before, now;
+    if (!read_small_file(marker, text))
+      firm_error(gencode::kOpen, 0, "Nie można odczytać znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
+    std::vector<std::string> lines = lines_of(text);
+    // The step got its version record through when the record differs from the one it
+    // met: its work stands. Otherwise it is undone and will run again.
+    const bool committed = read_small_file(dir + kVersionCopy, before) &&
+                           read_small_file(firm_dir + "wersja.dbf", now) && before != now;
+    if (!committed && !lines.empty()) {
+      restore_files(firm_dir, dir, std::vector<std::string>(lines.begin() + 1, lines.end()));
+      found.restored_step = lines.front();
+    }
+    if (!remove_synced(marker))
+      firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
+  }
+  remove_copies(dir);
+
+  std::string note;
+  if (read_small_file(dir + kFirmMarker, note)) {
+    found.finish_pending = true;
+    found.reindex_pending = note.find("reindeks=T") != std::string::npos;
+  }
+  return found;
+}
+
+void mark_firm_started(const std::string& firm_dir, bool reindex) {
+  const std::string dir = firm_dir + kRecoveryDir;
+  ensure_directory(dir);
+  if (!write_synced(dir + kFirmMarker, reindex ? "reindeks=T\r\n" : "reindeks=N\r\n"))
+    firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika aktualizacji firmy", dir + kFirmMarker, "ZAPISZ");
+}
+
+void mark_firm_finished(const std::string& firm_dir) {
+  const std::string dir = firm_dir + kRecoveryDir;
+  if (!os::directory_exists(std::string_view(dir))) return;
+  remove_synced(dir + kFirmMarker);
+  remove_copies(dir);
+  // An empty directory says nothing; one that cannot go now goes with the next run.
+  if (os::remove_directory(dir.substr(0, dir.size() - 1)).ok()) os::sync_directory(native(firm_dir));
+}
+
+void guard_step(const std::string& firm_dir, std::string_view step_name, std::string_view in_place) {
+  const std::string dir = firm_dir + kRecoveryDir;
+  ensure_directory(dir);
+  std::string marker(step_name);
+  marker += "\r\n";
+  auto keep = [&](const std::string& from, const std::string& to) {
+    if (!copy_synced(from, to))
+      firm_error(gencode::kCreate, 0, "Nie można zachować kopii pliku firmy przed krokiem aktualizacji", from,
+                 "ZACHOWAJ");
+  };
+  for (const std::string& name : in_place_files(in_place)) {
+    const bool present = os::file_exists(std::string_view(firm_dir + name));
+    if (present) keep(firm_dir + name, dir + name);
+    marker += (present ? "+" : "-") + name + "\r\n";
+  }
+  keep(firm_dir + "wersja.dbf", dir + kVersionCopy);
+  // Written last: a marker on the disk vouches for every copy before it.
+  if (!write_synced(dir + kStepMarker, marker))
+    firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
+}
+
+void release_step(const std::string& firm_dir, std::string_view in_place) {
+  // The step's work reaches the disk before the means to undo it goes.
+  for (const std::string& name : in_place_files(in_place))
+    if (os::file_exists(std::string_view(firm_dir + name))) os::sync_file(native(firm_dir + name));
+  os::sync_file(native(firm_dir + "wersja.dbf"));
+  os::sync_directory(native(firm_dir));
+  const std::string dir = firm_dir + kRecoveryDir;
+  if (!remove_synced(dir + kStepMarker))
+    firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
+  remove_copies(dir);
+}
+
+void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step,
+                          const std::function<void()>& run) {
+  if (step.in_place.empty()) {
+    run();
+    return;
+  }
+  guard_step(firm_dir, step.name, step.in_place);
+  try {
+    run();
+  } catch (...) {
+    try {
+      GuardedBlock quiet;
+      tables::CLOSEALL(areas);
+      recover_firm(firm_dir);
+    } catch (const Break&) {
+      // The marker stays: the next run puts the files back.
+    }
+    throw;
+  }
+  release_step(firm_dir, step.in_place);
+}
+
+std::string note_run_start(const std::string& database_dir, const std::string& database_version) {
+  const std::string dir = database_dir + kRecoveryDir;
+  const std::string note = dir + kRunNote;
+  std::string text;
+  if (read_small_file(note, text)) {
+    const std::string started = bare(text);
+    if (!started.empty() && started < database_version) return started;
+    if (started == database_version) return database_version;
+  }
+  if (!os::directory_exists(std::string_view(dir))) {
+    lib::MKDIR(dir);
+    sync_directory_of(dir.substr(0, dir.size() - 1));
+  }
+  if (!write_synced(note, database_version + "\r\n"))
+    firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika aktualizacji bazy danych", note, "ZAPISZ");
+  return database_version;
+}
+
+void note_run_end(const std::string& database_dir) {
+  const std::string dir = database_dir + kRecoveryDir;
+  if (!os::directory_exists(std::string_view(dir))) return;
+  remove_synced(dir + kRunNote);
+  if (os::remove_directory(dir.substr(0, dir.size() - 1)).ok()) os::sync_directory(native(database_dir));
+}
+
+}  // namespace zuv::upgrade

@@ -1,0 +1,72 @@
+// Undoing a firm step cut off midway. Before a step changes a firm's tables in place,
+// their files are copied into the firm's recovery directory and a marker naming the
+// step is written last, all synced; once the step's version record is on the disk the
+// marker and the copies go. A firm that starts with a marker had its step cut off: its
+// files are put back as they were before the step, and the step runs again because the
+// version record still says it has not. The driver keeps one note of its own: the
+// database version its run started from, which the release's version record replaces
+// midway. docs/recovery.md tells the whole story.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "steps/steps.h"
+
+namespace zuv::table {
+class WorkAreas;
+}
+
+namespace zuv::upgrade {
+
+// The recovery directory of a firm (not "bak\", which the dispatcher empties itself).
+inline constexpr const char* kRecoveryDir = "odzysk\\";
+
+// The firm's table files that guard_step keeps for a step's in-place list: each
+// name + ".dbf", ".fpt" and ".cdx".
+std::vector<std::string> in_place_files(std::string_view in_place);
+
+// What the start of a firm found in its recovery directory.
+struct FirmRecovery {
+  std::string restored_step;     // the step whose files were put back ("" when none)
+  bool finish_pending = false;   // the firm's closing work (backup clean-up) was cut off
+  bool reindex_pending = false;  // so was its complete index rebuild
+};
+
+// Settles what an earlier run left in the firm's recovery directory: a step marker
+// whose version record still matches is undone (files written beside, synced and
+// renamed in; files the step created are removed), one whose step got its version
+// through only loses its copies. Runs before anything else touches the firm; raises
+// a runtime error when a file cannot be put back, and then keeps the marker.
+FirmRecovery recover_firm(const std::string& firm_dir);
+
+// Records that the firm's steps are under way, with whether its complete index rebuild
+// is due: the closing work is then done even by a run that finds the firm current.
+void mark_firm_started(const std::string& firm_dir, bool reindex);
+// The closing work is done: the firm's recovery directory is left empty.
+void mark_firm_finished(const std::string& firm_dir);
+
+// Keeps the firm's files of one step's in-place list (and its version record) in the
+// recovery directory, synced, then writes the marker naming the step.
+void guard_step(const std::string& firm_dir, std::string_view step_name, std::string_view in_place);
+// After the step returned: syncs its files and the version record, then removes the
+// marker and the copies.
+void release_step(const std::string& firm_dir, std::string_view in_place);
+
+// One firm step between guard_step and release_step. A step that fails is undone at
+// once (its tables closed first, as the driver does after a failed firm), so the suite
+// does not meet half-converted tables until the next upgrade; when even that fails the
+// marker stays for the next run.
+void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step,
+                          const std::function<void()>& run);
+
+// The database version the run is to be treated as starting from: the lower of the
+// recorded one and that of a run cut off before its end (whose release version record
+// may already have replaced the database's), noted (synced) for a run cut off in turn.
+std::string note_run_start(const std::string& database_dir, const std::string& database_version);
+// The run came to its end: the note goes.
+void note_run_end(const std::string& database_dir);
+
+}  // namespace zuv::upgrade

@@ -1,0 +1,212 @@
+// Undoing a firm step cut off midway, and the driver carried on after a cut. A cut is
+// simulated by what it leaves: the step's marker and copies, and tables changed partly
+// or wholly without the version record. The expected tables are worked out by hand.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "lib/files.h"
+#include "platform/os/files.h"
+#include "steps/step_routines.h"
+#include "upgrade/firm_dispatcher.h"
+#include "upgrade/recovery.h"
+#include "upgrade/upgrade_fixture.h"
+
+namespace zuv::upgrade::testing {
+namespace {
+
+using table::Value;
+
+class Recovery : public UpgradeTest {
+ protected:
+  std::string firm = db + "firma1\\";
+  std::vector<steps::FirmStep> rows;
+
+  // The release's own row of a step, with its list of tables changed in place.
+  const steps::FirmStep& release_row(std::string_view name) {
+    for (const steps::FirmStep& s : steps::firm_steps())
+      if (s.name == name) return s;
+    ADD_FAILURE() << name;
+    return steps::firm_steps().front();
+  }
+  void use_steps(std::initializer_list<std::string_view> names) {
+    for (std::string_view n : names) rows.push_back(release_row(n));
+    env.steps.firm = rows;
+  }
+  void dispatch() {
+    steps::RunValues values;
+    values.num_fir = 1;
+    std::string error_text;
+    MAKE_WINFIR(env, values, firm, prog, error_text, db, "026.01.016");
+  }
+  // One field of every record, in record order.
+  std::vector<std::string> column(const std::string& path, const char* field) {
+    std::vector<std::string> out;
+    table::OpenOptions o;
+    o.path = path;
+    o.shared = true;
+    o.read_only = true;
+    auto t = table::Table::open(o);
+    EXPECT_TRUE(t) << path;
+    if (!t) return out;
+    for (t->go_top(); !t->eof(); t->skip()) out.push_back(t->get(field).text);
+    return out;
+  }
+  void put_field(const std::string& path, uint32_t recno, const char* field, const Value& v) {
+    table::OpenOptions o;
+    o.path = path;
+    auto t = table::Table::open(o);
+    ASSERT_TRUE(t);
+    ASSERT_TRUE(t->go_to(recno));
+    ASSERT_TRUE(t->put(field, v));
+    ASSERT_TRUE(t->commit());
+    t->close();
+  }
+  bool recovery_dir_left() { return os::directory_exists(std::string_view(firm + kRecoveryDir)); }
+
+  // Step 018's table: the two values it exchanges.
+  void make_ksef_p() {
+    make_firm(1, "026.01.017");
+    make_table(firm + "ksef_p.dbf", {{"TYP_VAT", 'C', 1, 0}, {"TYP_ZAL", 'C', 1, 0}},
+               {{{"TYP_VAT", Value::of_text("A")}, {"TYP_ZAL", Value::of_text("B")}}});
+  }
+
+  // Step 017's tables: the last closed date 2026-01-31 and four documents.
+  void make_documents() {
+    make_firm(1, "026.01.016");
+    make_table(firm + "data.dbf", {{"LAST_DAT", 'D', 8, 0}}, {{{"LAST_DAT", Value::of_date("20260131")}}});
+    auto doc = [](const char* lpp, double lp, const char* datak, const char* vat, const char* dok, const char* zapl) {
+      return std::map<std::string, Value>{{"LPP", Value::of_text(lpp)},      {"TM", Value::of_text("1")},
+                                          {"LP", Value::of_number(lp)},      {"DATAK", Value::of_date(datak)},
+                                          {"DATA_VAT", Value::of_date(vat)}, {"D_DOK", Value::of_date(dok)},
+                                          {"DATA_ZAPL", Value::of_date(zapl)}};
+    };
+    make_table(firm + "ks_dok.dbf",
+               {{"LPP", 'C', 8, 0}, {"TM", 'C', 1, 0}, {"LP", 'N', 5, 0}, {"DATAK", 'D', 8, 0},
+                {"DATA_VAT", 'D', 8, 0}, {"D_DOK", 'D', 8, 0}, {"DATA_ZAPL", 'D', 8, 0}},
+               {doc("1", 2, "20260205", "20260110", "20260103", "        "),
+                doc("2", 1, "20260131", "20251220", "20260120", "20260125"),
+                doc("3", 0, "20251115", "20251115", "20251115", "        "),
+                doc("4", 3, "20260201", "        ", "20250101", "        ")});
+  }
+  // By hand: booked are the documents dated on or after the last closed date, taken by
+  // number (2, 1, 4). Document 2 gets its earliest 2026 date (20 January), document 1
+  // its own (3 January); document 4 has none and takes the latest given so far.
+  const std::vector<std::string> kDatesAfter017 = {"20260103", "20260120", "20251115", "20260120"};
+};
+
+// 018 exchanges two values: cut off after the exchange but before its version record,
+// a plain rerun would exchange them back. The copies undo it first.
+TEST_F(Recovery, Step018CutBeforeItsVersionRecordIsUndoneAndRunOnce) {
+  make_ksef_p();
+  use_steps({"I_26_01_018"});
+  guard_step(firm, "I_26_01_018", release_row("I_26_01_018").in_place);
+  put_field(firm + "ksef_p.dbf", 1, "TYP_VAT", Value::of_text("B"));
+  put_field(firm + "ksef_p.dbf", 1, "TYP_ZAL", Value::of_text("A"));
+
+  dispatch();
+  EXPECT_EQ(column(firm + "ksef_p.dbf", "TYP_VAT"), std::vector<std::string>{"B"});
+  EXPECT_EQ(column(firm + "ksef_p.dbf", "TYP_ZAL"), std::vector<std::string>{"A"});
+  EXPECT_EQ(read_field(firm + "wersja.dbf", "baza"), "026.01.018");
+  EXPECT_FALSE(recovery_dir_left());
+}
+
+// Cut off after the version record but before the marker went: the step's work stands.
+TEST_F(Recovery, Step018CutAfterItsVersionRecordKeepsItsWork) {
+  make_ksef_p();
+  use_steps({"I_26_01_018"});
+  guard_step(firm, "I_26_01_018", release_row("I_26_01_018").in_place);
+  steps::RunValues values;
+  steps::StepContext ctx{areas, rel, &values};
+  steps::I_26_01_018(ctx, firm, prog, db, "026.01.017");
+
+  dispatch();
+  EXPECT_EQ(column(firm + "ksef_p.dbf", "TYP_VAT"), std::vector<std::string>{"B"});
+  EXPECT_EQ(column(firm + "ksef_p.dbf", "TYP_ZAL"), std::vector<std::string>{"A"});
+  EXPECT_EQ(read_field(firm + "wersja.dbf", "wariant"), "018");
+  EXPECT_FALSE(recovery_dir_left());
+}
+
+TEST_F(Recovery, Step017RunsCleanAndAfterACutHalfway) {
+  // The clean run, to be sure of the figures.
+  make_documents();
+  use_steps({"I_26_01_017"});
+  dispatch();
+  EXPECT_EQ(column(firm + "ks_dok.dbf", "DATAK"), kDatesAfter017);
+
+  // Cut after the first document it rewrote: run again over the half-changed table,
+  // document 4 would follow document 1 to 3 January.
+  lib::DEL_KAT(firm, "*.*");
+  make_documents();
+  guard_step(firm, "I_26_01_017", release_row("I_26_01_017").in_place);
+  put_field(firm + "ks_dok.dbf", 2, "DATAK", Value::of_date("20260120"));
+  dispatch();
+  EXPECT_EQ(column(firm + "ks_dok.dbf", "DATAK"), kDatesAfter017);
+  EXPECT_EQ(read_field(firm + "wersja.dbf", "baza"), "026.01.017");
+  EXPECT_FALSE(recovery_dir_left());
+}
+
+// Files the step made are gone again after the undo; the ones it changed are back
+// byte for byte.
+TEST_F(Recovery, UndoRestoresBytesAndRemovesWhatTheStepCreated) {
+  make_firm(1, "026.01.026");
+  make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("7")}}});
+  const std::string before = bytes(firm + "v_z.dbf");
+  guard_step(firm, "I_26_01_027", "v_z");
+  put_field(firm + "v_z.dbf", 1, "LPP", Value::of_text("8"));
+  ASSERT_TRUE(lib::WRITEFILE(firm + "v_z.cdx", std::string(1024, 'x')));
+
+  FirmRecovery r = recover_firm(firm);
+  EXPECT_EQ(r.restored_step, "I_26_01_027");
+  EXPECT_EQ(bytes(firm + "v_z.dbf"), before);
+  EXPECT_FALSE(exists(firm + "v_z.cdx"));
+  EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("v_z.dbf")));
+
+  // Settled once: a second start finds nothing to do.
+  EXPECT_EQ(recover_firm(firm).restored_step, "");
+}
+
+// A run cut off after the firm's last step still empties the backup directory.
+TEST_F(Recovery, ClosingWorkOfACurrentFirmIsFinished) {
+  make_firm(1, "026.01.033");
+  mark_firm_started(firm, false);
+  lib::MKDIR(firm + "bak");
+  ASSERT_TRUE(lib::WRITEFILE(firm + "bak\\stary.dbf", "x"));
+  use_steps({});
+  dispatch();
+  EXPECT_FALSE(exists(firm + "bak\\stary.dbf"));
+  EXPECT_FALSE(recovery_dir_left());
+}
+
+TEST_F(Recovery, InPlaceListNamesEachTablesThreeFiles) {
+  EXPECT_EQ(in_place_files("ks_dok, ks_kor"),
+            (std::vector<std::string>{"ks_dok.dbf", "ks_dok.fpt", "ks_dok.cdx", "ks_kor.dbf", "ks_kor.fpt",
+                                      "ks_kor.cdx"}));
+  EXPECT_TRUE(in_place_files("").empty());
+}
+
+// Cut off after the release's version record replaced the database's: the next run
+// decides the structure steps by the version the cut run started from.
+TEST_F(Recovery, DriverCarriesOnFromTheVersionTheCutRunStartedFrom) {
+  make_database("026.01.033");
+  make_register({1});
+  make_firm(1, "026.01.033");
+  lib::MKDIR(db + kRecoveryDir);
+  ASSERT_TRUE(lib::WRITEFILE(db + kRecoveryDir + std::string("baza.txt"), "026.01.016\r\n"));
+
+  EXPECT_EQ(run("026.01.033"), "00");
+  EXPECT_EQ(step_log().calls, (std::vector<std::string>{"STR_26_01_027", "STR_26_01_032"}));
+  EXPECT_FALSE(os::directory_exists(std::string_view(db + kRecoveryDir)));
+  EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "T");
+}
+
+// The note is made before anything changes and kept by a run that is cut off.
+TEST_F(Recovery, RunNoteKeepsTheLowerVersion) {
+  EXPECT_EQ(note_run_start(db, "026.01.010"), "026.01.010");
+  EXPECT_EQ(note_run_start(db, "026.01.033"), "026.01.010");
+  note_run_end(db);
+  EXPECT_EQ(note_run_start(db, "026.01.033"), "026.01.033");
+}
+
+}  // namespace
+}  // namespace zuv::upgrade::testing
