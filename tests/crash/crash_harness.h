@@ -331,7 +331,7 @@ inline std::string where_killed(const Sample& s) {
   std::sort(firms.begin(), firms.end());
   for (const auto& [n, p] : firms) out += " f" + std::to_string(n) + "=" + field(p / "wersja.dbf", "baza");
   fs::path newest;
-  fs::file_time_type when{};
+  auto when = fs::file_time_type::min();
   for (const char* d : {"baza", "program"})
     for (auto& e : fs::recursive_directory_iterator(s.root / d))
       if (e.is_regular_file() && e.last_write_time() >= when) {

@@ -150,10 +150,16 @@ std::vector<int> kill_points(int operations, int wanted) {
     return {at.begin(), at.end()};
   }
   const int edge = std::min(12, operations);
-  for (int k = 1; k <= edge; ++k) at.insert(k);
-  for (int k = operations - edge + 1; k <= operations + 1; ++k) at.insert(k);
-  const int spread = std::max(2, wanted - static_cast<int>(at.size()));
-  for (int i = 0; i < spread; ++i) at.insert(1 + static_cast<int>(static_cast<long long>(i) * (operations - 1) / (spread - 1)));
+  std::set<int> ends;
+  for (int k = 1; k <= edge; ++k) ends.insert(k);
+  for (int k = operations - edge + 1; k <= operations + 1; ++k) ends.insert(k);
+  // Spread points may fall on the ends: spread more until enough are distinct.
+  for (int spread = std::max(2, wanted - static_cast<int>(ends.size())); spread <= operations + 1; ++spread) {
+    at = ends;
+    for (int i = 0; i < spread; ++i)
+      at.insert(1 + static_cast<int>(static_cast<long long>(i) * (operations - 1) / (spread - 1)));
+    if (at.size() >= static_cast<size_t>(wanted)) break;
+  }
   return {at.begin(), at.end()};
 }
 
