@@ -129,7 +129,11 @@ struct Tally {
   int tried = 0;
   std::vector<std::string> failures;
   void add(const std::string& point, const std::string& what) {
-    ++tried;
+    // A long run by hand shows it is alive.
+    if (++tried % 50 == 0) {
+      std::printf("  ... %d points, %zu failures\n", tried, failures.size() + (what.empty() ? 0 : 1));
+      std::fflush(stdout);
+    }
     if (what.empty()) return;
     failures.push_back(point + ": " + what);
     std::printf("  FAIL %s: %s\n", point.c_str(), what.c_str());
