@@ -152,7 +152,16 @@ inline std::string dump_index(const fs::path& dbf, const fs::path& index) {
 // The tree below root as text per file (paths relative to root, '/' separated):
 // tables and their indexes logically, memo files through their tables, every other
 // file by its bytes (reports with their clock times blanked).
-inline std::map<std::string, std::string> dump_tree(const fs::path& root, const std::vector<std::string>& dirs) {
+// A result's files, the form a dump starts from.
+struct Tree {
+  std::map<std::string, std::string> bytes;  // every file's bytes
+  std::map<std::string, std::string> dump;   // every file as dump_tree gives it
+};
+
+// With a reference, a file whose bytes equal the reference's takes the reference's dump
+// unread: an index's walk depends only on its own bytes, a table's records only on its.
+inline std::map<std::string, std::string> dump_tree(const fs::path& root, const std::vector<std::string>& dirs,
+                                                    const Tree* reference = nullptr, Tree* keep = nullptr) {
   // The engine's refusals become this dump's text, not a dialog or an exit.
   ScopedHandler breaks([](ErrorRecord&) { return HandlerAnswer::Break; });
   std::map<std::string, std::string> out;
@@ -161,6 +170,17 @@ inline std::map<std::string, std::string> dump_tree(const fs::path& root, const 
     for (auto& e : fs::recursive_directory_iterator(root / d)) {
       if (!e.is_regular_file()) continue;
       const std::string rel = fs::relative(e.path(), root).generic_string();
+      if (reference || keep) {
+        std::string bytes = read_bytes(e.path());
+        if (reference) {
+          auto same = reference->bytes.find(rel);
+          if (same != reference->bytes.end() && same->second == bytes) {
+            out[rel] = reference->dump.at(rel);
+            continue;
+          }
+        }
+        if (keep) keep->bytes[rel] = std::move(bytes);
+      }
       const std::string ext = lower(e.path().extension().string());
       fs::path dbf = e.path();
       dbf.replace_extension(ext == ".dbf" ? e.path().extension() : fs::path(".dbf"));
