@@ -1,0 +1,236 @@
+// An upgrade ended at any point and run again gives the database a clean run gives.
+//
+// CI runs a small sample. By hand, on a larger one (environment variables):
+//   ZUV_CRASH_FIRMS=20 ZUV_CRASH_RECORDS=2000 ZUV_CRASH_POINTS=400 ZUV_CRASH_KILL9=100
+//     ./test_crash --gtest_filter='UpgradeCrash.*'
+// ZUV_CRASH_OLD_FIRMS (firms old enough for the full reindex), ZUV_CRASH_SEED (the
+// random kill times), ZUV_CRASH_AT=k1,k2,... (only those operations, to repeat a
+// failure), ZUV_CRASH_DIR (scratch directory kept afterwards). Each test prints one
+// summary line: points tried, failures, and a line for every failing point.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <set>
+
+#include "crash/crash_harness.h"
+#include "sample/sample_output.h"
+
+namespace zuv::crash {
+namespace {
+
+int env_int(const char* name, int fallback) {
+  const char* v = std::getenv(name);
+  return v && *v ? std::atoi(v) : fallback;
+}
+
+// The three parameters of the release, from the command zuv-sample prints.
+std::vector<std::string> release_params(const std::string& sample_output) {
+  auto at = sample_output.find("zuvinst ");
+  if (at == std::string::npos) return {};
+  std::istringstream words(sample_output.substr(at + 8));
+  std::vector<std::string> p(3);
+  words >> p[0] >> p[1] >> p[2];
+  return p;
+}
+
+// The sample, its clean upgrade and that upgrade's file operations: made once for the
+// program's tests. Four firms give one of each kind the steps treat apart: a current
+// one, an old one (the complete reindex), one from before 023 and one whose buffers
+// the last step brings to the template's layout (it records "026.01.032" first).
+struct Fixture {
+  fs::path scratch;
+  Sample original, work;
+  std::map<std::string, std::string> before, clean;
+  Tree reference;
+  int operations = 0;
+  double clean_seconds = 0;
+  std::string problem;
+  bool keep = false;
+
+  Fixture() {
+    const char* dir = std::getenv("ZUV_CRASH_DIR");
+    keep = dir && *dir;
+    // A memory file system when there is one: a process's death loses nothing of what it
+    // wrote to the cache, and the hundreds of runs do not wait for the disk.
+    fs::path base = fs::is_directory("/dev/shm") && ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
+                                                                                     : fs::temp_directory_path();
+    scratch = keep ? fs::path(dir) : base / ("zuv_crash_" + std::to_string(::getpid()));
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
+    fs::create_directories(scratch);
+    if (zuv::testing::sample_tool().empty()) {
+      problem = "zuv-sample not built";
+      return;
+    }
+    original.root = scratch / "sample";
+    std::string printed;
+    int rc = zuv::testing::run_sample({"--out", original.root.string(), "--firms",
+                                       std::to_string(env_int("ZUV_CRASH_FIRMS", 4)), "--records",
+                                       std::to_string(env_int("ZUV_CRASH_RECORDS", 20)), "--old-firms",
+                                       std::to_string(env_int("ZUV_CRASH_OLD_FIRMS", 1)), "--db-path", "D:\\Dane\\"},
+                                      &printed);
+    original.params = release_params(printed);
+    if (rc != 0 || original.params.size() != 3 || original.params[2].empty()) {
+      problem = "zuv-sample failed: " + printed;
+      return;
+    }
+    work = original;
+    work.root = scratch / "work";
+    work.shared_release = original.release();
+    copy_sample(original, work.root);
+    before = dump_tree(work.root, compared_dirs());
+    ChildResult r = run_upgrade(work, 0, true);
+    if (r.exit_code != 0) {
+      problem = "the clean upgrade ended with " + std::to_string(r.exit_code) + ": " + read_bytes(work.root / "upgrade.out");
+      return;
+    }
+    operations = r.operations;
+    clean_seconds = r.seconds;
+    clean = dump_tree(work.root, compared_dirs(), nullptr, &reference);
+    reference.dump = clean;
+    std::printf("sample: %zu files compared, clean upgrade %.2f s, %d file operations\n", clean.size(), clean_seconds,
+                operations);
+  }
+  ~Fixture() {
+    std::error_code ec;
+    if (!keep) fs::remove_all(scratch, ec);
+  }
+};
+
+Fixture& fixture() {
+  static Fixture f;
+  return f;
+}
+
+// One crash: a fresh copy upgraded until it is ended (at operation kill_at, or killed
+// after kill_after_s), then upgraded again to its end and compared with the clean
+// result. Answers "" or what went wrong.
+std::string crash_and_resume(Fixture& f, int kill_at, double kill_after_s) {
+  copy_sample(f.original, f.work.root);
+  ChildResult killed = run_upgrade(f.work, kill_at, false, kill_after_s);
+  if (kill_at > 0 && kill_at <= f.operations && killed.exit_code != 99)
+    return "the killed run ended by itself with " + std::to_string(killed.exit_code) + " (" +
+           read_bytes(f.work.root / "upgrade.out") + ")";
+  const std::string where = where_killed(f.work);
+  ChildResult again = run_upgrade(f.work);
+  if (again.exit_code != 0) {
+    std::string said = read_bytes(f.work.root / "upgrade.out");
+    for (char& c : said)
+      if (c == '\n' || c == '\r') c = ' ';
+    return "[" + where + "] the run after the crash ended with " + std::to_string(again.exit_code) + ": " + said;
+  }
+  int files = 0;
+  std::string diff = first_difference(f.clean, dump_tree(f.work.root, compared_dirs(), &f.reference), &files);
+  if (diff.empty()) return "";
+  return "[" + where + "] " + std::to_string(files) + " file(s) differ; " + diff;
+}
+
+struct Tally {
+  explicit Tally(std::string n) : name(std::move(n)) {}
+  std::string name;
+  int tried = 0;
+  std::vector<std::string> failures;
+  void add(const std::string& point, const std::string& what) {
+    // A long run by hand shows it is alive.
+    if (++tried % 50 == 0) {
+      std::printf("  ... %d points, %zu failures\n", tried, failures.size() + (what.empty() ? 0 : 1));
+      std::fflush(stdout);
+    }
+    if (what.empty()) return;
+    failures.push_back(point + ": " + what);
+    std::printf("  FAIL %s: %s\n", point.c_str(), what.c_str());
+    std::fflush(stdout);
+  }
+  std::string summary() const {
+    return name + ": points tried " + std::to_string(tried) + ", failures " + std::to_string(failures.size());
+  }
+};
+
+// The operations to end the run at: every one of the first and last few (the driver's
+// semaphore and reference files, its closing version record) and the rest spread
+// evenly over the run; one past the end (a finished run upgraded again) too.
+std::vector<int> kill_points(int operations, int wanted) {
+  std::set<int> at;
+  if (const char* listed = std::getenv("ZUV_CRASH_AT"); listed && *listed) {
+    std::istringstream s(listed);
+    for (std::string k; std::getline(s, k, ',');)
+      if (!k.empty()) at.insert(std::atoi(k.c_str()));
+    return {at.begin(), at.end()};
+  }
+  const int edge = std::min(12, operations);
+  std::set<int> ends;
+  for (int k = 1; k <= edge; ++k) ends.insert(k);
+  for (int k = operations - edge + 1; k <= operations + 1; ++k) ends.insert(k);
+  // Spread points may fall on the ends: spread more until enough are distinct.
+  for (int spread = std::max(2, wanted - static_cast<int>(ends.size())); spread <= operations + 1; ++spread) {
+    at = ends;
+    for (int i = 0; i < spread; ++i)
+      at.insert(1 + static_cast<int>(static_cast<long long>(i) * (operations - 1) / (spread - 1)));
+    if (at.size() >= static_cast<size_t>(wanted)) break;
+  }
+  return {at.begin(), at.end()};
+}
+
+TEST(UpgradeCrash, TwoCleanRunsAgreeAndTheUpgradeChangesTheDatabase) {
+  Fixture& f = fixture();
+  if (!f.problem.empty()) FAIL() << f.problem;
+  ASSERT_GT(f.operations, 200);
+  // The comparison leaves out only what differs between runs: a second clean run
+  // matches the first exactly.
+  copy_sample(f.original, f.work.root);
+  ASSERT_EQ(run_upgrade(f.work).exit_code, 0);
+  EXPECT_EQ(first_difference(f.clean, dump_tree(f.work.root, compared_dirs())), "");
+  // And it would see a change: the firms' version records moved.
+  int files = 0;
+  std::string diff = first_difference(f.before, f.clean, &files);
+  EXPECT_NE(diff, "");
+  EXPECT_GT(files, 10) << diff;
+  EXPECT_EQ(f.clean.count("baza/firma1/wersja.dbf"), 1u);
+  EXPECT_NE(f.before["baza/firma1/wersja.dbf"], f.clean["baza/firma1/wersja.dbf"]);
+}
+
+TEST(UpgradeCrash, EndedAtAnyFileOperationAndRunAgainGivesTheCleanResult) {
+  Fixture& f = fixture();
+  if (!f.problem.empty()) FAIL() << f.problem;
+  Tally tally("upgrade ended at file operation k of " + std::to_string(f.operations));
+  for (int k : kill_points(f.operations, env_int("ZUV_CRASH_POINTS", 210)))
+    tally.add("k=" + std::to_string(k), crash_and_resume(f, k, 0));
+  std::printf("%s\n", tally.summary().c_str());
+  EXPECT_GE(tally.tried, std::min(env_int("ZUV_CRASH_POINTS", 210), f.operations));
+  std::string listed;
+  for (size_t i = 0; i < tally.failures.size() && i < 40; ++i) listed += tally.failures[i] + "\n";
+  EXPECT_TRUE(tally.failures.empty()) << tally.summary() << "\n" << listed;
+}
+
+TEST(UpgradeCrash, KilledAtRandomTimesAndRunAgainGivesTheCleanResult) {
+  Fixture& f = fixture();
+  if (!f.problem.empty()) FAIL() << f.problem;
+  const int kills = env_int("ZUV_CRASH_KILL9", 4);
+  std::mt19937 random(static_cast<unsigned>(env_int("ZUV_CRASH_SEED", 17)));
+  // Times over the whole run as the clean run took it (the copy before each is not
+  // counted: the child starts after it).
+  std::uniform_real_distribution<double> when(0.001, std::max(0.01, f.clean_seconds));
+  Tally tally("upgrade killed with SIGKILL at random times");
+  for (int i = 0; i < kills; ++i) {
+    double t = when(random);
+    char point[64];
+    std::snprintf(point, sizeof point, "t=%.3fs", t);
+    tally.add(point, crash_and_resume(f, 0, t));
+  }
+  std::printf("%s\n", tally.summary().c_str());
+  std::string listed;
+  for (size_t i = 0; i < tally.failures.size() && i < 40; ++i) listed += tally.failures[i] + "\n";
+  EXPECT_TRUE(tally.failures.empty()) << tally.summary() << "\n" << listed;
+}
+
+}  // namespace
+}  // namespace zuv::crash
+#else
+#include <gtest/gtest.h>
+
+// The harness forks a child for every crash; Windows has no fork, and the host runs
+// the same upgrade code.
+TEST(UpgradeCrash, RunsOnTheHostOnly) { GTEST_SKIP() << "the crash harness needs fork"; }
+#endif
