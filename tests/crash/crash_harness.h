@@ -329,18 +329,24 @@ inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = fa
 
 // Where a killed run stood, for the report: the database's flag, each firm's version,
 // and the file written last.
-inline std::string where_killed(const Sample& s) {
+// A field of a one-record table without its trailing blanks, "?" when unreadable.
+inline std::string first_record_field(const fs::path& dbf, const char* name) {
   ScopedHandler breaks([](ErrorRecord&) { return HandlerAnswer::Break; });
-  auto field = [](const fs::path& dbf, const char* name) -> std::string {
-    try {
-      auto t = open_for_dump(dbf);
-      if (!t || !t->go_to(1)) return "?";
-      std::string v = t->get(name).text;
-      return v.substr(0, v.find_last_not_of(' ') + 1);
-    } catch (const Break&) {
-      return "?";
-    }
-  };
+  try {
+    auto t = open_for_dump(dbf);
+    if (!t || !t->go_to(1)) return "?";
+    std::string v = t->get(name).text;
+    return v.substr(0, v.find_last_not_of(' ') + 1);
+  } catch (const Break&) {
+    return "?";
+  }
+}
+
+// Whether the database's version record says its upgrade finished.
+inline bool marked_finished(const Sample& s) { return first_record_field(s.database() / "wersja.dbf", "ok") == "T"; }
+
+inline std::string where_killed(const Sample& s) {
+  const auto& field = first_record_field;
   std::string out = "ok=" + field(s.database() / "wersja.dbf", "ok");
   std::vector<std::pair<int, fs::path>> firms;
   for (auto& e : fs::directory_iterator(s.database())) {
