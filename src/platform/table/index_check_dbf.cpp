@@ -139,10 +139,6 @@ void detail::check_dbf(const std::string& path, CheckReport& r) {
   }
   if (sum != dbf.record_length())
     fault("długość rekordu " + std::to_string(dbf.record_length()) + " różna od sumy pól " + std::to_string(sum));
-  const size_t fields_end = 32 + 32 * dbf.fields().size() + 1;
-  if (dbf.header_length() < fields_end)
-    fault("długość nagłówka " + std::to_string(dbf.header_length()) + " mniejsza niż opis " +
-          std::to_string(dbf.fields().size()) + " pól (" + std::to_string(fields_end) + ")");
 
   std::unique_ptr<MemoProbe> probe;
   if (memo) {
