@@ -1,5 +1,7 @@
 #include "upgrade/recovery.h"
 
+#include <cstdlib>
+
 #include "lib/files.h"
 #include "lib/text.h"
 #include "platform/error/error.h"
@@ -235,22 +237,43 @@ void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, 
   release_step(firm_dir, step.in_place);
 }
 
-std::string note_run_start(const std::string& database_dir, const std::string& database_version) {
+namespace {
+
+bool write_note(const std::string& database_dir, const RunNote& note) {
   const std::string dir = database_dir + kRecoveryDir;
-  const std::string note = dir + kRunNote;
-  std::string text;
-  if (read_small_file(note, text)) {
-    const std::string started = bare(text);
-    if (!started.empty() && started < database_version) return started;
-    if (started == database_version) return database_version;
-  }
   if (!os::directory_exists(std::string_view(dir))) {
     lib::MKDIR(dir);
     sync_directory_of(dir.substr(0, dir.size() - 1));
   }
-  if (!write_synced(note, database_version + "\r\n"))
-    firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika aktualizacji bazy danych", note, "ZAPISZ");
-  return database_version;
+  std::string text = note.version + "\r\n";
+  for (long long nr : note.finished) text += std::to_string(nr) + "\r\n";
+  return write_synced(dir + kRunNote, text);
+}
+
+}  // namespace
+
+RunNote note_run_start(const std::string& database_dir, const std::string& database_version) {
+  const std::string path = database_dir + kRecoveryDir + kRunNote;
+  std::string text;
+  if (read_small_file(path, text)) {
+    std::vector<std::string> lines = lines_of(text);
+    if (!lines.empty() && lines.front() <= database_version) {
+      RunNote cut;
+      cut.version = lines.front();
+      for (size_t i = 1; i < lines.size(); ++i) cut.finished.insert(std::atoll(lines[i].c_str()));
+      return cut;
+    }
+  }
+  RunNote fresh;
+  fresh.version = database_version;
+  if (!write_note(database_dir, fresh))
+    firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika aktualizacji bazy danych", path, "ZAPISZ");
+  return fresh;
+}
+
+void note_firm_finished(const std::string& database_dir, RunNote& note, long long nr) {
+  note.finished.insert(nr);
+  write_note(database_dir, note);
 }
 
 void note_run_end(const std::string& database_dir) {

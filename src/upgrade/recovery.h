@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,10 +63,23 @@ void release_step(const std::string& firm_dir, std::string_view in_place);
 void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step,
                           const std::function<void()>& run);
 
-// The database version the run is to be treated as starting from: the lower of the
-// recorded one and that of a run cut off before its end (whose release version record
-// may already have replaced the database's), noted (synced) for a run cut off in turn.
-std::string note_run_start(const std::string& database_dir, const std::string& database_version);
+// The driver's note of a run, kept in the database's recovery directory from before
+// the run changes anything until its end.
+struct RunNote {
+  // The version the run is treated as starting from: the lower of the recorded one and
+  // that of a run cut off before its end (whose release version record may already
+  // have replaced the database's), so that it decides every step alike.
+  std::string version;
+  // Firms (register numbers) the cut-off run had brought through: their closing state
+  // is the clean run's, and a step that records one below itself (033) must not meet
+  // them a second time.
+  std::set<long long> finished;
+};
+// Reads the note of a cut-off run, or makes a new one (synced).
+RunNote note_run_start(const std::string& database_dir, const std::string& database_version);
+// Adds a firm the run brought through. A note that cannot be written costs only a
+// second pass over that firm after a cut, so it is not an error.
+void note_firm_finished(const std::string& database_dir, RunNote& note, long long nr);
 // The run came to its end: the note goes.
 void note_run_end(const std::string& database_dir);
 

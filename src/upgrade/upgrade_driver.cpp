@@ -202,7 +202,8 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   }
   // A run cut off after the release's version record replaced the database's is
   // carried on from the version it started from, so it decides every step alike.
-  const std::string database_version = note_run_start(database_dir, recorded_version);
+  RunNote note = note_run_start(database_dir, recorded_version);
+  const std::string database_version = note.version;
   auto ended = [&](std::string result) {
     areas.close_all();
     note_run_end(database_dir);
@@ -289,7 +290,11 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     std::optional<ErrorRecord> failure;
     try {
       GuardedBlock trap;
-      MAKE_WINFIR(env, values, firm_dir, program_dir, error_text, database_dir, database_version);
+      // A firm a cut-off run brought through is as the clean run leaves it.
+      if (!note.finished.count(std::llround(nr))) {
+        MAKE_WINFIR(env, values, firm_dir, program_dir, error_text, database_dir, database_version);
+        note_firm_finished(database_dir, note, std::llround(nr));
+      }
     } catch (const Break& b) {
       failure = b.record;
     } catch (const std::exception& e) {

@@ -3,6 +3,7 @@
 // or wholly without the version record. The expected tables are worked out by hand.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <vector>
 
 #include "lib/files.h"
@@ -201,11 +202,30 @@ TEST_F(Recovery, DriverCarriesOnFromTheVersionTheCutRunStartedFrom) {
 }
 
 // The note is made before anything changes and kept by a run that is cut off.
-TEST_F(Recovery, RunNoteKeepsTheLowerVersion) {
-  EXPECT_EQ(note_run_start(db, "026.01.010"), "026.01.010");
-  EXPECT_EQ(note_run_start(db, "026.01.033"), "026.01.010");
+TEST_F(Recovery, RunNoteKeepsTheLowerVersionAndTheFinishedFirms) {
+  EXPECT_EQ(note_run_start(db, "026.01.010").version, "026.01.010");
+  RunNote note = note_run_start(db, "026.01.033");
+  EXPECT_EQ(note.version, "026.01.010");
+  note_firm_finished(db, note, 12);
+  EXPECT_EQ(note_run_start(db, "026.01.033").finished, (std::set<long long>{12}));
   note_run_end(db);
-  EXPECT_EQ(note_run_start(db, "026.01.033"), "026.01.033");
+  note = note_run_start(db, "026.01.033");
+  EXPECT_EQ(note.version, "026.01.033");
+  EXPECT_TRUE(note.finished.empty());
+}
+
+// A firm the cut run brought through is not met again: a second pass would take
+// step 033 a second time.
+TEST_F(Recovery, DriverSkipsAFirmTheCutRunFinished) {
+  make_database("026.01.016");
+  make_register({1, 2});
+  make_firm(1, "026.01.032");
+  make_firm(2, "026.01.032");
+  lib::MKDIR(db + kRecoveryDir);
+  ASSERT_TRUE(lib::WRITEFILE(db + kRecoveryDir + std::string("baza.txt"), "026.01.016\r\n1\r\n"));
+
+  EXPECT_EQ(run("026.01.016"), "00");
+  EXPECT_EQ(step_log().calls, (std::vector<std::string>{"STR_26_01_027", "STR_26_01_032", "I_26_01_033@firma2"}));
 }
 
 }  // namespace
