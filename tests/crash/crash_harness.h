@@ -342,8 +342,11 @@ inline std::string first_record_field(const fs::path& dbf, const char* name) {
   }
 }
 
-// Whether the database's version record says its upgrade finished.
-inline bool marked_finished(const Sample& s) { return first_record_field(s.database() / "wersja.dbf", "ok") == "T"; }
+// Whether the database's version record says this upgrade (to the release's version) finished.
+inline bool marked_finished(const Sample& s) {
+  return first_record_field(s.database() / "wersja.dbf", "ok") == "T" &&
+         first_record_field(s.database() / "wersja.dbf", "baza") == s.params.at(1);
+}
 
 inline std::string where_killed(const Sample& s) {
   const auto& field = first_record_field;

@@ -46,7 +46,7 @@ struct Fixture {
   Tree reference;
   // A finished upgrade run once more. The last step leaves a firm whose buffers it
   // converted at "026.01.032" and records "026.01.033" only at the next upgrade, so
-  // a run ended after the database was marked finished, and run again, ends here.
+  // a run ended after the database was marked finished, and run again, may end here.
   std::map<std::string, std::string> twice;
   int operations = 0;
   double clean_seconds = 0;
@@ -132,8 +132,10 @@ std::string crash_and_resume(Fixture& f, int kill_at, double kill_after_s) {
     return "[" + where + "] the run after the crash ended with " + std::to_string(again.exit_code) + ": " + said;
   }
   int files = 0;
-  std::string diff =
-      first_difference(finished ? f.twice : f.clean, dump_tree(f.work.root, compared_dirs(), &f.reference), &files);
+  const auto got = dump_tree(f.work.root, compared_dirs(), &f.reference);
+  std::string diff = first_difference(f.clean, got, &files);
+  // Once marked finished, the run after it is a second upgrade: either result is right.
+  if (finished && !diff.empty() && first_difference(f.twice, got).empty()) diff.clear();
   if (diff.empty()) return "";
   return "[" + where + "] " + std::to_string(files) + " file(s) differ; " + diff;
 }
@@ -209,7 +211,7 @@ TEST(UpgradeCrash, EndedAtAnyFileOperationAndRunAgainGivesTheCleanResult) {
   for (int k : kill_points(f.operations, env_int("ZUV_CRASH_POINTS", 210)))
     tally.add("k=" + std::to_string(k), crash_and_resume(f, k, 0));
   std::printf("%s\n", tally.summary().c_str());
-  EXPECT_GE(tally.tried, std::min(env_int("ZUV_CRASH_POINTS", 210), f.operations));
+  if (!std::getenv("ZUV_CRASH_AT")) EXPECT_GE(tally.tried, std::min(env_int("ZUV_CRASH_POINTS", 210), f.operations));
   std::string listed;
   for (size_t i = 0; i < tally.failures.size() && i < 40; ++i) listed += tally.failures[i] + "\n";
   EXPECT_TRUE(tally.failures.empty()) << tally.summary() << "\n" << listed;
