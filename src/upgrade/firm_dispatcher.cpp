@@ -123,14 +123,15 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
 
   steps::StepContext ctx{env.areas, env.release_dir, &values};
   for (const steps::FirmStep& s : env.steps.firm)
-    if (plan.version < s.version) s.run(ctx, firm_dir, program_dir, database_dir, plan.version);
+    if (plan.version < s.version)
+      env.run_step(s.name, [&] { s.run(ctx, firm_dir, program_dir, database_dir, plan.version); });
 
   if (!values.terr.empty()) write_firm_report(firm_dir, values.terr);
   clear_backup(firm_dir);
 
   if (plan.full_reindex) {
     for (const char* mask : {"*.cdx", "*.ntx", "rob*.*", "a*.*"}) lib::DEL_KAT(firm_dir, mask);
-    tables::INDEKSUJ(env.areas, firm_dir);
+    env.run_step("INDEKSUJ", [&] { tables::INDEKSUJ(env.areas, firm_dir); });
     if (env.speed) env.speed->raise_to(5);
   }
 }
