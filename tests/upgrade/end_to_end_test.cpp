@@ -17,11 +17,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+std::string utf8(const fs::path& p) {
+  std::u8string s = p.u8string();
+  return std::string(s.begin(), s.end());
+}
+
 // `baza` of a version record, "" when it cannot be read.
 std::string recorded_version(const fs::path& wersja) {
   ScopedHandler quiet([](ErrorRecord&) { return HandlerAnswer::Default; });
   table::OpenOptions o;
-  o.path = wersja.u8string();
+  o.path = utf8(wersja);
   o.shared = true;
   o.read_only = true;
   auto t = table::Table::open(o);
@@ -49,7 +54,7 @@ TEST(EndToEnd, SampleDatabaseIsUpgradedExceptItsBrokenFirm) {
   zuv::testing::TableTempDir scratch;
   const fs::path root = fs::u8path(scratch.path()) / "e2e";
   // Firm 2 is the old one, firm 4 the broken one (the sample's order).
-  ASSERT_EQ(zuv::testing::table_run({sample, "--out", root.u8string(), "--firms", "4", "--records", "60",
+  ASSERT_EQ(zuv::testing::table_run({sample, "--out", utf8(root), "--firms", "4", "--records", "60",
                                      "--old-firms", "1", "--broken-firms", "1"}),
             0);
   const fs::path db = root / "baza", release = root / "release";
@@ -57,8 +62,8 @@ TEST(EndToEnd, SampleDatabaseIsUpgradedExceptItsBrokenFirm) {
 
   std::string out;
   int rc = run_in(release,
-                  {zuvinst, "26.01.033", "026.01.033", "2026", "--upgrade-db", db.u8string(), "--program",
-                   (root / "program").u8string()},
+                  {zuvinst, "26.01.033", "026.01.033", "2026", "--upgrade-db", utf8(db), "--program",
+                   utf8(root / "program")},
                   &out);
   EXPECT_EQ(rc, 1) << out;
   EXPECT_NE(out.find("Nie udało się zaktualizować firm: 4"), std::string::npos) << out;
@@ -70,18 +75,18 @@ TEST(EndToEnd, SampleDatabaseIsUpgradedExceptItsBrokenFirm) {
   EXPECT_EQ(recorded_version(db / "wersja.dbf"), "026.01.033");
 
   // The reports: the database's names the failed firm, the release's error log too.
-  const std::string report = zuv::testing::table_read_bytes((db / "public" / "ins_raport.txt").u8string());
+  const std::string report = zuv::testing::table_read_bytes(utf8(db / "public" / "ins_raport.txt"));
   EXPECT_NE(report.find("Firma nr: 4"), std::string::npos) << report;
-  const std::string log = zuv::testing::table_read_bytes((release / "error.log").u8string());
+  const std::string log = zuv::testing::table_read_bytes(utf8(release / "error.log"));
   EXPECT_NE(log.find("firmy nr: 4."), std::string::npos) << log;
   EXPECT_NE(log.find("\r\n"), std::string::npos);
 
   // Every table, memo file and index is sound except in the broken firm.
   std::vector<std::string> sound = {dbcheck, "-q"};
-  for (const char* part : {"firma1", "firma2", "firma3", "public", "str", "pit"}) sound.push_back((db / part).u8string());
+  for (const char* part : {"firma1", "firma2", "firma3", "public", "str", "pit"}) sound.push_back(utf8(db / part));
   std::string faults;
   EXPECT_EQ(zuv::testing::table_run(sound, &faults), 0) << faults;
-  EXPECT_NE(zuv::testing::table_run({dbcheck, "-q", (db / "firma4").u8string()}, &faults), 0);
+  EXPECT_NE(zuv::testing::table_run({dbcheck, "-q", utf8(db / "firma4")}, &faults), 0);
   EXPECT_NE(faults.find("v_inne"), std::string::npos) << faults;
 }
 
