@@ -161,8 +161,11 @@ class StepsTest : public tables::testing::TablesTest {
     const auto clean = snapshot(firm);
     auto same_tables = [&](const char* when, int kind, int n) {
       auto now = snapshot(firm);
-      for (const auto& [name, lines] : clean)
-        if (name != leftover) EXPECT_EQ(now[name], lines) << name << " " << when << " op " << kind << " n " << n;
+      for (const auto& [name, lines] : clean) {
+        if (name != leftover) {
+          EXPECT_EQ(now[name], lines) << name << " " << when << " op " << kind << " n " << n;
+        }
+      }
     };
     int runs = 0;
     for (int k = 0; k < int(os::fault::Op::Count_); ++k) {

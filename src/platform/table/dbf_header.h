@@ -3,6 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/table/field.h"
 
 namespace zuv::table {
 
@@ -23,5 +27,15 @@ struct DbfHeader {
   // Today's date as the date of last update.
   void stamp_today();
 };
+
+// The versions the engine reads: dBase III (with and without memo), FoxPro 2 and the
+// later variants.
+bool dbf_version_known(std::uint8_t version);
+
+// The field descriptors of a header (its first header_length bytes), each with its
+// offset in the record: the rules every reader of the engine and the checker apply
+// before trusting a record's bytes. Answers "" or what is wrong, in Polish.
+std::string decode_dbf_fields(const std::uint8_t* head, std::size_t header_length, std::uint8_t version,
+                              std::vector<FieldDescriptor>& fields);
 
 }  // namespace zuv::table

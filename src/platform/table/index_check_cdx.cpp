@@ -12,27 +12,46 @@ class CdxChecker {
   CdxChecker(const std::string& path, CheckReport& r) : path_(path), r_(r) {}
   // A file's bytes already in memory (the fuzzer): no file is opened.
   CdxChecker(const std::string& name, std::vector<uint8_t> bytes, CheckReport& r)
-      : in_memory_(true), path_(name), r_(r), d_(std::move(bytes)) {}
+      : in_memory_(true), path_(name), r_(r), bytes_(std::move(bytes)) {}
 
   void run(const std::string& dbf_path) {
     try {
-      if (!in_memory_) d_ = slurp(path_);
+      open_index(file_, path_, in_memory_, bytes_);
+      walk(dbf_path);
     } catch (const IndexError& e) {
       fault("", -1, e.what());
-      return;
     }
-    if (d_.size() < 1536 || d_.size() % 512 != 0) {
-      fault("", -1, "wielkość pliku " + std::to_string(d_.size()) + " nie jest wielokrotnością 512 (min. 1536)");
-      if (d_.size() < 1536) return;
+  }
+
+ private:
+  struct Hdr {
+    uint32_t offset = 0, root = 0, free_list = 0;
+    int key_length = 0;
+    uint8_t options = 0;
+    std::string expression, for_expression;
+  };
+  using KeySink = std::function<void(const std::string&, uint32_t)>;
+
+  void walk(const std::string& dbf_path) {
+    const uint64_t size = file_.size();
+    if (size < 1536 || size % 512 != 0) {
+      fault("", -1, "wielkość pliku " + std::to_string(size) + " nie jest wielokrotnością 512 (min. 1536)");
+      if (size < 1536) return;
     }
-    pages_ = d_.size() / 512;
+    pages_ = size_t(size / 512);
     owner_.assign(pages_, 0);
     Hdr dir;
     if (!header(0, "", dir)) return;
     if (dir.key_length != 10) fault("", 0, "nagłówek pliku nie ma długości klucza katalogu znaczników (10)");
     if (!(dir.options & 0x40)) fault("", 0, "nagłówek pliku bez znacznika indeksu złożonego");
     std::vector<KeyRec> tags;
-    if (!tree(dir, "(katalog)", KeyType::Character, tags, true)) return;
+    OrderCheck dir_order(KeyType::Character, true);
+    if (!tree(dir, "(katalog)", KeyType::Character, [&](const std::string& k, uint32_t r) {
+          tags.push_back({k, r});
+          dir_order.add(k, r);
+        }))
+      return;
+    for (const auto& m : dir_order.faults()) fault("(katalog)", -1, m);
     DbfRecords dbf;
     bool have_dbf = false;
     if (!dbf_path.empty()) {
@@ -43,12 +62,16 @@ class CdxChecker {
         fault("", -1, std::string("tabela nieczytelna: ") + e.what());
       }
     }
+    // Pages neither in a tree nor on the free list are looked for only when every
+    // tree could be walked: a broken one leaves its pages unclaimed.
+    bool complete = true;
     std::set<uint32_t> offsets;
     for (const auto& t : tags) {
       std::string name = t.key;
       while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
-      if (t.recno % 512 != 0 || t.recno == 0 || uint64_t(t.recno) + 1024 > d_.size()) {
+      if (t.recno % 512 != 0 || t.recno == 0 || uint64_t(t.recno) + 1024 > size) {
         fault(name, -1, "nagłówek znacznika poza plikiem (" + std::to_string(t.recno) + ")");
+        complete = false;
         continue;
       }
       if (!offsets.insert(t.recno).second) {
@@ -56,33 +79,36 @@ class CdxChecker {
         continue;
       }
       Hdr h;
-      if (!header(t.recno, name, h)) continue;
+      if (!header(t.recno, name, h)) {
+        complete = false;
+        continue;
+      }
       if (!(h.options & 0x20)) fault(name, t.recno, "znacznik nie jest w formacie zwartym");
       KeyType type = KeyType::Character;
-      std::vector<KeyRec> want;
-      bool content = false;
+      std::unique_ptr<KeySorter> want;
       if (have_dbf && h.for_expression.empty()) {
         std::string error;
-        content = expected_keys(dbf, h.expression, h.key_length, false, want, type, error);
-        if (!content) fault(name, t.recno, "wyrażenie \"" + h.expression + "\": " + error);
+        want = expected_keys(dbf, h.expression, h.key_length, type, error);
+        if (!want) fault(name, t.recno, "wyrażenie \"" + h.expression + "\": " + error);
       }
-      std::vector<KeyRec> have;
       // Without the table the key type is unknown: either order is accepted then.
-      if (!tree(h, name, type, have, content)) continue;
-      if (content) {
-        compare_content(have, want, h.options & 0x01, [&](const std::string& m) { fault(name, -1, m); });
+      OrderCheck order(type, want != nullptr);
+      std::unique_ptr<KeyMatch> match;
+      if (want) match = std::make_unique<KeyMatch>(*want, dbf.record_count(), h.options & 0x01);
+      if (!tree(h, name, type, [&](const std::string& k, uint32_t r) {
+            order.add(k, r);
+            if (match) match->add(k, r);
+          })) {
+        complete = false;
+        continue;
       }
+      for (const auto& m : order.faults()) fault(name, -1, m);
+      if (match)
+        for (const auto& m : match->finish()) fault(name, -1, m);
     }
-    free_list();
+    if (!free_list()) complete = false;
+    if (complete) leaked();
   }
-
- private:
-  struct Hdr {
-    uint32_t offset = 0, root = 0, free_list = 0;
-    int key_length = 0;
-    uint8_t options = 0;
-    std::string expression, for_expression;
-  };
 
   void fault(const std::string& tag, int64_t page, const std::string& m) { r_.faults.push_back({path_, tag, page, m}); }
 
@@ -101,9 +127,10 @@ class CdxChecker {
   }
 
   bool header(uint32_t off, const std::string& tag, Hdr& h) {
-    const uint8_t* b = d_.data() + off;
     if (off != 0 && (!claim(off, 1, tag) || !claim(off + 512, 1, tag))) return false;
     if (off == 0) owner_[0] = owner_[1] = 1;
+    uint8_t b[1024];
+    file_.read(off, b, sizeof b);
     h.offset = off;
     h.root = le32(b);
     h.free_list = le32(b + 4);
@@ -128,24 +155,31 @@ class CdxChecker {
     return true;
   }
 
-  // Walks one tag's tree level by level and answers its entries in order.
-  bool tree(const Hdr& h, const std::string& tag, KeyType type, std::vector<KeyRec>& out, bool type_known) {
+  // Walks one tag's tree level by level and hands its leaf entries to sink in order.
+  // Only one level's page numbers are held, with the parent entry each page must end
+  // with, never the keys of the leaves.
+  bool tree(const Hdr& h, const std::string& tag, KeyType type, const KeySink& sink) {
     const size_t kl = size_t(h.key_length);
     const char pad = key_pad(type);
     std::vector<uint32_t> level{h.root};
-    std::map<uint32_t, KeyRec> expect_last;  // child page -> its parent's entry
+    std::string parent_keys;            // the parent entry of level[i]: kl bytes at i * kl
+    std::vector<uint32_t> parent_recnos;  // and its record number
     bool root_level = true;
+    uint8_t p[512];
+    std::vector<KeyRec> entries;
     for (int depth = 0; !level.empty(); ++depth) {
       if (depth > 32) {
         fault(tag, -1, "drzewo głębsze niż 32 poziomy (pętla)");
         return false;
       }
       std::vector<uint32_t> below;
+      std::string below_keys;
+      std::vector<uint32_t> below_recnos;
       bool leaves = false;
       for (size_t i = 0; i < level.size(); ++i) {
         uint32_t pg = level[i];
         if (!claim(pg, 2, tag)) return false;
-        const uint8_t* p = d_.data() + pg;
+        file_.read(pg, p, sizeof p);
         uint16_t attr = le16(p), count = le16(p + 2);
         uint32_t left = le32(p + 4), right = le32(p + 8);
         if (attr > 3) {
@@ -163,7 +197,7 @@ class CdxChecker {
         uint32_t want_right = i + 1 == level.size() ? kNone : level[i + 1];
         if (left != want_left) fault(tag, pg, "zły wskaźnik lewego sąsiada");
         if (right != want_right) fault(tag, pg, "zły wskaźnik prawego sąsiada");
-        std::vector<KeyRec> entries;
+        entries.clear();
         if (!is_leaf) {
           if (count == 0) fault(tag, pg, "pusta strona wewnętrzna");
           if (12 + size_t(count) * (kl + 8) > 512) {
@@ -173,43 +207,29 @@ class CdxChecker {
           for (size_t e = 0; e < count; ++e) {
             const uint8_t* q = p + 12 + e * (kl + 8);
             KeyRec k{std::string(reinterpret_cast<const char*>(q), kl), be32(q + kl)};
-            uint32_t child = be32(q + kl + 4);
-            expect_last[child] = k;
-            below.push_back(child);
-            entries.push_back(k);
+            below.push_back(be32(q + kl + 4));
+            below_keys += k.key;
+            below_recnos.push_back(k.recno);
+            entries.push_back(std::move(k));
           }
         } else if (!leaf(p, pg, count, kl, pad, tag, entries)) {
           return false;
         }
         if (count == 0 && !root_level) fault(tag, pg, "pusta strona poza korzeniem");
-        auto it = expect_last.find(pg);
-        if (it != expect_last.end()) {
-          if (entries.empty() || entries.back().key != it->second.key || entries.back().recno != it->second.recno)
+        if (!root_level) {
+          std::string_view want(parent_keys.data() + i * kl, kl);
+          if (entries.empty() || entries.back().key != want || entries.back().recno != parent_recnos[i])
             fault(tag, pg, "klucz rodzica nie jest ostatnim kluczem strony");
         }
-        if (is_leaf) out.insert(out.end(), entries.begin(), entries.end());
+        if (is_leaf)
+          for (const auto& e : entries) sink(e.key, e.recno);
       }
       if (leaves && !below.empty()) fault(tag, -1, "liście z dziećmi");
       if (leaves) break;
       level = std::move(below);
+      parent_keys = std::move(below_keys);
+      parent_recnos = std::move(below_recnos);
       root_level = false;
-    }
-    auto first_disorder = [&](KeyType t) {
-      for (size_t i = 1; i < out.size(); ++i) {
-        int c = compare_keys(t, out[i - 1].key, out[i].key);
-        if (c > 0 || (c == 0 && out[i - 1].recno >= out[i].recno)) return i;
-      }
-      return out.size();
-    };
-    if (!type_known && first_disorder(KeyType::Character) < out.size()) type = KeyType::Numeric;
-    size_t bad_order = 0;
-    for (size_t i = 1; i < out.size(); ++i) {
-      int c = compare_keys(type, out[i - 1].key, out[i].key);
-      if (c > 0 || (c == 0 && out[i - 1].recno >= out[i].recno)) {
-        if (++bad_order <= kMaxFaultsPerTag)
-          fault(tag, -1, "klucze nie są w porządku (pozycja " + std::to_string(i + 1) + ", rekord " +
-                             std::to_string(out[i].recno) + ")");
-      }
     }
     return true;
   }
@@ -271,31 +291,49 @@ class CdxChecker {
     return true;
   }
 
-  void free_list() {
-    uint32_t pg = le32(d_.data() + 4);
+  bool free_list() {
+    uint8_t b[4];
+    file_.read(4, b, 4);
+    uint32_t pg = le32(b);
     size_t guard = 0;
     while (pg != 0 && pg != kNone) {
       if (++guard > pages_) {
         fault("", -1, "pętla w liście wolnych stron");
-        return;
+        return false;
       }
       if (pg % 512 != 0 || pg / 512 >= pages_ || pg < 1024) {
         fault("", pg, "lista wolnych stron wskazuje poza plik");
-        return;
+        return false;
       }
       if (owner_[pg / 512] != 0) {
         fault("", pg, "strona z listy wolnych jest w użyciu");
-        return;
+        return false;
       }
       owner_[pg / 512] = 3;
-      pg = le32(d_.data() + pg);
+      file_.read(pg, b, 4);
+      pg = le32(b);
     }
+    return true;
+  }
+
+  // Pages that no tree and no free list holds: space lost for good, as no writer will
+  // hand them out again.
+  void leaked() {
+    size_t lost = 0;
+    int64_t first = -1;
+    for (size_t i = 0; i < pages_; ++i) {
+      if (owner_[i] != 0) continue;
+      if (lost++ == 0) first = int64_t(i) * 512;
+    }
+    if (lost)
+      fault("", first, std::to_string(lost) + " stron poza drzewami znaczników i poza listą wolnych stron (utracone miejsce)");
   }
 
   bool in_memory_ = false;
   std::string path_;
   CheckReport& r_;
-  std::vector<uint8_t> d_;
+  std::vector<uint8_t> bytes_;
+  BlockFile file_;
   size_t pages_ = 0;
   std::vector<uint8_t> owner_;
 };

@@ -12,25 +12,35 @@ class NtxChecker {
   NtxChecker(const std::string& path, CheckReport& r) : path_(path), r_(r) {}
   // A file's bytes already in memory (the fuzzer): no file is opened.
   NtxChecker(const std::string& name, std::vector<uint8_t> bytes, CheckReport& r)
-      : in_memory_(true), path_(name), r_(r), d_(std::move(bytes)) {}
+      : in_memory_(true), path_(name), r_(r), bytes_(std::move(bytes)) {}
 
   void run(const std::string& dbf_path) {
     try {
-      if (!in_memory_) d_ = slurp(path_);
+      open_index(file_, path_, in_memory_, bytes_);
+      walk_file(dbf_path);
     } catch (const IndexError& e) {
       fault(-1, e.what());
-      return;
     }
-    if (d_.size() < 2048 || d_.size() % 1024 != 0) {
-      fault(-1, "wielkość pliku " + std::to_string(d_.size()) + " nie jest wielokrotnością 1024 (min. 2048)");
-      if (d_.size() < 2048) return;
+  }
+
+ private:
+  using KeySink = std::function<void(const std::string&, uint32_t)>;
+
+  void walk_file(const std::string& dbf_path) {
+    const uint64_t size = file_.size();
+    if (size < 2048 || size % 1024 != 0) {
+      fault(-1, "wielkość pliku " + std::to_string(size) + " nie jest wielokrotnością 1024 (min. 2048)");
+      if (size < 2048) return;
     }
-    const uint8_t* b = d_.data();
+    uint8_t b[1024];
+    file_.read(0, b, sizeof b);
     uint16_t sig = le16(b);
     root_ = le32(b + 4);
+    free_ = le32(b + 8);
     item_ = le16(b + 12);
     kl_ = le16(b + 14);
     max_ = le16(b + 18);
+    const bool unique = b[278] != 0;
     if (sig != 6 && sig != 7) fault(0, "nieznany podpis " + std::to_string(sig));
     if (kl_ < 1 || kl_ > 250 || item_ != kl_ + 8) {
       fault(0, "niemożliwa długość klucza");
@@ -42,39 +52,39 @@ class NtxChecker {
     }
     std::string expr(reinterpret_cast<const char*>(b + 22), 256);
     expr = expr.substr(0, expr.find('\0'));
-    seen_.assign(d_.size() / 1024, 0);
+    seen_.assign(size_t(size / 1024), 0);
     seen_[0] = 1;
     KeyType type = KeyType::Character;
-    std::vector<KeyRec> want;
-    bool content = false;
+    DbfRecords dbf;
+    std::unique_ptr<KeySorter> want;
     if (!dbf_path.empty()) {
       try {
-        DbfRecords dbf;
         dbf.open(dbf_path);
         std::string error;
-        content = expected_keys(dbf, expr, kl_, false, want, type, error);
-        if (!content) fault(0, "wyrażenie \"" + expr + "\": " + error);
+        want = expected_keys(dbf, expr, kl_, type, error);
+        if (!want) fault(0, "wyrażenie \"" + expr + "\": " + error);
       } catch (const IndexError& e) {
         fault(-1, std::string("tabela nieczytelna: ") + e.what());
       }
     }
-    std::vector<KeyRec> have;
+    OrderCheck order(type, true);
+    std::unique_ptr<KeyMatch> match;
+    if (want) match = std::make_unique<KeyMatch>(*want, dbf.record_count(), unique);
     leaf_depth_ = -1;
-    if (!walk(root_, 0, have)) return;
-    for (size_t i = 1; i < have.size(); ++i) {
-      int c = compare_keys(type, have[i - 1].key, have[i].key);
-      if (c > 0 || (c == 0 && have[i - 1].recno >= have[i].recno)) {
-        fault(-1, "klucze nie są w porządku (pozycja " + std::to_string(i + 1) + ")");
-        break;
-      }
-    }
-    if (content) compare_content(have, want, b[278] != 0, [&](const std::string& m) { fault(-1, m); });
+    bool ok = walk(root_, 0, [&](const std::string& k, uint32_t r) {
+      order.add(k, r);
+      if (match) match->add(k, r);
+    });
+    if (!ok) return;
+    if (!order.faults().empty()) fault(-1, order.faults().front());
+    if (match)
+      for (const auto& m : match->finish()) fault(-1, m);
+    if (free_list()) leaked();
   }
 
- private:
   void fault(int64_t page, const std::string& m) { r_.faults.push_back({path_, "", page, m}); }
 
-  bool walk(uint32_t pg, int depth, std::vector<KeyRec>& out) {
+  bool walk(uint32_t pg, int depth, const KeySink& sink) {
     if (depth > 32) {
       fault(pg, "drzewo głębsze niż 32 poziomy");
       return false;
@@ -88,7 +98,8 @@ class NtxChecker {
       return false;
     }
     seen_[pg / 1024] = 1;
-    const uint8_t* p = d_.data() + pg;
+    uint8_t p[1024];  // one page per level of the walk
+    file_.read(pg, p, sizeof p);
     uint16_t n = le16(p);
     if (n > max_) {
       fault(pg, "za dużo kluczy na stronie: " + std::to_string(n));
@@ -124,21 +135,53 @@ class NtxChecker {
     }
     for (size_t i = 0; i <= n; ++i) {
       const uint8_t* it = p + le16(p + 2 + 2 * i);
-      if (any_child && !walk(le32(it), depth + 1, out)) return false;
+      if (any_child && !walk(le32(it), depth + 1, sink)) return false;
       if (i < n) {
         uint32_t recno = le32(it + 4);
         if (recno == 0) fault(pg, "numer rekordu 0");
-        out.push_back({std::string(reinterpret_cast<const char*>(it + 8), kl_), recno});
+        sink(std::string(reinterpret_cast<const char*>(it + 8), kl_), recno);
       }
     }
     return true;
   }
 
+  bool free_list() {
+    uint32_t pg = free_;
+    size_t guard = 0;
+    while (pg != 0) {
+      if (++guard > seen_.size() || pg % 1024 != 0 || pg / 1024 >= seen_.size()) {
+        fault(8, "lista wolnych stron wskazuje poza plik albo zapętla się");
+        return false;
+      }
+      if (seen_[pg / 1024]) {
+        fault(pg, "strona z listy wolnych jest w użyciu");
+        return false;
+      }
+      seen_[pg / 1024] = 2;
+      uint8_t b[4];
+      file_.read(pg, b, 4);
+      pg = le32(b);
+    }
+    return true;
+  }
+
+  // Pages that neither the tree nor the free list holds: space lost for good.
+  void leaked() {
+    size_t lost = 0;
+    int64_t first = -1;
+    for (size_t i = 0; i < seen_.size(); ++i) {
+      if (seen_[i] != 0) continue;
+      if (lost++ == 0) first = int64_t(i) * 1024;
+    }
+    if (lost) fault(first, std::to_string(lost) + " stron poza drzewem i poza listą wolnych stron (utracone miejsce)");
+  }
+
   bool in_memory_ = false;
   std::string path_;
   CheckReport& r_;
-  std::vector<uint8_t> d_;
-  uint32_t root_ = 0;
+  std::vector<uint8_t> bytes_;
+  BlockFile file_;
+  uint32_t root_ = 0, free_ = 0;
   uint16_t item_ = 0, kl_ = 0, max_ = 0;
   std::vector<uint8_t> seen_;
   int leaf_depth_ = -1;

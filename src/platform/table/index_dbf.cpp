@@ -30,26 +30,20 @@ void DbfRecords::open(const std::string& path, bool writable) {
   count_ = header.count;
   header_length_ = header.header_length;
   record_length_ = header.record_length;
-  if (header_length_ < 33 || header_length_ > file_.size() || record_length_ < 1)
+  if (!dbf_version_known(version_)) throw IndexError("Nieznana wersja tabeli: " + path);
+  if (header_length_ < 65 || header_length_ > file_.size() || record_length_ < 2)
     throw IndexError("Uszkodzony nagłówek tabeli: " + path);
   if (uint64_t(header_length_) + uint64_t(count_) * record_length_ > file_.size())
     throw IndexError("Tabela krótsza niż liczba rekordów w nagłówku: " + path);
-  std::vector<uint8_t> desc(header_length_ - 32);
-  file_.read(32, desc.data(), desc.size());
+  std::vector<uint8_t> head(header_length_);
+  file_.read(0, head.data(), head.size());
+  std::vector<FieldDescriptor> fields;
+  if (std::string fault = decode_dbf_fields(head.data(), head.size(), version_, fields); !fault.empty())
+    throw IndexError("Uszkodzony opis pól tabeli (" + fault + "): " + path);
   fields_.clear();
-  size_t offset = 0;
-  for (size_t p = 0; p + 32 <= desc.size() && desc[p] != 0x0D; p += 32) {
-    DbfField f;
-    for (size_t i = 0; i < 11 && desc[p + i]; ++i) f.name.push_back(char(desc[p + i]));
-    f.type = char(desc[p + 11]);
-    f.length = desc[p + 16];
-    f.decimals = desc[p + 17];
-    if (f.type == 'C') f.length |= desc[p + 17] << 8, f.decimals = 0;
-    f.offset = offset;
-    offset += size_t(f.length);
-    fields_.push_back(f);
-  }
-  if (fields_.empty() || offset + 1 > record_length_) throw IndexError("Uszkodzony opis pól tabeli: " + path);
+  for (const auto& f : fields) fields_.push_back({f.name, f.type, f.length, f.decimals, size_t(f.offset - 1)});
+  if (fields_.back().offset + size_t(fields_.back().length) + 1 > record_length_)
+    throw IndexError("Uszkodzony opis pól tabeli: " + path);
 }
 
 void DbfRecords::read(uint32_t recno) {

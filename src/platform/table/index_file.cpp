@@ -168,6 +168,10 @@ void BlockFile::keep_old(uint64_t off, size_t n) {
 void BlockFile::write(uint64_t off, const void* buf, size_t n) {
   if (!file_.is_open() || !writable_) fail("Plik indeksu otwarty tylko do odczytu", os::oscode::kAccessDenied);
   if (undo_active_ && off < undo_size_) keep_old(off, n);
+  // The journal's header holds the size before the change: written before the file
+  // grows, a writer that dies with new pages not yet linked leaves them to be cut off,
+  // not lost inside the file for good.
+  if (undo_active_ && off + n > undo_size_ && journal_size_ == 0) journal(undo_size_, {});
   if (int rc = file_.write_at(off, buf, n)) fail("Błąd zapisu pliku indeksu", rc);
   if (off + n > size_) size_ = off + n;
 }

@@ -14,8 +14,7 @@ namespace zuv::table {
 namespace {
 
 constexpr std::uint32_t kDbtBlock = 512;
-// A memo longer than this is taken for a damaged length field, not read.
-constexpr std::uint32_t kMaxMemo = 64u << 20;
+constexpr std::uint32_t kMaxMemo = MemoFile::kMaxText;
 
 using base::be32;
 using base::le32;

@@ -24,6 +24,8 @@ class MemoFile {
   enum class Kind { Fpt, Dbt };
   static constexpr std::uint32_t kHeaderSize = 512;
   static constexpr std::uint16_t kDefaultBlockSize = 64;
+  // A memo longer than this is taken for a damaged length field, not read.
+  static constexpr std::uint32_t kMaxText = 64u << 20;
 
   // Opens and checks the header; nullptr with fault filled on failure.
   static std::unique_ptr<MemoFile> open(const std::string& os_path, Kind kind, os::Access access, os::Share share,

@@ -65,35 +65,6 @@ std::string memo_path_for(const std::string& os_dbf, const char* ext_lower) {
   return os::native_file_exists(second) ? second : first;
 }
 
-bool known_version(std::uint8_t v) {
-  return v == 0x03 || v == 0x83 || v == 0xF5 || v == 0x30 || v == 0x31 || v == 0x32;
-}
-bool is_visual(std::uint8_t v) { return v == 0x30 || v == 0x31 || v == 0x32; }
-
-
-bool type_known(char t, std::uint8_t version) {
-  switch (t) {
-    case 'C': case 'N': case 'D': case 'L': case 'M': case 'F': return true;
-    case 'G': case 'P': return version != 0x03 && version != 0x83;
-    case 'I': case 'B': case 'Y': case 'T': case '0': case 'V': case 'Q': case 'W': return is_visual(version);
-    default: return false;
-  }
-}
-
-// The width rules a stored field must satisfy before its bytes are trusted.
-bool length_valid(const FieldDescriptor& f) {
-  switch (f.type) {
-    case 'N': case 'F': return f.length >= 1 && f.length <= 20 && f.decimals < f.length;
-    case 'D': return f.length == 8;
-    case 'L': return f.length == 1;
-    case 'M': case 'G': case 'P': return f.length == 10 || f.length == 4;
-    case 'I': return f.length == 4;
-    case 'B': case 'Y': case 'T': return f.length == 8;
-    default: return f.length >= 1;
-  }
-}
-
-
 }  // namespace
 
 static const Settings& default_settings() {
@@ -218,7 +189,7 @@ bool Table::load_header(std::uint64_t size) {
   }
   const DbfHeader header = DbfHeader::decode(head.data());
   version_ = header.version;
-  if (!known_version(version_)) return corrupt("nieznana wersja pliku");
+  if (!dbf_version_known(version_)) return corrupt("nieznana wersja pliku");
   std::uint32_t count = header.count;
   header_length_ = header.header_length;
   record_length_ = header.record_length;
@@ -230,36 +201,11 @@ bool Table::load_header(std::uint64_t size) {
     raise(gencode::kRead, rc, "Błąd odczytu tabeli", "DBUSEAREA");
     return false;
   }
-  fields_.clear();
-  std::uint32_t offset = 1;
-  std::uint32_t pos = 32;
-  bool terminated = false;
-  while (pos < header_length_) {
-    if (head[pos] == 0x0D) {
-      terminated = true;
-      break;
-    }
-    if (pos + 32 > header_length_) break;
-    const std::uint8_t* d = &head[pos];
-    FieldDescriptor f;
-    std::size_t name_len = 0;
-    while (name_len < 11 && d[name_len] != 0) ++name_len;
-    f.name.assign(reinterpret_cast<const char*>(d), name_len);
-    f.name = base::upper_ascii(base::trim(f.name));
-    f.type = static_cast<char>(std::toupper(d[11]));
-    f.length = d[16];
-    f.decimals = d[17];
-    f.flags = d[18];
-    f.offset = offset;
-    if (f.name.empty()) return corrupt("pole bez nazwy");
-    if (!type_known(f.type, version_)) return corrupt("pole " + f.name + " nieznanego typu");
-    if (!length_valid(f)) return corrupt("błędna długość pola " + f.name);
-    offset += f.length;
-    fields_.push_back(std::move(f));
-    pos += 32;
-  }
-  if (!terminated) return corrupt("brak znacznika końca opisu pól");
-  if (fields_.empty()) return corrupt("tabela bez pól");
+  std::vector<FieldDescriptor> fields;
+  if (std::string fault = decode_dbf_fields(head.data(), header_length_, version_, fields); !fault.empty())
+    return corrupt(fault);
+  fields_ = std::move(fields);
+  std::uint32_t offset = fields_.back().offset + fields_.back().length;
   if (offset > record_length_) return corrupt("długość rekordu mniejsza niż suma długości pól");
   if (std::uint64_t(header_length_) + std::uint64_t(count) * record_length_ > size)
     return corrupt("liczba rekordów niezgodna z rozmiarem pliku");
