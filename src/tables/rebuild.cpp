@@ -122,6 +122,44 @@ struct Added {
   int position = 0;  // 0-based in the new structure
 };
 
+bool sync_file(const std::string& file) {
+  os::FileHandle f;
+  return f.open(os::native_path(file), os::Access::ReadWrite, os::Share::Exclusive) == 0 && f.flush() == 0;
+}
+
+bool memo_carried_by_bytes(const OldTable& old) {
+  return old.version == 0xF5 || old.version == 0x30 || old.version == 0x31 || old.version == 0x32;
+}
+
+// Whether the new table, created from the old structure plus the added fields, will
+// hold every old field at the same place with the same form, so records can move as
+// bytes. Mirrors how a table is created (dates 8, logicals 1, memos 10 wide, fields
+// packed after the deletion mark); the fill checks the created table again.
+bool bytes_can_carry(const OldTable& old, const table::Structure& structure, bool memo_file_present) {
+  if (old.has_memo && !(memo_carried_by_bytes(old) && memo_file_present)) return false;
+  if (structure.size() != old.fields.size()) return false;
+  std::uint32_t offset = 1;
+  for (size_t i = 0; i < old.fields.size(); ++i) {
+    const table::FieldDescriptor& f = old.fields[i];
+    const table::FieldInfo& s = structure[i];
+    int width = f.type == 'D' ? 8 : f.type == 'L' ? 1 : f.type == 'M' ? 10 : -1;
+    bool same_form = std::string("CNFDLM").find(f.type) != std::string::npos && s.type == f.type &&
+                     s.length == f.length && s.decimals == f.decimals && (width < 0 || f.length == width);
+    if (!same_form || f.offset != offset) return false;
+    offset += f.length;
+  }
+  return offset == old.record_length;
+}
+
+// The backup of a table whose records move as bytes: a byte copy of its files, which
+// holds the same records, marks and memo texts as an export would.
+bool copy_backup(const std::string& table_file, const std::string& backup, bool has_memo) {
+  if (!replaceable(backup) || !replaceable(memo_file_of(backup))) return false;
+  remove_pair(backup);
+  if (!os::copy_file(table_file, backup)) return false;
+  return !has_memo || os::copy_file(memo_file_of(table_file), memo_file_of(backup));
+}
+
 // Copies the old records into the new table as bytes: the old fields keep their place
 // in the record (the new ones follow), so each record's image, deletion mark and memo
 // block numbers carry over unchanged, and the new memo file begins as a byte copy of
@@ -130,9 +168,7 @@ struct Added {
 bool fill_by_bytes(const std::string& old_file, const std::string& new_file, const OldTable& old,
                    const std::vector<Added>& added, bool& failed) {
   failed = false;
-  bool memo_by_bytes = old.has_memo && (old.version == 0xF5 || old.version == 0x30 || old.version == 0x31 ||
-                                        old.version == 0x32) &&
-                       exists(memo_file_of(old_file));
+  bool memo_by_bytes = old.has_memo && memo_carried_by_bytes(old) && exists(memo_file_of(old_file));
   if (old.has_memo && !memo_by_bytes) return false;
   std::vector<std::uint8_t> tail;
   std::uint32_t new_header = 0, new_length = 0;
@@ -204,7 +240,11 @@ bool fill_by_bytes(const std::string& old_file, const std::string& new_file, con
   bool memo_values = std::any_of(added.begin(), added.end(), [](const Added& a) {
     return a.value && a.value->type == table::ValueType::Memo;
   });
-  if (!memo_values) return true;
+  if (!memo_values) {
+    // The copied memo file goes to the disk before the swap puts it in the table's place.
+    if (old.has_memo && !sync_file(memo_file_of(new_file))) return failed = true, false;
+    return true;
+  }
   bool ok = guarded([&] {
     table::OpenOptions o;
     o.path = new_file;
@@ -219,6 +259,7 @@ bool fill_by_bytes(const std::string& old_file, const std::string& new_file, con
     t->close();
     return true;
   });
+  if (ok && !(sync_file(new_file) && sync_file(memo_file_of(new_file)))) ok = false;
   if (!ok) failed = true;
   return ok;
 }
@@ -345,17 +386,30 @@ bool DODAJ_POLE(table::WorkAreas& areas, const table::Structure& fields,
     ZAMKNIJ(areas, "robo");
     return true;
   }
+  // Records that move as bytes need no decoding for their backup either.
+  const bool by_bytes = bytes_can_carry(old, structure, exists(memo_file_of(directory + name)));
   areas.select("robo");
-  if (!EXPORTUJ(areas, directory + backup)) {
+  if (!by_bytes && !EXPORTUJ(areas, directory + backup)) {
     ZAMKNIJ(areas, "robo");
     return false;
   }
   ZAMKNIJ(areas, "robo");
+  if (by_bytes && !copy_backup(directory + name, directory + backup, old.has_memo)) return false;
   if (!LBCREATE(directory + fresh, wider)) return false;
 
   bool failed = false;
-  bool filled = fill_by_bytes(directory + name, directory + fresh, old, added, failed);
-  if (!filled && !failed) filled = fill_by_values(areas, directory, backup, fresh, added, old.table_flags);
+  bool filled = by_bytes && fill_by_bytes(directory + name, directory + fresh, old, added, failed);
+  if (!filled && !failed) {
+    // The copy by values reads an exported backup, not the byte copy.
+    if (by_bytes) {
+      if (!OTWORZ(areas, directory, name, "robo")) return false;
+      areas.select("robo");
+      bool saved = EXPORTUJ(areas, directory + backup);
+      ZAMKNIJ(areas, "robo");
+      if (!saved) return false;
+    }
+    filled = fill_by_values(areas, directory, backup, fresh, added, old.table_flags);
+  }
   if (!filled) return false;
   if (!swap_in(directory + fresh, directory + name)) return false;
   remove_pair(directory + backup);

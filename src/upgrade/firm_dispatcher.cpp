@@ -132,8 +132,10 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
     steps::StepContext ctx{env.areas, env.release_dir, &values};
     for (const steps::FirmStep& s : env.steps.firm)
       if (plan.version < s.version)
-        run_step_recoverably(env.areas, firm_dir, s,
-                             [&] { s.run(ctx, firm_dir, program_dir, database_dir, plan.version); });
+        env.run_step(s.name, [&] {
+          run_step_recoverably(env.areas, firm_dir, s,
+                               [&] { s.run(ctx, firm_dir, program_dir, database_dir, plan.version); });
+        });
 
     if (!values.terr.empty()) write_firm_report(firm_dir, values.terr);
   }
@@ -141,7 +143,7 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
 
   if (full_reindex) {
     for (const char* mask : {"*.cdx", "*.ntx", "rob*.*", "a*.*"}) lib::DEL_KAT(firm_dir, mask);
-    tables::INDEKSUJ(env.areas, firm_dir);
+    env.run_step("INDEKSUJ", [&] { tables::INDEKSUJ(env.areas, firm_dir); });
     if (env.speed) env.speed->raise_to(5);
   }
   mark_firm_finished(firm_dir);

@@ -20,8 +20,9 @@ namespace {
 constexpr const char* kStepMarker = "krok.txt";
 constexpr const char* kFirmMarker = "firma.txt";
 constexpr const char* kVersionCopy = "wersja.stan";
-// Inside the database's recovery directory: the version the run started from.
-constexpr const char* kRunNote = "baza.txt";
+// In the database directory itself: its deletion is the run's last file operation,
+// so a run cut off anywhere before it is carried on, never taken for a new one.
+constexpr const char* kRunNote = "odzysk.txt";
 
 std::string native(const std::string& path) { return os::native_path(path); }
 
@@ -240,20 +241,15 @@ void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, 
 namespace {
 
 bool write_note(const std::string& database_dir, const RunNote& note) {
-  const std::string dir = database_dir + kRecoveryDir;
-  if (!os::directory_exists(std::string_view(dir))) {
-    lib::MKDIR(dir);
-    sync_directory_of(dir.substr(0, dir.size() - 1));
-  }
   std::string text = note.version + "\r\n";
   for (long long nr : note.finished) text += std::to_string(nr) + "\r\n";
-  return write_synced(dir + kRunNote, text);
+  return write_synced(database_dir + kRunNote, text);
 }
 
 }  // namespace
 
 RunNote note_run_start(const std::string& database_dir, const std::string& database_version) {
-  const std::string path = database_dir + kRecoveryDir + kRunNote;
+  const std::string path = database_dir + kRunNote;
   std::string text;
   if (read_small_file(path, text)) {
     std::vector<std::string> lines = lines_of(text);
@@ -276,11 +272,6 @@ void note_firm_finished(const std::string& database_dir, RunNote& note, long lon
   write_note(database_dir, note);
 }
 
-void note_run_end(const std::string& database_dir) {
-  const std::string dir = database_dir + kRecoveryDir;
-  if (!os::directory_exists(std::string_view(dir))) return;
-  remove_synced(dir + kRunNote);
-  if (os::remove_directory(dir.substr(0, dir.size() - 1)).ok()) os::sync_directory(native(database_dir));
-}
+void note_run_end(const std::string& database_dir) { remove_synced(database_dir + kRunNote); }
 
 }  // namespace zuv::upgrade

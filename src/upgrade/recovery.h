@@ -63,7 +63,7 @@ void release_step(const std::string& firm_dir, std::string_view in_place);
 void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step,
                           const std::function<void()>& run);
 
-// The driver's note of a run, kept in the database's recovery directory from before
+// The driver's note of a run ("odzysk.txt" of the database directory), kept from before
 // the run changes anything until its end.
 struct RunNote {
   // The version the run is treated as starting from: the lower of the recorded one and

@@ -211,21 +211,24 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   };
 
   lib::MKDIR(database_dir + "temp");
-  refresh_reference_files(env, database_dir);
-  if (database_version < kXmlCopiedBelow) {
-    lib::MKDIR(database_dir + "str\\xml");
-    lib::COPY_KAT(env.release_dir + "xml\\", database_dir + "str\\xml\\");
-  }
+  env.run_step("reference files", [&] {
+    refresh_reference_files(env, database_dir);
+    if (database_version < kXmlCopiedBelow) {
+      lib::MKDIR(database_dir + "str\\xml");
+      lib::COPY_KAT(env.release_dir + "xml\\", database_dir + "str\\xml\\");
+    }
+  });
   lib::DEL_FILE(database_dir + "public\\ins_raport.txt");
   lib::DEL_FILE(database_dir + "public\\hif_raport.rtf");
 
   steps::StepContext ctx{areas, env.release_dir, &values};
   for (const steps::StructureStep& s : env.steps.structure)
-    if (database_version < s.version) s.run(ctx, database_dir, program_dir);
+    if (database_version < s.version) env.run_step(s.name, [&] { s.run(ctx, database_dir, program_dir); });
   // A database already past 026.01.007 (its last run ended "01") may still hold firms
   // below it, whose step 007 reads rates by date: the refresh above deleted that index
   // and the shared indexes come only after the firm loop.
-  if (!(database_version < kRateIndexBuiltBelow)) steps::BUILD_RATE_INDEX(ctx, database_dir);
+  if (!(database_version < kRateIndexBuiltBelow))
+    env.run_step("BUILD_RATE_INDEX", [&] { steps::BUILD_RATE_INDEX(ctx, database_dir); });
 
   if (!tables::OTWORZ(areas, database_dir, "install.dbf", "ins")) return ended(register_unreadable_message());
   tables::ZAMKNIJ(areas, "ins");
@@ -333,8 +336,9 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     replace_file_with(database_dir + "public\\ins_raport.txt", install_report(env, report_lines, values.tlist));
   }
 
-  if (database_version < kSharedStepBelow && shared_step) shared_step(ctx, database_dir);
-  NTX_PUB(env, database_dir, database_version < kPitRepairedFrom);
+  if (database_version < kSharedStepBelow && shared_step)
+    env.run_step("PUB_26_01_001", [&] { shared_step(ctx, database_dir); });
+  env.run_step("NTX_PUB", [&] { NTX_PUB(env, database_dir, database_version < kPitRepairedFrom); });
 
   if (!error_text.empty()) {
     out.error_log = env.release_dir + "error.log";

@@ -7,6 +7,13 @@
 
 namespace zuv::upgrade {
 
+void UpgradeEnv::run_step(std::string_view name, const std::function<void()>& run) const {
+  if (around_step)
+    around_step(name, run);
+  else
+    run();
+}
+
 void UpgradeEnv::progress(double n) const {
   if (licznik && licznik->exists()) licznik->advance(n);
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/table/work_areas.h"
 #include "steps/steps.h"
@@ -54,6 +55,11 @@ struct UpgradeEnv {
   std::function<double()> seconds;
   std::function<std::string()> time_of_day;
 
+  // Wrapped around every step the run makes (a release step by its name, "INDEKSUJ",
+  // "NTX_PUB", ...) when set: a benchmark's timing. It must call run exactly once.
+  std::function<void(std::string_view name, const std::function<void()>& run)> around_step;
+
+  void run_step(std::string_view name, const std::function<void()>& run) const;
   void progress(double n = 1) const;
   void progress_restart(double maximum, const std::string& text) const;
   double now_seconds() const;

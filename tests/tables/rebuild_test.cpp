@@ -103,6 +103,67 @@ TEST_F(Rebuild, AddedFieldsKeepRecordsMarksAndMemosWithAndWithoutInitialValues) 
   EXPECT_TRUE(areas.settings().deleted_hidden);
 }
 
+// The rebuilt file laid out by hand: the old header with the new lengths, the old
+// field descriptors followed by the new ones, each old record's bytes (deletion mark
+// and memo block number included) followed by the new fields' bytes; the memo file
+// is the old one byte for byte. A field already present keeps its old width.
+TEST_F(Rebuild, RebuiltFileIsTheOldRecordBytesFollowedByTheNewFields) {
+  ASSERT_TRUE(table::Table::create(
+      file("ks.dbf"), {{"NR", 'N', 8, 2}, {"NAZWA", 'C', 20, 0}, {"DATA", 'D', 8, 0}, {"OK", 'L', 1, 0},
+                       {"UWAGI", 'M', 10, 0}}));
+  {
+    table::OpenOptions o;
+    o.path = file("ks.dbf");
+    auto t = table::Table::open(o);
+    for (int i = 1; i <= 300; ++i) {
+      ASSERT_TRUE(t->append());
+      t->put(0, Value::of_number(i * 1.25));
+      t->put(1, Value::of_text("kontrahent \xA5 " + std::to_string(i)));
+      if (i % 4) t->put(2, Value::of_date("20260" + std::to_string(1 + i % 9) + "15"));
+      if (i % 5) t->put(3, Value::of_logical(i % 2));
+      if (i % 3 == 1) t->put(4, Value::of_memo(memo_text(i)));
+      if (i % 7 == 0) t->remove();
+    }
+    ASSERT_TRUE(t->commit());
+  }
+  const std::string old = zuv::testing::table_read_bytes(os_file("ks.dbf"));
+  const std::string old_memo = zuv::testing::table_read_bytes(os_file("ks.fpt"));
+  const std::size_t old_header = 32 + 5 * 32 + 1, old_length = 1 + 8 + 20 + 8 + 1 + 10;
+  ASSERT_EQ(old.size(), old_header + 300 * old_length + 1);
+
+  ASSERT_TRUE(DODAJ_POLE(areas,
+                         {{"NAZWA", 'C', 60, 0}, {"KSEF", 'C', 6, 0}, {"KURS", 'N', 10, 4}, {"DATA_K", 'D', 8, 0},
+                          {"ZAM", 'L', 1, 0}},
+                         {Value::of_text("zmienione"), Value::of_text("brak"), Value::of_number(1), std::nullopt,
+                          Value::of_logical(true)},
+                         dir, "ks.dbf"));
+
+  const std::size_t header = 32 + 9 * 32 + 1, length = old_length + 6 + 10 + 8 + 1;
+  std::string want = old.substr(0, 32);
+  want[8] = static_cast<char>(header & 0xFF), want[9] = static_cast<char>(header >> 8);
+  want[10] = static_cast<char>(length), want[11] = 0;
+  want += old.substr(32, 5 * 32);
+  auto descriptor = [](const std::string& name, char type, int len, int dec) {
+    std::string d(32, '\0');
+    d.replace(0, name.size(), name);
+    d[11] = type, d[16] = static_cast<char>(len), d[17] = static_cast<char>(dec);
+    return d;
+  };
+  want += descriptor("KSEF", 'C', 6, 0) + descriptor("KURS", 'N', 10, 4) + descriptor("DATA_K", 'D', 8, 0) +
+          descriptor("ZAM", 'L', 1, 0) + "\x0D";
+  for (std::size_t r = 0; r < 300; ++r)
+    want += old.substr(old_header + r * old_length, old_length) + "brak  " + "    1.0000" + std::string(8, ' ') + "T";
+  want += "\x1A";
+  const std::string got = zuv::testing::table_read_bytes(os_file("ks.dbf"));
+  ASSERT_EQ(got.size(), want.size());
+  EXPECT_EQ(got.substr(0, header), want.substr(0, header));
+  for (std::size_t r = 0; r < 300; ++r)
+    ASSERT_EQ(got.substr(header + r * length, length), want.substr(header + r * length, length)) << "record " << r + 1;
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("ks.fpt")), old_memo);
+  EXPECT_EQ(names(), (std::vector<std::string>{"ks.dbf", "ks.fpt"}));
+}
+
 TEST_F(Rebuild, TableWithoutMemoGainsAMemoFile) {
   make_table("plain.dbf", 30, false);
   auto before = read_all(file("plain.dbf"));

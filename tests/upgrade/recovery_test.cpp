@@ -192,12 +192,11 @@ TEST_F(Recovery, DriverCarriesOnFromTheVersionTheCutRunStartedFrom) {
   make_database("026.01.033");
   make_register({1});
   make_firm(1, "026.01.033");
-  lib::MKDIR(db + kRecoveryDir);
-  ASSERT_TRUE(lib::WRITEFILE(db + kRecoveryDir + std::string("baza.txt"), "026.01.016\r\n"));
+  ASSERT_TRUE(lib::WRITEFILE(db + "odzysk.txt", "026.01.016\r\n"));
 
   EXPECT_EQ(run("026.01.033"), "00");
   EXPECT_EQ(step_log().calls, (std::vector<std::string>{"STR_26_01_027", "STR_26_01_032"}));
-  EXPECT_FALSE(os::directory_exists(std::string_view(db + kRecoveryDir)));
+  EXPECT_FALSE(exists(db + "odzysk.txt"));
   EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "T");
 }
 
@@ -221,8 +220,7 @@ TEST_F(Recovery, DriverSkipsAFirmTheCutRunFinished) {
   make_register({1, 2});
   make_firm(1, "026.01.032");
   make_firm(2, "026.01.032");
-  lib::MKDIR(db + kRecoveryDir);
-  ASSERT_TRUE(lib::WRITEFILE(db + kRecoveryDir + std::string("baza.txt"), "026.01.016\r\n1\r\n"));
+  ASSERT_TRUE(lib::WRITEFILE(db + "odzysk.txt", "026.01.016\r\n1\r\n"));
 
   EXPECT_EQ(run("026.01.016"), "00");
   EXPECT_EQ(step_log().calls, (std::vector<std::string>{"STR_26_01_027", "STR_26_01_032", "I_26_01_033@firma2"}));

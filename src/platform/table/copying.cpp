@@ -29,17 +29,22 @@ Value converted(Value v, char to) {
 // of them with their marks), mapping source field i to target field map[i].
 bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, int>>& map,
                const std::function<bool(Table&)>& condition) {
-  bool hidden = source.settings().deleted_hidden;
-  std::uint32_t count = source.record_count();
-  for (std::uint32_t r = 1; r <= count; ++r) {
-    if (!source.go_to(r)) return false;
-    if (hidden && source.deleted()) continue;
-    if (condition && !condition(source)) continue;
+  const bool hidden = source.settings().deleted_hidden;
+  auto copy_current = [&] {
+    if ((hidden && source.deleted()) || (condition && !condition(source))) return true;
     if (!target.append()) return false;
-    for (auto [from, to] : map) {
+    for (auto [from, to] : map)
       if (!target.put(to, converted(source.get(from), target.fields()[to].type))) return false;
-    }
-    if (source.deleted() && !target.remove()) return false;
+    return !source.deleted() || target.remove();
+  };
+  if (!source.controlling_order() && !source.has_filter()) {
+    // In natural order the copy walks by skipping, which keeps the read-ahead of a
+    // shared source (a jump by record number re-reads a shared table every time).
+    for (source.go_top(); !source.eof(); source.skip())
+      if (!copy_current()) return false;
+  } else {
+    for (std::uint32_t r = 1, count = source.record_count(); r <= count; ++r)
+      if (!source.go_to(r) || !copy_current()) return false;
   }
   return target.commit();
 }

@@ -17,6 +17,8 @@
 namespace zuv::table::detail {
 
 constexpr std::size_t kWindowBytes = 64 * 1024;
+// What a read that does not continue the window fetches.
+constexpr std::size_t kJumpReadBytes = 4 * 1024;
 constexpr std::uint32_t kMaxRecords = 0x7FFFFFF0u;  // below the lock area
 
 using base::le16;

@@ -68,8 +68,13 @@ bool Table::read_record(std::uint32_t recno, std::uint8_t* out) {
     std::memcpy(out, w.at(recno, record_length_), record_length_);
     return true;
   }
+  // A walk that goes on where the window ends reads ahead a whole window; a jump (a
+  // seek, a go_to) reads a few records only, as most of a full window would go unused.
+  const bool walking = w.count && recno == w.first + w.count;
+  const std::uint32_t wanted =
+      walking ? w.capacity : std::min<std::uint32_t>(w.capacity, std::max<std::size_t>(1, kJumpReadBytes / record_length_));
   if (!flush_window()) return false;
-  std::uint32_t n = std::min<std::uint32_t>(w.capacity, count_ - recno + 1);
+  std::uint32_t n = std::min<std::uint32_t>(wanted, count_ - recno + 1);
   w.data.resize(std::size_t(w.capacity) * record_length_);
   for (;;) {
     std::size_t got = 0;
