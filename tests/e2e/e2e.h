@@ -16,7 +16,6 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <shlobj.h>
 #include <windows.h>
 
 #include "sys/regedit_export.h"
@@ -65,7 +64,8 @@ inline std::string system_tool(const std::string& name) {
 inline std::string system_path(const std::string& windows_text) {
 #ifdef _WIN32
   using Fn = char*(CDECL*)(LPCWSTR);
-  auto fn = reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+  auto fn = reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   if (!fn) return {};
   char* unix_name = fn(os::widen(windows_text).c_str());
   if (!unix_name) return {};
@@ -77,6 +77,37 @@ inline std::string system_path(const std::string& windows_text) {
 #endif
 }
 
+// Runs a program of the system on files named by their Windows text and answers what
+// it printed. Wine hands a Linux child neither a pipe nor its exit code back, so there
+// the child is a shell that writes the output into a file and renames it when done.
+inline std::string run_system_tool(const std::string& name, const std::vector<std::string>& windows_files,
+                                   const std::string& option, const std::string& scratch_win) {
+  const std::string tool = system_tool(name);
+  if (tool.empty()) return {};
+#ifdef _WIN32
+  auto q = [](const std::string& a) { return "'" + a + "'"; };
+  const std::string out = system_path(scratch_win + "narzedzie.txt");
+  std::string line = q("/usr/bin/" + name);
+  if (!option.empty()) line += " " + q(option);
+  for (const auto& f : windows_files) line += " " + q(system_path(f));
+  line += " > " + q(out + ".tmp") + " 2>&1; mv " + q(out + ".tmp") + " " + q(out);
+  std::error_code ec;
+  fs::remove(path_of(scratch_win + "narzedzie.txt"), ec);
+  zuv::testing::TableChild child;
+  if (!child.start({"Z:\\bin\\sh", "-c", line})) return {};
+  if (!zuv::testing::table_wait_for_file(scratch_win + "narzedzie.txt", 60000)) return {};
+  return read_all(path_of(scratch_win + "narzedzie.txt"));
+#else
+  (void)scratch_win;
+  std::vector<std::string> args = {tool};
+  if (!option.empty()) args.push_back(option);
+  for (const auto& f : windows_files) args.push_back(os::native_path(f));
+  std::string out;
+  table_run(args, &out);
+  return out;
+#endif
+}
+
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -85,9 +116,22 @@ class EndToEnd : public ::testing::Test {
     if (zuvinst_.empty() || sample_.empty()) GTEST_SKIP() << "zuvinst or zuv-sample not built";
 #ifdef _WIN32
     root_win_ = tmp_.path() + "\\";
-    wchar_t buf[MAX_PATH];
-    if (SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, buf) == S_OK) desktop_ = os::narrow(buf) + "\\";
-    if (SHGetFolderPathW(nullptr, CSIDL_PROGRAMS, nullptr, 0, buf) == S_OK) menu_ = os::narrow(buf) + "\\";
+    // The operator's folders for the run are in the scratch directory: the program
+    // reads them from the shell-folder values, which go back afterwards.
+    desktop_ = root_win_ + "Pulpit\\";
+    menu_ = root_win_ + "Menu\\";
+    fs::create_directories(path_of(desktop_));
+    fs::create_directories(path_of(menu_));
+    for (const wchar_t* name : {L"Desktop", L"Programs"}) {
+      wchar_t buf[MAX_PATH] = {};
+      DWORD size = sizeof buf;
+      if (RegGetValueW(HKEY_CURRENT_USER, kShellFolders, name, RRF_RT_REG_SZ, nullptr, buf, &size) == ERROR_SUCCESS)
+        saved_folders_[name] = buf;
+      std::wstring dir = os::widen(std::wstring(name) == L"Desktop" ? desktop_ : menu_);
+      dir.pop_back();
+      RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, name, REG_SZ, dir.c_str(),
+                      static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
+    }
     forget_installation();
 #else
     // The run's drives, registry and operator folders live in the scratch directory.
@@ -105,6 +149,9 @@ class EndToEnd : public ::testing::Test {
   void TearDown() override {
 #ifdef _WIN32
     forget_installation();
+    for (const auto& [name, dir] : saved_folders_)
+      RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, name.c_str(), REG_SZ, dir.c_str(),
+                      static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
 #endif
   }
 
@@ -193,10 +240,7 @@ class EndToEnd : public ::testing::Test {
   // The fields lnkinfo finds in a shell link, by their label; empty when unreadable.
   std::map<std::string, std::string> link(const std::string& file) const {
     std::map<std::string, std::string> fields;
-    const std::string tool = system_tool("lnkinfo");
-    if (tool.empty()) return fields;
-    std::string out;
-    if (table_run({tool, system_path(file)}, &out) != 0) return fields;
+    const std::string out = run_system_tool("lnkinfo", {file}, "", root_win_);
     size_t start = 0;
     for (size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1) {
       std::string l = out.substr(start, nl - start);
@@ -209,13 +253,9 @@ class EndToEnd : public ::testing::Test {
     return fields;
   }
 
-  // unzip -t over an archive: its output, "" when unzip is not there.
+  // unzip -t over an archive: what it said, "" when unzip is not there.
   std::string unzip_test(const std::string& archive_rel) const {
-    const std::string tool = system_tool("unzip");
-    if (tool.empty()) return {};
-    std::string out;
-    int rc = table_run({tool, "-t", system_path(win(archive_rel))}, &out);
-    return "kod " + std::to_string(rc) + "\n" + out;
+    return run_system_tool("unzip", {win(archive_rel)}, "-t", root_win_);
   }
 
   std::string desktop_;  // the operator's desktop folder (Windows text, ends in "\")
@@ -223,14 +263,13 @@ class EndToEnd : public ::testing::Test {
 
  private:
 #ifdef _WIN32
-  // The records and shortcuts of the year go, so that no other test meets them.
+  static constexpr const wchar_t* kShellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+  // The records of the year go, so that no other test meets them.
   void forget_installation() {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Trevanor\\Zuv\\2026");
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZUV2026");
-    std::error_code ec;
-    if (!desktop_.empty()) fs::remove(path_of(desktop_ + "Zuv 2026.lnk"), ec);
-    if (!menu_.empty()) fs::remove_all(path_of(menu_ + "Trevanor\\Zuv-2026"), ec);
   }
+  std::map<std::wstring, std::wstring> saved_folders_;
 #endif
 
   zuv::testing::TableTempDir tmp_;
