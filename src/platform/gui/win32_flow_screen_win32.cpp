@@ -24,7 +24,6 @@ class FlowScreenWindow : public Window {
     const FlowScreenDesc& d = s.desc();
     normal_ = make_font(L"Arial", d.button_points, false, false);
     bold_ = make_font(L"Arial", d.button_points, true, false);
-    label_font_ = make_font(L"Arial", d.label_points, true, false);
     field_font_ = make_font(L"Arial", d.field_points, false, false);
     DWORD style = WS_POPUP | WS_CLIPCHILDREN | (d.border ? WS_BORDER : 0);
     DWORD ex = WS_EX_TOOLWINDOW | WS_EX_CONTROLPARENT | (d.topmost ? WS_EX_TOPMOST : 0);
@@ -120,13 +119,15 @@ class FlowScreenWindow : public Window {
     const int top = std::max(u / 2, (height - frame_h - u - button_h) / 2);
     frame_ = {u / 2, top, width - u / 2, top + frame_h};
 
+    label_font_ = label_font(width - 2 * u);
     const int icon_size = chooser * 7 / 10;
     icon_ = load_icon(s_.desc().chooser_icon, icon_size);
     icon_over_ = load_icon(s_.desc().chooser_icon_hover, icon_size);
     int y = top + u / 2 + 2;
     for (int f = 1; f <= n; ++f) {
       const ScreenField& field = s_.desc().fields[static_cast<size_t>(f - 1)];
-      HWND label = CreateWindowExW(0, L"STATIC", os::widen(field.label).c_str(), WS_CHILD | WS_VISIBLE | SS_NOPREFIX,
+      HWND label = CreateWindowExW(0, L"STATIC", os::widen(field.label).c_str(),
+                                   WS_CHILD | WS_VISIBLE | SS_NOPREFIX | SS_LEFTNOWORDWRAP,
                                    u, y, width - 2 * u, label_h, hwnd(), nullptr, instance(), nullptr);
       SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(label_font_), TRUE);
       y += label_h + 2;
@@ -155,6 +156,29 @@ class FlowScreenWindow : public Window {
     back_ = add_button(kScreenBack, kBack, (width / 2 - bw) / 2, by, bw, button_h, normal_);
     install_ = add_button(kScreenInstall, kInstall, width / 2 + (width / 2 - bw) / 2, by, bw, button_h, normal_);
     for (HWND b : {back_, install_}) follow_mouse(b, normal_, bold_);
+  }
+
+  // The labels keep to one line: the font steps down from its size until the longest
+  // one fits the width.
+  HFONT label_font(int width) const {
+    HDC dc = GetDC(hwnd());
+    HFONT font = nullptr;
+    for (int points = s_.desc().label_points;; --points) {
+      font = make_font(L"Arial", points, true, false);
+      HGDIOBJ old = SelectObject(dc, font);
+      bool fits = true;
+      for (const ScreenField& f : s_.desc().fields) {
+        std::wstring w = os::widen(f.label);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &size);
+        fits = fits && size.cx <= width;
+      }
+      SelectObject(dc, old);
+      if (fits || points <= 7) break;
+      DeleteObject(font);
+    }
+    ReleaseDC(hwnd(), dc);
+    return font;
   }
 
   static HICON load_icon(int id, int size) {
@@ -252,7 +276,7 @@ class FlowScreenWindow : public Window {
   Win32Frontend& fe_;
   FlowScreenSession& s_;
   HWND owner_;
-  HFONT normal_, bold_, label_font_, field_font_;
+  HFONT normal_, bold_, label_font_ = nullptr, field_font_;
   HICON icon_ = nullptr, icon_over_ = nullptr;
   RECT frame_{};
   std::vector<HWND> fields_, choosers_;
