@@ -52,7 +52,11 @@ void STR_26_01_007(StepContext& ctx, const std::string& database_dir, const std:
   copy_templates(ctx, database_dir,
                  {"sld_buff.dbf", "ksef_bs.dbf", "ksef_bsa.dbf", "ksef_bz.dbf", "ksef_bza.dbf", "ksef_bz.fpt",
                   "ksef_bs.fpt", "v_oss.dbf"});
-  // The firm step of this version looks rates up by date in this order.
+  BUILD_RATE_INDEX(ctx, database_dir);
+}
+
+void BUILD_RATE_INDEX(StepContext& ctx, const std::string& database_dir) {
+  // The firm step of 026.01.007 looks rates up by date in this order.
   tables::INDEXON(ctx.areas, template_dir(database_dir) + "euro", {{"dat", "dtos(data)"}});
 }
 

@@ -11,6 +11,7 @@
 #include "platform/os/path.h"
 #include "platform/error/error.h"
 #include "sys/errorsys.h"
+#include "steps/step_routines.h"
 #include "tables/table_access.h"
 #include "ui/alarm.h"
 #include "ui/licznik.h"
@@ -195,6 +196,10 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   steps::StepContext ctx{areas, env.release_dir, &values};
   for (const steps::StructureStep& s : env.steps.structure)
     if (database_version < s.version) s.run(ctx, database_dir, program_dir);
+  // A database already past 026.01.007 (its last run ended "01") may still hold firms
+  // below it, whose step 007 reads rates by date: the refresh above deleted that index
+  // and the shared indexes come only after the firm loop.
+  if (!(database_version < kRateIndexBuiltBelow)) steps::BUILD_RATE_INDEX(ctx, database_dir);
 
   if (!tables::OTWORZ(areas, database_dir, "install.dbf", "ins")) {
     areas.close_all();

@@ -26,6 +26,7 @@ std::string register_unreadable_message();
 
 // Release structure steps older than this need the release's "xml\" in "str\xml\".
 inline constexpr const char* kXmlCopiedBelow = "026.01.016";
+inline constexpr const char* kRateIndexBuiltBelow = "026.01.007";
 // The shared-data step runs for databases older than this.
 inline constexpr const char* kSharedStepBelow = "026.01.001";
 
