@@ -225,11 +225,9 @@ TEST_F(Installer, SilentUpgradeWithAFailedFirmWarnsAndStillDeploys) {
   upgrade_with_a_broken_firm(win("s\\program\\"));
 }
 
-// Disabled until the upgrade engine keeps the exchange-rate index for resumed firms:
-// the reference refresh deletes "str\euro.cdx", which only the structure step 007
-// builds, and that step does not run again for a database already past it; the
-// resumed firm's step 007 then cannot open "euro" in its order "dat" and fails again.
-TEST_F(Installer, DISABLED_FailedFirmIsResumedByTheNextRun) {
+// The operator repairs the failed firm; the next run finishes it and leaves the
+// firms already done alone.
+TEST_F(Installer, FailedFirmIsResumedByTheNextRun) {
   const std::string program = win("s\\program\\");
   upgrade_with_a_broken_firm(program);
   make_sample("good");  // the same firms, none damaged: the repair's source
