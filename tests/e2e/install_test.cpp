@@ -233,9 +233,11 @@ TEST_F(Installer, FailedFirmIsResumedByTheNextRun) {
   make_sample("good");  // the same firms, none damaged: the repair's source
   const std::string firm1 = read_all(here("s\\baza\\firma1\\wersja.dbf"));
   // The operator repairs the damaged table and runs the upgrade again.
-  for (const char* f : {"v_inne.dbf", "v_inne.cdx"})
-    fs::copy_file(here(std::string("good\\baza\\firma3\\") + f), here(std::string("s\\baza\\firma3\\") + f),
-                  fs::copy_options::overwrite_existing);
+  // (Removed first: the Windows build's library refuses to copy over a file.)
+  for (const char* f : {"v_inne.dbf", "v_inne.cdx"}) {
+    fs::remove(here(std::string("s\\baza\\firma3\\") + f));
+    fs::copy_file(here(std::string("good\\baza\\firma3\\") + f), here(std::string("s\\baza\\firma3\\") + f));
+  }
   RunResult second = install("s", {"--silent", "--upgrade", program});
   EXPECT_EQ(second.code, 0) << second.log;
   EXPECT_NE(second.log.find("Okno \"Powodzenie!\": Instalacja zakończona powodzeniem."), std::string::npos)
