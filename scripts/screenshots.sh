@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Photographs the Windows build's windows under Wine on a virtual display: the main
 # window and one of each dialog, as PNG files in docs/screenshots/.
-# Usage: scripts/screenshots.sh [name...]   (names: main alarm5 alarm3 edtstr dirselect licznik ekran)
+# Usage: scripts/screenshots.sh [name...]
+#   (names: main alarm5 alarm3 edtstr dirselect licznik ekran pierwsza aktualizacja)
+# The two flow screens are reached as an operator reaches them: the main window's
+# button pressed from the keyboard (xdotool types into the virtual display).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,7 +25,7 @@ fi
 wait_s=${SHOT_WAIT:-10}
 
 names=("$@")
-[ ${#names[@]} -gt 0 ] || names=(main alarm5 alarm3 edtstr dirselect licznik ekran)
+[ ${#names[@]} -gt 0 ] || names=(main alarm5 alarm3 edtstr dirselect licznik ekran pierwsza aktualizacja)
 
 # A release directory on Wine's drive C: to start from (the directory chooser opens
 # there), so nothing lands in the source tree.
@@ -37,13 +40,24 @@ wine attrib +h +s 'C:\ZUV\System Volume Information' >/dev/null 2>&1 || true
 wineserver -k >/dev/null 2>&1 || true
 
 for name in "${names[@]}"; do
-  demo=(--demo="$name")
+  keys=""
+  case $name in
+    # The main window starts with the focus on "Aktualizacja programu"; Up moves it on
+    # to "Pierwsza instalacja programu".
+    pierwsza) demo=(--demo=main); keys="Up Return" ;;
+    aktualizacja) demo=(--demo=main); keys="Return" ;;
+    *) demo=(--demo="$name") ;;
+  esac
   xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     cd "$1"
     wine explorer /desktop=shot,1024x768 "$2" 26.01.001 026.01.033 2026 "$3" >/dev/null 2>&1 &
     sleep "$4"
+    if [ -n "$6" ]; then
+      for k in $6; do xdotool key "$k"; sleep 1; done
+      sleep 3
+    fi
     import -window root "$5"
     wineserver -k >/dev/null 2>&1 || true
-  ' _ "$work" "$exe" "${demo[@]}" "$wait_s" "$out/$name.png"
+  ' _ "$work" "$exe" "${demo[@]}" "$wait_s" "$out/$name.png" "$keys"
   echo "$out/$name.png"
 done

@@ -170,6 +170,9 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
                " programu WinZuv.; Zainstaluj wyższą wersję programu";
     } else if (db->baza < r.wersja_b || !db->ok) {
       stage(env, "Aktualizacja bazy danych " + database_dir + " od wersji " + db->baza);
+      // The firms' rebuilds work in the program's "temp\", which the program files
+      // would bring only after the upgrade: without it every firm failed.
+      lib::MKDIR(program_dir + "temp");
       status = env.upgrade.upgrade_database ? env.upgrade.upgrade_database(program_dir, database_dir, db->baza)
                                             : "Aktualizacja bazy danych jest niedostępna.";
       if (status.size() == 2) {

@@ -112,6 +112,8 @@ Outcome UPGRADE(FlowEnv& env) {
   Outcome last = Outcome::None;
   gui::FlowScreenDesc desc;
   desc.name = "Aktualizacja programu";
+  desc.border = true;
+  desc.topmost = true;
   desc.fields.push_back({"Wybierz katalog, w którym masz zainstalowany PROGRAM ZUV na rok " + env.release.roczek,
                          env.release.cProgram, 128});
   gui::FlowScreenSession* self = nullptr;

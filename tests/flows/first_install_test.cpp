@@ -86,6 +86,12 @@ TEST_F(FirstInstall, DirectoryRefusals) {
 TEST_F(FirstInstall, OldDatabaseIsUpgradedAndFinishedOneOfTheReleaseIsNot) {
   mkdirs(prog);
   make_database("026.01.016");
+  // The firms' work directory is there when the upgrade starts.
+  auto upgrade = env.upgrade.upgrade_database;
+  env.upgrade.upgrade_database = [&](const std::string& p, const std::string& b, const std::string& v) {
+    EXPECT_TRUE(os::directory_exists(p + "temp"));
+    return upgrade(p, b, v);
+  };
   EXPECT_EQ(attempt(prog, baza, {"1"}, false), Outcome::Success);
   EXPECT_EQ(calls, (std::vector<std::string>{"test P", "test B", "upgrade 026.01.016", "archive " + baza,
                                              "rejestry " + prog + " " + baza + " 2026"}));

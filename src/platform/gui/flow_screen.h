@@ -25,8 +25,14 @@ struct FlowScreenDesc {
   std::string name;  // how a text front end names the screen
   std::vector<ScreenField> fields;
   Rgb background{208, 208, 167};
-  int button_points = 12;
+  int button_points = 12;  // the push buttons (fh12)
+  int label_points = 11;   // the labels over the fields (fh11)
+  int field_points = 9;    // the fields themselves (fh9)
   int chooser_icon = 2105, chooser_icon_hover = 2106;
+  // The upgrade's screen has a thin border and stays on top; the first installation's
+  // has neither.
+  bool border = false;
+  bool topmost = false;
 };
 
 class FlowScreenSession {

@@ -27,32 +27,6 @@ Key main_key(WPARAM vk) {
   }
 }
 
-// The buttons also turn bold while the mouse is over them (DP on entering, PP on
-// leaving), which needs their own messages.
-LRESULT CALLBACK hover_proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  auto old = reinterpret_cast<WNDPROC>(GetPropW(h, L"ZuvProc"));
-  if (msg == WM_MOUSEMOVE && !GetPropW(h, L"ZuvOver")) {
-    TRACKMOUSEEVENT t{sizeof(t), TME_LEAVE, h, 0};
-    TrackMouseEvent(&t);
-    SetPropW(h, L"ZuvOver", reinterpret_cast<HANDLE>(1));
-    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetPropW(h, L"ZuvBold")), TRUE);
-  } else if (msg == WM_MOUSELEAVE) {
-    RemovePropW(h, L"ZuvOver");
-    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(GetPropW(h, L"ZuvNormal")), TRUE);
-  } else if (msg == WM_NCDESTROY) {
-    SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
-    for (const wchar_t* p : {L"ZuvProc", L"ZuvOver", L"ZuvBold", L"ZuvNormal"}) RemovePropW(h, p);
-  }
-  return CallWindowProcW(old, h, msg, w, l);
-}
-
-void follow_mouse(HWND b, HFONT normal, HFONT bold) {
-  SetPropW(b, L"ZuvBold", bold);
-  SetPropW(b, L"ZuvNormal", normal);
-  SetPropW(b, L"ZuvProc", reinterpret_cast<HANDLE>(GetWindowLongPtrW(b, GWLP_WNDPROC)));
-  SetWindowLongPtrW(b, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&hover_proc));
-}
-
 class MainWindow : public Window {
  public:
   MainWindow(Win32Frontend& fe, MainWindowControl& s) : s_(s) {

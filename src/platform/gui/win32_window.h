@@ -25,6 +25,11 @@ HFONT make_font(const std::wstring& family, int points, bool bold, bool italic);
 // A pop-up menu: "~" before an entry's hot letter, an empty label a separator.
 HMENU make_menu(const std::vector<std::pair<std::string, UINT>>& entries);
 
+// Buttons that change while the mouse is over them: a push button turns bold (DP on
+// entering, PP on leaving), an icon button shows its other picture.
+void follow_mouse(HWND button, HFONT normal, HFONT bold);
+void follow_mouse_icon(HWND button, HICON normal, HICON hover);
+
 // One window and its messages; the object lives as long as the window.
 class Window {
  public:
@@ -69,6 +74,7 @@ class Win32Frontend : public Frontend {
   void drop_dirselect(DirChooserControl& chooser) override;
   ProgressView& progress_view() override;
   void run_main_window(MainWindowControl& session) override;
+  bool run_flow_screen(FlowScreenSession& session) override;
   void tone(int frequency, int units) override;
   void idle(int milliseconds) override;
   bool check_interrupt() override;

@@ -21,7 +21,47 @@ void register_class() {
   RegisterClassExW(&wc);
   done = true;
 }
+// Enter and leave need the button's own messages: its procedure is wrapped, and the
+// wrapper's data ride on window properties.
+LRESULT CALLBACK hover_proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+  auto old = reinterpret_cast<WNDPROC>(GetPropW(h, L"ZuvProc"));
+  auto change = [h](const wchar_t* font, const wchar_t* icon) {
+    if (HANDLE f = GetPropW(h, font)) SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(f), TRUE);
+    if (HANDLE i = GetPropW(h, icon)) SendMessageW(h, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(i));
+  };
+  if (msg == WM_MOUSEMOVE && !GetPropW(h, L"ZuvOver")) {
+    TRACKMOUSEEVENT t{sizeof(t), TME_LEAVE, h, 0};
+    TrackMouseEvent(&t);
+    SetPropW(h, L"ZuvOver", reinterpret_cast<HANDLE>(1));
+    change(L"ZuvBold", L"ZuvIconOver");
+  } else if (msg == WM_MOUSELEAVE) {
+    RemovePropW(h, L"ZuvOver");
+    change(L"ZuvNormal", L"ZuvIcon");
+  } else if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+    for (const wchar_t* p : {L"ZuvProc", L"ZuvOver", L"ZuvBold", L"ZuvNormal", L"ZuvIcon", L"ZuvIconOver"})
+      RemovePropW(h, p);
+  }
+  return CallWindowProcW(old, h, msg, w, l);
+}
+
+void wrap(HWND b) {
+  SetPropW(b, L"ZuvProc", reinterpret_cast<HANDLE>(GetWindowLongPtrW(b, GWLP_WNDPROC)));
+  SetWindowLongPtrW(b, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&hover_proc));
+}
 }  // namespace
+
+void follow_mouse(HWND b, HFONT normal, HFONT bold) {
+  SetPropW(b, L"ZuvBold", bold);
+  SetPropW(b, L"ZuvNormal", normal);
+  wrap(b);
+}
+
+void follow_mouse_icon(HWND b, HICON normal, HICON hover) {
+  SetPropW(b, L"ZuvIcon", normal);
+  SetPropW(b, L"ZuvIconOver", hover);
+  wrap(b);
+}
 
 HINSTANCE instance() { return GetModuleHandleW(nullptr); }
 

@@ -339,4 +339,56 @@ TEST(Win32Keys, ChooserMenuHotLetters) {
   EXPECT_EQ(text(5), "&Zmień nazwę");
   DestroyMenu(menu);
 }
+
+// The flow screen: typing reaches the session, the flow's texts and focus reach the
+// window, the buttons' keys walk and press, Esc leaves.
+TEST(Win32Keys, FlowScreenFieldsButtonsAndKeys) {
+  Fixture f;
+  gui::FlowScreenDesc desc;
+  desc.name = "Pierwsza instalacja programu";
+  desc.fields = {{"Wybierz katalog w którym zostanie zainstalowany PROGRAM", "C:\\", 128},
+                 {"Wybierz katalog w którym zostanie (lub już jest) zainstalowana BAZA DANYCH", "", 128}};
+  gui::FlowScreenSession* sp = nullptr;
+  std::vector<std::string> seen, focus;
+  int installs = 0, choices = 0;
+  gui::FlowScreenSession s(
+      desc,
+      [&] {
+        ++installs;
+        seen.push_back(sp->text(1) + "|" + sp->text(2));
+        // As a refusal does: the message, then the focus to the field to correct.
+        f.d.ALARM("3", "Błędne katalogi", "Katalogi do instalacji Bazy Danych;i programu muszą być rózne!");
+        sp->set_focus(2);
+      },
+      [&](int field) {
+        ++choices;
+        sp->set_text(field, "D:\\Baza Łódź\\");
+      });
+  sp = &s;
+  auto note = [&] { f.drv.run([&] { focus.push_back(focus_text()); }); };
+  f.drv.chr(L'Z');          // the program field has the focus, its text selected
+  f.drv.key(VK_TAB);        // its chooser
+  f.drv.key(VK_RETURN);     // chooses for field 1 and gives the focus back to it
+  f.drv.key(VK_TAB);
+  f.drv.key(VK_TAB);        // field 2
+  f.drv.chr(L'B');
+  f.drv.key(VK_TAB);        // its chooser
+  f.drv.key(VK_LEFT);       // left: on along the tab order, to "Poprzedni ekran"
+  note();
+  f.drv.key(VK_LEFT);       // "Zainstaluj Program"
+  note();
+  f.drv.key(VK_RETURN);     // the install: its message, closed with Enter
+  f.drv.key(VK_RETURN);
+  f.drv.run([&] { focus.push_back(std::to_string(GetDlgCtrlID(GetFocus()))); });
+  f.drv.key(VK_ESCAPE);
+  EXPECT_TRUE(f.fe.run_flow_screen(s));
+  EXPECT_EQ(choices, 1);
+  EXPECT_EQ(installs, 1);
+  EXPECT_EQ(seen, (std::vector<std::string>{"D:\\Baza Łódź\\|B"}));
+  ASSERT_EQ(focus.size(), 3u);
+  EXPECT_EQ(focus[0], "Poprzedni ekran");
+  EXPECT_EQ(focus[1], "Zainstaluj Program");
+  EXPECT_EQ(focus[2], "3102");  // the database field, as the flow asked
+  EXPECT_TRUE(s.finished());
+}
 #endif
