@@ -131,7 +131,7 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
 
     steps::StepContext ctx{env.areas, env.release_dir, &values};
     for (const steps::FirmStep& s : env.steps.firm)
-      if (plan.version < s.version)
+      if (plan.version < s.version && !recovered.completed_steps.count(std::string(s.name)))
         env.run_step(s.name, [&] {
           run_step_recoverably(env.areas, firm_dir, s,
                                [&] { s.run(ctx, firm_dir, program_dir, database_dir, plan.version); });

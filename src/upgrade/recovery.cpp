@@ -23,6 +23,8 @@ constexpr const char* kVersionCopy = "wersja.stan";
 // In the database directory itself: its deletion is the run's last file operation,
 // so a run cut off anywhere before it is carried on, never taken for a new one.
 constexpr const char* kRunNote = "odzysk.txt";
+// A line of the firm's note naming a step that got its version record through.
+constexpr const char* kDoneStep = "krok=";
 
 std::string native(const std::string& path) { return os::native_path(path); }
 
@@ -97,6 +99,17 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+// Adds a step to the firm's note of steps done, before the means to undo or repeat it
+// go; a firm without a note (a test's bare call) has nothing to add to.
+void note_step_done(const std::string& firm_dir, std::string_view step_name) {
+  const std::string path = firm_dir + kRecoveryDir + kFirmMarker;
+  std::string note;
+  if (!read_small_file(path, note)) return;
+  note += kDoneStep + std::string(step_name) + "\r\n";
+  if (!write_synced(path, note))
+    firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika aktualizacji firmy", path, "ZAPISZ");
+}
+
 // Every copy left in the recovery directory, the firm's marker excepted.
 void remove_copies(const std::string& dir) {
   for (const os::DirEntry& e : os::list_directory(dir + "*.*"))
@@ -150,6 +163,8 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
     if (!committed && !lines.empty()) {
       restore_files(firm_dir, dir, std::vector<std::string>(lines.begin() + 1, lines.end()));
       found.restored_step = lines.front();
+    } else if (committed && !lines.empty()) {
+      found.completed_steps.insert(lines.front());
     }
     if (!remove_synced(marker))
       firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
@@ -160,6 +175,8 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
   if (read_small_file(dir + kFirmMarker, note)) {
     found.finish_pending = true;
     found.reindex_pending = note.find("reindeks=T") != std::string::npos;
+    for (const std::string& line : lines_of(note))
+      if (line.rfind(kDoneStep, 0) == 0) found.completed_steps.insert(line.substr(std::string_view(kDoneStep).size()));
   }
   return found;
 }
@@ -167,7 +184,12 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
 void mark_firm_started(const std::string& firm_dir, bool reindex) {
   const std::string dir = firm_dir + kRecoveryDir;
   ensure_directory(dir);
-  if (!write_synced(dir + kFirmMarker, reindex ? "reindeks=T\r\n" : "reindeks=N\r\n"))
+  // The steps a cut-off run brought through stay noted until the firm is finished.
+  std::string note = reindex ? "reindeks=T\r\n" : "reindeks=N\r\n", old;
+  if (read_small_file(dir + kFirmMarker, old))
+    for (const std::string& line : lines_of(old))
+      if (line.rfind(kDoneStep, 0) == 0) note += line + "\r\n";
+  if (!write_synced(dir + kFirmMarker, note))
     firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika aktualizacji firmy", dir + kFirmMarker, "ZAPISZ");
 }
 
@@ -202,12 +224,13 @@ void guard_step(const std::string& firm_dir, std::string_view step_name, std::st
     firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
 }
 
-void release_step(const std::string& firm_dir, std::string_view in_place) {
+void release_step(const std::string& firm_dir, std::string_view step_name, std::string_view in_place) {
   // The step's work reaches the disk before the means to undo it goes.
   for (const std::string& name : in_place_files(in_place))
     if (os::file_exists(std::string_view(firm_dir + name))) os::sync_file(native(firm_dir + name));
   os::sync_file(native(firm_dir + "wersja.dbf"));
   os::sync_directory(native(firm_dir));
+  note_step_done(firm_dir, step_name);
   // The marker's removal needs no sync: a marker that comes back after a power cut
   // meets a version record other than the one it kept, and only loses its copies.
   const std::string dir = firm_dir + kRecoveryDir;
@@ -220,6 +243,8 @@ void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, 
                           const std::function<void()>& run) {
   if (step.in_place.empty()) {
     run();
+    os::sync_file(native(firm_dir + "wersja.dbf"));
+    note_step_done(firm_dir, step.name);
     return;
   }
   guard_step(firm_dir, step.name, step.in_place);
@@ -235,7 +260,7 @@ void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, 
     }
     throw;
   }
-  release_step(firm_dir, step.in_place);
+  release_step(firm_dir, step.name, step.in_place);
 }
 
 namespace {

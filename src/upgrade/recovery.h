@@ -34,6 +34,9 @@ struct FirmRecovery {
   std::string restored_step;     // the step whose files were put back ("" when none)
   bool finish_pending = false;   // the firm's closing work (backup clean-up) was cut off
   bool reindex_pending = false;  // so was its complete index rebuild
+  // Steps the cut-off run brought through: not run again, even where a step records a
+  // version below its own.
+  std::set<std::string> completed_steps;
 };
 
 // Settles what an earlier run left in the firm's recovery directory: a step marker
@@ -52,9 +55,9 @@ void mark_firm_finished(const std::string& firm_dir);
 // Keeps the firm's files of one step's in-place list (and its version record) in the
 // recovery directory, synced, then writes the marker naming the step.
 void guard_step(const std::string& firm_dir, std::string_view step_name, std::string_view in_place);
-// After the step returned: syncs its files and the version record, then removes the
-// marker and the copies.
-void release_step(const std::string& firm_dir, std::string_view in_place);
+// After the step returned: syncs its files and the version record, notes the step as
+// done in the firm's note, then removes the marker and the copies.
+void release_step(const std::string& firm_dir, std::string_view step_name, std::string_view in_place);
 
 // One firm step between guard_step and release_step. A step that fails is undone at
 // once (its tables closed first, as the driver does after a failed firm), so the suite

@@ -128,6 +128,27 @@ TEST_F(Recovery, Step018CutAfterItsVersionRecordKeepsItsWork) {
   EXPECT_FALSE(recovery_dir_left());
 }
 
+// Step 033 records a version below its own, so a firm cut off after it, whether its
+// marker is still there or already gone, must not meet it again in the carried-on run
+// (here it would fail: the firm has none of its tables).
+TEST_F(Recovery, StepThatRecordsALowerVersionIsNotRunTwiceAfterACut) {
+  for (bool marker_gone : {false, true}) {
+    SCOPED_TRACE(marker_gone ? "marker gone" : "marker kept");
+    make_firm(1, "026.01.030");
+    use_steps({"I_26_01_033"});
+    const std::string_view in_place = release_row("I_26_01_033").in_place;
+    mark_firm_started(firm, false);
+    guard_step(firm, "I_26_01_033", in_place);
+    put_field(firm + "wersja.dbf", 1, "baza", Value::of_text("026.01.032"));
+    if (marker_gone) release_step(firm, "I_26_01_033", in_place);
+
+    EXPECT_NO_THROW(dispatch());
+    EXPECT_EQ(read_field(firm + "wersja.dbf", "baza"), "026.01.032");
+    EXPECT_FALSE(recovery_dir_left());
+    rows.clear();
+  }
+}
+
 TEST_F(Recovery, Step017RunsCleanAndAfterACutHalfway) {
   // The clean run, to be sure of the figures.
   make_documents();
