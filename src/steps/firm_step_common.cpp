@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "lib/files.h"
+#include "platform/os/files.h"
 #include "platform/error/error.h"
 #include "tables/catalogue.h"
 #include "tables/rebuild.h"
@@ -74,6 +75,12 @@ void index_or_fail(StepContext& ctx, const std::string& table_path,
 void copy_or_fail(const std::string& source, const std::string& destination) {
   until_done([&] { return lib::FCOPY(source, destination); }, gencode::kCreate, "Nie można skopiować pliku",
              source, "FCOPY");
+}
+
+void move_or_fail(const std::string& source, const std::string& destination) {
+  if (os::rename_file(source, destination)) return;
+  copy_or_fail(source, destination);
+  lib::DEL_FILE(source);
 }
 
 void step_failed(int gen_code, const std::string& description, const std::string& file) {

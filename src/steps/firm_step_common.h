@@ -33,6 +33,10 @@ void index_or_fail(StepContext& ctx, const std::string& table_path,
 // FCOPY that raises a runtime error when the copy did not take (a missing source
 // included): a firm table the step replaces or keeps must not silently stay behind.
 void copy_or_fail(const std::string& source, const std::string& destination);
+// Puts a work file the step no longer needs in the destination's place: renamed over it
+// in one step (the destination is never missing), or, where the rename is refused,
+// copied as copy_or_fail does and then deleted.
+void move_or_fail(const std::string& source, const std::string& destination);
 // Raises a runtime error (generic code, description, file) through the current handler.
 [[noreturn]] void step_failed(int gen_code, const std::string& description, const std::string& file);
 

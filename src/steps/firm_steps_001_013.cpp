@@ -256,8 +256,8 @@ void rebuild_ksef_buffers(StepContext& ctx, const Dirs& d) {
     if (memo) copy_or_fail(d.templates + file(b.live, ".fpt"), d.firm + file(b.fresh, ".fpt"));
     copy_or_fail(d.templates + file(b.live, ".dbf"), d.firm + file(b.fresh, ".dbf"));
     append_from(ctx, d.firm, file(b.fresh, ".dbf"), d.firm, file(b.kept, ".dbf"));
-    if (memo) copy_or_fail(d.firm + file(b.fresh, ".fpt"), d.firm + file(b.live, ".fpt"));
-    copy_or_fail(d.firm + file(b.fresh, ".dbf"), d.firm + file(b.live, ".dbf"));
+    if (memo) move_or_fail(d.firm + file(b.fresh, ".fpt"), d.firm + file(b.live, ".fpt"));
+    move_or_fail(d.firm + file(b.fresh, ".dbf"), d.firm + file(b.live, ".dbf"));
   }
   for (const Buffer& b : buffers)
     for (const char* name : {b.kept, b.fresh}) {
@@ -309,8 +309,8 @@ void drop_orphan_vat_lines(StepContext& ctx, const Dirs& d) {
       tables::EXPORTUJ(ctx.areas, d.firm + "aptu.dbf", {}, [](Table& t) { return text(t, "kas") != "T"; });
   tables::ZAMKNIJ(ctx.areas, "ptu");
   if (!exported) step_failed(gencode::kCreate, "Nie można zapisać tabeli", d.firm + "aptu.dbf");
-  if (os::file_exists(std::string_view(d.firm + "aptu.fpt"))) copy_or_fail(d.firm + "aptu.fpt", d.firm + "vat_ptu.fpt");
-  copy_or_fail(d.firm + "aptu.dbf", d.firm + "vat_ptu.dbf");
+  if (os::file_exists(std::string_view(d.firm + "aptu.fpt"))) move_or_fail(d.firm + "aptu.fpt", d.firm + "vat_ptu.fpt");
+  move_or_fail(d.firm + "aptu.dbf", d.firm + "vat_ptu.dbf");
   index_or_fail(ctx, d.firm + "vat_ptu", {{"lpg", "plik+lpp_g+kor"}, {"kas", "kas"}});
   lib::DEL_FILE(d.firm + "aptu.dbf");
   lib::DEL_FILE(d.firm + "aptu.fpt");
@@ -322,7 +322,7 @@ void rebuild_balance_buffer(StepContext& ctx, const Dirs& d) {
   copy_or_fail(d.firm + "sld_buff.dbf", d.firm + "as.dbf");
   copy_or_fail(d.templates + "sld_buff.dbf", d.firm + "nsld_buf.dbf");
   append_from(ctx, d.firm, "nsld_buf.dbf", d.firm, "as.dbf");
-  copy_or_fail(d.firm + "nsld_buf.dbf", d.firm + "sld_buff.dbf");
+  move_or_fail(d.firm + "nsld_buf.dbf", d.firm + "sld_buff.dbf");
   lib::DEL_FILE(d.firm + "nsld_buf.dbf");
   index_or_fail(ctx, d.firm + "sld_buff", {{"lpp", "lpp_dok"}, {"lps", "lpp_alien"}, {"kas", "kas"}});
 }

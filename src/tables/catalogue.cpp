@@ -169,12 +169,12 @@ int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList&
   const std::string table(table_view);
   const std::string data = table + ".dbf", index = table + ".cdx";
   if (!os::file_exists(data)) return kIndexNotBuilt;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    lib::DEL_FILE(index);
-    if (!os::file_exists(index)) break;
-    SLEEP(10);
+  bool deleted = false;
+  for (int attempt = 0; attempt < 20 && !deleted; ++attempt) {
+    deleted = lib::DEL_FILE(index);
+    if (!deleted) SLEEP(10);
   }
-  if (os::file_exists(index)) return kIndexNotDeleted;
+  if (!deleted) return kIndexNotDeleted;
 
   // A stale area under the working name is closed and the next name taken.
   std::string alias = "roboczy";
@@ -206,7 +206,8 @@ int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList&
       created = guarded([&] {
         areas.select(alias);
         table::Table* t = areas.current();
-        return t && order_create(*t, &areas, index, tag, key);
+        // The new file goes to the disk once, as the table is closed below.
+        return t && order_create(*t, &areas, index, tag, key, false);
       });
       if (!created) SLEEP(10);
     }

@@ -128,8 +128,12 @@ bool order_create(table::Table& t, const std::string& index_file, const std::str
 }
 
 bool order_create(table::Table& t, table::WorkAreas* areas, const std::string& index_file, const std::string& tag,
-                  const std::string& expression) {
-  if (!reads_other_areas(expression) || !areas) return table::ORDCREATE(t, index_file, tag, expression);
+                  const std::string& expression, bool sync_tag) {
+  if (!reads_other_areas(expression) || !areas) {
+    table::BuildOptions options;
+    options.sync_each_tag = sync_tag;
+    return table::ORDCREATE(t, index_file, tag, expression, options);
+  }
   if (!build(t, areas, index_file, tag, expression)) return false;
   t.add_order(std::make_unique<BuiltOrder>(t, areas, index_file, tag, expression));
   t.set_order_focus(t.order_count());

@@ -23,9 +23,11 @@ bool order_set_focus(table::Table& table, const OrderArg& order);
 // extension, written anew). The new order joins the table's list and takes the focus.
 bool order_create(table::Table& table, const std::string& index_file, const std::string& tag,
                   const std::string& expression);
-// The same, for an expression that may read other open tables ("test->a").
+// The same, for an expression that may read other open tables ("test->a"). Without
+// sync_tag a compound file's new tag reaches the disk when the file is closed (for a
+// caller filling a new file with all its tags).
 bool order_create(table::Table& table, table::WorkAreas* areas, const std::string& index_file,
-                  const std::string& tag, const std::string& expression);
+                  const std::string& tag, const std::string& expression, bool sync_tag = true);
 // Rebuilds every open order of the table.
 bool order_list_rebuild(table::Table& table);
 // Relates child to parent: moving parent positions child by seeking expression's value

@@ -103,6 +103,30 @@ std::string native_path(std::string_view windows_path) {
   }
   bool trailing = !p.empty() && is_separator(p.back());
 
+  // Most names the program passes exist as written: one look at the whole path then
+  // answers what the walk below would, without a look at every directory on the way.
+  bool plain = true;
+  std::string literal = base;
+  for (const std::string& part : parts) {
+    plain = plain && part != "." && part != "..";
+    literal = join(literal, part);
+  }
+  if (plain && !parts.empty()) {
+    std::string found;
+    if (!exists(literal)) {
+      // A name not there as written (a file about to be made, or in other case) in a
+      // directory that is: only the last name is looked for.
+      std::string parent = base;
+      for (size_t i = 0; i + 1 < parts.size(); ++i) parent = join(parent, parts[i]);
+      if (parts.size() == 1 ? !parent.empty() && !exists(parent) : !exists(parent)) literal.clear();
+      else if (find_entry(parent, parts.back(), found)) literal = join(parent, found);
+    }
+    if (!literal.empty()) {
+      if (trailing && literal.back() != '/') literal += '/';
+      return literal;
+    }
+  }
+
   std::string out = base;
   bool resolving = true;
   for (const std::string& part : parts) {

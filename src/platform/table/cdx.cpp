@@ -637,11 +637,11 @@ void CdxFile::all_or_nothing(const std::function<void()>& change, bool sync) {
 }
 
 Tag& CdxFile::create_tag(const std::string& name, const std::string& expression, KeyType type, int key_length,
-                         bool descending, bool unique, KeyStream& sorted, uint32_t max_recno) {
+                         bool descending, bool unique, KeyStream& sorted, uint32_t max_recno, bool sync) {
   if (!file_.writable()) throw IndexError("Plik indeksu otwarty tylko do odczytu: " + path());
   if (name.empty() || name.size() > size_t(kDirectoryKeyLength)) throw IndexError("Nieprawidłowa nazwa znacznika: " + name);
   if (key_length <= 0 || key_length > kMaxKeyLength) throw IndexError("Nieprawidłowa długość klucza w znaczniku " + name);
-  all_or_nothing([&] { build_tag(name, expression, type, key_length, descending, unique, sorted, max_recno); }, true);
+  all_or_nothing([&] { build_tag(name, expression, type, key_length, descending, unique, sorted, max_recno); }, sync);
   Tag* t = find_tag(name);
   t->set_key_type(type);
   return *t;

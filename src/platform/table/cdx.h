@@ -108,9 +108,9 @@ class CdxFile {
   // Builds a tag from keys in order (character keys under the collation, ties by
   // record number) and enters it in the directory, replacing a tag of the same name
   // once the new one is complete. All or nothing: when it throws, the file is as it
-  // was, byte for byte.
+  // was, byte for byte. Without sync the tag reaches the disk when the file is closed.
   Tag& create_tag(const std::string& name, const std::string& expression, KeyType type, int key_length,
-                  bool descending, bool unique, KeyStream& sorted, uint32_t max_recno);
+                  bool descending, bool unique, KeyStream& sorted, uint32_t max_recno, bool sync = true);
   void delete_tag(std::string_view name);
   // Runs a change of the file; when it throws, every byte is put back as it was
   // (sync: to the disk at the end, as for a whole tag).

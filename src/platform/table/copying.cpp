@@ -25,16 +25,69 @@ Value converted(Value v, char to) {
   return v;
 }
 
+bool digit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+
+// Whether a field's bytes are exactly what reading the value and writing it back into
+// a field of the same form would give, so they may be copied as they are. Text always;
+// a date of eight digits or blanks; a logical "T" or "F"; a number only in the form the
+// engine writes (blanks, an optional minus, digits without leading zeros, the point and
+// all the decimals) and with few enough digits to come back unchanged through a double.
+bool reads_back_same(const FieldDescriptor& f, const std::uint8_t* p) {
+  const int n = f.length;
+  switch (f.type) {
+    case 'C':
+      return true;
+    case 'D': {
+      bool digits = true, blanks = true;
+      for (int i = 0; i < n; ++i) digits = digits && digit(p[i]), blanks = blanks && p[i] == ' ';
+      return digits || blanks;
+    }
+    case 'L':
+      return p[0] == 'T' || p[0] == 'F';
+    case 'N':
+    case 'F': {
+      int i = 0;
+      while (i < n && p[i] == ' ') ++i;
+      const bool negative = i < n && p[i] == '-';
+      if (negative) ++i;
+      const int start = i;
+      bool nonzero = false;
+      while (i < n && digit(p[i])) nonzero = nonzero || p[i] != '0', ++i;
+      const int whole = i - start;
+      if (whole == 0 || (whole > 1 && p[start] == '0')) return false;
+      if (f.decimals > 0) {
+        if (i >= n || p[i] != '.') return false;
+        const int point = ++i;
+        while (i < n && digit(p[i])) nonzero = nonzero || p[i] != '0', ++i;
+        if (i - point != f.decimals) return false;
+      }
+      return i == n && whole + f.decimals <= 15 && !(negative && !nonzero);
+    }
+    default:
+      return false;
+  }
+}
+
 // Appends to target every record of source visible under source's settings (or all
 // of them with their marks), mapping source field i to target field map[i].
 bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, int>>& map,
                const std::function<bool(Table&)>& condition) {
   const bool hidden = source.settings().deleted_hidden;
+  // Fields of the same form on both sides move as bytes; the rest are read and written.
+  std::vector<bool> as_bytes;
+  for (auto [from, to] : map) as_bytes.push_back(source.fields()[from].carries_bytes_to(target.fields()[to]));
   auto copy_current = [&] {
     if ((hidden && source.deleted()) || (condition && !condition(source))) return true;
     if (!target.append()) return false;
-    for (auto [from, to] : map)
-      if (!target.put(to, converted(source.get(from), target.fields()[to].type))) return false;
+    for (std::size_t i = 0; i < map.size(); ++i) {
+      auto [from, to] = map[i];
+      const FieldDescriptor& f = source.fields()[from];
+      const std::uint8_t* bytes = source.record_buffer() + f.offset;
+      bool ok = as_bytes[i] && reads_back_same(f, bytes)
+                    ? target.put_bytes(to, bytes)
+                    : target.put(to, converted(source.get(from), target.fields()[to].type));
+      if (!ok) return false;
+    }
     return !source.deleted() || target.remove();
   };
   if (!source.controlling_order() && !source.has_filter()) {

@@ -29,6 +29,16 @@ struct FieldDescriptor {
   std::uint8_t flags = 0;  // field flags of the later variants (0x01 system, 0x02 nullable)
   bool is_memo() const { return type == 'M' || type == 'G' || type == 'P'; }
   bool is_system() const { return (flags & 0x01) != 0 || type == '0'; }
+  // Whether a value of this field moves into other as its bytes: both plain text,
+  // number, date or logical fields of one type, width and scale, neither nullable (a
+  // null lives in another field). Reading and writing such a value again gives the
+  // same bytes for anything the engine writes itself.
+  bool carries_bytes_to(const FieldDescriptor& other) const {
+    const bool plain = type == 'C' || type == 'N' || type == 'F' || (type == 'D' && length == 8) ||
+                       (type == 'L' && length == 1);
+    return plain && flags == 0 && other.flags == 0 && other.type == type && other.length == length &&
+           other.decimals == decimals;
+  }
 };
 
 }  // namespace zuv::table

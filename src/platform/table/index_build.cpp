@@ -23,7 +23,7 @@ cdx::Tag& build_cdx_tag(cdx::CdxFile& file, RecordSource& records, const std::st
   }
   sorter.finish();
   return file.create_tag(tag, expression, expr.key_type(), expr.key_length(), options.descending, options.unique,
-                         sorter, n);
+                         sorter, n, options.sync_each_tag);
 }
 
 std::string ntx_key(const KeyExpression& expression, const RecordView& record, int key_size, int decimals) {

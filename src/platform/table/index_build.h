@@ -28,6 +28,9 @@ struct BuildOptions {
   std::string temp_dir;                     // OS path; empty: the index file's directory
   bool descending = false;
   bool unique = false;
+  // Each tag to the disk as soon as it is built. A caller building all the tags of a
+  // new file at once passes false: the file goes to the disk once, when it is closed.
+  bool sync_each_tag = true;
 };
 
 // Adds (or replaces) a tag; a wrong expression fails before any record is read.

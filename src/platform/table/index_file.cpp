@@ -67,13 +67,15 @@ void BlockFile::close() {
 
 namespace {
 constexpr char kJournalMagic[8] = {'Z', 'U', 'V', 'U', 'N', 'D', 'O', '1'};
+constexpr uint64_t kJournalEnd = ~uint64_t(0);
 constexpr auto put64 = base::put_le64;
 constexpr auto get64 = base::le64;
 }  // namespace
 
 // The journal: the magic, the file's size before the change, then records of an
 // offset (8 bytes), a length (4) and the old bytes, each written before its range is
-// overwritten.
+// overwritten, with an end mark (an offset of all ones) after the last. A journal whose
+// magic is blanked is empty.
 void BlockFile::journal(uint64_t off, const std::vector<uint8_t>& old) {
   if (!journal_.is_open()) {
     int rc = journal_.open(journal_path(), os::Access::ReadWrite, os::Share::Shared);
@@ -91,8 +93,13 @@ void BlockFile::journal(uint64_t off, const std::vector<uint8_t>& old) {
   put64(rec.data() + at, off);
   for (int i = 0; i < 4; ++i) rec[at + 8 + i] = uint8_t(old.size() >> (8 * i));
   std::copy(old.begin(), old.end(), rec.begin() + long(at + 12));
+  // The end mark goes with the record (the next record writes over it): what an
+  // earlier change left further on in the file is never read as part of this one.
+  const size_t length = rec.size();
+  rec.resize(length + 12);
+  put64(rec.data() + length, kJournalEnd);
   if (int rc = journal_.write_at(journal_size_, rec.data(), rec.size())) fail("Błąd zapisu dziennika zmian indeksu", rc);
-  journal_size_ += rec.size();
+  journal_size_ += length;
 }
 
 void BlockFile::empty_journal() noexcept {
@@ -112,6 +119,7 @@ bool BlockFile::recover() {
   // Records whose old bytes were not all written never had their range overwritten.
   for (size_t at = 16; at + 12 <= data.size();) {
     uint64_t off = get64(data.data() + at);
+    if (off == kJournalEnd) break;
     size_t n = size_t(data[at + 8]) | (size_t(data[at + 9]) << 8) | (size_t(data[at + 10]) << 16) |
                (size_t(data[at + 11]) << 24);
     if (at + 12 + n > data.size()) break;
@@ -197,8 +205,11 @@ void BlockFile::commit_undo() {
   // A journal that cannot be emptied would take the finished change back at the next
   // open: the change fails instead (the caller rolls it back, which the journal then
   // matches).
+  // Blanking the magic ends the journal at the cost of one small write; cutting the
+  // file to nothing would free and take its blocks again at every record changed.
   if (journal_size_) {
-    if (int rc = journal_.truncate(0)) fail("Błąd zapisu dziennika zmian indeksu", rc);
+    static const uint8_t kBlank[8] = {};
+    if (int rc = journal_.write_at(0, kBlank, sizeof kBlank)) fail("Błąd zapisu dziennika zmian indeksu", rc);
     journal_size_ = 0;
   }
   undo_.clear();

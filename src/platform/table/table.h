@@ -116,6 +116,9 @@ class Table {
   Value value_in(int field, const std::uint8_t* record) const;
   bool put(int field, const Value& value);
   bool put(std::string_view name, const Value& value);
+  // The field's bytes as another record holds them (a field of the same form, see
+  // FieldDescriptor::carries_bytes_to): a copy between tables without decoding.
+  bool put_bytes(int field, const std::uint8_t* bytes);
   bool deleted() const { return !buffer_.empty() && buffer_[0] == '*'; }
   bool remove();  // DBDELETE
   bool recall();

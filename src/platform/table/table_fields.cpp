@@ -454,6 +454,18 @@ bool Table::put(int field, const Value& value) {
   return true;
 }
 
+bool Table::put_bytes(int field, const std::uint8_t* bytes) {
+  if (field < 0 || field >= field_count())
+    return refuse_put(gencode::kArgument, "Brak pola o numerze ", field, FieldNaming::Number);
+  if ((read_only_ || from_image_) && !writable_or_raise("FIELDPUT")) return false;
+  if (eof_) return refuse_put(gencode::kArgument, "Zapis poza końcem tabeli", field, FieldNaming::None);
+  if (fields_[field].is_memo()) return refuse_put(tablecode::kDataType, "Niezgodny typ danych pola ", field);
+  if (!dirty_) before_change();
+  std::memcpy(buffer_.data() + fields_[field].offset, bytes, fields_[field].length);
+  dirty_ = true;
+  return true;
+}
+
 // Memo text waits beside the record until the record is stored.
 [[gnu::noinline]] bool Table::put_memo(int field, const Value& value) {
   if (value.type != ValueType::Empty && !value.is_text_like())

@@ -82,6 +82,23 @@ TEST(NativePath, FindsExistingComponentsWhateverTheirCase) {
   EXPECT_EQ(native_path(dir / "FIRMA1\\"), root + "FIRMA1/");
   EXPECT_EQ(native_path(dir / "Firma1\\"), root + "FIRMA1/");
 }
+
+TEST(NativePath, TheLastNameIsFoundInADirectoryGivenAsItIs) {
+  test::ScratchDir dir;
+  ASSERT_TRUE(make_directory(dir / "FIRMA1"));
+  test::write_all(dir / "FIRMA1\\Klienci.DBF", "x");
+  std::string root = native_path(dir.path());
+
+  EXPECT_EQ(native_path(dir / "FIRMA1\\Klienci.DBF"), root + "FIRMA1/Klienci.DBF");
+  EXPECT_EQ(native_path(dir / "FIRMA1\\KLIENCI.dbf"), root + "FIRMA1/Klienci.DBF");
+  EXPECT_EQ(native_path(dir / "FIRMA1\\brak.dbf"), root + "FIRMA1/brak.dbf");
+  // A second spelling beside it: the exact one first, else the lowest in byte order.
+  ASSERT_TRUE(std::filesystem::copy_file(root + "FIRMA1/Klienci.DBF", root + "FIRMA1/KLIENCI.dbf"));
+  EXPECT_EQ(native_path(dir / "FIRMA1\\Klienci.DBF"), root + "FIRMA1/Klienci.DBF");
+  EXPECT_EQ(native_path(dir / "FIRMA1\\klienci.dbf"), root + "FIRMA1/KLIENCI.dbf");
+  // A part that steps back is walked name by name.
+  EXPECT_EQ(native_path(dir / "firma1\\..\\FIRMA1\\klienci.DBF"), root + "FIRMA1/../FIRMA1/KLIENCI.dbf");
+}
 #endif
 
 }  // namespace
