@@ -241,21 +241,18 @@ void rebuild_ksef_buffers(StepContext& ctx, const Dirs& d) {
                             {"ksef_bza", "abza", "nbza", false},
                             {"ksef_bsa", "absa", "nbsa", false}};
   auto file = [](const char* name, const char* ext) { return std::string(name) + ext; };
-  for (const Buffer& b : buffers) {
-    if (b.memo) {
-      if (os::file_exists(std::string_view(d.firm + file(b.live, ".fpt"))))
-        copy_or_fail(d.firm + file(b.live, ".fpt"), d.firm + file(b.kept, ".fpt"));
-      else
-        lib::DEL_FILE(d.firm + file(b.kept, ".fpt"));
-    }
-    copy_or_fail(d.firm + file(b.live, ".dbf"), d.firm + file(b.kept, ".dbf"));
-  }
+  // The records are read from each buffer itself, which stays as it is until the new
+  // one is renamed over it, so no copy of it is made first; a missing buffer still
+  // fails the step before any is replaced, as the copy would.
+  for (const Buffer& b : buffers)
+    if (!os::file_exists(std::string_view(d.firm + file(b.live, ".dbf"))))
+      copy_or_fail(d.firm + file(b.live, ".dbf"), d.firm + file(b.kept, ".dbf"));
   for (const Buffer& b : buffers) {
     // A memo file goes with its table where the template has one.
     const bool memo = b.memo && os::file_exists(std::string_view(d.templates + file(b.live, ".fpt")));
     if (memo) copy_or_fail(d.templates + file(b.live, ".fpt"), d.firm + file(b.fresh, ".fpt"));
     copy_or_fail(d.templates + file(b.live, ".dbf"), d.firm + file(b.fresh, ".dbf"));
-    append_from(ctx, d.firm, file(b.fresh, ".dbf"), d.firm, file(b.kept, ".dbf"));
+    append_from(ctx, d.firm, file(b.fresh, ".dbf"), d.firm, file(b.live, ".dbf"));
     if (memo) move_or_fail(d.firm + file(b.fresh, ".fpt"), d.firm + file(b.live, ".fpt"));
     move_or_fail(d.firm + file(b.fresh, ".dbf"), d.firm + file(b.live, ".dbf"));
   }
