@@ -257,6 +257,7 @@ class EndToEnd : public ::testing::Test {
       label.erase(label.find_last_not_of("\t ") + 1);
       fields[label] = l.substr(colon + 2);
     }
+    if (fields.empty()) ADD_FAILURE() << "lnkinfo " << file << ":\n" << out;
     return fields;
   }
 
