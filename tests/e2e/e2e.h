@@ -124,20 +124,27 @@ class EndToEnd : public ::testing::Test {
 #ifdef _WIN32
     root_win_ = tmp_.path() + "\\";
     // The operator's folders for the run are in the scratch directory: the program
-    // reads them from the shell-folder values, which go back afterwards.
+    // reads them from the shell-folder values, which go back afterwards. The per-user
+    // values are pointed there too: the shell writes the former back from them whenever
+    // any program asks it for a folder, and Wine's services do that at any moment.
     desktop_ = root_win_ + "Pulpit\\";
     menu_ = root_win_ + "Menu\\";
     fs::create_directories(path_of(desktop_));
     fs::create_directories(path_of(menu_));
-    for (const wchar_t* name : {L"Desktop", L"Programs"}) {
-      wchar_t buf[MAX_PATH] = {};
-      DWORD size = sizeof buf;
-      if (RegGetValueW(HKEY_CURRENT_USER, kShellFolders, name, RRF_RT_REG_SZ, nullptr, buf, &size) == ERROR_SUCCESS)
-        saved_folders_[name] = buf;
-      std::wstring dir = os::widen(std::wstring(name) == L"Desktop" ? desktop_ : menu_);
-      dir.pop_back();
-      RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, name, REG_SZ, dir.c_str(),
-                      static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
+    for (const wchar_t* key : {kShellFolders, kUserShellFolders}) {
+      for (const wchar_t* name : {L"Desktop", L"Programs"}) {
+        SavedValue v;
+        BYTE buf[2 * MAX_PATH * sizeof(wchar_t)] = {};
+        DWORD size = sizeof buf;
+        if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &v.type,
+                         buf, &size) == ERROR_SUCCESS)
+          v.data.assign(buf, buf + size);
+        saved_folders_.push_back({key, name, v});
+        std::wstring dir = os::widen(std::wstring(name) == L"Desktop" ? desktop_ : menu_);
+        dir.pop_back();
+        RegSetKeyValueW(HKEY_CURRENT_USER, key, name, key == kShellFolders ? REG_SZ : REG_EXPAND_SZ, dir.c_str(),
+                        static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
+      }
     }
     forget_installation();
 #else
@@ -156,9 +163,12 @@ class EndToEnd : public ::testing::Test {
   void TearDown() override {
 #ifdef _WIN32
     forget_installation();
-    for (const auto& [name, dir] : saved_folders_)
-      RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, name.c_str(), REG_SZ, dir.c_str(),
-                      static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
+    for (const auto& [key, name, v] : saved_folders_) {
+      if (v.data.empty())
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name);
+      else
+        RegSetKeyValueW(HKEY_CURRENT_USER, key, name, v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
+    }
 #endif
   }
 
@@ -272,12 +282,23 @@ class EndToEnd : public ::testing::Test {
  private:
 #ifdef _WIN32
   static constexpr const wchar_t* kShellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+  static constexpr const wchar_t* kUserShellFolders =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  struct SavedValue {
+    DWORD type = REG_SZ;
+    std::vector<BYTE> data;  // empty: the value was not there
+  };
+  struct SavedFolder {
+    const wchar_t* key;
+    const wchar_t* name;
+    SavedValue value;
+  };
   // The records of the year go, so that no other test meets them.
   void forget_installation() {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Trevanor\\Zuv\\2026");
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZUV2026");
   }
-  std::map<std::wstring, std::wstring> saved_folders_;
+  std::vector<SavedFolder> saved_folders_;
 #endif
 
   zuv::testing::TableTempDir tmp_;
