@@ -7,7 +7,10 @@
 // is timed after it. Prints the times, their ratio and the peak memory, which must not
 // grow with the number of firms.
 //
-//   bench_upgrade_sample [FIRMS [RECORDS [SCRATCH_DIR]]]     (default 100 10000 /tmp)
+// With "compare" the copy made by cp -r is upgraded first without the crash recovery's
+// copies, so that their cost is seen in the same run.
+//
+//   bench_upgrade_sample [FIRMS [RECORDS [SCRATCH_DIR [compare]]]]   (default 100 10000 /tmp)
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -25,6 +28,7 @@
 #include "platform/table/engine_setup.h"
 #include "upgrade/backup_archive.h"
 #include "upgrade/firm_dispatcher.h"
+#include "upgrade/recovery.h"
 
 namespace fs = std::filesystem;
 using zuv::bench::run_timed;
@@ -59,6 +63,7 @@ struct Timing {
 int main(int argc, char** argv) {
   std::string firms = argc > 1 ? argv[1] : "100";
   std::string records = argc > 2 ? argv[2] : "10000";
+  const bool compare = argc > 4 && std::string(argv[4]) == "compare";
   fs::path scratch =
       fs::absolute(fs::path(argc > 3 ? argv[3] : "/tmp") / ("zuv_upgrade_bench_" + std::to_string(::getpid())));
   fs::path bin = fs::absolute(argv[0]).parent_path();
@@ -114,9 +119,29 @@ int main(int argc, char** argv) {
     run();
   };
 
-  zuv::upgrade::ScreenFields fields;
   zuv::upgrade::UpgradeOutcome outcome;
   std::string result;
+  auto upgrade = [&](const std::string& db_dir, bool undo_kept) -> double {
+    by_family.clear(), by_step.clear();
+    outcome = {};
+    env.undo_kept = undo_kept;
+    zuv::upgrade::ScreenFields fields;
+    auto t0 = Clock::now();
+    try {
+      zuv::GuardedBlock stop;
+      result = zuv::upgrade::UPGRADE_NOWEJ_BAZY(env, program_dir, db_dir, *database_version, fields, steps.shared,
+                                               &outcome);
+    } catch (const zuv::Break& b) {
+      std::fprintf(stderr, "the upgrade stopped: %s\n", b.record.description.c_str());
+      std::exit(1);
+    }
+    areas.close_all();
+    ::sync();
+    return since(t0);
+  };
+  double without_s = 0;
+  if (compare) without_s = upgrade(zuv::app::directory_text((scratch / "copy").string()), false);
+  const zuv::upgrade::RecoveryCost before = zuv::upgrade::recovery_cost();
   // The processor time too: on a machine others share, it moves less than the wall time.
   auto cpu_seconds = [] {
     rusage u{};
@@ -124,23 +149,12 @@ int main(int argc, char** argv) {
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
   };
   const double cpu0 = cpu_seconds();
-  auto t0 = Clock::now();
-  try {
-    zuv::GuardedBlock stop;
-    result = zuv::upgrade::UPGRADE_NOWEJ_BAZY(env, program_dir, database_dir, *database_version, fields,
-                                             steps.shared, &outcome);
-  } catch (const zuv::Break& b) {
-    std::fprintf(stderr, "the upgrade stopped: %s\n", b.record.description.c_str());
-    return 1;
-  }
-  areas.close_all();
-  ::sync();
-  double upgrade_s = since(t0);
+  double upgrade_s = upgrade(database_dir, true);
   const double upgrade_cpu = cpu_seconds() - cpu0;
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
 
-  t0 = Clock::now();
+  auto t0 = Clock::now();
   env.run_step("archive", [&] { zuv::upgrade::PAKUJ_DO_ZIPA(env, database_dir); });
   areas.close_all();
   ::sync();
@@ -152,7 +166,16 @@ int main(int argc, char** argv) {
               result.c_str(), outcome.failed.size(), upgrade_cpu, static_cast<double>(usage.ru_maxrss) / 1024.0);
   std::printf("cp -r:    %.2f s\n", copy_s);
   std::printf("ratio:    %.2f (target: at most 3)\n", upgrade_s / copy_s);
+  if (compare)
+    std::printf("without the crash recovery's copies: %.2f s; they cost %+.1f%%\n", without_s,
+                100 * (upgrade_s - without_s) / without_s);
   std::printf("archive of the kit (interactive upgrade only): %.2f s\n\nwhere the upgrade's time goes:\n", archive_s);
+  zuv::upgrade::RecoveryCost kept = zuv::upgrade::recovery_cost();
+  kept.seconds -= before.seconds, kept.bytes_kept -= before.bytes_kept;
+  std::printf("  crash recovery (copies, syncs, notes; inside the figures below): %.2f s, %.1f%% of the upgrade;\n"
+              "  %.1f MB copied, at most %.1f MB held at once\n",
+              kept.seconds, 100 * kept.seconds / upgrade_s, static_cast<double>(kept.bytes_kept) / 1e6,
+              static_cast<double>(kept.most_held) / 1e6);
   double counted = 0;
   for (const auto& [family, t] : by_family) {
     if (family == "archive") continue;

@@ -15,7 +15,7 @@ if [ ! -x "$exe" ]; then
   cmake --build build/win32 -j2 --target zuvinst
 fi
 mkdir -p "$out"
-export WINEPREFIX=$root/build/win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$root/build/win32/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
 # Title-bar buttons are drawn with Wine's Marlett (Debian package fonts-wine); without
 # it in the prefix they show as letters.

@@ -42,13 +42,6 @@ struct FirmStep {
   std::string_view version;  // "026.01.001"
   std::string_view name;     // "I_26_01_001"
   FirmStepFn run;
-  // The firm tables (names without extension, comma-separated) whose files the step
-  // changes in place: records written through an open table, or a data file and its
-  // memo file replaced one after the other, or fields added. The dispatcher keeps a
-  // copy of them while the step runs, so a step cut off midway can be undone and run
-  // again. Tables the step only swaps whole (index builds, copies over) and can safely
-  // meet half-converted need no copy.
-  std::string_view in_place = {};
 };
 std::span<const FirmStep> firm_steps();
 

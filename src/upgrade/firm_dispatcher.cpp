@@ -133,8 +133,11 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
     for (const steps::FirmStep& s : env.steps.firm)
       if (plan.version < s.version && !recovered.completed_steps.count(std::string(s.name)))
         env.run_step(s.name, [&] {
-          run_step_recoverably(env.areas, firm_dir, s,
-                               [&] { s.run(ctx, firm_dir, program_dir, database_dir, plan.version); });
+          auto step = [&] { s.run(ctx, firm_dir, program_dir, database_dir, plan.version); };
+          if (env.undo_kept)
+            run_step_recoverably(env.areas, firm_dir, s, step);
+          else
+            step();
         });
 
     if (!values.terr.empty()) write_firm_report(firm_dir, values.terr);

@@ -1,6 +1,8 @@
 #include "upgrade/recovery.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 
 #include "lib/files.h"
 #include "lib/text.h"
@@ -23,8 +25,28 @@ constexpr const char* kVersionCopy = "wersja.stan";
 // In the database directory itself: its deletion is the run's last file operation,
 // so a run cut off anywhere before it is carried on, never taken for a new one.
 constexpr const char* kRunNote = "odzysk.txt";
+// A copy kept for an undo, suffixed so that no firm file's copy takes a marker's name.
+constexpr const char* kCopySuffix = ".kop";
 // A line of the firm's note naming a step that got its version record through.
 constexpr const char* kDoneStep = "krok=";
+
+RecoveryCost cost;
+std::uint64_t held_now = 0;
+
+// Times one entry into the mechanism; entries made from inside another count once.
+class CostTimer {
+ public:
+  CostTimer() : t0_(std::chrono::steady_clock::now()) { ++depth_; }
+  ~CostTimer() {
+    if (--depth_ == 0) cost.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0_).count();
+  }
+  CostTimer(const CostTimer&) = delete;
+  CostTimer& operator=(const CostTimer&) = delete;
+
+ private:
+  std::chrono::steady_clock::time_point t0_;
+  static inline int depth_ = 0;
+};
 
 std::string native(const std::string& path) { return os::native_path(path); }
 
@@ -61,7 +83,15 @@ bool copy_synced(const std::string& from, const std::string& to) {
 // A copy kept for an undo needs no rename of its own: the marker written after it is
 // what vouches for it.
 bool keep_copy(const std::string& from, const std::string& to) {
-  return os::copy_file(from, to).ok() && os::sync_file(native(to)) == 0;
+  if (!os::copy_file(from, to).ok() || os::sync_file(native(to)) != 0) return false;
+  std::error_code ec;
+  const std::uint64_t size = std::filesystem::file_size(native(to), ec);
+  if (!ec) {
+    cost.bytes_kept += size;
+    held_now += size;
+    if (held_now > cost.most_held) cost.most_held = held_now;
+  }
+  return true;
 }
 
 bool remove_synced(const std::string& path) {
@@ -99,6 +129,12 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
+// The lines of a marker that reached the disk whole: a line appended when the cut came
+// may be torn, and its change never began.
+std::vector<std::string> whole_lines_of(const std::string& text) {
+  return lines_of(text.substr(0, text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1));
+}
+
 // Adds a step to the firm's note of steps done, before the means to undo or repeat it
 // go; a firm without a note (a test's bare call) has nothing to add to.
 void note_step_done(const std::string& firm_dir, std::string_view step_name) {
@@ -112,6 +148,7 @@ void note_step_done(const std::string& firm_dir, std::string_view step_name) {
 
 // Every copy left in the recovery directory, the firm's marker excepted.
 void remove_copies(const std::string& dir) {
+  held_now = 0;
   for (const os::DirEntry& e : os::list_directory(dir + "*.*"))
     if (!base::iequals_ascii(e.name, kFirmMarker)) lib::DEL_FILE(dir + e.name);
 }
@@ -122,31 +159,128 @@ void restore_files(const std::string& firm_dir, const std::string& dir, const st
   for (const std::string& entry : entries) {
     const std::string name = entry.substr(1);
     const std::string target = firm_dir + name;
-    bool ok = entry[0] == '+' ? copy_synced(dir + name, target) : remove_synced(target);
+    bool ok = entry[0] == '+' ? copy_synced(dir + name + kCopySuffix, target) : remove_synced(target);
     if (!ok)
       firm_error(gencode::kWrite, 0, "Nie można odtworzyć pliku firmy sprzed przerwanej aktualizacji", target,
                  "ODTWORZ");
   }
 }
 
-}  // namespace
-
-std::vector<std::string> in_place_files(std::string_view in_place) {
-  std::vector<std::string> files;
-  size_t at = 0;
-  while (at <= in_place.size()) {
-    size_t end = in_place.find(',', at);
-    if (end == std::string_view::npos) end = in_place.size();
-    std::string table = lib::trim(in_place.substr(at, end - at));
-    if (!table.empty())
-      for (const char* ext : {".dbf", ".fpt", ".cdx"}) files.push_back(table + ext);
-    at = end + 1;
+// Whether a native path lies directly in the native directory dir (separators and the
+// case of ASCII letters aside, as the two may come from different spellings).
+bool directly_in(const std::string& path, const std::string& dir) {
+  std::string_view parent = os::directory_part(path);
+  std::string_view d = dir;
+  while (!parent.empty() && os::is_separator(parent.back())) parent.remove_suffix(1);
+  while (!d.empty() && os::is_separator(d.back())) d.remove_suffix(1);
+  if (parent.size() != d.size()) return false;
+  for (size_t i = 0; i < d.size(); ++i) {
+    const char a = parent[i], b = d[i];
+    if (os::is_separator(a) && os::is_separator(b)) continue;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a) != lower(b)) return false;
   }
-  return files;
+  return true;
 }
 
+// The file as it is now, read through the handle the change comes by when there is one
+// (another open may be refused while it is held), written to copy and synced.
+int copy_before_change(const std::string& file, const os::FileHandle* open, const std::string& copy,
+                       std::uint64_t& bytes) {
+  os::FileHandle own;
+  const os::FileHandle* in = open;
+  if (!in) {
+    if (int rc = own.open(file, os::Access::Read, os::Share::Shared)) return rc;
+    in = &own;
+  }
+  os::FileHandle out;
+  if (int rc = out.create(copy, os::Share::Exclusive)) return rc;
+  std::vector<char> buf(1 << 20);
+  bytes = 0;
+  for (;;) {
+    std::size_t got = 0;
+    if (int rc = in->read_at(bytes, buf.data(), buf.size(), got)) return rc;
+    if (got == 0) break;
+    if (int rc = out.write_at(bytes, buf.data(), got)) return rc;
+    bytes += got;
+  }
+  return out.flush();
+}
+
+// Watches the firm's directory while one step runs: the first change to each of its
+// files keeps the file as it was (or notes that it did not exist) and adds it to the
+// step's marker, both on the disk, before the change may go on. Only what the step
+// really changes is copied, once.
+class StepKeeper final : public os::ChangeWatcher {
+ public:
+  void start(const std::string& firm_dir) {
+    firm_native_ = native(firm_dir);
+    keep_native_ = native(firm_dir + kRecoveryDir);
+    marker_native_ = native(firm_dir + kRecoveryDir + kStepMarker);
+    seen_.clear();
+    changed_.clear();
+    os::change_guard::watch(this);
+  }
+  void stop() {
+    if (os::change_guard::watching()) os::change_guard::watch(nullptr);
+  }
+  // Native paths of the firm's files the step changed so far.
+  const std::vector<std::string>& changed() const { return changed_; }
+
+  int before_change(const std::string& path, os::Change change, const os::FileHandle* open) override {
+    if (!directly_in(path, firm_native_)) return 0;
+    const std::string name(os::file_name_part(path));
+    // The version record is kept whole before the step: it tells whether the step got
+    // through.
+    if (name.empty() || base::iequals_ascii(name, "wersja.dbf")) return 0;
+    if (!seen_.insert(base::lower_ascii(name)).second) return 0;
+    CostTimer timer;
+    // Refused, the change does not happen; a later one asks again.
+    auto refuse = [&](int rc) {
+      seen_.erase(base::lower_ascii(name));
+      return rc;
+    };
+    const bool present = os::native_file_exists(path);
+    if (present) {
+      const std::string copy = keep_native_ + name + kCopySuffix;
+      // A file about to lose its name keeps its bytes: a second name for them is copy
+      // enough, where the file system gives one.
+      if (change != os::Change::Unlink || os::link_file(path, copy) != 0) {
+        std::uint64_t bytes = 0;
+        if (int rc = copy_before_change(path, open, copy, bytes)) return refuse(rc);
+        cost.bytes_kept += bytes;
+        held_now += bytes;
+        if (held_now > cost.most_held) cost.most_held = held_now;
+      }
+      if (int rc = os::sync_directory(keep_native_)) return refuse(rc);
+    }
+    // The marker line goes last: a line on the disk vouches for its copy.
+    os::FileHandle marker;
+    std::uint64_t end = 0;
+    const std::string line = (present ? "+" : "-") + name + "\r\n";
+    int rc = marker.open(marker_native_, os::Access::ReadWrite, os::Share::Exclusive);
+    if (!rc) rc = marker.size(end);
+    if (!rc) rc = marker.write_at(end, line.data(), line.size());
+    if (!rc) rc = marker.flush();
+    if (rc) return refuse(rc);
+    changed_.push_back(path);
+    return 0;
+  }
+
+ private:
+  std::string firm_native_, keep_native_, marker_native_;
+  std::set<std::string> seen_;
+  std::vector<std::string> changed_;
+};
+
+StepKeeper keeper;
+
+}  // namespace
+
 FirmRecovery recover_firm(const std::string& firm_dir) {
+  CostTimer timer;
   FirmRecovery found;
+  keeper.stop();  // a step of this process that failed is undone from here as well
   const std::string dir = firm_dir + kRecoveryDir;
   if (!os::directory_exists(std::string_view(dir))) return found;
 
@@ -155,7 +289,7 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
     std::string text, before, now;
     if (!read_small_file(marker, text))
       firm_error(gencode::kOpen, 0, "Nie można odczytać znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
-    std::vector<std::string> lines = lines_of(text);
+    std::vector<std::string> lines = whole_lines_of(text);
     // The step got its version record through when the record differs from the one it
     // met: its work stands. Otherwise it is undone and will run again.
     const bool committed = read_small_file(dir + kVersionCopy, before) &&
@@ -182,6 +316,7 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
 }
 
 void mark_firm_started(const std::string& firm_dir, bool reindex) {
+  CostTimer timer;
   const std::string dir = firm_dir + kRecoveryDir;
   ensure_directory(dir);
   // The steps a cut-off run brought through stay noted until the firm is finished.
@@ -194,6 +329,7 @@ void mark_firm_started(const std::string& firm_dir, bool reindex) {
 }
 
 void mark_firm_finished(const std::string& firm_dir) {
+  CostTimer timer;
   const std::string dir = firm_dir + kRecoveryDir;
   if (!os::directory_exists(std::string_view(dir))) return;
   remove_synced(dir + kFirmMarker);
@@ -202,32 +338,26 @@ void mark_firm_finished(const std::string& firm_dir) {
   if (os::remove_directory(dir.substr(0, dir.size() - 1)).ok()) os::sync_directory(native(firm_dir));
 }
 
-void guard_step(const std::string& firm_dir, std::string_view step_name, std::string_view in_place) {
+void guard_step(const std::string& firm_dir, std::string_view step_name) {
+  CostTimer timer;
   const std::string dir = firm_dir + kRecoveryDir;
   ensure_directory(dir);
-  std::string marker(step_name);
-  marker += "\r\n";
-  auto keep = [&](const std::string& from, const std::string& to) {
-    if (!keep_copy(from, to))
-      firm_error(gencode::kCreate, 0, "Nie można zachować kopii pliku firmy przed krokiem aktualizacji", from,
-                 "ZACHOWAJ");
-  };
-  for (const std::string& name : in_place_files(in_place)) {
-    const bool present = os::file_exists(std::string_view(firm_dir + name));
-    if (present) keep(firm_dir + name, dir + name);
-    marker += (present ? "+" : "-") + name + "\r\n";
-  }
-  keep(firm_dir + "wersja.dbf", dir + kVersionCopy);
-  os::sync_directory(native(dir));
-  // Written last: a marker on the disk vouches for every copy before it.
-  if (!write_synced(dir + kStepMarker, marker))
+  if (!keep_copy(firm_dir + "wersja.dbf", dir + kVersionCopy))
+    firm_error(gencode::kCreate, 0, "Nie można zachować kopii pliku firmy przed krokiem aktualizacji",
+               firm_dir + "wersja.dbf", "ZACHOWAJ");
+  // The marker names the step; the files the step changes are added to it one by one,
+  // each after its copy.
+  if (!write_synced(dir + kStepMarker, std::string(step_name) + "\r\n"))
     firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
+  keeper.start(firm_dir);
 }
 
-void release_step(const std::string& firm_dir, std::string_view step_name, std::string_view in_place) {
+void release_step(const std::string& firm_dir, std::string_view step_name) {
+  CostTimer timer;
+  keeper.stop();
   // The step's work reaches the disk before the means to undo it goes.
-  for (const std::string& name : in_place_files(in_place))
-    if (os::file_exists(std::string_view(firm_dir + name))) os::sync_file(native(firm_dir + name));
+  for (const std::string& path : keeper.changed())
+    if (os::native_file_exists(path)) os::sync_file(path);
   os::sync_file(native(firm_dir + "wersja.dbf"));
   os::sync_directory(native(firm_dir));
   note_step_done(firm_dir, step_name);
@@ -241,26 +371,22 @@ void release_step(const std::string& firm_dir, std::string_view step_name, std::
 
 void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step,
                           const std::function<void()>& run) {
-  if (step.in_place.empty()) {
-    run();
-    os::sync_file(native(firm_dir + "wersja.dbf"));
-    note_step_done(firm_dir, step.name);
-    return;
-  }
-  guard_step(firm_dir, step.name, step.in_place);
+  guard_step(firm_dir, step.name);
   try {
     run();
   } catch (...) {
     try {
       GuardedBlock quiet;
+      // Closing may still write to the step's tables: that is kept like any change.
       tables::CLOSEALL(areas);
       recover_firm(firm_dir);
     } catch (const Break&) {
       // The marker stays: the next run puts the files back.
     }
+    keeper.stop();
     throw;
   }
-  release_step(firm_dir, step.name, step.in_place);
+  release_step(firm_dir, step.name);
 }
 
 namespace {
@@ -274,6 +400,7 @@ bool write_note(const std::string& database_dir, const RunNote& note) {
 }  // namespace
 
 RunNote note_run_start(const std::string& database_dir, const std::string& database_version) {
+  CostTimer timer;
   const std::string path = database_dir + kRunNote;
   std::string text;
   if (read_small_file(path, text)) {
@@ -293,10 +420,16 @@ RunNote note_run_start(const std::string& database_dir, const std::string& datab
 }
 
 void note_firm_finished(const std::string& database_dir, RunNote& note, long long nr) {
+  CostTimer timer;
   note.finished.insert(nr);
   write_note(database_dir, note);
 }
 
-void note_run_end(const std::string& database_dir) { remove_synced(database_dir + kRunNote); }
+void note_run_end(const std::string& database_dir) {
+  CostTimer timer;
+  remove_synced(database_dir + kRunNote);
+}
+
+RecoveryCost recovery_cost() { return cost; }
 
 }  // namespace zuv::upgrade

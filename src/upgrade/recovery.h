@@ -8,6 +8,7 @@
 // midway. docs/recovery.md tells the whole story.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <string>
@@ -24,10 +25,6 @@ namespace zuv::upgrade {
 
 // The recovery directory of a firm (not "bak\", which the dispatcher empties itself).
 inline constexpr const char* kRecoveryDir = "odzysk\\";
-
-// The firm's table files that guard_step keeps for a step's in-place list: each
-// name + ".dbf", ".fpt" and ".cdx".
-std::vector<std::string> in_place_files(std::string_view in_place);
 
 // What the start of a firm found in its recovery directory.
 struct FirmRecovery {
@@ -52,12 +49,14 @@ void mark_firm_started(const std::string& firm_dir, bool reindex);
 // The closing work is done: the firm's recovery directory is left empty.
 void mark_firm_finished(const std::string& firm_dir);
 
-// Keeps the firm's files of one step's in-place list (and its version record) in the
-// recovery directory, synced, then writes the marker naming the step.
-void guard_step(const std::string& firm_dir, std::string_view step_name, std::string_view in_place);
-// After the step returned: syncs its files and the version record, notes the step as
-// done in the firm's note, then removes the marker and the copies.
-void release_step(const std::string& firm_dir, std::string_view step_name, std::string_view in_place);
+// Keeps the firm's version record in the recovery directory and writes the marker
+// naming the step, both synced; from then until release_step the first change to each
+// file of the firm's directory keeps that file first (or notes it absent) and adds it
+// to the marker.
+void guard_step(const std::string& firm_dir, std::string_view step_name);
+// After the step returned: syncs the files it changed and the version record, notes
+// the step as done in the firm's note, then removes the marker and the copies.
+void release_step(const std::string& firm_dir, std::string_view step_name);
 
 // One firm step between guard_step and release_step. A step that fails is undone at
 // once (its tables closed first, as the driver does after a failed firm), so the suite
@@ -65,6 +64,16 @@ void release_step(const std::string& firm_dir, std::string_view step_name, std::
 // marker stays for the next run.
 void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step,
                           const std::function<void()>& run);
+
+// What the mechanism took from this process so far: the time spent keeping copies,
+// forcing files to the disk and settling the recovery directories, the bytes copied,
+// and the most one step held at a time (the extra disk a run needs).
+struct RecoveryCost {
+  double seconds = 0;
+  std::uint64_t bytes_kept = 0;
+  std::uint64_t most_held = 0;
+};
+RecoveryCost recovery_cost();
 
 // The driver's note of a run ("odzysk.txt" of the database directory), kept from before
 // the run changes anything until its end.

@@ -58,6 +58,9 @@ struct UpgradeEnv {
   // Wrapped around every step the run makes (a release step by its name, "INDEKSUJ",
   // "NTX_PUB", ...) when set: a benchmark's timing. It must call run exactly once.
   std::function<void(std::string_view name, const std::function<void()>& run)> around_step;
+  // Firm steps keep what they change for an undo after a cut. Only a benchmark turns
+  // this off, to weigh what the keeping costs.
+  bool undo_kept = true;
 
   void run_step(std::string_view name, const std::function<void()>& run) const;
   void progress(double n = 1) const;

@@ -24,7 +24,6 @@
 #include "lib/text.h"
 #include "platform/os/codepage.h"
 #include "platform/os/path.h"
-#include "platform/os/shelllink.h"
 #include "platform/table/table.h"
 #include "support/table_support.h"
 
@@ -79,25 +78,32 @@ inline std::string system_path(const std::string& windows_text) {
 }
 
 // Runs a program of the system on files named by their Windows text and answers what
-// it printed. Wine hands a Linux child neither a pipe nor its exit code back, so there
-// the child is a shell that writes the output into a file and renames it when done.
+// it printed. Wine hands a Linux child neither a pipe nor a process to wait on, so there
+// the child is a shell that writes the output into a file of its own and renames it
+// when done; the test waits for that file, so no child outlives its test (one that did
+// could still be writing in the scratch directory while it is removed).
 inline std::string run_system_tool(const std::string& name, const std::vector<std::string>& windows_files,
                                    const std::string& option, const std::string& scratch_win) {
   const std::string tool = system_tool(name);
   if (tool.empty()) return {};
 #ifdef _WIN32
+  static int runs = 0;
+  const std::string out_win = scratch_win + "narzedzie-" + std::to_string(++runs) + ".txt";
   auto q = [](const std::string& a) { return "'" + a + "'"; };
-  const std::string out = system_path(scratch_win + "narzedzie.txt");
-  std::string line = q("/usr/bin/" + name);
+  const std::string out = system_path(out_win);
+  std::string line = "exec </dev/null; " + q("/usr/bin/" + name);
   if (!option.empty()) line += " " + q(option);
   for (const auto& f : windows_files) line += " " + q(system_path(f));
   line += " > " + q(out + ".tmp") + " 2>&1; mv " + q(out + ".tmp") + " " + q(out);
-  std::error_code ec;
-  fs::remove(path_of(scratch_win + "narzedzie.txt"), ec);
-  zuv::testing::TableChild child;
-  if (!child.start({"Z:\\bin\\sh", "-c", line})) return {};
-  if (!zuv::testing::table_wait_for_file(scratch_win + "narzedzie.txt", 15000)) return {};
-  return read_all(path_of(scratch_win + "narzedzie.txt"));
+  if (out.empty() || !zuv::testing::table_start_detached({"Z:\\bin\\sh", "-c", line})) {
+    ADD_FAILURE() << name << " could not be started through Z:";
+    return {};
+  }
+  if (!zuv::testing::table_wait_for_file(out_win, 60000)) {
+    ADD_FAILURE() << name << " did not finish within a minute";
+    return {};
+  }
+  return read_all(path_of(out_win));
 #else
   (void)scratch_win;
   std::vector<std::string> args = {tool};
@@ -116,25 +122,29 @@ class EndToEnd : public ::testing::Test {
     sample_ = zuv::testing::table_tool_path("zuv-sample");
     if (zuvinst_.empty() || sample_.empty()) GTEST_SKIP() << "zuvinst or zuv-sample not built";
 #ifdef _WIN32
-    // In a freshly made Wine prefix a run spins without end; until that is understood the
-    // Windows runs are asked for by hand (ZUV_E2E_WINE=1) in a prefix known to work.
-    if (!std::getenv("ZUV_E2E_WINE")) GTEST_SKIP() << "ZUV_E2E_WINE=1 runs these under Wine";
     root_win_ = tmp_.path() + "\\";
     // The operator's folders for the run are in the scratch directory: the program
-    // reads them from the shell-folder values, which go back afterwards.
+    // reads them from the shell-folder values, which go back afterwards. The per-user
+    // values are pointed there too: the shell writes the former back from them whenever
+    // any program asks it for a folder, and Wine's services do that at any moment.
     desktop_ = root_win_ + "Pulpit\\";
     menu_ = root_win_ + "Menu\\";
     fs::create_directories(path_of(desktop_));
     fs::create_directories(path_of(menu_));
-    for (const wchar_t* name : {L"Desktop", L"Programs"}) {
-      wchar_t buf[MAX_PATH] = {};
-      DWORD size = sizeof buf;
-      if (RegGetValueW(HKEY_CURRENT_USER, kShellFolders, name, RRF_RT_REG_SZ, nullptr, buf, &size) == ERROR_SUCCESS)
-        saved_folders_[name] = buf;
-      std::wstring dir = os::widen(std::wstring(name) == L"Desktop" ? desktop_ : menu_);
-      dir.pop_back();
-      RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, name, REG_SZ, dir.c_str(),
-                      static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
+    for (const wchar_t* key : {kShellFolders, kUserShellFolders}) {
+      for (const wchar_t* name : {L"Desktop", L"Programs"}) {
+        SavedValue v;
+        BYTE buf[2 * MAX_PATH * sizeof(wchar_t)] = {};
+        DWORD size = sizeof buf;
+        if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &v.type,
+                         buf, &size) == ERROR_SUCCESS)
+          v.data.assign(buf, buf + size);
+        saved_folders_.push_back({key, name, v});
+        std::wstring dir = os::widen(std::wstring(name) == L"Desktop" ? desktop_ : menu_);
+        dir.pop_back();
+        RegSetKeyValueW(HKEY_CURRENT_USER, key, name, key == kShellFolders ? REG_SZ : REG_EXPAND_SZ, dir.c_str(),
+                        static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
+      }
     }
     forget_installation();
 #else
@@ -153,9 +163,12 @@ class EndToEnd : public ::testing::Test {
   void TearDown() override {
 #ifdef _WIN32
     forget_installation();
-    for (const auto& [name, dir] : saved_folders_)
-      RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, name.c_str(), REG_SZ, dir.c_str(),
-                      static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
+    for (const auto& [key, name, v] : saved_folders_) {
+      if (v.data.empty())
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, key, name);
+      else
+        RegSetKeyValueW(HKEY_CURRENT_USER, key, name, v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
+    }
 #endif
   }
 
@@ -242,18 +255,8 @@ class EndToEnd : public ::testing::Test {
   }
 
   // The fields lnkinfo finds in a shell link, by their label; empty when unreadable.
-  // Under Wine, when the Linux tool cannot be reached, the shell's own link object.
   std::map<std::string, std::string> link(const std::string& file) const {
     std::map<std::string, std::string> fields;
-#ifdef _WIN32
-    if (auto l = os::read_shell_link(file); l && run_system_tool("lnkinfo", {file}, "", root_win_).empty()) {
-      fields["Local path"] = l->target;
-      fields["Working directory"] = l->working_dir;
-      if (!l->arguments.empty()) fields["Command line arguments"] = l->arguments;
-      fields["Description"] = l->description;
-      return fields;
-    }
-#endif
     const std::string out = run_system_tool("lnkinfo", {file}, "", root_win_);
     size_t start = 0;
     for (size_t nl; (nl = out.find('\n', start)) != std::string::npos; start = nl + 1) {
@@ -264,6 +267,7 @@ class EndToEnd : public ::testing::Test {
       label.erase(label.find_last_not_of("\t ") + 1);
       fields[label] = l.substr(colon + 2);
     }
+    if (fields.empty()) ADD_FAILURE() << "lnkinfo " << file << ":\n" << out;
     return fields;
   }
 
@@ -278,12 +282,23 @@ class EndToEnd : public ::testing::Test {
  private:
 #ifdef _WIN32
   static constexpr const wchar_t* kShellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+  static constexpr const wchar_t* kUserShellFolders =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  struct SavedValue {
+    DWORD type = REG_SZ;
+    std::vector<BYTE> data;  // empty: the value was not there
+  };
+  struct SavedFolder {
+    const wchar_t* key;
+    const wchar_t* name;
+    SavedValue value;
+  };
   // The records of the year go, so that no other test meets them.
   void forget_installation() {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Trevanor\\Zuv\\2026");
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZUV2026");
   }
-  std::map<std::wstring, std::wstring> saved_folders_;
+  std::vector<SavedFolder> saved_folders_;
 #endif
 
   zuv::testing::TableTempDir tmp_;

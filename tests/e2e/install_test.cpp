@@ -108,21 +108,11 @@ class Installer : public EndToEnd {
 
   void expect_archive(const std::string& rel) {
     ASSERT_TRUE(exists(rel)) << rel;
-    const std::string verdict = unzip_test(rel);
-#ifdef _WIN32
-    if (verdict.empty()) {
-      // Wine could not reach unzip: the archive's first local header and its end
-      // record at least, as any ZIP reader looks for them.
-      const std::string bytes = read_all(here(rel));
-      EXPECT_EQ(bytes.substr(0, 4), std::string("PK\x03\x04", 4));
-      EXPECT_NE(bytes.rfind(std::string("PK\x05\x06", 4)), std::string::npos);
-      return;
-    }
-#endif
-    if (verdict.empty()) {
+    if (system_tool("unzip").empty()) {
       ADD_FAILURE() << "unzip is missing";
       return;
     }
+    const std::string verdict = unzip_test(rel);
     EXPECT_NE(verdict.find("No errors detected"), std::string::npos) << verdict;
   }
 };

@@ -61,10 +61,23 @@ TableTempDir::TableTempDir() {
   dir_ = utf8_of(dir);
 }
 
-TableTempDir::~TableTempDir() {
+namespace {
+// The Windows build's remove_all never gets past an entry that vanished after the
+// listing (its remove answers "not there" without an error and the walk stays on it),
+// which spins without end when anything else touches the tree; this walk lists each
+// directory once and lets what cannot be removed stay.
+void remove_tree(const fs::path& p) {
   std::error_code ec;
-  fs::remove_all(path_of(dir_), ec);
+  if (fs::symlink_status(p, ec).type() == fs::file_type::directory) {
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+    for (const auto& e : entries) remove_tree(e);
+  }
+  fs::remove(p, ec);
 }
+}  // namespace
+
+TableTempDir::~TableTempDir() { remove_tree(path_of(dir_)); }
 
 std::string TableTempDir::file(const std::string& name) const { return utf8_of(path_of(dir_) / path_of(name)); }
 
@@ -186,6 +199,18 @@ int table_run(const std::vector<std::string>& args, std::string* out) {
   GetExitCodeProcess(child, &code);
   CloseHandle(child);
   return static_cast<int>(code);
+}
+
+bool table_start_detached(const std::vector<std::string>& args) {
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;  // all three empty: Wine gives a Linux child /dev/null
+  PROCESS_INFORMATION pi{};
+  std::wstring line = command_line(args);
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  if (pi.hThread) CloseHandle(pi.hThread);
+  if (pi.hProcess) CloseHandle(pi.hProcess);
+  return true;
 }
 
 bool TableChild::start(const std::vector<std::string>& args) {

@@ -50,6 +50,14 @@ class TableChild {
 #endif
 };
 
+#ifdef _WIN32
+// Starts a program without waiting and without handing it this process's standard
+// handles (it reads and writes nothing of ours, so it cannot hold the test runner's
+// output open). Under Wine a Linux program started through Z: comes back with no
+// process handle at all: the caller learns that it ended from a file it writes last.
+bool table_start_detached(const std::vector<std::string>& args);
+#endif
+
 // True when path appears within timeout_ms.
 bool table_wait_for_file(const std::string& path, int timeout_ms);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lib/files.h"
+#include "platform/os/fault.h"
 #include "platform/os/files.h"
 #include "steps/step_routines.h"
 #include "upgrade/firm_dispatcher.h"
@@ -101,7 +102,7 @@ class Recovery : public UpgradeTest {
 TEST_F(Recovery, Step018CutBeforeItsVersionRecordIsUndoneAndRunOnce) {
   make_ksef_p();
   use_steps({"I_26_01_018"});
-  guard_step(firm, "I_26_01_018", release_row("I_26_01_018").in_place);
+  guard_step(firm, "I_26_01_018");
   put_field(firm + "ksef_p.dbf", 1, "TYP_VAT", Value::of_text("B"));
   put_field(firm + "ksef_p.dbf", 1, "TYP_ZAL", Value::of_text("A"));
 
@@ -116,7 +117,7 @@ TEST_F(Recovery, Step018CutBeforeItsVersionRecordIsUndoneAndRunOnce) {
 TEST_F(Recovery, Step018CutAfterItsVersionRecordKeepsItsWork) {
   make_ksef_p();
   use_steps({"I_26_01_018"});
-  guard_step(firm, "I_26_01_018", release_row("I_26_01_018").in_place);
+  guard_step(firm, "I_26_01_018");
   steps::RunValues values;
   steps::StepContext ctx{areas, rel, &values};
   steps::I_26_01_018(ctx, firm, prog, db, "026.01.017");
@@ -136,11 +137,10 @@ TEST_F(Recovery, StepThatRecordsALowerVersionIsNotRunTwiceAfterACut) {
     SCOPED_TRACE(marker_gone ? "marker gone" : "marker kept");
     make_firm(1, "026.01.030");
     use_steps({"I_26_01_033"});
-    const std::string_view in_place = release_row("I_26_01_033").in_place;
     mark_firm_started(firm, false);
-    guard_step(firm, "I_26_01_033", in_place);
+    guard_step(firm, "I_26_01_033");
     put_field(firm + "wersja.dbf", 1, "baza", Value::of_text("026.01.032"));
-    if (marker_gone) release_step(firm, "I_26_01_033", in_place);
+    if (marker_gone) release_step(firm, "I_26_01_033");
 
     EXPECT_NO_THROW(dispatch());
     EXPECT_EQ(read_field(firm + "wersja.dbf", "baza"), "026.01.032");
@@ -160,7 +160,7 @@ TEST_F(Recovery, Step017RunsCleanAndAfterACutHalfway) {
   // document 4 would follow document 1 to 3 January.
   lib::DEL_KAT(firm, "*.*");
   make_documents();
-  guard_step(firm, "I_26_01_017", release_row("I_26_01_017").in_place);
+  guard_step(firm, "I_26_01_017");
   put_field(firm + "ks_dok.dbf", 2, "DATAK", Value::of_date("20260120"));
   dispatch();
   EXPECT_EQ(column(firm + "ks_dok.dbf", "DATAK"), kDatesAfter017);
@@ -174,7 +174,7 @@ TEST_F(Recovery, UndoRestoresBytesAndRemovesWhatTheStepCreated) {
   make_firm(1, "026.01.026");
   make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("7")}}});
   const std::string before = bytes(firm + "v_z.dbf");
-  guard_step(firm, "I_26_01_027", "v_z");
+  guard_step(firm, "I_26_01_027");
   put_field(firm + "v_z.dbf", 1, "LPP", Value::of_text("8"));
   ASSERT_TRUE(lib::WRITEFILE(firm + "v_z.cdx", std::string(1024, 'x')));
 
@@ -182,7 +182,7 @@ TEST_F(Recovery, UndoRestoresBytesAndRemovesWhatTheStepCreated) {
   EXPECT_EQ(r.restored_step, "I_26_01_027");
   EXPECT_EQ(bytes(firm + "v_z.dbf"), before);
   EXPECT_FALSE(exists(firm + "v_z.cdx"));
-  EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("v_z.dbf")));
+  EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("v_z.dbf.kop")));
 
   // Settled once: a second start finds nothing to do.
   EXPECT_EQ(recover_firm(firm).restored_step, "");
@@ -200,11 +200,81 @@ TEST_F(Recovery, ClosingWorkOfACurrentFirmIsFinished) {
   EXPECT_FALSE(recovery_dir_left());
 }
 
-TEST_F(Recovery, InPlaceListNamesEachTablesThreeFiles) {
-  EXPECT_EQ(in_place_files("ks_dok, ks_kor"),
-            (std::vector<std::string>{"ks_dok.dbf", "ks_dok.fpt", "ks_dok.cdx", "ks_kor.dbf", "ks_kor.fpt",
-                                      "ks_kor.cdx"}));
-  EXPECT_TRUE(in_place_files("").empty());
+// Only what the step changes is kept, once, whatever way it changes it: written in
+// place, replaced by a file made beside, or made new.
+TEST_F(Recovery, OnlyTheFilesTheStepChangesAreKept) {
+  make_firm(1, "026.01.026");
+  make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("7")}}});
+  make_table(firm + "ks_kor.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("1")}}});
+  make_table(firm + "vd.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("2")}}});
+  const std::string v_z = bytes(firm + "v_z.dbf"), vd = bytes(firm + "vd.dbf");
+  guard_step(firm, "I_26_01_027");
+  put_field(firm + "v_z.dbf", 1, "LPP", Value::of_text("8"));
+  put_field(firm + "v_z.dbf", 1, "LPP", Value::of_text("9"));
+  ASSERT_TRUE(lib::WRITEFILE(firm + "zvd.dbf", "nowy"));
+  ASSERT_TRUE(os::rename_file(firm + "zvd.dbf", firm + "vd.dbf").ok());
+
+  EXPECT_EQ(bytes(firm + kRecoveryDir + "krok.txt"), "I_26_01_027\r\n+v_z.dbf\r\n-zvd.dbf\r\n+vd.dbf\r\n");
+  EXPECT_EQ(bytes(firm + kRecoveryDir + "v_z.dbf.kop"), v_z);
+  EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("ks_kor.dbf.kop")));
+
+  EXPECT_EQ(recover_firm(firm).restored_step, "I_26_01_027");
+  EXPECT_EQ(bytes(firm + "v_z.dbf"), v_z);
+  EXPECT_EQ(bytes(firm + "vd.dbf"), vd);
+  EXPECT_FALSE(exists(firm + "zvd.dbf"));
+
+  // Once released, nothing is left and later changes are not watched.
+  guard_step(firm, "I_26_01_027");
+  put_field(firm + "v_z.dbf", 1, "LPP", Value::of_text("8"));
+  release_step(firm, "I_26_01_027");
+  put_field(firm + "ks_kor.dbf", 1, "LPP", Value::of_text("3"));
+  EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("krok.txt")));
+  EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("ks_kor.dbf.kop")));
+  EXPECT_EQ(column(firm + "v_z.dbf", "LPP"), std::vector<std::string>{"8       "});
+}
+
+// A copy that cannot be made stops the change it came before: the table stays as it
+// was and the marker does not vouch for a copy that is not there.
+TEST_F(Recovery, ChangeIsRefusedWhenItsCopyCannotBeKept) {
+  make_firm(1, "026.01.026");
+  make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("7")}}});
+  const std::string before = bytes(firm + "v_z.dbf");
+  guard_step(firm, "I_26_01_027");
+  {
+    os::fault::Scope scope;
+    os::fault::arm_from(os::fault::Op::Create, 1, 112);
+    table::OpenOptions o;
+    o.path = firm + "v_z.dbf";
+    auto t = table::Table::open(o);
+    ASSERT_TRUE(t);
+    ASSERT_TRUE(t->go_to(1));
+    t->put("LPP", Value::of_text("8"));
+    bool written = false;
+    try {
+      written = t->commit();
+    } catch (...) {
+      // the engine reports the write error its own way
+    }
+    EXPECT_FALSE(written);
+  }
+  EXPECT_EQ(bytes(firm + kRecoveryDir + "krok.txt").find("+v_z.dbf"), std::string::npos);
+  recover_firm(firm);
+  EXPECT_EQ(bytes(firm + "v_z.dbf"), before);
+}
+
+// A marker line torn by the cut names a change that never began.
+TEST_F(Recovery, TornMarkerLineIsLeftAlone) {
+  make_firm(1, "026.01.026");
+  ASSERT_TRUE(lib::WRITEFILE(firm + "a.txt", "po kroku"));
+  ASSERT_TRUE(lib::WRITEFILE(firm + "b.txt", "bez zmian"));
+  lib::MKDIR(firm + kRecoveryDir);
+  ASSERT_TRUE(lib::WRITEFILE(firm + kRecoveryDir + "a.txt.kop", "przed krokiem"));
+  ASSERT_TRUE(lib::WRITEFILE(firm + kRecoveryDir + "wersja.stan", bytes(firm + "wersja.dbf")));
+  ASSERT_TRUE(lib::WRITEFILE(firm + kRecoveryDir + "krok.txt", "I_26_01_027\r\n+a.txt\r\n-b.txt"));
+
+  EXPECT_EQ(recover_firm(firm).restored_step, "I_26_01_027");
+  EXPECT_EQ(bytes(firm + "a.txt"), "przed krokiem");
+  EXPECT_EQ(bytes(firm + "b.txt"), "bez zmian");
 }
 
 // Cut off after the release's version record replaced the database's: the next run

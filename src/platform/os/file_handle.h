@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/os/change_guard.h"
 #include "platform/os/status.h"
 
 namespace zuv::os {
@@ -60,6 +61,16 @@ class FileHandle {
   int unlock(std::uint64_t offset, std::uint64_t length);
 
  private:
+  // The first change through this handle under a watcher goes to it first.
+  int before_change() {
+    if (!change_guard::watching() || watched_ == change_guard::generation()) return 0;
+    if (int rc = change_guard::notify(path_, Change::Write, this)) return rc;
+    watched_ = change_guard::generation();
+    return 0;
+  }
+
+  std::string path_;  // for the change watcher; only of a handle that may write
+  unsigned watched_ = 0;
 #ifdef _WIN32
   void* h_ = nullptr;  // HANDLE; INVALID_HANDLE_VALUE kept as nullptr
 #else
@@ -73,6 +84,9 @@ class FileHandle {
 int replace_file(const std::string& from, const std::string& to);
 // Deletes a file. Consults the fault switch (Delete).
 int remove_file(const std::string& path);
+// A second name for an existing file's bytes (a hard link), where the file system has
+// them; nothing is copied.
+int link_file(const std::string& existing, const std::string& new_name);
 // Brings a file's contents to the disk (it is opened for the purpose), so that a power
 // cut after a later step cannot leave it older than what depends on it.
 int sync_file(const std::string& path);

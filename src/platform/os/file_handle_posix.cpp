@@ -42,12 +42,15 @@ int take_share(int fd, Share share) {
 }  // namespace
 
 FileHandle::~FileHandle() { close(); }
-FileHandle::FileHandle(FileHandle&& o) noexcept : fd_(std::exchange(o.fd_, -1)), writable_(o.writable_) {}
+FileHandle::FileHandle(FileHandle&& o) noexcept
+    : path_(std::move(o.path_)), watched_(o.watched_), fd_(std::exchange(o.fd_, -1)), writable_(o.writable_) {}
 FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
   if (this != &o) {
     close();
     fd_ = std::exchange(o.fd_, -1);
     writable_ = o.writable_;
+    path_ = std::move(o.path_);
+    watched_ = o.watched_;
   }
   return *this;
 }
@@ -58,6 +61,7 @@ void FileHandle::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   writable_ = false;
+  path_.clear();
 }
 
 int FileHandle::open(const std::string& path, Access access, Share share) {
@@ -75,11 +79,14 @@ int FileHandle::open(const std::string& path, Access access, Share share) {
   }
   fd_ = fd;
   writable_ = access == Access::ReadWrite;
+  if (writable_) path_ = path;
+  watched_ = 0;
   return 0;
 }
 
 int FileHandle::create(const std::string& path, Share share, bool fail_if_exists) {
   close();
+  if (int code = change_guard::notify(path, Change::Write)) return code;
   if (int code = fault::check(fault::Op::Create)) return code;
   // Truncation waits until the share lock is ours: a file someone else holds must not
   // be emptied under them.
@@ -96,6 +103,8 @@ int FileHandle::create(const std::string& path, Share share, bool fail_if_exists
   }
   fd_ = fd;
   writable_ = true;
+  path_ = path;
+  watched_ = change_guard::generation();  // the creation was told already
   return 0;
 }
 
@@ -121,6 +130,7 @@ int FileHandle::read_exact(std::uint64_t offset, void* data, std::size_t n) cons
 }
 
 int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) {
+  if (int code = before_change()) return code;
   if (int code = fault::check(fault::Op::Write)) return code;
   const auto* p = static_cast<const char*>(data);
   std::size_t done = 0;
@@ -143,6 +153,7 @@ int FileHandle::size(std::uint64_t& out) const {
 }
 
 int FileHandle::truncate(std::uint64_t length) {
+  if (int code = before_change()) return code;
   if (int code = fault::check(fault::Op::Write)) return code;
   return ::ftruncate(fd_, static_cast<off_t>(length)) == 0 ? 0 : from_errno(errno);
 }
@@ -172,6 +183,8 @@ int FileHandle::unlock(std::uint64_t offset, std::uint64_t length) {
 }
 
 int replace_file(const std::string& from, const std::string& to) {
+  if (int code = change_guard::notify(to, Change::Unlink)) return code;
+  if (int code = change_guard::notify(from, Change::Unlink)) return code;
   if (int code = fault::check(fault::Op::Rename)) return code;
   if (::rename(from.c_str(), to.c_str()) != 0) return from_errno(errno);
   // The rename itself reaches the disk only with its directory.
@@ -197,8 +210,14 @@ int sync_directory(const std::string& path) {
 }
 
 int remove_file(const std::string& path) {
+  if (int code = change_guard::notify(path, Change::Unlink)) return code;
   if (int code = fault::check(fault::Op::Delete)) return code;
   return ::unlink(path.c_str()) == 0 ? 0 : from_errno(errno);
+}
+
+int link_file(const std::string& existing, const std::string& new_name) {
+  if (int code = fault::check(fault::Op::Create)) return code;
+  return ::link(existing.c_str(), new_name.c_str()) == 0 ? 0 : from_errno(errno);
 }
 
 bool native_file_exists(const std::string& path) {

@@ -30,12 +30,15 @@ OVERLAPPED at(std::uint64_t offset) {
 }  // namespace
 
 FileHandle::~FileHandle() { close(); }
-FileHandle::FileHandle(FileHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)), writable_(o.writable_) {}
+FileHandle::FileHandle(FileHandle&& o) noexcept
+    : path_(std::move(o.path_)), watched_(o.watched_), h_(std::exchange(o.h_, nullptr)), writable_(o.writable_) {}
 FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
   if (this != &o) {
     close();
     h_ = std::exchange(o.h_, nullptr);
     writable_ = o.writable_;
+    path_ = std::move(o.path_);
+    watched_ = o.watched_;
   }
   return *this;
 }
@@ -46,6 +49,7 @@ void FileHandle::close() {
   if (h_) CloseHandle(as_handle(h_));
   h_ = nullptr;
   writable_ = false;
+  path_.clear();
 }
 
 int FileHandle::open(const std::string& path, Access access, Share share) {
@@ -56,17 +60,22 @@ int FileHandle::open(const std::string& path, Access access, Share share) {
   if (h == INVALID_HANDLE_VALUE) return last_error();
   h_ = h;
   writable_ = access == Access::ReadWrite;
+  if (writable_) path_ = path;
+  watched_ = 0;
   return 0;
 }
 
 int FileHandle::create(const std::string& path, Share share, bool fail_if_exists) {
   close();
+  if (int code = change_guard::notify(path, Change::Write)) return code;
   if (int code = fault::check(fault::Op::Create)) return code;
   HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, share_flags(share), nullptr,
                          fail_if_exists ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return last_error();
   h_ = h;
   writable_ = true;
+  path_ = path;
+  watched_ = change_guard::generation();  // the creation was told already
   return 0;
 }
 
@@ -95,6 +104,7 @@ int FileHandle::read_exact(std::uint64_t offset, void* data, std::size_t n) cons
 }
 
 int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) {
+  if (int code = before_change()) return code;
   if (int code = fault::check(fault::Op::Write)) return code;
   const auto* p = static_cast<const char*>(data);
   std::size_t done = 0;
@@ -117,6 +127,7 @@ int FileHandle::size(std::uint64_t& out) const {
 }
 
 int FileHandle::truncate(std::uint64_t length) {
+  if (int code = before_change()) return code;
   if (int code = fault::check(fault::Op::Write)) return code;
   FILE_END_OF_FILE_INFO info;
   info.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
@@ -143,6 +154,8 @@ int FileHandle::unlock(std::uint64_t offset, std::uint64_t length) {
 }
 
 int replace_file(const std::string& from, const std::string& to) {
+  if (int code = change_guard::notify(to, Change::Unlink)) return code;
+  if (int code = change_guard::notify(from, Change::Unlink)) return code;
   if (int code = fault::check(fault::Op::Rename)) return code;
   if (MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return 0;
@@ -150,6 +163,7 @@ int replace_file(const std::string& from, const std::string& to) {
 }
 
 int remove_file(const std::string& path) {
+  if (int code = change_guard::notify(path, Change::Unlink)) return code;
   if (int code = fault::check(fault::Op::Delete)) return code;
   return DeleteFileW(widen(path).c_str()) ? 0 : last_error();
 }
@@ -166,6 +180,11 @@ int sync_file(const std::string& path) {
 }
 
 int sync_directory(const std::string&) { return 0; }
+
+int link_file(const std::string& existing, const std::string& new_name) {
+  if (int code = fault::check(fault::Op::Create)) return code;
+  return CreateHardLinkW(widen(new_name).c_str(), widen(existing).c_str(), nullptr) ? 0 : last_error();
+}
 
 bool native_file_exists(const std::string& path) {
   DWORD a = GetFileAttributesW(widen(path).c_str());

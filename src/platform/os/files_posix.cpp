@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/os/change_guard.h"
 #include "platform/os/fault.h"
 #include "platform/os/files.h"
 #include "platform/os/names.h"
@@ -209,6 +210,7 @@ Status change_attributes(std::string_view path, AttrChange change) {
 Status copy_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Copy)) return Status::failure(code);
   std::string src = native_path(from), dst = native_path(to);
+  if (int code = change_guard::notify(dst, Change::Write)) return Status::failure(code);
   Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.fd < 0) return from_errno(src);
   struct stat sst;
@@ -268,6 +270,7 @@ Status delete_file(std::string_view path) {
   struct stat st;
   if (::lstat(native.c_str(), &st) != 0) return from_errno(native);
   if (S_ISDIR(st.st_mode) || read_only(st)) return Status::failure(oscode::kAccessDenied);
+  if (int code = change_guard::notify(native, Change::Unlink)) return Status::failure(code);
   if (S_ISREG(st.st_mode) && held_elsewhere(native, true)) return Status::failure(oscode::kSharingViolation);
   if (::unlink(native.c_str()) != 0) return from_errno();
   return {};
@@ -276,6 +279,8 @@ Status delete_file(std::string_view path) {
 Status rename_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Rename)) return Status::failure(code);
   std::string src = native_path(from), dst = native_path(to);
+  if (int code = change_guard::notify(dst, Change::Unlink)) return Status::failure(code);
+  if (int code = change_guard::notify(src, Change::Unlink)) return Status::failure(code);
   struct stat sst, dst_st;
   if (::lstat(src.c_str(), &sst) != 0) return from_errno(src);
   if (::stat(dst.c_str(), &dst_st) == 0) {
@@ -313,6 +318,7 @@ Status remove_directory(std::string_view path) {
 Result<std::size_t> write_file(std::string_view path, std::string_view data) {
   if (int code = fault::check(fault::Op::Create)) return {0, code};
   std::string native = native_path(path);
+  if (int code = change_guard::notify(native, Change::Write)) return {0, code};
   struct stat st;
   if (::stat(native.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode) || read_only(st)) return {0, oscode::kAccessDenied};

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/os/codepage.h"
+#include "platform/os/change_guard.h"
 #include "platform/os/fault.h"
 #include "platform/os/files.h"
 #include "platform/os/names.h"
@@ -124,6 +125,7 @@ Status change_attributes(std::string_view path, AttrChange change) {
 
 Status copy_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Copy)) return Status::failure(code);
+  if (int code = change_guard::notify(native_path(to), Change::Write)) return Status::failure(code);
   std::wstring target = wide(to);
   if (read_only_file(target)) return Status::failure(oscode::kAccessDenied);
   if (!CopyFileW(wide(from).c_str(), target.c_str(), FALSE)) return last_error();
@@ -132,12 +134,15 @@ Status copy_file(std::string_view from, std::string_view to) {
 
 Status delete_file(std::string_view path) {
   if (int code = fault::check(fault::Op::Delete)) return Status::failure(code);
+  if (int code = change_guard::notify(native_path(path), Change::Unlink)) return Status::failure(code);
   if (!DeleteFileW(wide(path).c_str())) return last_error();
   return {};
 }
 
 Status rename_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Rename)) return Status::failure(code);
+  if (int code = change_guard::notify(native_path(to), Change::Unlink)) return Status::failure(code);
+  if (int code = change_guard::notify(native_path(from), Change::Unlink)) return Status::failure(code);
   std::wstring target = wide(to);
   if (read_only_file(target)) return Status::failure(oscode::kAccessDenied);
   if (!MoveFileExW(wide(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return last_error();
@@ -158,6 +163,7 @@ Status remove_directory(std::string_view path) {
 
 Result<std::size_t> write_file(std::string_view path, std::string_view data) {
   if (int code = fault::check(fault::Op::Create)) return {0, code};
+  if (int code = change_guard::notify(native_path(path), Change::Write)) return {0, code};
   std::wstring target = wide(path);
   if (read_only_file(target)) return {0, oscode::kAccessDenied};
   HANDLE h = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
