@@ -352,7 +352,7 @@ void guard_step(const std::string& firm_dir, std::string_view step_name) {
   keeper.start(firm_dir);
 }
 
-void release_step(const std::string& firm_dir, std::string_view step_name) {
+void release_step(const std::string& firm_dir, std::string_view step_name, bool note_done) {
   CostTimer timer;
   keeper.stop();
   // The step's work reaches the disk before the means to undo it goes.
@@ -360,7 +360,7 @@ void release_step(const std::string& firm_dir, std::string_view step_name) {
     if (os::native_file_exists(path)) os::sync_file(path);
   os::sync_file(native(firm_dir + "wersja.dbf"));
   os::sync_directory(native(firm_dir));
-  note_step_done(firm_dir, step_name);
+  if (note_done) note_step_done(firm_dir, step_name);
   // The marker's removal needs no sync: a marker that comes back after a power cut
   // meets a version record other than the one it kept, and only loses its copies.
   const std::string dir = firm_dir + kRecoveryDir;
@@ -386,7 +386,11 @@ void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, 
     keeper.stop();
     throw;
   }
-  release_step(firm_dir, step.name);
+  // A step whose version record says it is done needs no note of its own: only one
+  // that records a version below its own (033) would otherwise meet the firm again.
+  CostTimer timer;
+  const std::optional<std::string> recorded = read_recorded_version(areas, firm_dir);
+  release_step(firm_dir, step.name, !recorded || *recorded < step.version);
 }
 
 namespace {

@@ -55,8 +55,9 @@ void mark_firm_finished(const std::string& firm_dir);
 // to the marker.
 void guard_step(const std::string& firm_dir, std::string_view step_name);
 // After the step returned: syncs the files it changed and the version record, notes
-// the step as done in the firm's note, then removes the marker and the copies.
-void release_step(const std::string& firm_dir, std::string_view step_name);
+// the step as done in the firm's note (when note_done: its version record does not say
+// so), then removes the marker and the copies.
+void release_step(const std::string& firm_dir, std::string_view step_name, bool note_done = true);
 
 // One firm step between guard_step and release_step. A step that fails is undone at
 // once (its tables closed first, as the driver does after a failed firm), so the suite
