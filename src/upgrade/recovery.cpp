@@ -33,6 +33,13 @@ constexpr const char* kDoneStep = "krok=";
 RecoveryCost cost;
 std::uint64_t held_now = 0;
 
+// Bytes kept for the step now under way.
+void count_kept(std::uint64_t bytes) {
+  cost.bytes_kept += bytes;
+  held_now += bytes;
+  if (held_now > cost.most_held) cost.most_held = held_now;
+}
+
 // Times one entry into the mechanism; entries made from inside another count once.
 class CostTimer {
  public:
@@ -86,11 +93,7 @@ bool keep_copy(const std::string& from, const std::string& to) {
   if (!os::copy_file(from, to).ok() || os::sync_file(native(to)) != 0) return false;
   std::error_code ec;
   const std::uint64_t size = std::filesystem::file_size(native(to), ec);
-  if (!ec) {
-    cost.bytes_kept += size;
-    held_now += size;
-    if (held_now > cost.most_held) cost.most_held = held_now;
-  }
+  if (!ec) count_kept(size);
   return true;
 }
 
@@ -132,7 +135,8 @@ std::vector<std::string> lines_of(const std::string& text) {
 // The lines of a marker that reached the disk whole: a line appended when the cut came
 // may be torn, and its change never began.
 std::vector<std::string> whole_lines_of(const std::string& text) {
-  return lines_of(text.substr(0, text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1));
+  const size_t last = text.rfind('\n');
+  return lines_of(text.substr(0, last == std::string::npos ? 0 : last + 1));
 }
 
 // Adds a step to the firm's note of steps done, before the means to undo or repeat it
@@ -248,9 +252,7 @@ class StepKeeper final : public os::ChangeWatcher {
       if (change != os::Change::Unlink || os::link_file(path, copy) != 0) {
         std::uint64_t bytes = 0;
         if (int rc = copy_before_change(path, open, copy, bytes)) return refuse(rc);
-        cost.bytes_kept += bytes;
-        held_now += bytes;
-        if (held_now > cost.most_held) cost.most_held = held_now;
+        count_kept(bytes);
       }
       if (int rc = os::sync_directory(keep_native_)) return refuse(rc);
     }
