@@ -158,7 +158,10 @@ int FileHandle::truncate(std::uint64_t length) {
   return ::ftruncate(fd_, static_cast<off_t>(length)) == 0 ? 0 : from_errno(errno);
 }
 
-int FileHandle::flush() { return ::fdatasync(fd_) == 0 ? 0 : from_errno(errno); }
+int FileHandle::flush() {
+  if (sync_left_to_watcher()) return 0;
+  return ::fdatasync(fd_) == 0 ? 0 : from_errno(errno);
+}
 
 int FileHandle::lock(std::uint64_t offset, std::uint64_t length) {
   struct flock fl {};
@@ -187,7 +190,9 @@ int replace_file(const std::string& from, const std::string& to) {
   if (int code = change_guard::notify(from, Change::Unlink)) return code;
   if (int code = fault::check(fault::Op::Rename)) return code;
   if (::rename(from.c_str(), to.c_str()) != 0) return from_errno(errno);
-  // The rename itself reaches the disk only with its directory.
+  // The rename itself reaches the disk only with its directory (or with the watcher's
+  // sync of it, when the watcher keeps the file).
+  if (change_guard::sync_left_to_watcher(to)) return 0;
   std::string::size_type slash = to.find_last_of('/');
   sync_directory(slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash));
   return 0;
