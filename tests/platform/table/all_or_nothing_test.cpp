@@ -143,7 +143,9 @@ TEST(AllOrNothing, MemosWrittenAroundAFailedAppendAreAllKept) {
       os::fault::arm(os::fault::Op::Write, n, kDiskFull);
       const bool second = append(*t, failed);
       os::fault::disarm();
-      if (!second) ASSERT_TRUE(append(*t, after));
+      if (!second) {
+        ASSERT_TRUE(append(*t, after));
+      }
       t->close();
     }
     auto t = firm.open();
