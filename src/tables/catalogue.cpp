@@ -198,6 +198,17 @@ int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList&
   if (!opened) return kIndexNotBuilt;
 
   int result = kIndexBuilt;
+  // One pass over the table for all its tags; should that fail, each tag is tried on
+  // its own as below, which also says which one cannot be built.
+  if (tags.size() > 1 && guarded([&] {
+        areas.select(alias);
+        table::Table* t = areas.current();
+        // The new file goes to the disk once, as the table is closed below.
+        return t && order_create_tags(*t, index, tags, false);
+      })) {
+    ZAMKNIJ(areas, alias);
+    return result;
+  }
   for (const auto& entry : tags) {
     const std::string& tag = entry.first;
     const std::string& key = entry.second;

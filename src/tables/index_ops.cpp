@@ -141,6 +141,15 @@ bool order_create(table::Table& t, table::WorkAreas* areas, const std::string& i
   return true;
 }
 
+bool order_create_tags(table::Table& t, const std::string& index_file,
+                       const std::vector<std::pair<std::string, std::string>>& tags, bool sync_tag) {
+  for (const auto& tag : tags)
+    if (reads_other_areas(tag.second)) return false;
+  table::BuildOptions options;
+  options.sync_each_tag = sync_tag;
+  return table::ORDCREATE(t, index_file, tags, options);
+}
+
 bool order_list_rebuild(table::Table& t) { return t.rebuild_orders(); }
 
 bool set_relation(table::WorkAreas& areas, const std::string& parent, const std::string& child,

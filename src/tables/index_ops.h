@@ -6,7 +6,9 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "platform/table/table.h"
 #include "platform/table/work_areas.h"
@@ -28,6 +30,12 @@ bool order_create(table::Table& table, const std::string& index_file, const std:
 // caller filling a new file with all its tags).
 bool order_create(table::Table& table, table::WorkAreas* areas, const std::string& index_file,
                   const std::string& tag, const std::string& expression, bool sync_tag = true);
+// Creates several tags of one compound file from one pass over the records, as
+// order_create of each in turn would; false, with nothing to say which were made, when
+// any cannot be (then order_create of each tells more). Expressions reading other
+// tables are not for it.
+bool order_create_tags(table::Table& table, const std::string& index_file,
+                       const std::vector<std::pair<std::string, std::string>>& tags, bool sync_tag = true);
 // Rebuilds every open order of the table.
 bool order_list_rebuild(table::Table& table);
 // Relates child to parent: moving parent positions child by seeking expression's value

@@ -15,6 +15,7 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/table/cdx.h"
+#include "platform/table/order.h"
 #include "platform/error/error.h"
 #include "tables/catalogue.h"
 #include "tables_fixture.h"
@@ -221,6 +222,33 @@ TEST_F(Catalogue, HeldTableOrBadKeyAnswersOneAndLeavesNothingOpen) {
   ASSERT_TRUE(OTWORZ(areas, dir, "stara", "roboczy"));
   EXPECT_EQ(INDEXON(areas, file("karta"), {{"lpp", "nazwa"}}), kIndexBuilt);
   EXPECT_FALSE(areas.find("roboczy"));
+  EXPECT_TRUE(areas.aliases().empty());
+}
+
+// All tags come from one pass over the table, into the very file that building them
+// one by one gives; a key that cannot be built still leaves the tags before it.
+TEST_F(Catalogue, TagsBuiltTogetherMatchTagsBuiltOneByOne) {
+  const TagList tags = {{"lpp", "nazwa"}, {"nr", "str(nr,8,0)+nazwa"}, {"nrm", "descend(nr)"}};
+  make_table("karta.dbf", 300);
+  ASSERT_EQ(INDEXON(areas, file("karta"), tags), kIndexBuilt);
+  const std::string together = zuv::testing::table_read_bytes(os_file("karta.cdx"));
+  lib::DEL_FILE(file("karta.cdx"));
+  {
+    table::OpenOptions o;
+    o.path = file("karta.dbf");
+    auto t = table::Table::open(o);
+    ASSERT_TRUE(t);
+    table::BuildOptions options;
+    options.sync_each_tag = false;
+    for (const auto& tag : tags) ASSERT_TRUE(table::ORDCREATE(*t, file("karta.cdx"), tag.first, tag.second, options));
+    t->close();
+  }
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("karta.cdx")), together);
+
+  EXPECT_EQ(INDEXON(areas, file("karta"), {{"lpp", "nazwa"}, {"zly", "brak_pola"}, {"nr", "nr"}}), kIndexNotBuilt);
+  auto f = table::cdx::CdxFile::open(os_file("karta.cdx"), false);
+  ASSERT_EQ(f->tag_count(), 1u);
+  EXPECT_EQ(f->tag(0).name(), "LPP");
   EXPECT_TRUE(areas.aliases().empty());
 }
 

@@ -11,19 +11,32 @@ std::string directory_of(const std::string& path) {
   return path.substr(0, slash);
 }
 
-cdx::Tag& build_cdx_tag(cdx::CdxFile& file, RecordSource& records, const std::string& tag,
-                        const std::string& expression, const BuildOptions& options) {
-  KeyExpression expr = KeyExpression::compile(expression, records.source_fields());
-  KeySorter sorter(expr.key_type(), expr.key_length(), options.memory_budget,
-                   options.temp_dir.empty() ? directory_of(file.path()) : options.temp_dir);
+void build_cdx_tags(cdx::CdxFile& file, RecordSource& records, const std::vector<TagSpec>& tags,
+                    const BuildOptions& options) {
+  if (tags.empty()) return;
+  std::vector<KeyExpression> exprs;
+  for (const TagSpec& t : tags) exprs.push_back(KeyExpression::compile(t.second, records.source_fields()));
+  const std::string temp = options.temp_dir.empty() ? directory_of(file.path()) : options.temp_dir;
+  std::vector<std::unique_ptr<KeySorter>> sorters;
+  for (const KeyExpression& e : exprs)
+    sorters.push_back(std::make_unique<KeySorter>(e.key_type(), e.key_length(), options.memory_budget / tags.size(), temp));
   const uint32_t n = records.source_count();
   for (uint32_t r = 1; r <= n; ++r) {
     records.source_load(r);
-    sorter.add(expr.key(records.source_view()), r);
+    for (size_t i = 0; i < exprs.size(); ++i) sorters[i]->add(exprs[i].key(records.source_view()), r);
   }
-  sorter.finish();
-  return file.create_tag(tag, expression, expr.key_type(), expr.key_length(), options.descending, options.unique,
-                         sorter, n, options.sync_each_tag);
+  for (size_t i = 0; i < tags.size(); ++i) {
+    sorters[i]->finish();
+    file.create_tag(tags[i].first, tags[i].second, exprs[i].key_type(), exprs[i].key_length(), options.descending,
+                    options.unique, *sorters[i], n, options.sync_each_tag);
+    sorters[i].reset();  // its run files go as soon as the tag is written
+  }
+}
+
+cdx::Tag& build_cdx_tag(cdx::CdxFile& file, RecordSource& records, const std::string& tag,
+                        const std::string& expression, const BuildOptions& options) {
+  build_cdx_tags(file, records, {{tag, expression}}, options);
+  return *file.find_tag(tag);
 }
 
 std::string ntx_key(const KeyExpression& expression, const RecordView& record, int key_size, int decimals) {

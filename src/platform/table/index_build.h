@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/table/cdx.h"
 #include "platform/table/keyexpr.h"
@@ -33,9 +35,16 @@ struct BuildOptions {
   bool sync_each_tag = true;
 };
 
+// A tag's name and key expression.
+using TagSpec = std::pair<std::string, std::string>;
+
 // Adds (or replaces) a tag; a wrong expression fails before any record is read.
 cdx::Tag& build_cdx_tag(cdx::CdxFile& file, RecordSource& records, const std::string& tag,
                         const std::string& expression, const BuildOptions& options = {});
+// Adds (or replaces) tags, in the order given, from one pass over the records: each
+// comes out as build_cdx_tag makes it, the sort's memory shared among them.
+void build_cdx_tags(cdx::CdxFile& file, RecordSource& records, const std::vector<TagSpec>& tags,
+                    const BuildOptions& options = {});
 
 // Creates a single-key index file (written beside and swapped in).
 std::unique_ptr<ntx::NtxFile> build_ntx(const std::string& path, RecordSource& records,

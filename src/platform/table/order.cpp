@@ -108,29 +108,46 @@ bool attach_structural_index(Table& table) {
   return true;
 }
 
-bool ORDCREATE(Table& table, const std::string& index_path, const std::string& tag, const std::string& expression,
-               const BuildOptions& options) {
+namespace {
+
+// The built tag joins the table's order list (an order of it already there reads the
+// new expression) and takes the focus.
+void list_built_tag(Table& table, const std::shared_ptr<cdx::CdxFile>& f, const std::string& tag) {
+  for (int i = 1; i <= table.order_count(); ++i) {
+    auto* o = dynamic_cast<CdxOrder*>(table.order(i));
+    if (o && o->file() == f && iequal(o->name(), tag)) {
+      table.clear_orders();
+      break;
+    }
+  }
+  int n = 0;
+  for (int i = 1; i <= table.order_count(); ++i) {
+    auto* o = dynamic_cast<CdxOrder*>(table.order(i));
+    if (o && o->file() == f && iequal(o->name(), tag)) n = i;
+  }
+  if (n == 0) {
+    table.add_order(std::make_unique<CdxOrder>(table, f, tag));
+    n = table.order_count();
+  }
+  table.set_order_focus(n);
+}
+
+bool create_cdx_tags(Table& table, const std::string& index_path, const std::vector<TagSpec>& tags,
+                     const BuildOptions& options) {
   std::string os_path = os::native_path(index_path);
   std::uint32_t saved = table.recno();
   try {
     TableFields fields(table);
     TableSource source(table, fields);
-    if (extension_of(index_path) == "ntx") {
-      auto f = build_ntx(os_path, source, expression, options);
-      table.add_order(std::make_unique<NtxOrder>(table, std::move(f), base_name(index_path)));
-      table.set_order_focus(table.order_count());
-      table.go_to(saved);
-      return true;
-    }
     std::shared_ptr<cdx::CdxFile> f;
     if (os::native_file_exists(os_path)) {
       f = open_shared_cdx(os_path, true, share_of(table));
-      build_cdx_tag(*f, source, tag, expression, options);
+      build_cdx_tags(*f, source, tags, options);
     } else {
-      // A file made for this tag goes again when the tag cannot be built.
+      // A file made for these tags goes again when they cannot be built.
       f = std::shared_ptr<cdx::CdxFile>(cdx::CdxFile::create(os_path, share_of(table)));
       try {
-        build_cdx_tag(*f, source, tag, expression, options);
+        build_cdx_tags(*f, source, tags, options);
       } catch (...) {
         f.reset();
         remove_file_quietly(os_path);
@@ -138,24 +155,7 @@ bool ORDCREATE(Table& table, const std::string& index_path, const std::string& t
       }
       cdx_registry()[os_path + "|w"] = f;
     }
-    // An order of this tag already in the list reads the new expression.
-    for (int i = 1; i <= table.order_count(); ++i) {
-      auto* o = dynamic_cast<CdxOrder*>(table.order(i));
-      if (o && o->file() == f && iequal(o->name(), tag)) {
-        table.clear_orders();
-        break;
-      }
-    }
-    int n = 0;
-    for (int i = 1; i <= table.order_count(); ++i) {
-      auto* o = dynamic_cast<CdxOrder*>(table.order(i));
-      if (o && o->file() == f && iequal(o->name(), tag)) n = i;
-    }
-    if (n == 0) {
-      table.add_order(std::make_unique<CdxOrder>(table, f, tag));
-      n = table.order_count();
-    }
-    table.set_order_focus(n);
+    for (const TagSpec& t : tags) list_built_tag(table, f, t.first);
     table.go_to(saved);
     return true;
   } catch (const IndexError& e) {
@@ -164,5 +164,30 @@ bool ORDCREATE(Table& table, const std::string& index_path, const std::string& t
   }
 }
 
+}  // namespace
+
+bool ORDCREATE(Table& table, const std::string& index_path, const std::string& tag, const std::string& expression,
+               const BuildOptions& options) {
+  if (extension_of(index_path) != "ntx") return create_cdx_tags(table, index_path, {{tag, expression}}, options);
+  std::string os_path = os::native_path(index_path);
+  std::uint32_t saved = table.recno();
+  try {
+    TableFields fields(table);
+    TableSource source(table, fields);
+    auto f = build_ntx(os_path, source, expression, options);
+    table.add_order(std::make_unique<NtxOrder>(table, std::move(f), base_name(index_path)));
+    table.set_order_focus(table.order_count());
+    table.go_to(saved);
+    return true;
+  } catch (const IndexError& e) {
+    table.go_to(saved);
+    return fail(index_path, "ORDCREATE", e, gencode::kCreate);
+  }
+}
+
+bool ORDCREATE(Table& table, const std::string& index_path, const std::vector<TagSpec>& tags,
+               const BuildOptions& options) {
+  return create_cdx_tags(table, index_path, tags, options);
+}
 
 }  // namespace zuv::table

@@ -110,6 +110,9 @@ bool ORDLISTADD(Table& table, const std::string& index_path);
 // table's order list and gives it the focus.
 bool ORDCREATE(Table& table, const std::string& index_path, const std::string& tag, const std::string& expression,
                const BuildOptions& options = {});
+// ORDCREATE of each tag in turn into one compound file, from one pass over the records.
+bool ORDCREATE(Table& table, const std::string& index_path, const std::vector<TagSpec>& tags,
+               const BuildOptions& options = {});
 
 // Opens the compound index of the table's own name (".cdx" beside the ".dbf") when it
 // exists, so that every write keeps its tags current; true when there is none.
