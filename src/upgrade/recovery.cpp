@@ -1,5 +1,6 @@
 #include "upgrade/recovery.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,10 +19,14 @@ namespace zuv::upgrade {
 namespace {
 
 // Inside a firm's recovery directory: the step marker, the note that the firm's steps
-// are under way, and the version record as the step met it.
+// are under way, and the version record as a step met it (kept by earlier versions of
+// this program, whose markers it still settles).
 constexpr const char* kStepMarker = "krok.txt";
 constexpr const char* kFirmMarker = "firma.txt";
 constexpr const char* kVersionCopy = "wersja.stan";
+// The marker's last line once everything the step changed is on the disk: from then on
+// the step's work stands.
+constexpr const char* kStepDone = "=";
 // In the database directory itself: its deletion is the run's last file operation,
 // so a run cut off anywhere before it is carried on, never taken for a new one.
 constexpr const char* kRunNote = "odzysk.txt";
@@ -85,16 +90,6 @@ bool copy_synced(const std::string& from, const std::string& to) {
             os::replace_file(native(temp), native(to)) == 0;
   if (!ok && os::file_exists(std::string_view(temp))) os::delete_file(temp);
   return ok;
-}
-
-// A copy kept for an undo needs no rename of its own: the marker written after it is
-// what vouches for it.
-bool keep_copy(const std::string& from, const std::string& to) {
-  if (!os::copy_file(from, to).ok() || os::sync_file(native(to)) != 0) return false;
-  std::error_code ec;
-  const std::uint64_t size = std::filesystem::file_size(native(to), ec);
-  if (!ec) count_kept(size);
-  return true;
 }
 
 bool remove_synced(const std::string& path) {
@@ -211,6 +206,17 @@ int copy_before_change(const std::string& file, const os::FileHandle* open, cons
   return out.flush();
 }
 
+// Appends a line to the file at the native path and syncs it.
+int append_synced(const std::string& native_path, const std::string& line) {
+  os::FileHandle file;
+  std::uint64_t end = 0;
+  int rc = file.open(native_path, os::Access::ReadWrite, os::Share::Exclusive);
+  if (!rc) rc = file.size(end);
+  if (!rc) rc = file.write_at(end, line.data(), line.size());
+  if (!rc) rc = file.flush();
+  return rc;
+}
+
 // Watches the firm's directory while one step runs: the first change to each of its
 // files keeps the file as it was (or notes that it did not exist) and adds it to the
 // step's marker, both on the disk, before the change may go on. Only what the step
@@ -234,10 +240,7 @@ class StepKeeper final : public os::ChangeWatcher {
   int before_change(const std::string& path, os::Change change, const os::FileHandle* open) override {
     if (!directly_in(path, firm_native_)) return 0;
     const std::string name(os::file_name_part(path));
-    // The version record is kept whole before the step: it tells whether the step got
-    // through.
-    if (name.empty() || base::iequals_ascii(name, "wersja.dbf")) return 0;
-    if (!seen_.insert(base::lower_ascii(name)).second) return 0;
+    if (name.empty() || !seen_.insert(base::lower_ascii(name)).second) return 0;
     CostTimer timer;
     // Refused, the change does not happen; a later one asks again.
     auto refuse = [&](int rc) {
@@ -257,16 +260,14 @@ class StepKeeper final : public os::ChangeWatcher {
       if (int rc = os::sync_directory(keep_native_)) return refuse(rc);
     }
     // The marker line goes last: a line on the disk vouches for its copy.
-    os::FileHandle marker;
-    std::uint64_t end = 0;
-    const std::string line = (present ? "+" : "-") + name + "\r\n";
-    int rc = marker.open(marker_native_, os::Access::ReadWrite, os::Share::Exclusive);
-    if (!rc) rc = marker.size(end);
-    if (!rc) rc = marker.write_at(end, line.data(), line.size());
-    if (!rc) rc = marker.flush();
-    if (rc) return refuse(rc);
+    if (int rc = append_synced(marker_native_, (present ? "+" : "-") + name + "\r\n")) return refuse(rc);
     changed_.push_back(path);
     return 0;
+  }
+
+  // Every file the step changed is synced when it ends, before the step counts as done.
+  bool syncs_at_end(const std::string& path) override {
+    return directly_in(path, firm_native_) && seen_.count(base::lower_ascii(os::file_name_part(path))) != 0;
   }
 
  private:
@@ -292,10 +293,12 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
     if (!read_small_file(marker, text))
       firm_error(gencode::kOpen, 0, "Nie można odczytać znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
     std::vector<std::string> lines = whole_lines_of(text);
-    // The step got its version record through when the record differs from the one it
-    // met: its work stands. Otherwise it is undone and will run again.
-    const bool committed = read_small_file(dir + kVersionCopy, before) &&
-                           read_small_file(firm_dir + "wersja.dbf", now) && before != now;
+    // The step's work stands once its last line says all it changed is on the disk (a
+    // marker of an earlier version of this program: once the version record differs
+    // from the one it met). Otherwise it is undone and will run again.
+    const bool committed =
+        std::find(lines.begin(), lines.end(), kStepDone) != lines.end() ||
+        (read_small_file(dir + kVersionCopy, before) && read_small_file(firm_dir + "wersja.dbf", now) && before != now);
     if (!committed && !lines.empty()) {
       restore_files(firm_dir, dir, std::vector<std::string>(lines.begin() + 1, lines.end()));
       found.restored_step = lines.front();
@@ -344,9 +347,6 @@ void guard_step(const std::string& firm_dir, std::string_view step_name) {
   CostTimer timer;
   const std::string dir = firm_dir + kRecoveryDir;
   ensure_directory(dir);
-  if (!keep_copy(firm_dir + "wersja.dbf", dir + kVersionCopy))
-    firm_error(gencode::kCreate, 0, "Nie można zachować kopii pliku firmy przed krokiem aktualizacji",
-               firm_dir + "wersja.dbf", "ZACHOWAJ");
   // The marker names the step; the files the step changes are added to it one by one,
   // each after its copy.
   if (!write_synced(dir + kStepMarker, std::string(step_name) + "\r\n"))
@@ -357,15 +357,19 @@ void guard_step(const std::string& firm_dir, std::string_view step_name) {
 void release_step(const std::string& firm_dir, std::string_view step_name, bool note_done) {
   CostTimer timer;
   keeper.stop();
-  // The step's work reaches the disk before the means to undo it goes.
+  // The step's work reaches the disk before the marker says it stands, and that before
+  // the means to undo it go. Nothing on the way was synced: the kernel may have written
+  // the version record before the tables, so only the marker's last line decides.
+  const std::string dir = firm_dir + kRecoveryDir;
+  bool synced = true;
   for (const std::string& path : keeper.changed())
-    if (os::native_file_exists(path)) os::sync_file(path);
-  os::sync_file(native(firm_dir + "wersja.dbf"));
-  os::sync_directory(native(firm_dir));
+    if (os::native_file_exists(path)) synced = os::sync_file(path) == 0 && synced;
+  synced = os::sync_directory(native(firm_dir)) == 0 && synced;
+  if (!synced || append_synced(native(dir + kStepMarker), std::string(kStepDone) + "\r\n") != 0)
+    firm_error(gencode::kWrite, 0, "Nie można zapisać na dysku zmian kroku aktualizacji", firm_dir, "ZAPISZ");
   if (note_done) note_step_done(firm_dir, step_name);
   // The marker's removal needs no sync: a marker that comes back after a power cut
-  // meets a version record other than the one it kept, and only loses its copies.
-  const std::string dir = firm_dir + kRecoveryDir;
+  // says the step stands, and only loses its copies.
   if (!os::delete_file(dir + kStepMarker).ok())
     firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
   remove_copies(dir);

@@ -20,6 +20,11 @@ int notify_slow(const std::string& native_path, Change change, const FileHandle*
 
 }  // namespace detail
 
+bool sync_left_to_watcher(const std::string& native_path) {
+  ChangeWatcher* w = detail::g_watcher.load();
+  return w && w->syncs_at_end(native_path);
+}
+
 void watch(ChangeWatcher* watcher) {
   detail::g_watcher.store(watcher);
   detail::g_generation.fetch_add(1);

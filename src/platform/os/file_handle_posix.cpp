@@ -161,7 +161,10 @@ int FileHandle::truncate(std::uint64_t length) {
   return ::ftruncate(fd_, static_cast<off_t>(length)) == 0 ? 0 : from_errno(errno);
 }
 
-int FileHandle::flush() { return ::fdatasync(fd_) == 0 ? 0 : from_errno(errno); }
+int FileHandle::flush() {
+  if (sync_left_to_watcher()) return 0;
+  return ::fdatasync(fd_) == 0 ? 0 : from_errno(errno);
+}
 
 int FileHandle::lock(std::uint64_t offset, std::uint64_t length) {
   struct flock fl {};
@@ -192,7 +195,9 @@ int replace_file(const std::string& from, const std::string& to) {
   dir_listing::NameChange moved = dir_listing::name_moved(from, to);
   if (::rename(from.c_str(), to.c_str()) != 0) return from_errno(errno);
   moved.done();
-  // The rename itself reaches the disk only with its directory.
+  // The rename itself reaches the disk only with its directory (or with the watcher's
+  // sync of it, when the watcher keeps the file).
+  if (change_guard::sync_left_to_watcher(to)) return 0;
   std::string::size_type slash = to.find_last_of('/');
   sync_directory(slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash));
   return 0;

@@ -135,7 +135,10 @@ int FileHandle::truncate(std::uint64_t length) {
   return 0;
 }
 
-int FileHandle::flush() { return FlushFileBuffers(as_handle(h_)) ? 0 : last_error(); }
+int FileHandle::flush() {
+  if (sync_left_to_watcher()) return 0;
+  return FlushFileBuffers(as_handle(h_)) ? 0 : last_error();
+}
 
 int FileHandle::lock(std::uint64_t offset, std::uint64_t length) {
   OVERLAPPED ov = at(offset);

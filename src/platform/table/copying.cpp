@@ -1,5 +1,7 @@
 #include "platform/table/copying.h"
 
+#include <string>
+
 #include "platform/error/error.h"
 #include "platform/table/last_error.h"
 
@@ -76,6 +78,14 @@ bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, in
   // Fields of the same form on both sides move as bytes; the rest are read and written.
   std::vector<bool> as_bytes;
   for (auto [from, to] : map) as_bytes.push_back(source.fields()[from].carries_bytes_to(target.fields()[to]));
+  // A blank number reads as 0 and is written as the field's 0: the same bytes for every
+  // record, so they are made once by the slow way and then moved like the others.
+  std::vector<std::string> blank_number_as(map.size());
+  auto all_blank = [](const std::uint8_t* p, int n) {
+    for (int k = 0; k < n; ++k)
+      if (p[k] != ' ') return false;
+    return true;
+  };
   auto copy_current = [&] {
     if ((hidden && source.deleted()) || (condition && !condition(source))) return true;
     if (!target.append()) return false;
@@ -83,9 +93,17 @@ bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, in
       auto [from, to] = map[i];
       const FieldDescriptor& f = source.fields()[from];
       const std::uint8_t* bytes = source.record_buffer() + f.offset;
-      bool ok = as_bytes[i] && reads_back_same(f, bytes)
-                    ? target.put_bytes(to, bytes)
-                    : target.put(to, converted(source.get(from), target.fields()[to].type));
+      bool ok;
+      if (as_bytes[i] && reads_back_same(f, bytes)) {
+        ok = target.put_bytes(to, bytes);
+      } else if (as_bytes[i] && !blank_number_as[i].empty() && all_blank(bytes, f.length)) {
+        ok = target.put_bytes(to, reinterpret_cast<const std::uint8_t*>(blank_number_as[i].data()));
+      } else {
+        ok = target.put(to, converted(source.get(from), target.fields()[to].type));
+        if (ok && as_bytes[i] && (f.type == 'N' || f.type == 'F') && all_blank(bytes, f.length))
+          blank_number_as[i].assign(
+              reinterpret_cast<const char*>(target.record_buffer() + target.fields()[to].offset), f.length);
+      }
       if (!ok) return false;
     }
     return !source.deleted() || target.remove();
