@@ -226,6 +226,9 @@ bool find(const std::string& dir, std::string_view want, std::string& found) {
   return read_directory(c, key, folded, found);
 }
 
+// Another program's change between this look and ours would pass unseen into the new
+// times; the window is one system call wide, and the same program would have to change
+// the same directory in it.
 void NameChange::note(const std::string& native, bool add) {
   Item& item = items_[count_];
   if (!split(native, item.dir, item.name)) return;
