@@ -265,8 +265,9 @@ class StepKeeper final : public os::ChangeWatcher {
     return 0;
   }
 
-  // Every file the step changed is synced when it ends, before the step counts as done.
-  bool syncs_at_end(const std::string& path) override {
+  // Every file the step changed is kept and synced when it ends, before the step counts
+  // as done.
+  bool keeps(const std::string& path) override {
     return directly_in(path, firm_native_) && seen_.count(base::lower_ascii(os::file_name_part(path))) != 0;
   }
 

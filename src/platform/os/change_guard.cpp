@@ -20,9 +20,9 @@ int notify_slow(const std::string& native_path, Change change, const FileHandle*
 
 }  // namespace detail
 
-bool sync_left_to_watcher(const std::string& native_path) {
+bool kept_by_watcher(const std::string& native_path) {
   ChangeWatcher* w = detail::g_watcher.load();
-  return w && w->syncs_at_end(native_path);
+  return w && w->keeps(native_path);
 }
 
 void watch(ChangeWatcher* watcher) {

@@ -23,9 +23,10 @@ class ChangeWatcher {
   // there is one (the file may then be readable only through it). 0 lets it go on,
   // else the OS code the change fails with.
   virtual int before_change(const std::string& native_path, Change change, const FileHandle* open) = 0;
-  // Whether the watcher itself brings native_path, changed under it, to the disk when
-  // its watch ends: a sync asked for on the way may then wait for that one.
-  virtual bool syncs_at_end(const std::string& native_path) {
+  // Whether native_path, changed under the watcher, was kept by it as it was before
+  // and reaches the disk when the watch ends: a cut is undone from what was kept, so
+  // the file's own syncs and undo journals are not needed meanwhile.
+  virtual bool keeps(const std::string& native_path) {
     (void)native_path;
     return false;
   }
@@ -47,8 +48,8 @@ inline int notify(const std::string& native_path, Change change, const FileHandl
   if (!detail::g_watcher.load(std::memory_order_relaxed)) return 0;
   return detail::notify_slow(native_path, change, open);
 }
-// Whether a sync of native_path, changed under the present watcher, is left to it.
-bool sync_left_to_watcher(const std::string& native_path);
+// Whether the present watcher keeps native_path (see ChangeWatcher::keeps).
+bool kept_by_watcher(const std::string& native_path);
 
 inline bool watching() { return detail::g_watcher.load(std::memory_order_relaxed) != nullptr; }
 inline unsigned generation() { return detail::g_generation.load(std::memory_order_relaxed); }

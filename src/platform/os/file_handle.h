@@ -55,6 +55,14 @@ class FileHandle {
   int truncate(std::uint64_t length);  // consults the fault switch as a write
   int flush();                         // to the disk, not just the OS
 
+  // Tells the change watcher now of a change about to come through this handle.
+  int announce_change() { return before_change(); }
+  // Whether the change watcher keeps this file: it is then synced, and put back after a
+  // cut, by the watcher. A firm step's tables are synced once, when the step ends.
+  bool kept_by_watcher() const {
+    return !path_.empty() && change_guard::watching() && change_guard::kept_by_watcher(path_);
+  }
+
   // Byte-range locks, never waiting: kLockViolation when another handle holds any
   // byte of the range.
   int lock(std::uint64_t offset, std::uint64_t length);
@@ -67,12 +75,6 @@ class FileHandle {
     if (int rc = change_guard::notify(path_, Change::Write, this)) return rc;
     watched_ = change_guard::generation();
     return 0;
-  }
-
-  // A file changed under a watcher that syncs it when its watch ends is not synced
-  // before: one sync of each file a firm step changed instead of one per table close.
-  bool sync_left_to_watcher() const {
-    return !path_.empty() && change_guard::watching() && change_guard::sync_left_to_watcher(path_);
   }
 
   std::string path_;  // for the change watcher; only of a handle that may write

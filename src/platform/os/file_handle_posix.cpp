@@ -162,7 +162,7 @@ int FileHandle::truncate(std::uint64_t length) {
 }
 
 int FileHandle::flush() {
-  if (sync_left_to_watcher()) return 0;
+  if (kept_by_watcher()) return 0;
   return ::fdatasync(fd_) == 0 ? 0 : from_errno(errno);
 }
 
@@ -197,7 +197,7 @@ int replace_file(const std::string& from, const std::string& to) {
   moved.done();
   // The rename itself reaches the disk only with its directory (or with the watcher's
   // sync of it, when the watcher keeps the file).
-  if (change_guard::sync_left_to_watcher(to)) return 0;
+  if (change_guard::kept_by_watcher(to)) return 0;
   std::string::size_type slash = to.find_last_of('/');
   sync_directory(slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash));
   return 0;

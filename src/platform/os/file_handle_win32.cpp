@@ -136,7 +136,7 @@ int FileHandle::truncate(std::uint64_t length) {
 }
 
 int FileHandle::flush() {
-  if (sync_left_to_watcher()) return 0;
+  if (kept_by_watcher()) return 0;
   return FlushFileBuffers(as_handle(h_)) ? 0 : last_error();
 }
 

@@ -77,6 +77,10 @@ constexpr auto get64 = base::le64;
 // overwritten, with an end mark (an offset of all ones) after the last. A journal whose
 // magic is blanked is empty.
 void BlockFile::journal(uint64_t off, const std::vector<uint8_t>& old) {
+  // A file the change watcher keeps whole is put back by it after a cut: a journal of
+  // its own would only repeat that (and cost a file made and deleted at every use).
+  if (int rc = file_.announce_change()) fail("Błąd zapisu pliku indeksu", rc);
+  if (file_.kept_by_watcher()) return;
   if (!journal_.is_open()) {
     int rc = journal_.open(journal_path(), os::Access::ReadWrite, os::Share::Shared);
     if (rc == os::oscode::kFileNotFound) rc = journal_.create(journal_path(), os::Share::Shared);

@@ -45,6 +45,7 @@ std::unique_ptr<MemoFile> MemoFile::open(const std::string& os_path, Kind kind, 
     return nullptr;
   }
   if (!m->check_header(fault)) return nullptr;
+  m->sole_writer_ = access == os::Access::ReadWrite && share == os::Share::Exclusive;
   return m;
 }
 
@@ -177,8 +178,23 @@ bool MemoFile::read_next_free(std::uint32_t& block) const {
   return true;
 }
 
+bool MemoFile::load_state(std::uint32_t& next_free) {
+  if (known_) {
+    next_free = known_next_;
+    return true;
+  }
+  if (file_.size(size_) != 0 || !read_next_free(next_free)) return false;
+  keep_state(next_free);
+  return true;
+}
+
+void MemoFile::keep_state(std::uint32_t next_free) {
+  known_ = sole_writer_;
+  known_next_ = next_free;
+}
+
 bool MemoFile::next_free(std::uint32_t& block, MemoFault& fault) {
-  if (!read_next_free(block)) {
+  if (!load_state(block)) {
     fault = io(gencode::kRead, 0, "Błąd odczytu pliku memo");
     return false;
   }
@@ -199,7 +215,8 @@ bool MemoFile::next_free(std::uint32_t& block, MemoFault& fault) {
 
 MemoMark MemoFile::mark() {
   MemoMark m;
-  if (from_image_ || !file_.writable() || file_.size(m.size) != 0 || !read_next_free(m.next_free)) return m;
+  if (from_image_ || !file_.writable() || !load_state(m.next_free)) return m;
+  m.size = size_;
   m.valid = true;
   return m;
 }
@@ -210,6 +227,7 @@ void MemoFile::take_back(const MemoMark& m) {
   unsigned char h[4];
   if (kind_ == Kind::Fpt) put_be32(h, m.next_free);
   else put_le32(h, m.next_free);
+  known_ = false;
   if (file_.write_at(0, h, 4) == 0 && file_.truncate(m.size) == 0) size_ = m.size;
 }
 
@@ -221,7 +239,7 @@ bool MemoFile::write(std::uint32_t old_block, std::string_view text, std::uint32
     return false;
   }
   if (text.empty()) return true;
-  if (int rc = file_.size(size_)) {
+  if (int rc = known_ ? 0 : file_.size(size_)) {
     fault = io(gencode::kRead, rc, "Błąd odczytu pliku memo");
     return false;
   }
@@ -265,7 +283,7 @@ bool MemoFile::write(std::uint32_t old_block, std::string_view text, std::uint32
   }
   bool ok = false;
   std::uint32_t start = 0;
-  if (file_.size(size_) == 0 && next_free(start, fault)) {
+  if (next_free(start, fault)) {
     std::uint64_t offset = std::uint64_t(start) * block_size_;
     std::uint64_t blocks = (data.size() + block_size_ - 1) / block_size_;
     // Pad to whole blocks so the next allocation starts on a block boundary.
@@ -282,12 +300,15 @@ bool MemoFile::write(std::uint32_t old_block, std::string_view text, std::uint32
       if (int rc2 = file_.write_at(0, h, 4)) {
         fault = io(gencode::kWrite, rc2, "Błąd zapisu pliku memo");
       } else {
-        size_ = offset + data.size();
+        size_ = std::max(size_, offset + data.size());
         block = start;
         ok = true;
       }
     }
   }
+  // After a failed write the file is read again: it may have grown part of the way.
+  if (ok) keep_state(static_cast<std::uint32_t>(start + (data.size() / block_size_)));
+  else known_ = false;
   if (lock_header) file_.unlock(kLockBase, 1);
   return ok;
 }
@@ -311,6 +332,7 @@ bool MemoFile::reset(MemoFault& fault) {
     return false;
   }
   size_ = kHeaderSize;
+  known_ = false;
   return true;
 }
 

@@ -59,6 +59,8 @@ class MemoFile {
   bool old_capacity(std::uint32_t old_block, std::uint64_t& capacity) const;
   bool next_free(std::uint32_t& block, MemoFault& fault);
   bool read_next_free(std::uint32_t& block) const;
+  bool load_state(std::uint32_t& next_free);
+  void keep_state(std::uint32_t next_free);
 
   Kind kind_ = Kind::Fpt;
   os::FileHandle file_;
@@ -67,6 +69,11 @@ class MemoFile {
   std::string name_;
   std::uint32_t block_size_ = kDefaultBlockSize;
   std::uint64_t size_ = 0;
+  // A file only this handle writes is as the handle left it: its size and header's
+  // next free block need not be read again for every memo.
+  bool sole_writer_ = false;
+  bool known_ = false;
+  std::uint32_t known_next_ = 0;
 };
 
 }  // namespace zuv::table

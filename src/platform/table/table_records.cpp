@@ -145,6 +145,9 @@ bool Table::store_current() {
   // pass over.
   std::size_t keyed = 0;
   bool ok = true;
+  // A mark left by an earlier record's write must not be taken back with this one:
+  // the memos of that record would go and their blocks be given out again.
+  memo_mark_ = {};
   try {
     for (; keyed < orders_.size() && ok; ++keyed) {
       ok = appended ? orders_[keyed]->on_append(*this, recno_, buffer_.data())

@@ -118,6 +118,48 @@ TEST(AllOrNothing, AnAppendFailingAtAnyWriteLeavesTheRecordWithAllItsKeysOrNothi
   }
 }
 
+// A record write failing anywhere (its keys first) takes back only its own memo blocks,
+// never those of the record written before it; and the memo file of a table opened for
+// itself alone, not read again for every memo, follows the failure and its undo.
+TEST(AllOrNothing, MemosWrittenAroundAFailedAppendAreAllKept) {
+  Firm firm;
+  const std::string dbf = table_read_bytes(firm.dbf), fpt = table_read_bytes(firm.fpt),
+                    cdx = table_read_bytes(firm.cdx);
+  auto append = [](Table& t, const std::string& memo) {
+    bool ok = t.append() && t.put(0, Value::of_text("nowa")) && t.put(2, Value::of_memo(memo));
+    return t.commit() && ok;
+  };
+  const std::string before(200, 'a'), failed(130, 'b'), after(70, 'c');
+  for (int n = 1; n <= 6; ++n) {
+    SCOPED_TRACE("write " + std::to_string(n));
+    table_write_bytes(firm.dbf, dbf);
+    table_write_bytes(firm.fpt, fpt);
+    table_write_bytes(firm.cdx, cdx);
+    {
+      Quiet quiet;
+      auto t = firm.open();
+      ASSERT_TRUE(append(*t, before));
+      os::fault::Scope scope;
+      os::fault::arm(os::fault::Op::Write, n, kDiskFull);
+      const bool second = append(*t, failed);
+      os::fault::disarm();
+      if (!second) {
+        ASSERT_TRUE(append(*t, after));
+      }
+      t->close();
+    }
+    auto t = firm.open();
+    ASSERT_GE(t->record_count(), 5u);
+    t->go_to(4);
+    EXPECT_EQ(t->get(2).text, before);
+    t->go_to(5);
+    const std::string fifth = t->get(2).text;
+    EXPECT_TRUE(fifth == failed || fifth == after) << fifth;
+    t->close();
+    EXPECT_EQ(firm.faults(), "");
+  }
+}
+
 TEST(AllOrNothing, AnAppendRetriedAfterAFailureAddsTheRecordOnce) {
   Firm firm;
   {
