@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/os/dir_listing_posix.h"
 #include "platform/os/fault.h"
 
 namespace zuv::os {
@@ -90,8 +91,10 @@ int FileHandle::create(const std::string& path, Share share, bool fail_if_exists
   if (int code = fault::check(fault::Op::Create)) return code;
   // Truncation waits until the share lock is ours: a file someone else holds must not
   // be emptied under them.
+  dir_listing::NameChange made = dir_listing::name_added(path);
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (fail_if_exists ? O_EXCL : 0), 0666);
   if (fd < 0) return from_errno(errno);
+  made.done();
   if (int rc = take_share(fd, share)) {
     ::close(fd);
     return rc;
@@ -194,7 +197,9 @@ int replace_file(const std::string& from, const std::string& to) {
   if (int code = change_guard::notify(to, Change::Unlink)) return code;
   if (int code = change_guard::notify(from, Change::Unlink)) return code;
   if (int code = fault::check(fault::Op::Rename)) return code;
+  dir_listing::NameChange moved = dir_listing::name_moved(from, to);
   if (::rename(from.c_str(), to.c_str()) != 0) return from_errno(errno);
+  moved.done();
   // The rename itself reaches the disk only with its directory (or with the watcher's
   // sync of it, when the watcher keeps the file).
   if (change_guard::kept_by_watcher(to)) return 0;
@@ -222,12 +227,18 @@ int sync_directory(const std::string& path) {
 int remove_file(const std::string& path) {
   if (int code = change_guard::notify(path, Change::Unlink)) return code;
   if (int code = fault::check(fault::Op::Delete)) return code;
-  return ::unlink(path.c_str()) == 0 ? 0 : from_errno(errno);
+  dir_listing::NameChange removed = dir_listing::name_removed(path);
+  if (::unlink(path.c_str()) != 0) return from_errno(errno);
+  removed.done();
+  return 0;
 }
 
 int link_file(const std::string& existing, const std::string& new_name) {
   if (int code = fault::check(fault::Op::Create)) return code;
-  return ::link(existing.c_str(), new_name.c_str()) == 0 ? 0 : from_errno(errno);
+  dir_listing::NameChange made = dir_listing::name_added(new_name);
+  if (::link(existing.c_str(), new_name.c_str()) != 0) return from_errno(errno);
+  made.done();
+  return 0;
 }
 
 bool native_file_exists(const std::string& path) {

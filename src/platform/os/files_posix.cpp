@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "platform/os/change_guard.h"
+#include "platform/os/dir_listing_posix.h"
 #include "platform/os/fault.h"
 #include "platform/os/files.h"
 #include "platform/os/names.h"
@@ -227,8 +228,10 @@ Status copy_file(std::string_view from, std::string_view to) {
     if (held_elsewhere(dst, true)) return Status::failure(oscode::kSharingViolation);
   }
 
+  dir_listing::NameChange made = dir_listing::name_added(dst);
   Fd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
   if (out.fd < 0) return from_errno(dst);
+  made.done();
   auto fail = [&](int err) {
     ::close(out.fd);
     out.fd = -1;
@@ -272,7 +275,9 @@ Status delete_file(std::string_view path) {
   if (S_ISDIR(st.st_mode) || read_only(st)) return Status::failure(oscode::kAccessDenied);
   if (int code = change_guard::notify(native, Change::Unlink)) return Status::failure(code);
   if (S_ISREG(st.st_mode) && held_elsewhere(native, true)) return Status::failure(oscode::kSharingViolation);
+  dir_listing::NameChange removed = dir_listing::name_removed(native);
   if (::unlink(native.c_str()) != 0) return from_errno();
+  removed.done();
   return {};
 }
 
@@ -293,7 +298,9 @@ Status rename_file(std::string_view from, std::string_view to) {
     }
   }
   if (S_ISREG(sst.st_mode) && held_elsewhere(src, true)) return Status::failure(oscode::kSharingViolation);
+  dir_listing::NameChange moved = dir_listing::name_moved(src, dst);
   if (::rename(src.c_str(), dst.c_str()) != 0) return from_errno(dst);
+  moved.done();
   return {};
 }
 
@@ -301,17 +308,21 @@ Status make_directory(std::string_view path) {
   if (int code = fault::check(fault::Op::Create)) return Status::failure(code);
   std::string native = native_path(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
+  dir_listing::NameChange made = dir_listing::name_added(native);
   if (::mkdir(native.c_str(), 0777) != 0) return from_errno(native);
+  made.done();
   return {};
 }
 
 Status remove_directory(std::string_view path) {
   if (int code = fault::check(fault::Op::Delete)) return Status::failure(code);
   std::string native = native_path(path);
+  dir_listing::NameChange removed = dir_listing::name_removed(native);
   if (::rmdir(native.c_str()) != 0) {
     if (errno == ENOTDIR) return Status::failure(267);  // ERROR_DIRECTORY
     return from_errno(native);
   }
+  removed.done();
   return {};
 }
 
@@ -324,8 +335,10 @@ Result<std::size_t> write_file(std::string_view path, std::string_view data) {
     if (S_ISDIR(st.st_mode) || read_only(st)) return {0, oscode::kAccessDenied};
     if (held_elsewhere(native, true)) return {0, oscode::kSharingViolation};
   }
+  dir_listing::NameChange made = dir_listing::name_added(native);
   Fd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (fd.fd < 0) return {0, from_errno(native).code};
+  made.done();
   if (data.empty()) return {0, 0};
   if (int code = fault::check(fault::Op::Write)) return {0, code};
   size_t written = 0;

@@ -1,10 +1,10 @@
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/os/dir_listing_posix.h"
 #include "platform/os/names.h"
 #include "platform/os/path.h"
 
@@ -35,19 +35,7 @@ bool exists(const std::string& p) {
 // allows "FIRMA" and "firma" side by side) the lowest in byte order, so that the
 // answer never depends on the order of the directory.
 bool find_entry(const std::string& dir, const std::string& want, std::string& found) {
-  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-  if (!d) return false;
-  bool any = false;
-  while (dirent* e = ::readdir(d)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    if (same_name(name, want) && (!any || name < found)) {
-      found = name;
-      any = true;
-    }
-  }
-  ::closedir(d);
-  return any;
+  return dir_listing::find(dir, want, found);
 }
 
 std::string join(const std::string& base, const std::string& name) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/os/codepage.h"
+#include "platform/os/dir_listing_posix.h"
 #include "platform/os/fault.h"
 #include "platform/os/path.h"
 #include "platform/os/shelllink.h"
@@ -202,13 +203,17 @@ bool create_shell_link(const std::string& link_file, const ShellLink& link) {
   std::string file = native_path(link_file);
   std::string tmp = file + ".new";
   if (fault::check(fault::Op::Create)) return false;
+  dir_listing::NameChange made = dir_listing::name_added(tmp);
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
+  made.done();
   bool ok = fault::check(fault::Op::Write) == 0 &&
             ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) && ::fsync(fd) == 0;
   if (::close(fd) != 0) ok = false;
   if (ok && fault::check(fault::Op::Rename)) ok = false;
+  dir_listing::NameChange moved = dir_listing::name_moved(tmp, file);
   if (ok && ::rename(tmp.c_str(), file.c_str()) != 0) ok = false;
+  if (ok) moved.done();
   if (!ok) ::unlink(tmp.c_str());
   return ok;
 }
