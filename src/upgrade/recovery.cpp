@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 
 #include "lib/files.h"
 #include "lib/text.h"

@@ -40,6 +40,16 @@ struct Firm {
     EXPECT_TRUE(ORDCREATE(*t, cdx, "kw", "str(KWOTA,10,2)"));
     t->close();
   }
+  // The three files' bytes, to put the firm back before each run of a fault loop.
+  struct Files {
+    std::string dbf, fpt, cdx;
+  };
+  Files files() const { return {table_read_bytes(dbf), table_read_bytes(fpt), table_read_bytes(cdx)}; }
+  void put_back(const Files& f) const {
+    table_write_bytes(dbf, f.dbf);
+    table_write_bytes(fpt, f.fpt);
+    table_write_bytes(cdx, f.cdx);
+  }
   std::unique_ptr<Table> open() {
     OpenOptions o;
     o.path = dbf;
@@ -76,8 +86,7 @@ int writes_of(F&& operation) {
 
 TEST(AllOrNothing, AnAppendFailingAtAnyWriteLeavesTheRecordWithAllItsKeysOrNothing) {
   Firm firm;
-  const std::string dbf = table_read_bytes(firm.dbf), fpt = table_read_bytes(firm.fpt),
-                    cdx = table_read_bytes(firm.cdx);
+  const Firm::Files saved = firm.files();
   auto append = [&](Table& t) {
     bool ok = t.append() && t.put(0, Value::of_text("nowa")) && t.put(1, Value::of_number(99)) &&
               t.put(2, Value::of_memo(std::string(300, 'x')));
@@ -89,9 +98,7 @@ TEST(AllOrNothing, AnAppendFailingAtAnyWriteLeavesTheRecordWithAllItsKeysOrNothi
   ASSERT_GT(writes, 4);
   for (int n = 1; n <= writes; ++n) {
     SCOPED_TRACE("write " + std::to_string(n));
-    table_write_bytes(firm.dbf, dbf);
-    table_write_bytes(firm.fpt, fpt);
-    table_write_bytes(firm.cdx, cdx);
+    firm.put_back(saved);
     {
       Quiet quiet;
       auto t = firm.open();
@@ -112,7 +119,7 @@ TEST(AllOrNothing, AnAppendFailingAtAnyWriteLeavesTheRecordWithAllItsKeysOrNothi
     // Read after the close: an open table's files are not shared for reading on Windows.
     t->close();
     if (count == 3) {
-      EXPECT_EQ(table_read_bytes(firm.fpt).size(), fpt.size());
+      EXPECT_EQ(table_read_bytes(firm.fpt).size(), saved.fpt.size());
     }
     EXPECT_EQ(firm.faults(), "");
   }
@@ -123,8 +130,7 @@ TEST(AllOrNothing, AnAppendFailingAtAnyWriteLeavesTheRecordWithAllItsKeysOrNothi
 // itself alone, not read again for every memo, follows the failure and its undo.
 TEST(AllOrNothing, MemosWrittenAroundAFailedAppendAreAllKept) {
   Firm firm;
-  const std::string dbf = table_read_bytes(firm.dbf), fpt = table_read_bytes(firm.fpt),
-                    cdx = table_read_bytes(firm.cdx);
+  const Firm::Files saved = firm.files();
   auto append = [](Table& t, const std::string& memo) {
     bool ok = t.append() && t.put(0, Value::of_text("nowa")) && t.put(2, Value::of_memo(memo));
     return t.commit() && ok;
@@ -132,9 +138,7 @@ TEST(AllOrNothing, MemosWrittenAroundAFailedAppendAreAllKept) {
   const std::string before(200, 'a'), failed(130, 'b'), after(70, 'c');
   for (int n = 1; n <= 6; ++n) {
     SCOPED_TRACE("write " + std::to_string(n));
-    table_write_bytes(firm.dbf, dbf);
-    table_write_bytes(firm.fpt, fpt);
-    table_write_bytes(firm.cdx, cdx);
+    firm.put_back(saved);
     {
       Quiet quiet;
       auto t = firm.open();
