@@ -97,7 +97,7 @@ std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const 
 
 void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::string& firm_dir,
                  const std::string& program_dir, std::string& error_text, const std::string& database_dir,
-                 const std::string& database_version) {
+                 const std::string& database_version, const std::function<bool()>& brought_through) {
   (void)error_text;  // the driver's; the dispatcher leaves it as it is
   values.terr.clear();
   if (!firm_has_core_files(firm_dir)) return;
@@ -149,6 +149,7 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
     env.run_step("INDEKSUJ", [&] { tables::INDEKSUJ(env.areas, firm_dir); });
     if (env.speed) env.speed->raise_to(5);
   }
+  if (brought_through && !brought_through()) return;
   mark_firm_finished(firm_dir);
 }
 

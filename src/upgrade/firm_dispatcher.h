@@ -3,6 +3,7 @@
 // the driver's per-firm trap reports the firm and goes on with the next.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -41,9 +42,12 @@ bool firm_has_core_files(const std::string& firm_dir);
 std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const std::string& directory);
 
 // MAKE_WINFIR. values carries the run's private values; terr is reset here.
+// brought_through, when given, is called once the firm's work is done and before its
+// recovery note goes; when it answers false the note stays, so that a run cut off later
+// still knows which steps this firm went through.
 void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::string& firm_dir,
                  const std::string& program_dir, std::string& error_text, const std::string& database_dir,
-                 const std::string& database_version);
+                 const std::string& database_version, const std::function<bool()>& brought_through = {});
 
 // Raises a runtime error through the current handler; under the driver's trap it
 // breaks out of the firm. Thrown as a break when a handler answers anything else.

@@ -429,10 +429,10 @@ RunNote note_run_start(const std::string& database_dir, const std::string& datab
   return fresh;
 }
 
-void note_firm_finished(const std::string& database_dir, RunNote& note, long long nr) {
+bool note_firm_finished(const std::string& database_dir, RunNote& note, long long nr) {
   CostTimer timer;
   note.finished.insert(nr);
-  write_note(database_dir, note);
+  return write_note(database_dir, note);
 }
 
 void note_run_end(const std::string& database_dir) {

@@ -90,9 +90,10 @@ struct RunNote {
 };
 // Reads the note of a cut-off run, or makes a new one (synced).
 RunNote note_run_start(const std::string& database_dir, const std::string& database_version);
-// Adds a firm the run brought through. A note that cannot be written costs only a
-// second pass over that firm after a cut, so it is not an error.
-void note_firm_finished(const std::string& database_dir, RunNote& note, long long nr);
+// Adds a firm the run brought through, before the firm's own note goes: between the two
+// a cut would otherwise meet the firm as new and run 033 on it a second time. False when
+// the note cannot be written; the firm's own note must then stay.
+bool note_firm_finished(const std::string& database_dir, RunNote& note, long long nr);
 // The run came to its end: the note goes.
 void note_run_end(const std::string& database_dir);
 

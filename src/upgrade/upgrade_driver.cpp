@@ -293,10 +293,14 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     std::optional<ErrorRecord> failure;
     try {
       GuardedBlock trap;
-      // A firm a cut-off run brought through is as the clean run leaves it.
-      if (!note.finished.count(std::llround(nr))) {
-        MAKE_WINFIR(env, values, firm_dir, program_dir, error_text, database_dir, database_version);
-        note_firm_finished(database_dir, note, std::llround(nr));
+      // A firm a cut-off run brought through is as the clean run leaves it; only its
+      // note may be left, when the cut came before the note went.
+      const long long number = std::llround(nr);
+      if (note.finished.count(number)) {
+        mark_firm_finished(firm_dir);
+      } else {
+        MAKE_WINFIR(env, values, firm_dir, program_dir, error_text, database_dir, database_version,
+                    [&] { return note_firm_finished(database_dir, note, number); });
       }
     } catch (const Break& b) {
       failure = b.record;

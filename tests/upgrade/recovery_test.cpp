@@ -316,6 +316,50 @@ TEST_F(Recovery, RunNoteKeepsTheLowerVersionAndTheFinishedFirms) {
   EXPECT_TRUE(note.finished.empty());
 }
 
+// Records one version below its own, as 033 does.
+int runs_below_itself = 0;
+void records_below_itself(steps::StepContext&, const std::string& firm_dir, const std::string&, const std::string&,
+                          const std::string&) {
+  ++runs_below_itself;
+  table::OpenOptions o;
+  o.path = firm_dir + "wersja.dbf";
+  auto t = table::Table::open(o);
+  ASSERT_TRUE(t && t->go_to(1));
+  ASSERT_TRUE(t->put("baza", Value::of_text("026.01.032")) && t->commit());
+}
+
+// The run notes a firm as brought through before the firm's own note goes: cut between
+// the two, or unable to write the run's note, the firm's note still names its steps, so
+// 033 (which records one version below its own) is not taken twice.
+TEST_F(Recovery, FirmsNoteStaysUntilTheRunHasNotedTheFirm) {
+  struct Cut {};
+  const steps::FirmStep below[] = {{"026.01.033", "I_26_01_033", records_below_itself}};
+  env.steps.firm = below;
+  for (bool cut : {true, false}) {
+    SCOPED_TRACE(cut ? "cut" : "run note not written");
+    make_firm(1, "026.01.030");
+    runs_below_itself = 0;
+    steps::RunValues values;
+    values.num_fir = 1;
+    std::string error_text;
+    auto noted = [&]() -> bool {
+      if (cut) throw Cut{};
+      return false;
+    };
+    if (cut)
+      EXPECT_THROW(MAKE_WINFIR(env, values, firm, prog, error_text, db, "026.01.016", noted), Cut);
+    else
+      MAKE_WINFIR(env, values, firm, prog, error_text, db, "026.01.016", noted);
+    EXPECT_EQ(runs_below_itself, 1);
+    EXPECT_TRUE(exists(firm + kRecoveryDir + "firma.txt"));
+
+    dispatch();
+    EXPECT_EQ(runs_below_itself, 1);
+    EXPECT_EQ(read_field(firm + "wersja.dbf", "baza"), "026.01.032");
+    EXPECT_FALSE(recovery_dir_left());
+  }
+}
+
 // A firm the cut run brought through is not met again: a second pass would take
 // step 033 a second time.
 TEST_F(Recovery, DriverSkipsAFirmTheCutRunFinished) {
@@ -323,10 +367,13 @@ TEST_F(Recovery, DriverSkipsAFirmTheCutRunFinished) {
   make_register({1, 2});
   make_firm(1, "026.01.032");
   make_firm(2, "026.01.032");
+  // Cut after the run noted firm 1 but before the firm's own note went.
+  mark_firm_started(firm, false);
   ASSERT_TRUE(lib::WRITEFILE(db + "odzysk.txt", "026.01.016\r\n1\r\n"));
 
   EXPECT_EQ(run("026.01.016"), "00");
   EXPECT_EQ(step_log().calls, (std::vector<std::string>{"STR_26_01_027", "STR_26_01_032", "I_26_01_033@firma2"}));
+  EXPECT_FALSE(recovery_dir_left());
 }
 
 }  // namespace
