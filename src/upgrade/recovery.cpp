@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <map>
 
 #include "lib/files.h"
 #include "lib/text.h"
@@ -11,7 +10,6 @@
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
-#include "platform/os/undo_journal.h"
 #include "tables/table_access.h"
 #include "upgrade/firm_dispatcher.h"
 #include "upgrade/report_text.h"
@@ -33,9 +31,6 @@ constexpr const char* kStepDone = "=";
 constexpr const char* kRunNote = "odzysk.txt";
 // A copy kept for an undo, suffixed so that no firm file's copy takes a marker's name.
 constexpr const char* kCopySuffix = ".kop";
-// The bytes a file written over in place had where it was written, for a file kept as
-// a second name of its own bytes and put back from the two.
-constexpr const char* kJournalSuffix = ".dzi";
 // A line of the firm's note naming a step that got its version record through.
 constexpr const char* kDoneStep = "krok=";
 
@@ -157,28 +152,12 @@ void remove_copies(const std::string& dir) {
 }
 
 // Puts back the files listed in a step marker: "+name" was copied before the step,
-// "-name" did not exist then, "~name size" is its own bytes under a second name, put
-// back as they were from its journal.
+// "-name" did not exist then.
 void restore_files(const std::string& firm_dir, const std::string& dir, const std::vector<std::string>& entries) {
   for (const std::string& entry : entries) {
-    std::string name = entry.substr(1);
-    std::uint64_t size = 0;
-    if (entry[0] == '~') {
-      const size_t blank = name.rfind(' ');
-      if (blank != std::string::npos) {
-        size = std::strtoull(name.c_str() + blank + 1, nullptr, 10);
-        name.resize(blank);
-      }
-    }
+    const std::string name = entry.substr(1);
     const std::string target = firm_dir + name;
-    bool ok = false;
-    if (entry[0] == '-')
-      ok = remove_synced(target);
-    else if (entry[0] == '~')
-      ok = os::UndoJournal::apply(native(dir + name + kJournalSuffix), native(dir + name + kCopySuffix), size) == 0 &&
-           copy_synced(dir + name + kCopySuffix, target);
-    else
-      ok = copy_synced(dir + name + kCopySuffix, target);
+    bool ok = entry[0] == '+' ? copy_synced(dir + name + kCopySuffix, target) : remove_synced(target);
     if (!ok)
       firm_error(gencode::kWrite, 0, "Nie można odtworzyć pliku firmy sprzed przerwanej aktualizacji", target,
                  "ODTWORZ");
@@ -249,15 +228,10 @@ class StepKeeper final : public os::ChangeWatcher {
     marker_native_ = native(firm_dir + kRecoveryDir + kStepMarker);
     seen_.clear();
     changed_.clear();
-    journals_.clear();
-    os::change_guard::take_held_error();
     os::change_guard::watch(this);
   }
   void stop() {
     if (os::change_guard::watching()) os::change_guard::watch(nullptr);
-    // The journals' files are closed, so that an undo can read them.
-    for (const auto& [id, journal] : journals_) count_kept(journal->bytes());
-    journals_.clear();
   }
   // Native paths of the firm's files the step changed so far.
   const std::vector<std::string>& changed() const { return changed_; }
@@ -265,11 +239,7 @@ class StepKeeper final : public os::ChangeWatcher {
   int before_change(const std::string& path, os::Change change, const os::FileHandle* open) override {
     if (!directly_in(path, firm_native_)) return 0;
     const std::string name(os::file_name_part(path));
-    if (name.empty()) return 0;
-    if (!seen_.insert(base::lower_ascii(name)).second) {
-      // A file kept by its journal and now written over whole by name.
-      return change == os::Change::Write && !open && !journals_.empty() ? save_whole(path) : 0;
-    }
+    if (name.empty() || !seen_.insert(base::lower_ascii(name)).second) return 0;
     CostTimer timer;
     // Refused, the change does not happen; a later one asks again.
     auto refuse = [&](int rc) {
@@ -300,58 +270,10 @@ class StepKeeper final : public os::ChangeWatcher {
     return directly_in(path, firm_native_) && seen_.count(base::lower_ascii(os::file_name_part(path))) != 0;
   }
 
-  // A file written in place through a handle of its own is kept as a second name of its
-  // bytes and a journal of what the writes take: a step that corrects a few records of a
-  // large table costs those records, not a copy of the table.
-  std::shared_ptr<os::UndoJournal> journal_for(const std::string& path, const os::FileHandle& open) override {
-    if (!directly_in(path, firm_native_)) return nullptr;
-    os::FileIdentity id;
-    if (open.identity(id) != 0) return nullptr;
-    if (auto found = journals_.find(id); found != journals_.end()) return found->second;
-    const std::string name(os::file_name_part(path));
-    const std::string key = base::lower_ascii(name);
-    if (name.empty() || seen_.count(key) || !open.exclusive()) return nullptr;
-    CostTimer timer;
-    std::uint64_t size = 0;
-    if (open.size(size) != 0) return nullptr;
-    const std::string copy = keep_native_ + name + kCopySuffix, saved = keep_native_ + name + kJournalSuffix;
-    if (os::link_file(path, copy) != 0) return nullptr;
-    int rc = 0;
-    std::shared_ptr<os::UndoJournal> journal = os::UndoJournal::create(saved, size, id, rc);
-    // The marker line goes last: a line on the disk vouches for the link and the journal.
-    if (!journal || os::sync_directory(keep_native_) != 0 ||
-        append_synced(marker_native_, "~" + name + " " + std::to_string(size) + "\r\n") != 0) {
-      journal.reset();
-      os::remove_file(saved);
-      os::remove_file(copy);
-      return nullptr;  // kept by a copy instead
-    }
-    seen_.insert(key);
-    changed_.push_back(path);
-    journals_[id] = journal;
-    return journal;
-  }
-
  private:
-  // Saves the whole of a journaled file before it is written over by name.
-  int save_whole(const std::string& path) {
-    os::FileHandle in;
-    os::FileIdentity id;
-    if (in.open(path, os::Access::Read, os::Share::Shared) != 0 || in.identity(id) != 0) return 0;
-    auto found = journals_.find(id);
-    if (found == journals_.end()) return 0;
-    CostTimer timer;
-    os::UndoJournal& journal = *found->second;
-    int rc = journal.save(0, journal.original_size(), [&](std::uint64_t offset, char* p, std::size_t n) {
-      return in.read_exact(offset, p, n);
-    });
-    return rc ? rc : journal.sync();
-  }
-
   std::string firm_native_, keep_native_, marker_native_;
   std::set<std::string> seen_;
   std::vector<std::string> changed_;
-  std::map<os::FileIdentity, std::shared_ptr<os::UndoJournal>> journals_;
 };
 
 StepKeeper keeper;
@@ -435,9 +357,6 @@ void guard_step(const std::string& firm_dir, std::string_view step_name) {
 void release_step(const std::string& firm_dir, std::string_view step_name, bool note_done) {
   CostTimer timer;
   keeper.stop();
-  // A write held for a journal that could not go out when its table was closed.
-  if (int rc = os::change_guard::take_held_error())
-    firm_error(gencode::kWrite, rc, "Nie można zapisać na dysku zmian kroku aktualizacji", firm_dir, "ZAPISZ");
   // The step's work reaches the disk before the marker says it stands, and that before
   // the means to undo it go. Nothing on the way was synced: the kernel may have written
   // the version record before the tables, so only the marker's last line decides.

@@ -226,13 +226,8 @@ TEST_F(Recovery, OnlyTheFilesTheStepChangesAreKept) {
   ASSERT_TRUE(lib::WRITEFILE(firm + "zvd.dbf", "nowy"));
   ASSERT_TRUE(os::rename_file(firm + "zvd.dbf", firm + "vd.dbf").ok());
 
-  // The table written in place keeps what its writes took in a journal; the file
-  // replaced by name keeps its bytes under a second name.
-  EXPECT_EQ(bytes(firm + kRecoveryDir + "krok.txt"),
-            "I_26_01_027\r\n~v_z.dbf " + std::to_string(v_z.size()) + "\r\n-zvd.dbf\r\n+vd.dbf\r\n");
-  EXPECT_TRUE(exists(firm + kRecoveryDir + std::string("v_z.dbf.dzi")));
-  EXPECT_LT(bytes(firm + kRecoveryDir + "v_z.dbf.dzi").size(), 2 * v_z.size());
-  EXPECT_EQ(bytes(firm + kRecoveryDir + "vd.dbf.kop"), vd);
+  EXPECT_EQ(bytes(firm + kRecoveryDir + "krok.txt"), "I_26_01_027\r\n+v_z.dbf\r\n-zvd.dbf\r\n+vd.dbf\r\n");
+  EXPECT_EQ(bytes(firm + kRecoveryDir + "v_z.dbf.kop"), v_z);
   EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("ks_kor.dbf.kop")));
 
   EXPECT_EQ(recover_firm(firm).restored_step, "I_26_01_027");
@@ -252,35 +247,6 @@ TEST_F(Recovery, OnlyTheFilesTheStepChangesAreKept) {
 
 // A copy that cannot be made stops the change it came before: the table stays as it
 // was and the marker does not vouch for a copy that is not there.
-// A table corrected in place, then grown, then written over by name or renamed away:
-// each change after the first is kept by what the first left, and the undo puts back
-// the table the step met.
-TEST_F(Recovery, TableWrittenInPlaceThenReplacedIsPutBackAsTheStepMetIt) {
-  make_firm(1, "026.01.026");
-  make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}},
-             {{{"LPP", Value::of_text("7")}}, {{"LPP", Value::of_text("6")}}, {{"LPP", Value::of_text("5")}}});
-  make_table(firm + "vd.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("2")}}});
-  const std::string before = bytes(firm + "v_z.dbf");
-  for (int how = 0; how < 3; ++how) {
-    SCOPED_TRACE(how);
-    guard_step(firm, "I_26_01_027");
-    put_field(firm + "v_z.dbf", 2, "LPP", Value::of_text("X"));
-    {
-      table::OpenOptions o;
-      o.path = firm + "v_z.dbf";
-      auto t = table::Table::open(o);
-      ASSERT_TRUE(t && t->append());
-      ASSERT_TRUE(t->put("LPP", Value::of_text("Y")) && t->commit());
-    }
-    if (how == 1) ASSERT_TRUE(lib::WRITEFILE(firm + "v_z.dbf", "nowy"));
-    if (how == 2) ASSERT_TRUE(os::rename_file(firm + "v_z.dbf", firm + "v_y.dbf").ok());
-    EXPECT_EQ(recover_firm(firm).restored_step, "I_26_01_027");
-    EXPECT_EQ(bytes(firm + "v_z.dbf"), before);
-    EXPECT_FALSE(exists(firm + "v_y.dbf"));
-    EXPECT_FALSE(recovery_dir_left() && exists(firm + kRecoveryDir + "krok.txt"));
-  }
-}
-
 TEST_F(Recovery, ChangeIsRefusedWhenItsCopyCannotBeKept) {
   make_firm(1, "026.01.026");
   make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("7")}}});

@@ -5,13 +5,11 @@
 #pragma once
 
 #include <atomic>
-#include <memory>
 #include <string>
 
 namespace zuv::os {
 
 class FileHandle;
-class UndoJournal;
 
 // How the file is about to change: its bytes written over (through a handle, or by a
 // file created or copied over it), or its name taken away (renamed over, renamed
@@ -31,15 +29,6 @@ class ChangeWatcher {
   virtual bool keeps(const std::string& native_path) {
     (void)native_path;
     return false;
-  }
-  // Asked first when a change is about to come through an open handle: a journal that
-  // takes the bytes the handle writes over, instead of before_change's copy of the whole
-  // file; nullptr leaves it to before_change. The handle then holds its writes until
-  // what they write over is saved and synced.
-  virtual std::shared_ptr<UndoJournal> journal_for(const std::string& native_path, const FileHandle& open) {
-    (void)native_path;
-    (void)open;
-    return nullptr;
   }
 };
 
@@ -61,12 +50,6 @@ inline int notify(const std::string& native_path, Change change, const FileHandl
 }
 // Whether the present watcher keeps native_path (see ChangeWatcher::keeps).
 bool kept_by_watcher(const std::string& native_path);
-// The present watcher's journal for a change through open (see ChangeWatcher::journal_for).
-std::shared_ptr<UndoJournal> journal_for(const std::string& native_path, const FileHandle& open);
-// The first error of writes a handle held and could not write out where nobody could be
-// told (at its close, or when the watch ended); 0 when none. Reading it clears it.
-int take_held_error();
-void note_held_error(int code);
 
 inline bool watching() { return detail::g_watcher.load(std::memory_order_relaxed) != nullptr; }
 inline unsigned generation() { return detail::g_generation.load(std::memory_order_relaxed); }

@@ -16,7 +16,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "platform/os/change_guard.h"
@@ -27,17 +26,6 @@ namespace zuv::os {
 
 enum class Access { Read, ReadWrite };
 enum class Share { Exclusive, Shared };
-
-// Which file a handle has open, whatever its name (device and file number).
-struct FileIdentity {
-  std::uint64_t device = 0, number = 0;
-  bool operator==(const FileIdentity& o) const { return device == o.device && number == o.number; }
-  bool operator<(const FileIdentity& o) const {
-    return device != o.device ? device < o.device : number < o.number;
-  }
-};
-
-struct HeldWrites;
 
 class FileHandle {
  public:
@@ -56,9 +44,6 @@ class FileHandle {
   void close();
   bool is_open() const;
   bool writable() const { return writable_; }
-  bool exclusive() const { return exclusive_; }
-  // Where the file system has no such numbers, an error.
-  int identity(FileIdentity& out) const;
 
   // Reads up to n bytes at offset; got receives the count (short at end of file).
   int read_at(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const;
@@ -87,16 +72,13 @@ class FileHandle {
   // The first change through this handle under a watcher goes to it first.
   int before_change() {
     if (!change_guard::watching() || watched_ == change_guard::generation()) return 0;
-    return watch_change();
+    if (int rc = change_guard::notify(path_, Change::Write, this)) return rc;
+    watched_ = change_guard::generation();
+    return 0;
   }
-  int watch_change();
-  int write_held();
 
   std::string path_;  // for the change watcher; only of a handle that may write
   unsigned watched_ = 0;
-  bool exclusive_ = false;
-  // Writes held back until the watcher's journal has saved what they write over.
-  std::shared_ptr<HeldWrites> held_;
 #ifdef _WIN32
   void* h_ = nullptr;  // HANDLE; INVALID_HANDLE_VALUE kept as nullptr
 #else
@@ -104,9 +86,6 @@ class FileHandle {
 #endif
   bool writable_ = false;
 };
-
-// Every handle's held writes go out (when a change watcher comes or goes).
-void release_held_writes();
 
 // Renames from over to (replacing to when it exists) in one step. Consults the fault
 // switch (Rename).

@@ -31,11 +31,7 @@ OVERLAPPED at(std::uint64_t offset) {
 
 FileHandle::~FileHandle() { close(); }
 FileHandle::FileHandle(FileHandle&& o) noexcept
-    : path_(std::move(o.path_)),
-      watched_(o.watched_),
-      exclusive_(o.exclusive_),
-      h_(std::exchange(o.h_, nullptr)),
-      writable_(o.writable_) {}
+    : path_(std::move(o.path_)), watched_(o.watched_), h_(std::exchange(o.h_, nullptr)), writable_(o.writable_) {}
 FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
   if (this != &o) {
     close();
@@ -43,7 +39,6 @@ FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
     writable_ = o.writable_;
     path_ = std::move(o.path_);
     watched_ = o.watched_;
-    exclusive_ = o.exclusive_;
   }
   return *this;
 }
@@ -65,7 +60,6 @@ int FileHandle::open(const std::string& path, Access access, Share share) {
   if (h == INVALID_HANDLE_VALUE) return last_error();
   h_ = h;
   writable_ = access == Access::ReadWrite;
-  exclusive_ = share == Share::Exclusive;
   if (writable_) path_ = path;
   watched_ = 0;
   return 0;
@@ -80,30 +74,10 @@ int FileHandle::create(const std::string& path, Share share, bool fail_if_exists
   if (h == INVALID_HANDLE_VALUE) return last_error();
   h_ = h;
   writable_ = true;
-  exclusive_ = share == Share::Exclusive;
   path_ = path;
   watched_ = change_guard::generation();  // the creation was told already
   return 0;
 }
-
-int FileHandle::identity(FileIdentity& out) const {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(as_handle(h_), &info)) return last_error();
-  out.device = info.dwVolumeSerialNumber;
-  out.number = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return 0;
-}
-
-// Writes are not held back here: a watcher's change is kept by a copy as before.
-int FileHandle::watch_change() {
-  if (int rc = change_guard::notify(path_, Change::Write, this)) return rc;
-  watched_ = change_guard::generation();
-  return 0;
-}
-
-int FileHandle::write_held() { return 0; }
-
-void release_held_writes() {}
 
 int FileHandle::read_at(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const {
   got = 0;
