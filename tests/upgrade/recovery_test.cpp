@@ -247,6 +247,34 @@ TEST_F(Recovery, OnlyTheFilesTheStepChangesAreKept) {
 
 // A copy that cannot be made stops the change it came before: the table stays as it
 // was and the marker does not vouch for a copy that is not there.
+// A table corrected in place, then grown, then written over by name or renamed away:
+// the copy kept at the first change is what the undo puts back.
+TEST_F(Recovery, TableWrittenInPlaceThenReplacedIsPutBackAsTheStepMetIt) {
+  make_firm(1, "026.01.026");
+  make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}},
+             {{{"LPP", Value::of_text("7")}}, {{"LPP", Value::of_text("6")}}, {{"LPP", Value::of_text("5")}}});
+  make_table(firm + "vd.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("2")}}});
+  const std::string before = bytes(firm + "v_z.dbf");
+  for (int how = 0; how < 3; ++how) {
+    SCOPED_TRACE(how);
+    guard_step(firm, "I_26_01_027");
+    put_field(firm + "v_z.dbf", 2, "LPP", Value::of_text("X"));
+    {
+      table::OpenOptions o;
+      o.path = firm + "v_z.dbf";
+      auto t = table::Table::open(o);
+      ASSERT_TRUE(t && t->append());
+      ASSERT_TRUE(t->put("LPP", Value::of_text("Y")) && t->commit());
+    }
+    if (how == 1) ASSERT_TRUE(lib::WRITEFILE(firm + "v_z.dbf", "nowy"));
+    if (how == 2) ASSERT_TRUE(os::rename_file(firm + "v_z.dbf", firm + "v_y.dbf").ok());
+    EXPECT_EQ(recover_firm(firm).restored_step, "I_26_01_027");
+    EXPECT_EQ(bytes(firm + "v_z.dbf"), before);
+    EXPECT_FALSE(exists(firm + "v_y.dbf"));
+    EXPECT_FALSE(recovery_dir_left() && exists(firm + kRecoveryDir + "krok.txt"));
+  }
+}
+
 TEST_F(Recovery, ChangeIsRefusedWhenItsCopyCannotBeKept) {
   make_firm(1, "026.01.026");
   make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("7")}}});
