@@ -3,18 +3,13 @@
 #include <cctype>
 
 #include "platform/base/coding.h"
+#include "platform/base/text.h"
 #include "platform/table/dbf_header.h"
 
 namespace zuv::table {
 namespace {
 
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
+bool same_name(std::string_view a, std::string_view b) { return base::iequals_ascii(a, b); }
 
 }  // namespace
 

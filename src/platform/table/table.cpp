@@ -21,12 +21,7 @@
 namespace zuv::table {
 using namespace detail;
 
-bool detail::iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
+bool detail::iequals(std::string_view a, std::string_view b) { return base::iequals_ascii(a, b); }
 
 namespace {
 
@@ -205,6 +200,9 @@ bool Table::load_header(std::uint64_t size) {
   if (std::string fault = decode_dbf_fields(head.data(), header_length_, version_, fields); !fault.empty())
     return corrupt(fault);
   fields_ = std::move(fields);
+  field_by_name_.clear();
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    field_by_name_.emplace(base::upper_ascii(fields_[i].name), static_cast<int>(i));
   std::uint32_t offset = fields_.back().offset + fields_.back().length;
   if (offset > record_length_) return corrupt("długość rekordu mniejsza niż suma długości pól");
   if (std::uint64_t(header_length_) + std::uint64_t(count) * record_length_ > size)
@@ -329,9 +327,8 @@ int Table::field_index(std::string_view name) const {
   std::string_view n = name;
   while (!n.empty() && n.back() == ' ') n.remove_suffix(1);
   while (!n.empty() && n.front() == ' ') n.remove_prefix(1);
-  for (std::size_t i = 0; i < fields_.size(); ++i)
-    if (iequals(fields_[i].name, n)) return static_cast<int>(i);
-  return -1;
+  auto found = field_by_name_.find(base::upper_ascii(n));
+  return found == field_by_name_.end() ? -1 : found->second;
 }
 
 Structure Table::structure() const {

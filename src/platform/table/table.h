@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
@@ -232,6 +233,9 @@ class Table {
   std::uint32_t count_in_header_ = 0; // as last written to / read from the header
   bool header_dirty_ = false;
   std::vector<FieldDescriptor> fields_;
+  // Field numbers by name in capitals (the first of equal names): steps look fields up
+  // by name for every record, and the KSeF buffers have over two hundred.
+  std::unordered_map<std::string, int> field_by_name_;
 
   std::vector<std::uint8_t> buffer_;    // current record
   std::vector<std::uint8_t> original_;  // current record as stored
