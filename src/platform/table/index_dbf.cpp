@@ -1,17 +1,10 @@
 #include "platform/table/index_dbf.h"
 
-#include <cctype>
-
 #include "platform/base/coding.h"
 #include "platform/base/text.h"
 #include "platform/table/dbf_header.h"
 
 namespace zuv::table {
-namespace {
-
-bool same_name(std::string_view a, std::string_view b) { return base::iequals_ascii(a, b); }
-
-}  // namespace
 
 void DbfRecords::open(const std::string& path, bool writable) {
   file_.open(path, writable);
@@ -72,7 +65,7 @@ void DbfRecords::write(uint32_t recno, const std::string& record) {
 std::optional<FieldRef> DbfRecords::resolve(std::string_view alias, std::string_view field) const {
   (void)alias;
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (same_name(fields_[i].name, field))
+    if (base::iequals_ascii(fields_[i].name, field))
       return FieldRef{int(i), fields_[i].type, fields_[i].length, fields_[i].decimals};
   }
   return std::nullopt;

@@ -15,8 +15,8 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/os/file_handle.h"
