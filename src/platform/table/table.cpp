@@ -21,8 +21,6 @@
 namespace zuv::table {
 using namespace detail;
 
-bool detail::iequals(std::string_view a, std::string_view b) { return base::iequals_ascii(a, b); }
-
 namespace {
 
 // The extension of the file-name part, without the dot ("" when none).
@@ -240,7 +238,7 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
     if (f.type == 'L') f.length = 1, f.decimals = 0;
     if (f.type == 'M') f.length = 10, f.decimals = 0;
     bool ok = !f.name.empty() && f.name.size() <= 10;
-    for (std::size_t j = 0; ok && j < i; ++j) ok = !iequals(base::trim(structure[j].name), f.name);
+    for (std::size_t j = 0; ok && j < i; ++j) ok = !base::iequals_ascii(base::trim(structure[j].name), f.name);
     switch (f.type) {
       case 'C': ok = ok && f.length >= 1 && f.length <= 254 && f.decimals == 0; break;
       case 'N': case 'F': ok = ok && f.length >= 1 && f.length <= 20 && f.decimals >= 0 && (f.decimals == 0 || f.decimals <= f.length - 2); break;

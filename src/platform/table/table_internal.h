@@ -26,8 +26,6 @@ using base::le32;
 using base::put_le16;
 using base::put_le32;
 
-bool iequals(std::string_view a, std::string_view b);
-
 // Numbers stand right-aligned behind blanks: the blanks are passed over eight at a time
 // where the byte order allows it.
 inline const std::uint8_t* skip_blanks(const std::uint8_t* p, const std::uint8_t* end) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/base/text.h"
 #include "platform/error/error.h"
 #include "platform/table/memo_file.h"
 #include "platform/table/table_internal.h"
@@ -28,7 +29,7 @@ bool Table::set_order_focus(int n) {
 
 bool Table::set_order_focus(std::string_view name) {
   for (int i = 0; i < order_count(); ++i)
-    if (iequals(orders_[i]->name(), name)) return set_order_focus(i + 1);
+    if (base::iequals_ascii(orders_[i]->name(), name)) return set_order_focus(i + 1);
   return false;
 }
 
