@@ -70,6 +70,39 @@ bool reads_back_same(const FieldDescriptor& f, const std::uint8_t* p) {
   }
 }
 
+// The map in map order as segments: consecutive mapped fields lying side by side in
+// both records, each of the same form on both sides, move as one block. Text always
+// reads back the same; a field of another form whose bytes the engine would not write
+// itself is then written again the slow way. A field that cannot move as bytes at all
+// is a segment of its own.
+struct Segment {
+  std::size_t first = 0, count = 1;  // entries of the map
+  bool bytes = false;
+  std::vector<std::size_t> checked;  // entries of the block that are not text
+};
+
+std::vector<Segment> segments_of(const Table& source, const Table& target,
+                                 const std::vector<std::pair<int, int>>& map, const std::vector<bool>& as_bytes) {
+  std::vector<Segment> segments;
+  for (std::size_t i = 0; i < map.size(); ++i) {
+    const FieldDescriptor& from = source.fields()[map[i].first];
+    const FieldDescriptor& to = target.fields()[map[i].second];
+    bool joined = false;
+    if (as_bytes[i] && !segments.empty() && segments.back().bytes) {
+      Segment& last = segments.back();
+      const std::size_t k = last.first + last.count - 1;
+      const FieldDescriptor& prev_from = source.fields()[map[k].first];
+      const FieldDescriptor& prev_to = target.fields()[map[k].second];
+      joined = map[i].first == map[k].first + 1 && map[i].second == map[k].second + 1 &&
+               prev_from.offset + prev_from.length == from.offset && prev_to.offset + prev_to.length == to.offset;
+      if (joined) ++last.count;
+    }
+    if (!joined) segments.push_back({i, 1, bool(as_bytes[i]), {}});
+    if (as_bytes[i] && from.type != 'C') segments.back().checked.push_back(i);
+  }
+  return segments;
+}
+
 // Appends to target every record of source visible under source's settings (or all
 // of them with their marks), mapping source field i to target field map[i].
 bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, int>>& map,
@@ -78,6 +111,7 @@ bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, in
   // Fields of the same form on both sides move as bytes; the rest are read and written.
   std::vector<bool> as_bytes;
   for (auto [from, to] : map) as_bytes.push_back(source.fields()[from].carries_bytes_to(target.fields()[to]));
+  const std::vector<Segment> segments = segments_of(source, target, map, as_bytes);
   // A blank number reads as 0 and is written as the field's 0: the same bytes for every
   // record, so they are made once by the slow way and then moved like the others.
   std::vector<std::string> blank_number_as(map.size());
@@ -86,25 +120,34 @@ bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, in
       if (p[k] != ' ') return false;
     return true;
   };
+  auto copy_field = [&](std::size_t i) {
+    auto [from, to] = map[i];
+    const FieldDescriptor& f = source.fields()[from];
+    const std::uint8_t* bytes = source.record_buffer() + f.offset;
+    if (as_bytes[i] && reads_back_same(f, bytes)) return target.put_bytes(to, bytes);
+    if (as_bytes[i] && !blank_number_as[i].empty() && all_blank(bytes, f.length))
+      return target.put_bytes(to, reinterpret_cast<const std::uint8_t*>(blank_number_as[i].data()));
+    bool ok = target.put(to, converted(source.get(from), target.fields()[to].type));
+    if (ok && as_bytes[i] && (f.type == 'N' || f.type == 'F') && all_blank(bytes, f.length))
+      blank_number_as[i].assign(reinterpret_cast<const char*>(target.record_buffer() + target.fields()[to].offset),
+                                f.length);
+    return ok;
+  };
   auto copy_current = [&] {
     if ((hidden && source.deleted()) || (condition && !condition(source))) return true;
     if (!target.append()) return false;
-    for (std::size_t i = 0; i < map.size(); ++i) {
-      auto [from, to] = map[i];
-      const FieldDescriptor& f = source.fields()[from];
-      const std::uint8_t* bytes = source.record_buffer() + f.offset;
-      bool ok;
-      if (as_bytes[i] && reads_back_same(f, bytes)) {
-        ok = target.put_bytes(to, bytes);
-      } else if (as_bytes[i] && !blank_number_as[i].empty() && all_blank(bytes, f.length)) {
-        ok = target.put_bytes(to, reinterpret_cast<const std::uint8_t*>(blank_number_as[i].data()));
-      } else {
-        ok = target.put(to, converted(source.get(from), target.fields()[to].type));
-        if (ok && as_bytes[i] && (f.type == 'N' || f.type == 'F') && all_blank(bytes, f.length))
-          blank_number_as[i].assign(
-              reinterpret_cast<const char*>(target.record_buffer() + target.fields()[to].offset), f.length);
+    for (const Segment& s : segments) {
+      if (!s.bytes) {
+        if (!copy_field(s.first)) return false;
+        continue;
       }
-      if (!ok) return false;
+      const auto [from, to] = map[s.first];
+      if (!target.put_bytes(to, source.record_buffer() + source.fields()[from].offset, static_cast<int>(s.count)))
+        return false;
+      for (std::size_t i : s.checked) {
+        const FieldDescriptor& f = source.fields()[map[i].first];
+        if (!reads_back_same(f, source.record_buffer() + f.offset) && !copy_field(i)) return false;
+      }
     }
     return !source.deleted() || target.remove();
   };

@@ -118,8 +118,9 @@ class Table {
   bool put(int field, const Value& value);
   bool put(std::string_view name, const Value& value);
   // The field's bytes as another record holds them (a field of the same form, see
-  // FieldDescriptor::carries_bytes_to): a copy between tables without decoding.
-  bool put_bytes(int field, const std::uint8_t* bytes);
+  // FieldDescriptor::carries_bytes_to): a copy between tables without decoding. With
+  // fields > 1, that many fields lying side by side from field on, in one block.
+  bool put_bytes(int field, const std::uint8_t* bytes, int fields = 1);
   bool deleted() const { return !buffer_.empty() && buffer_[0] == '*'; }
   bool remove();  // DBDELETE
   bool recall();

@@ -454,14 +454,20 @@ bool Table::put(int field, const Value& value) {
   return true;
 }
 
-bool Table::put_bytes(int field, const std::uint8_t* bytes) {
-  if (field < 0 || field >= field_count())
+bool Table::put_bytes(int field, const std::uint8_t* bytes, int fields) {
+  if (field < 0 || fields < 1 || field > field_count() - fields)
     return refuse_put(gencode::kArgument, "Brak pola o numerze ", field, FieldNaming::Number);
   if ((read_only_ || from_image_) && !writable_or_raise("FIELDPUT")) return false;
   if (eof_) return refuse_put(gencode::kArgument, "Zapis poza końcem tabeli", field, FieldNaming::None);
-  if (fields_[field].is_memo()) return refuse_put(tablecode::kDataType, "Niezgodny typ danych pola ", field);
+  std::size_t length = 0;
+  for (int i = field; i < field + fields; ++i) {
+    if (fields_[i].is_memo()) return refuse_put(tablecode::kDataType, "Niezgodny typ danych pola ", i);
+    if (fields_[i].offset != fields_[field].offset + length)
+      return refuse_put(gencode::kArgument, "Pola nie leżą obok siebie: ", i, FieldNaming::Number);
+    length += fields_[i].length;
+  }
   if (!dirty_) before_change();
-  std::memcpy(buffer_.data() + fields_[field].offset, bytes, fields_[field].length);
+  std::memcpy(buffer_.data() + fields_[field].offset, bytes, length);
   dirty_ = true;
   return true;
 }

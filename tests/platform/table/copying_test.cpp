@@ -117,6 +117,20 @@ TEST_F(Import, EveryBlankNumberComesOutAsTheFieldsZero) {
   EXPECT_EQ(field_bytes(target, 3, "ILE"), "   4");
 }
 
+TEST_F(Import, FieldsInAnotherOrderOrWithOthersBetweenLandInTheirOwnPlaces) {
+  // Side by side in the source, apart or swapped in the target: no block may span them.
+  ASSERT_TRUE(Table::create(target, {{"ILE", 'N', 4, 0}, {"NAZWA", 'C', 6, 0}, {"NOWE", 'C', 2, 0},
+                                     {"KWOTA", 'N', 8, 2}, {"DATA", 'D', 8, 0}, {"OK", 'L', 1, 0}}));
+  write_source({{"abcdef", "   12.50", "  -7", "20260115", "T", "xy "}});
+  ASSERT_TRUE(import());
+  EXPECT_EQ(field_bytes(target, 1, "ILE"), "  -7");
+  EXPECT_EQ(field_bytes(target, 1, "NAZWA"), "abcdef");
+  EXPECT_EQ(field_bytes(target, 1, "NOWE"), "  ");
+  EXPECT_EQ(field_bytes(target, 1, "KWOTA"), "   12.50");
+  EXPECT_EQ(field_bytes(target, 1, "DATA"), "20260115");
+  EXPECT_EQ(field_bytes(target, 1, "OK"), "T");
+}
+
 TEST_F(Import, ANumberTooLongForADoubleIsNotCarriedAsBytes) {
   ASSERT_TRUE(Table::create(source, {{"DUZA", 'N', 20, 0}}));
   ASSERT_TRUE(Table::create(target, {{"DUZA", 'N', 20, 0}}));
