@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include <zlib.h>
+
 #include "lib/files.h"
 #include "lib/text.h"
 #include "platform/error/error.h"
@@ -33,6 +35,9 @@ constexpr const char* kRunNote = "odzysk.txt";
 constexpr const char* kCopySuffix = ".kop";
 // A line of the firm's note naming a step that got its version record through.
 constexpr const char* kDoneStep = "krok=";
+// A file up to this size (the version record, small tables and indexes) is kept in
+// its marker line rather than as a copy beside: no new file and no directory sync.
+constexpr std::uint64_t kKeptInLine = 8192;
 
 RecoveryCost cost;
 std::uint64_t held_now = 0;
@@ -133,6 +138,34 @@ std::vector<std::string> whole_lines_of(const std::string& text) {
   return lines_of(text.substr(0, last == std::string::npos ? 0 : last + 1));
 }
 
+// A marker line holding a small file whole: "*name|checksum|bytes in hex". The
+// checksum tells a line torn inside (a cut while it was being synced, so its change
+// never began) from one that reached the disk.
+std::string kept_in_line(const std::string& name, const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  const uLong sum = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), uInt(bytes.size()));
+  std::string line = "*" + name + "|" + std::to_string(sum) + "|";
+  for (unsigned char c : bytes) line += digits[c >> 4], line += digits[c & 15];
+  return line;
+}
+
+bool read_kept_in_line(const std::string& entry, std::string& name, std::string& bytes) {
+  const size_t hex = entry.rfind('|');
+  if (hex == std::string::npos || hex == 0) return false;
+  const size_t sum_at = entry.rfind('|', hex - 1);
+  if (sum_at == std::string::npos || sum_at < 2 || (entry.size() - hex - 1) % 2) return false;
+  name = entry.substr(1, sum_at - 1);
+  bytes.clear();
+  auto value = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
+  for (size_t i = hex + 1; i < entry.size(); i += 2) {
+    const int hi = value(entry[i]), lo = value(entry[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes += static_cast<char>(hi * 16 + lo);
+  }
+  const uLong sum = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), uInt(bytes.size()));
+  return entry.substr(sum_at + 1, hex - sum_at - 1) == std::to_string(sum);
+}
+
 // Adds a step to the firm's note of steps done, before the means to undo or repeat it
 // go; a firm without a note (a test's bare call) has nothing to add to.
 void note_step_done(const std::string& firm_dir, std::string_view step_name) {
@@ -152,12 +185,15 @@ void remove_copies(const std::string& dir) {
 }
 
 // Puts back the files listed in a step marker: "+name" was copied before the step,
-// "-name" did not exist then.
+// "*name" is held by its line, "-name" did not exist then.
 void restore_files(const std::string& firm_dir, const std::string& dir, const std::vector<std::string>& entries) {
   for (const std::string& entry : entries) {
-    const std::string name = entry.substr(1);
+    std::string name = entry.substr(1), bytes;
+    if (entry[0] == '*' && !read_kept_in_line(entry, name, bytes)) continue;  // torn: its change never began
     const std::string target = firm_dir + name;
-    bool ok = entry[0] == '+' ? copy_synced(dir + name + kCopySuffix, target) : remove_synced(target);
+    bool ok = entry[0] == '+'   ? copy_synced(dir + name + kCopySuffix, target)
+              : entry[0] == '*' ? replace_file_with(target, bytes)
+                                : remove_synced(target);
     if (!ok)
       firm_error(gencode::kWrite, 0, "Nie można odtworzyć pliku firmy sprzed przerwanej aktualizacji", target,
                  "ODTWORZ");
@@ -205,6 +241,23 @@ int copy_before_change(const std::string& file, const os::FileHandle* open, cons
   return out.flush();
 }
 
+// The whole file when it is no larger than limit (read as copy_before_change reads).
+int read_if_small(const std::string& file, const os::FileHandle* open, std::uint64_t limit, std::string& out,
+                  bool& small) {
+  os::FileHandle own;
+  const os::FileHandle* in = open;
+  if (!in) {
+    if (int rc = own.open(file, os::Access::Read, os::Share::Shared)) return rc;
+    in = &own;
+  }
+  std::uint64_t size = 0;
+  if (int rc = in->size(size)) return rc;
+  small = size <= limit;
+  if (!small) return 0;
+  out.assign(size, '\0');
+  return size ? in->read_exact(0, out.data(), out.size()) : 0;
+}
+
 // Appends a line to the file at the native path and syncs it.
 int append_synced(const std::string& native_path, const std::string& line) {
   os::FileHandle file;
@@ -228,6 +281,7 @@ class StepKeeper final : public os::ChangeWatcher {
     marker_native_ = native(firm_dir + kRecoveryDir + kStepMarker);
     seen_.clear();
     changed_.clear();
+    marker_on_disk_ = false;
     os::change_guard::watch(this);
   }
   void stop() {
@@ -235,6 +289,8 @@ class StepKeeper final : public os::ChangeWatcher {
   }
   // Native paths of the firm's files the step changed so far.
   const std::vector<std::string>& changed() const { return changed_; }
+  // Whether the marker reached the disk: it must before the step's first change.
+  bool marker_on_disk() const { return marker_on_disk_; }
 
   int before_change(const std::string& path, os::Change change, const os::FileHandle* open) override {
     if (!directly_in(path, firm_native_)) return 0;
@@ -247,19 +303,35 @@ class StepKeeper final : public os::ChangeWatcher {
       return rc;
     };
     const bool present = os::native_file_exists(path);
+    std::string line = "-" + name;
+    bool directory_synced = false;
     if (present) {
-      const std::string copy = keep_native_ + name + kCopySuffix;
-      // A file about to lose its name keeps its bytes: a second name for them is copy
-      // enough, where the file system gives one.
-      if (change != os::Change::Unlink || os::link_file(path, copy) != 0) {
-        std::uint64_t bytes = 0;
-        if (int rc = copy_before_change(path, open, copy, bytes)) return refuse(rc);
-        count_kept(bytes);
+      std::string bytes;
+      bool small = false;
+      if (int rc = read_if_small(path, open, kKeptInLine, bytes, small)) return refuse(rc);
+      if (small) {
+        line = kept_in_line(name, bytes);
+        count_kept(bytes.size());
+      } else {
+        const std::string copy = keep_native_ + name + kCopySuffix;
+        // A file about to lose its name keeps its bytes: a second name for them is copy
+        // enough, where the file system gives one.
+        if (change != os::Change::Unlink || os::link_file(path, copy) != 0) {
+          std::uint64_t kept = 0;
+          if (int rc = copy_before_change(path, open, copy, kept)) return refuse(rc);
+          count_kept(kept);
+        }
+        if (int rc = os::sync_directory(keep_native_)) return refuse(rc);
+        directory_synced = true;
+        line = "+" + name;
       }
-      if (int rc = os::sync_directory(keep_native_)) return refuse(rc);
     }
-    // The marker line goes last: a line on the disk vouches for its copy.
-    if (int rc = append_synced(marker_native_, (present ? "+" : "-") + name + "\r\n")) return refuse(rc);
+    // The marker line goes last: a line on the disk vouches for its copy. The marker's
+    // own entry in the directory goes with the first line.
+    if (int rc = append_synced(marker_native_, line + "\r\n")) return refuse(rc);
+    if (!marker_on_disk_ && !directory_synced)
+      if (int rc = os::sync_directory(keep_native_)) return refuse(rc);
+    marker_on_disk_ = true;
     changed_.push_back(path);
     return 0;
   }
@@ -274,6 +346,7 @@ class StepKeeper final : public os::ChangeWatcher {
   std::string firm_native_, keep_native_, marker_native_;
   std::set<std::string> seen_;
   std::vector<std::string> changed_;
+  bool marker_on_disk_ = false;
 };
 
 StepKeeper keeper;
@@ -348,8 +421,12 @@ void guard_step(const std::string& firm_dir, std::string_view step_name) {
   const std::string dir = firm_dir + kRecoveryDir;
   ensure_directory(dir);
   // The marker names the step; the files the step changes are added to it one by one,
-  // each after its copy.
-  if (!write_synced(dir + kStepMarker, std::string(step_name) + "\r\n"))
+  // each after its copy. It need not be on the disk until the first of them: a cut
+  // before that finds the firm as the step met it, with or without the marker.
+  os::FileHandle marker;
+  const std::string step_line = std::string(step_name) + "\r\n";
+  if (marker.create(native(dir + kStepMarker), os::Share::Exclusive) != 0 ||
+      marker.write_at(0, step_line.data(), step_line.size()) != 0)
     firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
   keeper.start(firm_dir);
 }
@@ -361,6 +438,13 @@ void release_step(const std::string& firm_dir, std::string_view step_name, bool 
   // the means to undo it go. Nothing on the way was synced: the kernel may have written
   // the version record before the tables, so only the marker's last line decides.
   const std::string dir = firm_dir + kRecoveryDir;
+  if (keeper.changed().empty() && !keeper.marker_on_disk()) {
+    // The step changed nothing: there is nothing to put on the disk nor to undo.
+    if (note_done) note_step_done(firm_dir, step_name);
+    if (!os::delete_file(dir + kStepMarker).ok())
+      firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
+    return;
+  }
   bool synced = true;
   for (const std::string& path : keeper.changed())
     if (os::native_file_exists(path)) synced = os::sync_file(path) == 0 && synced;

@@ -2,6 +2,7 @@
 // simulated by what it leaves: the step's marker and copies, and tables changed partly
 // or wholly without the version record. The expected tables are worked out by hand.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <set>
 #include <vector>
@@ -65,6 +66,11 @@ class Recovery : public UpgradeTest {
     t->close();
   }
   bool recovery_dir_left() { return os::directory_exists(std::string_view(firm + kRecoveryDir)); }
+  // Too large to be held by a marker line: kept as a copy beside.
+  void make_large_v_z() {
+    std::vector<std::map<std::string, Value>> rows(1200, {{"LPP", Value::of_text("7")}});
+    make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}}, rows);
+  }
 
   // Step 018's table: the two values it exchanges.
   void make_ksef_p() {
@@ -213,10 +219,11 @@ TEST_F(Recovery, ClosingWorkOfACurrentFirmIsFinished) {
 }
 
 // Only what the step changes is kept, once, whatever way it changes it: written in
-// place, replaced by a file made beside, or made new.
+// place, replaced by a file made beside, or made new. A large file is copied beside,
+// a small one is held by its marker line.
 TEST_F(Recovery, OnlyTheFilesTheStepChangesAreKept) {
   make_firm(1, "026.01.026");
-  make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("7")}}});
+  make_large_v_z();
   make_table(firm + "ks_kor.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("1")}}});
   make_table(firm + "vd.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("2")}}});
   const std::string v_z = bytes(firm + "v_z.dbf"), vd = bytes(firm + "vd.dbf");
@@ -226,9 +233,12 @@ TEST_F(Recovery, OnlyTheFilesTheStepChangesAreKept) {
   ASSERT_TRUE(lib::WRITEFILE(firm + "zvd.dbf", "nowy"));
   ASSERT_TRUE(os::rename_file(firm + "zvd.dbf", firm + "vd.dbf").ok());
 
-  EXPECT_EQ(bytes(firm + kRecoveryDir + "krok.txt"), "I_26_01_027\r\n+v_z.dbf\r\n-zvd.dbf\r\n+vd.dbf\r\n");
+  const std::string marker = bytes(firm + kRecoveryDir + "krok.txt");
+  EXPECT_EQ(marker.substr(0, marker.find("*vd.dbf|")), "I_26_01_027\r\n+v_z.dbf\r\n-zvd.dbf\r\n");
+  EXPECT_EQ(marker.substr(marker.size() - 2), "\r\n");
   EXPECT_EQ(bytes(firm + kRecoveryDir + "v_z.dbf.kop"), v_z);
   EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("ks_kor.dbf.kop")));
+  EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("vd.dbf.kop")));
 
   EXPECT_EQ(recover_firm(firm).restored_step, "I_26_01_027");
   EXPECT_EQ(bytes(firm + "v_z.dbf"), v_z);
@@ -242,7 +252,7 @@ TEST_F(Recovery, OnlyTheFilesTheStepChangesAreKept) {
   put_field(firm + "ks_kor.dbf", 1, "LPP", Value::of_text("3"));
   EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("krok.txt")));
   EXPECT_FALSE(exists(firm + kRecoveryDir + std::string("ks_kor.dbf.kop")));
-  EXPECT_EQ(column(firm + "v_z.dbf", "LPP"), std::vector<std::string>{"8       "});
+  EXPECT_EQ(column(firm + "v_z.dbf", "LPP").front(), "8       ");
 }
 
 // A copy that cannot be made stops the change it came before: the table stays as it
@@ -277,7 +287,7 @@ TEST_F(Recovery, TableWrittenInPlaceThenReplacedIsPutBackAsTheStepMetIt) {
 
 TEST_F(Recovery, ChangeIsRefusedWhenItsCopyCannotBeKept) {
   make_firm(1, "026.01.026");
-  make_table(firm + "v_z.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", Value::of_text("7")}}});
+  make_large_v_z();
   const std::string before = bytes(firm + "v_z.dbf");
   guard_step(firm, "I_26_01_027");
   {
@@ -315,6 +325,30 @@ TEST_F(Recovery, TornMarkerLineIsLeftAlone) {
   EXPECT_EQ(recover_firm(firm).restored_step, "I_26_01_027");
   EXPECT_EQ(bytes(firm + "a.txt"), "przed krokiem");
   EXPECT_EQ(bytes(firm + "b.txt"), "bez zmian");
+}
+
+// A small file is held by its line; a line whose bytes do not match its checksum was
+// torn inside while being synced, and its change never began.
+TEST_F(Recovery, FileHeldByItsMarkerLineIsPutBackUnlessTheLineIsTorn) {
+  make_firm(1, "026.01.026");
+  ASSERT_TRUE(lib::WRITEFILE(firm + "a.txt", "po kroku"));
+  ASSERT_TRUE(lib::WRITEFILE(firm + "c.txt", "bez zmian"));
+  lib::MKDIR(firm + kRecoveryDir);
+  auto line = [](const char* name, const std::string& held, unsigned long sum) {
+    static const char* digits = "0123456789abcdef";
+    std::string out = std::string("*") + name + "|" + std::to_string(sum) + "|";
+    for (unsigned char ch : held) out += digits[ch >> 4], out += digits[ch & 15];
+    return out + "\r\n";
+  };
+  const std::string held = std::string("przed\0krokiem\r\n", 16);
+  ASSERT_TRUE(lib::WRITEFILE(firm + kRecoveryDir + "krok.txt",
+                             "I_26_01_027\r\n" + line("a.txt", held, crc32(0, reinterpret_cast<const Bytef*>(held.data()), uInt(held.size()))) +
+                                 line("c.txt", "inne", 12345)));
+
+  EXPECT_EQ(recover_firm(firm).restored_step, "I_26_01_027");
+  EXPECT_EQ(bytes(firm + "a.txt"), held);
+  EXPECT_EQ(bytes(firm + "c.txt"), "bez zmian");
+  EXPECT_FALSE(exists(firm + kRecoveryDir + "krok.txt"));
 }
 
 // Cut off after the release's version record replaced the database's: the next run
