@@ -520,7 +520,11 @@ std::shared_ptr<const Node> CdxFile::node(uint32_t page, int key_length, KeyType
   uint8_t buf[kPageSize];
   file_.read(page, buf, kPageSize);
   auto n = std::make_shared<const Node>(decode_node(buf, key_length, type));
-  if (cache_.size() >= kCacheLimit) cache_.clear();
+  if (cache_.size() >= kCacheLimit) {
+    // The leaves go first: every search passes the few pages above them again.
+    std::erase_if(cache_, [](const auto& kept) { return kept.second->leaf(); });
+    if (cache_.size() >= kCacheLimit / 2) cache_.clear();
+  }
   cache_.emplace(page, n);
   return n;
 }
