@@ -217,39 +217,33 @@ bool directly_in(const std::string& path, const std::string& dir) {
   return true;
 }
 
-// The file as it is now, read through the handle the change comes by when there is one
-// (another open may be refused while it is held), written to copy and synced.
+// The handle to read a file about to change through: the one the change comes by when
+// there is one (another open may be refused while it is held), else one of our own.
+int reading_handle(const std::string& file, const os::FileHandle* open, os::FileHandle& own,
+                   const os::FileHandle*& in) {
+  in = open;
+  if (in) return 0;
+  in = &own;
+  return own.open(file, os::Access::Read, os::Share::Shared);
+}
+
+// The file as it is now, written to copy and synced.
 int copy_before_change(const std::string& file, const os::FileHandle* open, const std::string& copy,
                        std::uint64_t& bytes) {
-  os::FileHandle own;
-  const os::FileHandle* in = open;
-  if (!in) {
-    if (int rc = own.open(file, os::Access::Read, os::Share::Shared)) return rc;
-    in = &own;
-  }
-  os::FileHandle out;
+  os::FileHandle own, out;
+  const os::FileHandle* in = nullptr;
+  if (int rc = reading_handle(file, open, own, in)) return rc;
   if (int rc = out.create(copy, os::Share::Exclusive)) return rc;
-  std::vector<char> buf(1 << 20);
-  bytes = 0;
-  for (;;) {
-    std::size_t got = 0;
-    if (int rc = in->read_at(bytes, buf.data(), buf.size(), got)) return rc;
-    if (got == 0) break;
-    if (int rc = out.write_at(bytes, buf.data(), got)) return rc;
-    bytes += got;
-  }
+  if (int rc = out.copy_from(*in, bytes)) return rc;
   return out.flush();
 }
 
-// The whole file when it is no larger than limit (read as copy_before_change reads).
+// The whole file when it is no larger than limit.
 int read_if_small(const std::string& file, const os::FileHandle* open, std::uint64_t limit, std::string& out,
                   bool& small) {
   os::FileHandle own;
-  const os::FileHandle* in = open;
-  if (!in) {
-    if (int rc = own.open(file, os::Access::Read, os::Share::Shared)) return rc;
-    in = &own;
-  }
+  const os::FileHandle* in = nullptr;
+  if (int rc = reading_handle(file, open, own, in)) return rc;
   std::uint64_t size = 0;
   if (int rc = in->size(size)) return rc;
   small = size <= limit;

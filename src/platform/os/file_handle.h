@@ -51,6 +51,9 @@ class FileHandle {
   int read_exact(std::uint64_t offset, void* data, std::size_t n) const;
   // Writes all n bytes at offset. Consults the fault switch.
   int write_at(std::uint64_t offset, const void* data, std::size_t n);
+  // Writes the whole of source from offset 0 (inside the OS where it can). copied
+  // receives the bytes. Consults the fault switch as a write, once a megabyte.
+  int copy_from(const FileHandle& source, std::uint64_t& copied);
   int size(std::uint64_t& out) const;
   int truncate(std::uint64_t length);  // consults the fault switch as a write
   int flush();                         // to the disk, not just the OS
@@ -69,6 +72,11 @@ class FileHandle {
   int unlock(std::uint64_t offset, std::uint64_t length);
 
  private:
+  // The OS copies up to n bytes of source at offset to the same offset here without
+  // passing them through this process; moved 0 at the end. possible turns false, with
+  // nothing moved, where it cannot.
+  int copy_inside_os(const FileHandle& source, std::uint64_t offset, std::size_t n, std::size_t& moved,
+                     bool& possible);
   // The first change through this handle under a watcher goes to it first.
   int before_change() {
     if (!change_guard::watching() || watched_ == change_guard::generation()) return 0;

@@ -148,6 +148,25 @@ int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) 
   return 0;
 }
 
+int FileHandle::copy_inside_os(const FileHandle& source, std::uint64_t offset, std::size_t n, std::size_t& moved,
+                               bool& possible) {
+  moved = 0;
+  for (;;) {
+    off_t in = static_cast<off_t>(offset), out = static_cast<off_t>(offset);
+    ssize_t r = ::copy_file_range(source.fd_, &in, fd_, &out, n, 0);
+    if (r >= 0) {
+      moved = static_cast<std::size_t>(r);
+      return 0;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
+      possible = false;
+      return 0;
+    }
+    return from_errno(errno);
+  }
+}
+
 int FileHandle::size(std::uint64_t& out) const {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return from_errno(errno);

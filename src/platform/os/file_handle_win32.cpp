@@ -119,6 +119,12 @@ int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) 
   return 0;
 }
 
+int FileHandle::copy_inside_os(const FileHandle&, std::uint64_t, std::size_t, std::size_t& moved, bool& possible) {
+  moved = 0;
+  possible = false;
+  return 0;
+}
+
 int FileHandle::size(std::uint64_t& out) const {
   LARGE_INTEGER li;
   if (!GetFileSizeEx(as_handle(h_), &li)) return last_error();
