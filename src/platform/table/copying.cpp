@@ -1,5 +1,6 @@
 #include "platform/table/copying.h"
 
+#include <cstring>
 #include <string>
 
 #include "platform/error/error.h"
@@ -133,6 +134,8 @@ bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, in
                                 f.length);
     return ok;
   };
+  std::vector<std::size_t> redo;
+  std::vector<std::uint8_t> patched;
   auto copy_current = [&] {
     if ((hidden && source.deleted()) || (condition && !condition(source))) return true;
     if (!target.append()) return false;
@@ -141,13 +144,30 @@ bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, in
         if (!copy_field(s.first)) return false;
         continue;
       }
+      // Blank numbers are put right in a copy of the block before it goes; a number in
+      // any other form of its own is written again after it.
       const auto [from, to] = map[s.first];
-      if (!target.put_bytes(to, source.record_buffer() + source.fields()[from].offset, static_cast<int>(s.count)))
-        return false;
+      const std::uint32_t start = source.fields()[from].offset;
+      const std::uint8_t* block = source.record_buffer() + start;
+      redo.clear();
       for (std::size_t i : s.checked) {
         const FieldDescriptor& f = source.fields()[map[i].first];
-        if (!reads_back_same(f, source.record_buffer() + f.offset) && !copy_field(i)) return false;
+        const std::uint8_t* bytes = source.record_buffer() + f.offset;
+        if (reads_back_same(f, bytes)) continue;
+        if (blank_number_as[i].empty() || !all_blank(bytes, f.length)) {
+          redo.push_back(i);
+          continue;
+        }
+        if (block != patched.data()) {
+          const FieldDescriptor& last = source.fields()[map[s.first + s.count - 1].first];
+          patched.assign(block, block + (last.offset + last.length - start));
+          block = patched.data();
+        }
+        std::memcpy(patched.data() + (f.offset - start), blank_number_as[i].data(), f.length);
       }
+      if (!target.put_bytes(to, block, static_cast<int>(s.count))) return false;
+      for (std::size_t i : redo)
+        if (!copy_field(i)) return false;
     }
     return !source.deleted() || target.remove();
   };

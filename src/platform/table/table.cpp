@@ -211,6 +211,9 @@ bool Table::load_header(std::uint64_t size) {
   original_ = buffer_;
   pending_memo_.assign(fields_.size(), {});
   memo_pending_.assign(fields_.size(), false);
+  memo_fields_.clear();
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    if (fields_[i].is_memo()) memo_fields_.push_back(static_cast<int>(i));
   window_ = std::make_unique<Window>();
   window_->capacity = static_cast<std::uint32_t>(std::max<std::size_t>(1, kWindowBytes / record_length_));
   return true;

@@ -242,6 +242,7 @@ class Table {
   std::vector<std::uint8_t> original_;  // current record as stored
   std::vector<std::string> pending_memo_;
   std::vector<bool> memo_pending_;
+  std::vector<int> memo_fields_;  // the fields whose text lives in the memo file
   bool any_memo_pending_ = false;
   bool dirty_ = false;
   bool appended_ = false;

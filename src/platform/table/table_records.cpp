@@ -99,7 +99,7 @@ bool Table::write_pending_memos() {
   memo_mark_ = {};
   if (!any_memo_pending_) return true;
   if (memo_) memo_mark_ = memo_->mark();
-  for (std::size_t i = 0; i < fields_.size(); ++i) {
+  for (int i : memo_fields_) {
     if (!memo_pending_[i]) continue;
     const FieldDescriptor& f = fields_[i];
     std::uint32_t old_block = 0;
