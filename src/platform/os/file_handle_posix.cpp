@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/os/copy_range_posix.h"
 #include "platform/os/dir_listing_posix.h"
 #include "platform/os/fault.h"
 
@@ -150,21 +151,10 @@ int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) 
 
 int FileHandle::copy_inside_os(const FileHandle& source, std::uint64_t offset, std::size_t n, std::size_t& moved,
                                bool& possible) {
-  moved = 0;
-  for (;;) {
-    off_t in = static_cast<off_t>(offset), out = static_cast<off_t>(offset);
-    ssize_t r = ::copy_file_range(source.fd_, &in, fd_, &out, n, 0);
-    if (r >= 0) {
-      moved = static_cast<std::size_t>(r);
-      return 0;
-    }
-    if (errno == EINTR) continue;
-    if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
-      possible = false;
-      return 0;
-    }
-    return from_errno(errno);
-  }
+  long long r = detail::copy_range(source.fd_, fd_, offset, n, possible);
+  if (r < 0) return from_errno(errno);
+  moved = static_cast<std::size_t>(r);
+  return 0;
 }
 
 int FileHandle::size(std::uint64_t& out) const {
