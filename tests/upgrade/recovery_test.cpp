@@ -276,8 +276,11 @@ TEST_F(Recovery, TableWrittenInPlaceThenReplacedIsPutBackAsTheStepMetIt) {
       ASSERT_TRUE(t && t->append());
       ASSERT_TRUE(t->put("LPP", Value::of_text("Y")) && t->commit());
     }
-    if (how == 1) ASSERT_TRUE(lib::WRITEFILE(firm + "v_z.dbf", "nowy"));
-    if (how == 2) ASSERT_TRUE(os::rename_file(firm + "v_z.dbf", firm + "v_y.dbf").ok());
+    if (how == 1) {
+      ASSERT_TRUE(lib::WRITEFILE(firm + "v_z.dbf", "nowy"));
+    } else if (how == 2) {
+      ASSERT_TRUE(os::rename_file(firm + "v_z.dbf", firm + "v_y.dbf").ok());
+    }
     EXPECT_EQ(recover_firm(firm).restored_step, "I_26_01_027");
     EXPECT_EQ(bytes(firm + "v_z.dbf"), before);
     EXPECT_FALSE(exists(firm + "v_y.dbf"));
