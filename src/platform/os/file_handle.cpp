@@ -14,15 +14,14 @@ int FileHandle::copy_from(const FileHandle& source, std::uint64_t& copied) {
   std::vector<char> buffer;
   for (;;) {
     std::size_t moved = 0;
-    if (inside) {
-      if (int code = fault::check(fault::Op::Write)) return code;
+    if (int code = fault::check(fault::Op::Write)) return code;
+    if (inside)
       if (int rc = copy_inside_os(source, copied, kChunk, moved, inside)) return rc;
-    }
     if (!inside) {
       buffer.resize(kChunk);
       if (int rc = source.read_at(copied, buffer.data(), buffer.size(), moved)) return rc;
       if (moved)
-        if (int rc = write_at(copied, buffer.data(), moved)) return rc;
+        if (int rc = write_told(copied, buffer.data(), moved)) return rc;
     }
     if (moved == 0) return 0;
     copied += moved;

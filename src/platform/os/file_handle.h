@@ -77,6 +77,8 @@ class FileHandle {
   // nothing moved, where it cannot.
   int copy_inside_os(const FileHandle& source, std::uint64_t offset, std::size_t n, std::size_t& moved,
                      bool& possible);
+  // write_at without telling the watcher or asking the fault switch (the caller did).
+  int write_told(std::uint64_t offset, const void* data, std::size_t n);
   // The first change through this handle under a watcher goes to it first.
   int before_change() {
     if (!change_guard::watching() || watched_ == change_guard::generation()) return 0;
