@@ -89,13 +89,16 @@ void KeySorter::sort_buffer() {
   order_.resize(used_);
   for (size_t i = 0; i < used_; ++i) {
     const uint8_t* r = base + i * rs;
-    uint64_t p = 0;
+    uint64_t p = 0, q = 0;
     for (size_t b = 0; b < 8; ++b) p = (p << 8) | (b < rs ? r[b] : 0);
-    order_[i] = Slot{p, uint32_t(i)};
+    for (size_t b = 8; b < 16; ++b) q = (q << 8) | (b < rs ? r[b] : 0);
+    order_[i] = Slot{p, q, uint32_t(i)};
   }
+  const size_t rest = rs > 16 ? rs - 16 : 0;
   std::sort(order_.begin(), order_.end(), [&](const Slot& a, const Slot& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
-    return std::memcmp(base + size_t(a.index) * rs, base + size_t(b.index) * rs, rs) < 0;
+    if (a.next != b.next) return a.next < b.next;
+    return rest && std::memcmp(base + size_t(a.index) * rs + 16, base + size_t(b.index) * rs + 16, rest) < 0;
   });
 }
 

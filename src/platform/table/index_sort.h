@@ -73,7 +73,9 @@ class KeySorter : public KeyStream {
   bool finished_ = false;
   size_t memory_pos_ = 0;
   struct Slot {
-    uint64_t prefix;  // the record's first 8 bytes, big-endian: most comparisons end here
+    // The record's first 16 bytes, big-endian: most comparisons end here, also among
+    // keys that share their first 8 bytes (dates, numbers of one document).
+    uint64_t prefix, next;
     uint32_t index;
   };
   void sort_buffer();

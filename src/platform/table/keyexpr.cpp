@@ -1,5 +1,6 @@
 #include "platform/table/keyexpr.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -376,6 +377,15 @@ std::string KeyExpression::key_of(const KeyValue& v) const {
   return {};
 }
 
-std::string KeyExpression::key(const RecordView& record) const { return key_of(value(record)); }
+std::string KeyExpression::key(const RecordView& record) const {
+  // A text field alone is its own key: its bytes, cut or padded to the key's length.
+  if (root_->kind == Node::Field && root_->type == 'C' && key_type_ == KeyType::Character) {
+    std::string_view raw = record.field_bytes(root_->field.slot);
+    std::string k(raw.substr(0, std::min(raw.size(), std::min(size_t(root_->length), size_t(key_length_)))));
+    k.resize(size_t(key_length_), ' ');
+    return k;
+  }
+  return key_of(value(record));
+}
 
 }  // namespace zuv::table
