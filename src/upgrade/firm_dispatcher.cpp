@@ -130,15 +130,16 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
     clear_backup(firm_dir);
 
     steps::StepContext ctx{env.areas, env.release_dir, &values};
+    std::vector<const steps::FirmStep*> due;
     for (const steps::FirmStep& s : env.steps.firm)
-      if (plan.version < s.version && !recovered.completed_steps.count(std::string(s.name)))
-        env.run_step(s.name, [&] {
-          auto step = [&] { s.run(ctx, firm_dir, program_dir, database_dir, plan.version); };
-          if (env.undo_kept)
-            run_step_recoverably(env.areas, firm_dir, s, step);
-          else
-            step();
-        });
+      if (plan.version < s.version && !recovered.completed_steps.count(std::string(s.name))) due.push_back(&s);
+    auto run = [&](const steps::FirmStep& s) {
+      env.run_step(s.name, [&] { s.run(ctx, firm_dir, program_dir, database_dir, plan.version); });
+    };
+    if (env.undo_kept)
+      run_firm_steps_recoverably(env.areas, firm_dir, due, run);
+    else
+      for (const steps::FirmStep* s : due) run(*s);
 
     if (!values.terr.empty()) write_firm_report(firm_dir, values.terr);
   }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <exception>
+#include <optional>
 
 #include <zlib.h>
 
@@ -35,6 +37,9 @@ constexpr const char* kRunNote = "odzysk.txt";
 constexpr const char* kCopySuffix = ".kop";
 // A line of the firm's note naming a step that got its version record through.
 constexpr const char* kDoneStep = "krok=";
+// A marker line naming a step of the marker's work that must not run again once the
+// work stands, though its version record does not say so.
+constexpr char kNotedStep = '!';
 // A file up to this size (the version record, small tables and indexes) is kept in
 // its marker line rather than as a copy beside: no new file and no directory sync.
 constexpr std::uint64_t kKeptInLine = 8192;
@@ -193,7 +198,8 @@ void restore_files(const std::string& firm_dir, const std::string& dir, const st
     const std::string target = firm_dir + name;
     bool ok = entry[0] == '+'   ? copy_synced(dir + name + kCopySuffix, target)
               : entry[0] == '*' ? replace_file_with(target, bytes)
-                                : remove_synced(target);
+              : entry[0] == '-' ? remove_synced(target)
+                                : true;  // a note on the steps, no file
     if (!ok)
       firm_error(gencode::kWrite, 0, "Nie można odtworzyć pliku firmy sprzed przerwanej aktualizacji", target,
                  "ODTWORZ");
@@ -371,6 +377,8 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
       found.restored_step = lines.front();
     } else if (committed && !lines.empty()) {
       found.completed_steps.insert(lines.front());
+      for (const std::string& line : lines)
+        if (line[0] == kNotedStep) found.completed_steps.insert(line.substr(1));
     }
     if (!remove_synced(marker))
       firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
@@ -425,32 +433,73 @@ void guard_step(const std::string& firm_dir, std::string_view step_name) {
   keeper.start(firm_dir);
 }
 
-void release_step(const std::string& firm_dir, std::string_view step_name, bool note_done) {
+namespace {
+
+// The work under the marker stands: what it changed reaches the disk before the marker
+// says so, and that before the means to undo it go. Nothing on the way was synced: the
+// kernel may have written the version record before the tables, so only the marker's
+// last line decides. to_note: steps of the work whose version record does not say they
+// are done.
+void commit_kept(const std::string& firm_dir, const std::vector<std::string>& to_note) {
   CostTimer timer;
   keeper.stop();
-  // The step's work reaches the disk before the marker says it stands, and that before
-  // the means to undo it go. Nothing on the way was synced: the kernel may have written
-  // the version record before the tables, so only the marker's last line decides.
   const std::string dir = firm_dir + kRecoveryDir;
+  const std::string marker = dir + kStepMarker;
+  auto note_steps = [&] {
+    for (const std::string& step : to_note) note_step_done(firm_dir, step);
+  };
   if (keeper.changed().empty() && !keeper.marker_on_disk()) {
-    // The step changed nothing: there is nothing to put on the disk nor to undo.
-    if (note_done) note_step_done(firm_dir, step_name);
-    if (!os::delete_file(dir + kStepMarker).ok())
-      firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
+    // Nothing changed: there is nothing to put on the disk nor to undo.
+    note_steps();
+    if (!os::delete_file(marker).ok())
+      firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika kroku aktualizacji", marker, "ZAPISZ");
     return;
   }
-  bool synced = true;
+  // A cut after the last line must still know these steps as done; the lines go first,
+  // on their own, so that the last line is never on the disk without them.
+  std::string noted;
+  for (const std::string& step : to_note) noted += kNotedStep + step + "\r\n";
+  bool synced = noted.empty() || append_synced(native(marker), noted) == 0;
   for (const std::string& path : keeper.changed())
     if (os::native_file_exists(path)) synced = os::sync_file(path) == 0 && synced;
   synced = os::sync_directory(native(firm_dir)) == 0 && synced;
-  if (!synced || append_synced(native(dir + kStepMarker), std::string(kStepDone) + "\r\n") != 0)
+  if (!synced || append_synced(native(marker), std::string(kStepDone) + "\r\n") != 0)
     firm_error(gencode::kWrite, 0, "Nie można zapisać na dysku zmian kroku aktualizacji", firm_dir, "ZAPISZ");
-  if (note_done) note_step_done(firm_dir, step_name);
+  note_steps();
   // The marker's removal needs no sync: a marker that comes back after a power cut
-  // says the step stands, and only loses its copies.
-  if (!os::delete_file(dir + kStepMarker).ok())
-    firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
+  // says the work stands, and only loses its copies.
+  if (!os::delete_file(marker).ok())
+    firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika kroku aktualizacji", marker, "ZAPISZ");
   remove_copies(dir);
+}
+
+// Whether a step's version record leaves it to be noted as done.
+bool needs_note(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step) {
+  CostTimer timer;
+  const std::optional<std::string> recorded = read_recorded_version(areas, firm_dir);
+  return !recorded || *recorded < step.version;
+}
+
+// Undoes whatever the marker holds after a failure in this process, its tables closed
+// first (closing may still write to them: that is kept like any change). False when
+// even that failed: the marker stays for the next run.
+bool undo_after_failure(table::WorkAreas& areas, const std::string& firm_dir) {
+  bool undone = true;
+  try {
+    GuardedBlock quiet;
+    tables::CLOSEALL(areas);
+    recover_firm(firm_dir);
+  } catch (const Break&) {
+    undone = false;
+  }
+  keeper.stop();
+  return undone;
+}
+
+}  // namespace
+
+void release_step(const std::string& firm_dir, std::string_view step_name, bool note_done) {
+  commit_kept(firm_dir, note_done ? std::vector<std::string>{std::string(step_name)} : std::vector<std::string>{});
 }
 
 void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step,
@@ -459,22 +508,36 @@ void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, 
   try {
     run();
   } catch (...) {
-    try {
-      GuardedBlock quiet;
-      // Closing may still write to the step's tables: that is kept like any change.
-      tables::CLOSEALL(areas);
-      recover_firm(firm_dir);
-    } catch (const Break&) {
-      // The marker stays: the next run puts the files back.
-    }
-    keeper.stop();
+    undo_after_failure(areas, firm_dir);
     throw;
   }
   // A step whose version record says it is done needs no note of its own: only one
   // that records a version below its own (033) would otherwise meet the firm again.
-  CostTimer timer;
-  const std::optional<std::string> recorded = read_recorded_version(areas, firm_dir);
-  release_step(firm_dir, step.name, !recorded || *recorded < step.version);
+  release_step(firm_dir, step.name, needs_note(areas, firm_dir, step));
+}
+
+void run_firm_steps_recoverably(table::WorkAreas& areas, const std::string& firm_dir,
+                                const std::vector<const steps::FirmStep*>& steps,
+                                const std::function<void(const steps::FirmStep&)>& run) {
+  if (steps.empty()) return;
+  guard_step(firm_dir, steps.front()->name);
+  std::vector<std::string> to_note;
+  size_t done = 0;
+  try {
+    for (; done < steps.size(); ++done) {
+      run(*steps[done]);
+      if (needs_note(areas, firm_dir, *steps[done])) to_note.emplace_back(steps[done]->name);
+    }
+  } catch (...) {
+    const std::exception_ptr failure = std::current_exception();
+    // The firm goes back to where its steps began, then the steps that succeeded run
+    // again one by one, each kept on its own: the firm is left after its last completed
+    // step, as if each step had been undone alone.
+    if (undo_after_failure(areas, firm_dir))
+      for (size_t i = 0; i < done; ++i) run_step_recoverably(areas, firm_dir, *steps[i], [&] { run(*steps[i]); });
+    std::rethrow_exception(failure);
+  }
+  commit_kept(firm_dir, to_note);
 }
 
 namespace {

@@ -1,9 +1,9 @@
-// Undoing a firm step cut off midway. Before a step changes a firm's tables in place,
-// their files are copied into the firm's recovery directory and a marker naming the
-// step is written last, all synced; once the step's version record is on the disk the
-// marker and the copies go. A firm that starts with a marker had its step cut off: its
-// files are put back as they were before the step, and the step runs again because the
-// version record still says it has not. The driver keeps one note of its own: the
+// Undoing firm steps cut off midway. Before the steps change a firm's file, the file is
+// kept in the firm's recovery directory and named in a marker, both synced; once what
+// the steps changed is on the disk the marker says so and goes with the copies. A firm
+// that starts with a marker that does not say so had its steps cut off: its files are
+// put back as they were before them, and the steps run again because the version
+// record says they have not. The driver keeps one note of its own: the
 // database version its run started from, which the release's version record replaces
 // midway. docs/recovery.md tells the whole story.
 #pragma once
@@ -65,6 +65,15 @@ void release_step(const std::string& firm_dir, std::string_view step_name, bool 
 // marker stays for the next run.
 void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step,
                           const std::function<void()>& run);
+
+// All of a firm's steps, in order, as one piece of work: a file is kept once, before
+// the first of them changes it, and what they changed reaches the disk once, after the
+// last. A cut anywhere undoes them all, and the firm starts its steps again. A step that
+// fails is undone with the rest, and the steps before it run again each on its own, so
+// the firm is left after the last step that succeeded.
+void run_firm_steps_recoverably(table::WorkAreas& areas, const std::string& firm_dir,
+                                const std::vector<const steps::FirmStep*>& steps,
+                                const std::function<void(const steps::FirmStep&)>& run);
 
 // What the mechanism took from this process so far: the time spent keeping copies,
 // forcing files to the disk and settling the recovery directories, the bytes copied,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lib/files.h"
+#include "platform/error/error.h"
 #include "platform/os/fault.h"
 #include "platform/os/files.h"
 #include "steps/step_routines.h"
@@ -145,19 +146,22 @@ TEST_F(Recovery, Step018CutAfterItsVersionRecordIsUndoneAndRunOnce) {
 // marker is still there or already gone, must not meet it again in the carried-on run
 // (here it would fail: the firm has none of its tables).
 TEST_F(Recovery, StepThatRecordsALowerVersionIsNotRunTwiceAfterACut) {
-  for (bool marker_gone : {false, true}) {
-    SCOPED_TRACE(marker_gone ? "marker gone" : "marker kept");
+  const std::string marker = firm + kRecoveryDir + "krok.txt";
+  for (const char* cut : {"marker kept", "marker gone", "kept with the firm's other steps"}) {
+    SCOPED_TRACE(cut);
     make_firm(1, "026.01.030");
     use_steps({"I_26_01_033"});
     mark_firm_started(firm, false);
     guard_step(firm, "I_26_01_033");
     put_field(firm + "wersja.dbf", 1, "baza", Value::of_text("026.01.032"));
-    if (marker_gone) {
+    if (cut == std::string("marker gone")) {
       release_step(firm, "I_26_01_033");
-    } else {
+    } else if (cut == std::string("marker kept")) {
       // Cut after the marker's last line said the step's work is on the disk.
-      const std::string marker = firm + kRecoveryDir + "krok.txt";
       ASSERT_TRUE(lib::WRITEFILE(marker, bytes(marker) + "=\r\n"));
+    } else {
+      // The marker names the firm's first step; 033 is noted inside it.
+      ASSERT_TRUE(lib::WRITEFILE(marker, "I_26_01_030\r\n!I_26_01_033\r\n=\r\n"));
     }
 
     EXPECT_NO_THROW(dispatch());
@@ -391,6 +395,39 @@ void records_below_itself(steps::StepContext&, const std::string& firm_dir, cons
   auto t = table::Table::open(o);
   ASSERT_TRUE(t && t->go_to(1));
   ASSERT_TRUE(t->put("baza", Value::of_text("026.01.032")) && t->commit());
+}
+
+// Fails after changing a table, as a step that meets a damaged record midway.
+void fails_midway(steps::StepContext&, const std::string& firm_dir, const std::string&, const std::string&,
+                  const std::string&) {
+  table::OpenOptions o;
+  o.path = firm_dir + "ksef_p.dbf";
+  auto t = table::Table::open(o);
+  ASSERT_TRUE(t && t->go_to(1));
+  ASSERT_TRUE(t->put("TYP_VAT", Value::of_text("X")) && t->commit());
+  t->close();
+  firm_error(gencode::kCorrupt, 0, "Uszkodzona tabela", firm_dir + "ksef_p.dbf", "TEST");
+}
+
+// The firm's steps are undone together after a failure, and those before the failed
+// one run again: the firm ends after its last completed step, with 018's exchange made
+// exactly once and the failed step's change gone.
+TEST_F(Recovery, FailedStepLeavesTheFirmAfterItsLastCompletedStep) {
+  make_ksef_p();
+  const steps::FirmStep with_failure[] = {release_row("I_26_01_018"),
+                                          {"026.01.023", "I_26_01_023", fails_midway}};
+  env.steps.firm = with_failure;
+  EXPECT_THROW(dispatch(), Break);
+  EXPECT_EQ(column(firm + "ksef_p.dbf", "TYP_VAT"), std::vector<std::string>{"B"});
+  EXPECT_EQ(column(firm + "ksef_p.dbf", "TYP_ZAL"), std::vector<std::string>{"A"});
+  EXPECT_EQ(read_field(firm + "wersja.dbf", "baza"), "026.01.018");
+  EXPECT_FALSE(exists(firm + kRecoveryDir + "krok.txt"));
+
+  // The next run takes only the failed step.
+  use_steps({"I_26_01_018"});
+  dispatch();
+  EXPECT_EQ(column(firm + "ksef_p.dbf", "TYP_VAT"), std::vector<std::string>{"B"});
+  EXPECT_FALSE(recovery_dir_left());
 }
 
 // The run notes a firm as brought through before the firm's own note goes: cut between
