@@ -1,5 +1,7 @@
 #include "upgrade/firm_dispatcher.h"
 
+#include <utility>
+
 #include "lib/files.h"
 #include "lib/text.h"
 #include "platform/os/files.h"
@@ -97,7 +99,8 @@ std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const 
 
 void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::string& firm_dir,
                  const std::string& program_dir, std::string& error_text, const std::string& database_dir,
-                 const std::string& database_version, const std::function<bool()>& brought_through) {
+                 const std::string& database_version, const std::function<bool()>& brought_through,
+                 std::function<void()>* finish_later) {
   (void)error_text;  // the driver's; the dispatcher leaves it as it is
   values.terr.clear();
   if (!firm_has_core_files(firm_dir)) return;
@@ -122,6 +125,7 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
   const bool full_reindex = plan.full_reindex || recovered.reindex_pending;
   if (plan.current && !recovered.finish_pending) return;
 
+  std::function<void()> put_on_disk;
   if (!plan.current) {
     mark_firm_started(firm_dir, full_reindex);
     lib::DEL_FILE(firm_dir + "ins_raport.txt");
@@ -137,7 +141,7 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
       env.run_step(s.name, [&] { s.run(ctx, firm_dir, program_dir, database_dir, plan.version); });
     };
     if (env.undo_kept)
-      run_firm_steps_recoverably(env.areas, firm_dir, due, run);
+      put_on_disk = run_firm_steps_recoverably(env.areas, firm_dir, due, run);
     else
       for (const steps::FirmStep* s : due) run(*s);
 
@@ -146,12 +150,24 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
   clear_backup(firm_dir);
 
   if (full_reindex) {
+    // The rebuild starts from the steps' result on the disk: a cut inside it then leaves
+    // the rebuild to the firm's note, while undoing the steps would meet half-built
+    // indexes of tables the steps never kept.
+    if (put_on_disk) std::exchange(put_on_disk, nullptr)();
     for (const char* mask : {"*.cdx", "*.ntx", "rob*.*", "a*.*"}) lib::DEL_KAT(firm_dir, mask);
     env.run_step("INDEKSUJ", [&] { tables::INDEKSUJ(env.areas, firm_dir); });
     if (env.speed) env.speed->raise_to(5);
   }
-  if (brought_through && !brought_through()) return;
-  mark_firm_finished(firm_dir);
+  // The firm is done once its steps' result is on the disk; the notes go after that.
+  auto finish = [put_on_disk, brought_through, firm_dir] {
+    if (put_on_disk) put_on_disk();
+    if (brought_through && !brought_through()) return;
+    mark_firm_finished(firm_dir);
+  };
+  if (finish_later)
+    *finish_later = finish;
+  else
+    finish();
 }
 
 }  // namespace zuv::upgrade

@@ -44,10 +44,14 @@ std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const 
 // MAKE_WINFIR. values carries the run's private values; terr is reset here.
 // brought_through, when given, is called once the firm's work is done and before its
 // recovery note goes; when it answers false the note stays, so that a run cut off later
-// still knows which steps this firm went through.
+// still knows which steps this firm went through. With finish_later, the firm's last
+// part (waiting for its steps' result to reach the disk, then brought_through and the
+// note's removal) is handed back there instead of run: the caller runs it later, under
+// the same trap, and the firm is not done until it has.
 void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::string& firm_dir,
                  const std::string& program_dir, std::string& error_text, const std::string& database_dir,
-                 const std::string& database_version, const std::function<bool()>& brought_through = {});
+                 const std::string& database_version, const std::function<bool()>& brought_through = {},
+                 std::function<void()>* finish_later = nullptr);
 
 // Raises a runtime error through the current handler; under the driver's trap it
 // breaks out of the firm. Thrown as a break when a handler answers anything else.

@@ -435,20 +435,32 @@ void guard_step(const std::string& firm_dir, std::string_view step_name) {
 
 namespace {
 
+// What a watch left to put on the disk once it stopped.
+struct KeptWork {
+  std::string firm_dir;
+  std::vector<std::string> changed;  // native paths
+  bool marker_on_disk = false;
+};
+
+KeptWork stop_watching(const std::string& firm_dir) {
+  keeper.stop();
+  return {firm_dir, keeper.changed(), keeper.marker_on_disk()};
+}
+
 // The work under the marker stands: what it changed reaches the disk before the marker
 // says so, and that before the means to undo it go. Nothing on the way was synced: the
 // kernel may have written the version record before the tables, so only the marker's
 // last line decides. to_note: steps of the work whose version record does not say they
 // are done.
-void commit_kept(const std::string& firm_dir, const std::vector<std::string>& to_note) {
+void commit_kept(const KeptWork& work, const std::vector<std::string>& to_note) {
   CostTimer timer;
-  keeper.stop();
+  const std::string& firm_dir = work.firm_dir;
   const std::string dir = firm_dir + kRecoveryDir;
   const std::string marker = dir + kStepMarker;
   auto note_steps = [&] {
     for (const std::string& step : to_note) note_step_done(firm_dir, step);
   };
-  if (keeper.changed().empty() && !keeper.marker_on_disk()) {
+  if (work.changed.empty() && !work.marker_on_disk) {
     // Nothing changed: there is nothing to put on the disk nor to undo.
     note_steps();
     if (!os::delete_file(marker).ok())
@@ -460,7 +472,7 @@ void commit_kept(const std::string& firm_dir, const std::vector<std::string>& to
   std::string noted;
   for (const std::string& step : to_note) noted += kNotedStep + step + "\r\n";
   bool synced = noted.empty() || append_synced(native(marker), noted) == 0;
-  for (const std::string& path : keeper.changed())
+  for (const std::string& path : work.changed)
     if (os::native_file_exists(path)) synced = os::sync_file(path) == 0 && synced;
   synced = os::sync_directory(native(firm_dir)) == 0 && synced;
   if (!synced || append_synced(native(marker), std::string(kStepDone) + "\r\n") != 0)
@@ -499,7 +511,8 @@ bool undo_after_failure(table::WorkAreas& areas, const std::string& firm_dir) {
 }  // namespace
 
 void release_step(const std::string& firm_dir, std::string_view step_name, bool note_done) {
-  commit_kept(firm_dir, note_done ? std::vector<std::string>{std::string(step_name)} : std::vector<std::string>{});
+  commit_kept(stop_watching(firm_dir),
+              note_done ? std::vector<std::string>{std::string(step_name)} : std::vector<std::string>{});
 }
 
 void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step,
@@ -516,10 +529,10 @@ void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, 
   release_step(firm_dir, step.name, needs_note(areas, firm_dir, step));
 }
 
-void run_firm_steps_recoverably(table::WorkAreas& areas, const std::string& firm_dir,
-                                const std::vector<const steps::FirmStep*>& steps,
-                                const std::function<void(const steps::FirmStep&)>& run) {
-  if (steps.empty()) return;
+std::function<void()> run_firm_steps_recoverably(table::WorkAreas& areas, const std::string& firm_dir,
+                                                const std::vector<const steps::FirmStep*>& steps,
+                                                const std::function<void(const steps::FirmStep&)>& run) {
+  if (steps.empty()) return [] {};
   guard_step(firm_dir, steps.front()->name);
   std::vector<std::string> to_note;
   size_t done = 0;
@@ -537,7 +550,7 @@ void run_firm_steps_recoverably(table::WorkAreas& areas, const std::string& firm
       for (size_t i = 0; i < done; ++i) run_step_recoverably(areas, firm_dir, *steps[i], [&] { run(*steps[i]); });
     std::rethrow_exception(failure);
   }
-  commit_kept(firm_dir, to_note);
+  return [work = stop_watching(firm_dir), to_note] { commit_kept(work, to_note); };
 }
 
 namespace {

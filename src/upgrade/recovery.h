@@ -70,10 +70,13 @@ void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, 
 // the first of them changes it, and what they changed reaches the disk once, after the
 // last. A cut anywhere undoes them all, and the firm starts its steps again. A step that
 // fails is undone with the rest, and the steps before it run again each on its own, so
-// the firm is left after the last step that succeeded.
-void run_firm_steps_recoverably(table::WorkAreas& areas, const std::string& firm_dir,
-                                const std::vector<const steps::FirmStep*>& steps,
-                                const std::function<void(const steps::FirmStep&)>& run);
+// the firm is left after the last step that succeeded. Answers the work that puts the
+// steps' result on the disk for good: until it runs, a cut undoes them, so a caller may
+// let the disk catch up meanwhile (the next firm's steps), but must run it before the
+// firm counts as done.
+[[nodiscard]] std::function<void()> run_firm_steps_recoverably(
+    table::WorkAreas& areas, const std::string& firm_dir, const std::vector<const steps::FirmStep*>& steps,
+    const std::function<void(const steps::FirmStep&)>& run);
 
 // What the mechanism took from this process so far: the time spent keeping copies,
 // forcing files to the disk and settling the recovery directories, the bytes copied,

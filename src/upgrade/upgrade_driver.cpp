@@ -269,39 +269,12 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   const double start = env.now_seconds();
   int counter = 0;
 
-  areas.select("ins");
-  ins->go_top();
-  while (!ins->eof()) {
-    if (env.interrupt && env.interrupt->NIC() && env.dialog) {
-      int answer = env.dialog->ALARM("5", "Wstrzymanie instalacji",
-                                     "Gdy przerwiesz instalację, Nie będzie można;korzystać z całej bazy danych.",
-                                     {"Kontynuuję", "Chcę przerwać"});
-      if (answer == 2) return ended(kMsgInterrupted);
-    }
-    env.progress();
-    ++counter;
-    const double nr = field_number(*ins, "nr");
-    values.num_fir = static_cast<int>(std::llround(nr));
-    const std::string firm_dir = firm_directory(database_dir, nr);
-
-    std::string firms_left = std::to_string(il_firm - counter) + "/" + std::to_string(il_firm);
-    show(env, fields, firm_label(env, firm_dir, counter, nr), counter == 1 ? std::optional<std::string>("?")
-                                                                            : std::nullopt,
-         firms_left);
-
-    // The per-firm recovery section: any runtime error ends this firm only.
+  // The per-firm recovery section: any runtime error ends this firm only.
+  auto trapped = [&](double nr, const std::string& firm_dir, const std::function<void()>& work) {
     std::optional<ErrorRecord> failure;
     try {
       GuardedBlock trap;
-      // A firm a cut-off run brought through is as the clean run leaves it; only its
-      // note may be left, when the cut came before the note went.
-      const long long number = std::llround(nr);
-      if (note.finished.count(number)) {
-        mark_firm_finished(firm_dir);
-      } else {
-        MAKE_WINFIR(env, values, firm_dir, program_dir, error_text, database_dir, database_version,
-                    [&] { return note_firm_finished(database_dir, note, number); });
-      }
+      work();
     } catch (const Break& b) {
       failure = b.record;
     } catch (const std::exception& e) {
@@ -318,6 +291,60 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
       out.failed.push_back(std::llround(nr));
       tables::CLOSEALL(areas);
     }
+  };
+  // The last part of the firm before: waiting for its steps' result to reach the disk,
+  // which the disk does while the next firm works.
+  struct Unfinished {
+    double nr = 0;
+    std::string firm_dir;
+    std::function<void()> finish;
+  };
+  std::optional<Unfinished> unfinished;
+  auto finish_previous = [&] {
+    if (!unfinished) return;
+    Unfinished u = std::move(*unfinished);
+    unfinished.reset();
+    trapped(u.nr, u.firm_dir, u.finish);
+  };
+
+  areas.select("ins");
+  ins->go_top();
+  while (!ins->eof()) {
+    if (env.interrupt && env.interrupt->NIC() && env.dialog) {
+      int answer = env.dialog->ALARM("5", "Wstrzymanie instalacji",
+                                     "Gdy przerwiesz instalację, Nie będzie można;korzystać z całej bazy danych.",
+                                     {"Kontynuuję", "Chcę przerwać"});
+      if (answer == 2) {
+        finish_previous();
+        return ended(kMsgInterrupted);
+      }
+    }
+    env.progress();
+    ++counter;
+    const double nr = field_number(*ins, "nr");
+    values.num_fir = static_cast<int>(std::llround(nr));
+    const std::string firm_dir = firm_directory(database_dir, nr);
+
+    std::string firms_left = std::to_string(il_firm - counter) + "/" + std::to_string(il_firm);
+    show(env, fields, firm_label(env, firm_dir, counter, nr), counter == 1 ? std::optional<std::string>("?")
+                                                                            : std::nullopt,
+         firms_left);
+
+    Unfinished next{nr, firm_dir, {}};
+    trapped(nr, firm_dir, [&] {
+      // A firm a cut-off run brought through is as the clean run leaves it; only its
+      // note may be left, when the cut came before the note went.
+      const long long number = std::llround(nr);
+      if (note.finished.count(number)) {
+        mark_firm_finished(firm_dir);
+      } else {
+        MAKE_WINFIR(env, values, firm_dir, program_dir, error_text, database_dir, database_version,
+                    [&note, &database_dir, number] { return note_firm_finished(database_dir, note, number); },
+                    &next.finish);
+      }
+    });
+    finish_previous();
+    if (next.finish) unfinished = std::move(next);
 
     show(env, fields, std::nullopt, estimate.OBLICZ_CZAS(start, env.now_seconds(), counter), std::nullopt);
     tables::CLOSEALL(areas);
@@ -326,6 +353,8 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     areas.settings().deleted_hidden = true;
     ins->skip();
   }
+
+  finish_previous();
 
   // The release's version record replaces the database's. It stays unfinished until
   // the very end: a record that came finished from the release would otherwise mark

@@ -191,6 +191,9 @@ TEST_F(Driver, EscAsksAndStopsOrGoesOn) {
     EXPECT_EQ(firm_version(1), "026.01.033");
     EXPECT_EQ(firm_version(2), "026.01.030");
     EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "N");
+    // The firm before the stop is finished for good, not left for the next run to undo.
+    EXPECT_FALSE(exists(firm_dir(1) + "odzysk\\krok.txt"));
+    EXPECT_FALSE(exists(firm_dir(1) + "odzysk\\firma.txt"));
   }
   env.interrupt = nullptr;
   env.dialog = nullptr;
