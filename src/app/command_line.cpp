@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <cstdlib>
+
 namespace zuv::app {
 
 std::string default_ui() {
@@ -57,6 +59,17 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
       (name == "--upgrade-db" ? cl.upgrade_db : cl.program_dir) = value;
     } else if (a == "--plan") {
       cl.plan = true;
+    } else if (a == "--workers" || a.rfind("--workers=", 0) == 0) {
+      std::string value = a.find('=') != std::string::npos ? a.substr(a.find('=') + 1)
+                          : i + 1 < args.size()             ? args[++i]
+                                                            : std::string();
+      char* end = nullptr;
+      const long n = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end || n < 1 || n > 16) {
+        if (error) *error = "Po --workers podaj liczbę firm aktualizowanych naraz (od 1 do 16).";
+        return std::nullopt;
+      }
+      cl.workers = static_cast<int>(n);
     } else if (a == "--silent") {
       cl.silent = true;
     } else if (a == "--upgrade" || a == "--install") {
@@ -103,8 +116,8 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
     if (error) *error = "Za dużo parametrów: program instalacyjny przyjmuje trzy.";
     return std::nullopt;
   }
-  if (cl.upgrade_db.empty() && (cl.plan || !cl.program_dir.empty())) {
-    if (error) *error = "Opcje --program i --plan działają tylko z opcją --upgrade-db.";
+  if (cl.upgrade_db.empty() && (cl.plan || !cl.program_dir.empty() || cl.workers != 1)) {
+    if (error) *error = "Opcje --program, --plan i --workers działają tylko z opcją --upgrade-db.";
     return std::nullopt;
   }
   if (!cl.upgrade_db.empty() && cl.program_dir.empty()) {

@@ -17,6 +17,7 @@ struct CommandLine {
   std::string upgrade_db;
   std::string program_dir;
   bool plan = false;
+  int workers = 1;  // --workers N: firms upgraded at once
   bool headless() const { return !upgrade_db.empty(); }
   // The unattended run: --silent --upgrade PROGDIR or --silent --install PROGDIR DBDIR,
   // with --log FILE.

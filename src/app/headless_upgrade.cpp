@@ -80,6 +80,7 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
   env.screen = &line;
   env.nazwa_sieciowa = &nazwa_sieciowa;
   env.speed = &speed;
+  env.workers = cl.workers;
 
   if (cl.plan) {
     upgrade::UpgradePlan plan = upgrade::plan_upgrade(env, database_dir, *database_version);

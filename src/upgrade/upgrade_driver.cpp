@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <deque>
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/os/child_work.h"
 #include "platform/os/codepage.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
@@ -270,7 +272,15 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   int counter = 0;
 
   // The per-firm recovery section: any runtime error ends this firm only.
-  auto trapped = [&](double nr, const std::string& firm_dir, const std::function<void()>& work) {
+  auto report_failure = [&](double nr, const std::string& described) {
+    const std::string number = number_text(nr);
+    report_lines.push_back("Firma nr: " + number + " Błąd podczas instalacji:;" + described);
+    error_text += "Nie udało się zainstalować firmy nr: " + number + ". Napraw firmę i spróbuj jeszcze raz!\r\n";
+    out.failed.push_back(std::llround(nr));
+    tables::CLOSEALL(areas);
+  };
+  // Runs work under the trap; the error's description when it broke out.
+  auto under_trap = [&](const std::string& firm_dir, const std::function<void()>& work) {
     std::optional<ErrorRecord> failure;
     try {
       GuardedBlock trap;
@@ -284,13 +294,10 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
       r.fileName = firm_dir;
       failure = r;
     }
-    if (failure) {
-      const std::string number = number_text(nr);
-      report_lines.push_back("Firma nr: " + number + " Błąd podczas instalacji:;" + sys::ERR_PIS(*failure));
-      error_text += "Nie udało się zainstalować firmy nr: " + number + ". Napraw firmę i spróbuj jeszcze raz!\r\n";
-      out.failed.push_back(std::llround(nr));
-      tables::CLOSEALL(areas);
-    }
+    return failure ? std::optional<std::string>(sys::ERR_PIS(*failure)) : std::nullopt;
+  };
+  auto trapped = [&](double nr, const std::string& firm_dir, const std::function<void()>& work) {
+    if (std::optional<std::string> described = under_trap(firm_dir, work)) report_failure(nr, *described);
   };
   // The last part of the firm before: waiting for its steps' result to reach the disk,
   // which the disk does while the next firm works.
@@ -307,6 +314,89 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     trapped(u.nr, u.firm_dir, u.finish);
   };
 
+  // With workers, each firm goes to a child process; the parent keeps the run's notes
+  // and reports, settling the firms in register order, as one after the other would.
+  const int workers = os::child_work_available() ? std::max(1, env.workers) : 1;
+  struct Running {
+    os::ChildWork child;
+    double nr = 0;
+    std::string firm_dir;
+    int slot = 0;
+  };
+  std::deque<Running> running;
+  // Every worker has a directory of its own, standing for both the program directory
+  // (its "temp\", where steps fill tables) and the database directory (its "str\", a
+  // copy of the templates, which steps open for themselves alone).
+  auto worker_program_dir = [&](int slot) {
+    return program_dir + "temp\\zuv_w" + std::to_string(slot + 1) + "\\";
+  };
+  int settled = 0;
+  auto settle_oldest = [&] {
+    Running r = std::move(running.front());
+    running.pop_front();
+    const std::optional<std::string> answer = r.child.wait();
+    if (!answer || answer->empty()) {
+      report_failure(r.nr, "Proces aktualizujący firmę zakończył się niespodziewanie.;Katalog firmy: " + r.firm_dir);
+    } else if ((*answer)[0] == 'B') {
+      report_failure(r.nr, answer->substr(1));
+    } else if ((*answer)[0] == 'D') {
+      // The firm's own work is done: the run notes it, and only then does its note go.
+      const long long number = std::llround(r.nr);
+      trapped(r.nr, r.firm_dir, [&] {
+        if (note_firm_finished(database_dir, note, number)) mark_firm_finished(r.firm_dir);
+      });
+    }
+    ++settled;
+    show(env, fields, std::nullopt, estimate.OBLICZ_CZAS(start, env.now_seconds(), settled), std::nullopt);
+  };
+  auto settle_all = [&] {
+    while (!running.empty()) settle_oldest();
+    for (int slot = 0; workers > 1 && slot < workers; ++slot) {
+      const std::string dir = worker_program_dir(slot);
+      for (const char* sub : {"temp", "str"}) {
+        lib::DEL_KAT(dir + sub + "\\", "*.*");
+        os::remove_directory(dir + sub);
+      }
+      os::remove_directory(dir.substr(0, dir.size() - 1));
+    }
+  };
+  if (workers > 1) {
+    lib::MKDIR(program_dir + "temp");
+    for (int slot = 0; slot < workers; ++slot) {
+      const std::string dir = worker_program_dir(slot);
+      lib::MKDIR(dir.substr(0, dir.size() - 1));
+      lib::MKDIR(dir + "temp");
+      lib::MKDIR(dir + "str");
+      lib::COPY_KAT(database_dir + "str\\", dir + "str\\");
+    }
+  }
+  // Starts a firm in a child; false when no child could be had.
+  auto start_in_worker = [&](double nr, const std::string& firm_dir) {
+    if (workers < 2) return false;
+    if (static_cast<int>(running.size()) >= workers) settle_oldest();
+    int slot = 0;
+    while (std::any_of(running.begin(), running.end(), [&](const Running& r) { return r.slot == slot; })) ++slot;
+    Running r;
+    r.nr = nr;
+    r.firm_dir = firm_dir;
+    r.slot = slot;
+    const std::string worker_dir = worker_program_dir(slot);
+    const bool started = r.child.start([&]() -> std::string {
+      bool done = false;
+      std::optional<std::string> described = under_trap(firm_dir, [&] {
+        MAKE_WINFIR(env, values, firm_dir, worker_dir, error_text, worker_dir, database_version, [&] {
+          done = true;
+          return false;
+        });
+      });
+      tables::CLOSEALL(areas);
+      if (described) return "B" + *described;
+      return done ? "D" : "S";
+    });
+    if (started) running.push_back(std::move(r));
+    return started;
+  };
+
   areas.select("ins");
   ins->go_top();
   while (!ins->eof()) {
@@ -316,6 +406,7 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
                                      {"Kontynuuję", "Chcę przerwać"});
       if (answer == 2) {
         finish_previous();
+        settle_all();
         return ended(kMsgInterrupted);
       }
     }
@@ -330,6 +421,13 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
                                                                             : std::nullopt,
          firms_left);
 
+    if (!note.finished.count(std::llround(nr)) && start_in_worker(nr, firm_dir)) {
+      areas.select("ins");
+      ins = areas.current();
+      areas.settings().deleted_hidden = true;
+      ins->skip();
+      continue;
+    }
     Unfinished next{nr, firm_dir, {}};
     trapped(nr, firm_dir, [&] {
       // A firm a cut-off run brought through is as the clean run leaves it; only its
@@ -355,6 +453,7 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   }
 
   finish_previous();
+  settle_all();
 
   // The release's version record replaces the database's. It stays unfinished until
   // the very end: a record that came finished from the release would otherwise mark

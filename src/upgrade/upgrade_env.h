@@ -61,6 +61,9 @@ struct UpgradeEnv {
   // Firm steps keep what they change for an undo after a cut. Only a benchmark turns
   // this off, to weigh what the keeping costs.
   bool undo_kept = true;
+  // Firms upgraded at once, each in a child process of its own, where the system has
+  // them (the headless command's --workers); 1 upgrades them one after the other.
+  int workers = 1;
 
   void run_step(std::string_view name, const std::function<void()>& run) const;
   void progress(double n = 1) const;

@@ -260,7 +260,7 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
 
 // The child's work: the headless upgrade as the program's command runs it, from the
 // release directory, its output to files beside the sample.
-[[noreturn]] inline void child_upgrade(const Sample& s, int kill_at, int count_fd) {
+[[noreturn]] inline void child_upgrade(const Sample& s, int kill_at, int count_fd, int workers) {
   ::chdir(s.release().c_str());
   int out = ::open((s.root / "upgrade.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (out >= 0) {
@@ -269,7 +269,8 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
   }
   std::string error;
   auto cl = app::parse_command_line({"zuvinst", s.params.at(0), s.params.at(1), s.params.at(2), "--upgrade-db",
-                                     s.database().string(), "--program", s.program().string()},
+                                     s.database().string(), "--program", s.program().string(), "--workers",
+                                     std::to_string(workers)},
                                     &error);
   if (!cl) std::_Exit(40);
   static table::WorkAreas areas;
@@ -300,7 +301,8 @@ struct ChildResult {
 
 // Runs the upgrade on the sample in a child process: to its end, ended before file
 // operation kill_at, or killed with SIGKILL after kill_after_s seconds (when > 0).
-inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = false, double kill_after_s = 0) {
+inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = false, double kill_after_s = 0,
+                               int workers = 1) {
   int fds[2] = {-1, -1};
   if (count && ::pipe(fds) != 0) return {};
   std::fflush(nullptr);
@@ -308,7 +310,7 @@ inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = fa
   pid_t pid = ::fork();
   if (pid == 0) {
     if (count) ::close(fds[0]);
-    child_upgrade(s, kill_at, count ? fds[1] : -1);
+    child_upgrade(s, kill_at, count ? fds[1] : -1, workers);
   }
   if (count) ::close(fds[1]);
   if (kill_after_s > 0) {

@@ -124,15 +124,15 @@ Fixture& fixture() {
 // One crash: a fresh copy upgraded until it is ended (at operation kill_at, or killed
 // after kill_after_s), then upgraded again to its end and compared with the clean
 // result. Answers "" or what went wrong.
-std::string crash_and_resume(Fixture& f, int kill_at, double kill_after_s) {
+std::string crash_and_resume(Fixture& f, int kill_at, double kill_after_s, int workers = 1) {
   copy_sample(f.original, f.work.root);
-  ChildResult killed = run_upgrade(f.work, kill_at, false, kill_after_s);
+  ChildResult killed = run_upgrade(f.work, kill_at, false, kill_after_s, workers);
   if (kill_at > 0 && kill_at <= f.operations && killed.exit_code != 99)
     return "the killed run ended by itself with " + std::to_string(killed.exit_code) + " (" +
            read_bytes(f.work.root / "upgrade.out") + ")";
   const std::string where = where_killed(f.work);
   const bool finished = marked_finished(f.work);
-  ChildResult again = run_upgrade(f.work);
+  ChildResult again = run_upgrade(f.work, 0, false, 0, workers);
   if (again.exit_code != 0) {
     std::string said = read_bytes(f.work.root / "upgrade.out");
     for (char& c : said)
@@ -241,6 +241,31 @@ TEST(UpgradeCrash, KilledAtRandomTimesAndRunAgainGivesTheCleanResult) {
     char point[64];
     std::snprintf(point, sizeof point, "t=%.3fs", t);
     tally.add(point, crash_and_resume(f, 0, t));
+  }
+  std::printf("%s\n", tally.summary().c_str());
+  std::string listed;
+  for (size_t i = 0; i < tally.failures.size() && i < 40; ++i) listed += tally.failures[i] + "\n";
+  EXPECT_TRUE(tally.failures.empty()) << tally.summary() << "\n" << listed;
+}
+
+// Firms upgraded two at once, each in a process of its own: killing the run kills its
+// workers with it, and the run after it gives what one firm at a time gives.
+TEST(UpgradeCrash, TwoFirmsAtOnceKilledAtRandomTimesAndRunAgainGiveTheCleanResult) {
+  Fixture& f = fixture();
+  if (!f.problem.empty()) FAIL() << f.problem;
+  copy_sample(f.original, f.work.root);
+  ASSERT_EQ(run_upgrade(f.work, 0, false, 0, 2).exit_code, 0);
+  EXPECT_EQ(first_difference(f.clean, dump_tree(f.work.root, compared_dirs(), &f.reference)), "");
+
+  const int kills = env_int("ZUV_CRASH_KILL9", 4);
+  std::mt19937 random(static_cast<unsigned>(env_int("ZUV_CRASH_SEED", 17) + 1));
+  std::uniform_real_distribution<double> when(0.001, std::max(0.01, f.clean_seconds / 2));
+  Tally tally("two firms at once, killed with SIGKILL at random times");
+  for (int i = 0; i < kills; ++i) {
+    double t = when(random);
+    char point[64];
+    std::snprintf(point, sizeof point, "t=%.3fs", t);
+    tally.add(point, crash_and_resume(f, 0, t, 2));
   }
   std::printf("%s\n", tally.summary().c_str());
   std::string listed;

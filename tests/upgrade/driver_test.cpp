@@ -66,6 +66,30 @@ TEST_F(Driver, OneFailingFirmIsReportedWhileTheOthersFinish) {
   EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "N");
 }
 
+// Two firms at once, each in a process of its own: the same firms done and failed, the
+// report in register order, and nothing of the workers left behind.
+TEST_F(Driver, FirmsUpgradedTwoAtOnceEndAsOneAtATime) {
+  make_database("026.01.016");
+  make_register({1, 2, 3, 4});
+  for (int n : {1, 2, 3, 4}) make_firm(n, "026.01.016");
+  step_log().fail_firm = 2;
+  env.workers = 2;
+  UpgradeOutcome outcome;
+  EXPECT_EQ(run("026.01.016", &outcome), "01");
+  for (int n : {1, 3, 4}) {
+    EXPECT_EQ(firm_version(n), "026.01.033") << n;
+    EXPECT_FALSE(exists(firm_dir(n) + "odzysk\\firma.txt")) << n;
+  }
+  EXPECT_EQ(firm_version(2), "026.01.016");
+  EXPECT_THAT(outcome.failed, ElementsAre(2));
+  std::string report = bytes(db + "public\\ins_raport.txt");
+  EXPECT_NE(report.find("Firma nr: 2 B"), std::string::npos);
+  EXPECT_NE(report.find("Uszkodzona tabela"), std::string::npos);
+  for (const char* worker : {"zuv_w1", "zuv_w2"})
+    EXPECT_FALSE(os::directory_exists(std::string_view(prog + "temp\\" + worker))) << worker;
+  EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "N");
+}
+
 TEST_F(Driver, ACleanRunMarksTheDatabaseFinishedAndWritesNoReport) {
   make_database("026.01.030");
   make_register({1, 2});

@@ -43,6 +43,18 @@ TEST(HeadlessLine, OptionsAreReadAndCheckedTogether) {
   EXPECT_EQ(error, "Aktualizacja bazy (--upgrade-db) wymaga katalogu programu (--program).");
   EXPECT_FALSE(app::parse_command_line({"z", "1", "2", "3", "--plan"}, &error));
   EXPECT_FALSE(app::parse_command_line({"z", "1", "2", "3", "--upgrade-db"}, &error));
+  EXPECT_EQ(cl->workers, 1);
+  cl = app::parse_command_line({"z", "1", "2", "3", "--upgrade-db", "/b", "--program", "/p", "--workers", "2"}, &error);
+  ASSERT_TRUE(cl) << error;
+  EXPECT_EQ(cl->workers, 2);
+  for (const char* bad : {"0", "17", "2x", ""}) {
+    EXPECT_FALSE(app::parse_command_line({"z", "1", "2", "3", "--upgrade-db", "/b", "--program", "/p",
+                                          std::string("--workers=") + bad},
+                                         &error))
+        << bad;
+    EXPECT_EQ(error, "Po --workers podaj liczbę firm aktualizowanych naraz (od 1 do 16).");
+  }
+  EXPECT_FALSE(app::parse_command_line({"z", "1", "2", "3", "--workers", "2"}, &error));
   EXPECT_EQ(app::directory_text("/srv/zuv"), "\\srv\\zuv\\");
   EXPECT_EQ(app::directory_text("D:\\baza\\"), "D:\\baza\\");
 }
