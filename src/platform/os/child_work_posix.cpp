@@ -55,7 +55,13 @@ bool write_all(int fd, const std::string& text) {
     if (fd != nowhere) ::dup2(nowhere, fd);
   // The parent goes on only once nothing of its own is held here any more.
   if (!write_all(to_parent, "R")) ::_exit(4);
-  const std::string answer = work();
+  // Whatever happens, the child never returns into the parent's code.
+  std::string answer;
+  try {
+    answer = work();
+  } catch (...) {
+    ::_exit(5);
+  }
   // No clean-up of the parent's objects, no flush of its buffers: they are the parent's.
   ::_exit(write_all(to_parent, answer) ? 0 : 4);
 }

@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <cstdlib>
 #include <string>
 #include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "platform/os/child_work.h"
 #include "platform/os/file_handle.h"
@@ -21,6 +26,9 @@ using test::write_all;
 
 TEST(ChildWork, AnswersComeBackAndADeadChildAnswersNothing) {
   if (!child_work_available()) GTEST_SKIP() << "no child processes on this system";
+#ifndef _WIN32
+  const pid_t parent = ::getppid();
+#endif
   ChildWork a, b;
   const std::string big(200000, 'x');  // more than a pipe holds at once
   ASSERT_TRUE(a.start([] { return std::string("D"); }));
@@ -29,9 +37,16 @@ TEST(ChildWork, AnswersComeBackAndADeadChildAnswersNothing) {
   EXPECT_EQ(a.wait(), "D");
   EXPECT_EQ(a.wait(), std::nullopt);  // waited for already
 
-  ChildWork dies;
+  ChildWork dies, throws;
   ASSERT_TRUE(dies.start([]() -> std::string { std::abort(); }));
   EXPECT_EQ(dies.wait(), std::nullopt);
+  // An exception ends the child there; it never comes back into this test's code
+  // (where it would go on as a second copy of the test).
+  ASSERT_TRUE(throws.start([]() -> std::string { throw std::runtime_error("x"); }));
+#ifndef _WIN32
+  if (::getppid() != parent) ::_exit(0);
+#endif
+  EXPECT_EQ(throws.wait(), std::nullopt);
 }
 
 TEST(ChildWork, FileHeldByTheParentIsFreeOnceTheParentLetsItGo) {
