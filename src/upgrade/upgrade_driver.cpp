@@ -330,6 +330,7 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   auto worker_program_dir = [&](int slot) {
     return program_dir + "temp\\zuv_w" + std::to_string(slot + 1) + "\\";
   };
+  static constexpr const char* kWorkerSubdirs[] = {"temp", "str"};
   int settled = 0;
   auto settle_oldest = [&] {
     Running r = std::move(running.front());
@@ -353,7 +354,7 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     while (!running.empty()) settle_oldest();
     for (int slot = 0; workers > 1 && slot < workers; ++slot) {
       const std::string dir = worker_program_dir(slot);
-      for (const char* sub : {"temp", "str"}) {
+      for (const char* sub : kWorkerSubdirs) {
         lib::DEL_KAT(dir + sub + "\\", "*.*");
         os::remove_directory(dir + sub);
       }
@@ -364,9 +365,8 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     lib::MKDIR(program_dir + "temp");
     for (int slot = 0; slot < workers; ++slot) {
       const std::string dir = worker_program_dir(slot);
-      lib::MKDIR(dir.substr(0, dir.size() - 1));
-      lib::MKDIR(dir + "temp");
-      lib::MKDIR(dir + "str");
+      lib::MKDIR(dir);
+      for (const char* sub : kWorkerSubdirs) lib::MKDIR(dir + sub);
       lib::COPY_KAT(database_dir + "str\\", dir + "str\\");
     }
   }
