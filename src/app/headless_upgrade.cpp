@@ -3,6 +3,7 @@
 #include "lib/files.h"
 #include "platform/os/files.h"
 #include "platform/error/error.h"
+#include "upgrade/checked_start.h"
 #include "upgrade/firm_dispatcher.h"
 #include "upgrade/progress_screen.h"
 #include "upgrade/upgrade_plan.h"
@@ -63,12 +64,6 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
     err << "Katalog bazy danych " << cl.upgrade_db << " nie istnieje.\n";
     return kHeadlessRefused;
   }
-  auto database_version = upgrade::read_recorded_version(areas, database_dir);
-  if (!database_version) {
-    err << "Nie można odczytać wersji bazy danych z pliku wersja.dbf w katalogu " << cl.upgrade_db << ".\n";
-    return kHeadlessRefused;
-  }
-
   ProgressLine line(err);
   std::string nazwa_sieciowa;
   upgrade::SpeedIndicator speed;
@@ -82,10 +77,23 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
   env.speed = &speed;
   env.workers = cl.workers;
 
+  // The checked start: whatever would refuse the run refuses it before its first change.
+  const std::string refusal = upgrade::check_start(env, database_dir, program_dir, upgrade::StartKind::Upgrade);
+  const std::string database_version = upgrade::read_recorded_version(areas, database_dir).value_or("");
   if (cl.plan) {
-    upgrade::UpgradePlan plan = upgrade::plan_upgrade(env, database_dir, *database_version);
+    upgrade::UpgradePlan plan;
+    if (refusal.empty()) {
+      plan = upgrade::plan_upgrade(env, database_dir, database_version);
+    } else {
+      plan.database_version = database_version;
+      plan.refusal = refusal;
+    }
     out << upgrade::format_plan(plan, database_dir);
     return plan.refusal.empty() ? kHeadlessDone : kHeadlessRefused;
+  }
+  if (!refusal.empty()) {
+    err << lines_of(refusal) << '\n';
+    return kHeadlessRefused;
   }
 
   // As the program's start does: the error log of an earlier run says nothing of this one.
@@ -96,7 +104,7 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
   try {
     // Errors outside the firms have no operator to ask here: they stop the run.
     GuardedBlock stop;
-    result = upgrade::UPGRADE_NOWEJ_BAZY(env, program_dir, database_dir, *database_version, fields, steps.shared,
+    result = upgrade::UPGRADE_NOWEJ_BAZY(env, program_dir, database_dir, database_version, fields, steps.shared,
                                          &outcome);
   } catch (const Break& b) {
     line.close();
@@ -107,6 +115,7 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
     return kHeadlessError;
   }
   line.close();
+  for (const std::string& skipped : outcome.skipped) out << skipped << '\n';
   if (result == upgrade::kUpgradeDone) {
     out << "Baza danych zaktualizowana: " << outcome.firms << " firm.\n";
     return kHeadlessDone;
@@ -118,7 +127,7 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
     return kHeadlessFirmsFailed;
   }
   err << lines_of(result) << '\n';
-  return kHeadlessRefused;
+  return outcome.error ? kHeadlessError : kHeadlessRefused;
 }
 
 }  // namespace zuv::app

@@ -16,6 +16,7 @@ ReleaseSteps release_steps() {
 #if ZUV_RELEASE_STEPS_LINKED
   r.tables.structure = steps::structure_steps();
   r.tables.firm = steps::firm_steps();
+  r.tables.release_files = &steps::release_files();
   r.shared = steps::PUB_26_01_001;
   r.available = true;
 #endif

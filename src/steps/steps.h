@@ -54,6 +54,10 @@ struct StructureStep {
 };
 std::span<const StructureStep> structure_steps();
 
+// The files of the release (relative to its directory) that the structure steps and the
+// driver copy or read: a release without any of them is not the release.
+const std::vector<std::string>& release_files();
+
 // A template and screen-mask step: program directory and database directory. Its
 // version is in the program's form ("26.01.001").
 using TemplateStepFn = void (*)(StepContext&, const std::string& program_dir, const std::string& database_dir);

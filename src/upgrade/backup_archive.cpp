@@ -42,7 +42,7 @@ bool MAKEZIP(const UpgradeEnv& env, const std::string& archive, const std::vecto
     const std::string dir(os::directory_part(mask));
     std::string real_dir = dir;
     if (real_dir.rfind(".\\", 0) == 0) real_dir = env.release_dir + real_dir.substr(2);
-    for (const os::DirEntry& e : os::list_directory(real_dir + std::string(os::file_name_part(mask))))
+    for (const os::DirEntry& e : os::list_directory(real_dir + std::string(os::file_name_part(mask)), "HS"))
       files.push_back({real_dir + e.name, dir + e.name});
   }
   if (files.empty()) return false;

@@ -1,7 +1,191 @@
 #include "upgrade/checked_start.h"
 
-namespace zuv::upgrade {
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <vector>
 
-std::string check_start(const UpgradeEnv&, const std::string&, const std::string&, StartKind) { return ""; }
+#include "lib/text.h"
+#include "platform/os/files.h"
+#include "platform/os/path.h"
+#include "platform/table/index_check.h"
+#include "platform/table/table.h"
+#include "tables/table_access.h"
+#include "upgrade/firm_dispatcher.h"
+#include "upgrade/recovery.h"
+#include "upgrade/upgrade_driver.h"
+
+namespace zuv::upgrade {
+namespace {
+
+bool here(const std::string& path) { return os::file_exists(std::string_view(path)); }
+
+bool is_table(const std::string& name) {
+  return name.size() > 4 && lib::lower_ascii(name.substr(name.size() - 4)) == ".dbf";
+}
+
+// A read-only, shared open of a table; nullptr when it cannot be had.
+std::unique_ptr<table::Table> open_to_read(const UpgradeEnv& env, const std::string& path,
+                                           table::Settings& settings) {
+  std::unique_ptr<table::Table> t;
+  settings = env.areas.settings();
+  settings.deleted_hidden = true;
+  tables::guarded([&] {
+    table::OpenOptions o;
+    o.path = path;
+    o.shared = true;
+    o.read_only = true;
+    t = table::Table::open(o);
+    if (t) t->set_settings(&settings);
+    return t != nullptr;
+  });
+  return t;
+}
+
+std::string text_field(table::Table& t, const char* name) {
+  const int f = t.field_index(name);
+  return f < 0 || t.eof() ? "" : lib::trim(t.get(f).text);
+}
+
+// The release is the current directory's: every file the run copies or reads from it is
+// there and each of its tables is whole.
+std::string check_release(const UpgradeEnv& env) {
+  std::vector<std::string> files = {"wb.dbf", "str\\nazwy.dbf"};
+  if (env.steps.release_files)
+    for (const std::string& f : *env.steps.release_files)
+      if (std::find(files.begin(), files.end(), f) == files.end()) files.push_back(f);
+  const std::string heading = "Katalog " + env.release_dir + " nie jest katalogiem wydania " + env.wersja_p + ";";
+  for (const std::string& f : files) {
+    const std::string path = env.release_dir + f;
+    if (!here(path)) return heading + "brak pliku " + path;
+    if (!is_table(f)) continue;
+    table::CheckReport report;
+    table::check_table_structure(os::native_path(path), report);
+    if (!report.clean()) return heading + "uszkodzony plik " + path + ";" + report.faults.front().message;
+  }
+  table::Settings settings;
+  auto wb = open_to_read(env, env.release_dir + "wb.dbf", settings);
+  if (!wb) return heading + "nie można otworzyć pliku " + env.release_dir + "wb.dbf";
+  wb->go_top();
+  const std::string version = text_field(*wb, "baza");
+  if (version != env.wersja_b)
+    return heading + "plik " + env.release_dir + "wb.dbf podaje wersję bazy \"" + version + "\" zamiast " +
+           env.wersja_b;
+  return "";
+}
+
+std::string missing_of(const std::string& dir, std::initializer_list<const char*> names) {
+  for (const char* name : names)
+    if (!here(dir + name)) return dir + name;
+  return "";
+}
+
+// Nobody holds the semaphore: opened exclusively for a moment and let go, read-only.
+bool semaphore_free(const std::string& database_dir) {
+  const std::string semaphore = database_dir + "str\\nazwy.dbf";
+  if (!here(semaphore)) return true;
+  return tables::guarded([&] {
+    table::OpenOptions o;
+    o.path = semaphore;
+    o.shared = false;
+    o.read_only = true;
+    return table::Table::open(o) != nullptr;
+  });
+}
+
+std::string check_database_version(const UpgradeEnv& env, const std::string& database_dir) {
+  table::Settings settings;
+  const std::string path = database_dir + "wersja.dbf";
+  auto t = open_to_read(env, path, settings);
+  if (!t) return "Nie można otworzyć pliku;" + path;
+  t->go_top();
+  const std::string version = text_field(*t, "baza");
+  if (!valid_data_version(version))
+    return "Nieprawidłowa wersja bazy danych w pliku " + path + ":;\"" + version + "\" (oczekiwana postać 026.01.016)";
+  if (version > env.wersja_b)
+    return "Bieżąca wersja Bazy jest większa od wymaganej przez program;Zainstaluj nowszą wersję programu!;minimum " +
+           text_field(*t, "zuv");
+  return "";
+}
+
+// The register opens, numbers its firms and names none twice; numbers gets them.
+std::string check_register(const UpgradeEnv& env, const std::string& database_dir, std::vector<long long>& numbers) {
+  table::Settings settings;
+  const std::string path = database_dir + "install.dbf";
+  auto t = open_to_read(env, path, settings);
+  if (!t) return register_unreadable_message();
+  const int f = t->field_index("nr");
+  if (f < 0) return "Rejestr firm " + path + " nie ma pola NR";
+  if (t->fields()[f].type != 'N') return "Rejestr firm " + path + ":;pole NR nie jest liczbą";
+  std::set<long long> seen;
+  long long twice = -1;
+  const bool read = tables::guarded([&] {
+    t->eval([&](table::Table& r) {
+      const long long nr = std::llround(r.get(f).number);
+      if (!seen.insert(nr).second && twice < 0) twice = nr;
+      numbers.push_back(nr);
+      return true;
+    });
+    return true;
+  });
+  if (!read) return register_unreadable_message();
+  if (numbers.empty()) return kMsgNoFirms;
+  if (twice >= 0)
+    return "Rejestr firm " + path + " zawiera dwa razy firmę nr " + std::to_string(twice) +
+           ";Usuń powtórzony zapis i spróbuj jeszcze raz";
+  return "";
+}
+
+std::uint64_t directory_bytes(const std::string& dir) {
+  std::uint64_t sum = 0;
+  for (const os::DirEntry& e : os::list_directory(dir + "*.*", "HS")) sum += e.size;
+  return sum;
+}
+
+// The copies kept while firms are converted: at most the largest firm directories that
+// are converted at once, with a tenth to spare.
+std::string check_disk_room(const UpgradeEnv& env, const std::string& database_dir,
+                            const std::vector<long long>& numbers) {
+  std::vector<std::uint64_t> sizes;
+  for (long long nr : numbers) {
+    const std::string dir = firm_directory(database_dir, static_cast<double>(nr));
+    if (!firm_has_core_files(dir)) continue;
+    const std::string version = read_recorded_version(env.areas, dir).value_or("");
+    if (!version.empty() && version >= env.wersja_b && !peek_firm_recovery(dir).finish_pending) continue;
+    sizes.push_back(directory_bytes(dir));
+  }
+  std::sort(sizes.rbegin(), sizes.rend());
+  std::uint64_t needed = 0;
+  for (size_t i = 0; i < sizes.size() && i < static_cast<size_t>(std::max(1, env.workers)); ++i) needed += sizes[i];
+  needed += needed / 10;
+  const os::Result<std::uint64_t> free = os::free_disk_space(database_dir);
+  if (!free || free.value >= needed) return "";
+  auto mb = [](std::uint64_t b) { return std::to_string((b + (1 << 20) - 1) >> 20); };
+  return "Za mało miejsca na dysku bazy danych " + database_dir + ";potrzeba około " + mb(needed) + " MB, wolne " +
+         mb(free.value) + " MB";
+}
+
+}  // namespace
+
+std::string check_start(const UpgradeEnv& env, const std::string& database_dir, const std::string& program_dir,
+                        StartKind kind) {
+  if (std::string fault = check_release(env); !fault.empty()) return fault;
+  if (kind == StartKind::NewDatabase) return "";
+
+  if (!os::directory_exists(std::string_view(database_dir))) return "Katalog bazy danych " + database_dir + " nie istnieje";
+  if (const std::string missing =
+          missing_of(database_dir, {"wersja.dbf", "install.dbf", "semafor.dbf", "str\\ks_dok.dbf"});
+      !missing.empty())
+    return "Katalog " + database_dir + " nie jest katalogiem bazy danych ZUV:;brak pliku " + missing;
+  if (kind == StartKind::Upgrade && !program_dir.empty()) {
+    if (const std::string missing = missing_of(program_dir, {"wersja.dbf", "baza.dbf"}); !missing.empty())
+      return "Katalog " + program_dir + " nie jest katalogiem programu ZUV:;brak pliku " + missing;
+  }
+  if (!semaphore_free(database_dir)) return kMsgOthersWorking;
+  if (std::string fault = check_database_version(env, database_dir); !fault.empty()) return fault;
+  std::vector<long long> numbers;
+  if (std::string fault = check_register(env, database_dir, numbers); !fault.empty()) return fault;
+  return check_disk_room(env, database_dir, numbers);
+}
 
 }  // namespace zuv::upgrade

@@ -52,13 +52,27 @@ void write_firm_report(const std::string& firm_dir, const std::vector<std::strin
   throw Break(r);
 }
 
+bool valid_data_version(const std::string& v) {
+  if (v.size() != 10 || v[3] != '.' || v[6] != '.') return false;
+  for (size_t i = 0; i < v.size(); ++i)
+    if (i != 3 && i != 6 && (v[i] < '0' || v[i] > '9')) return false;
+  return true;
+}
+
+std::string firm_version_fault(const std::string& recorded_version) {
+  if (recorded_version.empty()) return "Brak wersji danych firmy w pliku wersja.dbf";
+  if (!valid_data_version(recorded_version))
+    return "Nieprawidłowa wersja danych firmy w pliku wersja.dbf: \"" + recorded_version + "\"";
+  return "";
+}
+
 FirmPlan plan_firm(const std::string& recorded_version, const std::string& database_version,
-                   const std::string& wersja_b, std::span<const steps::FirmStep> firm_steps) {
+                   const std::string& wersja_b, std::span<const steps::FirmStep> firm_steps, bool began) {
   FirmPlan p;
   p.processed = true;
   p.recorded_version = recorded_version;
   p.version = recorded_version;
-  if (database_version >= kOldestKeptFirmVersion && p.version < kOldestKeptFirmVersion) {
+  if (!began && database_version >= kOldestKeptFirmVersion && p.version < kOldestKeptFirmVersion) {
     p.version = database_version;
     p.version_rewritten = true;
   }
@@ -74,11 +88,13 @@ FirmPlan plan_firm(const std::string& recorded_version, const std::string& datab
   return p;
 }
 
-bool firm_has_core_files(const std::string& firm_dir) {
+std::string missing_core_file(const std::string& firm_dir) {
   for (const char* name : {"wersja.dbf", "firma.dbf", "ks_dok.dbf"})
-    if (!os::file_exists(std::string_view(firm_dir + name))) return false;
-  return true;
+    if (!os::file_exists(std::string_view(firm_dir + name))) return name;
+  return "";
 }
+
+bool firm_has_core_files(const std::string& firm_dir) { return missing_core_file(firm_dir).empty(); }
 
 std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const std::string& directory) {
   std::optional<std::string> version;
@@ -112,8 +128,13 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
   if (!tables::OTWORZ(env.areas, firm_dir, "wersja.dbf", "wer"))
     firm_error(gencode::kOpen, 0, "Nie można otworzyć zapisu wersji firmy", firm_dir + "wersja.dbf", "OTWORZ");
   table::Table* wer = env.areas.current();
-  std::string recorded = field_text(*wer, "baza");
-  FirmPlan plan = plan_firm(recorded, database_version, env.wersja_b, env.steps.firm);
+  std::string recorded = wer->eof() ? "" : field_text(*wer, "baza");
+  // A version that cannot be compared would take the firm for current, or run every step.
+  if (const std::string fault = firm_version_fault(recorded); !fault.empty()) {
+    tables::ZAMKNIJ(env.areas, "wer");
+    firm_error(gencode::kCorrupt, 0, fault, firm_dir + "wersja.dbf", "MAKE_WINFIR");
+  }
+  FirmPlan plan = plan_firm(recorded, database_version, env.wersja_b, env.steps.firm, recovered.finish_pending);
   if (plan.version_rewritten) {
     if (wer->eof() && !wer->append())
       firm_error(gencode::kWrite, 0, "Nie można zapisać wersji firmy", firm_dir + "wersja.dbf", "DBAPPEND");

@@ -28,11 +28,22 @@ struct FirmPlan {
   bool current = false;          // at or past the release: nothing runs
   std::vector<std::string> steps;  // names of the steps that would run, in order
   bool full_reindex = false;
+  bool finish_pending = false;   // an earlier run began the firm's conversion
 };
 
-// The version rules of the dispatcher, shared by the run and the plan.
+// The version rules of the dispatcher, shared by the run and the plan. began: the firm's
+// conversion to this release began in an earlier run; it is carried on from its own
+// version, never moved up to the database's.
 FirmPlan plan_firm(const std::string& recorded_version, const std::string& database_version,
-                   const std::string& wersja_b, std::span<const steps::FirmStep> firm_steps);
+                   const std::string& wersja_b, std::span<const steps::FirmStep> firm_steps, bool began = false);
+
+// Whether a data version has the form "026.01.016".
+bool valid_data_version(const std::string& version);
+// Why a firm's recorded version cannot be used ("" when it can).
+std::string firm_version_fault(const std::string& recorded_version);
+
+// The first of the firm's core files that is missing ("" when all are there).
+std::string missing_core_file(const std::string& firm_dir);
 
 // Whether "wersja.dbf", "firma.dbf" and "ks_dok.dbf" are all in the firm directory.
 bool firm_has_core_files(const std::string& firm_dir);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <exception>
 #include <optional>
+#include <random>
+#include <cstdio>
 
 #include <zlib.h>
 
@@ -185,7 +187,7 @@ void note_step_done(const std::string& firm_dir, std::string_view step_name) {
 // Every copy left in the recovery directory, the firm's marker excepted.
 void remove_copies(const std::string& dir) {
   held_now = 0;
-  for (const os::DirEntry& e : os::list_directory(dir + "*.*"))
+  for (const os::DirEntry& e : os::list_directory(dir + "*.*", "HS"))
     if (!base::iequals_ascii(e.name, kFirmMarker)) lib::DEL_FILE(dir + e.name);
 }
 
@@ -353,15 +355,20 @@ StepKeeper keeper;
 
 }  // namespace
 
-FirmRecovery recover_firm(const std::string& firm_dir) {
-  CostTimer timer;
+namespace {
+
+// A marker line giving the firm's version before the marker's work.
+constexpr char kVersionLine = '@';
+
+// What a firm's recovery directory says, read without changing anything; restore gets
+// the entries to put back when the step marker's work does not stand.
+FirmRecovery read_recovery(const std::string& firm_dir, std::vector<std::string>* restore, bool* marker_found) {
   FirmRecovery found;
-  keeper.stop();  // a step of this process that failed is undone from here as well
   const std::string dir = firm_dir + kRecoveryDir;
   if (!os::directory_exists(std::string_view(dir))) return found;
-
   const std::string marker = dir + kStepMarker;
   if (os::file_exists(std::string_view(marker))) {
+    if (marker_found) *marker_found = true;
     std::string text, before, now;
     if (!read_small_file(marker, text))
       firm_error(gencode::kOpen, 0, "Nie można odczytać znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
@@ -373,18 +380,16 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
         std::find(lines.begin(), lines.end(), kStepDone) != lines.end() ||
         (read_small_file(dir + kVersionCopy, before) && read_small_file(firm_dir + "wersja.dbf", now) && before != now);
     if (!committed && !lines.empty()) {
-      restore_files(firm_dir, dir, std::vector<std::string>(lines.begin() + 1, lines.end()));
+      if (restore) restore->assign(lines.begin() + 1, lines.end());
       found.restored_step = lines.front();
+      for (const std::string& line : lines)
+        if (line[0] == kVersionLine) found.restored_version = line.substr(1);
     } else if (committed && !lines.empty()) {
       found.completed_steps.insert(lines.front());
       for (const std::string& line : lines)
         if (line[0] == kNotedStep) found.completed_steps.insert(line.substr(1));
     }
-    if (!remove_synced(marker))
-      firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
   }
-  remove_copies(dir);
-
   std::string note;
   if (read_small_file(dir + kFirmMarker, note)) {
     found.finish_pending = true;
@@ -392,6 +397,26 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
     for (const std::string& line : lines_of(note))
       if (line.rfind(kDoneStep, 0) == 0) found.completed_steps.insert(line.substr(std::string_view(kDoneStep).size()));
   }
+  return found;
+}
+
+}  // namespace
+
+FirmRecovery peek_firm_recovery(const std::string& firm_dir) { return read_recovery(firm_dir, nullptr, nullptr); }
+
+FirmRecovery recover_firm(const std::string& firm_dir) {
+  CostTimer timer;
+  keeper.stop();  // a step of this process that failed is undone from here as well
+  const std::string dir = firm_dir + kRecoveryDir;
+  if (!os::directory_exists(std::string_view(dir))) return {};
+  std::vector<std::string> restore;
+  bool marker_found = false;
+  FirmRecovery found = read_recovery(firm_dir, &restore, &marker_found);
+  if (!found.restored_step.empty()) restore_files(firm_dir, dir, restore);
+  const std::string marker = dir + kStepMarker;
+  if (marker_found && !remove_synced(marker))
+    firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
+  remove_copies(dir);
   return found;
 }
 
@@ -418,7 +443,7 @@ void mark_firm_finished(const std::string& firm_dir) {
   if (os::remove_directory(dir.substr(0, dir.size() - 1)).ok()) os::sync_directory(native(firm_dir));
 }
 
-void guard_step(const std::string& firm_dir, std::string_view step_name) {
+void guard_step(const std::string& firm_dir, std::string_view step_name, std::string_view version_before) {
   CostTimer timer;
   const std::string dir = firm_dir + kRecoveryDir;
   ensure_directory(dir);
@@ -426,7 +451,9 @@ void guard_step(const std::string& firm_dir, std::string_view step_name) {
   // each after its copy. It need not be on the disk until the first of them: a cut
   // before that finds the firm as the step met it, with or without the marker.
   os::FileHandle marker;
-  const std::string step_line = std::string(step_name) + "\r\n";
+  std::string step_line = std::string(step_name) + "\r\n";
+  // The version the firm goes back to with an undo: the plan tells it without undoing.
+  if (!version_before.empty()) step_line += kVersionLine + std::string(version_before) + "\r\n";
   if (marker.create(native(dir + kStepMarker), os::Share::Exclusive) != 0 ||
       marker.write_at(0, step_line.data(), step_line.size()) != 0)
     firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika kroku aktualizacji", dir + kStepMarker, "ZAPISZ");
@@ -517,7 +544,7 @@ void release_step(const std::string& firm_dir, std::string_view step_name, bool 
 
 void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, const steps::FirmStep& step,
                           const std::function<void()>& run) {
-  guard_step(firm_dir, step.name);
+  guard_step(firm_dir, step.name, read_recorded_version(areas, firm_dir).value_or(""));
   try {
     run();
   } catch (...) {
@@ -533,7 +560,7 @@ std::function<void()> run_firm_steps_recoverably(table::WorkAreas& areas, const 
                                                 const std::vector<const steps::FirmStep*>& steps,
                                                 const std::function<void(const steps::FirmStep&)>& run) {
   if (steps.empty()) return [] {};
-  guard_step(firm_dir, steps.front()->name);
+  guard_step(firm_dir, steps.front()->name, read_recorded_version(areas, firm_dir).value_or(""));
   std::vector<std::string> to_note;
   size_t done = 0;
   try {
@@ -555,29 +582,86 @@ std::function<void()> run_firm_steps_recoverably(table::WorkAreas& areas, const 
 
 namespace {
 
+// The database's own identifier, in its directory while a run of it is unfinished: the
+// run note names it, so that a note that came with another database's files is told
+// apart, whatever path either is reached by.
+constexpr const char* kDatabaseId = "baza_id.txt";
+constexpr const char* kNoteDatabase = "baza=";
+constexpr const char* kNoteRelease = "wydanie=";
+
+std::string database_identity(const std::string& database_dir) {
+  std::string text;
+  if (!read_small_file(database_dir + kDatabaseId, text)) return "";
+  return bare(text);
+}
+
+// Gives the database its identifier when it has none; "" when it cannot be written.
+std::string make_database_identity(const std::string& database_dir) {
+  std::string id = database_identity(database_dir);
+  if (!id.empty()) return id;
+  std::random_device random;
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%08x%08x%08x%08x", random(), random(), random(),
+                static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
+  id = buf;
+  return write_synced(database_dir + kDatabaseId, id + "\r\n") ? id : "";
+}
+
 bool write_note(const std::string& database_dir, const RunNote& note) {
   std::string text = note.version + "\r\n";
+  text += kNoteDatabase + database_identity(database_dir) + "\r\n";
+  text += kNoteRelease + note.release + "\r\n";
   for (long long nr : note.finished) text += std::to_string(nr) + "\r\n";
   return write_synced(database_dir + kRunNote, text);
 }
 
+bool all_digits(const std::string& s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
 }  // namespace
 
-RunNote note_run_start(const std::string& database_dir, const std::string& database_version) {
+bool firm_brought_through(const std::string& recorded_version, std::span<const steps::FirmStep> firm_steps) {
+  if (firm_steps.empty()) return true;
+  if (recorded_version >= firm_steps.back().version) return true;
+  return firm_steps.size() >= 2 && recorded_version > firm_steps[firm_steps.size() - 2].version;
+}
+
+std::optional<RunNote> read_run_note(const std::string& database_dir, const std::string& release_version) {
+  std::string text;
+  if (!read_small_file(database_dir + kRunNote, text)) return std::nullopt;
+  const std::vector<std::string> lines = lines_of(text);
+  const std::string id = database_identity(database_dir);
+  if (lines.empty() || id.empty()) return std::nullopt;
+  RunNote note;
+  note.carried_on = true;
+  note.version = lines.front();
+  note.release = release_version;
+  bool same_database = false, same_release = false;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    if (lines[i].rfind(kNoteDatabase, 0) == 0)
+      same_database = lines[i].substr(std::string_view(kNoteDatabase).size()) == id;
+    else if (lines[i].rfind(kNoteRelease, 0) == 0)
+      same_release = lines[i].substr(std::string_view(kNoteRelease).size()) == release_version;
+    else if (all_digits(lines[i]))
+      note.finished.insert(std::atoll(lines[i].c_str()));
+  }
+  if (!same_database || !same_release) return std::nullopt;
+  return note;
+}
+
+RunNote note_run_start(const std::string& database_dir, const std::string& database_version,
+                       const std::string& release_version) {
   CostTimer timer;
   const std::string path = database_dir + kRunNote;
-  std::string text;
-  if (read_small_file(path, text)) {
-    std::vector<std::string> lines = lines_of(text);
-    if (!lines.empty() && lines.front() <= database_version) {
-      RunNote cut;
-      cut.version = lines.front();
-      for (size_t i = 1; i < lines.size(); ++i) cut.finished.insert(std::atoll(lines[i].c_str()));
-      return cut;
-    }
-  }
+  if (std::optional<RunNote> cut = read_run_note(database_dir, release_version))
+    if (cut->version <= database_version) return *cut;
+  if (make_database_identity(database_dir).empty())
+    firm_error(gencode::kWrite, 0, "Nie można zapisać identyfikatora bazy danych", database_dir + kDatabaseId,
+               "ZAPISZ");
   RunNote fresh;
   fresh.version = database_version;
+  fresh.release = release_version;
   if (!write_note(database_dir, fresh))
     firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika aktualizacji bazy danych", path, "ZAPISZ");
   return fresh;
@@ -589,9 +673,11 @@ bool note_firm_finished(const std::string& database_dir, RunNote& note, long lon
   return write_note(database_dir, note);
 }
 
-void note_run_end(const std::string& database_dir) {
+bool note_run_end(const std::string& database_dir) {
   CostTimer timer;
-  remove_synced(database_dir + kRunNote);
+  // The identifier serves the note alone: a finished database carries neither. Left by
+  // a cut between the two, it is taken up by the next run and goes at its end.
+  return remove_synced(database_dir + kRunNote) && remove_synced(database_dir + kDatabaseId);
 }
 
 RecoveryCost recovery_cost() { return cost; }

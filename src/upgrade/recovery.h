@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <span>
 #include <set>
 #include <string>
 #include <string_view>
@@ -29,6 +31,9 @@ inline constexpr const char* kRecoveryDir = "odzysk\\";
 // What the start of a firm found in its recovery directory.
 struct FirmRecovery {
   std::string restored_step;     // the step whose files were put back ("" when none)
+  // The firm's version once they are back ("" when nothing is put back, or when the
+  // marker predates this note).
+  std::string restored_version;
   bool finish_pending = false;   // the firm's closing work (backup clean-up) was cut off
   bool reindex_pending = false;  // so was its complete index rebuild
   // Steps the cut-off run brought through: not run again, even where a step records a
@@ -42,6 +47,8 @@ struct FirmRecovery {
 // through only loses its copies. Runs before anything else touches the firm; raises
 // a runtime error when a file cannot be put back, and then keeps the marker.
 FirmRecovery recover_firm(const std::string& firm_dir);
+// What recover_firm would find and do, read without changing anything (the plan).
+FirmRecovery peek_firm_recovery(const std::string& firm_dir);
 
 // Records that the firm's steps are under way, with whether its complete index rebuild
 // is due: the closing work is then done even by a run that finds the firm current.
@@ -49,11 +56,10 @@ void mark_firm_started(const std::string& firm_dir, bool reindex);
 // The closing work is done: the firm's recovery directory is left empty.
 void mark_firm_finished(const std::string& firm_dir);
 
-// Keeps the firm's version record in the recovery directory and writes the marker
-// naming the step, both synced; from then until release_step the first change to each
-// file of the firm's directory keeps that file first (or notes it absent) and adds it
-// to the marker.
-void guard_step(const std::string& firm_dir, std::string_view step_name);
+// Writes the marker naming the step and the firm's version before it; from then until
+// release_step the first change to each file of the firm's directory keeps that file
+// first (or notes it absent) and adds it to the marker, both synced.
+void guard_step(const std::string& firm_dir, std::string_view step_name, std::string_view version_before = "");
 // After the step returned: syncs the files it changed and the version record, notes
 // the step as done in the firm's note (when note_done: its version record does not say
 // so), then removes the marker and the copies.
@@ -91,6 +97,8 @@ RecoveryCost recovery_cost();
 // The driver's note of a run ("odzysk.txt" of the database directory), kept from before
 // the run changes anything until its end.
 struct RunNote {
+  bool carried_on = false;  // the note of a run of this database and release that did not end
+  std::string release;      // the database version the release brings
   // The version the run is treated as starting from: the lower of the recorded one and
   // that of a run cut off before its end (whose release version record may already
   // have replaced the database's), so that it decides every step alike.
@@ -100,13 +108,25 @@ struct RunNote {
   // them a second time.
   std::set<long long> finished;
 };
-// Reads the note of a cut-off run, or makes a new one (synced).
-RunNote note_run_start(const std::string& database_dir, const std::string& database_version);
+// The note of an unfinished run of this database (by the identifier it keeps, not its
+// path) and of this release, read without changing anything; nullopt when there is
+// none, or when it belongs to another database or release.
+std::optional<RunNote> read_run_note(const std::string& database_dir, const std::string& release_version);
+// Reads the note of an unfinished run, or makes a new one (synced), after giving the
+// database its identifier when it has none.
+RunNote note_run_start(const std::string& database_dir, const std::string& database_version,
+                       const std::string& release_version);
 // Adds a firm the run brought through, before the firm's own note goes: between the two
 // a cut would otherwise meet the firm as new and run 033 on it a second time. False when
 // the note cannot be written; the firm's own note must then stay.
 bool note_firm_finished(const std::string& database_dir, RunNote& note, long long nr);
-// The run came to its end: the note goes.
-void note_run_end(const std::string& database_dir);
+// The run came to its verified end: the note goes. A run that ends otherwise keeps it,
+// so that the next one carries it on from the version it started from. False when it
+// could not be removed.
+bool note_run_end(const std::string& database_dir);
+
+// Whether a firm's recorded version says it went through every firm step (the last step
+// may record a version below its own, but above every earlier step's).
+bool firm_brought_through(const std::string& recorded_version, std::span<const steps::FirmStep> firm_steps);
 
 }  // namespace zuv::upgrade

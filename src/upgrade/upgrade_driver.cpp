@@ -22,6 +22,7 @@
 #include "upgrade/report_text.h"
 #include "upgrade/shared_indexes.h"
 #include "upgrade/time_estimate.h"
+#include "upgrade/verified_finish.h"
 
 namespace zuv::upgrade {
 namespace {
@@ -191,12 +192,19 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   out = {};
 
   read_workstation_name(env, program_dir);
+  const std::string run_started = run_stamp_now();
 
   // The semaphore: while any program of the suite holds the table, it cannot be ours.
   const std::string semaphore = database_dir + "str\\nazwy.dbf";
+  auto stopped = [&](const std::string& what) {
+    areas.close_all();
+    out.error = true;
+    return std::string(kMsgUpgradeError) + what;
+  };
   if (!os::file_exists(std::string_view(semaphore))) {
     lib::MKDIR(database_dir + "str");
-    lib::FCOPY(env.release_dir + "str\\nazwy.dbf", semaphore);
+    if (!lib::FCOPY(env.release_dir + "str\\nazwy.dbf", semaphore))
+      return stopped("nie można utworzyć pliku " + semaphore);
   }
   if (!tables::USEEX(areas, semaphore, "sem")) {
     areas.close_all();
@@ -204,12 +212,22 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   }
   // A run cut off after the release's version record replaced the database's is
   // carried on from the version it started from, so it decides every step alike.
-  RunNote note = note_run_start(database_dir, recorded_version);
+  RunNote note = note_run_start(database_dir, recorded_version, env.wersja_b);
   const std::string database_version = note.version;
+  // Only a verified end lets the note go: any other keeps the version the run started
+  // from, so that the next run finishes the firms this one began and repeats the shared
+  // work (indexes, PIT repair) that depends on it.
   auto ended = [&](std::string result) {
     areas.close_all();
-    note_run_end(database_dir);
+    if (result == kUpgradeDone && !note_run_end(database_dir)) {
+      out.error = true;
+      return std::string(kMsgUpgradeError) + "nie można usunąć pliku " + database_dir + "odzysk.txt";
+    }
     return result;
+  };
+  auto failed = [&](const std::string& what) {
+    out.error = true;
+    return ended(std::string(kMsgUpgradeError) + what);
   };
 
   lib::MKDIR(database_dir + "temp");
@@ -258,7 +276,8 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
 
   show(env, fields, "?", std::nullopt, std::to_string(il_firm));
   env.progress_restart(il_firm, "Przetwarzanie danych (1)...");
-  set_finished_flag(env, database_dir, "N");
+  if (!set_finished_flag(env, database_dir, "N"))
+    return failed("nie można zapisać znacznika aktualizacji w pliku " + database_dir + "wersja.dbf");
 
   // First pass: the progress window walks the register once.
   areas.select("ins");
@@ -421,7 +440,18 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
                                                                             : std::nullopt,
          firms_left);
 
-    if (!note.finished.count(std::llround(nr)) && start_in_worker(nr, firm_dir)) {
+    // A firm without its core files is left as the dispatcher leaves it, but said.
+    const std::string missing = missing_core_file(firm_dir);
+    if (!missing.empty()) {
+      const std::string line = "Firma nr: " + number_text(nr) + " pominięta: brak pliku " + missing;
+      report_lines.push_back(line);
+      out.skipped.push_back(line);
+    }
+    // A firm the note lists is passed over only where its own version record agrees.
+    const bool brought_through =
+        missing.empty() && note.finished.count(std::llround(nr)) &&
+        firm_brought_through(read_recorded_version(areas, firm_dir).value_or(""), env.steps.firm);
+    if (missing.empty() && !brought_through && start_in_worker(nr, firm_dir)) {
       areas.select("ins");
       ins = areas.current();
       areas.settings().deleted_hidden = true;
@@ -433,7 +463,8 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
       // A firm a cut-off run brought through is as the clean run leaves it; only its
       // note may be left, when the cut came before the note went.
       const long long number = std::llround(nr);
-      if (note.finished.count(number)) {
+      if (!missing.empty()) return;
+      if (brought_through) {
         mark_firm_finished(firm_dir);
       } else {
         MAKE_WINFIR(env, values, firm_dir, program_dir, error_text, database_dir, database_version,
@@ -459,25 +490,37 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   // the very end: a record that came finished from the release would otherwise mark
   // a run with failed firms as complete.
   if (!install_release_version(env, database_dir))
-    error_text += "Nie udało się zapisać wersji bazy danych w pliku " + database_dir + "wersja.dbf\r\n";
+    return failed("nie można zapisać wersji bazy danych w pliku " + database_dir + "wersja.dbf");
   show(env, fields, "Analiza Katalogu public...", std::nullopt, std::nullopt);
   tables::CLOSEALL(areas);
 
-  if (!report_lines.empty() || !values.tlist.empty()) {
-    lib::MKDIR(database_dir + "public");
-    replace_file_with(database_dir + "public\\ins_raport.txt", install_report(env, report_lines, values.tlist));
-  }
-
   if (database_version < kSharedStepBelow && shared_step)
     env.run_step("PUB_26_01_001", [&] { shared_step(ctx, database_dir); });
-  env.run_step("NTX_PUB", [&] { NTX_PUB(env, database_dir, database_version < kPitRepairedFrom); });
+  int index_failures = 0;
+  env.run_step("NTX_PUB",
+               [&] { index_failures = NTX_PUB(env, database_dir, database_version < kPitRepairedFrom); });
+  if (index_failures > 0) return failed("nie udało się zbudować indeksów tabel wspólnych (str\\, public\\)");
+
+  // The verified finish: nothing is called done that was not looked at.
+  const std::string shared_fault = verify_finish(env, database_dir, run_started, out.failed, report_failure);
+  tables::CLOSEALL(areas);
+  if (!shared_fault.empty()) return failed(shared_fault);
+
+  if (!report_lines.empty() || !values.tlist.empty()) {
+    lib::MKDIR(database_dir + "public");
+    const std::string report = database_dir + "public\\ins_raport.txt";
+    if (!replace_file_with(report, install_report(env, report_lines, values.tlist)))
+      return failed("nie można zapisać raportu " + report);
+  }
 
   if (!error_text.empty()) {
     out.error_log = env.release_dir + "error.log";
-    replace_file_with(out.error_log, os::cp1250_from_utf8(error_text));
+    if (!replace_file_with(out.error_log, os::cp1250_from_utf8(error_text)))
+      return failed("nie można zapisać pliku " + out.error_log);
     return ended(kUpgradeFirmsFailed);
   }
-  set_finished_flag(env, database_dir, "T");
+  if (!set_finished_flag(env, database_dir, "T"))
+    return failed("nie można zapisać znacznika zakończenia w pliku " + database_dir + "wersja.dbf");
   return ended(kUpgradeDone);
 }
 

@@ -37,8 +37,15 @@ const std::vector<std::string>& reference_files();
 struct UpgradeOutcome {
   int firms = 0;                    // records of the register
   std::vector<long long> failed;    // numbers of the firms that failed
+  std::vector<std::string> skipped; // "Firma nr: N pominięta: brak pliku NAZWA", one per firm
   std::string error_log;            // the error log written, "" when none
+  // The answer is an error outside the firms (the run stopped; the database stays
+  // unfinished), not a refusal made before anything changed.
+  bool error = false;
 };
+
+// The opening of the driver's error texts outside the firms.
+inline constexpr const char* kMsgUpgradeError = "Błąd aktualizacji bazy danych:;";
 
 // The shared-data step, supplied by the program (the release's PUB_26_01_001).
 using SharedStepFn = void (*)(steps::StepContext&, const std::string& database_dir);

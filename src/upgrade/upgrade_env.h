@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/table/work_areas.h"
 #include "steps/steps.h"
@@ -27,6 +28,9 @@ class InstallScreen;
 struct StepTables {
   std::span<const steps::StructureStep> structure;
   std::span<const steps::FirmStep> firm;
+  // The release's files the steps copy or read (relative to its directory); none when
+  // null, beyond the version record and the semaphore every run needs.
+  const std::vector<std::string>* release_files = nullptr;
 };
 
 // The speed indicator: the duration column the measured time is stored in. 3 for an

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "tables/table_access.h"
+#include "upgrade/recovery.h"
 #include "upgrade/shared_indexes.h"
 #include "upgrade/upgrade_driver.h"
 
@@ -17,9 +18,14 @@ std::string joined(const std::vector<std::string>& names) {
 
 }  // namespace
 
-UpgradePlan plan_upgrade(const UpgradeEnv& env, const std::string& database_dir, const std::string& database_version) {
+UpgradePlan plan_upgrade(const UpgradeEnv& env, const std::string& database_dir, const std::string& recorded_version) {
   UpgradePlan p;
-  p.database_version = database_version;
+  p.database_version = recorded_version;
+  // An unfinished run of this release is carried on from the version it started from.
+  const std::optional<RunNote> note = read_run_note(database_dir, env.wersja_b);
+  const bool carried_on = note && note->version <= recorded_version;
+  const std::string database_version = carried_on ? note->version : recorded_version;
+  if (carried_on) p.carried_on_from = database_version;
   for (const steps::StructureStep& s : env.steps.structure)
     if (database_version < s.version) p.structure_steps.emplace_back(s.name);
   p.copies_xml = database_version < kXmlCopiedBelow;
@@ -55,12 +61,26 @@ UpgradePlan plan_upgrade(const UpgradeEnv& env, const std::string& database_dir,
     FirmPlanEntry e;
     e.number = std::llround(nr);
     e.directory = firm_directory(database_dir, nr);
-    if (!firm_has_core_files(e.directory)) {
-      e.reason = "brak pliku wersja.dbf, firma.dbf lub ks_dok.dbf";
+    if (const std::string missing = missing_core_file(e.directory); !missing.empty()) {
+      e.reason = "brak pliku " + missing;
     } else if (auto version = read_recorded_version(env.areas, e.directory)) {
-      e.plan = plan_firm(*version, database_version, env.wersja_b, env.steps.firm);
+      // What the firm's own recovery notes will make of it first, as the run does.
+      const FirmRecovery recovery = peek_firm_recovery(e.directory);
+      const std::string start = recovery.restored_version.empty() ? *version : recovery.restored_version;
+      if (carried_on && note->finished.count(e.number) && firm_brought_through(start, env.steps.firm)) {
+        e.plan.processed = true;
+        e.plan.recorded_version = e.plan.version = start;
+        e.plan.current = true;
+      } else if (const std::string fault = firm_version_fault(start); !fault.empty()) {
+        e.failure = fault;
+      } else {
+        e.plan = plan_firm(start, database_version, env.wersja_b, env.steps.firm, recovery.finish_pending);
+        std::erase_if(e.plan.steps, [&](const std::string& s) { return recovery.completed_steps.count(s) != 0; });
+        e.plan.full_reindex = (e.plan.full_reindex && !e.plan.current) || recovery.reindex_pending;
+        e.plan.finish_pending = recovery.finish_pending;
+      }
     } else {
-      e.reason = "nie można odczytać pliku wersja.dbf";
+      e.failure = "nie można odczytać pliku wersja.dbf";
     }
     p.firms.push_back(std::move(e));
   }
@@ -69,6 +89,8 @@ UpgradePlan plan_upgrade(const UpgradeEnv& env, const std::string& database_dir,
 
 std::string format_plan(const UpgradePlan& p, const std::string& database_dir) {
   std::string s = "Baza danych: " + database_dir + " (wersja " + p.database_version + ")\n";
+  if (!p.carried_on_from.empty())
+    s += "Dokończenie przerwanej aktualizacji rozpoczętej od wersji " + p.carried_on_from + "\n";
   s += "Kroki struktury: " + (p.structure_steps.empty() ? std::string("brak") : joined(p.structure_steps)) + "\n";
   if (p.copies_xml) s += "Kopiowanie katalogu xml\\ do str\\xml\\\n";
   if (!p.refusal.empty()) {
@@ -83,11 +105,17 @@ std::string format_plan(const UpgradePlan& p, const std::string& database_dir) {
       s += "pominięta, " + e.reason + "\n";
       continue;
     }
+    if (!e.failure.empty()) {
+      s += "nie zostanie zaktualizowana: " + e.failure + "\n";
+      continue;
+    }
     const FirmPlan& f = e.plan;
     s += "wersja " + f.recorded_version;
     if (f.version_rewritten) s += " (przyjęta " + f.version + ")";
     if (f.current) {
-      s += ", aktualna\n";
+      s += ", aktualna";
+      if (f.full_reindex) s += ", pełna reindeksacja: tak";
+      s += "\n";
       continue;
     }
     s += ", kroki: " + (f.steps.empty() ? std::string("brak") : joined(f.steps));

@@ -14,12 +14,14 @@ namespace zuv::upgrade {
 struct FirmPlanEntry {
   long long number = 0;
   std::string directory;
-  std::string reason;  // why the firm is left out ("" when it is looked at)
+  std::string reason;   // why the firm is left out ("" when it is looked at)
+  std::string failure;  // why the run will fail the firm ("" when it will not)
   FirmPlan plan;
 };
 
 struct UpgradePlan {
-  std::string database_version;
+  std::string database_version;  // as recorded
+  std::string carried_on_from;   // the version an unfinished run of this release began at
   std::vector<std::string> structure_steps;
   bool copies_xml = false;
   bool shared_step = false;

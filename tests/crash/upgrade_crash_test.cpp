@@ -10,12 +10,14 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <random>
 #include <set>
 
 #include "crash/crash_harness.h"
 #include "sample/sample_output.h"
+#include "support/table_support.h"
 
 namespace zuv::crash {
 namespace {
@@ -271,6 +273,79 @@ TEST(UpgradeCrash, TwoFirmsAtOnceKilledAtRandomTimesAndRunAgainGiveTheCleanResul
   std::string listed;
   for (size_t i = 0; i < tally.failures.size() && i < 40; ++i) listed += tally.failures[i] + "\n";
   EXPECT_TRUE(tally.failures.empty()) << tally.summary() << "\n" << listed;
+}
+
+// A firm that fails in one run (a table of its first step held by another program, or
+// its worker killed) is carried through its remaining steps by the next run, and the
+// database ends as a clean run leaves it.
+TEST(UpgradeCrash, FirmWhoseTableWasHeldIsFinishedWhenRunAgain) {
+  Fixture& f = fixture();
+  if (!f.problem.empty()) FAIL() << f.problem;
+  const std::string tool = zuv::testing::table_tool_path("zuv-dbtool");
+  if (tool.empty()) GTEST_SKIP() << "zuv-dbtool not built";
+  copy_sample(f.original, f.work.root);
+  const fs::path held = f.work.database() / "firma1" / "ksef_dat.dbf";
+  ASSERT_TRUE(fs::exists(held));
+  const fs::path ready = f.work.root / "ready", stop = f.work.root / "stop";
+  zuv::testing::TableChild holder;
+  ASSERT_TRUE(holder.start({tool, "hold", held.string(), "--ready", ready.string(), "--stop", stop.string()}));
+  ASSERT_TRUE(zuv::testing::table_wait_for_file(ready.string(), 30000));
+  const int first = run_upgrade(f.work).exit_code;
+  std::ofstream(stop.string()).put('\n');
+  EXPECT_EQ(holder.wait(), 0);
+  fs::remove(ready);
+  fs::remove(stop);
+  ASSERT_EQ(first, 1) << read_bytes(f.work.root / "upgrade.out");
+  ASSERT_EQ(run_upgrade(f.work).exit_code, 0) << read_bytes(f.work.root / "upgrade.out");
+  EXPECT_EQ(first_difference(f.clean, dump_tree(f.work.root, compared_dirs(), &f.reference)), "");
+}
+
+// The processes whose parent is a child of this one: the run's workers.
+std::vector<pid_t> grandchildren() {
+  std::map<pid_t, pid_t> parent;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    const std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(e.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    parent[std::atoi(name.c_str())] = ppid;
+  }
+  std::vector<pid_t> found;
+  for (const auto& [pid, ppid] : parent)
+    if (parent.count(ppid) && parent[ppid] == ::getpid()) found.push_back(pid);
+  return found;
+}
+
+TEST(UpgradeCrash, FirmWhoseWorkerWasKilledIsFinishedWhenRunAgain) {
+  Fixture& f = fixture();
+  if (!f.problem.empty()) FAIL() << f.problem;
+  copy_sample(f.original, f.work.root);
+  // Once a worker has begun to change its firm, every worker of the run is killed.
+  std::atomic<bool> done{false}, killed{false};
+  std::thread watcher([&] {
+    while (!done && !killed) {
+      bool begun = false;
+      for (const auto& e : fs::directory_iterator(f.work.database()))
+        begun = begun || fs::exists(e.path() / "odzysk" / "krok.txt");
+      if (begun)
+        for (pid_t worker : grandchildren()) killed = ::kill(worker, SIGKILL) == 0 || killed;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  const int first = run_upgrade(f.work, 0, false, 0, 2).exit_code;
+  done = true;
+  watcher.join();
+  if (!killed) GTEST_SKIP() << "the run ended before a worker could be killed";
+  EXPECT_EQ(first, 1) << read_bytes(f.work.root / "upgrade.out");
+  ASSERT_EQ(run_upgrade(f.work, 0, false, 0, 2).exit_code, 0) << read_bytes(f.work.root / "upgrade.out");
+  EXPECT_EQ(first_difference(f.clean, dump_tree(f.work.root, compared_dirs(), &f.reference)), "");
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 // The headless command: its command line, exit codes, outputs and the plan.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "app/command_line.h"
 #include "app/headless_upgrade.h"
 #include "platform/os/path.h"
 #include "support/table_support.h"
+#include "lib/files.h"
+#include "platform/os/codepage.h"
+#include "upgrade/recovery.h"
 #include "upgrade/upgrade_fixture.h"
 
 namespace zuv::upgrade::testing {
@@ -123,7 +128,7 @@ TEST_F(Headless, PlanPrintsWhatWouldRunAndChangesNothing) {
             "Firma 2 (" + d + "firma2\\): wersja 026.01.033, aktualna\n"
             "Firma 3 (" + d + "firma3\\): wersja 013.01.001 (przyjęta 026.01.016), kroki: I_26_01_017 "
             "I_26_01_030 I_26_01_033, pełna reindeksacja: nie\n"
-            "Firma 4 (" + d + "firma4\\): pominięta, brak pliku wersja.dbf, firma.dbf lub ks_dok.dbf\n"
+            "Firma 4 (" + d + "firma4\\): pominięta, brak pliku ks_dok.dbf\n"
             "Indeksy tabel wspólnych: tak, naprawa tabel PIT: tak\n");
 }
 
@@ -138,6 +143,8 @@ namespace {
 TEST_F(Headless, ReleaseStepsReportAFirmWithoutItsTables) {
   app::ReleaseSteps real = app::release_steps();
   ASSERT_TRUE(real.available);
+  // The test's release carries only what these firms need, not the whole release.
+  real.tables.release_files = nullptr;
   make_database("026.01.032");
   make_register({1, 2});
   make_firm(1, "026.01.032");
@@ -151,6 +158,196 @@ TEST_F(Headless, ReleaseStepsReportAFirmWithoutItsTables) {
   EXPECT_EQ(read_field(db + "firma1\\wersja.dbf", "baza"), "026.01.032");
   EXPECT_EQ(read_field(db + "firma2\\wersja.dbf", "baza"), "026.01.033");
   EXPECT_NE(bytes(rel + "error.log").find("firmy nr: 1."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zuv::upgrade::testing
+
+namespace zuv::upgrade::testing {
+namespace {
+
+// Every refusal comes before the first change: the release, the database and the
+// program are byte for byte as they were, and the plan gives the same verdict.
+class CheckedStart : public Headless {
+ protected:
+  void expect_refused(const std::string& said, const std::string& database = "") {
+    if (!database.empty()) db_given = database;
+    const auto before_db = snapshot(os::native_path(db)), before_rel = snapshot(os::native_path(rel)),
+               before_prog = snapshot(os::native_path(prog));
+    EXPECT_EQ(run_command(command(true)), 2);
+    EXPECT_NE(out.str().find("Odmowa: "), std::string::npos) << out.str();
+    EXPECT_EQ(run_command(command(false)), 2);
+    EXPECT_NE(err.str().find(said), std::string::npos) << err.str();
+    EXPECT_TRUE(step_log().calls.empty());
+    EXPECT_EQ(snapshot(os::native_path(db)), before_db);
+    EXPECT_EQ(snapshot(os::native_path(rel)), before_rel);
+    EXPECT_EQ(snapshot(os::native_path(prog)), before_prog);
+  }
+  app::CommandLine command(bool plan) {
+    std::string error;
+    std::vector<std::string> args = {"zuvinst", kWersjaP, kWersjaB, "2026", "--upgrade-db",
+                                     db_given.empty() ? db : db_given, "--program", prog};
+    if (plan) args.push_back("--plan");
+    return *app::parse_command_line(args, &error);
+  }
+  void sound_database(const std::string& version = "026.01.016") {
+    make_database(version);
+    make_register({1, 2});
+    make_firm(1, "026.01.016");
+    make_firm(2, "026.01.016");
+  }
+  std::string db_given;
+};
+
+TEST_F(CheckedStart, DatabaseNewerThanTheReleaseIsNotTouched) {
+  sound_database("027.01.001");
+  expect_refused("Bieżąca wersja Bazy jest większa od wymaganej przez program\nZainstaluj nowszą wersję "
+                 "programu!\nminimum 25.01.050");
+}
+
+TEST_F(CheckedStart, DatabaseVersionMustBeReadable) {
+  sound_database("");
+  expect_refused("Nieprawidłowa wersja bazy danych");
+  sound_database("26.1.16");
+  expect_refused("\"26.1.16\"");
+}
+
+TEST_F(CheckedStart, RegisterMustNumberItsFirmsOnce) {
+  sound_database();
+  make_table(db + "install.dbf", {{"NR", 'C', 4, 0}}, {{{"NR", table::Value::of_text("5")}}});
+  expect_refused("pole NR nie jest liczbą");
+  make_register({1, 2, 1});
+  expect_refused("dwa razy firmę nr 1");
+  // A damaged header: the register cannot be read at all.
+  make_register({1, 2});
+  std::string header = bytes(db + "install.dbf");
+  header[8] = header[9] = '\xff';  // a header longer than the file
+  zuv::testing::table_write_bytes(os::native_path(db + "install.dbf"), header);
+  expect_refused("uszkodzony plik \"install.dbf\"");
+}
+
+TEST_F(CheckedStart, DirectoriesMustBeWhatTheyAreSaidToBe) {
+  sound_database();
+  // The program's directory given as the database's.
+  expect_refused("nie jest katalogiem bazy danych ZUV:\nbrak pliku", prog);
+  db_given.clear();
+  std::remove(os::native_path(prog + "baza.dbf").c_str());
+  expect_refused("nie jest katalogiem programu ZUV:\nbrak pliku " + app::directory_text(prog) + "baza.dbf");
+}
+
+TEST_F(CheckedStart, DamagedOrForeignReleaseIsNotInstalled) {
+  sound_database();
+  // A template whose header claims more records than the file holds.
+  std::string sem = bytes(rel + "str\\nazwy.dbf");
+  sem[4] = sem[5] = '\xff';
+  zuv::testing::table_write_bytes(os::native_path(rel + "str\\nazwy.dbf"), sem);
+  expect_refused("uszkodzony plik " + rel + "str\\nazwy.dbf");
+  // A directory that is not the release at all.
+  std::remove(os::native_path(rel + "str\\nazwy.dbf").c_str());
+  std::remove(os::native_path(rel + "wb.dbf").c_str());
+  expect_refused("nie jest katalogiem wydania 26.01.033\nbrak pliku " + rel + "wb.dbf");
+}
+
+// The release's own list: every template the steps copy must be in its directory.
+TEST_F(CheckedStart, ReleaseMustCarryEveryTemplateOfItsSteps) {
+  sound_database();
+  std::vector<std::string> files = {"str\\nazwy.dbf", "str\\v_inne.dbf"};
+  env.steps.release_files = &files;
+  app::ReleaseSteps steps{env.steps, nullptr, true};
+  steps.tables.release_files = &files;
+  out.str("");
+  err.str("");
+  EXPECT_EQ(app::run_headless_upgrade(command(false), steps, areas, out, err, rel), 2);
+  EXPECT_NE(err.str().find("brak pliku " + rel + "str\\v_inne.dbf"), std::string::npos) << err.str();
+  EXPECT_TRUE(step_log().calls.empty());
+}
+
+TEST_F(CheckedStart, SkippedFirmIsSaidAndUnreadableVersionFailsThatFirmAlone) {
+  make_database("026.01.016");
+  make_register({1, 2, 3});
+  make_firm(1, "ABC");
+  make_firm(2, "026.01.016");
+  make_firm(3, "026.01.016");
+  std::remove(os::native_path(db + "firma3\\ks_dok.dbf").c_str());
+  EXPECT_NE(run_command(command(true)), 2);
+  EXPECT_NE(out.str().find("Firma 1 (" + app::directory_text(db) + "firma1\\): nie zostanie zaktualizowana: "
+                           "Nieprawidłowa wersja danych firmy w pliku wersja.dbf: \"ABC\""),
+            std::string::npos)
+      << out.str();
+  EXPECT_EQ(run_command(command(false)), 1);
+  EXPECT_NE(out.str().find("Firma nr: 3 pominięta: brak pliku ks_dok.dbf\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("Nie udało się zaktualizować firm: 1\n"), std::string::npos) << out.str();
+  const std::string report = os::utf8_from_1250(bytes(db + "public\\ins_raport.txt"));
+  EXPECT_NE(report.find("Nieprawidłowa wersja danych firmy"), std::string::npos) << report;
+  EXPECT_NE(report.find("Firma nr: 3 pominięta: brak pliku ks_dok.dbf"), std::string::npos) << report;
+  EXPECT_EQ(read_field(db + "firma1\\wersja.dbf", "baza"), "ABC");
+  EXPECT_EQ(read_field(db + "firma2\\wersja.dbf", "baza"), "026.01.033");
+  EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "N");
+}
+
+// A firm that failed in a run of this release is finished on the retry from its own
+// version: never taken for current by the move up to the database's version, which
+// the first run already raised to the release's.
+TEST_F(CheckedStart, FirmThatFailedIsCarriedThroughOnTheRetry) {
+  for (bool note_lost : {false, true}) {
+    SCOPED_TRACE(note_lost ? "without the run note" : "with the run note");
+    step_log() = StepLog{};
+    make_database("022.01.050");
+    make_register({1, 2});
+    make_firm(1, "022.01.050");
+    make_firm(2, "022.01.050");
+    step_log().fail_firm = 1;
+    step_log().fail_step = "026.01.001";
+    EXPECT_EQ(run_command(command(false)), 1);
+    EXPECT_EQ(read_field(db + "wersja.dbf", "baza"), kWersjaB);
+    EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "N");
+    if (note_lost) std::remove(os::native_path(db + "odzysk.txt").c_str());
+    step_log().fail_firm = -1;
+    step_log().calls.clear();
+    EXPECT_EQ(run_command(command(true)), 0);
+    EXPECT_NE(out.str().find("firma1\\): wersja 022.01.050, kroki: I_26_01_001"), std::string::npos) << out.str();
+    EXPECT_EQ(run_command(command(false)), 0) << err.str();
+    EXPECT_NE(std::find(step_log().calls.begin(), step_log().calls.end(), "I_26_01_001@firma1"),
+              step_log().calls.end());
+    EXPECT_EQ(read_field(db + "firma1\\wersja.dbf", "baza"), kWersjaB);
+    EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "T");
+    EXPECT_FALSE(exists(db + "odzysk.txt"));
+    EXPECT_FALSE(exists(db + "baza_id.txt"));
+  }
+}
+
+// A leftover note lists firms as done; only a note of this database and release counts,
+// and then only for a firm whose own version record agrees.
+TEST_F(CheckedStart, LeftoverRunNoteDoesNotPassOverFirms) {
+  sound_database();
+  ASSERT_TRUE(lib::WRITEFILE(db + "odzysk.txt", "026.01.016\r\nbaza=obca\r\nwydanie=026.01.033\r\n1\r\n2\r\n"));
+  EXPECT_EQ(run_command(command(false)), 0) << err.str();
+  EXPECT_EQ(read_field(db + "firma1\\wersja.dbf", "baza"), kWersjaB);
+  EXPECT_EQ(read_field(db + "firma2\\wersja.dbf", "baza"), kWersjaB);
+
+  sound_database();
+  RunNote note = note_run_start(db, "026.01.016", kWersjaB);
+  ASSERT_TRUE(note_firm_finished(db, note, 1));
+  step_log().calls.clear();
+  EXPECT_EQ(run_command(command(false)), 0) << err.str();
+  EXPECT_EQ(read_field(db + "firma1\\wersja.dbf", "baza"), kWersjaB);
+}
+
+// An error outside the firms stops the run unfinished, and the next run does the shared
+// work again: the indexes and, for an old database, the PIT repair.
+TEST_F(CheckedStart, FailedSharedIndexStopsTheRunAndTheRetryRepeatsIt) {
+  sound_database();
+  std::remove(os::native_path(db + "public\\limity.dbf").c_str());
+  EXPECT_EQ(run_command(command(false)), 3);
+  EXPECT_NE(err.str().find("indeksów tabel wspólnych"), std::string::npos) << err.str();
+  EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "N");
+  EXPECT_TRUE(exists(db + "odzysk.txt"));
+  make_shared_tables(false);
+  EXPECT_EQ(run_command(command(true)), 0);
+  EXPECT_NE(out.str().find("naprawa tabel PIT: tak"), std::string::npos) << out.str();
+  EXPECT_EQ(run_command(command(false)), 0) << err.str();
+  EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "T");
+  EXPECT_TRUE(exists(db + "public\\fpit.cdx"));
 }
 
 }  // namespace

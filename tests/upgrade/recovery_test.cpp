@@ -364,7 +364,7 @@ TEST_F(Recovery, DriverCarriesOnFromTheVersionTheCutRunStartedFrom) {
   make_database("026.01.033");
   make_register({1});
   make_firm(1, "026.01.033");
-  ASSERT_TRUE(lib::WRITEFILE(db + "odzysk.txt", "026.01.016\r\n"));
+  note_run_start(db, "026.01.016", kWersjaB);
 
   EXPECT_EQ(run("026.01.033"), "00");
   EXPECT_EQ(step_log().calls, (std::vector<std::string>{"STR_26_01_027", "STR_26_01_032"}));
@@ -374,15 +374,52 @@ TEST_F(Recovery, DriverCarriesOnFromTheVersionTheCutRunStartedFrom) {
 
 // The note is made before anything changes and kept by a run that is cut off.
 TEST_F(Recovery, RunNoteKeepsTheLowerVersionAndTheFinishedFirms) {
-  EXPECT_EQ(note_run_start(db, "026.01.010").version, "026.01.010");
-  RunNote note = note_run_start(db, "026.01.033");
+  EXPECT_EQ(note_run_start(db, "026.01.010", kWersjaB).version, "026.01.010");
+  RunNote note = note_run_start(db, "026.01.033", kWersjaB);
   EXPECT_EQ(note.version, "026.01.010");
-  note_firm_finished(db, note, 12);
-  EXPECT_EQ(note_run_start(db, "026.01.033").finished, (std::set<long long>{12}));
-  note_run_end(db);
-  note = note_run_start(db, "026.01.033");
-  EXPECT_EQ(note.version, "026.01.033");
-  EXPECT_TRUE(note.finished.empty());
+  EXPECT_TRUE(note_firm_finished(db, note, 12));
+  EXPECT_EQ(note_run_start(db, "026.01.033", kWersjaB).finished, (std::set<long long>{12}));
+  // Another release's run, or a database without the identifier the note names, starts
+  // afresh.
+  EXPECT_FALSE(read_run_note(db, "027.01.001"));
+  EXPECT_EQ(note_run_start(db, "026.01.033", "027.01.001").version, "026.01.033");
+  EXPECT_TRUE(note_run_end(db));
+  EXPECT_FALSE(exists(db + "baza_id.txt"));
+  note = note_run_start(db, "026.01.016", kWersjaB);
+  ASSERT_TRUE(lib::WRITEFILE(db + "baza_id.txt", "inna\r\n"));
+  EXPECT_FALSE(read_run_note(db, kWersjaB));
+  EXPECT_EQ(note_run_start(db, "026.01.033", kWersjaB).version, "026.01.033");
+}
+
+// Copies with the hidden or system attribute are the run's own like any other.
+TEST_F(Recovery, HiddenCopiesGoWithTheRest) {
+  make_firm(1, "026.01.033");
+  mark_firm_started(firm, false);
+  const std::string copy = firm + kRecoveryDir + "ks_dok.dbf.kop";
+  ASSERT_TRUE(lib::WRITEFILE(copy, "kopia"));
+  ASSERT_TRUE(os::change_attributes(copy, "+H +S").ok());
+  mark_firm_finished(firm);
+  EXPECT_FALSE(recovery_dir_left());
+}
+
+// The plan tells what the run will make of a firm whose worker was killed midway: its
+// steps undone back to the version they met, and its complete rebuild still owed.
+TEST_F(Recovery, PlanSeesTheFirmAsTheUndoWillLeaveIt) {
+  make_firm(2, "013.01.001");
+  mark_firm_started(db + "firma2\\", true);
+  EXPECT_TRUE(peek_firm_recovery(db + "firma2\\").reindex_pending);
+  make_firm(1, "022.01.050");
+  mark_firm_started(firm, false);
+  guard_step(firm, "I_26_01_001", "022.01.050");
+  // The killed step had changed the version record, as steps do last.
+  put_field(firm + "wersja.dbf", 1, "baza", Value::of_text("026.01.030"));
+  FirmRecovery seen = peek_firm_recovery(firm);
+  EXPECT_EQ(seen.restored_version, "022.01.050");
+  EXPECT_TRUE(seen.finish_pending);
+  EXPECT_EQ(read_field(firm + "wersja.dbf", "baza"), "026.01.030");  // the peek changed nothing
+  dispatch();
+  EXPECT_EQ(read_field(firm + "wersja.dbf", "baza"), kWersjaB);
+  EXPECT_FALSE(recovery_dir_left());
 }
 
 // Records one version below its own, as 033 does.
@@ -471,7 +508,8 @@ TEST_F(Recovery, DriverSkipsAFirmTheCutRunFinished) {
   make_firm(2, "026.01.032");
   // Cut after the run noted firm 1 but before the firm's own note went.
   mark_firm_started(firm, false);
-  ASSERT_TRUE(lib::WRITEFILE(db + "odzysk.txt", "026.01.016\r\n1\r\n"));
+  RunNote note = note_run_start(db, "026.01.016", kWersjaB);
+  ASSERT_TRUE(note_firm_finished(db, note, 1));
 
   EXPECT_EQ(run("026.01.016"), "00");
   EXPECT_EQ(step_log().calls, (std::vector<std::string>{"STR_26_01_027", "STR_26_01_032", "I_26_01_033@firma2"}));

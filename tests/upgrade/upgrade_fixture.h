@@ -52,7 +52,13 @@ class UpgradeTest : public ::testing::Test {
   void make_register(const std::vector<int>& numbers, bool deleted = false);
   // A firm directory with the three core files and its version.
   void make_firm(int nr, const std::string& version, const std::string& ident = "");
+  // The database's version record, the files that make it a database and the shared
+  // tables (without the optional ones).
   void make_database(const std::string& version);
+  // Every shared catalogue table, its fields read off the key expressions (text, dates
+  // under dtos, numbers under str); the PIT tables with the fields the repair uses.
+  void make_shared_tables(bool with_optional);
+  void make_pit_tables();
   std::string read_field(const std::string& table_path, const char* field);
   std::string bytes(const std::string& windows_path);
   bool exists(const std::string& windows_path);

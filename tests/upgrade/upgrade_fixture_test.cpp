@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "lib/files.h"
@@ -11,6 +13,7 @@
 #include "platform/os/path.h"
 #include "platform/error/error.h"
 #include "upgrade/firm_dispatcher.h"
+#include "upgrade/shared_indexes.h"
 
 namespace zuv::upgrade::testing {
 namespace {
@@ -102,6 +105,10 @@ UpgradeTest::UpgradeTest() : pauses_([](int) {}) {
                {"OK", table::Value::of_text("T")},
                {"ROK", table::Value::of_text("2026")}}});
   lib::WRITEFILE(rel + "xml\\jpk.xml", "<jpk/>");
+  // The installed program: its version record and the database it uses.
+  make_table(prog + "wersja.dbf", {{"ROK", 'C', 4, 0}, {"ZUV", 'C', 9, 0}},
+             {{{"ROK", table::Value::of_text("2026")}, {"ZUV", table::Value::of_text("25.01.050")}}});
+  make_table(prog + "baza.dbf", {{"PATH", 'C', 120, 0}}, {{{"PATH", table::Value::of_text(db)}}});
   env.release_dir = rel;
   env.wersja_p = kWersjaP;
   env.wersja_b = kWersjaB;
@@ -148,6 +155,67 @@ void UpgradeTest::make_database(const std::string& version) {
                {"ZUV", table::Value::of_text("25.01.050")},
                {"OK", table::Value::of_text("T")},
                {"ROK", table::Value::of_text("2026")}}});
+  // What makes the directory a database, and the shared tables every run indexes.
+  make_table(db + "semafor.dbf", {{"NAZWA", 'C', 20, 0}}, {});
+  make_table(db + "str\\ks_dok.dbf", {{"LPP", 'C', 8, 0}}, {});
+  make_shared_tables(/*with_optional=*/false);
+}
+
+// Every catalogue table, its fields read off the key expressions (text, dates under
+// dtos, numbers under str); the PIT tables with the fields the repair uses.
+void UpgradeTest::make_shared_tables(bool with_optional) {
+  make_pit_tables();
+  const std::set<std::string> pit = {"fpit", "wpit", "pit_zap", "wf"};
+  for (const SharedIndexEntry& e : shared_index_catalogue()) {
+    if (pit.count(e.table) || (e.only_if_present && !with_optional)) continue;
+    table::Structure s;
+    std::set<std::string> seen;
+    for (const auto& [tag, key] : e.tags) {
+      std::regex ident("([a-z_][a-z0-9_]*)(\\()?");
+      std::string fn;
+      for (std::sregex_iterator it(key.begin(), key.end(), ident), end; it != end; ++it) {
+        if ((*it)[2].matched) {
+          fn = (*it)[1];
+          continue;
+        }
+        std::string name = (*it)[1];
+        char type = fn == "dtos" ? 'D' : fn == "str" ? 'N' : 'C';
+        fn.clear();
+        if (!seen.insert(name).second) continue;
+        s.push_back({name, type, type == 'D' ? 8 : type == 'N' ? 4 : 10, 0});
+      }
+    }
+    make_table(db + e.directory + e.table + ".dbf", s, {});
+  }
+}
+void UpgradeTest::make_pit_tables() {
+  using table::Value;
+  auto text = [](const char* s) { return Value::of_text(s); };
+  auto num = [](double n) { return Value::of_number(n); };
+  make_table(db + "public\\fpit.dbf",
+             {{"PIT", 'C', 2, 0}, {"RMC", 'C', 6, 0}, {"NRFIR", 'C', 4, 0}, {"LPP", 'C', 6, 0},
+              {"KW_ZAP", 'N', 12, 2}, {"KW_ODSETEK", 'N', 12, 2}},
+             {{{"PIT", text("04")}, {"RMC", text("202601")}, {"NRFIR", text("0001")}, {"LPP", text("F1")}},
+              {{"PIT", text("04")}, {"RMC", text("202601")}, {"NRFIR", text("0001")}, {"LPP", text("F2")}},
+              {{"PIT", text("04")}, {"RMC", text("202602")}, {"NRFIR", text("0001")}, {"LPP", text("F3")}}});
+  make_table(db + "public\\wpit.dbf",
+             {{"PIT", 'C', 2, 0}, {"LPP_O", 'C', 6, 0}, {"RMC", 'C', 6, 0}, {"LPP", 'C', 6, 0},
+              {"KW_ZAP", 'N', 12, 2}, {"KW_ODS", 'N', 12, 2}},
+             {{{"PIT", text("11")}, {"LPP_O", text("O1")}, {"RMC", text("202601")}, {"LPP", text("W1")}},
+              {{"PIT", text("11")}, {"LPP_O", text("O1")}, {"RMC", text("202602")}, {"LPP", text("W2")}}});
+  make_table(db + "public\\pit_zap.dbf",
+             {{"LPP", 'C', 6, 0}, {"LPP_W", 'C', 6, 0}, {"LPP_F", 'C', 6, 0}, {"LPP_O", 'C', 6, 0},
+              {"NRFIR", 'C', 4, 0}, {"KWOTA_GL", 'N', 12, 2}, {"ODSETKI", 'N', 12, 2}, {"DATA_Z", 'D', 8, 0}},
+             {{{"LPP", text("Z1")}, {"LPP_W", text("W1")}, {"KWOTA_GL", num(100)}, {"ODSETKI", num(1.5)},
+               {"DATA_Z", Value::of_date("20260110")}},
+              {{"LPP", text("Z2")}, {"LPP_W", text("W1")}, {"KWOTA_GL", num(50)}, {"ODSETKI", num(0.5)},
+               {"DATA_Z", Value::of_date("20260120")}},
+              {{"LPP", text("Z3")}, {"LPP_F", text("F1")}, {"NRFIR", text("0009")}, {"KWOTA_GL", num(70)},
+               {"DATA_Z", Value::of_date("20260115")}},
+              {{"LPP", text("Z4")}, {"LPP_W", text("W9")}, {"LPP_O", text("XX")}, {"NRFIR", text("0005")},
+               {"DATA_Z", Value::of_date("20260115")}}});
+  make_table(db + "public\\wf.dbf", {{"LPP", 'C', 6, 0}, {"LPP_O", 'C', 6, 0}, {"NRFIR", 'C', 4, 0}},
+             {{{"LPP", text("L1")}, {"LPP_O", text("O1")}, {"NRFIR", text("0003")}}});
 }
 
 std::string UpgradeTest::read_field(const std::string& table_path, const char* field) {

@@ -55,6 +55,9 @@ bool file_exists(std::string_view path);       // exists and is not a directory
 bool directory_exists(std::string_view path);  // exists and is a directory
 Result<std::uint64_t> file_size(std::string_view path);
 
+// Bytes the caller may still write on the volume holding the directory.
+Result<std::uint64_t> free_disk_space(std::string_view directory);
+
 Result<unsigned> get_attributes(std::string_view path);
 Status change_attributes(std::string_view path, AttrChange change);
 inline Status change_attributes(std::string_view path, std::string_view text) {

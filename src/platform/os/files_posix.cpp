@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <dirent.h>
@@ -171,6 +172,13 @@ Result<std::uint64_t> file_size(std::string_view path) {
   if (::stat(native.c_str(), &st) != 0) return {0, from_errno(native).code};
   if (S_ISDIR(st.st_mode)) return {0, oscode::kAccessDenied};
   return {static_cast<std::uint64_t>(st.st_size), 0};
+}
+
+Result<std::uint64_t> free_disk_space(std::string_view directory) {
+  std::string native = native_path(directory);
+  struct statvfs vfs;
+  if (::statvfs(native.c_str(), &vfs) != 0) return {0, from_errno(native).code};
+  return {static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize, 0};
 }
 
 Result<unsigned> get_attributes(std::string_view path) {

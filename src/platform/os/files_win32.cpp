@@ -96,6 +96,13 @@ Result<std::uint64_t> file_size(std::string_view path) {
   return {(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, 0};
 }
 
+Result<std::uint64_t> free_disk_space(std::string_view directory) {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExW(wide(directory).c_str(), &available, nullptr, nullptr))
+    return {0, static_cast<int>(GetLastError())};
+  return {static_cast<std::uint64_t>(available.QuadPart), 0};
+}
+
 Result<unsigned> get_attributes(std::string_view path) {
   DWORD a = GetFileAttributesW(wide(path).c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return {0, static_cast<int>(GetLastError())};

@@ -119,6 +119,23 @@ class MemoProbe {
 
 }  // namespace
 
+void check_table_structure(const std::string& path, CheckReport& r) {
+  r.files.push_back(path);
+  DbfRecords dbf;
+  try {
+    dbf.open(path);
+  } catch (const IndexError& e) {
+    r.faults.push_back({path, "", -1, e.what()});
+    return;
+  }
+  size_t sum = 1;
+  for (const auto& f : dbf.fields()) sum += size_t(f.length);
+  if (sum != dbf.record_length())
+    r.faults.push_back({path, "", -1,
+                        "długość rekordu " + std::to_string(dbf.record_length()) + " różna od sumy pól " +
+                            std::to_string(sum)});
+}
+
 void detail::check_dbf(const std::string& path, CheckReport& r) {
   r.files.push_back(path);
   DbfRecords dbf;
