@@ -11,6 +11,7 @@
 #include <string>
 
 #include "lib/files.h"
+#include "platform/base/discard.h"
 #include "steps/step_routines.h"
 #include "tables/catalogue.h"
 
@@ -70,7 +71,9 @@ void STR_26_01_007(StepContext& ctx, const std::string& database_dir, const std:
 
 void BUILD_RATE_INDEX(StepContext& ctx, const std::string& database_dir) {
   // The firm step of 026.01.007 looks rates up by date in this order.
-  tables::INDEXON(ctx.areas, template_dir(database_dir) + "euro", {{"dat", "dtos(data)"}});
+  // A rate table that cannot be indexed fails step 007 of every firm, which needs it.
+  base::let_go(tables::INDEXON(ctx.areas, template_dir(database_dir) + "euro", {{"dat", "dtos(data)"}}),
+               "the firm step that reads the rates by date fails on a missing order");
 }
 
 void STR_26_01_008(StepContext& ctx, const std::string& database_dir, const std::string&) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lib/files.h"
+#include "platform/base/discard.h"
 #include "lib/text.h"
 #include "platform/os/files.h"
 #include "steps/step_routines.h"
@@ -42,8 +43,8 @@ void drop_registrations(StepContext& ctx, const std::string& database_dir, const
       bool listed = false;
       for (const std::string& f : names) listed = listed || f == name;
       if (!listed || !t->rlock()) continue;
-      t->remove();
-      t->commit();
+      // A registration that stays points the suite at the standard template anyway.
+      base::let_go(t->remove() && t->commit(), "a registration left in place is harmless");
       t->unlock();
     }
   }
@@ -103,7 +104,8 @@ void L26_01_001(StepContext& ctx, const std::string& program_dir, const std::str
   copy_new_templates(ctx, program_dir,
                      {"ew_kas.txt", "crm_12a.txt", "drk_z52.txt", "inw_f3b.txt", "mp_zus1.txt", "p_11sum1.txt",
                       "rnw_f3b.txt", "v_pr01.txt", "v_pr3.txt", "wroz_7.txt"});
-  for (const std::string& f : obsolete_program_files()) os::delete_file(program_dir + f);
+  for (const std::string& f : obsolete_program_files())
+    base::let_go(os::delete_file(program_dir + f), "a retired mask left behind is never opened");
 }
 
 void L26_01_004(StepContext& ctx, const std::string& program_dir, const std::string& database_dir) {

@@ -1,4 +1,5 @@
 #include "tables/rebuild.h"
+#include "platform/base/discard.h"
 
 #include <algorithm>
 #include <cstring>
@@ -66,7 +67,8 @@ bool rename_with_retries(const std::string& from, const std::string& to) {
   for (int attempt = 0; attempt < 10; ++attempt) {
     if (exists(to)) {
       auto attrs = os::get_attributes(to);
-      if (attrs && (attrs.value & os::kReadOnly)) os::change_attributes(to, "-R-S-H");
+      if (attrs && (attrs.value & os::kReadOnly))
+        base::let_go(os::change_attributes(to, "-R-S-H"), "the rename below tells whether it was enough");
     }
     if (os::rename_file(from, to)) return true;
     SLEEP(10);

@@ -1,4 +1,5 @@
 #include "upgrade/backup_archive.h"
+#include "platform/base/discard.h"
 
 #include "lib/files.h"
 #include "platform/os/files.h"
@@ -26,7 +27,7 @@ std::string kit_archive_name(const std::string& database_dir, const std::string&
 void PAKUJ_DO_ZIPA(const UpgradeEnv& env, const std::string& database_dir) {
   const std::string archive = kit_archive_name(database_dir, env.wersja_p);
   if (os::file_exists(std::string_view(archive))) return;
-  lib::MKDIR(database_dir + "install");
+  base::let_go(lib::MKDIR(database_dir + "install"), "the archive's creation fails when the directory is missing");
   lib::DEL_KAT(database_dir + "install\\", "*.*");
   MAKEZIP(env, archive, kit_masks());
 }

@@ -110,29 +110,22 @@ std::string check_database_version(const UpgradeEnv& env, const std::string& dat
 
 // The register opens, numbers its firms and names none twice; numbers gets them.
 std::string check_register(const UpgradeEnv& env, const std::string& database_dir, std::vector<long long>& numbers) {
-  table::Settings settings;
   const std::string path = database_dir + "install.dbf";
-  auto t = open_to_read(env, path, settings);
-  if (!t) return register_unreadable_message();
-  const int f = t->field_index("nr");
-  if (f < 0) return "Rejestr firm " + path + " nie ma pola NR";
-  if (t->fields()[f].type != 'N') return "Rejestr firm " + path + ":;pole NR nie jest liczbą";
+  std::vector<double> read;
+  switch (read_register(env.areas, database_dir, read)) {
+    case RegisterRead::Unreadable: return register_unreadable_message();
+    case RegisterRead::NoNumberField: return "Rejestr firm " + path + " nie ma pola NR";
+    case RegisterRead::NumberNotNumeric: return "Rejestr firm " + path + ":;pole NR nie jest liczbą";
+    case RegisterRead::Read: break;
+  }
+  if (read.empty()) return kMsgNoFirms;
   std::set<long long> seen;
-  long long twice = -1;
-  const bool read = tables::guarded([&] {
-    t->eval([&](table::Table& r) {
-      const long long nr = std::llround(r.get(f).number);
-      if (!seen.insert(nr).second && twice < 0) twice = nr;
-      numbers.push_back(nr);
-      return true;
-    });
-    return true;
-  });
-  if (!read) return register_unreadable_message();
-  if (numbers.empty()) return kMsgNoFirms;
-  if (twice >= 0)
-    return "Rejestr firm " + path + " zawiera dwa razy firmę nr " + std::to_string(twice) +
-           ";Usuń powtórzony zapis i spróbuj jeszcze raz";
+  for (double nr : read) {
+    numbers.push_back(std::llround(nr));
+    if (!seen.insert(numbers.back()).second)
+      return "Rejestr firm " + path + " zawiera dwa razy firmę nr " + std::to_string(numbers.back()) +
+             ";Usuń powtórzony zapis i spróbuj jeszcze raz";
+  }
   return "";
 }
 

@@ -1,4 +1,5 @@
 #include "upgrade/firm_dispatcher.h"
+#include "platform/base/discard.h"
 
 #include <utility>
 
@@ -113,6 +114,37 @@ std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const 
   return version;
 }
 
+RegisterRead read_register(table::WorkAreas& areas, const std::string& database_dir, std::vector<double>& numbers) {
+  numbers.clear();
+  RegisterRead answer = RegisterRead::Unreadable;
+  table::Settings settings = areas.settings();
+  settings.deleted_hidden = true;
+  auto read = [&](table::Table& t) {
+    const int f = t.field_index("nr");
+    if (f < 0) return (answer = RegisterRead::NoNumberField), true;
+    if (t.fields()[f].type != 'N') return (answer = RegisterRead::NumberNotNumeric), true;
+    t.eval([&](table::Table& r) {
+      numbers.push_back(r.get(f).number);
+      return true;
+    });
+    answer = RegisterRead::Read;
+    return true;
+  };
+  table::Table* open = areas.find("ins");
+  const bool read_through = tables::guarded([&] {
+    if (open) return read(*open);
+    table::OpenOptions o;
+    o.path = database_dir + "install.dbf";
+    o.shared = true;
+    o.read_only = true;
+    auto t = table::Table::open(o);
+    if (!t) return false;
+    t->set_settings(&settings);
+    return read(*t);
+  });
+  return read_through ? answer : RegisterRead::Unreadable;
+}
+
 void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::string& firm_dir,
                  const std::string& program_dir, std::string& error_text, const std::string& database_dir,
                  const std::string& database_version, const std::function<bool()>& brought_through,
@@ -150,8 +182,9 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
   if (!plan.current) {
     mark_firm_started(firm_dir, full_reindex);
     lib::DEL_FILE(firm_dir + "ins_raport.txt");
-    lib::MKDIR(firm_dir + "bak");
-    lib::MKDIR(firm_dir + "bak\\k");
+    // The suite's own backup directories; the steps do not write into them.
+    base::let_go(lib::MKDIR(firm_dir + "bak"), "an existing directory answers 183");
+    base::let_go(lib::MKDIR(firm_dir + "bak\\k"), "an existing directory answers 183");
     clear_backup(firm_dir);
 
     steps::StepContext ctx{env.areas, env.release_dir, &values};

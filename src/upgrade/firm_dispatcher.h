@@ -52,6 +52,11 @@ bool firm_has_core_files(const std::string& firm_dir);
 // from a shared, read-only open; nullopt when the version record cannot be read.
 std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const std::string& directory);
 
+// Reading the firm register: its firm numbers (deleted records left out), through the
+// run's own open register ("ins") when it has one, else shared and read-only.
+enum class RegisterRead { Read, Unreadable, NoNumberField, NumberNotNumeric };
+RegisterRead read_register(table::WorkAreas& areas, const std::string& database_dir, std::vector<double>& numbers);
+
 // MAKE_WINFIR. values carries the run's private values; terr is reset here.
 // brought_through, when given, is called once the firm's work is done and before its
 // recovery note goes; when it answers false the note stays, so that a run cut off later

@@ -42,24 +42,26 @@ class PassProgress {
 
 // Walks t in its controlling order and deletes every record whose key fields equal
 // those of the last record kept.
-void drop_duplicates(Table& t, const std::vector<const char*>& key_fields) {
+bool drop_duplicates(Table& t, const std::vector<const char*>& key_fields) {
+  bool written = true;
   std::vector<std::string> last;
   bool have_last = false;
   for (t.go_top(); !t.eof(); t.skip()) {
     std::vector<std::string> key;
     for (const char* f : key_fields) key.push_back(text_of(t, f));
     if (have_last && key == last) {
-      t.remove();
+      written = t.remove() && written;
       continue;
     }
     last = std::move(key);
     have_last = true;
   }
+  return written;
 }
 
 }  // namespace
 
-void repair_pit_tables(const UpgradeEnv& env, const std::string& database_dir) {
+bool repair_pit_tables(const UpgradeEnv& env, const std::string& database_dir) {
   table::WorkAreas& areas = env.areas;
   const std::string pub = database_dir + "public\\";
   bool opened = tables::OTWORZ(areas, pub, "fpit", "pf", std::string("rmc")) &&
@@ -68,15 +70,17 @@ void repair_pit_tables(const UpgradeEnv& env, const std::string& database_dir) {
                 tables::OTWORZ(areas, pub, "wf", "wf", std::string("wf"));
   if (!opened) {
     for (const char* a : {"pf", "pw", "pz", "wf"}) tables::ZAMKNIJ(areas, a);
-    return;
+    return false;
   }
   Table& pf = *areas.find("pf");
   Table& pw = *areas.find("pw");
   Table& pz = *areas.find("pz");
   Table& wf = *areas.find("wf");
 
-  drop_duplicates(pf, {"pit", "rmc", "nrfir"});
-  drop_duplicates(pw, {"pit", "lpp_o"});
+  // Every write must take: a repair half done is not a repair.
+  bool written = drop_duplicates(pf, {"pit", "rmc", "nrfir"});
+  written = drop_duplicates(pw, {"pit", "lpp_o"}) && written;
+  auto put = [&](Table& t, std::string_view field, const Value& v) { written = t.put(field, v) && written; };
 
   {
     PassProgress progress(env, pw, "Sumowanie zapłat (1)...");
@@ -90,8 +94,8 @@ void repair_pit_tables(const UpgradeEnv& env, const std::string& database_dir) {
           paid += number_of(pz, "kwota_gl");
           interest += number_of(pz, "odsetki");
         }
-      pw.put("kw_zap", Value::of_number(paid));
-      pw.put("kw_ods", Value::of_number(interest));
+      put(pw, "kw_zap", Value::of_number(paid));
+      put(pw, "kw_ods", Value::of_number(interest));
     }
   }
   {
@@ -106,10 +110,10 @@ void repair_pit_tables(const UpgradeEnv& env, const std::string& database_dir) {
         for (; !pz.eof() && text_of(pz, "lpp_f") == lpp; pz.skip()) {
           paid += number_of(pz, "kwota_gl");
           interest += number_of(pz, "odsetki");
-          if (pz.get("nrfir").text != firm.text || pz.get("nrfir").number != firm.number) pz.put("nrfir", firm);
+          if (pz.get("nrfir").text != firm.text || pz.get("nrfir").number != firm.number) put(pz, "nrfir", firm);
         }
-      pf.put("kw_zap", Value::of_number(paid));
-      pf.put("kw_odsetek", Value::of_number(interest));
+      put(pf, "kw_zap", Value::of_number(paid));
+      put(pf, "kw_odsetek", Value::of_number(interest));
     }
   }
   {
@@ -126,16 +130,17 @@ void repair_pit_tables(const UpgradeEnv& env, const std::string& database_dir) {
         pw.seek(Value::of_text(lpp_w), false);
         if (!pw.found()) continue;
         const Value lpp_o = pw.get("lpp_o");
-        pz.put("lpp_o", lpp_o);
+        put(pz, "lpp_o", lpp_o);
         wf.seek(Value::of_text(lpp_o.text), true);
-        if (!wf.eof() && wf.get("lpp_o").text == lpp_o.text) pz.put("nrfir", wf.get("nrfir"));
+        if (!wf.eof() && wf.get("lpp_o").text == lpp_o.text) put(pz, "nrfir", wf.get("nrfir"));
       } else if (filled(lpp_f)) {
         pf.seek(Value::of_text(lpp_f), false);
-        if (pf.found()) pz.put("nrfir", pf.get("nrfir"));
+        if (pf.found()) put(pz, "nrfir", pf.get("nrfir"));
       }
     }
   }
   for (const char* a : {"pf", "pw", "pz", "wf"}) tables::ZAMKNIJ(areas, a);
+  return written;
 }
 
 }  // namespace zuv::upgrade

@@ -1,4 +1,5 @@
 #include "upgrade/recovery.h"
+#include "platform/base/discard.h"
 
 #include <algorithm>
 #include <chrono>
@@ -75,7 +76,9 @@ std::string native(const std::string& path) { return os::native_path(path); }
 
 std::string directory_of(const std::string& path) { return path.substr(0, path.rfind('\\') + 1); }
 
-void sync_directory_of(const std::string& path) { os::sync_directory(native(directory_of(path))); }
+[[nodiscard]] bool sync_directory_of(const std::string& path) {
+  return os::sync_directory(native(directory_of(path))) == 0;
+}
 
 bool read_small_file(const std::string& path, std::string& out) {
   os::FileHandle h;
@@ -88,9 +91,7 @@ bool read_small_file(const std::string& path, std::string& out) {
 
 // A new file beside path, on the disk before it is renamed in, and the rename on the disk.
 bool write_synced(const std::string& path, std::string_view bytes) {
-  if (!replace_file_with(path, bytes)) return false;
-  sync_directory_of(path);
-  return true;
+  return replace_file_with(path, bytes) && sync_directory_of(path);
 }
 
 // The copy goes beside its destination, reaches the disk and only then takes its
@@ -99,24 +100,21 @@ bool copy_synced(const std::string& from, const std::string& to) {
   const std::string temp = to + ".zuvnew";
   bool ok = os::copy_file(from, temp).ok() && os::sync_file(native(temp)) == 0 &&
             os::replace_file(native(temp), native(to)) == 0;
-  if (!ok && os::file_exists(std::string_view(temp))) os::delete_file(temp);
+  if (!ok && os::file_exists(std::string_view(temp)))
+    base::let_go(os::delete_file(temp), "the failure is answered; a leftover is overwritten by the next attempt");
   return ok;
 }
 
 bool remove_synced(const std::string& path) {
   if (!os::file_exists(std::string_view(path))) return true;
-  if (!os::delete_file(path).ok()) return false;
-  sync_directory_of(path);
-  return true;
+  return os::delete_file(path).ok() && sync_directory_of(path);
 }
 
 void ensure_directory(const std::string& dir) {
   if (os::directory_exists(std::string_view(dir))) return;
-  lib::MKDIR(dir);
-  if (!os::directory_exists(std::string_view(dir)))
+  // The new directory's entry in its parent reaches the disk before anything is kept in it.
+  if (!lib::MKDIR(dir).ok() || !sync_directory_of(dir.substr(0, dir.size() - 1)))
     firm_error(gencode::kCreate, 0, "Nie można utworzyć katalogu kopii na czas aktualizacji", dir, "MKDIR");
-  // The new directory's entry in its parent.
-  sync_directory_of(dir.substr(0, dir.size() - 1));
 }
 
 // A line of the notes without its CR LF and blanks.
@@ -440,7 +438,8 @@ void mark_firm_finished(const std::string& firm_dir) {
   remove_synced(dir + kFirmMarker);
   remove_copies(dir);
   // An empty directory says nothing; one that cannot go now goes with the next run.
-  if (os::remove_directory(dir.substr(0, dir.size() - 1)).ok()) os::sync_directory(native(firm_dir));
+  if (os::remove_directory(dir.substr(0, dir.size() - 1)).ok())
+    base::let_go(os::sync_directory(native(firm_dir)), "an empty recovery directory that comes back says nothing");
 }
 
 void guard_step(const std::string& firm_dir, std::string_view step_name, std::string_view version_before) {

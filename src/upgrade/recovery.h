@@ -119,11 +119,11 @@ RunNote note_run_start(const std::string& database_dir, const std::string& datab
 // Adds a firm the run brought through, before the firm's own note goes: between the two
 // a cut would otherwise meet the firm as new and run 033 on it a second time. False when
 // the note cannot be written; the firm's own note must then stay.
-bool note_firm_finished(const std::string& database_dir, RunNote& note, long long nr);
+[[nodiscard]] bool note_firm_finished(const std::string& database_dir, RunNote& note, long long nr);
 // The run came to its verified end: the note goes. A run that ends otherwise keeps it,
 // so that the next one carries it on from the version it started from. False when it
 // could not be removed.
-bool note_run_end(const std::string& database_dir);
+[[nodiscard]] bool note_run_end(const std::string& database_dir);
 
 // Whether a firm's recorded version says it went through every firm step (the last step
 // may record a version below its own, but above every earlier step's).

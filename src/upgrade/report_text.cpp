@@ -1,4 +1,5 @@
 #include "upgrade/report_text.h"
+#include "platform/base/discard.h"
 
 #include "platform/os/clock.h"
 #include "platform/os/codepage.h"
@@ -39,12 +40,12 @@ bool replace_file_with(const std::string& path, std::string_view bytes) {
     ok = ok && h.flush() == 0;
     h.close();
     if (!ok) {
-      os::delete_file(temp);
+      base::let_go(os::delete_file(temp), "the failure is answered; a leftover is overwritten next time");
       return false;
     }
   }
   if (!os::rename_file(temp, path)) {
-    os::delete_file(temp);
+    base::let_go(os::delete_file(temp), "the failure is answered; a leftover is overwritten next time");
     return false;
   }
   return true;

@@ -19,6 +19,6 @@ std::string report_line_bytes(std::string_view entry, bool from_oem = false);
 
 // Writes bytes to a new file beside path, flushes it to the disk and renames it over
 // path, so a failure leaves the old file as it was. False when any of it failed.
-bool replace_file_with(const std::string& path, std::string_view bytes);
+[[nodiscard]] bool replace_file_with(const std::string& path, std::string_view bytes);
 
 }  // namespace zuv::upgrade

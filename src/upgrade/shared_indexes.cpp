@@ -82,7 +82,7 @@ int NTX_PUB(const UpgradeEnv& env, const std::string& database_dir, bool repair_
     delete_shared_indexes(database_dir);
     return failures;
   }
-  if (repair_pit) repair_pit_tables(env, database_dir);
+  if (repair_pit && !repair_pit_tables(env, database_dir)) return kPitRepairFailed;
   return 0;
 }
 

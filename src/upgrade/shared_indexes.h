@@ -25,11 +25,15 @@ const std::vector<SharedIndexEntry>& shared_index_catalogue();
 inline constexpr const char* kPitRepairedFrom = "026.01.030";
 
 // NTX_PUB. With repair_pit false the PIT repair is left out (the driver's second
-// argument). Answers the summed failure codes of the index builds (0: all built; then
-// no shared compound index is left behind at all).
-int NTX_PUB(const UpgradeEnv& env, const std::string& database_dir, bool repair_pit = true);
+// argument). Answers the summed failure codes of the index builds (0: all built; on
+// failure no shared compound index is left behind at all), or kPitRepairFailed.
+[[nodiscard]] int NTX_PUB(const UpgradeEnv& env, const std::string& database_dir, bool repair_pit = true);
 
-// The PIT repair alone: duplicates removed, payment totals and links recomputed.
-void repair_pit_tables(const UpgradeEnv& env, const std::string& database_dir);
+// The PIT repair alone: duplicates removed, payment totals and links recomputed. False
+// when a table could not be opened or a write did not take.
+[[nodiscard]] bool repair_pit_tables(const UpgradeEnv& env, const std::string& database_dir);
+
+// NTX_PUB's answer when the indexes were built but the PIT repair failed.
+inline constexpr int kPitRepairFailed = 1000;
 
 }  // namespace zuv::upgrade

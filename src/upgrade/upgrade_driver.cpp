@@ -1,4 +1,5 @@
 #include "upgrade/upgrade_driver.h"
+#include "platform/base/discard.h"
 
 #include <cmath>
 #include <cstdio>
@@ -157,11 +158,9 @@ void show(const UpgradeEnv& env, ScreenFields& fields, const std::optional<std::
 bool install_release_version(const UpgradeEnv& env, const std::string& database_dir) {
   const std::string fresh = database_dir + "wersja_n.dbf";
   bool ok = lib::FCOPY(env.release_dir + "wb.dbf", fresh) && set_finished_flag(env, database_dir, "N", "wersja_n.dbf") &&
-            os::sync_file(os::native_path(fresh)) == 0 && os::rename_file(fresh, database_dir + "wersja.dbf").ok();
-  if (ok)
-    os::sync_directory(os::native_path(database_dir));
-  else
-    lib::DEL_FILE(fresh);
+            os::sync_file(os::native_path(fresh)) == 0 && os::rename_file(fresh, database_dir + "wersja.dbf").ok() &&
+            os::sync_directory(os::native_path(database_dir)) == 0;
+  if (!ok) lib::DEL_FILE(fresh);
   return ok;
 }
 
@@ -202,7 +201,7 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     return std::string(kMsgUpgradeError) + what;
   };
   if (!os::file_exists(std::string_view(semaphore))) {
-    lib::MKDIR(database_dir + "str");
+    base::let_go(lib::MKDIR(database_dir + "str"), "the copy below fails when the directory is missing");
     if (!lib::FCOPY(env.release_dir + "str\\nazwy.dbf", semaphore))
       return stopped("nie można utworzyć pliku " + semaphore);
   }
@@ -230,11 +229,11 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     return ended(std::string(kMsgUpgradeError) + what);
   };
 
-  lib::MKDIR(database_dir + "temp");
+  base::let_go(lib::MKDIR(database_dir + "temp"), "an existing directory answers 183; the steps fail without it");
   env.run_step("reference files", [&] {
     refresh_reference_files(env, database_dir);
     if (database_version < kXmlCopiedBelow) {
-      lib::MKDIR(database_dir + "str\\xml");
+      base::let_go(lib::MKDIR(database_dir + "str\\xml"), "an existing directory answers 183");
       lib::COPY_KAT(env.release_dir + "xml\\", database_dir + "str\\xml\\");
     }
   });
@@ -375,17 +374,18 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
       const std::string dir = worker_program_dir(slot);
       for (const char* sub : kWorkerSubdirs) {
         lib::DEL_KAT(dir + sub + "\\", "*.*");
-        os::remove_directory(dir + sub);
+        base::let_go(os::remove_directory(dir + sub), "a worker's directory left behind is emptied by the next run");
       }
-      os::remove_directory(dir.substr(0, dir.size() - 1));
+      base::let_go(os::remove_directory(dir.substr(0, dir.size() - 1)), "emptied by the next run");
     }
   };
   if (workers > 1) {
-    lib::MKDIR(program_dir + "temp");
+    // A worker without its directories fails its firms' steps, which are then reported.
+    base::let_go(lib::MKDIR(program_dir + "temp"), "an existing directory answers 183");
     for (int slot = 0; slot < workers; ++slot) {
       const std::string dir = worker_program_dir(slot);
-      lib::MKDIR(dir);
-      for (const char* sub : kWorkerSubdirs) lib::MKDIR(dir + sub);
+      base::let_go(lib::MKDIR(dir), "an existing directory answers 183");
+      for (const char* sub : kWorkerSubdirs) base::let_go(lib::MKDIR(dir + sub), "an existing directory answers 183");
       lib::COPY_KAT(database_dir + "str\\", dir + "str\\");
     }
   }
@@ -499,6 +499,8 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   int index_failures = 0;
   env.run_step("NTX_PUB",
                [&] { index_failures = NTX_PUB(env, database_dir, database_version < kPitRepairedFrom); });
+  if (index_failures == kPitRepairFailed)
+    return failed("nie udało się naprawić tabel PIT (public\\fpit.dbf, wpit.dbf, pit_zap.dbf, wf.dbf)");
   if (index_failures > 0) return failed("nie udało się zbudować indeksów tabel wspólnych (str\\, public\\)");
 
   // The verified finish: nothing is called done that was not looked at.
@@ -507,7 +509,7 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   if (!shared_fault.empty()) return failed(shared_fault);
 
   if (!report_lines.empty() || !values.tlist.empty()) {
-    lib::MKDIR(database_dir + "public");
+    base::let_go(lib::MKDIR(database_dir + "public"), "the report's own write tells");
     const std::string report = database_dir + "public\\ins_raport.txt";
     if (!replace_file_with(report, install_report(env, report_lines, values.tlist)))
       return failed("nie można zapisać raportu " + report);

@@ -33,22 +33,7 @@ UpgradePlan plan_upgrade(const UpgradeEnv& env, const std::string& database_dir,
   p.pit_repair = database_version < kPitRepairedFrom;
 
   std::vector<double> numbers;
-  bool readable = tables::guarded([&] {
-    table::OpenOptions o;
-    o.path = database_dir + "install.dbf";
-    o.shared = true;
-    o.read_only = true;
-    auto t = table::Table::open(o);
-    if (!t) return false;
-    t->set_settings(&env.areas.settings());
-    int f = t->field_index("nr");
-    if (f < 0) return false;
-    t->eval([&](table::Table& r) {
-      numbers.push_back(r.get(f).number);
-      return true;
-    });
-    return true;
-  });
+  const bool readable = read_register(env.areas, database_dir, numbers) == RegisterRead::Read;
   if (!readable) {
     p.refusal = register_unreadable_message();
     return p;

@@ -8,8 +8,6 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/table/index_check.h"
-#include "platform/table/table.h"
-#include "tables/table_access.h"
 #include "upgrade/firm_dispatcher.h"
 #include "upgrade/recovery.h"
 
@@ -36,28 +34,7 @@ std::string verify_finish(const UpgradeEnv& env, const std::string& database_dir
                           const std::vector<long long>& failed,
                           const std::function<void(double nr, const std::string& reason)>& fail_firm) {
   std::vector<double> numbers;
-  auto read_numbers = [&](table::Table& t) {
-    const int f = t.field_index("nr");
-    if (f < 0) return false;
-    t.eval([&](table::Table& r) {
-      numbers.push_back(r.get(f).number);
-      return true;
-    });
-    return true;
-  };
-  // The driver keeps the register open for itself until its end.
-  table::Table* open = env.areas.find("ins");
-  const bool readable = tables::guarded([&] {
-    if (open) return read_numbers(*open);
-    table::OpenOptions o;
-    o.path = database_dir + "install.dbf";
-    o.shared = true;
-    o.read_only = true;
-    auto t = table::Table::open(o);
-    if (!t) return false;
-    t->set_settings(&env.areas.settings());
-    return read_numbers(*t);
-  });
+  const bool readable = read_register(env.areas, database_dir, numbers) == RegisterRead::Read;
   if (!readable) return "nie można odczytać rejestru firm " + database_dir + "install.dbf";
 
   for (double nr : numbers) {

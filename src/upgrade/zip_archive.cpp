@@ -1,4 +1,5 @@
 #include "upgrade/zip_archive.h"
+#include "platform/base/discard.h"
 
 #include <zlib.h>
 
@@ -111,7 +112,7 @@ bool write_sync_rename(os::FileHandle& out, const std::string& temp, const std::
   bool ok = out.flush() == 0;
   out.close();
   if (!ok || !os::rename_file(temp, target)) {
-    os::delete_file(temp);
+    base::let_go(os::delete_file(temp), "the failure is answered; a leftover is overwritten next time");
     return false;
   }
   return true;
@@ -265,14 +266,15 @@ int ZipWriter::addfile(const std::string& file, const std::string& written_name)
   std::uint64_t compressed = written - end_ - header.size();
   if (status == Z_OK && (written >= 0xFFFFFFFFull || compressed >= 0xFFFFFFFFull)) status = kZipTooLarge;
   if (status != Z_OK) {
-    out_.truncate(end_);  // the archive as it was before this file
+    // The archive as it was before this file; failing that, the entry is never listed.
+    base::let_go(out_.truncate(end_), "bytes past the central directory's entries are never read");
     return status;
   }
   e.crc = static_cast<std::uint32_t>(crc);
   e.compressed = static_cast<std::uint32_t>(compressed);
   header = local_header(e.name, e.flags, e.time, e.date, e.crc, e.compressed, e.size);
   if (out_.write_at(end_, header.data(), kLocalHeader) != 0) {
-    out_.truncate(end_);
+    base::let_go(out_.truncate(end_), "bytes past the central directory's entries are never read");
     return Z_ERRNO;
   }
   end_ = written;
@@ -294,7 +296,7 @@ bool ZipWriter::save(const std::string& comment) {
 
 void ZipWriter::close() {
   if (out_.is_open()) out_.close();
-  if (!temp_.empty()) os::delete_file(temp_);
+  if (!temp_.empty()) base::let_go(os::delete_file(temp_), "an unfinished archive is overwritten next time");
   temp_.clear();
 }
 
@@ -382,7 +384,7 @@ std::optional<std::size_t> repair_zip(const std::string& path, const std::string
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, data_end - done));
     if (in.read_exact(done, buf.data(), n) != 0 || out.write_at(done, buf.data(), n) != 0) {
       out.close();
-      os::delete_file(temp);
+      base::let_go(os::delete_file(temp), "the failure is answered; a leftover is overwritten next time");
       return std::nullopt;
     }
     done += n;
@@ -391,7 +393,7 @@ std::optional<std::size_t> repair_zip(const std::string& path, const std::string
   std::string cd = central_directory(kept, static_cast<std::uint32_t>(data_end), comment);
   if (out.write_at(data_end, cd.data(), cd.size()) != 0) {
     out.close();
-    os::delete_file(temp);
+    base::let_go(os::delete_file(temp), "the failure is answered; a leftover is overwritten next time");
     return std::nullopt;
   }
   if (!write_sync_rename(out, temp, path)) return std::nullopt;

@@ -300,6 +300,44 @@ TEST(UpgradeCrash, FirmWhoseTableWasHeldIsFinishedWhenRunAgain) {
   EXPECT_EQ(first_difference(f.clean, dump_tree(f.work.root, compared_dirs(), &f.reference)), "");
 }
 
+// A release with a damaged template is refused before the database is touched.
+TEST(UpgradeCrash, DamagedReleaseIsRefusedBeforeAnyChange) {
+  Fixture& f = fixture();
+  if (!f.problem.empty()) FAIL() << f.problem;
+  Sample damaged = f.work;
+  damaged.shared_release = f.scratch / "damaged_release";
+  std::error_code ec;
+  fs::remove_all(damaged.shared_release, ec);
+  fs::copy(f.original.release(), damaged.shared_release, fs::copy_options::recursive);
+  auto str_file = [&](const char* name) {
+    for (const auto& e : fs::directory_iterator(damaged.shared_release / "str"))
+      if (lower(e.path().filename().string()) == name) return e.path();
+    return fs::path();
+  };
+  // Cut short, and a header that claims 65,535 records.
+  const fs::path inne = str_file("v_inne.dbf"), dok = str_file("ks_dok.dbf");
+  ASSERT_FALSE(inne.empty());
+  ASSERT_FALSE(dok.empty());
+  for (const fs::path& broken : {inne, dok}) {
+    SCOPED_TRACE(broken.filename().string());
+    copy_sample(f.original, f.work.root);
+    fs::remove_all(damaged.shared_release, ec);
+    fs::copy(f.original.release(), damaged.shared_release, fs::copy_options::recursive);
+    std::string bytes = read_bytes(broken);
+    if (broken == inne) {
+      bytes.resize(bytes.size() / 2);
+    } else {
+      bytes[4] = bytes[5] = '\xff';
+      bytes[6] = bytes[7] = 0;
+    }
+    std::ofstream(broken, std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(run_upgrade(damaged).exit_code, 2) << read_bytes(f.work.root / "upgrade.out");
+    EXPECT_NE(read_bytes(f.work.root / "upgrade.out").find("uszkodzony plik"), std::string::npos);
+    EXPECT_EQ(first_difference(f.before, dump_tree(f.work.root, compared_dirs())), "");
+  }
+  fs::remove_all(damaged.shared_release, ec);
+}
+
 // The processes whose parent is a child of this one: the run's workers.
 std::vector<pid_t> grandchildren() {
   std::map<pid_t, pid_t> parent;

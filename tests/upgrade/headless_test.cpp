@@ -11,6 +11,7 @@
 #include "support/table_support.h"
 #include "lib/files.h"
 #include "platform/os/codepage.h"
+#include "platform/os/fault.h"
 #include "upgrade/recovery.h"
 #include "upgrade/upgrade_fixture.h"
 
@@ -331,6 +332,16 @@ TEST_F(CheckedStart, LeftoverRunNoteDoesNotPassOverFirms) {
   step_log().calls.clear();
   EXPECT_EQ(run_command(command(false)), 0) << err.str();
   EXPECT_EQ(read_field(db + "firma1\\wersja.dbf", "baza"), kWersjaB);
+}
+
+// A semaphore that cannot be made is an error of the run, not other users at work.
+TEST_F(CheckedStart, SemaphoreThatCannotBeMadeIsAnErrorNotOthersAtWork) {
+  sound_database();
+  os::fault::Scope scope;
+  os::fault::arm_from(os::fault::Op::Copy, 1, os::oscode::kAccessDenied);
+  EXPECT_EQ(run_command(command(false)), 3);
+  EXPECT_NE(err.str().find("nie można utworzyć pliku"), std::string::npos) << err.str();
+  EXPECT_EQ(err.str().find("pracują inni"), std::string::npos) << err.str();
 }
 
 // An error outside the firms stops the run unfinished, and the next run does the shared

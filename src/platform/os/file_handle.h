@@ -37,26 +37,26 @@ class FileHandle {
   FileHandle& operator=(const FileHandle&) = delete;
 
   // Opens an existing file. path is an OS path (UTF-8).
-  int open(const std::string& path, Access access, Share share);
+  [[nodiscard]] int open(const std::string& path, Access access, Share share);
   // Creates a file (replacing an existing one unless fail_if_exists), opened for
   // reading and writing under the given share mode. Consults the fault switch.
-  int create(const std::string& path, Share share, bool fail_if_exists = false);
+  [[nodiscard]] int create(const std::string& path, Share share, bool fail_if_exists = false);
   void close();
   bool is_open() const;
   bool writable() const { return writable_; }
 
   // Reads up to n bytes at offset; got receives the count (short at end of file).
-  int read_at(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const;
+  [[nodiscard]] int read_at(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const;
   // Reads exactly n bytes or fails with kHandleEof.
-  int read_exact(std::uint64_t offset, void* data, std::size_t n) const;
+  [[nodiscard]] int read_exact(std::uint64_t offset, void* data, std::size_t n) const;
   // Writes all n bytes at offset. Consults the fault switch.
-  int write_at(std::uint64_t offset, const void* data, std::size_t n);
+  [[nodiscard]] int write_at(std::uint64_t offset, const void* data, std::size_t n);
   // Writes the whole of source from offset 0 (inside the OS where it can). copied
   // receives the bytes. Consults the fault switch as a write, once a megabyte.
-  int copy_from(const FileHandle& source, std::uint64_t& copied);
-  int size(std::uint64_t& out) const;
-  int truncate(std::uint64_t length);  // consults the fault switch as a write
-  int flush();                         // to the disk, not just the OS
+  [[nodiscard]] int copy_from(const FileHandle& source, std::uint64_t& copied);
+  [[nodiscard]] int size(std::uint64_t& out) const;
+  [[nodiscard]] int truncate(std::uint64_t length);  // consults the fault switch as a write
+  [[nodiscard]] int flush();                         // to the disk, not just the OS
 
   // Tells the change watcher now of a change about to come through this handle.
   int announce_change() { return before_change(); }
@@ -99,18 +99,18 @@ class FileHandle {
 
 // Renames from over to (replacing to when it exists) in one step. Consults the fault
 // switch (Rename).
-int replace_file(const std::string& from, const std::string& to);
+[[nodiscard]] int replace_file(const std::string& from, const std::string& to);
 // Deletes a file. Consults the fault switch (Delete).
-int remove_file(const std::string& path);
+[[nodiscard]] int remove_file(const std::string& path);
 // A second name for an existing file's bytes (a hard link), where the file system has
 // them; nothing is copied.
-int link_file(const std::string& existing, const std::string& new_name);
+[[nodiscard]] int link_file(const std::string& existing, const std::string& new_name);
 // Brings a file's contents to the disk (it is opened for the purpose), so that a power
 // cut after a later step cannot leave it older than what depends on it.
-int sync_file(const std::string& path);
+[[nodiscard]] int sync_file(const std::string& path);
 // Brings a directory's entries (files created, renamed or deleted in it) to the disk.
 // Windows writes them through on its own; there it does nothing.
-int sync_directory(const std::string& path);
+[[nodiscard]] int sync_directory(const std::string& path);
 // Whether a native path names an existing file (not a directory). Windows path text
 // goes to file_exists of files.h instead.
 bool native_file_exists(const std::string& path);

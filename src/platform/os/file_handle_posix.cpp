@@ -217,8 +217,8 @@ int replace_file(const std::string& from, const std::string& to) {
   // sync of it, when the watcher keeps the file).
   if (change_guard::kept_by_watcher(to)) return 0;
   std::string::size_type slash = to.find_last_of('/');
-  sync_directory(slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash));
-  return 0;
+  // A rename not on the disk is not done: the caller hears of a failed sync.
+  return sync_directory(slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash));
 }
 
 int sync_file(const std::string& path) {

@@ -27,7 +27,7 @@ constexpr int kFilenameTooLong = 206;
 constexpr int kIoError = 1117;
 }  // namespace oscode
 
-struct Status {
+struct [[nodiscard]] Status {
   int code = 0;  // 0 success, else a Windows error code
   bool ok() const { return code == 0; }
   explicit operator bool() const { return ok(); }
@@ -37,7 +37,7 @@ struct Status {
 
 // A value, or the code of the failure that prevented it.
 template <class T>
-struct Result {
+struct [[nodiscard]] Result {
   T value{};
   int code = 0;
   bool ok() const { return code == 0; }

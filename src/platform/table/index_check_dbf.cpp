@@ -117,16 +117,16 @@ class MemoProbe {
   size_t reported_ = 0;
 };
 
-}  // namespace
-
-void check_table_structure(const std::string& path, CheckReport& r) {
+// Opens the table, which validates its header as every reader of the engine does
+// (version, field descriptors with their terminator, lengths and decimals, count
+// against the size), and checks the record length; false when nothing more can be read.
+bool open_checked(DbfRecords& dbf, const std::string& path, CheckReport& r) {
   r.files.push_back(path);
-  DbfRecords dbf;
   try {
     dbf.open(path);
   } catch (const IndexError& e) {
     r.faults.push_back({path, "", -1, e.what()});
-    return;
+    return false;
   }
   size_t sum = 1;
   for (const auto& f : dbf.fields()) sum += size_t(f.length);
@@ -134,28 +134,23 @@ void check_table_structure(const std::string& path, CheckReport& r) {
     r.faults.push_back({path, "", -1,
                         "długość rekordu " + std::to_string(dbf.record_length()) + " różna od sumy pól " +
                             std::to_string(sum)});
+  return true;
+}
+
+}  // namespace
+
+void check_table_structure(const std::string& path, CheckReport& r) {
+  DbfRecords dbf;
+  open_checked(dbf, path, r);
 }
 
 void detail::check_dbf(const std::string& path, CheckReport& r) {
-  r.files.push_back(path);
   DbfRecords dbf;
-  try {
-    // Opening validates the header as every reader of the engine does: version, field
-    // descriptors with their terminator, lengths and decimals, count against the size.
-    dbf.open(path);
-  } catch (const IndexError& e) {
-    r.faults.push_back({path, "", -1, e.what()});
-    return;
-  }
+  if (!open_checked(dbf, path, r)) return;
   auto fault = [&](const std::string& m) { r.faults.push_back({path, "", -1, m}); };
-  size_t sum = 1;
   bool memo = false;
-  for (const auto& f : dbf.fields()) {
-    sum += size_t(f.length);
+  for (const auto& f : dbf.fields())
     if (f.type == 'M' || f.type == 'G' || f.type == 'P') memo = true;
-  }
-  if (sum != dbf.record_length())
-    fault("długość rekordu " + std::to_string(dbf.record_length()) + " różna od sumy pól " + std::to_string(sum));
 
   std::unique_ptr<MemoProbe> probe;
   if (memo) {

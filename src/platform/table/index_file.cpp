@@ -1,4 +1,5 @@
 #include "platform/table/index_file.h"
+#include "platform/base/discard.h"
 #include "platform/base/coding.h"
 
 #include <algorithm>
@@ -61,7 +62,7 @@ void BlockFile::close() {
   if (journal_.is_open()) {
     // Empty by now (every change ended); it goes with the last user of the file.
     journal_.close();
-    os::remove_file(journal_path());
+    base::let_go(os::remove_file(journal_path()), "an empty journal left behind undoes nothing");
   }
 }
 
@@ -133,7 +134,7 @@ bool BlockFile::recover() {
   if (int rc = file_.truncate(old_size)) fail("Błąd zapisu pliku indeksu", rc);
   if (int rc = file_.flush()) fail("Błąd zapisu pliku indeksu", rc);
   size_ = old_size;
-  j.truncate(0);
+  base::let_go(j.truncate(0), "the undone changes are in the file; the journal replays them again harmlessly");
   return true;
 }
 
@@ -239,6 +240,8 @@ void replace_file(const std::string& source, const std::string& target) {
   if (int rc = os::replace_file(source, target)) throw IndexError("Nie mogę zastąpić pliku indeksu: " + target, rc);
 }
 
-void remove_file_quietly(const std::string& path) { os::remove_file(path); }
+void remove_file_quietly(const std::string& path) {
+  base::let_go(os::remove_file(path), "a leftover temporary file is replaced by the next build");
+}
 
 }  // namespace zuv::table

@@ -1,4 +1,5 @@
 #include "platform/table/table.h"
+#include "platform/base/discard.h"
 #include "platform/table/last_error.h"
 
 #include <algorithm>
@@ -284,7 +285,7 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
     if (!rc) rc = f.flush();
     f.close();
     if (!rc) rc = os::replace_file(temp, target);
-    if (rc) os::remove_file(temp);
+    if (rc) base::let_go(os::remove_file(temp), "the failure is answered; a leftover is overwritten next time");
     return rc;
   };
   if (memo) {

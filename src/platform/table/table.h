@@ -66,7 +66,7 @@ class Table {
   static std::unique_ptr<Table> open_image(std::string dbf, std::string memo, const std::string& name = "image.dbf");
   // Creates a FoxPro 2 table (0x03, or 0xF5 with an FPT memo file when a memo field
   // exists), replacing an existing one that nobody holds. false after a raised error.
-  static bool create(const std::string& path, const Structure& structure, const std::string& engine = "FOXCDX");
+  [[nodiscard]] static bool create(const std::string& path, const Structure& structure, const std::string& engine = "FOXCDX");
 
   ~Table();
   Table(const Table&) = delete;
@@ -91,7 +91,7 @@ class Table {
   bool has_memo() const { return memo_ != nullptr; }
   // Byte 28 of the header: 0x01 when a structural compound index belongs to the table.
   std::uint8_t table_flags() const { return table_flags_; }
-  bool set_table_flags(std::uint8_t flags);
+  [[nodiscard]] bool set_table_flags(std::uint8_t flags);
 
   void set_settings(const Settings* settings) { settings_ = settings; }
   const Settings& settings() const { return *settings_; }
@@ -115,18 +115,18 @@ class Table {
   // A field's value from any record image (an order computing keys); memo fields
   // read their text from the memo file.
   Value value_in(int field, const std::uint8_t* record) const;
-  bool put(int field, const Value& value);
-  bool put(std::string_view name, const Value& value);
+  [[nodiscard]] bool put(int field, const Value& value);
+  [[nodiscard]] bool put(std::string_view name, const Value& value);
   // The field's bytes as another record holds them (a field of the same form, see
   // FieldDescriptor::carries_bytes_to): a copy between tables without decoding. With
   // fields > 1, that many fields lying side by side from field on, in one block.
-  bool put_bytes(int field, const std::uint8_t* bytes, int fields = 1);
+  [[nodiscard]] bool put_bytes(int field, const std::uint8_t* bytes, int fields = 1);
   bool deleted() const { return !buffer_.empty() && buffer_[0] == '*'; }
-  bool remove();  // DBDELETE
-  bool recall();
+  [[nodiscard]] bool remove();  // DBDELETE
+  [[nodiscard]] bool recall();
   // DBAPPEND: a blank record at the end becomes current (and, when shared, locked
   // with every other lock released). net_error() tells whether the last append failed.
-  bool append();
+  [[nodiscard]] bool append();
   bool net_error() const { return net_error_; }
 
   // --- Locks (shared tables; an exclusive table holds everything)
@@ -134,7 +134,7 @@ class Table {
   void unlock(std::uint32_t recno = 0);  // 0: every record lock
   bool is_locked(std::uint32_t recno) const;
 
-  bool commit();    // stores the record, the window, the header, the orders
+  [[nodiscard]] bool commit();    // stores the record, the window, the header, the orders
   void rollback();  // forgets the current record's changes not yet stored
 
   // From the current record (or the top when from_top) to the first record for which
@@ -154,8 +154,8 @@ class Table {
 
   // Removes the records marked deleted (a new file swapped in) / every record.
   // Both need the table opened exclusively and rebuild the orders afterwards.
-  bool pack();
-  bool zap();
+  [[nodiscard]] bool pack();
+  [[nodiscard]] bool zap();
 
   // --- Orders
   void add_order(std::unique_ptr<Order> order);

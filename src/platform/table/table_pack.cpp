@@ -1,5 +1,6 @@
 // Table's pack and zap: removing deleted records (a new file swapped in) or all of them.
 #include "platform/table/table.h"
+#include "platform/base/discard.h"
 
 #include <algorithm>
 #include <cstring>
@@ -24,7 +25,7 @@ bool Table::pack() {
   std::string temp = os_path_ + ".zuvpack";
   auto fail = [&](int rc, const char* what) {
     raise(gencode::kWrite, rc, what, "DBPACK");
-    os::remove_file(temp);
+    base::let_go(os::remove_file(temp), "the failure is raised; a leftover is overwritten by the next pack");
     return false;
   };
   os::FileHandle out;
@@ -66,7 +67,7 @@ bool Table::pack() {
   int rc = os::replace_file(temp, os_path_);
   int reopen = file_.open(os_path_, os::Access::ReadWrite, os::Share::Exclusive);
   if (rc) {
-    os::remove_file(temp);
+    base::let_go(os::remove_file(temp), "the failure is raised; a leftover is overwritten by the next pack");
     raise(gencode::kWrite, rc, "Nie można zastąpić tabeli spakowaną", "DBPACK");
   }
   if (reopen) {

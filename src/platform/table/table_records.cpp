@@ -1,6 +1,7 @@
 // Table's record writes: the window of an exclusive table, the memos, the orders, and
 // appends, all or nothing per record.
 #include "platform/table/table.h"
+#include "platform/base/discard.h"
 
 #include <algorithm>
 #include <chrono>
@@ -207,12 +208,14 @@ void Table::forget_append() {
       put_le32(count, recno_ - 1);
       std::uint8_t eof = 0x1A;
       if (file_.write_at(4, count, 4) == 0 && file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, &eof, 1) == 0) {
-        file_.truncate(header_length_ + std::uint64_t(recno_ - 1) * record_length_ + 1);
+        base::let_go(file_.truncate(header_length_ + std::uint64_t(recno_ - 1) * record_length_ + 1),
+                     "the header no longer counts the record; bytes past the count are never read");
         count_ = count_in_header_ = recno_ - 1;
       }
     } else {
       std::uint8_t mark = '*';
-      file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, &mark, 1);
+      base::let_go(file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, &mark, 1),
+                   "the failed append is already answered; a blank record left unmarked holds no data");
     }
     file_.unlock(kLockBase, 1);
   }
