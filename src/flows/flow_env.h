@@ -77,6 +77,8 @@ struct FlowEnv {
 };
 
 // How an attempt at installing ended; the unattended run turns it into its exit code.
-enum class Outcome { None, Success, Partial, Refused };
+// Refused: nothing was changed (or what was, was put back). Failed: the attempt
+// stopped after the database had been changed.
+enum class Outcome { None, Success, Partial, Refused, Failed };
 
 }  // namespace zuv::flows

@@ -87,6 +87,7 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
     return Outcome::Refused;
   }
   std::string result;
+  bool upgraded = false;
   const double started = seconds_now(env);
 
   // 12.
@@ -98,6 +99,7 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   if (database->baza < r.wersja_b || !database->ok) {
     if (disk_test_failed(env, database_dir, "B")) return Outcome::Refused;
     stage(env, "Aktualizacja bazy danych " + database_dir + " od wersji " + database->baza);
+    upgraded = true;
     result = env.upgrade.upgrade_database ? env.upgrade.upgrade_database(program_dir, database_dir, database->baza)
                                           : "Aktualizacja bazy danych jest niedostępna.";
   } else {
@@ -105,7 +107,7 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   }
 
   // 13.
-  return finish_upgrade(env, result, program_dir, database_dir, database->zuv, started);
+  return finish_upgrade(env, result, program_dir, database_dir, database->zuv, started, upgraded);
 }
 
 Outcome UPGRADE(FlowEnv& env) {
