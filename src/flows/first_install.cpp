@@ -109,6 +109,11 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   if (!new_database && !file_here(database_dir + "str\\klient.fpt"))
     return a.refuse(kDatabaseField, "Błąd katalogu",
                     "Katalog Bazy danych jest uszkodzony;brak pliku " + database_dir + "str\\klient.fpt");
+  if (env.upgrade.check_start) {
+    const std::string why = env.upgrade.check_start(
+        database_dir, "", new_database ? upgrade::StartKind::NewDatabase : upgrade::StartKind::ExistingDatabase);
+    if (!why.empty()) return a.refuse(kDatabaseField, "Błąd", why);
+  }
 
   // 11.
   if (disk_test_failed(env, program_dir, "P") || disk_test_failed(env, database_dir, "B"))

@@ -74,6 +74,12 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   if (database->rok != r.roczek)
     return refuse(env, "Błąd", "Baza wskazanego programu obowiązuje w roku " + database->rok);
 
+  // The checked start: the last look before the first change.
+  if (env.upgrade.check_start) {
+    const std::string why = env.upgrade.check_start(database_dir, program_dir, upgrade::StartKind::Upgrade);
+    if (!why.empty()) return refuse(env, "Błąd", why);
+  }
+
   // 9. From here on the disk changes.
   if (sender_running(program_dir))
     return refuse(env, "Błąd",

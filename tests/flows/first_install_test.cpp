@@ -180,6 +180,38 @@ TEST_F(FirstInstall, DatabaseWithoutItsClientMemosIsRefusedAsDamaged) {
   EXPECT_TRUE(calls.empty());
 }
 
+// The checked start after step 10, told whether the database is new; its refusal comes
+// before the disk tests and leaves both directories as they were.
+TEST_F(FirstInstall, CheckedStartRefusesBeforeAnyChange) {
+  std::string answer = "Baza danych jest używana;" + baza + "semafor.dbf";
+  env.upgrade.check_start = [&](const std::string& b, const std::string& p, upgrade::StartKind kind) {
+    calls.push_back("check " + b + " [" + p + "] " +
+                    (kind == upgrade::StartKind::NewDatabase        ? "nowa"
+                     : kind == upgrade::StartKind::ExistingDatabase ? "istniejąca"
+                                                                    : "?"));
+    return answer;
+  };
+  mkdirs(prog);
+  mkdirs(baza);
+  EXPECT_EQ(attempt(prog, baza, {"1"}), Outcome::Refused);
+  EXPECT_TRUE(shown("Błąd", answer)) << transcript();
+  EXPECT_EQ(calls, (std::vector<std::string>{"check " + baza + " [] nowa"}));
+  EXPECT_TRUE(tree(baza).empty());
+
+  calls.clear();
+  make_database("026.01.016");
+  const auto database = tree(baza);
+  EXPECT_EQ(attempt(prog, baza, {"1"}), Outcome::Refused);
+  EXPECT_EQ(calls, (std::vector<std::string>{"check " + baza + " [] istniejąca"}));
+  EXPECT_EQ(tree(baza), database);
+  EXPECT_TRUE(tree(prog).empty());
+
+  calls.clear();
+  answer.clear();
+  EXPECT_EQ(attempt(prog, baza, {"1"}, false), Outcome::Success);
+  EXPECT_EQ(calls.front(), "check " + baza + " [] istniejąca");
+}
+
 // An attempt that stops after it began to fill the program directory takes away what
 // it made there, so that the next attempt passes the emptiness check.
 TEST_F(FirstInstall, FailedAttemptLeavesTheProgramDirectoryEmptyForTheNext) {

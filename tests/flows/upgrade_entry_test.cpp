@@ -208,6 +208,30 @@ TEST_F(UpgradeEntry, FailedDiskTestsStop) {
   expect_untouched();
 }
 
+// The checked start comes after the flow's own checks and before its first change (the
+// sender's file): its refusal leaves the program and the database as they were.
+TEST_F(UpgradeEntry, CheckedStartRefusesBeforeTheFirstChange) {
+  make_installed();
+  make_database();
+  file(prog + "zuv.ksef.exe", "nadawca");
+  env.upgrade.check_start = [this](const std::string& b, const std::string& p, upgrade::StartKind kind) {
+    calls.push_back("check " + b + " " + p + (kind == upgrade::StartKind::Upgrade ? " upgrade" : " ?"));
+    return std::string("Brak pliku wzorca;.\\str\\ks_dok.dbf");
+  };
+  const auto program = tree(prog), database = tree(baza);
+  EXPECT_EQ(attempt(prog), Outcome::Refused);
+  EXPECT_TRUE(shown("Błąd", "Brak pliku wzorca;.\\str\\ks_dok.dbf")) << transcript();
+  EXPECT_EQ(calls, (std::vector<std::string>{"check " + baza + " " + prog + " upgrade"}));
+  EXPECT_EQ(tree(prog), program);
+  EXPECT_EQ(tree(baza), database);
+
+  // The flow's own refusals come first.
+  calls.clear();
+  make_installed("25.01.049");
+  EXPECT_EQ(attempt(prog), Outcome::Refused);
+  EXPECT_TRUE(calls.empty());
+}
+
 // A library held by a workstation: the database was upgraded, the program stays the old
 // one, the message names the file, and neither the registry nor the program's version
 // record claims the new version. Without the upgrade nothing at all was changed.
