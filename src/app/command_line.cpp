@@ -28,7 +28,8 @@ std::string usage_text() {
          "  --plan           tylko wypisz, co zostałoby zrobione; niczego nie zmieniaj\n"
          "  --silent         bez okien: każde pytanie dostaje domyślny przycisk, każde okno\n"
          "                   i etap trafia do dziennika (--log) i na standardowe wyjście błędów;\n"
-         "                   kod wyjścia 0 sukces, 1 część firm nie przeszła, 2 odmowa lub błąd\n";
+         "                   kod wyjścia 0 sukces, 1 część firm nie przeszła, 2 odmowa,\n"
+         "                   3 błąd po zmianie bazy danych\n";
 }
 
 std::optional<CommandLine> parse_command_line(const std::vector<std::string>& args,

@@ -34,8 +34,11 @@ int run_silent(const CommandLine& cl, Program& p, ui::Dialogs& d, gui::SilentFro
     case flows::Outcome::Partial:
       fe.note("Wynik: część firm nie została zainstalowana" + took);
       return kSilentFirmsFailed;
+    case flows::Outcome::Failed:
+      fe.note("Wynik: błąd po zmianie bazy danych" + took);
+      return kSilentFailedAfterChange;
     default:
-      fe.note("Wynik: odmowa lub błąd" + took);
+      fe.note("Wynik: odmowa" + took);
       return kSilentRefused;
   }
 }

@@ -13,7 +13,7 @@ class WorkAreas;
 namespace zuv::app {
 
 // Exit codes of the unattended run.
-inline constexpr int kSilentSuccess = 0, kSilentFirmsFailed = 1, kSilentRefused = 2;
+inline constexpr int kSilentSuccess = 0, kSilentFirmsFailed = 1, kSilentRefused = 2, kSilentFailedAfterChange = 3;
 
 int run_silent(const CommandLine& cl, Program& p, ui::Dialogs& d, gui::SilentFrontend& fe, Services& services,
                table::WorkAreas& areas);

@@ -8,6 +8,7 @@
 #include "app/operator_interrupt.h"
 #include "ui/dialogs.h"
 #include "upgrade/backup_archive.h"
+#include "upgrade/checked_start.h"
 #include "upgrade/frontend_screen.h"
 #include "upgrade/speed.h"
 #include "upgrade/upgrade_driver.h"
@@ -88,6 +89,9 @@ flows::UpgradeHooks upgrade_hooks(Program& p, ui::Dialogs& d, table::WorkAreas& 
   };
   h.prepare_screen = [run](const std::string& heading) { run->prepare(heading); };
   h.close_screen = [run] { run->close(); };
+  h.check_start = [run](const std::string& database_dir, const std::string& program_dir, upgrade::StartKind kind) {
+    return upgrade::check_start(run->env, database_dir, program_dir, kind);
+  };
   return h;
 }
 

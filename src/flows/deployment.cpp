@@ -1,5 +1,6 @@
 #include "flows/deployment.h"
 
+#include "flows/program_files.h"
 #include "flows/records.h"
 #include "lib/files.h"
 #include "lib/text.h"
@@ -28,15 +29,29 @@ const char* const kMailTestFiles[] = {"mail_test.txt", "mail_test.log0", "mail_t
 // The bar's 37 units spread over the stages so that it is full when the work is.
 constexpr double kOldFilesGone = 5, kLibraries = 15, kHelp = 5, kSibling = 4, kMasks = 4, kTemplates = 4;
 
+void unload_fonts(const std::string& directory) {
+  auto fonts = os::list_directory(directory + "*.ttf", "HS");
+  if (fonts.size() > 30) fonts.resize(30);
+  for (const auto& f : fonts) os::remove_font_resource(directory + lib::lower_ascii(f.name));
+}
+
+// Deletes the files of directory matching mask that the new program does not bring.
+void remove_stale(const std::string& directory, const std::string& mask, const ProgramFiles& files) {
+  for (const auto& f : os::list_directory(directory + mask, "HS")) {
+    const std::string path = directory + f.name;
+    if (files.brings(path)) continue;
+    if (lib::lower_ascii(f.name).ends_with(".ttf")) os::remove_font_resource(directory + lib::lower_ascii(f.name));
+    lib::DEL_FILE(path);
+  }
+}
+
 }  // namespace
 
 void USUN_FONTY(const std::string& directory) {
-  auto fonts = os::list_directory(directory + "*.ttf");
-  if (fonts.size() > 30) fonts.resize(30);
-  for (const auto& f : fonts) os::remove_font_resource(directory + lib::lower_ascii(f.name));
+  unload_fonts(directory);
   lib::DEL_KAT(directory, "*.*");
   // Whatever could not go was most likely still loaded: unload once more and retry.
-  for (const auto& f : os::list_directory(directory + "*.ttf")) {
+  for (const auto& f : os::list_directory(directory + "*.ttf", "HS")) {
     os::remove_font_resource(directory + lib::lower_ascii(f.name));
     lib::DEL_FILE(directory + f.name);
   }
@@ -64,8 +79,8 @@ void DATA_AKTUALIZACJI(table::WorkAreas& areas, const std::string& database_dir,
   tables::ZAMKNIJ(areas, "pdat");
 }
 
-bool WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::string& database_dir,
-             const std::string& last_version) {
+std::string WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::string& database_dir,
+                    const std::string& last_version) {
   ui::Dialogs& d = env.dialogs;
   const std::string& rel = env.release.release_dir;
   stage(env, "Kopiowanie plików programu do " + program_dir);
@@ -80,40 +95,47 @@ bool WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::string& da
     d.LICZNIK("NEW", 37, "Kopiowanie plików programu...");
   }
 
+  // 6, 7, 8, 11. The new program goes in whole or not at all (a failure leaves not even
+  // the working directories of step 3); the version record last, so that it names the
+  // new version only when every file of it is there. Fonts the session loaded from the
+  // help directory would hold their files: unloaded first.
+  unload_fonts(program_dir + "czytaj.to\\");
+  ProgramFiles files;
+  files.add_directory(rel, program_dir, "*.dll");
+  files.add_directory(rel, program_dir, "*.exe");
+  files.add_directory(rel + "czytaj.to\\", program_dir + "czytaj.to\\");
+  files.add_directory(rel + "vistrel\\", program_dir + "vistrel\\");
+  files.add_directory(rel + "mask\\", program_dir + "mask\\");
+  files.add_tree(rel + "ksef\\", program_dir);
+  files.add(rel + "wk.dbf", program_dir + "DllOk.txt");
+  files.add(rel + "wk.dbf", program_dir + "wersja.dbf");
+  if (std::string failed = files.put_in_place(); !failed.empty()) {
+    stage(env, "Pliki programu nie zostały zastąpione: " + failed);
+    return failed;
+  }
+  d.LICZNIK(kLibraries);
+
   // 3.
   make_program_directories(program_dir);
 
-  // 4. The old program goes, the operator's settings and texts stay.
-  lib::DEL_KAT(program_dir + "mask\\");
-  lib::DEL_KAT(program_dir + "vistrel\\");
-  lib::DEL_KAT(program_dir, "zuv_*.dll");
-  USUN_FONTY(program_dir + "czytaj.to\\");
-  for (const char* f : kOldProgramFiles) lib::DEL_FILE(program_dir + f);
+  // 4, 6. What the old program had and the new one does not bring; the operator's
+  // settings and texts stay.
+  remove_stale(program_dir + "mask\\", "*.*", files);
+  remove_stale(program_dir + "vistrel\\", "*.*", files);
+  remove_stale(program_dir + "czytaj.to\\", "*.*", files);
+  remove_stale(program_dir, "zuv_*.dll", files);
+  for (const char* f : kOldProgramFiles)
+    if (!files.brings(program_dir + f)) lib::DEL_FILE(program_dir + f);
+  remove_stale(program_dir, "*.dll", files);
+  remove_stale(program_dir, "*.exe", files);
+  d.LICZNIK(kOldFilesGone);
+  d.LICZNIK(kHelp);
+  d.LICZNIK(kSibling);
 
   // 5. Print templates the program does not have yet; edited ones stay as they are.
-  for (const auto& f : os::list_directory(rel + "txt\\*.*"))
+  for (const auto& f : os::list_directory(rel + "txt\\*.*", "HS"))
     if (!file_here(program_dir + "txt\\" + f.name)) lib::FCOPY(rel + "txt\\" + f.name, program_dir + "txt\\" + f.name);
-
-  // 6.
-  lib::DEL_KAT(program_dir, "*.dll");
-  lib::DEL_KAT(program_dir, "*.exe");
-  d.LICZNIK(kOldFilesGone);
-  tables::SLEEP(20);
-
-  // 7.
-  lib::COPY_KAT(rel, program_dir, "*.dll");
-  lib::COPY_KAT(rel, program_dir, "*.exe");
-  d.LICZNIK(kLibraries);
-  lib::COPY_KAT(rel + "czytaj.to\\", program_dir + "czytaj.to\\");
-  d.LICZNIK(kHelp);
-  lib::COPY_KAT(rel + "vistrel\\", program_dir + "vistrel\\");
-  d.LICZNIK(kSibling);
-  lib::COPY_KAT(rel + "mask\\", program_dir + "mask\\");
   d.LICZNIK(kMasks);
-
-  // 8.
-  lib::FCOPY(rel + "wk.dbf", program_dir + "wersja.dbf");
-  lib::FCOPY(rel + "wk.dbf", program_dir + "DllOk.txt");
 
   // 9. The database records the newest program that has worked on it.
   std::string distributed;
@@ -129,15 +151,14 @@ bool WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::string& da
     tables::ZAMKNIJ(env.areas, "wb");
   }
 
-  // 10-12.
+  // 10, 12.
   DATA_AKTUALIZACJI(env.areas, database_dir, distributed);
-  lib::COPY_ALES_KAT(rel + "ksef\\", program_dir, "*.*");
   for (const char* f : kMailTestFiles) lib::DEL_FILE(program_dir + "temp\\" + f);
 
   // 13.
   run_template_steps(env, program_dir, database_dir, last_version);
   d.LICZNIK(kTemplates);
-  return true;
+  return "";
 }
 
 }  // namespace zuv::flows

@@ -12,9 +12,11 @@ namespace zuv::flows {
 // Replaces the program files in program_dir with the release's, records the new
 // program version in the database, stamps the installation and runs the template
 // steps newer than last_version (the program version that last upgraded the
-// database, read before its upgrade). Answers true.
-bool WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::string& database_dir,
-             const std::string& last_version);
+// database, read before its upgrade). Answers "" when the new program is in place;
+// otherwise why not (naming the file), the old program then being as it was and
+// nothing after the copies done.
+std::string WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::string& database_dir,
+                    const std::string& last_version);
 
 // Unloads and deletes every file of directory (ending in "\"), fonts included.
 void USUN_FONTY(const std::string& directory);

@@ -1,5 +1,6 @@
 #include "flows/first_install.h"
 
+#include "flows/program_files.h"
 #include "flows/records.h"
 #include "flows/wez_kat.h"
 #include "lib/files.h"
@@ -62,10 +63,6 @@ bool is_zuv_database(const std::string& dir) {
          file_here(dir + "str\\ks_dok.dbf");
 }
 
-bool is_new_database(const std::string& dir) {
-  return !file_here(dir + "install.dbf") || !file_here(dir + "str\\klient.fpt") || !file_here(dir + "str\\ks_dok.dbf");
-}
-
 }  // namespace
 
 Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
@@ -100,22 +97,45 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
                           "Nie jest możliwe założenie katalogu Bazy Danych;", out))
     return out;
 
-  // 9, 10.
+  // 9, 10. A database directory is either empty (a new database goes there) or a
+  // whole database: one with the four files but without its clients' memo file is a
+  // damaged database, which the templates must never be copied over.
   if (has_entries(program_dir))
     return a.refuse(kProgramField, "Błąd katalogu", "Katalog w którym zostanie zainstalowany Program;musi być pusty!");
-  if (has_entries(database_dir) && !is_zuv_database(database_dir))
+  const bool new_database = !has_entries(database_dir);
+  if (!new_database && !is_zuv_database(database_dir))
     return a.refuse(kDatabaseField, "Błąd katalogu",
                     "Katalog w którym zostanie zainstalowana Baza danych;musi być pusty!");
+  if (!new_database && !file_here(database_dir + "str\\klient.fpt"))
+    return a.refuse(kDatabaseField, "Błąd katalogu",
+                    "Katalog Bazy danych jest uszkodzony;brak pliku " + database_dir + "str\\klient.fpt");
+  if (env.upgrade.check_start) {
+    const std::string why = env.upgrade.check_start(
+        database_dir, "", new_database ? upgrade::StartKind::NewDatabase : upgrade::StartKind::ExistingDatabase);
+    if (!why.empty()) return a.refuse(kDatabaseField, "Błąd", why);
+  }
 
   // 11.
   if (disk_test_failed(env, program_dir, "P") || disk_test_failed(env, database_dir, "B"))
     return a.stop(kProgramField);
 
+  // From here on the attempt makes the program directory's whole content (step 9 found
+  // it empty): an attempt that stops takes it away again, so that the next one passes
+  // step 9.
+  bool database_changed = false;
+  auto undo = [&](Outcome out) {
+    stage(env, "Usuwanie plików tej próby z " + program_dir);
+    remove_contents(program_dir);
+    if (out == Outcome::Refused && database_changed) out = Outcome::Failed;
+    return out;
+  };
+
   // 12-14.
   std::string year = r.roczek;
   std::string previous_program;
-  if (is_new_database(database_dir)) {
+  if (new_database) {
     stage(env, "Nowa baza danych z wzorców pakietu");
+    database_changed = true;
     a.progress(11, "Instalacja nowej bazy danych...");
     for (const char* sub : {"install", "public", "str", "str\\xml", "str\\zest"}) lib::MKDIR(database_dir + sub);
     d.LICZNIK(1);
@@ -175,7 +195,10 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
       lib::MKDIR(program_dir + "temp");
       status = env.upgrade.upgrade_database ? env.upgrade.upgrade_database(program_dir, database_dir, db->baza)
                                             : "Aktualizacja bazy danych jest niedostępna.";
+      // An error text of the driver may come before it changed anything; "00" and "01"
+      // come after.
       if (status.size() == 2) {
+        database_changed = true;
         stage(env, "Archiwum pakietu instalacyjnego w " + database_dir + "install\\");
         if (env.upgrade.pack_archive) env.upgrade.pack_archive(database_dir);
         d.LICZNIK("DEL");
@@ -187,38 +210,42 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
         stage(env, "Koniec: część firm nie została zainstalowana");
         d.ALARM("3", "Ostrzeżenie!", "Część firm nie została zainstalowana.;Zobacz raport z instalacji");
         a.stop(kScreenItself);
-        return Outcome::Partial;
+        return undo(Outcome::Partial);
       }
-      return a.refuse(kScreenItself, "Błąd instalacji", status);
+      return undo(a.refuse(kScreenItself, "Błąd instalacji", status));
     }
   }
 
-  // 15.
+  // 15. The program goes in whole or not at all.
   stage(env, "Kopiowanie plików programu do " + program_dir);
   if (d.licznik().exists()) d.LICZNIK("NEW", 42, "Kopiowanie plików programu...");
   else a.progress(42, "Kopiowanie plików programu...");
   make_program_directories(program_dir);
   d.LICZNIK(2);
-  if (!previous_program.empty()) lib::COPY_KAT(previous_program + "setings\\", program_dir + "setings\\");
-  lib::COPY_KAT(rel + "czytaj.to\\", program_dir + "czytaj.to\\");
-  d.LICZNIK(4);
-  lib::COPY_KAT(rel + "vistrel\\", program_dir + "vistrel\\");
-  d.LICZNIK(4);
-  lib::COPY_KAT(rel + "mask\\", program_dir + "mask\\");
-  lib::COPY_KAT(rel + "w001\\", program_dir + "dek\\");
-  lib::COPY_KAT(rel + "txt\\", program_dir + "txt\\");
-  d.LICZNIK(6);
-  lib::COPY_KAT(rel, program_dir, "*.dll");
-  lib::COPY_KAT(rel, program_dir, "*.exe");
-  d.LICZNIK(20);
-  lib::FCOPY(rel + "wk.dbf", program_dir + "wersja.dbf");
-  lib::COPY_ALES_KAT(rel + "ksef\\", program_dir, "*.*");
-  d.LICZNIK(6);
+  ProgramFiles files;
+  if (!previous_program.empty()) files.add_directory(previous_program + "setings\\", program_dir + "setings\\");
+  files.add_directory(rel + "czytaj.to\\", program_dir + "czytaj.to\\");
+  files.add_directory(rel + "vistrel\\", program_dir + "vistrel\\");
+  files.add_directory(rel + "mask\\", program_dir + "mask\\");
+  files.add_directory(rel + "w001\\", program_dir + "dek\\");
+  files.add_directory(rel + "txt\\", program_dir + "txt\\");
+  files.add_directory(rel, program_dir, "*.dll");
+  files.add_directory(rel, program_dir, "*.exe");
+  files.add_tree(rel + "ksef\\", program_dir);
+  files.add(rel + "wk.dbf", program_dir + "wersja.dbf");
+  std::string failed = files.put_in_place();
+  d.LICZNIK(40);
 
   // 16-18.
-  write_database_path(env.areas, program_dir, database_dir);
-  write_program_year(env.areas, program_dir + "wersja.dbf", year);
+  if (failed.empty() && !write_database_path(env.areas, program_dir, database_dir))
+    failed = "Nie można zapisać pliku;" + program_dir + "baza.dbf";
+  if (failed.empty() && !write_program_year(env.areas, program_dir + "wersja.dbf", year))
+    failed = "Nie można zapisać pliku;" + program_dir + "wersja.dbf";
   d.LICZNIK("DEL");
+  if (!failed.empty()) {
+    stage(env, "Pliki programu nie zostały zainstalowane: " + failed);
+    return undo(a.refuse(kProgramField, "Błąd instalacji", failed));
+  }
 
   // 19, 20.
   stage(env, "Rejestr systemu i skróty");

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "steps/steps.h"
+#include "upgrade/checked_start.h"
 
 namespace zuv::ui {
 class Dialogs;
@@ -47,6 +48,11 @@ struct UpgradeHooks {
   std::function<void(const std::string& heading)> prepare_screen;
   // The progress screen goes, if there is one.
   std::function<void()> close_screen;
+  // The checked start before the flow's first change: "" to go on, else the refusal
+  // for the operator. program_dir is "" where no program is installed yet.
+  std::function<std::string(const std::string& database_dir, const std::string& program_dir,
+                            upgrade::StartKind kind)>
+      check_start;
 };
 
 // The application shell's installation records.
@@ -77,6 +83,8 @@ struct FlowEnv {
 };
 
 // How an attempt at installing ended; the unattended run turns it into its exit code.
-enum class Outcome { None, Success, Partial, Refused };
+// Refused: nothing was changed (or what was, was put back). Failed: the attempt
+// stopped after the database had been changed.
+enum class Outcome { None, Success, Partial, Refused, Failed };
 
 }  // namespace zuv::flows

@@ -74,6 +74,12 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   if (database->rok != r.roczek)
     return refuse(env, "Błąd", "Baza wskazanego programu obowiązuje w roku " + database->rok);
 
+  // The checked start: the last look before the first change.
+  if (env.upgrade.check_start) {
+    const std::string why = env.upgrade.check_start(database_dir, program_dir, upgrade::StartKind::Upgrade);
+    if (!why.empty()) return refuse(env, "Błąd", why);
+  }
+
   // 9. From here on the disk changes.
   if (sender_running(program_dir))
     return refuse(env, "Błąd",
@@ -87,6 +93,7 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
     return Outcome::Refused;
   }
   std::string result;
+  bool upgraded = false;
   const double started = seconds_now(env);
 
   // 12.
@@ -98,6 +105,7 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   if (database->baza < r.wersja_b || !database->ok) {
     if (disk_test_failed(env, database_dir, "B")) return Outcome::Refused;
     stage(env, "Aktualizacja bazy danych " + database_dir + " od wersji " + database->baza);
+    upgraded = true;
     result = env.upgrade.upgrade_database ? env.upgrade.upgrade_database(program_dir, database_dir, database->baza)
                                           : "Aktualizacja bazy danych jest niedostępna.";
   } else {
@@ -105,7 +113,7 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   }
 
   // 13.
-  return finish_upgrade(env, result, program_dir, database_dir, database->zuv, started);
+  return finish_upgrade(env, result, program_dir, database_dir, database->zuv, started, upgraded);
 }
 
 Outcome UPGRADE(FlowEnv& env) {

@@ -17,10 +17,13 @@ Outcome UPGRADE(FlowEnv& env);
 // directory. Every refusal is told to the operator and changes nothing.
 Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen);
 
-// The work once the database upgrade has answered (the outcome orders): "00" registry,
-// files, archive; "01" archive, files, registry; anything else an error to show.
+// The work once the database upgrade has answered (the outcome orders): "00" files,
+// registry, archive; "01" archive, files, registry; anything else an error to show.
+// The registry is written only once the program files are in place. database_upgraded:
+// the upgrade ran, so a failure now comes after the database was changed.
 Outcome finish_upgrade(FlowEnv& env, const std::string& result, const std::string& program_dir,
-                       const std::string& database_dir, const std::string& last_version, double started);
+                       const std::string& database_dir, const std::string& last_version, double started,
+                       bool database_upgraded);
 
 // The minimum installed program version an upgrade starts from.
 inline constexpr const char* kMinimumVersion = "25.01.050";

@@ -1,7 +1,8 @@
-// What follows the database upgrade, in the order its answer calls for: after a clean
-// run the installation is recorded first (the operator's shortcuts point at a program
-// that is about to be complete); after a partial one the kit is archived first, so the
-// failed firms can be repaired from it whatever happens to the rest.
+// What follows the database upgrade, in the order its answer calls for: after a partial
+// run the kit is archived first, so the failed firms can be repaired from it whatever
+// happens to the rest. The registry and the shortcuts name the new version only once
+// its files are in place: a deployment that fails leaves them, and the old program, as
+// they were.
 #include "flows/deployment.h"
 #include "flows/records.h"
 #include "flows/upgrade_entry.h"
@@ -33,17 +34,26 @@ void archive(FlowEnv& env, const std::string& database_dir) {
   if (env.upgrade.pack_archive) env.upgrade.pack_archive(database_dir);
 }
 
+Outcome deployment_failed(FlowEnv& env, const std::string& why, bool database_upgraded) {
+  stage(env, "Koniec: pliki programu nie zostały zainstalowane");
+  env.dialogs.ALARM("3", "Błąd instalacji", why + ";Program pozostał w poprzedniej wersji.");
+  close_progress(env);
+  return database_upgraded ? Outcome::Failed : Outcome::Refused;
+}
+
 }  // namespace
 
 Outcome finish_upgrade(FlowEnv& env, const std::string& result, const std::string& program_dir,
-                       const std::string& database_dir, const std::string& last_version, double started) {
+                       const std::string& database_dir, const std::string& last_version, double started,
+                       bool database_upgraded) {
   if (result == "00") {
     if (disk_test_failed(env, program_dir, "P")) {
       close_progress(env);
       return Outcome::Refused;
     }
+    if (std::string failed = WIN2WIN(env, program_dir, database_dir, last_version); !failed.empty())
+      return deployment_failed(env, failed, database_upgraded);
     registry(env, program_dir, database_dir);
-    WIN2WIN(env, program_dir, database_dir, last_version);
     archive(env, database_dir);
     close_progress(env);
     store_duration(env, started, database_dir);
@@ -57,7 +67,8 @@ Outcome finish_upgrade(FlowEnv& env, const std::string& result, const std::strin
       return Outcome::Refused;
     }
     archive(env, database_dir);
-    WIN2WIN(env, program_dir, database_dir, last_version);
+    if (std::string failed = WIN2WIN(env, program_dir, database_dir, last_version); !failed.empty())
+      return deployment_failed(env, failed, database_upgraded);
     registry(env, program_dir, database_dir);
     stage(env, "Koniec: część firm nie została zainstalowana");
     env.dialogs.ALARM("3", "Ostrzeżenie!", "Część firm nie została zainstalowana.;Zobacz raport z instalacji");

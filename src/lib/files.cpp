@@ -16,6 +16,10 @@ namespace {
 // Beside the destination while a copy is under way; renamed over it when complete.
 constexpr std::string_view kCopySuffix = ".zuvnew";
 constexpr unsigned kProtecting = os::kReadOnly | os::kHidden | os::kSystem;
+// The walks that copy and delete see hidden and system files too: a file the listing
+// hid would be left behind or not copied, with nobody told.
+constexpr std::string_view kEveryFile = "HS";
+constexpr std::string_view kEveryEntry = "DHS";
 
 bool has_attribute(const os::DirEntry& e, char letter) { return e.attributes.find(letter) != std::string::npos; }
 
@@ -134,7 +138,7 @@ void COPY_KAT(std::string_view source, std::string_view destination, std::string
   CallContext routine("COPY_KAT");
   if (source.empty()) return;
   const std::string skip_list = oem_upper(skip);
-  for (const os::DirEntry& e : os::list_directory(std::string(source) + std::string(mask))) {
+  for (const os::DirEntry& e : os::list_directory(std::string(source) + std::string(mask), kEveryFile)) {
     std::string name = oem_upper(e.name);
     if (skip_list.find("," + name + ",") != std::string::npos || has_attribute(e, 'D')) continue;
     if (contains_any(name, fragments)) continue;
@@ -153,7 +157,7 @@ bool COPY_ALES_KAT(std::string_view source, std::string_view destination, std::s
       if (!os::directory_exists(level)) MKDIR(level);
     }
   }
-  for (const os::DirEntry& e : os::list_directory(std::string(source) + std::string(mask), "D")) {
+  for (const os::DirEntry& e : os::list_directory(std::string(source) + std::string(mask), kEveryEntry)) {
     if (has_attribute(e, 'D')) {
       if (e.name == "." || e.name == "..") continue;
       if (!os::directory_exists(dest + e.name)) MKDIR(dest + e.name);
@@ -180,7 +184,7 @@ void DEL_KAT(std::string_view directory, std::string_view mask, std::string_view
   // Upper-cased like the names it is compared with, so a skip list in lower case still
   // protects its files.
   const std::string skip_list = oem_upper(skip);
-  for (const os::DirEntry& e : os::list_directory(dir + std::string(mask))) {
+  for (const os::DirEntry& e : os::list_directory(dir + std::string(mask), kEveryFile)) {
     std::string name = oem_upper(e.name);
     if (skip_list.find(name) != std::string::npos || contains_any(name, fragments)) continue;
     for (int attempt = 0; attempt < 4; ++attempt) {

@@ -236,6 +236,34 @@ TEST_F(Installer, FailedFirmIsResumedByTheNextRun) {
   EXPECT_EQ(read_all(here("s\\baza\\firma1\\wersja.dbf")), firm1) << "a finished firm is not upgraded again";
 }
 
+// A program file that cannot be replaced once the database was upgraded: exit 3, the
+// file named, the old program whole and nothing registered; once the file is free, the
+// next run puts the new program in.
+TEST_F(Installer, ProgramFileThatCannotBeReplacedEndsWithExitThreeAndTheOldProgram) {
+  make_sample("s");
+  const std::string program = win("s\\program\\"), baza = win("s\\baza\\");
+  const fs::path exe = local(program + "zuv.exe");
+  const std::string old_exe = read_all(exe), old_version = read_all(local(program + "wersja.dbf"));
+  fs::permissions(exe, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  RunResult first = install("s", {"--silent", "--upgrade", program});
+  EXPECT_EQ(first.code, 3) << first.log;
+  EXPECT_NE(first.log.find("Okno \"Błąd instalacji\": Nie można zastąpić pliku / " + program + "zuv.exe"),
+            std::string::npos)
+      << first.log;
+  EXPECT_EQ(read_all(exe), old_exe);
+  EXPECT_EQ(read_all(local(program + "wersja.dbf")), old_version);
+  EXPECT_TRUE(registry(kRecordKey).empty());
+  EXPECT_EQ(field("s\\baza\\wersja.dbf", "baza"), "026.01.033");
+
+  fs::permissions(exe, fs::perms::owner_write, fs::perm_options::add);
+  RunResult second = install("s", {"--silent", "--upgrade", program});
+  EXPECT_EQ(second.code, 0) << second.log;
+  expect_program("s", program, baza);
+  expect_database_at_release("s\\baza\\", 3);
+  expect_registered(program, baza);
+}
+
 TEST_F(Installer, RefusalsLeaveTheDirectoriesAsTheyWere) {
   make_sample("s");
   // Equal directories, in another letter case.

@@ -1,11 +1,34 @@
 #include "flows/deployment.h"
 
+#include <filesystem>
+
 #include "flows_fixture.h"
+#include "platform/os/fault.h"
+#include "platform/os/file_handle.h"
+#include "platform/os/path.h"
 
 namespace zuv::flows::testing {
 namespace {
 
-class Deployment : public FlowsTest {};
+class Deployment : public FlowsTest {
+ protected:
+  // An installed program with a library of the release's that a workstation may hold.
+  void make_installed_with_library() {
+    make_installed();
+    make_database();
+    file(rel + "zuv_pl.dll", "nowa zuv_pl");
+    file(prog + "zuv_pl.dll", "stara zuv_pl");
+    file(prog + "mask\\stara.scn", "stara maska");
+  }
+  // What a failed deployment must leave: the old program and the database as they were,
+  // and none of the steps that follow the copies.
+  void expect_old_program(const std::map<std::string, std::string>& program,
+                          const std::map<std::string, std::string>& database, const std::string& why) {
+    EXPECT_EQ(tree(prog), program) << why;
+    EXPECT_EQ(tree(baza), database) << why;
+    EXPECT_TRUE(calls.empty()) << why;
+  }
+};
 
 TEST_F(Deployment, ReplacesProgramFilesAndKeepsOperatorTemplates) {
   make_installed();
@@ -14,7 +37,7 @@ TEST_F(Deployment, ReplacesProgramFilesAndKeepsOperatorTemplates) {
   file(prog + "czytaj.to\\font.ttf", "czcionka");
   file(prog + "temp\\mail_test.txt", "test poczty");
   file(prog + "temp\\robocze.txt", "robocze");
-  ASSERT_TRUE(WIN2WIN(env, prog, baza, "25.01.050"));
+  ASSERT_EQ(WIN2WIN(env, prog, baza, "25.01.050"), "");
 
   // The operator's edited template stays, a new one arrives.
   EXPECT_EQ(test::read_all(prog + "txt\\faktura.txt"), "faktura poprawiona przez operatora");
@@ -70,9 +93,62 @@ TEST_F(Deployment, StampsTheInstallationInSharedData) {
 TEST_F(Deployment, MissingSharedTablesAreSkipped) {
   make_installed();
   mkdirs(baza);
-  EXPECT_TRUE(WIN2WIN(env, prog, baza, "26.01.016"));
+  EXPECT_EQ(WIN2WIN(env, prog, baza, "26.01.016"), "");
   EXPECT_EQ(calls, (std::vector<std::string>{"L26_01_024"}));
   EXPECT_EQ(test::read_all(prog + "zuv.exe"), "nowy zuv");
+}
+
+// A workstation that runs the program holds its library; a read-only library refuses
+// the swap as well. Either way the files already swapped go back.
+TEST_F(Deployment, LibraryThatCannotBeReplacedLeavesTheOldProgramWhole) {
+  make_installed_with_library();
+  const auto program = tree(prog), database = tree(baza);
+  {
+    os::FileHandle held;
+    ASSERT_EQ(held.open(os::native_path(prog + "zuv_pl.dll"), os::Access::Read, os::Share::Shared), 0);
+    const std::string why = WIN2WIN(env, prog, baza, "25.01.050");
+    EXPECT_NE(why.find(prog + "zuv_pl.dll"), std::string::npos) << why;
+    expect_old_program(program, database, why);
+  }
+  ASSERT_TRUE(os::change_attributes(prog + "zuv_pl.dll", "+R"));
+  const std::string why = WIN2WIN(env, prog, baza, "25.01.050");
+  EXPECT_NE(why.find(prog + "zuv_pl.dll"), std::string::npos) << why;
+  expect_old_program(program, database, why);
+
+  // Once the file is free the new program goes in, with nothing left beside.
+  ASSERT_TRUE(os::change_attributes(prog + "zuv_pl.dll", "-R"));
+  EXPECT_EQ(WIN2WIN(env, prog, baza, "25.01.050"), "");
+  EXPECT_EQ(test::read_all(prog + "zuv_pl.dll"), "nowa zuv_pl");
+  EXPECT_EQ(test::read_all(prog + "zuv.exe"), "nowy zuv");
+  for (const auto& [name, bytes] : tree(prog))
+    EXPECT_TRUE(!name.ends_with(".zuvnew") && !name.ends_with(".zuvold")) << name;
+}
+
+// Every copy and every swap of the deployment failed in turn: each time the old
+// program and the database are as they were, and the run after it succeeds.
+TEST_F(Deployment, AnyFailedCopyOrSwapLeavesTheOldProgramWhole) {
+  for (os::fault::Op op : {os::fault::Op::Copy, os::fault::Op::Rename}) {
+    std::filesystem::remove_all(os::native_path(prog));
+    std::filesystem::remove_all(os::native_path(baza));
+    make_installed_with_library();
+    const auto program = tree(prog), database = tree(baza);
+    int failures = 0;
+    for (int nth = 1; nth < 100; ++nth) {
+      std::string why;
+      {
+        os::fault::Scope scope;
+        os::fault::arm(op, nth, os::oscode::kDiskFull);
+        why = WIN2WIN(env, prog, baza, "25.01.050");
+      }
+      if (why.empty()) break;  // the fault fell after the new program was in
+      ++failures;
+      EXPECT_NE(why.find(prog), std::string::npos) << why;
+      expect_old_program(program, database, why);
+    }
+    EXPECT_GT(failures, 5);
+    EXPECT_EQ(test::read_all(prog + "zuv_pl.dll"), "nowa zuv_pl");
+    calls.clear();
+  }
 }
 
 TEST_F(Deployment, FontRemovalEmptiesTheDirectory) {

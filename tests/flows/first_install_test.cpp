@@ -1,6 +1,7 @@
 #include "flows/first_install.h"
 
 #include "flows_fixture.h"
+#include "platform/os/fault.h"
 
 namespace zuv::flows::testing {
 namespace {
@@ -161,6 +162,83 @@ TEST_F(FirstInstall, FollowingYearsDatabaseNeedsThisYearsProgram) {
   EXPECT_EQ(test::read_all(prog + "setings\\ns.cfg"), "STACJA7");
   EXPECT_EQ(field(prog + "wersja.dbf", "rok"), "2027");
   EXPECT_EQ(calls.back(), "rejestry " + prog + " " + baza + " 2027");
+}
+
+// A database with the four files but without its clients' memo file is damaged, not
+// new: the templates are never copied over its data.
+TEST_F(FirstInstall, DatabaseWithoutItsClientMemosIsRefusedAsDamaged) {
+  mkdirs(prog);
+  make_database("026.01.033", "26.01.033", "T");
+  file(baza + "firma1\\klient.dbf", "dane firmy");
+  os::delete_file(baza + "str\\klient.fpt");
+  const auto database = tree(baza);
+  EXPECT_EQ(attempt(prog, baza, {"1"}), Outcome::Refused);
+  EXPECT_TRUE(shown("Błąd katalogu", "Katalog Bazy danych jest uszkodzony;brak pliku " + baza + "str\\klient.fpt"))
+      << transcript();
+  EXPECT_EQ(tree(baza), database);
+  EXPECT_TRUE(tree(prog).empty());
+  EXPECT_TRUE(calls.empty());
+}
+
+// The checked start after step 10, told whether the database is new; its refusal comes
+// before the disk tests and leaves both directories as they were.
+TEST_F(FirstInstall, CheckedStartRefusesBeforeAnyChange) {
+  std::string answer = "Baza danych jest używana;" + baza + "semafor.dbf";
+  env.upgrade.check_start = [&](const std::string& b, const std::string& p, upgrade::StartKind kind) {
+    calls.push_back("check " + b + " [" + p + "] " +
+                    (kind == upgrade::StartKind::NewDatabase        ? "nowa"
+                     : kind == upgrade::StartKind::ExistingDatabase ? "istniejąca"
+                                                                    : "?"));
+    return answer;
+  };
+  mkdirs(prog);
+  mkdirs(baza);
+  EXPECT_EQ(attempt(prog, baza, {"1"}), Outcome::Refused);
+  EXPECT_TRUE(shown("Błąd", answer)) << transcript();
+  EXPECT_EQ(calls, (std::vector<std::string>{"check " + baza + " [] nowa"}));
+  EXPECT_TRUE(tree(baza).empty());
+
+  calls.clear();
+  make_database("026.01.016");
+  const auto database = tree(baza);
+  EXPECT_EQ(attempt(prog, baza, {"1"}), Outcome::Refused);
+  EXPECT_EQ(calls, (std::vector<std::string>{"check " + baza + " [] istniejąca"}));
+  EXPECT_EQ(tree(baza), database);
+  EXPECT_TRUE(tree(prog).empty());
+
+  calls.clear();
+  answer.clear();
+  EXPECT_EQ(attempt(prog, baza, {"1"}, false), Outcome::Success);
+  EXPECT_EQ(calls.front(), "check " + baza + " [] istniejąca");
+}
+
+// An attempt that stops after it began to fill the program directory takes away what
+// it made there, so that the next attempt passes the emptiness check.
+TEST_F(FirstInstall, FailedAttemptLeavesTheProgramDirectoryEmptyForTheNext) {
+  mkdirs(prog);
+  make_database("026.01.016");
+  upgrade_answer = "01";
+  EXPECT_EQ(attempt(prog, baza, {"1"}), Outcome::Partial);
+  EXPECT_TRUE(tree(prog).empty());
+  upgrade_answer = "W programie ZUV pracują inni użytkownicy.";
+  EXPECT_EQ(attempt(prog, baza, {"1"}), Outcome::Refused);
+  EXPECT_TRUE(tree(prog).empty());
+
+  // A program file that does not copy: named, nothing left, nothing registered.
+  make_database("026.01.033", "26.01.033", "T");
+  calls.clear();
+  {
+    os::fault::Scope scope;
+    os::fault::arm(os::fault::Op::Copy, 3, os::oscode::kDiskFull);
+    EXPECT_EQ(attempt(prog, baza, {"1"}), Outcome::Refused);
+  }
+  EXPECT_NE(transcript().find("\"Błąd instalacji\" | Nie można skopiować pliku / " + rel), std::string::npos)
+      << transcript();
+  EXPECT_TRUE(tree(prog).empty());
+  EXPECT_EQ(calls, (std::vector<std::string>{"test P", "test B"}));
+
+  EXPECT_EQ(attempt(prog, baza, {"1"}, false), Outcome::Success);
+  EXPECT_EQ(test::read_all(prog + "zuv.exe"), "nowy zuv");
 }
 
 }  // namespace

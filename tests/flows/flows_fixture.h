@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -169,6 +170,22 @@ class FlowsTest : public ::testing::Test {
     t->put("NV_D_DOWN0", table::Value::of_date("20260105"));
     t->put("NV_T_DOWN0", table::Value::of_text("12:00:00"));
     ASSERT_TRUE(t->commit());
+  }
+
+  // Every file below dir (hidden and system ones too) by its path under dir, with its
+  // bytes: two equal trees hold the same files with the same contents.
+  std::map<std::string, std::string> tree(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : os::list_directory(dir + "*.*", "DHS")) {
+      if (e.name == "." || e.name == "..") continue;
+      if (e.attributes.find('D') == std::string::npos) {
+        out[e.name] = test::read_all(dir + e.name);
+        continue;
+      }
+      out[e.name + "\\"] = "";
+      for (const auto& [name, bytes] : tree(dir + e.name + "\\")) out[e.name + "\\" + name] = bytes;
+    }
+    return out;
   }
 
   // ---- the transcript --------------------------------------------------------------

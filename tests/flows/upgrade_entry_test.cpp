@@ -2,6 +2,8 @@
 
 #include "flows_fixture.h"
 #include "platform/os/fault.h"
+#include "platform/os/file_handle.h"
+#include "platform/os/path.h"
 
 namespace zuv::flows::testing {
 namespace {
@@ -145,13 +147,13 @@ TEST_F(UpgradeEntry, DecliningTheEstimateChangesNothing) {
   expect_untouched();
 }
 
-TEST_F(UpgradeEntry, CleanUpgradeRecordsThenDeploysThenArchives) {
+TEST_F(UpgradeEntry, CleanUpgradeDeploysThenRecordsThenArchives) {
   make_installed();
   make_database("026.01.016", "26.01.010");
   EXPECT_EQ(attempt(prog), Outcome::Success);
   EXPECT_EQ(calls, (std::vector<std::string>{"estimate 26.01.010", "test B", "upgrade 026.01.016", "test P",
-                                             "rejestry " + prog + " " + baza + " 2026", "L26_01_016",
-                                             "L26_01_024", "archive " + baza, "store"}));
+                                             "L26_01_016", "L26_01_024", "rejestry " + prog + " " + baza + " 2026",
+                                             "archive " + baza, "store"}));
   EXPECT_TRUE(shown("Powodzenie!", "Instalacja zakończona powodzeniem.")) << transcript();
 }
 
@@ -203,6 +205,57 @@ TEST_F(UpgradeEntry, FailedDiskTestsStop) {
   failing_disk = prog;
   EXPECT_EQ(attempt(prog, 0), Outcome::Refused);
   EXPECT_EQ(calls, (std::vector<std::string>{"estimate 25.01.050", "test B", "upgrade 026.01.016", "test P"}));
+  expect_untouched();
+}
+
+// The checked start comes after the flow's own checks and before its first change (the
+// sender's file): its refusal leaves the program and the database as they were.
+TEST_F(UpgradeEntry, CheckedStartRefusesBeforeTheFirstChange) {
+  make_installed();
+  make_database();
+  file(prog + "zuv.ksef.exe", "nadawca");
+  env.upgrade.check_start = [this](const std::string& b, const std::string& p, upgrade::StartKind kind) {
+    calls.push_back("check " + b + " " + p + (kind == upgrade::StartKind::Upgrade ? " upgrade" : " ?"));
+    return std::string("Brak pliku wzorca;.\\str\\ks_dok.dbf");
+  };
+  const auto program = tree(prog), database = tree(baza);
+  EXPECT_EQ(attempt(prog), Outcome::Refused);
+  EXPECT_TRUE(shown("Błąd", "Brak pliku wzorca;.\\str\\ks_dok.dbf")) << transcript();
+  EXPECT_EQ(calls, (std::vector<std::string>{"check " + baza + " " + prog + " upgrade"}));
+  EXPECT_EQ(tree(prog), program);
+  EXPECT_EQ(tree(baza), database);
+
+  // The flow's own refusals come first.
+  calls.clear();
+  make_installed("25.01.049");
+  EXPECT_EQ(attempt(prog), Outcome::Refused);
+  EXPECT_TRUE(calls.empty());
+}
+
+// A library held by a workstation: the database was upgraded, the program stays the old
+// one, the message names the file, and neither the registry nor the program's version
+// record claims the new version. Without the upgrade nothing at all was changed.
+TEST_F(UpgradeEntry, ProgramFileThatCannotBeReplacedStopsBeforeTheRegistry) {
+  make_installed();
+  make_database();
+  file(rel + "zuv_pl.dll", "nowa zuv_pl");
+  file(prog + "zuv_pl.dll", "stara zuv_pl");
+  const auto program = tree(prog);
+  os::FileHandle held;
+  ASSERT_EQ(held.open(os::native_path(prog + "zuv_pl.dll"), os::Access::Read, os::Share::Shared), 0);
+  EXPECT_EQ(attempt(prog), Outcome::Failed);
+  EXPECT_NE(transcript().find("\"Błąd instalacji\" | Nie można zastąpić pliku / " + prog + "zuv_pl.dll"),
+            std::string::npos)
+      << transcript();
+  EXPECT_EQ(calls, (std::vector<std::string>{"estimate 25.01.050", "test B", "upgrade 026.01.016", "test P"}));
+  EXPECT_EQ(tree(prog), program);
+  EXPECT_EQ(field(prog + "wersja.dbf", "zuv"), "25.01.050");
+  EXPECT_EQ(field(baza + "wersja.dbf", "zuv"), "25.01.050");
+
+  calls.clear();
+  make_database("026.01.033", "26.01.033", "T");
+  EXPECT_EQ(attempt(prog), Outcome::Refused);
+  EXPECT_EQ(tree(prog), program);
   expect_untouched();
 }
 

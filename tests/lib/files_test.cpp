@@ -235,6 +235,44 @@ TEST(DelKat, DeletesMatchingFilesSkippingBySubstringAndKeepsDirectories) {
   EXPECT_TRUE(os::file_exists(dir / "root.dbf"));
 }
 
+// A firm table marked hidden or system is still one of the firm's files: the walks
+// that copy and delete see it as they see any other.
+TEST(FileWalks, CopyAndDeleteSeeHiddenAndSystemFiles) {
+  ScratchDir dir;
+  ASSERT_TRUE(MKDIR(dir / "src"));
+  ASSERT_TRUE(MKDIR(dir / "src\\pod"));
+  write_all(dir / "src\\jawny.dbf", "j");
+  write_all(dir / "src\\ukryty.dbf", "u");
+  write_all(dir / "src\\pod\\ukryty.txt", "p");
+  ASSERT_TRUE(os::change_attributes(dir / "src\\ukryty.dbf", "+H"));
+  ASSERT_TRUE(os::change_attributes(dir / "src\\pod\\ukryty.txt", "+H"));
+  std::vector<std::string> expected = {"jawny.dbf", "ukryty.dbf"};
+  // A system file where the file system keeps the flag.
+  write_all(dir / "src\\systemowy.dbf", "s");
+  if (os::change_attributes(dir / "src\\systemowy.dbf", "+S") &&
+      (os::get_attributes(dir / "src\\systemowy.dbf").value & os::kSystem))
+    expected.push_back("systemowy.dbf");
+  else
+    os::delete_file(dir / "src\\systemowy.dbf");
+  std::sort(expected.begin(), expected.end());
+  // What the plain listing hides.
+  ASSERT_EQ(os::list_directory(dir / "src\\*.*").size(), 1u);
+
+  ASSERT_TRUE(MKDIR(dir / "dst"));
+  COPY_KAT(dir / "src\\", dir / "dst\\");
+  EXPECT_EQ(file_names(dir / "dst\\"), expected);
+
+  ScratchDir other;
+  EXPECT_TRUE(COPY_ALES_KAT(dir / "src\\", other / "kopia\\", "*.*"));
+  EXPECT_EQ(read_all(other / "kopia\\ukryty.dbf"), "u");
+  EXPECT_EQ(read_all(other / "kopia\\pod\\ukryty.txt"), "p");
+
+  DEL_KAT(dir / "dst\\");
+  EXPECT_TRUE(file_names(dir / "dst\\").empty());
+  DEL_KAT(dir / "src\\", "*.dbf");
+  EXPECT_EQ(file_names(dir / "src\\"), (std::vector<std::string>{"pod"}));
+}
+
 TEST(WriteFile, WritesWholeTextAndReportsFailures) {
   ScratchDir dir;
   EXPECT_TRUE(WRITEFILE(dir / "a.txt", "linia 1\r\nlinia 2"));

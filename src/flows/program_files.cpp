@@ -1,0 +1,165 @@
+#include "flows/program_files.h"
+
+#include "lib/files.h"
+#include "platform/os/file_handle.h"
+#include "platform/os/files.h"
+#include "platform/os/names.h"
+#include "platform/os/path.h"
+
+namespace zuv::flows {
+
+namespace {
+
+// Beside each destination while the change is under way: the new file before its
+// swap, the old one after it until every file is in.
+constexpr const char* kNewSuffix = ".zuvnew";
+constexpr const char* kOldSuffix = ".zuvold";
+constexpr unsigned kProtecting = os::kReadOnly | os::kHidden | os::kSystem;
+
+void discard(const std::string& file) {
+  if (!os::file_exists(file)) return;
+  os::change_attributes(file, os::AttrChange{0, kProtecting});
+  os::delete_file(file);
+}
+
+std::string directory_of(const std::string& file) { return std::string(os::directory_part(file)); }
+
+void sync_directory_of(const std::string& file) {
+  std::string dir = directory_of(file);
+  if (dir.size() > 1 && dir.back() == '\\') dir.pop_back();
+  os::sync_directory(os::native_path(dir));
+}
+
+// A copy beside destination that is complete on the disk.
+os::Status copy_synced(const std::string& from, const std::string& to) {
+  discard(to);  // left by a run that was cut short
+  os::Status st = os::copy_file(from, to);
+  if (st && os::sync_file(os::native_path(to)) != 0) st = os::Status::failure(os::oscode::kIoError);
+  return st;
+}
+
+std::string code_text(int code) { return " (kod błędu " + std::to_string(code) + ")"; }
+
+}  // namespace
+
+void ProgramFiles::add(const std::string& source, const std::string& destination) {
+  files_.push_back({source, destination});
+}
+
+void ProgramFiles::needs_directory(std::string directory) {
+  while (directory.size() > 1 && directory.back() == '\\') directory.pop_back();
+  for (const std::string& d : directories_)
+    if (os::upper_name(d) == os::upper_name(directory)) return;
+  directories_.push_back(directory);
+}
+
+void ProgramFiles::add_directory(const std::string& source_dir, const std::string& destination_dir,
+                                 const std::string& mask) {
+  needs_directory(destination_dir);
+  for (const os::DirEntry& e : os::list_directory(source_dir + mask, "HS"))
+    add(source_dir + e.name, destination_dir + os::lower_name(e.name));
+}
+
+void ProgramFiles::add_tree(const std::string& source_dir, const std::string& destination_dir) {
+  for (const os::DirEntry& e : os::list_directory(source_dir + "*.*", "DHS")) {
+    if (e.name == "." || e.name == "..") continue;
+    if (e.attributes.find('D') == std::string::npos) {
+      add(source_dir + e.name, destination_dir + e.name);
+      continue;
+    }
+    needs_directory(destination_dir + e.name);
+    add_tree(source_dir + e.name + "\\", destination_dir + e.name + "\\");
+  }
+}
+
+bool ProgramFiles::brings(const std::string& destination) const {
+  const std::string wanted = os::upper_name(destination);
+  for (const File& f : files_)
+    if (os::upper_name(f.destination) == wanted) return true;
+  return false;
+}
+
+std::string ProgramFiles::put_in_place() {
+  std::vector<std::string> made;
+  for (const std::string& dir : directories_) {
+    if (os::directory_exists(dir)) continue;
+    if (os::Status st = lib::MKDIR(dir); !st) {
+      for (size_t j = made.size(); j-- > 0;) os::remove_directory(made[j]);
+      return "Nie można założyć katalogu;" + dir + code_text(st.code);
+    }
+    made.push_back(dir);
+  }
+
+  // Whatever this attempt left beside the destinations goes with it, and so do the
+  // directories it made.
+  auto clear_beside = [&] {
+    for (const File& f : files_) {
+      discard(f.destination + kNewSuffix);
+      discard(f.destination + kOldSuffix);
+    }
+    for (size_t j = made.size(); j-- > 0;) os::remove_directory(made[j]);
+  };
+
+  // 1. Every new file complete beside its place, every old one kept beside its own.
+  std::vector<bool> had_old(files_.size(), false);
+  for (size_t i = 0; i < files_.size(); ++i) {
+    const File& f = files_[i];
+    os::Status st = copy_synced(f.source, f.destination + kNewSuffix);
+    if (!st) {
+      clear_beside();
+      return "Nie można skopiować pliku;" + f.source + ";do " + f.destination + code_text(st.code);
+    }
+    // A read-only file of the release would refuse the next upgrade's swap.
+    os::change_attributes(f.destination + kNewSuffix, os::AttrChange{0, os::kReadOnly});
+    had_old[i] = os::file_exists(f.destination);
+    if (had_old[i] && !(st = copy_synced(f.destination, f.destination + kOldSuffix))) {
+      clear_beside();
+      return "Nie można zachować kopii pliku;" + f.destination + code_text(st.code);
+    }
+  }
+
+  // 2. The swaps. A file that will not be replaced puts the swapped ones back.
+  for (size_t i = 0; i < files_.size(); ++i) {
+    const File& f = files_[i];
+    os::Status st = os::rename_file(f.destination + kNewSuffix, f.destination);
+    if (st) continue;
+    std::string kept;
+    for (size_t j = i; j-- > 0;) {
+      const File& back = files_[j];
+      bool restored = had_old[j] ? os::rename_file(back.destination + kOldSuffix, back.destination).ok()
+                                 : lib::DEL_FILE(back.destination);
+      if (!restored && had_old[j]) kept += ";" + back.destination + kOldSuffix;
+      sync_directory_of(back.destination);
+    }
+    for (size_t j = i; j < files_.size(); ++j) discard(files_[j].destination + kNewSuffix);
+    for (size_t j = 0; j < files_.size(); ++j)
+      if (kept.find(files_[j].destination + kOldSuffix) == std::string::npos)
+        discard(files_[j].destination + kOldSuffix);
+    for (size_t j = made.size(); j-- > 0;) os::remove_directory(made[j]);
+    std::string text = "Nie można zastąpić pliku;" + f.destination +
+                       ";(plik jest otwarty na innym stanowisku lub tylko do odczytu)" + code_text(st.code);
+    if (!kept.empty()) text += ";Poprzednie wersje plików pozostały jako:" + kept;
+    return text;
+  }
+  for (const File& f : files_) sync_directory_of(f.destination);
+
+  // 3. Every file is in: the old ones are no longer needed.
+  for (const File& f : files_) discard(f.destination + kOldSuffix);
+  return "";
+}
+
+void remove_contents(const std::string& directory) {
+  for (const os::DirEntry& e : os::list_directory(directory + "*.*", "DHS")) {
+    if (e.name == "." || e.name == "..") continue;
+    const std::string path = directory + e.name;
+    if (e.attributes.find('D') != std::string::npos) {
+      remove_contents(path + "\\");
+      os::change_attributes(path, os::AttrChange{0, kProtecting});
+      os::remove_directory(path);
+    } else {
+      lib::DEL_FILE(path);
+    }
+  }
+}
+
+}  // namespace zuv::flows
