@@ -97,7 +97,10 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
   }
 
   // As the program's start does: the error log of an earlier run says nothing of this one.
-  lib::DEL_FILE(release_dir + "error.log");
+  if (!lib::DEL_FILE(release_dir + "error.log")) {
+    err << "Nie można usunąć pliku " << release_dir << "error.log z poprzedniej aktualizacji.\n";
+    return kHeadlessRefused;
+  }
   upgrade::ScreenFields fields;
   upgrade::UpgradeOutcome outcome;
   std::string result;

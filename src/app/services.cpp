@@ -3,6 +3,7 @@
 #include "app/install_records.h"
 #include "app/zuv_running.h"
 #include "lib/files.h"
+#include "platform/base/discard.h"
 #include "sys/registry.h"
 
 namespace zuv::app {
@@ -39,7 +40,7 @@ void wire_common_services(Services& s) {
   static RegistryStartup registry;
   s.registry = &registry;
   s.is_zuv_running = [] { return IS_ZUV_RUN(); };
-  s.del_file = [](const std::string& path) { lib::DEL_FILE(path); };
+  s.del_file = [](const std::string& path) { base::let_go(lib::DEL_FILE(path), "a file that stays is seen by the caller's next look"); };
 }
 
 }  // namespace zuv::app

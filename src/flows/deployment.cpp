@@ -4,6 +4,7 @@
 #include "flows/records.h"
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/os/clock.h"
 #include "platform/os/codepage.h"
 #include "platform/os/files.h"
@@ -41,7 +42,7 @@ void remove_stale(const std::string& directory, const std::string& mask, const P
     const std::string path = directory + f.name;
     if (files.brings(path)) continue;
     if (lib::lower_ascii(f.name).ends_with(".ttf")) os::remove_font_resource(directory + lib::lower_ascii(f.name));
-    lib::DEL_FILE(path);
+    base::let_go(lib::DEL_FILE(path), "a file the new program does not bring is never opened by it");
   }
 }
 
@@ -49,11 +50,11 @@ void remove_stale(const std::string& directory, const std::string& mask, const P
 
 void USUN_FONTY(const std::string& directory) {
   unload_fonts(directory);
-  lib::DEL_KAT(directory, "*.*");
   // Whatever could not go was most likely still loaded: unload once more and retry.
+  if (lib::DEL_KAT(directory, "*.*")) return;
   for (const auto& f : os::list_directory(directory + "*.ttf", "HS")) {
     os::remove_font_resource(directory + lib::lower_ascii(f.name));
-    lib::DEL_FILE(directory + f.name);
+    base::let_go(lib::DEL_FILE(directory + f.name), "a font still loaded goes with the next upgrade");
   }
 }
 
@@ -61,9 +62,10 @@ void DATA_AKTUALIZACJI(table::WorkAreas& areas, const std::string& database_dir,
   if (!tables::S_OTWORZ(areas, database_dir + "public\\", "pub_dat.dbf", "pdat")) return;
   table::Table* t = areas.find("pdat");
   if (t && !t->eof() && tables::REK_LOCK(areas)) {
+    bool written = true;
     tables::guarded([&] {
       auto put = [&](std::string_view name, const table::Value& v) {
-        if (t->field_index(name) >= 0) t->put(name, v);
+        if (t->field_index(name) >= 0) written = t->put(name, v) && written;
       };
       put("nv_d_check", table::Value::of_date(os::today_dtos()));
       put("nv_t_check", table::Value::of_text(os::time_of_day()));
@@ -72,7 +74,7 @@ void DATA_AKTUALIZACJI(table::WorkAreas& areas, const std::string& database_dir,
       put("nv_d_down1", table::Value::of_date(""));
       put("nv_t_down0", table::Value::of_text(""));
       put("nv_t_down1", table::Value::of_text(""));
-      return t->commit();
+      return written && t->commit();
     });
     t->unlock();
   }
@@ -107,6 +109,10 @@ std::string WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::str
   files.add_directory(rel + "vistrel\\", program_dir + "vistrel\\");
   files.add_directory(rel + "mask\\", program_dir + "mask\\");
   files.add_tree(rel + "ksef\\", program_dir);
+  // 5. Print templates the program does not have yet; edited ones stay as they are.
+  files.needs_directory(program_dir + "txt\\");
+  for (const auto& f : os::list_directory(rel + "txt\\*.*", "HS"))
+    if (!file_here(program_dir + "txt\\" + f.name)) files.add(rel + "txt\\" + f.name, program_dir + "txt\\" + f.name);
   files.add(rel + "wk.dbf", program_dir + "DllOk.txt");
   files.add(rel + "wk.dbf", program_dir + "wersja.dbf");
   if (std::string failed = files.put_in_place(); !failed.empty()) {
@@ -125,16 +131,15 @@ std::string WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::str
   remove_stale(program_dir + "czytaj.to\\", "*.*", files);
   remove_stale(program_dir, "zuv_*.dll", files);
   for (const char* f : kOldProgramFiles)
-    if (!files.brings(program_dir + f)) lib::DEL_FILE(program_dir + f);
+    if (!files.brings(program_dir + f))
+      base::let_go(lib::DEL_FILE(program_dir + f), "a retired file is never opened by the new program");
   remove_stale(program_dir, "*.dll", files);
   remove_stale(program_dir, "*.exe", files);
   d.LICZNIK(kOldFilesGone);
   d.LICZNIK(kHelp);
   d.LICZNIK(kSibling);
 
-  // 5. Print templates the program does not have yet; edited ones stay as they are.
-  for (const auto& f : os::list_directory(rel + "txt\\*.*", "HS"))
-    if (!file_here(program_dir + "txt\\" + f.name)) lib::FCOPY(rel + "txt\\" + f.name, program_dir + "txt\\" + f.name);
+  // 5. (Print templates the program did not have went in with the program's files.)
   d.LICZNIK(kMasks);
 
   // 9. The database records the newest program that has worked on it.
@@ -153,7 +158,8 @@ std::string WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::str
 
   // 10, 12.
   DATA_AKTUALIZACJI(env.areas, database_dir, distributed);
-  for (const char* f : kMailTestFiles) lib::DEL_FILE(program_dir + "temp\\" + f);
+  for (const char* f : kMailTestFiles)
+    base::let_go(lib::DEL_FILE(program_dir + "temp\\" + f), "a mail test's leftovers are written anew by the next test");
 
   // 13.
   run_template_steps(env, program_dir, database_dir, last_version);

@@ -5,9 +5,11 @@
 #include "flows/wez_kat.h"
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/os/files.h"
 #include "ui/analiza_kat.h"
 #include "ui/dialogs.h"
+#include "upgrade/upgrade_driver.h"
 
 namespace zuv::flows {
 
@@ -137,18 +139,27 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
     stage(env, "Nowa baza danych z wzorców pakietu");
     database_changed = true;
     a.progress(11, "Instalacja nowej bazy danych...");
-    for (const char* sub : {"install", "public", "str", "str\\xml", "str\\zest"}) lib::MKDIR(database_dir + sub);
+    // Made whole or not at all: the directory was empty, and is emptied again.
+    bool made = true;
+    for (const char* sub : {"install", "public", "str", "str\\xml", "str\\zest"})
+      made = lib::MKDIR(database_dir + sub).ok() && made;
     d.LICZNIK(1);
-    lib::COPY_KAT(rel + "str\\", database_dir + "str\\");
+    made = made && lib::COPY_KAT(rel + "str\\", database_dir + "str\\");
     d.LICZNIK(6);
     d.LICZNIK(1);
-    lib::COPY_KAT(rel + "xml\\", database_dir + "str\\xml\\");
+    made = made && lib::COPY_KAT(rel + "xml\\", database_dir + "str\\xml\\");
     d.LICZNIK(1);
-    lib::COPY_KAT(rel + "public\\", database_dir + "public\\");
+    made = made && lib::COPY_KAT(rel + "public\\", database_dir + "public\\");
     d.LICZNIK(1);
-    lib::FCOPY(rel + "wb.dbf", database_dir + "wersja.dbf");
-    lib::FCOPY(rel + "str\\semafor.dbf", database_dir + "semafor.dbf");
+    made = made && lib::FCOPY(rel + "wb.dbf", database_dir + "wersja.dbf");
+    made = made && lib::FCOPY(rel + "str\\semafor.dbf", database_dir + "semafor.dbf");
     d.LICZNIK(1);
+    if (!made) {
+      remove_contents(database_dir);
+      database_changed = false;
+      return undo(a.refuse(kDatabaseField, "Błąd instalacji",
+                           "Nie udało się utworzyć bazy danych z wzorców pakietu;w katalogu " + database_dir));
+    }
     stage(env, "Archiwum pakietu instalacyjnego w " + database_dir + "install\\");
     if (env.upgrade.pack_archive) env.upgrade.pack_archive(database_dir);
   } else {
@@ -192,7 +203,7 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
       stage(env, "Aktualizacja bazy danych " + database_dir + " od wersji " + db->baza);
       // The firms' rebuilds work in the program's "temp\", which the program files
       // would bring only after the upgrade: without it every firm failed.
-      lib::MKDIR(program_dir + "temp");
+      base::let_go(lib::MKDIR(program_dir + "temp"), "without it the firms fail and are reported");
       status = env.upgrade.upgrade_database ? env.upgrade.upgrade_database(program_dir, database_dir, db->baza)
                                             : "Aktualizacja bazy danych jest niedostępna.";
       // An error text of the driver may come before it changed anything; "00" and "01"
@@ -212,6 +223,7 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
         a.stop(kScreenItself);
         return undo(Outcome::Partial);
       }
+      if (upgrade::is_upgrade_error(status)) database_changed = true;
       return undo(a.refuse(kScreenItself, "Błąd instalacji", status));
     }
   }

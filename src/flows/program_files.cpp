@@ -1,6 +1,7 @@
 #include "flows/program_files.h"
 
 #include "lib/files.h"
+#include "platform/base/discard.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
 #include "platform/os/names.h"
@@ -18,8 +19,8 @@ constexpr unsigned kProtecting = os::kReadOnly | os::kHidden | os::kSystem;
 
 void discard(const std::string& file) {
   if (!os::file_exists(file)) return;
-  os::change_attributes(file, os::AttrChange{0, kProtecting});
-  os::delete_file(file);
+  base::let_go(os::change_attributes(file, os::AttrChange{0, kProtecting}), "the delete below tells");
+  base::let_go(os::delete_file(file), "a file left beside is cleared before its name is used again");
 }
 
 std::string directory_of(const std::string& file) { return std::string(os::directory_part(file)); }
@@ -27,7 +28,8 @@ std::string directory_of(const std::string& file) { return std::string(os::direc
 void sync_directory_of(const std::string& file) {
   std::string dir = directory_of(file);
   if (dir.size() > 1 && dir.back() == '\\') dir.pop_back();
-  os::sync_directory(os::native_path(dir));
+  base::let_go(os::sync_directory(os::native_path(dir)),
+               "the swap is done; a cut before the directory reaches the disk leaves the old file whole");
 }
 
 // A copy beside destination that is complete on the disk.
@@ -84,7 +86,8 @@ std::string ProgramFiles::put_in_place() {
   for (const std::string& dir : directories_) {
     if (os::directory_exists(dir)) continue;
     if (os::Status st = lib::MKDIR(dir); !st) {
-      for (size_t j = made.size(); j-- > 0;) os::remove_directory(made[j]);
+      for (size_t j = made.size(); j-- > 0;)
+        base::let_go(os::remove_directory(made[j]), "an empty directory left behind changes nothing");
       return "Nie można założyć katalogu;" + dir + code_text(st.code);
     }
     made.push_back(dir);
@@ -97,7 +100,8 @@ std::string ProgramFiles::put_in_place() {
       discard(f.destination + kNewSuffix);
       discard(f.destination + kOldSuffix);
     }
-    for (size_t j = made.size(); j-- > 0;) os::remove_directory(made[j]);
+    for (size_t j = made.size(); j-- > 0;)
+        base::let_go(os::remove_directory(made[j]), "an empty directory left behind changes nothing");
   };
 
   // 1. Every new file complete beside its place, every old one kept beside its own.
@@ -110,7 +114,8 @@ std::string ProgramFiles::put_in_place() {
       return "Nie można skopiować pliku;" + f.source + ";do " + f.destination + code_text(st.code);
     }
     // A read-only file of the release would refuse the next upgrade's swap.
-    os::change_attributes(f.destination + kNewSuffix, os::AttrChange{0, os::kReadOnly});
+    base::let_go(os::change_attributes(f.destination + kNewSuffix, os::AttrChange{0, os::kReadOnly}),
+                 "a read-only program file is cleared again by the next upgrade's swap");
     had_old[i] = os::file_exists(f.destination);
     if (had_old[i] && !(st = copy_synced(f.destination, f.destination + kOldSuffix))) {
       clear_beside();
@@ -135,7 +140,8 @@ std::string ProgramFiles::put_in_place() {
     for (size_t j = 0; j < files_.size(); ++j)
       if (kept.find(files_[j].destination + kOldSuffix) == std::string::npos)
         discard(files_[j].destination + kOldSuffix);
-    for (size_t j = made.size(); j-- > 0;) os::remove_directory(made[j]);
+    for (size_t j = made.size(); j-- > 0;)
+        base::let_go(os::remove_directory(made[j]), "an empty directory left behind changes nothing");
     std::string text = "Nie można zastąpić pliku;" + f.destination +
                        ";(plik jest otwarty na innym stanowisku lub tylko do odczytu)" + code_text(st.code);
     if (!kept.empty()) text += ";Poprzednie wersje plików pozostały jako:" + kept;
@@ -154,10 +160,10 @@ void remove_contents(const std::string& directory) {
     const std::string path = directory + e.name;
     if (e.attributes.find('D') != std::string::npos) {
       remove_contents(path + "\\");
-      os::change_attributes(path, os::AttrChange{0, kProtecting});
-      os::remove_directory(path);
+      base::let_go(os::change_attributes(path, os::AttrChange{0, kProtecting}), "the removal below tells");
+      base::let_go(os::remove_directory(path), "what stays fails the next attempt's check of an empty directory");
     } else {
-      lib::DEL_FILE(path);
+      base::let_go(lib::DEL_FILE(path), "what stays fails the next attempt's check of an empty directory");
     }
   }
 }

@@ -30,9 +30,10 @@ class ProgramFiles {
   // Whether destination (compared without regard to letter case) is one of the files.
   bool brings(const std::string& destination) const;
 
- private:
+  // A directory (ending in '\') that must exist before the copies; made when missing.
   void needs_directory(std::string directory);
 
+ private:
   struct File {
     std::string source, destination;
   };

@@ -5,6 +5,7 @@
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/os/clock.h"
 #include "platform/os/codepage.h"
 #include "platform/os/files.h"
@@ -110,7 +111,7 @@ bool write_database_path(table::WorkAreas& areas, const std::string& program_dir
   });
   tables::ZAMKNIJ(areas, "baza");
   if (ok) ok = os::rename_file(fresh, target).ok();
-  if (!ok) os::delete_file(fresh);
+  if (!ok) base::let_go(os::delete_file(fresh), "the failure is answered; a leftover is overwritten next time");
   return ok;
 }
 
@@ -140,7 +141,8 @@ void make_program_directories(const std::string& program_dir) {
   static const char* const kDirs[] = {"czytaj.to", "export", "export\\zus", "export\\edek", "export\\crm",
                                       "export\\gus", "export\\nfz", "mask", "vistrel", "install",
                                       "setings", "temp", "temp\\arch", "txt", "dek"};
-  for (const char* sub : kDirs) lib::MKDIR(program_dir + sub);
+  for (const char* sub : kDirs)
+    base::let_go(lib::MKDIR(program_dir + sub), "an existing directory answers 183; the program makes missing ones");
 }
 
 std::string with_backslash(std::string dir) {

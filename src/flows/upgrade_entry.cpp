@@ -4,6 +4,7 @@
 #include "flows/wez_kat.h"
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "tables/table_access.h"
 #include "ui/dialogs.h"
 
@@ -22,9 +23,10 @@ Outcome refuse(FlowEnv& env, const std::string& title, const std::string& text,
 // means the sender is at work.
 bool sender_running(const std::string& program_dir) {
   const std::string sender = program_dir + "zuv.ksef.exe";
-  lib::DEL_FILE(sender);
+  // Judged by whether the file is still there.
+  base::let_go(lib::DEL_FILE(sender), "judged by the file's presence");
   for (int i = 0; i < 5 && file_here(sender); ++i) {
-    lib::DEL_FILE(sender);
+    base::let_go(lib::DEL_FILE(sender), "judged by the file's presence");
     tables::SLEEP(100);
   }
   return file_here(sender);

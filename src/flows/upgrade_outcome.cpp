@@ -7,6 +7,7 @@
 #include "flows/records.h"
 #include "flows/upgrade_entry.h"
 #include "ui/dialogs.h"
+#include "upgrade/upgrade_driver.h"
 
 namespace zuv::flows {
 
@@ -79,7 +80,7 @@ Outcome finish_upgrade(FlowEnv& env, const std::string& result, const std::strin
   stage(env, "Koniec: błąd instalacji");
   env.dialogs.ALARM("3", "Błąd instalacji", result);
   close_progress(env);
-  return Outcome::Refused;
+  return upgrade::is_upgrade_error(result) ? Outcome::Failed : Outcome::Refused;
 }
 
 }  // namespace zuv::flows

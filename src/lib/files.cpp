@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/base/discard.h"
 #include "platform/error/call_context.h"
 #include "platform/error/error.h"
 #include "platform/os/clock.h"
@@ -48,8 +49,8 @@ void raise_file_error(int gen_code, int os_code, std::string_view file, const ch
 
 void discard(const std::string& file) {
   if (!os::file_exists(file)) return;
-  os::change_attributes(file, os::AttrChange{0, kProtecting});
-  os::delete_file(file);
+  base::let_go(os::change_attributes(file, os::AttrChange{0, kProtecting}), "the delete below tells");
+  base::let_go(os::delete_file(file), "a temporary file left is cleared before its name is used again");
 }
 
 // One attempt: the new contents go to a file beside the destination, then replace it in
@@ -68,11 +69,14 @@ bool copy_attempt(std::string_view source, const std::string& destination) {
   unsigned cleared = 0;
   if (auto attrs = os::get_attributes(destination); attrs.ok() && !(attrs.value & os::kDirectory)) {
     cleared = attrs.value & kProtecting;
-    if (cleared) os::change_attributes(destination, os::AttrChange{0, cleared});
+    if (cleared)
+      base::let_go(os::change_attributes(destination, os::AttrChange{0, cleared}), "the rename below tells");
   }
   os::Status swapped = os::rename_file(temp, destination);
   if (!swapped) {
-    if (cleared) os::change_attributes(destination, os::AttrChange{cleared, 0});
+    if (cleared)
+      base::let_go(os::change_attributes(destination, os::AttrChange{cleared, 0}),
+                   "the failed copy is raised; the flags matter less than the destination's bytes");
     discard(temp);
     raise_file_error(gencode::kWrite, swapped.code, destination, "FCOPY");
     return false;
@@ -119,54 +123,58 @@ bool FCOPY(std::string_view source, std::string_view destination) {
 }
 
 bool DEL_FILE(std::string_view file) {
+  // Each attempt is judged by whether the file is still there, not by its own answer.
   if (!os::file_exists(file)) return true;
-  os::delete_file(file);
+  base::let_go(os::delete_file(file), "judged by the file's presence");
   for (int pass = 1; pass <= 10; ++pass) {
     if (!os::file_exists(file)) return true;
     if (pass == 1) {
       os::sleep_hundredths(2);
-      if (os::file_exists(file)) os::change_attributes(file, "-R-S-H");
+      if (os::file_exists(file)) base::let_go(os::change_attributes(file, "-R-S-H"), "judged by the delete");
     }
     os::sleep_hundredths(2);
-    os::delete_file(file);
+    base::let_go(os::delete_file(file), "judged by the file's presence");
   }
   return false;
 }
 
-void COPY_KAT(std::string_view source, std::string_view destination, std::string_view mask, std::string_view skip,
+bool COPY_KAT(std::string_view source, std::string_view destination, std::string_view mask, std::string_view skip,
               const std::vector<std::string>& fragments) {
   CallContext routine("COPY_KAT");
-  if (source.empty()) return;
+  if (source.empty()) return true;
+  bool all = true;
   const std::string skip_list = oem_upper(skip);
   for (const os::DirEntry& e : os::list_directory(std::string(source) + std::string(mask), kEveryFile)) {
     std::string name = oem_upper(e.name);
     if (skip_list.find("," + name + ",") != std::string::npos || has_attribute(e, 'D')) continue;
     if (contains_any(name, fragments)) continue;
     if (!destination.empty())
-      FCOPY(std::string(source) + e.name, std::string(destination) + os::lower_name(e.name));
+      all = FCOPY(std::string(source) + e.name, std::string(destination) + os::lower_name(e.name)) && all;
   }
+  return all;
 }
 
 bool COPY_ALES_KAT(std::string_view source, std::string_view destination, std::string_view mask) {
   CallContext routine("COPY_ALES_KAT");
   std::string dest(destination);
+  bool all = true;
   if (!dest.empty() && !os::directory_exists(dest.substr(0, dest.size() - 1))) {
     size_t from = dest.find(":\\") != std::string::npos ? 3 : 0;
     for (size_t at; (at = dest.find('\\', from)) != std::string::npos; from = at + 1) {
       std::string level = dest.substr(0, at);
-      if (!os::directory_exists(level)) MKDIR(level);
+      if (!os::directory_exists(level)) all = MKDIR(level).ok() && all;
     }
   }
   for (const os::DirEntry& e : os::list_directory(std::string(source) + std::string(mask), kEveryEntry)) {
     if (has_attribute(e, 'D')) {
       if (e.name == "." || e.name == "..") continue;
-      if (!os::directory_exists(dest + e.name)) MKDIR(dest + e.name);
-      COPY_ALES_KAT(std::string(source) + e.name + "\\", dest + e.name + "\\", mask);
+      if (!os::directory_exists(dest + e.name)) all = MKDIR(dest + e.name).ok() && all;
+      all = COPY_ALES_KAT(std::string(source) + e.name + "\\", dest + e.name + "\\", mask) && all;
     } else {
-      FCOPY(std::string(source) + e.name, dest + e.name);
+      all = FCOPY(std::string(source) + e.name, dest + e.name) && all;
     }
   }
-  return true;
+  return all;
 }
 
 os::Status MKDIR(std::string_view directory) {
@@ -174,11 +182,12 @@ os::Status MKDIR(std::string_view directory) {
   return os::make_directory(directory);
 }
 
-void DEL_KAT(std::string_view directory, std::string_view mask, std::string_view skip,
+bool DEL_KAT(std::string_view directory, std::string_view mask, std::string_view skip,
              const std::vector<std::string>& fragments) {
   CallContext routine("DEL_KAT");
   // An empty name would become "\", the root of the drive: never empty that by mistake.
-  if (directory.empty()) return;
+  if (directory.empty()) return true;
+  bool all = true;
   std::string dir(directory);
   if (dir.back() != '\\') dir += '\\';
   // Upper-cased like the names it is compared with, so a skip list in lower case still
@@ -187,11 +196,11 @@ void DEL_KAT(std::string_view directory, std::string_view mask, std::string_view
   for (const os::DirEntry& e : os::list_directory(dir + std::string(mask), kEveryFile)) {
     std::string name = oem_upper(e.name);
     if (skip_list.find(name) != std::string::npos || contains_any(name, fragments)) continue;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      DEL_FILE(dir + e.name);
-      if (!os::file_exists(dir + e.name)) break;
-    }
+    bool gone = false;
+    for (int attempt = 0; attempt < 4 && !gone; ++attempt) gone = DEL_FILE(dir + e.name);
+    all = gone && all;
   }
+  return all;
 }
 
 bool WRITEFILE(std::string_view file, std::string_view text) {

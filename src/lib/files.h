@@ -17,36 +17,37 @@ namespace zuv::lib {
 // the source's name), replacing an existing destination even when it is read-only.
 // Up to 10 attempts 50 ms apart. The copy goes to a file beside the destination that
 // is then renamed over it, so a failure leaves the old destination as it was.
-bool FCOPY(std::string_view source, std::string_view destination);
+[[nodiscard]] bool FCOPY(std::string_view source, std::string_view destination);
 
 // Deletes file, clearing its read-only, system and hidden attributes when a plain
 // delete does not take; true when the file no longer exists (at once when it never did).
-bool DEL_FILE(std::string_view file);
+[[nodiscard]] bool DEL_FILE(std::string_view file);
 
 // Copies the plain files of source matching mask into destination under lower-case
 // names. Skipped: names that appear, upper-cased and between commas, in skip (",NS.CFG,"),
 // and names that contain any of fragments (upper-cased). Subdirectories are not entered.
-// An empty source does nothing; an empty destination copies nothing.
-void COPY_KAT(std::string_view source, std::string_view destination, std::string_view mask = "*.*",
+// An empty source does nothing; an empty destination copies nothing. True when every
+// file was copied.
+[[nodiscard]] bool COPY_KAT(std::string_view source, std::string_view destination, std::string_view mask = "*.*",
               std::string_view skip = "\\", const std::vector<std::string>& fragments = {});
 
 // Copies the tree under source matching mask into destination, creating destination
-// level by level first; names keep their case. Always true: single failures are not
-// reported.
-bool COPY_ALES_KAT(std::string_view source, std::string_view destination, std::string_view mask = "*.*");
+// level by level first; names keep their case. True when every level and file was made.
+[[nodiscard]] bool COPY_ALES_KAT(std::string_view source, std::string_view destination, std::string_view mask = "*.*");
 
 // Creates one directory level (a trailing '\' is allowed); the parent must exist.
-os::Status MKDIR(std::string_view directory);
+[[nodiscard]] os::Status MKDIR(std::string_view directory);
 
 // Deletes the plain files of directory matching mask, skipping names that occur in skip
 // (a plain substring test: skip "ABC.DBF" also keeps "BC.DBF") or contain any of
-// fragments. Up to 4 attempts per file. Subdirectories and the directory stay.
-void DEL_KAT(std::string_view directory, std::string_view mask = "*.*", std::string_view skip = "\\",
+// fragments. Up to 4 attempts per file. Subdirectories and the directory stay. True
+// when every file meant to go is gone.
+[[nodiscard]] bool DEL_KAT(std::string_view directory, std::string_view mask = "*.*", std::string_view skip = "\\",
              const std::vector<std::string>& fragments = {});
 
 // Creates or truncates file and writes text; true when the file was created and the
 // whole text written.
-bool WRITEFILE(std::string_view file, std::string_view text);
+[[nodiscard]] bool WRITEFILE(std::string_view file, std::string_view text);
 
 // The name as skip lists see it: code page 852, upper case (Polish letters included).
 std::string oem_upper(std::string_view utf8_name);

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "lib/files.h"
+#include "platform/base/discard.h"
 #include "platform/os/files.h"
 #include "platform/error/error.h"
 #include "tables/catalogue.h"
@@ -80,7 +81,7 @@ void copy_or_fail(const std::string& source, const std::string& destination) {
 void move_or_fail(const std::string& source, const std::string& destination) {
   if (os::rename_file(source, destination)) return;
   copy_or_fail(source, destination);
-  lib::DEL_FILE(source);
+  base::let_go(lib::DEL_FILE(source), "the work file's contents are in place; a leftover is removed by the next run");
 }
 
 void step_failed(int gen_code, const std::string& description, const std::string& file) {

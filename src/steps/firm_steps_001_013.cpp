@@ -11,6 +11,7 @@
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/os/files.h"
 #include "platform/table/copying.h"
 #include "platform/table/index_key.h"
@@ -91,8 +92,8 @@ void append_from(StepContext& ctx, const std::string& directory, std::string_vie
   const bool imported = table::import_records(robo, from);
   close(ctx, "robo");
   if (keep) {
-    lib::DEL_FILE(filtered);
-    lib::DEL_FILE(tables::memo_file_of(filtered));
+    base::let_go(lib::DEL_FILE(filtered), "a leftover work table is replaced by the next run");
+    base::let_go(lib::DEL_FILE(tables::memo_file_of(filtered)), "a leftover work table is replaced by the next run");
   }
   if (!imported) step_failed(gencode::kWrite, "Nie można dopisać rekordów do tabeli", directory + std::string(target));
 }
@@ -155,7 +156,7 @@ void I_26_01_003(StepContext& ctx, const std::string& firm_dir, const std::strin
   index_or_fail(ctx, d.firm + "v_jpkd", {{"rmc", "rmc+nrk"}});
   index_or_fail(ctx, d.firm + "v_jpke", {{"rmc", "grupa+rmc+nrk+dtos(data_dok)"}, {"kas", "kas"}});
   index_or_fail(ctx, d.firm + "v7_jpk", {{"rmc", "rmc+nrk"}});
-  for (const char* t : jpk) lib::DEL_FILE(d.work + t);
+  for (const char* t : jpk) base::let_go(lib::DEL_FILE(d.work + t), "work tables of the program's temp directory");
   write_firm_version(ctx, d.firm, "026.01.003", "003");
 }
 
@@ -258,8 +259,8 @@ void rebuild_ksef_buffers(StepContext& ctx, const Dirs& d) {
   }
   for (const Buffer& b : buffers)
     for (const char* name : {b.kept, b.fresh}) {
-      lib::DEL_FILE(d.firm + file(name, ".dbf"));
-      if (b.memo) lib::DEL_FILE(d.firm + file(name, ".fpt"));
+      base::let_go(lib::DEL_FILE(d.firm + file(name, ".dbf")), "a leftover work table is replaced by the next run");
+      if (b.memo) base::let_go(lib::DEL_FILE(d.firm + file(name, ".fpt")), "a leftover work table is replaced by the next run");
     }
 }
 
@@ -309,8 +310,8 @@ void drop_orphan_vat_lines(StepContext& ctx, const Dirs& d) {
   if (os::file_exists(std::string_view(d.firm + "aptu.fpt"))) move_or_fail(d.firm + "aptu.fpt", d.firm + "vat_ptu.fpt");
   move_or_fail(d.firm + "aptu.dbf", d.firm + "vat_ptu.dbf");
   index_or_fail(ctx, d.firm + "vat_ptu", {{"lpg", "plik+lpp_g+kor"}, {"kas", "kas"}});
-  lib::DEL_FILE(d.firm + "aptu.dbf");
-  lib::DEL_FILE(d.firm + "aptu.fpt");
+  base::let_go(lib::DEL_FILE(d.firm + "aptu.dbf"), "moved already; at most a leftover the next run replaces");
+  base::let_go(lib::DEL_FILE(d.firm + "aptu.fpt"), "moved already; at most a leftover the next run replaces");
 }
 
 // The balance buffer in the release's layout; "as.dbf" keeps the old records.
@@ -320,7 +321,7 @@ void rebuild_balance_buffer(StepContext& ctx, const Dirs& d) {
   copy_or_fail(d.templates + "sld_buff.dbf", d.firm + "nsld_buf.dbf");
   append_from(ctx, d.firm, "nsld_buf.dbf", d.firm, "as.dbf");
   move_or_fail(d.firm + "nsld_buf.dbf", d.firm + "sld_buff.dbf");
-  lib::DEL_FILE(d.firm + "nsld_buf.dbf");
+  base::let_go(lib::DEL_FILE(d.firm + "nsld_buf.dbf"), "moved already; at most a leftover the next run replaces");
   index_or_fail(ctx, d.firm + "sld_buff", {{"lpp", "lpp_dok"}, {"lps", "lpp_alien"}, {"kas", "kas"}});
 }
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "lib/files.h"
-#include "platform/base/discard.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/os/files.h"
 #include "platform/table/copying.h"
 #include "steps/firm_step_common.h"
@@ -37,7 +37,7 @@ bool contains(std::string_view text, std::string_view part) { return text.find(p
 void empty_ksef_directories(const std::string& firm_dir) {
   for (const char* d : {"ksef\\", "ksef\\r\\", "ksef\\r\\log\\", "ksef\\r\\xml\\", "ksef\\w\\", "ksef\\w\\log\\",
                         "ksef\\w\\xml\\"})
-    lib::DEL_KAT(firm_dir + d);
+    base::let_go(lib::DEL_KAT(firm_dir + d), "files of the e-invoice exchange, which the suite fetches again");
 }
 
 bool vat_payer(StepContext& ctx, const std::string& firm_dir) {
@@ -223,7 +223,7 @@ void carry_over_to_template(StepContext& ctx, const std::string& firm_dir, const
   // fails the first is undone from the kept copy, so the firm's table stays a pair.
   if (new_memo) copy_or_fail(bak + short_name + ".fpt", firm_dir + fpt);
   if (!lib::FCOPY(bak + short_name + ".dbf", firm_dir + dbf)) {
-    if (new_memo && firm_memo) lib::FCOPY(bak + fpt, firm_dir + fpt);
+    if (new_memo && firm_memo) base::let_go(lib::FCOPY(bak + fpt, firm_dir + fpt), "the firm's kept copies put the pair back when the failed step is undone");
     step_failed(gencode::kCreate, "Nie można skopiować pliku " + bak + short_name + ".dbf do " + firm_dir + dbf,
                 firm_dir + dbf);
   }

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "lib/files.h"
+#include "platform/os/files.h"
 #include "platform/base/discard.h"
+#include "steps/firm_step_common.h"
 #include "steps/step_routines.h"
 #include "tables/catalogue.h"
 
@@ -39,7 +41,10 @@ constexpr std::string_view kTemplates032[] = {"afaktury.cfg", "ksef_bs.dbf", "ks
 
 void copy_templates(const StepContext& ctx, const std::string& database_dir, std::span<const std::string_view> names) {
   const std::string source = ctx.release_dir + "str\\", target = template_dir(database_dir);
-  for (std::string_view name : names) lib::FCOPY(source + std::string(name), target);
+  // A template that does not arrive would leave the firms converted to the old layout.
+  // (A release without one is refused before the run begins.)
+  for (std::string_view name : names)
+    if (os::file_exists(source + std::string(name))) copy_or_fail(source + std::string(name), target);
 }
 
 }  // namespace
@@ -48,7 +53,7 @@ void STR_26_01_001(StepContext& ctx, const std::string& database_dir, const std:
   const std::string target = template_dir(database_dir);
   for (const char* name : {"pt.dbf", "pt.fpt", "fak.dbf", "faka.dbf", "crm_upc.dbf", "firmy.dbf", "ksf_s.dbf",
                            "ksf_sa.dbf", "d_key.pem", "p_key.pem", "t_key.pem", "tokeninit.xml"})
-    lib::DEL_FILE(target + name);
+    base::let_go(lib::DEL_FILE(target + name), "a template the release retired is never read");
   copy_templates(ctx, database_dir, kTemplates001);
 }
 

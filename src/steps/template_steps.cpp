@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "lib/files.h"
-#include "platform/base/discard.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/os/files.h"
+#include "steps/firm_step_common.h"
 #include "steps/step_routines.h"
 #include "tables/table_access.h"
 
@@ -19,15 +20,20 @@ namespace {
 
 using Names = std::vector<std::string>;
 
+// A template the release does not carry is passed over; one it carries must arrive.
+void copy_if_carried(const std::string& source, const std::string& destination) {
+  if (os::file_exists(std::string_view(source))) copy_or_fail(source, destination);
+}
+
 void copy_new_templates(const StepContext& ctx, const std::string& program_dir, const Names& names) {
-  for (const std::string& f : names) lib::FCOPY(ctx.release_dir + "txt\\" + f, program_dir + "txt\\" + f);
+  for (const std::string& f : names) copy_if_carried(ctx.release_dir + "txt\\" + f, program_dir + "txt\\" + f);
 }
 
 void refresh_templates(const StepContext& ctx, const std::string& program_dir, const std::string& database_dir,
                        const Names& names) {
   for (const std::string& f : names) {
-    lib::FCOPY(ctx.release_dir + "txt\\" + f, program_dir + "txt\\" + f);
-    lib::DEL_FILE(database_dir + "txt\\" + f);
+    copy_if_carried(ctx.release_dir + "txt\\" + f, program_dir + "txt\\" + f);
+    base::let_go(lib::DEL_FILE(database_dir + "txt\\" + f), "an edited copy that stays is used instead of the new standard one");
   }
 }
 
@@ -100,7 +106,7 @@ Names obsolete_program_files() {
 }  // namespace
 
 void L26_01_001(StepContext& ctx, const std::string& program_dir, const std::string& database_dir) {
-  lib::DEL_FILE(database_dir + "str\\wzorce.dbf");
+  base::let_go(lib::DEL_FILE(database_dir + "str\\wzorce.dbf"), "registrations left in place point at templates the program has");
   copy_new_templates(ctx, program_dir,
                      {"ew_kas.txt", "crm_12a.txt", "drk_z52.txt", "inw_f3b.txt", "mp_zus1.txt", "p_11sum1.txt",
                       "rnw_f3b.txt", "v_pr01.txt", "v_pr3.txt", "wroz_7.txt"});
@@ -155,7 +161,7 @@ void L26_01_029(StepContext&, const std::string&, const std::string&) {}
 
 void L26_01_030(StepContext& ctx, const std::string& program_dir, const std::string& database_dir) {
   template_step(ctx, program_dir, database_dir, {"ksef_z1.txt", "rfolio1.txt"}, false);
-  lib::DEL_KAT(database_dir + "logs\\", "*.txt");
+  base::let_go(lib::DEL_KAT(database_dir + "logs\\", "*.txt"), "old logs left in place are only read by the operator");
 }
 
 }  // namespace zuv::steps

@@ -1,11 +1,11 @@
 #include "tables/rebuild.h"
-#include "platform/base/discard.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/base/text.h"
 #include "platform/error/call_context.h"
 #include "platform/error/error.h"
@@ -31,8 +31,8 @@ std::string beside(const std::string& target) {
 }
 
 void remove_pair(const std::string& file) {
-  lib::DEL_FILE(file);
-  lib::DEL_FILE(memo_file_of(file));
+  base::let_go(lib::DEL_FILE(file), "the rebuild writes its table anew; a leftover is replaced");
+  base::let_go(lib::DEL_FILE(memo_file_of(file)), "the rebuild writes its table anew; a leftover is replaced");
 }
 
 // Shows records marked deleted for the life of the object, so that copies carry them
@@ -86,11 +86,12 @@ bool swap_in(const std::string& from, const std::string& to) {
   std::string from_memo = memo_file_of(from), to_memo = memo_file_of(to);
   if (!exists(from_memo)) {
     if (!rename_with_retries(from, to)) return false;
-    if (exists(to_memo)) lib::DEL_FILE(to_memo);
+    if (exists(to_memo))
+      base::let_go(lib::DEL_FILE(to_memo), "a table without memo fields never opens a memo file left beside it");
     return true;
   }
   const std::string aside = to_memo + ".zuvold";
-  if (exists(aside)) lib::DEL_FILE(aside);
+  if (exists(aside)) base::let_go(lib::DEL_FILE(aside), "the rename below replaces a leftover it did not remove");
   const bool had_memo = exists(to_memo);
   if (had_memo && !rename_with_retries(to_memo, aside)) return false;
   auto put_back = [&] {
@@ -105,7 +106,7 @@ bool swap_in(const std::string& from, const std::string& to) {
     put_back();
     return false;
   }
-  if (had_memo) lib::DEL_FILE(aside);
+  if (had_memo) base::let_go(lib::DEL_FILE(aside), "the new pair is in place; the old memo kept aside is no longer read");
   return true;
 }
 

@@ -1,10 +1,10 @@
 #include "tables/selftest.h"
-#include "platform/base/discard.h"
 
 #include <memory>
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/error/call_context.h"
 #include "platform/error/error.h"
 #include "platform/os/clock.h"
@@ -41,8 +41,8 @@ table::Table& area(table::WorkAreas& areas, const char* alias) {
 // then the directory itself. Only the removal of a directory that exists can fail
 // the step; the file helpers settle their own failures.
 void clear_scratch(const std::string& scratch) {
-  lib::DEL_KAT(scratch);
-  for (const char* f : {"\\test.dbf", "\\test.ntx", "\\test0.dbf", "\\test0.ntx"}) lib::DEL_FILE(scratch + f);
+  base::let_go(lib::DEL_KAT(scratch), "the test writes its tables anew");
+  for (const char* f : {"\\test.dbf", "\\test.ntx", "\\test0.dbf", "\\test0.ntx"}) base::let_go(lib::DEL_FILE(scratch + f), "the test writes its tables anew");
   if (os::directory_exists(scratch)) must(os::remove_directory(scratch).ok(), "REMOVEDIR", scratch);
 }
 

@@ -1,7 +1,7 @@
 #include "upgrade/backup_archive.h"
-#include "platform/base/discard.h"
 
 #include "lib/files.h"
+#include "platform/base/discard.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "upgrade/zip_archive.h"
@@ -28,7 +28,7 @@ void PAKUJ_DO_ZIPA(const UpgradeEnv& env, const std::string& database_dir) {
   const std::string archive = kit_archive_name(database_dir, env.wersja_p);
   if (os::file_exists(std::string_view(archive))) return;
   base::let_go(lib::MKDIR(database_dir + "install"), "the archive's creation fails when the directory is missing");
-  lib::DEL_KAT(database_dir + "install\\", "*.*");
+  base::let_go(lib::DEL_KAT(database_dir + "install\\", "*.*"), "older kit archives left in place take only room");
   MAKEZIP(env, archive, kit_masks());
 }
 

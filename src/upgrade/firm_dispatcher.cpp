@@ -1,10 +1,10 @@
 #include "upgrade/firm_dispatcher.h"
-#include "platform/base/discard.h"
 
 #include <utility>
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/os/files.h"
 #include "platform/error/error.h"
 #include "tables/catalogue.h"
@@ -24,8 +24,8 @@ std::string field_text(table::Table& t, const char* name) {
 // Empties the backup directories unless the marker asks to keep them.
 void clear_backup(const std::string& firm_dir) {
   if (os::file_exists(std::string_view(firm_dir + "bak\\w51.txt"))) return;
-  lib::DEL_KAT(firm_dir + "bak\\k\\", "*.*");
-  lib::DEL_KAT(firm_dir + "bak\\", "*.*");
+  base::let_go(lib::DEL_KAT(firm_dir + "bak\\k\\", "*.*"), "the suite's own backup directory; the steps do not read it");
+  base::let_go(lib::DEL_KAT(firm_dir + "bak\\", "*.*"), "the suite's own backup directory; the steps do not read it");
 }
 
 void write_firm_report(const std::string& firm_dir, const std::vector<std::string>& terr) {
@@ -181,7 +181,7 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
   std::function<void()> put_on_disk;
   if (!plan.current) {
     mark_firm_started(firm_dir, full_reindex);
-    lib::DEL_FILE(firm_dir + "ins_raport.txt");
+    base::let_go(lib::DEL_FILE(firm_dir + "ins_raport.txt"), "no step of this release writes a firm report; an old one names its own date");
     // The suite's own backup directories; the steps do not write into them.
     base::let_go(lib::MKDIR(firm_dir + "bak"), "an existing directory answers 183");
     base::let_go(lib::MKDIR(firm_dir + "bak\\k"), "an existing directory answers 183");
@@ -208,7 +208,7 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
     // the rebuild to the firm's note, while undoing the steps would meet half-built
     // indexes of tables the steps never kept.
     if (put_on_disk) std::exchange(put_on_disk, nullptr)();
-    for (const char* mask : {"*.cdx", "*.ntx", "rob*.*", "a*.*"}) lib::DEL_KAT(firm_dir, mask);
+    for (const char* mask : {"*.cdx", "*.ntx", "rob*.*", "a*.*"}) base::let_go(lib::DEL_KAT(firm_dir, mask), "each index build deletes its own file first; leftover work files are never read");
     env.run_step("INDEKSUJ", [&] { tables::INDEKSUJ(env.areas, firm_dir); });
     if (env.speed) env.speed->raise_to(5);
   }

@@ -1,5 +1,4 @@
 #include "upgrade/recovery.h"
-#include "platform/base/discard.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +12,7 @@
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/error/error.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
@@ -186,7 +186,7 @@ void note_step_done(const std::string& firm_dir, std::string_view step_name) {
 void remove_copies(const std::string& dir) {
   held_now = 0;
   for (const os::DirEntry& e : os::list_directory(dir + "*.*", "HS"))
-    if (!base::iequals_ascii(e.name, kFirmMarker)) lib::DEL_FILE(dir + e.name);
+    if (!base::iequals_ascii(e.name, kFirmMarker)) base::let_go(lib::DEL_FILE(dir + e.name), "a copy left behind is removed with the next firm's copies");
 }
 
 // Puts back the files listed in a step marker: "+name" was copied before the step,

@@ -1,6 +1,6 @@
 #include "upgrade/report_text.h"
-#include "platform/base/discard.h"
 
+#include "platform/base/discard.h"
 #include "platform/os/clock.h"
 #include "platform/os/codepage.h"
 #include "platform/os/file_handle.h"

@@ -1,6 +1,7 @@
 #include "upgrade/shared_indexes.h"
 
 #include "lib/files.h"
+#include "platform/base/discard.h"
 #include "platform/os/files.h"
 #include "ui/licznik.h"
 
@@ -8,7 +9,7 @@ namespace zuv::upgrade {
 namespace {
 
 void delete_shared_indexes(const std::string& database_dir) {
-  for (const char* dir : {"public\\", "str\\", "pit\\"}) lib::DEL_KAT(database_dir + dir, "*.cdx");
+  for (const char* dir : {"public\\", "str\\", "pit\\"}) base::let_go(lib::DEL_KAT(database_dir + dir, "*.cdx"), "each index build deletes its own file first; after a failure the run stops unfinished");
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 #include "upgrade/upgrade_driver.h"
-#include "platform/base/discard.h"
 
 #include <cmath>
 #include <cstdio>
@@ -7,6 +6,7 @@
 
 #include "lib/files.h"
 #include "lib/text.h"
+#include "platform/base/discard.h"
 #include "platform/os/child_work.h"
 #include "platform/os/codepage.h"
 #include "platform/os/file_handle.h"
@@ -64,13 +64,15 @@ void read_workstation_name(const UpgradeEnv& env, const std::string& program_dir
 void refresh_reference_files(const UpgradeEnv& env, const std::string& database_dir) {
   const std::string from = env.release_dir + "str\\";
   const std::string to = database_dir + "str\\";
-  // A file the release does not carry cannot be copied; it is not waited for either.
+  // A file the release does not carry cannot be copied; it is not waited for either. One
+  // it carries must arrive: the steps would read the old one.
   auto copy = [&](const std::string& name) {
-    if (os::file_exists(std::string_view(from + name))) lib::FCOPY(from + name, to + name);
+    if (os::file_exists(std::string_view(from + name)) && !lib::FCOPY(from + name, to + name))
+      firm_error(gencode::kCreate, 0, "Nie można skopiować pliku wydania", to + name, "FCOPY");
   };
   for (const std::string& name : reference_files()) copy(name);
-  lib::DEL_FILE(to + "euro.cdx");
-  lib::DEL_FILE(to + "ebc_euro.cdx");
+  base::let_go(lib::DEL_FILE(to + "euro.cdx"), "the rate index is built anew, its own file deleted first");
+  base::let_go(lib::DEL_FILE(to + "ebc_euro.cdx"), "the rate index is built anew, its own file deleted first");
   copy("rcx.acc");
 }
 
@@ -160,7 +162,7 @@ bool install_release_version(const UpgradeEnv& env, const std::string& database_
   bool ok = lib::FCOPY(env.release_dir + "wb.dbf", fresh) && set_finished_flag(env, database_dir, "N", "wersja_n.dbf") &&
             os::sync_file(os::native_path(fresh)) == 0 && os::rename_file(fresh, database_dir + "wersja.dbf").ok() &&
             os::sync_directory(os::native_path(database_dir)) == 0;
-  if (!ok) lib::DEL_FILE(fresh);
+  if (!ok) base::let_go(lib::DEL_FILE(fresh), "the failure is answered; a leftover is overwritten by the next run");
   return ok;
 }
 
@@ -234,11 +236,14 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     refresh_reference_files(env, database_dir);
     if (database_version < kXmlCopiedBelow) {
       base::let_go(lib::MKDIR(database_dir + "str\\xml"), "an existing directory answers 183");
-      lib::COPY_KAT(env.release_dir + "xml\\", database_dir + "str\\xml\\");
+      if (!lib::COPY_KAT(env.release_dir + "xml\\", database_dir + "str\\xml\\"))
+        firm_error(gencode::kCreate, 0, "Nie można skopiować katalogu xml wydania", database_dir + "str\\xml\\",
+                   "COPY_KAT");
     }
   });
-  lib::DEL_FILE(database_dir + "public\\ins_raport.txt");
-  lib::DEL_FILE(database_dir + "public\\hif_raport.rtf");
+  // A report of the last run left in place would speak for this one.
+  for (const char* report : {"public\\ins_raport.txt", "public\\hif_raport.rtf"})
+    if (!lib::DEL_FILE(database_dir + report)) return failed("nie można usunąć pliku " + database_dir + report);
 
   steps::StepContext ctx{areas, env.release_dir, &values};
   for (const steps::StructureStep& s : env.steps.structure)
@@ -373,7 +378,7 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
     for (int slot = 0; workers > 1 && slot < workers; ++slot) {
       const std::string dir = worker_program_dir(slot);
       for (const char* sub : kWorkerSubdirs) {
-        lib::DEL_KAT(dir + sub + "\\", "*.*");
+        base::let_go(lib::DEL_KAT(dir + sub + "\\", "*.*"), "a worker's directory left behind is emptied by the next run");
         base::let_go(os::remove_directory(dir + sub), "a worker's directory left behind is emptied by the next run");
       }
       base::let_go(os::remove_directory(dir.substr(0, dir.size() - 1)), "emptied by the next run");
@@ -386,7 +391,9 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
       const std::string dir = worker_program_dir(slot);
       base::let_go(lib::MKDIR(dir), "an existing directory answers 183");
       for (const char* sub : kWorkerSubdirs) base::let_go(lib::MKDIR(dir + sub), "an existing directory answers 183");
-      lib::COPY_KAT(database_dir + "str\\", dir + "str\\");
+      // The semaphore is the run's own, held for its whole length; no step reads it.
+      if (!lib::COPY_KAT(database_dir + "str\\", dir + "str\\", "*.*", ",NAZWY.DBF,"))
+        return failed("nie można skopiować wzorców do katalogu " + dir + "str\\");
     }
   }
   // Starts a firm in a child; false when no child could be had.

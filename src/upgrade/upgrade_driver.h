@@ -46,6 +46,9 @@ struct UpgradeOutcome {
 
 // The opening of the driver's error texts outside the firms.
 inline constexpr const char* kMsgUpgradeError = "Błąd aktualizacji bazy danych:;";
+// Whether an answer of the driver is such an error: the database was changed and stays
+// unfinished (a refusal came before any change).
+inline bool is_upgrade_error(const std::string& answer) { return answer.rfind(kMsgUpgradeError, 0) == 0; }
 
 // The shared-data step, supplied by the program (the release's PUB_26_01_001).
 using SharedStepFn = void (*)(steps::StepContext&, const std::string& database_dir);

@@ -1,5 +1,4 @@
 #include "upgrade/zip_archive.h"
-#include "platform/base/discard.h"
 
 #include <zlib.h>
 
@@ -7,6 +6,7 @@
 #include <cstring>
 
 #include "platform/base/coding.h"
+#include "platform/base/discard.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 

@@ -34,7 +34,7 @@ struct Tables {
   void append(const std::string& alias, int nr) {
     table::Table* t = areas.find(alias);
     ASSERT_TRUE(t && t->append());
-    t->put(0, table::Value::of_number(nr));
+    EXPECT_TRUE(t->put(0, table::Value::of_number(nr)));
   }
 };
 

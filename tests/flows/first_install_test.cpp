@@ -75,7 +75,7 @@ TEST_F(FirstInstall, DirectoryRefusals) {
   EXPECT_TRUE(shown("Błąd katalogu", "Katalog w którym zostanie zainstalowany Program;musi być pusty!"))
       << transcript();
 
-  os::delete_file(prog + "cokolwiek.txt");
+  EXPECT_TRUE(os::delete_file(prog + "cokolwiek.txt").ok());
   file(baza + "dane.dbf");
   EXPECT_EQ(attempt(prog, baza, {"1"}), Outcome::Refused);
   EXPECT_TRUE(shown("Błąd katalogu", "Katalog w którym zostanie zainstalowana Baza danych;musi być pusty!"))
@@ -98,7 +98,7 @@ TEST_F(FirstInstall, OldDatabaseIsUpgradedAndFinishedOneOfTheReleaseIsNot) {
                                              "rejestry " + prog + " " + baza + " 2026"}));
 
   calls.clear();
-  os::delete_file(prog + "baza.dbf");
+  EXPECT_TRUE(os::delete_file(prog + "baza.dbf").ok());
   test::ScratchDir other;
   prog = other.path() + "nowy\\";
   mkdirs(prog);
@@ -170,7 +170,7 @@ TEST_F(FirstInstall, DatabaseWithoutItsClientMemosIsRefusedAsDamaged) {
   mkdirs(prog);
   make_database("026.01.033", "26.01.033", "T");
   file(baza + "firma1\\klient.dbf", "dane firmy");
-  os::delete_file(baza + "str\\klient.fpt");
+  EXPECT_TRUE(os::delete_file(baza + "str\\klient.fpt").ok());
   const auto database = tree(baza);
   EXPECT_EQ(attempt(prog, baza, {"1"}), Outcome::Refused);
   EXPECT_TRUE(shown("Błąd katalogu", "Katalog Bazy danych jest uszkodzony;brak pliku " + baza + "str\\klient.fpt"))

@@ -85,7 +85,7 @@ class FlowsTest : public ::testing::Test {
     if (dir.back() == '\\') dir.pop_back();
     if (os::directory_exists(dir) || dir.size() <= 2) return;
     mkdirs(std::string(os::directory_part(dir)));
-    os::make_directory(dir);
+    EXPECT_TRUE(os::make_directory(dir).ok());
   }
   // A one-record table of text fields (values in UTF-8, stored in code page 852).
   void record(const std::string& path, const std::vector<std::pair<std::string, std::string>>& fields,
@@ -100,7 +100,7 @@ class FlowsTest : public ::testing::Test {
     ASSERT_TRUE(t);
     ASSERT_TRUE(t->append());
     for (size_t i = 0; i < fields.size(); ++i)
-      t->put(static_cast<int>(i), table::Value::of_text(os::cp852_from_utf8(fields[i].second)));
+      EXPECT_TRUE(t->put(static_cast<int>(i), table::Value::of_text(os::cp852_from_utf8(fields[i].second))));
     ASSERT_TRUE(t->commit());
   }
   void database_path(const std::string& dir) {
@@ -167,8 +167,8 @@ class FlowsTest : public ::testing::Test {
     o.path = stamp;
     auto t = table::Table::open(o);
     ASSERT_TRUE(t && t->append());
-    t->put("NV_D_DOWN0", table::Value::of_date("20260105"));
-    t->put("NV_T_DOWN0", table::Value::of_text("12:00:00"));
+    EXPECT_TRUE(t->put("NV_D_DOWN0", table::Value::of_date("20260105")));
+    EXPECT_TRUE(t->put("NV_T_DOWN0", table::Value::of_text("12:00:00")));
     ASSERT_TRUE(t->commit());
   }
 

@@ -50,7 +50,7 @@ TEST_F(UpgradeEntry, ProgramDirectoryRefusals) {
   mkdirs(prog);
   EXPECT_EQ(attempt(prog), Outcome::Refused);
   make_installed();
-  os::delete_file(prog + "ot4xb.dll");
+  EXPECT_TRUE(os::delete_file(prog + "ot4xb.dll").ok());
   EXPECT_EQ(attempt(prog.substr(0, prog.size() - 1)), Outcome::Refused);  // "\" added
   EXPECT_TRUE(shown("Błąd katalogu", "Wskazany katalog z bieżącym Programem nie zawiera;Programu ZUV w wersji Windows"))
       << transcript();

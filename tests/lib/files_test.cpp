@@ -158,25 +158,25 @@ TEST(CopyKat, CopiesPlainFilesUnderLowerCaseNamesHonouringSkipListAndFragments) 
   for (const char* n : {"ABC.DBF", "XABC.DBF", "Inne.TXT", "ŻÓŁW.DBF", "PODKAT\\W.DBF"})
     write_all(dir / ("src\\" + std::string(n)), n);
 
-  COPY_KAT(dir / "src\\", dir / "dst\\");
+  EXPECT_TRUE(COPY_KAT(dir / "src\\", dir / "dst\\"));
   EXPECT_EQ(file_names(dir / "dst\\"), (std::vector<std::string>{"abc.dbf", "inne.txt", "xabc.dbf", "żółw.dbf"}));
   EXPECT_EQ(read_all(dir / "dst\\abc.dbf"), "ABC.DBF");
 
   ScratchDir d2;
   ASSERT_TRUE(MKDIR(d2 / "dst"));
   // The skip list is upper-cased; a name is skipped only whole, between commas.
-  COPY_KAT(dir / "src\\", d2 / "dst\\", "*.dbf", ",abc.dbf,żółw.dbf,");
+  EXPECT_TRUE(COPY_KAT(dir / "src\\", d2 / "dst\\", "*.dbf", ",abc.dbf,żółw.dbf,"));
   EXPECT_EQ(file_names(d2 / "dst\\"), (std::vector<std::string>{"xabc.dbf"}));
 
   ScratchDir d3;
   ASSERT_TRUE(MKDIR(d3 / "dst"));
   // A fragment skips every name containing it; empty fragments skip nothing.
-  COPY_KAT(dir / "src\\", d3 / "dst\\", "*.*", "\\", {"abc", ""});
+  EXPECT_TRUE(COPY_KAT(dir / "src\\", d3 / "dst\\", "*.*", "\\", {"abc", ""}));
   EXPECT_EQ(file_names(d3 / "dst\\"), (std::vector<std::string>{"inne.txt", "żółw.dbf"}));
 
   // No source or no destination: nothing copied.
-  COPY_KAT("", d3 / "dst\\");
-  COPY_KAT(dir / "src\\", "");
+  EXPECT_TRUE(COPY_KAT("", d3 / "dst\\"));
+  EXPECT_TRUE(COPY_KAT(dir / "src\\", ""));
   EXPECT_EQ(file_names(d3 / "dst\\").size(), 2u);
 }
 
@@ -218,20 +218,20 @@ TEST(DelKat, DeletesMatchingFilesSkippingBySubstringAndKeepsDirectories) {
   ASSERT_TRUE(os::change_attributes(dir / "k\\ro.dbf", "+R"));
 
   // No trailing backslash needed; "ABC.DBF" in the skip list keeps BC.DBF as well.
-  DEL_KAT(dir / "k", "*.dbf", "ABC.DBF");
+  EXPECT_TRUE(DEL_KAT(dir / "k", "*.dbf", "ABC.DBF"));
   EXPECT_EQ(file_names(dir / "k\\"), (std::vector<std::string>{"A.CDX", "ABC.DBF", "BC.DBF", "SUB", "ns.cfg"}));
   EXPECT_TRUE(os::file_exists(dir / "k\\SUB\\IN.DBF"));
 
   // A lower-case skip list protects its file too; fragments skip by substring.
-  DEL_KAT(dir / "k\\", "*.*", "ns.cfg", {"cdx"});
+  EXPECT_TRUE(DEL_KAT(dir / "k\\", "*.*", "ns.cfg", {"cdx"}));
   EXPECT_EQ(file_names(dir / "k\\"), (std::vector<std::string>{"A.CDX", "SUB", "ns.cfg"}));
-  DEL_KAT(dir / "k\\");
+  EXPECT_TRUE(DEL_KAT(dir / "k\\"));
   EXPECT_EQ(file_names(dir / "k\\"), (std::vector<std::string>{"SUB"}));
   EXPECT_TRUE(os::directory_exists(dir / "k\\"));
 
   // An empty name never empties the root of the drive.
   write_all(dir / "root.dbf", "x");
-  DEL_KAT("");
+  EXPECT_TRUE(DEL_KAT(""));
   EXPECT_TRUE(os::file_exists(dir / "root.dbf"));
 }
 
@@ -253,13 +253,13 @@ TEST(FileWalks, CopyAndDeleteSeeHiddenAndSystemFiles) {
       (os::get_attributes(dir / "src\\systemowy.dbf").value & os::kSystem))
     expected.push_back("systemowy.dbf");
   else
-    os::delete_file(dir / "src\\systemowy.dbf");
+    EXPECT_TRUE(os::delete_file(dir / "src\\systemowy.dbf").ok());
   std::sort(expected.begin(), expected.end());
   // What the plain listing hides.
   ASSERT_EQ(os::list_directory(dir / "src\\*.*").size(), 1u);
 
   ASSERT_TRUE(MKDIR(dir / "dst"));
-  COPY_KAT(dir / "src\\", dir / "dst\\");
+  EXPECT_TRUE(COPY_KAT(dir / "src\\", dir / "dst\\"));
   EXPECT_EQ(file_names(dir / "dst\\"), expected);
 
   ScratchDir other;
@@ -267,9 +267,9 @@ TEST(FileWalks, CopyAndDeleteSeeHiddenAndSystemFiles) {
   EXPECT_EQ(read_all(other / "kopia\\ukryty.dbf"), "u");
   EXPECT_EQ(read_all(other / "kopia\\pod\\ukryty.txt"), "p");
 
-  DEL_KAT(dir / "dst\\");
+  EXPECT_TRUE(DEL_KAT(dir / "dst\\"));
   EXPECT_TRUE(file_names(dir / "dst\\").empty());
-  DEL_KAT(dir / "src\\", "*.dbf");
+  EXPECT_TRUE(DEL_KAT(dir / "src\\", "*.dbf"));
   EXPECT_EQ(file_names(dir / "src\\"), (std::vector<std::string>{"pod"}));
 }
 

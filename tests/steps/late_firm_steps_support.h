@@ -102,8 +102,8 @@ class LateFirmStepsTest : public ::testing::Test {
   void build_firm() {
     std::filesystem::remove_all(std::filesystem::path(scratch.path()) / "firma1");
     std::filesystem::remove_all(std::filesystem::path(scratch.path()) / "str");
-    lib::MKDIR(firm);
-    lib::MKDIR(templates);
+    EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(firm)));
+    EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(templates)));
     tables_built.clear();
     make("wersja.dbf", {{"BAZA", 'C', 10, 0}, {"NR", 'N', 5, 2}, {"WARIANT", 'C', 3, 0}},
          {{{"BAZA", T("026.01.013")}, {"NR", N(26.01)}, {"WARIANT", T("013")}}});

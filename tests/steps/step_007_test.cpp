@@ -110,7 +110,7 @@ class Step007 : public StepsTest {
 
 TEST_F(Step007, RatesOfTheDayAsTheTemplatesKeepThem) {
   rates();
-  tables::INDEXON(areas, db + "str\\euro", {{"dat", "dtos(data)"}});
+  EXPECT_EQ(tables::INDEXON(areas, db + "str\\euro", {{"dat", "dtos(data)"}}), 0);
   using R = std::optional<Rate>;
   EXPECT_EQ(WEZ_KURS(areas, "20260114", "USD"), R{});  // the table is not open
   ASSERT_TRUE(tables::OTWORZ(areas, db + "str\\", "euro.dbf", "eur", tables::OrderArg(std::string("dat"))));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "lib/files.h"
+#include "support/table_support.h"
 #include "lib/text.h"
 #include "platform/os/fault.h"
 #include "platform/os/files.h"
@@ -41,7 +42,7 @@ class StepsTest : public tables::testing::TablesTest {
     prog = dir + "prog\\";
     for (const std::string& d : {rel, rel + "str\\", rel + "txt\\", db, db + "str\\", db + "txt\\", firm, prog,
                                  prog + "temp\\", prog + "txt\\"})
-      lib::MKDIR(d);
+      EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(d)));
     ctx.release_dir = rel;
   }
 
@@ -175,8 +176,8 @@ class StepsTest : public tables::testing::TablesTest {
         tables::CLOSEALL(areas);
         std::filesystem::remove_all(std::filesystem::u8path(os_dir(firm)));
         std::filesystem::remove_all(std::filesystem::u8path(os_dir(prog + "temp\\")));
-        lib::MKDIR(firm);
-        lib::MKDIR(prog + "temp\\");
+        EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(firm)));
+        EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(prog + "temp\\")));
         build();
         bool finished = false;
         {

@@ -115,7 +115,7 @@ TEST_F(TemplateSteps, StepsWithoutCleanUpKeepRegistrationsAndStep030EmptiesTheLo
   registrations({"ksef_z1.txt"});
   write(rel + "txt\\ksef_z1.txt", "nowy");
   write(db + "txt\\ksef_z1.txt", "edytowany");
-  lib::MKDIR(db + "logs\\");
+  EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(db + "logs\\")));
   write(db + "logs\\a.txt", "x");
   write(db + "logs\\b.log", "x");
   L26_01_030(ctx, prog, db);
@@ -128,7 +128,7 @@ TEST_F(TemplateSteps, StepsWithoutCleanUpKeepRegistrationsAndStep030EmptiesTheLo
 
 TEST_F(TemplateSteps, Step001RemovesTheRegisterAndRetiredMasksSoLaterStepsSkipTheirCleanUp) {
   registrations({"st_1p.txt"});
-  for (const char* d : {"mask\\", "vistrel\\"}) lib::MKDIR(prog + d);
+  for (const char* d : {"mask\\", "vistrel\\"}) EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(prog + d)));
   const char* retired[] = {"mask\\01_01_01.scn", "mask\\01_01_10.scn", "mask\\08_01_09.scn", "mask\\ptree3.scn",
                            "txt\\rap_37l.txt",   "vistrel\\pzg_8.txt", "vistrel\\dsf_2.txt"};
   const char* kept[] = {"mask\\01_01_11.scn", "mask\\08_01_01.scn", "txt\\rap_38l.txt"};

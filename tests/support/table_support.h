@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/os/status.h"
+
 namespace zuv::testing {
 
 // A fresh directory removed again at the end of the test.
@@ -26,6 +28,9 @@ class TableTempDir {
 std::string table_vectors_dir();
 // A program built beside the tests (zuv-dbtool), "" when missing.
 std::string table_tool_path(const std::string& name);
+
+// A directory made, or there already (the fixtures make theirs more than once).
+inline bool made_or_there(const os::Status& made) { return made.ok() || made.code == os::oscode::kAlreadyExists; }
 
 std::string table_read_bytes(const std::string& path);
 void table_write_bytes(const std::string& path, const std::string& bytes);

@@ -67,13 +67,15 @@ class Catalogue : public TablesTest {
       for (int f = 0; f < t->field_count(); ++f) {
         char type = s[f].type;
         int v = (i * 7919 + f * 31) % 97;
-        if (type == 'D') t->put(f, Value::of_date("2026" + std::string(v % 12 < 9 ? "0" : "") +
-                                                   std::to_string(v % 12 + 1) + "15"));
-        if (type == 'N') t->put(f, Value::of_number(v % 12 + 1));
-        if (type == 'C') t->put(f, Value::of_text(std::string(1, "A\xA4Zb\x86 "[v % 6]) + std::to_string(v)));
-        if (type == 'M') t->put(f, Value::of_memo("m" + std::to_string(i)));
+        if (type == 'D')
+          EXPECT_TRUE(t->put(f, Value::of_date("2026" + std::string(v % 12 < 9 ? "0" : "") +
+                                               std::to_string(v % 12 + 1) + "15")));
+        if (type == 'N') EXPECT_TRUE(t->put(f, Value::of_number(v % 12 + 1)));
+        if (type == 'C')
+          EXPECT_TRUE(t->put(f, Value::of_text(std::string(1, "A\xA4Zb\x86 "[v % 6]) + std::to_string(v))));
+        if (type == 'M') EXPECT_TRUE(t->put(f, Value::of_memo("m" + std::to_string(i))));
       }
-      if (i % 4 == 3) t->remove();
+      if (i % 4 == 3) EXPECT_TRUE(t->remove());
     }
     ASSERT_TRUE(t->commit());
   }
@@ -83,11 +85,11 @@ class Catalogue : public TablesTest {
     o.path = file("ntx.dbf");
     auto t = table::Table::open(o);
     for (int i = 0; i < 3; ++i) {
-      t->append();
-      t->put(1, Value::of_logical(false));
-      if (i == 1) t->remove();
+      EXPECT_TRUE(t->append());
+      EXPECT_TRUE(t->put(1, Value::of_logical(false)));
+      if (i == 1) EXPECT_TRUE(t->remove());
     }
-    t->commit();
+    EXPECT_TRUE(t->commit());
   }
   bool status_all_true() {
     table::OpenOptions o;
@@ -232,7 +234,7 @@ TEST_F(Catalogue, TagsBuiltTogetherMatchTagsBuiltOneByOne) {
   make_table("karta.dbf", 300);
   ASSERT_EQ(INDEXON(areas, file("karta"), tags), kIndexBuilt);
   const std::string together = zuv::testing::table_read_bytes(os_file("karta.cdx"));
-  lib::DEL_FILE(file("karta.cdx"));
+  EXPECT_TRUE(lib::DEL_FILE(file("karta.cdx")));
   {
     table::OpenOptions o;
     o.path = file("karta.dbf");

@@ -117,12 +117,12 @@ TEST_F(Rebuild, RebuiltFileIsTheOldRecordBytesFollowedByTheNewFields) {
     auto t = table::Table::open(o);
     for (int i = 1; i <= 300; ++i) {
       ASSERT_TRUE(t->append());
-      t->put(0, Value::of_number(i * 1.25));
-      t->put(1, Value::of_text("kontrahent \xA5 " + std::to_string(i)));
-      if (i % 4) t->put(2, Value::of_date("20260" + std::to_string(1 + i % 9) + "15"));
-      if (i % 5) t->put(3, Value::of_logical(i % 2));
-      if (i % 3 == 1) t->put(4, Value::of_memo(memo_text(i)));
-      if (i % 7 == 0) t->remove();
+      EXPECT_TRUE(t->put(0, Value::of_number(i * 1.25)));
+      EXPECT_TRUE(t->put(1, Value::of_text("kontrahent \xA5 " + std::to_string(i))));
+      if (i % 4) EXPECT_TRUE(t->put(2, Value::of_date("20260" + std::to_string(1 + i % 9) + "15")));
+      if (i % 5) EXPECT_TRUE(t->put(3, Value::of_logical(i % 2)));
+      if (i % 3 == 1) EXPECT_TRUE(t->put(4, Value::of_memo(memo_text(i))));
+      if (i % 7 == 0) EXPECT_TRUE(t->remove());
     }
     ASSERT_TRUE(t->commit());
   }
@@ -328,7 +328,7 @@ TEST_F(Rebuild, APairSwapFailingAtAnyRenameLeavesTheOldPairOrTheNew) {
     auto t = table::Table::open(o);
     for (std::uint32_t r = 1; r <= 5; ++r) {
       t->go_to(r);
-      t->put(2, Value::of_memo("stary tekst " + std::to_string(r)));
+      EXPECT_TRUE(t->put(2, Value::of_memo("stary tekst " + std::to_string(r))));
     }
     ASSERT_TRUE(t->commit());
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "lib/files.h"
+#include "support/table_support.h"
 #include "platform/gui/script.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
@@ -137,7 +138,7 @@ TEST_F(Driver, SemaphoreHeldByAnotherProgramRefusesBeforeAnythingChanges) {
   make_database("026.01.016");
   make_register({1});
   make_firm(1, "026.01.016");
-  lib::FCOPY(rel + "str\\nazwy.dbf", db + "str\\nazwy.dbf");
+  EXPECT_TRUE(lib::FCOPY(rel + "str\\nazwy.dbf", db + "str\\nazwy.dbf"));
   table::WorkAreas other;
   table::DBESYS(other, [](const std::string&) {});
   table::STARTINIT(other);
@@ -245,7 +246,7 @@ TEST_F(Driver, FirmPlanFollowsTheVersionRules) {
 
 TEST_F(Driver, FirmWithoutItsJournalIsSkippedAndNotReported) {
   make_firm(1, "026.01.016");
-  os::delete_file(firm_dir(1) + "ks_dok.dbf");
+  EXPECT_TRUE(os::delete_file(firm_dir(1) + "ks_dok.dbf").ok());
   steps::RunValues values;
   std::string errors;
   MAKE_WINFIR(env, values, firm_dir(1), prog, errors, db, "026.01.016");
@@ -261,9 +262,9 @@ TEST_F(Driver, OldFirmIsMovedToTheDatabaseVersionAndReindexed) {
   EXPECT_THAT(step_log().calls, ElementsAre("I_26_01_017@firma1", "I_26_01_030@firma1", "I_26_01_033@firma1"));
 
   make_firm(2, "013.01.009");
-  lib::WRITEFILE(firm_dir(2) + "rob1.tmp", "x");
-  lib::WRITEFILE(firm_dir(2) + "a_old.txt", "x");
-  lib::WRITEFILE(firm_dir(2) + "stare.ntx", "x");
+  EXPECT_TRUE(lib::WRITEFILE(firm_dir(2) + "rob1.tmp", "x"));
+  EXPECT_TRUE(lib::WRITEFILE(firm_dir(2) + "a_old.txt", "x"));
+  EXPECT_TRUE(lib::WRITEFILE(firm_dir(2) + "stare.ntx", "x"));
   make_table(firm_dir(2) + "ntx.dbf", {{"OK", 'L', 1, 0}}, {{{"OK", table::Value::of_logical(false)}}});
   SpeedIndicator speed;
   env.speed = &speed;
@@ -281,11 +282,11 @@ TEST_F(Driver, OldFirmIsMovedToTheDatabaseVersionAndReindexed) {
 
 TEST_F(Driver, BackupDirectoryIsEmptiedUnlessMarkedAndStepLinesMakeTheFirmReport) {
   make_firm(1, "026.01.030");
-  lib::MKDIR(firm_dir(1) + "bak");
-  lib::MKDIR(firm_dir(1) + "bak\\k");
-  lib::WRITEFILE(firm_dir(1) + "bak\\old.dbf", "x");
-  lib::WRITEFILE(firm_dir(1) + "bak\\k\\old.dbf", "x");
-  lib::WRITEFILE(firm_dir(1) + "ins_raport.txt", "stary raport");
+  EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(firm_dir(1) + "bak")));
+  EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(firm_dir(1) + "bak\\k")));
+  EXPECT_TRUE(lib::WRITEFILE(firm_dir(1) + "bak\\old.dbf", "x"));
+  EXPECT_TRUE(lib::WRITEFILE(firm_dir(1) + "bak\\k\\old.dbf", "x"));
+  EXPECT_TRUE(lib::WRITEFILE(firm_dir(1) + "ins_raport.txt", "stary raport"));
   steps::RunValues values;
   std::string errors;
   values.num_fir = 1;
@@ -295,10 +296,10 @@ TEST_F(Driver, BackupDirectoryIsEmptiedUnlessMarkedAndStepLinesMakeTheFirmReport
   EXPECT_FALSE(exists(firm_dir(1) + "ins_raport.txt"));  // no step line: no report
 
   make_firm(2, "026.01.030");
-  lib::MKDIR(firm_dir(2) + "bak");
-  lib::MKDIR(firm_dir(2) + "bak\\k");
-  lib::WRITEFILE(firm_dir(2) + "bak\\w51.txt", "");
-  lib::WRITEFILE(firm_dir(2) + "bak\\k\\keep.dbf", "x");
+  EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(firm_dir(2) + "bak")));
+  EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(firm_dir(2) + "bak\\k")));
+  EXPECT_TRUE(lib::WRITEFILE(firm_dir(2) + "bak\\w51.txt", ""));
+  EXPECT_TRUE(lib::WRITEFILE(firm_dir(2) + "bak\\k\\keep.dbf", "x"));
   step_log().terr_firm = 2;
   values.num_fir = 2;
   ASSERT_TRUE(exists(firm_dir(2) + "bak\\w51.txt"));

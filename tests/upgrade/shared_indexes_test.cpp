@@ -5,6 +5,7 @@
 #include <set>
 
 #include "lib/files.h"
+#include "support/table_support.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "upgrade/shared_indexes.h"
@@ -68,10 +69,10 @@ TEST_F(SharedIndexes, RecentDatabaseGetsTheIndexesButNoRepair) {
 
 TEST_F(SharedIndexes, OneTableMissingLeavesNoSharedIndexAtAll) {
   make_shared_tables(false);
-  os::delete_file(db + "public\\limity.dbf");
+  EXPECT_TRUE(os::delete_file(db + "public\\limity.dbf").ok());
   make_pit_tables();
-  lib::MKDIR(db + "pit");
-  lib::WRITEFILE(db + "pit\\stary.cdx", "x");
+  EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(db + "pit")));
+  EXPECT_TRUE(lib::WRITEFILE(db + "pit\\stary.cdx", "x"));
   EXPECT_GT(NTX_PUB(env, db, true), 0);
   EXPECT_TRUE(cdx_files().empty());
   // And no repair either.

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "lib/files.h"
+#include "support/table_support.h"
 #include "lib/text.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
@@ -30,9 +31,9 @@ void record_firm_step(steps::StepContext& ctx, const std::string& firm_dir, cons
   if (!tables::OTWORZ(ctx.areas, firm_dir, "wersja.dbf", "wer"))
     firm_error(gencode::kOpen, 0, "wersja.dbf", firm_dir + "wersja.dbf", "TEST");
   table::Table* t = ctx.areas.current();
-  t->put("baza", table::Value::of_text(version));
-  t->put("wariant", table::Value::of_text(std::string(version).substr(7)));
-  t->commit();
+  EXPECT_TRUE(t->put("baza", table::Value::of_text(version)));
+  EXPECT_TRUE(t->put("wariant", table::Value::of_text(std::string(version).substr(7))));
+  EXPECT_TRUE(t->commit());
   tables::ZAMKNIJ(ctx.areas, "wer");
 }
 
@@ -91,7 +92,7 @@ UpgradeTest::UpgradeTest() : pauses_([](int) {}) {
   db = base + "baza\\";
   prog = base + "prog\\";
   for (const std::string& d : {rel, rel + "str\\", rel + "xml\\", db, db + "str\\", db + "public\\", prog})
-    lib::MKDIR(d);
+    EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(d)));
   // The release: semaphore and workstation table, EU codes, the version record.
   make_table(rel + "str\\nazwy.dbf",
              {{"NAZWA", 'C', 20, 0}, {"X1", 'C', 1, 0}, {"X2", 'C', 1, 0}, {"CZAS1", 'N', 10, 0},
@@ -104,7 +105,7 @@ UpgradeTest::UpgradeTest() : pauses_([](int) {}) {
                {"ZUV", table::Value::of_text(kWersjaP)},
                {"OK", table::Value::of_text("T")},
                {"ROK", table::Value::of_text("2026")}}});
-  lib::WRITEFILE(rel + "xml\\jpk.xml", "<jpk/>");
+  EXPECT_TRUE(lib::WRITEFILE(rel + "xml\\jpk.xml", "<jpk/>"));
   // The installed program: its version record and the database it uses.
   make_table(prog + "wersja.dbf", {{"ROK", 'C', 4, 0}, {"ZUV", 'C', 9, 0}},
              {{{"ROK", table::Value::of_text("2026")}, {"ZUV", table::Value::of_text("25.01.050")}}});
@@ -128,7 +129,7 @@ void UpgradeTest::make_table(const std::string& path, const table::Structure& s,
   for (const auto& r : records) {
     ASSERT_TRUE(t->append());
     for (const auto& [name, value] : r) ASSERT_TRUE(t->put(name, value));
-    if (deleted) t->remove();
+    if (deleted) EXPECT_TRUE(t->remove());
   }
   t->close();
 }
@@ -141,7 +142,7 @@ void UpgradeTest::make_register(const std::vector<int>& numbers, bool deleted) {
 
 void UpgradeTest::make_firm(int nr, const std::string& version, const std::string& ident) {
   std::string dir = db + "firma" + std::to_string(nr) + "\\";
-  lib::MKDIR(dir);
+  EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(dir)));
   make_table(dir + "wersja.dbf", {{"BAZA", 'C', 10, 0}, {"NR", 'N', 5, 2}, {"WARIANT", 'C', 3, 0}},
              {{{"BAZA", table::Value::of_text(version)}}});
   make_table(dir + "firma.dbf", {{"IDENT", 'C', 20, 0}},

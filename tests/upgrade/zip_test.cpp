@@ -20,14 +20,14 @@ using zuv::testing::table_run;
 class Zip : public UpgradeTest {
  protected:
   Zip() {
-    lib::MKDIR(rel + "STR");
-    lib::MKDIR(rel + "czytaj.to");
-    lib::WRITEFILE(rel + "czytaj.to\\nowosci.txt", "Nowo\xB6" "ci wersji\r\n");
-    lib::WRITEFILE(rel + "zuv.exe", std::string(200000, 'Z') + "MZ");
+    EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(rel + "STR")));
+    EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(rel + "czytaj.to")));
+    EXPECT_TRUE(lib::WRITEFILE(rel + "czytaj.to\\nowosci.txt", "Nowo\xB6" "ci wersji\r\n"));
+    EXPECT_TRUE(lib::WRITEFILE(rel + "zuv.exe", std::string(200000, 'Z') + "MZ"));
     std::string big;
     for (unsigned i = 0; i < 300000; ++i) big += static_cast<char>((i * 7919u) % 251u);
-    lib::WRITEFILE(rel + "STR\\dane.bin", big);
-    lib::MKDIR(db + "install");
+    EXPECT_TRUE(lib::WRITEFILE(rel + "STR\\dane.bin", big));
+    EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(db + "install")));
   }
   // The tools' verdict: exit code, and the output when asked.
   static bool tools_here() {
@@ -62,7 +62,7 @@ TEST_F(Zip, KitArchivePassesTheSystemsZipTools) {
 }
 
 TEST_F(Zip, SameVersionKeepsItsArchiveAndANewVersionReplacesTheOlder) {
-  lib::WRITEFILE(archive(), "zostaje");
+  EXPECT_TRUE(lib::WRITEFILE(archive(), "zostaje"));
   PAKUJ_DO_ZIPA(env, db);
   EXPECT_EQ(bytes(archive()), "zostaje");
 

@@ -201,7 +201,7 @@ int cmd_append(const std::string& file, const std::string& csv_file, bool shared
     }
     for (auto& [field, v] : values)
       if (!table->put(field, v)) return false;
-    if (deleted) table->remove();
+    if (deleted && !table->remove()) return false;
     if (shared) table->unlock();
     return true;
   });

@@ -1,10 +1,10 @@
 #include "platform/table/index_file.h"
-#include "platform/base/discard.h"
 #include "platform/base/coding.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "platform/base/discard.h"
 #include "platform/table/index_key.h"
 
 namespace zuv::table {

@@ -1,11 +1,11 @@
 // Table's pack and zap: removing deleted records (a new file swapped in) or all of them.
 #include "platform/table/table.h"
-#include "platform/base/discard.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "platform/base/discard.h"
 #include "platform/error/error.h"
 #include "platform/table/dbf_header.h"
 #include "platform/table/memo_file.h"

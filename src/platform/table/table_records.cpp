@@ -1,7 +1,6 @@
 // Table's record writes: the window of an exclusive table, the memos, the orders, and
 // appends, all or nothing per record.
 #include "platform/table/table.h"
-#include "platform/base/discard.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/base/discard.h"
 #include "platform/error/error.h"
 #include "platform/table/memo_file.h"
 #include "platform/table/table_internal.h"

@@ -133,18 +133,18 @@ TEST(Orders, AppendReplaceDeleteAndRecallKeepEveryTagCurrent) {
     ASSERT_TRUE(f.table->append());
     char lpp[16];
     std::snprintf(lpp, sizeof lpp, "%08d", 50000 + (i * 7919) % 1000);
-    f.table->put("LPP", Value::of_text(lpp));
-    f.table->put("NAZWA", Value::of_text(i % 2 ? "\xA5rodek" : "Zakup"));
-    f.table->put("DATA", Value::of_date(i % 5 ? "20250101" : ""));
-    f.table->put("KWOTA", Value::of_number(i * 1.5 - 100, 12, 2));
-    f.table->put("ILOSC", Value::of_number(i % 50, 4, 0));
+    EXPECT_TRUE(f.table->put("LPP", Value::of_text(lpp)));
+    EXPECT_TRUE(f.table->put("NAZWA", Value::of_text(i % 2 ? "\xA5rodek" : "Zakup")));
+    EXPECT_TRUE(f.table->put("DATA", Value::of_date(i % 5 ? "20250101" : "")));
+    EXPECT_TRUE(f.table->put("KWOTA", Value::of_number(i * 1.5 - 100, 12, 2)));
+    EXPECT_TRUE(f.table->put("ILOSC", Value::of_number(i % 50, 4, 0)));
   }
   for (uint32_t r = 3; r <= 20000; r += 97) {
     f.table->go_to(r);
-    f.table->put("NAZWA", Value::of_text("Zmieniona"));
-    f.table->put("KWOTA", Value::of_number(1.0, 12, 2));
-    if (r % 2) f.table->remove();
-    else f.table->recall();
+    EXPECT_TRUE(f.table->put("NAZWA", Value::of_text("Zmieniona")));
+    EXPECT_TRUE(f.table->put("KWOTA", Value::of_number(1.0, 12, 2)));
+    if (r % 2) EXPECT_TRUE(f.table->remove());
+    else EXPECT_TRUE(f.table->recall());
   }
   ASSERT_TRUE(f.table->commit());
   // The walk in an order follows the new keys at once.
@@ -205,11 +205,11 @@ TEST(Orders, SingleKeyFilesAreCreatedOpenedAndMaintained) {
   EXPECT_EQ(walk, want);
   for (int i = 0; i < 400; ++i) {
     ASSERT_TRUE(t->append());
-    t->put("NAZWA", Value::of_text(std::string(1, char('A' + i % 26)) + std::to_string(i)));
+    EXPECT_TRUE(t->put("NAZWA", Value::of_text(std::string(1, char('A' + i % 26)) + std::to_string(i))));
   }
   for (uint32_t r = 1; r <= 3000; r += 13) {
     t->go_to(r);
-    t->put("NAZWA", Value::of_text("\xA5" + std::to_string(r)));
+    EXPECT_TRUE(t->put("NAZWA", Value::of_text("\xA5" + std::to_string(r))));
   }
   ASSERT_TRUE(ORDCREATE(*t, dir + "/nowy.ntx", "", "lpp+nazwa"));
   t->close();

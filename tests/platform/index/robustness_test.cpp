@@ -138,11 +138,11 @@ TEST(SharedCompoundFile, TwoTablesOnOneFileSeeEachOthersKeys) {
   ASSERT_TRUE(t1->set_order_focus("lpp"));
   ASSERT_TRUE(t2->set_order_focus("lpp"));
   ASSERT_TRUE(t1->append());
-  t1->put("LPP", Value::of_text("00000077"));
+  EXPECT_TRUE(t1->put("LPP", Value::of_text("00000077")));
   ASSERT_TRUE(t1->commit());
   EXPECT_TRUE(t2->seek(Value::of_text("00000077"), false));
   EXPECT_EQ(t2->recno(), 13u);
-  t2->put("LPP", Value::of_text("00000078"));
+  EXPECT_TRUE(t2->put("LPP", Value::of_text("00000078")));
   ASSERT_TRUE(t2->commit());
   EXPECT_FALSE(t1->seek(Value::of_text("00000077"), false));
   EXPECT_TRUE(t1->seek(Value::of_text("00000078"), false));

@@ -167,7 +167,7 @@ TEST(Attributes, ChangeTextsParse) {
 // Windows text is never taken for a native path because of its C++ type.
 TEST(FileOperations, WindowsPathTextAndNativePathsAreTestedByTheirOwnFunctions) {
   ScratchDir dir;
-  make_directory(dir / "Sub");
+  EXPECT_TRUE(make_directory(dir / "Sub").ok());
   write_all(dir / "Sub\\Plik.txt", "x");
   const std::string windows_text = dir / "sub\\PLIK.TXT";
   EXPECT_TRUE(file_exists(windows_text));

@@ -73,12 +73,12 @@ class ScratchDir {
     for (const os::DirEntry& e : os::list_directory(dir + "*.*", "DHS")) {
       if (e.name == "." || e.name == "..") continue;
       std::string p = dir + e.name;
-      os::change_attributes(p, "-R-H-S");
+      EXPECT_TRUE(os::change_attributes(p, "-R-H-S").ok());
       if (e.attributes.find('D') != std::string::npos) {
         remove_tree(p + "\\");
-        os::remove_directory(p);
+        EXPECT_TRUE(os::remove_directory(p).ok());
       } else {
-        os::delete_file(p);
+        EXPECT_TRUE(os::delete_file(p).ok());
       }
     }
   }
@@ -98,7 +98,7 @@ inline std::string read_all(const std::string& windows_path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 inline void write_all(const std::string& windows_path, const std::string& data) {
-  os::write_file(windows_path, data);
+  EXPECT_TRUE(os::write_file(windows_path, data).ok());
 }
 
 }  // namespace zuv::test

@@ -31,10 +31,10 @@ struct Firm {
     EXPECT_TRUE(Table::create(dbf, {{"NAZWA", 'C', 12, 0}, {"KWOTA", 'N', 10, 2}, {"UWAGI", 'M', 10, 0}}));
     auto t = open();
     for (int i = 0; i < 3; ++i) {
-      t->append();
-      t->put(0, Value::of_text(std::string("firma") + char('a' + i)));
-      t->put(1, Value::of_number(10.5 * (i + 1)));
-      t->put(2, Value::of_memo("uwagi " + std::to_string(i + 1)));
+      EXPECT_TRUE(t->append());
+      EXPECT_TRUE(t->put(0, Value::of_text(std::string("firma") + char('a' + i))));
+      EXPECT_TRUE(t->put(1, Value::of_number(10.5 * (i + 1))));
+      EXPECT_TRUE(t->put(2, Value::of_memo("uwagi " + std::to_string(i + 1))));
     }
     EXPECT_TRUE(ORDCREATE(*t, cdx, "naz", "upper(NAZWA)"));
     EXPECT_TRUE(ORDCREATE(*t, cdx, "kw", "str(KWOTA,10,2)"));
@@ -172,11 +172,11 @@ TEST(AllOrNothing, AnAppendRetriedAfterAFailureAddsTheRecordOnce) {
     os::fault::Scope scope;
     os::fault::arm(os::fault::Op::Write, 1, kDiskFull);
     EXPECT_TRUE(t->append());
-    t->put(0, Value::of_text("nowa"));
+    EXPECT_TRUE(t->put(0, Value::of_text("nowa")));
     EXPECT_FALSE(t->commit());
     os::fault::disarm();
     EXPECT_TRUE(t->append());
-    t->put(0, Value::of_text("nowa"));
+    EXPECT_TRUE(t->put(0, Value::of_text("nowa")));
     EXPECT_TRUE(t->commit());
     t->close();
   }
@@ -284,7 +284,7 @@ TEST_F(DamagedMemo, ARecordPointingOutsideTheFileIsRefusedAndTheErrorNamesTheMem
     });
     auto t = firm.open();
     t->go_to(1);
-    t->put(2, Value::of_memo("inne"));
+    EXPECT_TRUE(t->put(2, Value::of_memo("inne")));
     EXPECT_FALSE(t->commit());
   }
   EXPECT_EQ(named, firm.fpt);

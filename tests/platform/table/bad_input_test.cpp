@@ -50,9 +50,9 @@ class BadInput : public ::testing::Test {
     o.path = path;
     auto t = Table::open(o);
     for (int i = 0; i < 3; ++i) {
-      t->append();
-      t->put(0, Value::of_text("abc"));
-      t->put(2, Value::of_memo("memo " + std::to_string(i)));
+      EXPECT_TRUE(t->append());
+      EXPECT_TRUE(t->put(0, Value::of_text("abc")));
+      EXPECT_TRUE(t->put(2, Value::of_memo("memo " + std::to_string(i))));
     }
     t->close();
     good = table_read_bytes(path);

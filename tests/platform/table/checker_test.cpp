@@ -33,11 +33,11 @@ struct Sample {
     auto t = Table::open(o);
     EXPECT_TRUE(t);
     for (int r = 1; r <= 3; ++r) {
-      t->append();
-      t->put(0, Value::of_text("firma" + std::to_string(r)));
-      t->put(1, Value::of_number(r * 10.5));
-      t->put(2, Value::of_date(r == 3 ? "20240301" : "2024022" + std::to_string(7 + r)));  // real days
-      t->put(3, Value::of_memo(std::string(100 * r, 'm')));
+      EXPECT_TRUE(t->append());
+      EXPECT_TRUE(t->put(0, Value::of_text("firma" + std::to_string(r))));
+      EXPECT_TRUE(t->put(1, Value::of_number(r * 10.5)));
+      EXPECT_TRUE(t->put(2, Value::of_date(r == 3 ? "20240301" : "2024022" + std::to_string(7 + r))));  // real days
+      EXPECT_TRUE(t->put(3, Value::of_memo(std::string(100 * r, 'm'))));
     }
     if (with_index) {
       EXPECT_TRUE(ORDCREATE(*t, cdx, "naz", "NAZWA"));

@@ -68,10 +68,10 @@ struct Files {
     return t;
   }
   static void put_record(Table& t, std::uint32_t r) {
-    t.append();
-    t.put(0, Value::of_text(name_of(r)));
-    t.put(1, Value::of_number(amount_of(r)));
-    t.put(2, Value::of_memo(memo_of(r)));
+    EXPECT_TRUE(t.append());
+    EXPECT_TRUE(t.put(0, Value::of_text(name_of(r))));
+    EXPECT_TRUE(t.put(1, Value::of_number(amount_of(r))));
+    EXPECT_TRUE(t.put(2, Value::of_memo(memo_of(r))));
   }
 };
 
@@ -79,7 +79,7 @@ void append_work(Files& f) {
   auto t = f.open();
   for (std::uint32_t r = kFirst + 1; r <= kFirst + kAdded; ++r) {
     Files::put_record(*t, r);
-    if (r % 7 == 0) t->commit();
+    if (r % 7 == 0) EXPECT_TRUE(t->commit());
   }
   t->close();
 }

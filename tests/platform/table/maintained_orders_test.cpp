@@ -86,10 +86,10 @@ TEST(MaintainedOrders, NavigationFollowsTheFocusedOrderAndItsUpdates) {
   TextOrder* order = owned.get();
   t->add_order(std::move(owned));
   for (const char* s : {"delta", "alfa", "echo", "charli", "bravo"}) {
-    t->append();
-    t->put(0, Value::of_text(s));
+    EXPECT_TRUE(t->append());
+    EXPECT_TRUE(t->put(0, Value::of_text(s)));
   }
-  t->commit();
+  EXPECT_TRUE(t->commit());
   EXPECT_EQ(order->appends, 5);
   EXPECT_EQ(order->replaces, 0);
   ASSERT_TRUE(t->set_order_focus("NAZ"));
@@ -106,9 +106,9 @@ TEST(MaintainedOrders, NavigationFollowsTheFocusedOrderAndItsUpdates) {
 
   // A changed key and a deletion reach the order when the record is stored.
   t->go_to(3);
-  t->put(0, Value::of_text("aaaa"));
+  EXPECT_TRUE(t->put(0, Value::of_text("aaaa")));
   t->go_to(4);
-  t->remove();
+  EXPECT_TRUE(t->remove());
   t->go_top();
   EXPECT_EQ(order->replaces, 2);
   EXPECT_EQ(walk(), "3251");  // 4 is deleted and hidden

@@ -22,17 +22,17 @@ void write_sample(const std::string& path) {
   OpenOptions o;
   o.path = path;
   auto t = Table::open(o);
-  t->append();
-  t->put("NAZWA", Value::of_text(cp("Zażółć gęślą jaźń")));
-  t->put("KWOTA", Value::of_number(-1234.5));
-  t->put("DATA", Value::of_date("20260315"));
-  t->put("OK", Value::of_logical(true));
-  t->put("UWAGI", Value::of_memo(cp("Łódź;\r\nŹdźbło") + std::string(300, 'z')));
-  t->append();
-  t->put("NAZWA", Value::of_text("usuniety"));
-  t->remove();
-  t->append();
-  t->put("NAZWA", Value::of_text(""));
+  EXPECT_TRUE(t->append());
+  EXPECT_TRUE(t->put("NAZWA", Value::of_text(cp("Zażółć gęślą jaźń"))));
+  EXPECT_TRUE(t->put("KWOTA", Value::of_number(-1234.5)));
+  EXPECT_TRUE(t->put("DATA", Value::of_date("20260315")));
+  EXPECT_TRUE(t->put("OK", Value::of_logical(true)));
+  EXPECT_TRUE(t->put("UWAGI", Value::of_memo(cp("Łódź;\r\nŹdźbło") + std::string(300, 'z'))));
+  EXPECT_TRUE(t->append());
+  EXPECT_TRUE(t->put("NAZWA", Value::of_text("usuniety")));
+  EXPECT_TRUE(t->remove());
+  EXPECT_TRUE(t->append());
+  EXPECT_TRUE(t->put("NAZWA", Value::of_text("")));
 }
 
 TEST(OutsideReaders, DbfreadReadsValuesMarksAndMemos) {

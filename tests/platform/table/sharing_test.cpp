@@ -41,8 +41,8 @@ class Sharing : public ::testing::Test {
     o.path = path;
     auto t = Table::open(o);
     for (int i = 1; i <= 3; ++i) {
-      t->append();
-      t->put(0, Value::of_number(i));
+      EXPECT_TRUE(t->append());
+      EXPECT_TRUE(t->put(0, Value::of_number(i)));
     }
   }
   // Starts zuv-dbtool holding the table; false (test skipped) when the tool is missing.
@@ -107,7 +107,7 @@ TEST_F(Sharing, AppendsFromTwoHandlesNeverOverwriteEachOther) {
     ASSERT_FALSE(t.net_error());
     ASSERT_TRUE(t.put(0, Value::of_number(100 + i)));
     ASSERT_TRUE(t.put(1, Value::of_memo("opis " + std::to_string(i))));
-    t.commit();
+    EXPECT_TRUE(t.commit());
   }
   a.reset();
   b.reset();
@@ -124,15 +124,15 @@ TEST_F(Sharing, CommittedAppendIsSeenByAnotherReaderAtOnce) {
   auto writer = try_open(path, true).table;
   auto reader = try_open(path, true).table;
   ASSERT_TRUE(writer->append());
-  writer->put(0, Value::of_number(77));
-  writer->commit();
+  EXPECT_TRUE(writer->put(0, Value::of_number(77)));
+  EXPECT_TRUE(writer->commit());
   EXPECT_EQ(reader->record_count(), 4u);
   reader->go_bottom();
   EXPECT_EQ(reader->get(0).number, 77);
   // A record changed and stored by one handle reads back changed once locked.
   writer->go_to(1);
   writer->rlock();
-  writer->put(0, Value::of_number(-1));
+  EXPECT_TRUE(writer->put(0, Value::of_number(-1)));
   writer->unlock();
   reader->go_to(1);
   EXPECT_EQ(reader->get(0).number, -1);

@@ -92,7 +92,7 @@ TEST(LaterVariant, BinaryTypesReadWriteAndExportToFoxPro2) {
     EXPECT_FALSE(t->put("ILE", Value::of_number(3e9)));
     EXPECT_EQ(errors.size(), 1u);
   }
-  t->commit();
+  EXPECT_TRUE(t->commit());
   t->go_top();
   EXPECT_EQ(t->get("ILE").number, 123456);
   EXPECT_EQ(t->get("KWOTA").number, -0.25);

@@ -115,11 +115,11 @@ TEST_F(Areas, ExportAndImportHonourTheDeletedSetting) {
   ASSERT_TRUE(areas.use_area(request("firmy.dbf", "fir")));
   Table& t = *areas.current();
   for (int i = 1; i <= 6; ++i) {
-    t.append();
-    t.put("NR", Value::of_number(i));
-    t.put("NAZWA", Value::of_text("f" + std::to_string(i)));
-    t.put("UWAGI", Value::of_memo("m" + std::to_string(i)));
-    if (i % 3 == 0) t.remove();
+    EXPECT_TRUE(t.append());
+    EXPECT_TRUE(t.put("NR", Value::of_number(i)));
+    EXPECT_TRUE(t.put("NAZWA", Value::of_text("f" + std::to_string(i))));
+    EXPECT_TRUE(t.put("UWAGI", Value::of_memo("m" + std::to_string(i))));
+    if (i % 3 == 0) EXPECT_TRUE(t.remove());
   }
   t.go_to(2);
   ASSERT_TRUE(export_records(t, dir.file("kopia1.dbf")));
