@@ -338,6 +338,32 @@ TEST(UpgradeCrash, DamagedReleaseIsRefusedBeforeAnyChange) {
   fs::remove_all(damaged.shared_release, ec);
 }
 
+// The same with the table made immutable (as an administrator or a backup program may
+// leave it), on a file system that keeps the attribute.
+TEST(UpgradeCrash, FirmWhoseTableWasImmutableIsFinishedWhenRunAgain) {
+  Fixture& f = fixture();
+  if (!f.problem.empty()) FAIL() << f.problem;
+  Sample disk = f.work;
+  disk.root = fs::temp_directory_path() / ("zuv_immutable_" + std::to_string(::getpid()));
+  copy_sample(f.original, disk.root);
+  const fs::path held = disk.database() / "firma1" / "ksef_dat.dbf";
+  auto chattr = [&](const char* flag) {
+    return std::system(("chattr " + std::string(flag) + " '" + held.string() + "' 2>/dev/null").c_str()) == 0;
+  };
+  if (!chattr("+i")) {
+    std::error_code ec;
+    fs::remove_all(disk.root, ec);
+    GTEST_SKIP() << "chattr +i is not available here";
+  }
+  const int first = run_upgrade(disk).exit_code;
+  ASSERT_TRUE(chattr("-i"));
+  EXPECT_EQ(first, 1) << read_bytes(disk.root / "upgrade.out");
+  EXPECT_EQ(run_upgrade(disk).exit_code, 0) << read_bytes(disk.root / "upgrade.out");
+  EXPECT_EQ(first_difference(f.clean, dump_tree(disk.root, compared_dirs(), &f.reference)), "");
+  std::error_code ec;
+  fs::remove_all(disk.root, ec);
+}
+
 // The processes whose parent is a child of this one: the run's workers.
 std::vector<pid_t> grandchildren() {
   std::map<pid_t, pid_t> parent;
