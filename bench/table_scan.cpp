@@ -70,9 +70,11 @@ struct Row {
   }
 };
 
-void fill(Table& t, Row& row, std::uint32_t i) {
+bool fill(Table& t, Row& row, std::uint32_t i) {
   row.make(i);
-  for (int f = 0; f < 19; ++f) t.put(f, row.values[f]);
+  bool stored = true;
+  for (int f = 0; f < 19; ++f) stored = t.put(f, row.values[f]) && stored;
+  return stored;
 }
 
 }  // namespace
@@ -92,8 +94,7 @@ int main(int argc, char** argv) {
     auto t = Table::open(o);
     Row row;
     for (std::uint32_t i = 1; i <= records; ++i) {
-      t->append();
-      fill(*t, row, i);
+      if (!t->append() || !fill(*t, row, i)) return 1;
     }
   }
   double append_s = seconds_since(t0);
@@ -123,7 +124,8 @@ int main(int argc, char** argv) {
   t0 = Clock::now();
   {
     auto t = Table::open(o);
-    for (t->go_top(); !t->eof(); t->skip(1)) t->put(5, Value::of_number(t->recno() * 0.5));
+    for (t->go_top(); !t->eof(); t->skip(1))
+      if (!t->put(5, Value::of_number(t->recno() * 0.5))) return 1;
   }
   double update_s = seconds_since(t0);
 

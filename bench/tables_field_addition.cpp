@@ -37,17 +37,15 @@ int main(int argc, char** argv) {
     o.path = d + "ks_dok.dbf";
     auto t = table::Table::open(o);
     for (long i = 0; i < n; ++i) {
-      t->append();
-      t->put(0, table::Value::of_text(std::to_string(i)));
-      t->put(1, table::Value::of_text("Kontrahent numer " + std::to_string(i)));
-      t->put(2, table::Value::of_text("123-456-78-90"));
-      t->put(3, table::Value::of_date("20260115"));
-      t->put(4, table::Value::of_number(i * 0.37));
-      t->put(5, table::Value::of_number(i * 0.08));
-      t->put(6, table::Value::of_text("202601"));
-      t->put(7, table::Value::of_logical(i % 2));
-      if (i % 10 == 0) t->put(8, table::Value::of_memo("notatka " + std::to_string(i)));
-      if (i % 50 == 0) t->remove();
+      bool stored = t->append() && t->put(0, table::Value::of_text(std::to_string(i))) &&
+                    t->put(1, table::Value::of_text("Kontrahent numer " + std::to_string(i))) &&
+                    t->put(2, table::Value::of_text("123-456-78-90")) &&
+                    t->put(3, table::Value::of_date("20260115")) && t->put(4, table::Value::of_number(i * 0.37)) &&
+                    t->put(5, table::Value::of_number(i * 0.08)) && t->put(6, table::Value::of_text("202601")) &&
+                    t->put(7, table::Value::of_logical(i % 2));
+      if (stored && i % 10 == 0) stored = t->put(8, table::Value::of_memo("notatka " + std::to_string(i)));
+      if (stored && i % 50 == 0) stored = t->remove();
+      if (!stored) return 1;
     }
   }
   double make = seconds_since(t0);

@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     o.path = path;
     auto t = table::Table::open(o);
     for (long i = 0; i < per_table; ++i) {
-      t->append();
+      bool stored = t->append();
       for (int f = 0; f < t->field_count(); ++f) {
         seed = seed * 6364136223846793005ull + 1442695040888963407ull;
         unsigned v = unsigned(seed >> 33);
@@ -79,18 +79,19 @@ int main(int argc, char** argv) {
         if (type == 'D') {
           char date[16];
           std::snprintf(date, sizeof date, "20%02u%02u%02u", 20 + v % 7, v % 12 + 1, v % 28 + 1);
-          t->put(f, table::Value::of_date(date));
+          stored = t->put(f, table::Value::of_date(date)) && stored;
         } else if (type == 'N') {
-          t->put(f, table::Value::of_number(v % 100));
+          stored = t->put(f, table::Value::of_number(v % 100)) && stored;
         } else {
-          t->put(f, table::Value::of_text(std::to_string(v % 1000000)));
+          stored = t->put(f, table::Value::of_text(std::to_string(v % 1000000))) && stored;
         }
       }
+      if (!stored) return 1;
     }
     t->close();
   }
   double make = seconds_since(t0);
-  table::Table::create(d + "ntx.dbf", {{"OK", 'L', 1, 0}});
+  if (!table::Table::create(d + "ntx.dbf", {{"OK", 'L', 1, 0}})) return 1;
 
   table::WorkAreas areas;
   table::DBESYS(areas, [](const std::string&) {});
