@@ -93,7 +93,9 @@ bool semaphore_free(const std::string& database_dir) {
   });
 }
 
-std::string check_database_version(const UpgradeEnv& env, const std::string& database_dir) {
+// newer: whether a database newer than the release is refused here (the first
+// installation refuses it in its own words, before any change).
+std::string check_database_version(const UpgradeEnv& env, const std::string& database_dir, bool newer) {
   table::Settings settings;
   const std::string path = database_dir + "wersja.dbf";
   auto t = open_to_read(env, path, settings);
@@ -102,7 +104,7 @@ std::string check_database_version(const UpgradeEnv& env, const std::string& dat
   const std::string version = text_field(*t, "baza");
   if (!valid_data_version(version))
     return "Nieprawidłowa wersja bazy danych w pliku " + path + ":;\"" + version + "\" (oczekiwana postać 026.01.016)";
-  if (version > env.wersja_b)
+  if (newer && version > env.wersja_b)
     return "Bieżąca wersja Bazy jest większa od wymaganej przez program;Zainstaluj nowszą wersję programu!;minimum " +
            text_field(*t, "zuv");
   return "";
@@ -175,7 +177,8 @@ std::string check_start(const UpgradeEnv& env, const std::string& database_dir, 
       return "Katalog " + program_dir + " nie jest katalogiem programu ZUV:;brak pliku " + missing;
   }
   if (!semaphore_free(database_dir)) return kMsgOthersWorking;
-  if (std::string fault = check_database_version(env, database_dir); !fault.empty()) return fault;
+  if (std::string fault = check_database_version(env, database_dir, kind == StartKind::Upgrade); !fault.empty())
+    return fault;
   std::vector<long long> numbers;
   if (std::string fault = check_register(env, database_dir, numbers); !fault.empty()) return fault;
   return check_disk_room(env, database_dir, numbers);
