@@ -24,27 +24,14 @@ bool is_table(const std::string& name) {
   return name.size() > 4 && lib::lower_ascii(name.substr(name.size() - 4)) == ".dbf";
 }
 
-// A read-only, shared open of a table; nullptr when it cannot be had.
+// A read-only, shared open of a table in which deleted records are hidden.
 std::unique_ptr<table::Table> open_to_read(const UpgradeEnv& env, const std::string& path,
                                            table::Settings& settings) {
-  std::unique_ptr<table::Table> t;
   settings = env.areas.settings();
   settings.deleted_hidden = true;
-  tables::guarded([&] {
-    table::OpenOptions o;
-    o.path = path;
-    o.shared = true;
-    o.read_only = true;
-    t = table::Table::open(o);
-    if (t) t->set_settings(&settings);
-    return t != nullptr;
-  });
+  std::unique_ptr<table::Table> t;
+  tables::guarded([&] { return (t = open_read_only(path, settings)) != nullptr; });
   return t;
-}
-
-std::string text_field(table::Table& t, const char* name) {
-  const int f = t.field_index(name);
-  return f < 0 || t.eof() ? "" : lib::trim(t.get(f).text);
 }
 
 // The release is the current directory's: every file the run copies or reads from it is
@@ -59,15 +46,14 @@ std::string check_release(const UpgradeEnv& env) {
     const std::string path = env.release_dir + f;
     if (!here(path)) return heading + "brak pliku " + path;
     if (!is_table(f)) continue;
-    table::CheckReport report;
-    table::check_table_structure(os::native_path(path), report);
-    if (!report.clean()) return heading + "uszkodzony plik " + path + ";" + report.faults.front().message;
+    if (const std::string fault = table::table_structure_fault(os::native_path(path)); !fault.empty())
+      return heading + "uszkodzony plik " + path + ";" + fault;
   }
   table::Settings settings;
   auto wb = open_to_read(env, env.release_dir + "wb.dbf", settings);
   if (!wb) return heading + "nie można otworzyć pliku " + env.release_dir + "wb.dbf";
   wb->go_top();
-  const std::string version = text_field(*wb, "baza");
+  const std::string version = record_text(*wb, "baza");
   if (version != env.wersja_b)
     return heading + "plik " + env.release_dir + "wb.dbf podaje wersję bazy \"" + version + "\" zamiast " +
            env.wersja_b;
@@ -101,12 +87,12 @@ std::string check_database_version(const UpgradeEnv& env, const std::string& dat
   auto t = open_to_read(env, path, settings);
   if (!t) return "Nie można otworzyć pliku;" + path;
   t->go_top();
-  const std::string version = text_field(*t, "baza");
+  const std::string version = record_text(*t, "baza");
   if (!valid_data_version(version))
     return "Nieprawidłowa wersja bazy danych w pliku " + path + ":;\"" + version + "\" (oczekiwana postać 026.01.016)";
   if (newer && version > env.wersja_b)
     return "Bieżąca wersja Bazy jest większa od wymaganej przez program;Zainstaluj nowszą wersję programu!;minimum " +
-           text_field(*t, "zuv");
+           record_text(*t, "zuv");
   return "";
 }
 

@@ -15,12 +15,6 @@
 namespace zuv::upgrade {
 namespace {
 
-std::string field_text(table::Table& t, const char* name) {
-  int f = t.field_index(name);
-  if (f < 0) return "";
-  return lib::trim(t.get(f).text);
-}
-
 // Empties the backup directories unless the marker asks to keep them.
 void clear_backup(const std::string& firm_dir) {
   if (os::file_exists(std::string_view(firm_dir + "bak\\w51.txt"))) return;
@@ -97,18 +91,28 @@ std::string missing_core_file(const std::string& firm_dir) {
 
 bool firm_has_core_files(const std::string& firm_dir) { return missing_core_file(firm_dir).empty(); }
 
+std::unique_ptr<table::Table> open_read_only(const std::string& path, const table::Settings& settings) {
+  table::OpenOptions o;
+  o.path = path;
+  o.shared = true;
+  o.read_only = true;
+  auto t = table::Table::open(o);
+  if (t) t->set_settings(&settings);
+  return t;
+}
+
+std::string record_text(table::Table& t, const char* name) {
+  const int f = t.field_index(name);
+  return f < 0 || t.eof() ? "" : lib::trim(t.get(f).text);
+}
+
 std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const std::string& directory) {
   std::optional<std::string> version;
   tables::guarded([&] {
-    table::OpenOptions o;
-    o.path = directory + "wersja.dbf";
-    o.shared = true;
-    o.read_only = true;
-    auto t = table::Table::open(o);
+    auto t = open_read_only(directory + "wersja.dbf", areas.settings());
     if (!t) return false;
-    t->set_settings(&areas.settings());
     t->go_top();
-    if (!t->eof()) version = field_text(*t, "baza");
+    if (!t->eof()) version = record_text(*t, "baza");
     return true;
   });
   return version;
@@ -133,14 +137,8 @@ RegisterRead read_register(table::WorkAreas& areas, const std::string& database_
   table::Table* open = areas.find("ins");
   const bool read_through = tables::guarded([&] {
     if (open) return read(*open);
-    table::OpenOptions o;
-    o.path = database_dir + "install.dbf";
-    o.shared = true;
-    o.read_only = true;
-    auto t = table::Table::open(o);
-    if (!t) return false;
-    t->set_settings(&settings);
-    return read(*t);
+    auto t = open_read_only(database_dir + "install.dbf", settings);
+    return t && read(*t);
   });
   return read_through ? answer : RegisterRead::Unreadable;
 }
@@ -160,7 +158,7 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
   if (!tables::OTWORZ(env.areas, firm_dir, "wersja.dbf", "wer"))
     firm_error(gencode::kOpen, 0, "Nie można otworzyć zapisu wersji firmy", firm_dir + "wersja.dbf", "OTWORZ");
   table::Table* wer = env.areas.current();
-  std::string recorded = wer->eof() ? "" : field_text(*wer, "baza");
+  std::string recorded = record_text(*wer, "baza");
   // A version that cannot be compared would take the firm for current, or run every step.
   if (const std::string fault = firm_version_fault(recorded); !fault.empty()) {
     tables::ZAMKNIJ(env.areas, "wer");

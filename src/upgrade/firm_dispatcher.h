@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,7 +29,6 @@ struct FirmPlan {
   bool current = false;          // at or past the release: nothing runs
   std::vector<std::string> steps;  // names of the steps that would run, in order
   bool full_reindex = false;
-  bool finish_pending = false;   // an earlier run began the firm's conversion
 };
 
 // The version rules of the dispatcher, shared by the run and the plan. began: the firm's
@@ -47,6 +47,12 @@ std::string missing_core_file(const std::string& firm_dir);
 
 // Whether "wersja.dbf", "firma.dbf" and "ks_dok.dbf" are all in the firm directory.
 bool firm_has_core_files(const std::string& firm_dir);
+
+// A table opened shared and read-only with the given settings, for looking without
+// changing anything; nullptr when it cannot be had (the current handler sees why).
+std::unique_ptr<table::Table> open_read_only(const std::string& path, const table::Settings& settings);
+// A field of the current record, trimmed; "" at the end of the table or without the field.
+std::string record_text(table::Table& t, const char* name);
 
 // The `baza` (trimmed) of directory + "wersja.dbf" (a firm's or the database's), read
 // from a shared, read-only open; nullopt when the version record cannot be read.

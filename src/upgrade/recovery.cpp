@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <optional>
 #include <random>
-#include <cstdio>
 
 #include <zlib.h>
 
@@ -186,7 +186,8 @@ void note_step_done(const std::string& firm_dir, std::string_view step_name) {
 void remove_copies(const std::string& dir) {
   held_now = 0;
   for (const os::DirEntry& e : os::list_directory(dir + "*.*", "HS"))
-    if (!base::iequals_ascii(e.name, kFirmMarker)) base::let_go(lib::DEL_FILE(dir + e.name), "a copy left behind is removed with the next firm's copies");
+    if (!base::iequals_ascii(e.name, kFirmMarker))
+      base::let_go(lib::DEL_FILE(dir + e.name), "a copy left behind is removed with the next firm's copies");
 }
 
 // Puts back the files listed in a step marker: "+name" was copied before the step,
@@ -360,13 +361,12 @@ constexpr char kVersionLine = '@';
 
 // What a firm's recovery directory says, read without changing anything; restore gets
 // the entries to put back when the step marker's work does not stand.
-FirmRecovery read_recovery(const std::string& firm_dir, std::vector<std::string>* restore, bool* marker_found) {
+FirmRecovery read_recovery(const std::string& firm_dir, std::vector<std::string>* restore) {
   FirmRecovery found;
   const std::string dir = firm_dir + kRecoveryDir;
   if (!os::directory_exists(std::string_view(dir))) return found;
   const std::string marker = dir + kStepMarker;
   if (os::file_exists(std::string_view(marker))) {
-    if (marker_found) *marker_found = true;
     std::string text, before, now;
     if (!read_small_file(marker, text))
       firm_error(gencode::kOpen, 0, "Nie można odczytać znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
@@ -400,7 +400,7 @@ FirmRecovery read_recovery(const std::string& firm_dir, std::vector<std::string>
 
 }  // namespace
 
-FirmRecovery peek_firm_recovery(const std::string& firm_dir) { return read_recovery(firm_dir, nullptr, nullptr); }
+FirmRecovery peek_firm_recovery(const std::string& firm_dir) { return read_recovery(firm_dir, nullptr); }
 
 FirmRecovery recover_firm(const std::string& firm_dir) {
   CostTimer timer;
@@ -408,11 +408,11 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
   const std::string dir = firm_dir + kRecoveryDir;
   if (!os::directory_exists(std::string_view(dir))) return {};
   std::vector<std::string> restore;
-  bool marker_found = false;
-  FirmRecovery found = read_recovery(firm_dir, &restore, &marker_found);
+  FirmRecovery found = read_recovery(firm_dir, &restore);
   if (!found.restored_step.empty()) restore_files(firm_dir, dir, restore);
+  // remove_synced passes over a marker that is not there.
   const std::string marker = dir + kStepMarker;
-  if (marker_found && !remove_synced(marker))
+  if (!remove_synced(marker))
     firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
   remove_copies(dir);
   return found;
@@ -633,7 +633,6 @@ std::optional<RunNote> read_run_note(const std::string& database_dir, const std:
   const std::string id = database_identity(database_dir);
   if (lines.empty() || id.empty()) return std::nullopt;
   RunNote note;
-  note.carried_on = true;
   note.version = lines.front();
   note.release = release_version;
   bool same_database = false, same_release = false;

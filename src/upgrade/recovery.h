@@ -97,8 +97,7 @@ RecoveryCost recovery_cost();
 // The driver's note of a run ("odzysk.txt" of the database directory), kept from before
 // the run changes anything until its end.
 struct RunNote {
-  bool carried_on = false;  // the note of a run of this database and release that did not end
-  std::string release;      // the database version the release brings
+  std::string release;  // the database version the release brings
   // The version the run is treated as starting from: the lower of the recorded one and
   // that of a run cut off before its end (whose release version record may already
   // have replaced the database's), so that it decides every step alike.

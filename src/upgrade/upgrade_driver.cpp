@@ -197,15 +197,17 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
 
   // The semaphore: while any program of the suite holds the table, it cannot be ours.
   const std::string semaphore = database_dir + "str\\nazwy.dbf";
-  auto stopped = [&](const std::string& what) {
-    areas.close_all();
+  // An error outside the firms: the answer names what failed.
+  auto error = [&](const std::string& what) {
     out.error = true;
     return std::string(kMsgUpgradeError) + what;
   };
   if (!os::file_exists(std::string_view(semaphore))) {
     base::let_go(lib::MKDIR(database_dir + "str"), "the copy below fails when the directory is missing");
-    if (!lib::FCOPY(env.release_dir + "str\\nazwy.dbf", semaphore))
-      return stopped("nie można utworzyć pliku " + semaphore);
+    if (!lib::FCOPY(env.release_dir + "str\\nazwy.dbf", semaphore)) {
+      areas.close_all();
+      return error("nie można utworzyć pliku " + semaphore);
+    }
   }
   if (!tables::USEEX(areas, semaphore, "sem")) {
     areas.close_all();
@@ -220,16 +222,11 @@ std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program
   // work (indexes, PIT repair) that depends on it.
   auto ended = [&](std::string result) {
     areas.close_all();
-    if (result == kUpgradeDone && !note_run_end(database_dir)) {
-      out.error = true;
-      return std::string(kMsgUpgradeError) + "nie można usunąć pliku " + database_dir + "odzysk.txt";
-    }
+    if (result == kUpgradeDone && !note_run_end(database_dir))
+      return error("nie można usunąć pliku " + database_dir + "odzysk.txt");
     return result;
   };
-  auto failed = [&](const std::string& what) {
-    out.error = true;
-    return ended(std::string(kMsgUpgradeError) + what);
-  };
+  auto failed = [&](const std::string& what) { return ended(error(what)); };
 
   base::let_go(lib::MKDIR(database_dir + "temp"), "an existing directory answers 183; the steps fail without it");
   env.run_step("reference files", [&] {

@@ -61,8 +61,7 @@ UpgradePlan plan_upgrade(const UpgradeEnv& env, const std::string& database_dir,
       } else {
         e.plan = plan_firm(start, database_version, env.wersja_b, env.steps.firm, recovery.finish_pending);
         std::erase_if(e.plan.steps, [&](const std::string& s) { return recovery.completed_steps.count(s) != 0; });
-        e.plan.full_reindex = (e.plan.full_reindex && !e.plan.current) || recovery.reindex_pending;
-        e.plan.finish_pending = recovery.finish_pending;
+        e.plan.full_reindex = e.plan.full_reindex || recovery.reindex_pending;
       }
     } else {
       e.failure = "nie można odczytać pliku wersja.dbf";

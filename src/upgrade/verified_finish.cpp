@@ -19,9 +19,8 @@ namespace {
 std::string written_table_fault(const std::string& dir, const std::string& since, const char* held = "") {
   for (const os::DirEntry& e : os::list_directory(dir + "*.dbf", "HS")) {
     if (e.date + " " + e.time < since || lib::lower_ascii(e.name) == held) continue;
-    table::CheckReport report;
-    table::check_table_structure(os::native_path(dir + e.name), report);
-    if (!report.clean()) return report.faults.front().message;
+    const std::string fault = table::table_structure_fault(os::native_path(dir + e.name));
+    if (!fault.empty()) return fault;
   }
   return "";
 }

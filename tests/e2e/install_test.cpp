@@ -178,7 +178,9 @@ TEST_F(Installer, UpgradeOfTheSampleFromTheMainWindow) {
   EXPECT_NE(r.out.find("ALARM 2 \"Powodzenie!\" | Instalacja zakończona powodzeniem. |"), std::string::npos) << r.out;
 
   expect_program("s", program, baza);
-  for (const auto& [name, bytes] : edited) EXPECT_EQ(read_all(local(program + "txt\\" + name)), bytes) << name;
+  for (const auto& [name, bytes] : edited) {
+    EXPECT_EQ(read_all(local(program + "txt\\" + name)), bytes) << name;
+  }
   for (const auto& name : added)
     EXPECT_EQ(read_all(local(program + "txt\\" + name)), read_all(here("s\\release\\txt\\" + name))) << name;
   EXPECT_EQ(read_all(local(program + "txt\\ew_kas.txt")), read_all(here("s\\release\\txt\\ew_kas.txt")));

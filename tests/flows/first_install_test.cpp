@@ -29,7 +29,9 @@ TEST_F(FirstInstall, IntoEmptyDirectoriesMakesANewDatabaseAndInstallsTheProgram)
   EXPECT_EQ(attempt(prog, baza, {"1"}, false), Outcome::Success);
   EXPECT_TRUE(shown("Koniec instalacji", "Instalacja programu zakończyła się powodzeniem.")) << transcript();
   // The database from the templates, not through the upgrade.
-  for (const char* sub : {"install", "public", "str\\xml", "str\\zest"}) EXPECT_TRUE(os::directory_exists(baza + sub));
+  for (const char* sub : {"install", "public", "str\\xml", "str\\zest"}) {
+    EXPECT_TRUE(os::directory_exists(baza + sub));
+  }
   EXPECT_EQ(test::read_all(baza + "str\\ks_dok.dbf"), "wzorzec ks_dok");
   EXPECT_TRUE(os::file_exists(std::string_view(baza + "str\\xml\\jpk.xsd")));
   EXPECT_TRUE(os::file_exists(std::string_view(baza + "public\\kursy.dbf")));

@@ -50,7 +50,9 @@ class SampleLayouts : public ::testing::Test {
   void expect_fields(const std::string& path, const std::vector<std::string>& names) const {
     auto t = open(path);
     ASSERT_TRUE(t) << path;
-    for (const auto& n : names) EXPECT_GE(t->field_index(n), 0) << path << " lacks " << n;
+    for (const auto& n : names) {
+      EXPECT_GE(t->field_index(n), 0) << path << " lacks " << n;
+    }
   }
   void expect_names_at(const std::string& path, int first, const std::vector<std::string>& names) const {
     auto t = open(path);
@@ -142,7 +144,9 @@ TEST_F(SampleLayouts, OldLayoutsHaveTheCountsTheStepsTestAndTheTemplatesTheRelea
   EXPECT_EQ(field_count(firm(1) + "vd.dbf"), 81);
   EXPECT_EQ(name_at(*open(release_str() + "firma.dbf"), 146), "metoda_zd");
   auto oss = open(firm(1) + "v_oss.dbf");
-  for (const char* added : {"kurs_doch", "rk_netto", "st_r"}) EXPECT_LT(oss->field_index(added), 0) << added;
+  for (const char* added : {"kurs_doch", "rk_netto", "st_r"}) {
+    EXPECT_LT(oss->field_index(added), 0) << added;
+  }
   expect_fields(release_str() + "v_oss.dbf", {"kurs_doch", "rk_netto", "st_r", "pln_netto", "pln_vat", "kurs_zap", "kw_nal"});
   for (const char* added : {"nr_ksef", "ksef_serw"}) {
     EXPECT_LT(open(firm(1) + "v_inne.dbf")->field_index(added), 0);
@@ -183,7 +187,9 @@ TEST_F(SampleLayouts, OldLayoutsHaveTheCountsTheStepsTestAndTheTemplatesTheRelea
 TEST_F(SampleLayouts, FieldsAddressedByPositionAreAtTheirPositions) {
   for (const std::string& dir : {firm(1), firm(5), release_str()}) {
     auto oss = open(dir + "v_oss.dbf");
-    for (int p : {30, 34, 38, 42}) EXPECT_EQ(oss->fields().at(p - 1).type, 'N') << dir << " v_oss " << p;
+    for (int p : {30, 34, 38, 42}) {
+      EXPECT_EQ(oss->fields().at(p - 1).type, 'N') << dir << " v_oss " << p;
+    }
 
     expect_names_at(dir + "ksef_bz.dbf", 35, kRateTotals);
     expect_names_at(dir + "ksef_bz.dbf", 129,
@@ -229,7 +235,9 @@ TEST_F(SampleLayouts, EveryFirmCatalogueTableHasTheFieldsOfItsKeysAndAnIndex) {
       auto t = open(data);
       ASSERT_TRUE(t) << data;
       for (const auto& [tag, key] : e.tags)
-        for (const auto& field : key_names(key)) EXPECT_GE(t->field_index(field), 0) << data << " " << tag << ": " << field;
+        for (const auto& field : key_names(key)) {
+          EXPECT_GE(t->field_index(field), 0) << data << " " << tag << ": " << field;
+        }
     }
   }
   // Both ways of the conditional entries occur.
@@ -261,7 +269,9 @@ TEST_F(SampleLayouts, EverySharedTableOfTheUpgradeIsThereWithTheFieldsOfItsKeys)
     EXPECT_TRUE(fs::exists(root + "/baza/" + table + ".cdx")) << data;
     auto t = open(data);
     ASSERT_TRUE(t) << data;
-    for (const auto& field : key_names(keys)) EXPECT_GE(t->field_index(field), 0) << data << ": " << field;
+    for (const auto& field : key_names(keys)) {
+      EXPECT_GE(t->field_index(field), 0) << data << ": " << field;
+    }
     // A new database gets its shared tables from the release.
     if (table != "str/wzorce") {
       EXPECT_TRUE(fs::exists(root + "/release/" + table + ".dbf")) << table;
@@ -315,7 +325,9 @@ TEST_F(SampleLayouts, TheDriverTheDispatcherAndTheFlowsFindTheirRecords) {
   EXPECT_EQ(deleted, 2);
   const char* const kVersions[] = {"022.01.050", "013.01.010", "022.01.040", "026.01.007", "026.01.016"};
   for (int f = 1; f <= 5; ++f) {
-    for (const char* core : {"wersja.dbf", "firma.dbf", "ks_dok.dbf"}) EXPECT_TRUE(fs::exists(firm(f) + core));
+    for (const char* core : {"wersja.dbf", "firma.dbf", "ks_dok.dbf"}) {
+      EXPECT_TRUE(fs::exists(firm(f) + core));
+    }
     EXPECT_EQ(text(firm(f) + "wersja.dbf", "baza"), kVersions[f - 1]);
   }
   EXPECT_FALSE(fs::exists(root + "/baza/firma6"));
@@ -334,7 +346,9 @@ TEST_F(SampleLayouts, TheDriverTheDispatcherAndTheFlowsFindTheirRecords) {
   for (const char* f : {"pt.dbf", "pt.fpt", "fak.dbf", "faka.dbf", "crm_upc.dbf", "firmy.dbf", "ksf_s.dbf",
                         "ksf_sa.dbf", "d_key.pem", "p_key.pem", "t_key.pem", "tokeninit.xml"})
     EXPECT_TRUE(fs::exists(root + "/baza/str/" + f)) << f;
-  for (const char* code : {"USD", "EUR", "JPY", "HUF", "IDR"}) EXPECT_EQ(type_of(release_str() + "euro.dbf", code), 'N');
+  for (const char* code : {"USD", "EUR", "JPY", "HUF", "IDR"}) {
+    EXPECT_EQ(type_of(release_str() + "euro.dbf", code), 'N');
+  }
   expect_fields(release_str() + "speed.dbf", {"wersja", "speed"});
   expect_fields(release_str() + "ue.dbf", {"kod"});
 
@@ -368,7 +382,9 @@ TEST_F(SampleLayouts, TheDataHoldTheCasesTheStepsTellApart) {
 
   std::set<std::string> currencies;
   each(firm(1) + "v_oss.dbf", [&](table::Table& t) { currencies.insert(text(t, "wal_kwb")); });
-  for (const char* c : {"USD", "EUR", "JPY", "HUF", "IDR", "PLN"}) EXPECT_TRUE(currencies.count(c)) << c;
+  for (const char* c : {"USD", "EUR", "JPY", "HUF", "IDR", "PLN"}) {
+    EXPECT_TRUE(currencies.count(c)) << c;
+  }
 
   std::set<double> revenues;
   bool zero_base = false;
@@ -376,7 +392,9 @@ TEST_F(SampleLayouts, TheDataHoldTheCasesTheStepsTellApart) {
     if (text(t, "gzus") == "T") revenues.insert(number(t, "prz52"));
     zero_base = zero_base || number(t, "p52") == 0;
   });
-  for (double r : {60000.00, 60000.01, 300000.00, 300000.01}) EXPECT_TRUE(revenues.count(r)) << r;
+  for (double r : {60000.00, 60000.01, 300000.00, 300000.01}) {
+    EXPECT_TRUE(revenues.count(r)) << r;
+  }
   EXPECT_TRUE(zero_base);
 
   std::set<std::size_t> digit_counts;
@@ -385,7 +403,9 @@ TEST_F(SampleLayouts, TheDataHoldTheCasesTheStepsTellApart) {
     std::string nip = text(t, "nip");
     digit_counts.insert(static_cast<std::size_t>(std::count_if(nip.begin(), nip.end(), ::isdigit)));
   });
-  for (std::size_t n : {0u, 9u, 10u}) EXPECT_TRUE(digit_counts.count(n)) << n;
+  for (std::size_t n : {0u, 9u, 10u}) {
+    EXPECT_TRUE(digit_counts.count(n)) << n;
+  }
 
   // Around the closed date 2025-11-30: a 2025 document with its VAT date before and its
   // issue date after it, and documents of 2026.

@@ -36,7 +36,9 @@ TEST_F(SampleOutput, SameSeedGivesTheSameBytesAndAnotherSeedOtherData) {
   std::vector<std::string> files = files_below(a);
   ASSERT_EQ(files, files_below(b));
   ASSERT_GT(files.size(), 500u);
-  for (const auto& f : files) ASSERT_EQ(table_read_bytes(a + "/" + f), table_read_bytes(b + "/" + f)) << f;
+  for (const auto& f : files) {
+    ASSERT_EQ(table_read_bytes(a + "/" + f), table_read_bytes(b + "/" + f)) << f;
+  }
 
   // The header's date of last update is the fixed one (2025-12-31), not today's.
   std::string header = table_read_bytes(a + "/baza/firma1/ks_dok.dbf").substr(0, 4);

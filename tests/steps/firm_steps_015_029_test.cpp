@@ -35,7 +35,9 @@ TEST_F(Steps015To029, Step015CountsPurchaseLinesPerTaxpayerAndCategory) {
 
   ASSERT_EQ(record_count("ksef_nip.dbf"), 4u);
   EXPECT_EQ(text("ksef_nip.dbf", 1, "NIP"), "0000000000");
-  for (const char* c : {"STS", "STA", "TOW", "MAG"}) EXPECT_EQ(counter(1, c), 0) << c;
+  for (const char* c : {"STS", "STA", "TOW", "MAG"}) {
+    EXPECT_EQ(counter(1, c), 0) << c;
+  }
   EXPECT_EQ(text("ksef_nip.dbf", 2, "NIP"), "1111111111");
   EXPECT_EQ(counter(2, "STA"), 1);
   EXPECT_EQ(counter(2, "TOW"), 2);

@@ -88,7 +88,9 @@ TEST_F(Steps030And033, Step030EmptiesKsefDirectoriesAndAddsTheNewFields) {
   EXPECT_EQ(text("data.dbf", 1, "IMS_KSEF"), "T");
   EXPECT_EQ(value("data.dbf", 1, "LAST_DAT").text, "20251130");
   EXPECT_EQ(field_count("ks_dok.dbf"), 11);
-  for (const char* cdx : {"rk_200.cdx", "ks_dok.cdx", "ksef_nip.cdx"}) EXPECT_TRUE(fs::exists(os_firm() / cdx)) << cdx;
+  for (const char* cdx : {"rk_200.cdx", "ks_dok.cdx", "ksef_nip.cdx"}) {
+    EXPECT_TRUE(fs::exists(os_firm() / cdx)) << cdx;
+  }
   EXPECT_EQ(recorded(), "026.01.030");
   EXPECT_EQ(wariant(), "030");
 }
@@ -109,7 +111,9 @@ TEST_F(Steps030And033, Step030SettlesExemptDocumentsOfAVatPayer) {
                       {{"LPP", T("B")}, {"ALL_ZW", T("N")}, {"BRUTTO", N(80)}, {"N23", N(60)}}});
   ASSERT_TRUE(run(I_26_01_030, "026.01.029"));
   EXPECT_EQ(bs(1, "ZW"), 123);
-  for (const char* f : {"N23", "V23", "WDT", "V4PLN", "EKS_USL_UE"}) EXPECT_EQ(bs(1, f), 0) << f;
+  for (const char* f : {"N23", "V23", "WDT", "V4PLN", "EKS_USL_UE"}) {
+    EXPECT_EQ(bs(1, f), 0) << f;
+  }
   EXPECT_EQ(bs(2, "ZW"), 0);
   EXPECT_EQ(bs(2, "N23"), 100);
   EXPECT_EQ(bs(3, "ZW"), 50);
@@ -117,7 +121,9 @@ TEST_F(Steps030And033, Step030SettlesExemptDocumentsOfAVatPayer) {
   EXPECT_EQ(bz(1, "ZW"), 80);
   EXPECT_EQ(bz(1, "N_EUR"), 80);
   EXPECT_EQ(bz(1, "B_EUR"), 80);
-  for (const char* f : {"V_EUR", "N23", "N0"}) EXPECT_EQ(bz(1, f), 0) << f;
+  for (const char* f : {"V_EUR", "N23", "N0"}) {
+    EXPECT_EQ(bz(1, f), 0) << f;
+  }
   EXPECT_EQ(bz(2, "N23"), 60);
   EXPECT_EQ(bz(2, "ZW"), 0);
 }
@@ -152,7 +158,9 @@ TEST_F(Steps030And033, Step033TotalsPurchasesByRateTextAndCategory) {
       {"N_INN", 30}, {"N_LEA", 5},  {"N_PAL", 7},  {"N_PZU", 3},  {"N_MTZ", 2},  {"N_MTP", 1},  {"N_MRU", 4},
       {"V_STI", 0},  {"N_STI", 0},  {"N_UBO", 0},  {"N_EUR", 252}, {"V_EUR", 37.20}, {"B_EUR", 289.20},
       {"V23PLN", 0}};
-  for (const auto& [f, v] : p1) EXPECT_NEAR(bz(1, f), v, 0.001) << f;
+  for (const auto& [f, v] : p1) {
+    EXPECT_NEAR(bz(1, f), v, 0.001) << f;
+  }
   EXPECT_EQ(text("ksef_bz.dbf", 1, "XML"), "<Faktura nr=\"P1\"/>");
   // Margin scheme, correction and zero value: as they were.
   EXPECT_EQ(bz(2, "N23"), 0);
@@ -199,7 +207,9 @@ TEST_F(Steps030And033, Step033TotalsDomesticEuAndOtherSales) {
       {6, "N", 0}, {7, "N", 0}, {7, "WDT", 99}, {8, "N", 0}, {9, "N", 0}, {10, "N", 0}, {10, "N23", 5},
       // Polish buyer country, German tax number: intra-Community supply.
       {11, "WDT", 40}, {11, "N", 40}};
-  for (const Check& c : checks) EXPECT_NEAR(bs(c.doc, c.field), c.value, 0.001) << "S" << c.doc << " " << c.field;
+  for (const Check& c : checks) {
+    EXPECT_NEAR(bs(c.doc, c.field), c.value, 0.001) << "S" << c.doc << " " << c.field;
+  }
   EXPECT_EQ(text("ksef_bs.dbf", 1, "OSS"), "N");
   EXPECT_EQ(text("ksef_bs.dbf", 6, "OSS"), "N");  // OSS mark without OSS amounts, even when passed over
   EXPECT_EQ(text("ksef_bs.dbf", 7, "OSS"), "T");

@@ -27,7 +27,9 @@ TEST(FirmStepVersions, ComparedAsTextWithTheShorterPaddedWithBlanks) {
 TEST_F(FirmSteps, StepsAtOrBelowTheFirmsVersionChangeNothing) {
   // No tables at all: a step that ran would fail on its first open.
   firm_version("026.01.005");
-  for (auto* step : {I_26_01_001, I_26_01_003, I_26_01_005}) EXPECT_TRUE(run_trapped([&] { run(step); }));
+  for (auto* step : {I_26_01_001, I_26_01_003, I_26_01_005}) {
+    EXPECT_TRUE(run_trapped([&] { run(step); }));
+  }
   EXPECT_EQ(recorded_version(), "026.01.005");
   EXPECT_FALSE(exists(firm + "ksef_dat.dbf"));
 }
@@ -124,7 +126,9 @@ TEST_F(FirmSteps, Step005SetsLumpSumPartnersBasesAtTheThresholds) {
   auto r = rows(firm + "wspolnik.dbf");
   const double expected[] = {5537.18, 9228.64, 9228.64, 16611.55, 5537.18, 0, 7, 7};
   ASSERT_EQ(r.size(), 8u);
-  for (size_t i = 0; i < 8; ++i) EXPECT_DOUBLE_EQ(r[i]["P52"].number, expected[i]) << i;
+  for (size_t i = 0; i < 8; ++i) {
+    EXPECT_DOUBLE_EQ(r[i]["P52"].number, expected[i]) << i;
+  }
   EXPECT_EQ(rows(firm + "firma.dbf").at(0)["KSEF_SERW"].text, "P");
 
   auto once = snapshot(firm);
@@ -221,7 +225,9 @@ TEST_F(FirmSteps, Step013FillsPurchaseTotalsOfFirmsWithOssSales) {
   expect_version("026.01.013", "013");
   auto r = rows(firm + "ks_dok.dbf");
   const double expected[] = {12.12, 3, 0, 0, 0, 5};
-  for (size_t i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ(r[i]["KWOTA3"].number, expected[i]) << i;
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_DOUBLE_EQ(r[i]["KWOTA3"].number, expected[i]) << i;
+  }
   EXPECT_TRUE(exists(firm + "ks_dok.cdx"));
 }
 

@@ -54,7 +54,9 @@ TEST_F(LateStepsRun, OneUpgradeThenTheNextLeaveEveryTableCleanAndReadable) {
   fill();
   // The dispatcher compares with the version it read before the first step.
   const std::string start = recorded();
-  for (const auto& [name, step] : kLateSteps) ASSERT_TRUE(run(step, start)) << name;
+  for (const auto& [name, step] : kLateSteps) {
+    ASSERT_TRUE(run(step, start)) << name;
+  }
   EXPECT_EQ(recorded(), "026.01.032");
   // Step 017 found the mark of step 016 and left the dates of 016 alone.
   EXPECT_EQ(value("ks_dok.dbf", 1, "DATAK").text, "20251201");
@@ -68,7 +70,9 @@ TEST_F(LateStepsRun, OneUpgradeThenTheNextLeaveEveryTableCleanAndReadable) {
 
   const auto after_first = dump();
   const std::string next = recorded();
-  for (const auto& [name, step] : kLateSteps) ASSERT_TRUE(run(step, next)) << name;
+  for (const auto& [name, step] : kLateSteps) {
+    ASSERT_TRUE(run(step, next)) << name;
+  }
   EXPECT_EQ(recorded(), "026.01.033");
   auto after_second = dump();
   after_second.erase(firm + "wersja.dbf");

@@ -153,7 +153,9 @@ class LateFirmStepsTest : public ::testing::Test {
     ASSERT_TRUE(t) << name;
     for (const Row& r : rows) {
       ASSERT_TRUE(t->append());
-      for (const auto& [field, v] : r) ASSERT_TRUE(t->put(field, v)) << name << "." << field;
+      for (const auto& [field, v] : r) {
+        ASSERT_TRUE(t->put(field, v)) << name << "." << field;
+      }
     }
     ASSERT_TRUE(t->commit());
   }
@@ -163,7 +165,9 @@ class LateFirmStepsTest : public ::testing::Test {
   void change(const std::string& name, std::uint32_t recno, const Row& r) {
     auto t = open(firm + name);
     ASSERT_TRUE(t && t->go_to(recno));
-    for (const auto& [field, v] : r) ASSERT_TRUE(t->put(field, v));
+    for (const auto& [field, v] : r) {
+      ASSERT_TRUE(t->put(field, v));
+    }
     ASSERT_TRUE(t->commit());
   }
 

@@ -56,7 +56,9 @@ class StepsTest : public tables::testing::TablesTest {
     ASSERT_TRUE(t);
     for (const Row& r : rows) {
       ASSERT_TRUE(t->append());
-      for (const auto& [name, v] : r) ASSERT_TRUE(t->put(name, v)) << name;
+      for (const auto& [name, v] : r) {
+        ASSERT_TRUE(t->put(name, v)) << name;
+      }
     }
     ASSERT_TRUE(t->commit());
     t->close();

@@ -42,8 +42,12 @@ TEST_F(StructureSteps, Step001DeletesRetiredTemplatesAndCopiesTheReleases) {
 
   STR_26_01_001(ctx, db, prog);
   auto after = names(db + "str\\");
-  for (const char* f : retired) EXPECT_FALSE(exists(db + "str\\" + f)) << f;
-  for (const char* f : copied) EXPECT_EQ(content(db + "str\\" + f), std::string("nowy ") + f);
+  for (const char* f : retired) {
+    EXPECT_FALSE(exists(db + "str\\" + f)) << f;
+  }
+  for (const char* f : copied) {
+    EXPECT_EQ(content(db + "str\\" + f), std::string("nowy ") + f);
+  }
   EXPECT_EQ(content(db + "str\\inny.dbf"), "zostaje");
   EXPECT_FALSE(exists(db + "str\\platnik.dbf"));
   EXPECT_EQ(after.size(), std::size(copied) + 1);
@@ -128,7 +132,9 @@ TEST_F(TemplateSteps, StepsWithoutCleanUpKeepRegistrationsAndStep030EmptiesTheLo
 
 TEST_F(TemplateSteps, Step001RemovesTheRegisterAndRetiredMasksSoLaterStepsSkipTheirCleanUp) {
   registrations({"st_1p.txt"});
-  for (const char* d : {"mask\\", "vistrel\\"}) EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(prog + d)));
+  for (const char* d : {"mask\\", "vistrel\\"}) {
+    EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(prog + d)));
+  }
   const char* retired[] = {"mask\\01_01_01.scn", "mask\\01_01_10.scn", "mask\\08_01_09.scn", "mask\\ptree3.scn",
                            "txt\\rap_37l.txt",   "vistrel\\pzg_8.txt", "vistrel\\dsf_2.txt"};
   const char* kept[] = {"mask\\01_01_11.scn", "mask\\08_01_01.scn", "txt\\rap_38l.txt"};
@@ -140,8 +146,12 @@ TEST_F(TemplateSteps, Step001RemovesTheRegisterAndRetiredMasksSoLaterStepsSkipTh
 
   L26_01_001(ctx, prog, db);
   EXPECT_FALSE(exists(db + "str\\wzorce.dbf"));
-  for (const char* f : retired) EXPECT_FALSE(exists(prog + f)) << f;
-  for (const char* f : kept) EXPECT_TRUE(exists(prog + f)) << f;
+  for (const char* f : retired) {
+    EXPECT_FALSE(exists(prog + f)) << f;
+  }
+  for (const char* f : kept) {
+    EXPECT_TRUE(exists(prog + f)) << f;
+  }
   EXPECT_EQ(content(prog + "txt\\wroz_7.txt"), "nowy");
   EXPECT_TRUE(exists(db + "txt\\wroz_7.txt"));
 

@@ -124,7 +124,9 @@ TEST_F(RegistryFile, AwkwardNamesAndDataSurviveTheFile) {
       {"krotka", reg::kDword, {1, 2}},
       {"qword", 11, {1, 2, 3, 4, 5, 6, 7, 8}},
   };
-  for (const auto& c : cases) ASSERT_EQ(reg::set_value(h, c.name, c.type, c.data), 0) << c.name;
+  for (const auto& c : cases) {
+    ASSERT_EQ(reg::set_value(h, c.name, c.type, c.data), 0) << c.name;
+  }
   for (const auto& c : cases) {
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;

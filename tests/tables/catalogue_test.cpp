@@ -67,15 +67,23 @@ class Catalogue : public TablesTest {
       for (int f = 0; f < t->field_count(); ++f) {
         char type = s[f].type;
         int v = (i * 7919 + f * 31) % 97;
-        if (type == 'D')
+        if (type == 'D') {
           EXPECT_TRUE(t->put(f, Value::of_date("2026" + std::string(v % 12 < 9 ? "0" : "") +
                                                std::to_string(v % 12 + 1) + "15")));
-        if (type == 'N') EXPECT_TRUE(t->put(f, Value::of_number(v % 12 + 1)));
-        if (type == 'C')
+        }
+        if (type == 'N') {
+          EXPECT_TRUE(t->put(f, Value::of_number(v % 12 + 1)));
+        }
+        if (type == 'C') {
           EXPECT_TRUE(t->put(f, Value::of_text(std::string(1, "A\xA4Zb\x86 "[v % 6]) + std::to_string(v))));
-        if (type == 'M') EXPECT_TRUE(t->put(f, Value::of_memo("m" + std::to_string(i))));
+        }
+        if (type == 'M') {
+          EXPECT_TRUE(t->put(f, Value::of_memo("m" + std::to_string(i))));
+        }
       }
-      if (i % 4 == 3) EXPECT_TRUE(t->remove());
+      if (i % 4 == 3) {
+        EXPECT_TRUE(t->remove());
+      }
     }
     ASSERT_TRUE(t->commit());
   }
@@ -87,7 +95,9 @@ class Catalogue : public TablesTest {
     for (int i = 0; i < 3; ++i) {
       EXPECT_TRUE(t->append());
       EXPECT_TRUE(t->put(1, Value::of_logical(false)));
-      if (i == 1) EXPECT_TRUE(t->remove());
+      if (i == 1) {
+        EXPECT_TRUE(t->remove());
+      }
     }
     EXPECT_TRUE(t->commit());
   }
@@ -132,7 +142,9 @@ TEST_F(Catalogue, HoldsEveryEntryInItsOrder) {
       ++conditional;
       EXPECT_EQ(e.condition, e.name + ".dbf");
     }
-    for (const auto& [tag, key] : e.tags) EXPECT_LE(tag.size(), 10u) << e.name;
+    for (const auto& [tag, key] : e.tags) {
+      EXPECT_LE(tag.size(), 10u) << e.name;
+    }
   }
   EXPECT_EQ(deleted, (std::set<std::string>{"dsto.dbf", "dsto.lpp", "st_dd.dbf", "ppk_tree.dbf", "p_wyp1.dbf",
                                              "wpu.dbf", "wp.dbf", "wh.dbf", "whw.dbf"}));
@@ -242,7 +254,9 @@ TEST_F(Catalogue, TagsBuiltTogetherMatchTagsBuiltOneByOne) {
     ASSERT_TRUE(t);
     table::BuildOptions options;
     options.sync_each_tag = false;
-    for (const auto& tag : tags) ASSERT_TRUE(table::ORDCREATE(*t, file("karta.cdx"), tag.first, tag.second, options));
+    for (const auto& tag : tags) {
+      ASSERT_TRUE(table::ORDCREATE(*t, file("karta.cdx"), tag.first, tag.second, options));
+    }
     t->close();
   }
   EXPECT_EQ(zuv::testing::table_read_bytes(os_file("karta.cdx")), together);

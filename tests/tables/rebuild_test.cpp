@@ -119,10 +119,18 @@ TEST_F(Rebuild, RebuiltFileIsTheOldRecordBytesFollowedByTheNewFields) {
       ASSERT_TRUE(t->append());
       EXPECT_TRUE(t->put(0, Value::of_number(i * 1.25)));
       EXPECT_TRUE(t->put(1, Value::of_text("kontrahent \xA5 " + std::to_string(i))));
-      if (i % 4) EXPECT_TRUE(t->put(2, Value::of_date("20260" + std::to_string(1 + i % 9) + "15")));
-      if (i % 5) EXPECT_TRUE(t->put(3, Value::of_logical(i % 2)));
-      if (i % 3 == 1) EXPECT_TRUE(t->put(4, Value::of_memo(memo_text(i))));
-      if (i % 7 == 0) EXPECT_TRUE(t->remove());
+      if (i % 4) {
+        EXPECT_TRUE(t->put(2, Value::of_date("20260" + std::to_string(1 + i % 9) + "15")));
+      }
+      if (i % 5) {
+        EXPECT_TRUE(t->put(3, Value::of_logical(i % 2)));
+      }
+      if (i % 3 == 1) {
+        EXPECT_TRUE(t->put(4, Value::of_memo(memo_text(i))));
+      }
+      if (i % 7 == 0) {
+        EXPECT_TRUE(t->remove());
+      }
     }
     ASSERT_TRUE(t->commit());
   }

@@ -42,8 +42,12 @@ class TablesTest : public ::testing::Test {
       ASSERT_TRUE(t->append());
       EXPECT_TRUE(t->put(0, table::Value::of_number(i)));
       EXPECT_TRUE(t->put(1, table::Value::of_text("firma " + std::to_string(i))));
-      if (memo && i % 2) EXPECT_TRUE(t->put(2, table::Value::of_memo(memo_text(i))));
-      if (i % 3 == 0) EXPECT_TRUE(t->remove());
+      if (memo && i % 2) {
+        EXPECT_TRUE(t->put(2, table::Value::of_memo(memo_text(i))));
+      }
+      if (i % 3 == 0) {
+        EXPECT_TRUE(t->remove());
+      }
     }
     ASSERT_TRUE(t->commit());
   }

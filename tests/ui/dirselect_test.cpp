@@ -126,7 +126,9 @@ TEST(DirChooser, TreeCreateRenameDeleteOnDisk) {
   ASSERT_EQ(c.marked()->caption, "świeży");
   for (auto& ch : c.marked()->children) {
     EXPECT_EQ(ch->path.rfind(s.text() + "świeży\\", 0), 0u) << ch->path;
-    for (auto& g : ch->children) EXPECT_EQ(g->path.rfind(s.text() + "świeży\\", 0), 0u) << g->path;
+    for (auto& g : ch->children) {
+      EXPECT_EQ(g->path.rfind(s.text() + "świeży\\", 0), 0u) << g->path;
+    }
   }
 
   // Delete asks first; "Rezygnuje" keeps everything.
@@ -201,8 +203,12 @@ TEST(DirChooser, LevelsListNoHiddenOrSystemDirectories) {
   // A dot name is hidden on POSIX systems and under Wine, a plain name on Windows.
   auto dot = os::get_attributes(s.text() + ".kropka");
   ASSERT_TRUE(dot.ok());
-  if (dot.value & os::kHidden) EXPECT_EQ(names, (std::vector<std::string>{"widoczny"}));
-  else EXPECT_EQ(names, (std::vector<std::string>{".kropka", "widoczny"}));
+  if (dot.value & os::kHidden) {
+    EXPECT_EQ(names, (std::vector<std::string>{"widoczny"}));
+  }
+  else {
+    EXPECT_EQ(names, (std::vector<std::string>{".kropka", "widoczny"}));
+  }
 }
 
 TEST(DirChooser, SlashTypedPathCreatesEveryLevelAndComesBackWithOneSeparator) {

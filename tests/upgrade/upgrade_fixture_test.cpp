@@ -128,8 +128,12 @@ void UpgradeTest::make_table(const std::string& path, const table::Structure& s,
   ASSERT_TRUE(t);
   for (const auto& r : records) {
     ASSERT_TRUE(t->append());
-    for (const auto& [name, value] : r) ASSERT_TRUE(t->put(name, value));
-    if (deleted) EXPECT_TRUE(t->remove());
+    for (const auto& [name, value] : r) {
+      ASSERT_TRUE(t->put(name, value));
+    }
+    if (deleted) {
+      EXPECT_TRUE(t->remove());
+    }
   }
   t->close();
 }

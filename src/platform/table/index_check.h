@@ -26,6 +26,8 @@ struct CheckReport {
 // A table's header alone: version, field descriptors, record length, the record count
 // against the file's size. Reads no record: cheap enough for every table of a run.
 void check_table_structure(const std::string& dbf_path, CheckReport& report);
+// The first fault check_table_structure finds, "" when there is none.
+std::string table_structure_fault(const std::string& dbf_path);
 // A table with its memo file and the compound index of the same name when present.
 void check_table(const std::string& dbf_path, CheckReport& report);
 // One compound index against its table (dbf_path empty: structure only).

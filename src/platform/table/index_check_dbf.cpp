@@ -144,6 +144,12 @@ void check_table_structure(const std::string& path, CheckReport& r) {
   open_checked(dbf, path, r);
 }
 
+std::string table_structure_fault(const std::string& path) {
+  CheckReport report;
+  check_table_structure(path, report);
+  return report.clean() ? "" : report.faults.front().message;
+}
+
 void detail::check_dbf(const std::string& path, CheckReport& r) {
   DbfRecords dbf;
   if (!open_checked(dbf, path, r)) return;

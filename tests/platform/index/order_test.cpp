@@ -143,8 +143,12 @@ TEST(Orders, AppendReplaceDeleteAndRecallKeepEveryTagCurrent) {
     f.table->go_to(r);
     EXPECT_TRUE(f.table->put("NAZWA", Value::of_text("Zmieniona")));
     EXPECT_TRUE(f.table->put("KWOTA", Value::of_number(1.0, 12, 2)));
-    if (r % 2) EXPECT_TRUE(f.table->remove());
-    else EXPECT_TRUE(f.table->recall());
+    if (r % 2) {
+      EXPECT_TRUE(f.table->remove());
+    }
+    else {
+      EXPECT_TRUE(f.table->recall());
+    }
   }
   ASSERT_TRUE(f.table->commit());
   // The walk in an order follows the new keys at once.

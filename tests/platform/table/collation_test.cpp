@@ -16,7 +16,9 @@ TEST(PolishCollation, TableIsAPermutationWithLettersInTheirBand) {
   const CollationTable& w = polish_collation();
   std::set<int> seen(w.begin(), w.end());
   EXPECT_EQ(seen.size(), 256u);
-  for (int code = 0; code <= 64; ++code) EXPECT_EQ(w[code], code) << code;
+  for (int code = 0; code <= 64; ++code) {
+    EXPECT_EQ(w[code], code) << code;
+  }
   EXPECT_EQ(w['A'], 65);
   EXPECT_EQ(w[static_cast<unsigned char>(cp("Ą")[0])], 66);
   EXPECT_EQ(w[static_cast<unsigned char>(cp("ż")[0])], 134);

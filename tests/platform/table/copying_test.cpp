@@ -44,7 +44,9 @@ class Import : public ::testing::Test {
     {
       auto t = open_table(source);
       ASSERT_TRUE(t);
-      for (size_t i = 0; i < rows.size(); ++i) ASSERT_TRUE(t->append());
+      for (size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_TRUE(t->append());
+      }
       header = t->header_length();
       length = t->record_length();
       for (const auto& f : t->fields()) offsets.push_back(f.offset);
@@ -111,8 +113,12 @@ TEST_F(Import, EveryBlankNumberComesOutAsTheFieldsZero) {
   write_source({{"a     ", "        ", "    "}, {"b     ", "   12.50", "    "}, {"c     ", "        ", "   4"},
                 {"d     ", "        ", "    "}});
   ASSERT_TRUE(import());
-  for (std::uint32_t r : {1u, 3u, 4u}) EXPECT_EQ(field_bytes(target, r, "KWOTA"), "    0.00") << r;
-  for (std::uint32_t r : {1u, 2u, 4u}) EXPECT_EQ(field_bytes(target, r, "ILE"), "   0") << r;
+  for (std::uint32_t r : {1u, 3u, 4u}) {
+    EXPECT_EQ(field_bytes(target, r, "KWOTA"), "    0.00") << r;
+  }
+  for (std::uint32_t r : {1u, 2u, 4u}) {
+    EXPECT_EQ(field_bytes(target, r, "ILE"), "   0") << r;
+  }
   EXPECT_EQ(field_bytes(target, 2, "KWOTA"), "   12.50");
   EXPECT_EQ(field_bytes(target, 3, "ILE"), "   4");
 }

@@ -79,7 +79,9 @@ void append_work(Files& f) {
   auto t = f.open();
   for (std::uint32_t r = kFirst + 1; r <= kFirst + kAdded; ++r) {
     Files::put_record(*t, r);
-    if (r % 7 == 0) EXPECT_TRUE(t->commit());
+    if (r % 7 == 0) {
+      EXPECT_TRUE(t->commit());
+    }
   }
   t->close();
 }

@@ -119,7 +119,9 @@ TEST_F(Areas, ExportAndImportHonourTheDeletedSetting) {
     EXPECT_TRUE(t.put("NR", Value::of_number(i)));
     EXPECT_TRUE(t.put("NAZWA", Value::of_text("f" + std::to_string(i))));
     EXPECT_TRUE(t.put("UWAGI", Value::of_memo("m" + std::to_string(i))));
-    if (i % 3 == 0) EXPECT_TRUE(t.remove());
+    if (i % 3 == 0) {
+      EXPECT_TRUE(t.remove());
+    }
   }
   t.go_to(2);
   ASSERT_TRUE(export_records(t, dir.file("kopia1.dbf")));
