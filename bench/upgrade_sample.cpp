@@ -32,8 +32,11 @@
 #include "platform/error/error.h"
 #include "platform/table/engine_setup.h"
 #include "upgrade/backup_archive.h"
-#include "upgrade/firm_dispatcher.h"
+#include "upgrade/firm_lifecycle.h"
+#include "upgrade/firm_records.h"
 #include "upgrade/recovery.h"
+#include "upgrade/upgrade_observer.h"
+#include "upgrade/run_note.h"
 
 namespace fs = std::filesystem;
 using zuv::bench::run_timed;
@@ -107,7 +110,9 @@ int main(int argc, char** argv) {
   env.nazwa_sieciowa = &nazwa_sieciowa;
   env.speed = &speed;
   std::map<std::string, Timing> by_family, by_step;
-  env.around_step = [&](std::string_view name, const std::function<void()>& run) {
+  zuv::upgrade::OperatorObserver timing;
+  env.observer = &timing;
+  timing.around_step = [&](std::string_view name, const std::function<void()>& run) {
     auto t0 = Clock::now();
     // A step that breaks out of its firm still took its time.
     struct Record {

@@ -4,8 +4,10 @@
 #include "platform/os/files.h"
 #include "platform/error/error.h"
 #include "upgrade/checked_start.h"
-#include "upgrade/firm_dispatcher.h"
+#include "upgrade/firm_records.h"
 #include "upgrade/progress_screen.h"
+#include "upgrade/upgrade_driver.h"
+#include "upgrade/upgrade_observer.h"
 #include "upgrade/upgrade_plan.h"
 
 namespace zuv::app {
@@ -72,7 +74,9 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
   env.wersja_p = cl.params.at(0);
   env.wersja_b = cl.params.at(1);
   env.steps = steps.tables;
-  env.screen = &line;
+  upgrade::OperatorObserver observer;
+  observer.screen = &line;
+  env.observer = &observer;
   env.nazwa_sieciowa = &nazwa_sieciowa;
   env.speed = &speed;
   env.workers = cl.workers;
@@ -119,11 +123,12 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
   }
   line.close();
   for (const std::string& skipped : outcome.skipped) out << skipped << '\n';
-  if (result == upgrade::kUpgradeDone) {
+  const upgrade::UpgradeEnd end = upgrade::upgrade_end(result);
+  if (end == upgrade::UpgradeEnd::Done) {
     out << "Baza danych zaktualizowana: " << outcome.firms << " firm.\n";
     return kHeadlessDone;
   }
-  if (result == upgrade::kUpgradeFirmsFailed) {
+  if (end == upgrade::UpgradeEnd::FirmsFailed) {
     out << "Nie udało się zaktualizować firm:";
     for (long long n : outcome.failed) out << ' ' << n;
     out << "\nOpis błędów: " << outcome.error_log << '\n';

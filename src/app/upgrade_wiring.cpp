@@ -12,6 +12,7 @@
 #include "upgrade/frontend_screen.h"
 #include "upgrade/speed.h"
 #include "upgrade/upgrade_driver.h"
+#include "upgrade/upgrade_observer.h"
 
 namespace zuv::app {
 namespace {
@@ -29,9 +30,10 @@ struct EngineRun {
     env.wersja_p = p.wersja_p;
     env.wersja_b = p.wersja_b;
     env.steps = steps.tables;
-    env.dialog = &d;
-    env.interrupt = &interrupt;
-    env.licznik = &d.licznik();
+    observer.dialog = &d;
+    observer.esc = &interrupt;
+    observer.licznik = &d.licznik();
+    env.observer = &observer;
     env.nazwa_sieciowa = &p.nazwa_sieciowa;
     env.speed = &program_speed();
     fields.heading = "Instalacja programu ZUV (wersja " + p.wersja_p + ")";
@@ -51,15 +53,16 @@ struct EngineRun {
   // The driver opens the screen itself with its own heading.
   void make_screen() {
     screen = std::make_unique<upgrade::FrontendScreen>(dialogs.frontend(), gui::Size{630, 370});
-    env.screen = screen.get();
+    observer.screen = screen.get();
   }
   void close() {
-    env.screen = nullptr;
+    observer.screen = nullptr;
     screen.reset();
   }
 
   ui::Dialogs& dialogs;
   upgrade::UpgradeEnv env;
+  upgrade::OperatorObserver observer;
   FrontendInterrupt interrupt;
   ReleaseSteps steps;
   upgrade::ScreenFields fields;

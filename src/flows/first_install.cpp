@@ -195,7 +195,7 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
         if (a.ask("6", "błąd!", why, {"Wybieram dalej", "Rezygnuję"}) != 1) return a.stop(kDatabaseField);
       }
     }
-    std::string status = "00";
+    std::string status = upgrade::kUpgradeDone;
     if (db->baza > r.wersja_b) {
       status = "Istniejąca wersja bazy danych (" + db->baza + ") wymaga przynajmniej wersji " + db->zuv +
                " programu WinZuv.; Zainstaluj wyższą wersję programu";
@@ -206,9 +206,8 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
       base::let_go(lib::MKDIR(program_dir + "temp"), "without it the firms fail and are reported");
       status = env.upgrade.upgrade_database ? env.upgrade.upgrade_database(program_dir, database_dir, db->baza)
                                             : "Aktualizacja bazy danych jest niedostępna.";
-      // An error text of the driver may come before it changed anything; "00" and "01"
-      // come after.
-      if (status.size() == 2) {
+      // An error text of the driver may come before it changed anything; its codes come after.
+      if (upgrade::ended_with_code(upgrade::upgrade_end(status))) {
         database_changed = true;
         stage(env, "Archiwum pakietu instalacyjnego w " + database_dir + "install\\");
         if (env.upgrade.pack_archive) env.upgrade.pack_archive(database_dir);
@@ -216,14 +215,14 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
         if (env.upgrade.close_screen) env.upgrade.close_screen();
       }
     }
-    if (status != "00") {
-      if (status.rfind("01", 0) == 0) {
+    if (const upgrade::UpgradeEnd end = upgrade::upgrade_end(status); end != upgrade::UpgradeEnd::Done) {
+      if (end == upgrade::UpgradeEnd::FirmsFailed) {
         stage(env, "Koniec: część firm nie została zainstalowana");
         d.ALARM("3", "Ostrzeżenie!", "Część firm nie została zainstalowana.;Zobacz raport z instalacji");
         a.stop(kScreenItself);
         return undo(Outcome::Partial);
       }
-      if (upgrade::is_upgrade_error(status)) database_changed = true;
+      if (end == upgrade::UpgradeEnd::Failed) database_changed = true;
       return undo(a.refuse(kScreenItself, "Błąd instalacji", status));
     }
   }

@@ -7,6 +7,7 @@
 #include "platform/base/discard.h"
 #include "tables/table_access.h"
 #include "ui/dialogs.h"
+#include "upgrade/upgrade_answers.h"
 
 namespace zuv::flows {
 
@@ -111,7 +112,7 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
     result = env.upgrade.upgrade_database ? env.upgrade.upgrade_database(program_dir, database_dir, database->baza)
                                           : "Aktualizacja bazy danych jest niedostępna.";
   } else {
-    result = "00";
+    result = upgrade::kUpgradeDone;
   }
 
   // 13.

@@ -47,7 +47,8 @@ Outcome deployment_failed(FlowEnv& env, const std::string& why, bool database_up
 Outcome finish_upgrade(FlowEnv& env, const std::string& result, const std::string& program_dir,
                        const std::string& database_dir, const std::string& last_version, double started,
                        bool database_upgraded) {
-  if (result == "00") {
+  const upgrade::UpgradeEnd end = upgrade::upgrade_end(result);
+  if (end == upgrade::UpgradeEnd::Done) {
     if (disk_test_failed(env, program_dir, "P")) {
       close_progress(env);
       return Outcome::Refused;
@@ -62,7 +63,7 @@ Outcome finish_upgrade(FlowEnv& env, const std::string& result, const std::strin
     env.dialogs.ALARM("2", "Powodzenie!", "Instalacja zakończona powodzeniem.");
     return Outcome::Success;
   }
-  if (result.rfind("01", 0) == 0) {
+  if (end == upgrade::UpgradeEnd::FirmsFailed) {
     if (disk_test_failed(env, program_dir, "P")) {
       close_progress(env);
       return Outcome::Refused;

@@ -11,8 +11,9 @@
 #include "platform/table/index_check.h"
 #include "platform/table/table.h"
 #include "tables/table_access.h"
-#include "upgrade/firm_dispatcher.h"
+#include "upgrade/firm_records.h"
 #include "upgrade/recovery.h"
+#include "upgrade/run_note.h"
 #include "upgrade/upgrade_driver.h"
 
 namespace zuv::upgrade {

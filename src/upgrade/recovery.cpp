@@ -18,11 +18,14 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "tables/table_access.h"
-#include "upgrade/firm_dispatcher.h"
+#include "upgrade/firm_records.h"
+#include "upgrade/recovery_files.h"
 #include "upgrade/report_text.h"
 
 namespace zuv::upgrade {
 namespace {
+
+using namespace kept;
 
 // Inside a firm's recovery directory: the step marker, the note that the firm's steps
 // are under way, and the version record as a step met it (kept by earlier versions of
@@ -33,9 +36,6 @@ constexpr const char* kVersionCopy = "wersja.stan";
 // The marker's last line once everything the step changed is on the disk: from then on
 // the step's work stands.
 constexpr const char* kStepDone = "=";
-// In the database directory itself: its deletion is the run's last file operation,
-// so a run cut off anywhere before it is carried on, never taken for a new one.
-constexpr const char* kRunNote = "odzysk.txt";
 // A copy kept for an undo, suffixed so that no firm file's copy takes a marker's name.
 constexpr const char* kCopySuffix = ".kop";
 // A line of the firm's note naming a step that got its version record through.
@@ -47,93 +47,11 @@ constexpr char kNotedStep = '!';
 // its marker line rather than as a copy beside: no new file and no directory sync.
 constexpr std::uint64_t kKeptInLine = 8192;
 
-RecoveryCost cost;
-std::uint64_t held_now = 0;
-
-// Bytes kept for the step now under way.
-void count_kept(std::uint64_t bytes) {
-  cost.bytes_kept += bytes;
-  held_now += bytes;
-  if (held_now > cost.most_held) cost.most_held = held_now;
-}
-
-// Times one entry into the mechanism; entries made from inside another count once.
-class CostTimer {
- public:
-  CostTimer() : t0_(std::chrono::steady_clock::now()) { ++depth_; }
-  ~CostTimer() {
-    if (--depth_ == 0) cost.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0_).count();
-  }
-  CostTimer(const CostTimer&) = delete;
-  CostTimer& operator=(const CostTimer&) = delete;
-
- private:
-  std::chrono::steady_clock::time_point t0_;
-  static inline int depth_ = 0;
-};
-
-std::string native(const std::string& path) { return os::native_path(path); }
-
-std::string directory_of(const std::string& path) { return path.substr(0, path.rfind('\\') + 1); }
-
-[[nodiscard]] bool sync_directory_of(const std::string& path) {
-  return os::sync_directory(native(directory_of(path))) == 0;
-}
-
-bool read_small_file(const std::string& path, std::string& out) {
-  os::FileHandle h;
-  if (h.open(native(path), os::Access::Read, os::Share::Shared) != 0) return false;
-  std::uint64_t size = 0;
-  if (h.size(size) != 0 || size > (1u << 20)) return false;
-  out.assign(size, '\0');
-  return size == 0 || h.read_exact(0, out.data(), out.size()) == 0;
-}
-
-// A new file beside path, on the disk before it is renamed in, and the rename on the disk.
-bool write_synced(const std::string& path, std::string_view bytes) {
-  return replace_file_with(path, bytes) && sync_directory_of(path);
-}
-
-// The copy goes beside its destination, reaches the disk and only then takes its
-// place: the destination is never missing nor half written.
-bool copy_synced(const std::string& from, const std::string& to) {
-  const std::string temp = to + ".zuvnew";
-  bool ok = os::copy_file(from, temp).ok() && os::sync_file(native(temp)) == 0 &&
-            os::replace_file(native(temp), native(to)) == 0;
-  if (!ok && os::file_exists(std::string_view(temp)))
-    base::let_go(os::delete_file(temp), "the failure is answered; a leftover is overwritten by the next attempt");
-  return ok;
-}
-
-bool remove_synced(const std::string& path) {
-  if (!os::file_exists(std::string_view(path))) return true;
-  return os::delete_file(path).ok() && sync_directory_of(path);
-}
-
 void ensure_directory(const std::string& dir) {
   if (os::directory_exists(std::string_view(dir))) return;
   // The new directory's entry in its parent reaches the disk before anything is kept in it.
   if (!lib::MKDIR(dir).ok() || !sync_directory_of(dir.substr(0, dir.size() - 1)))
     firm_error(gencode::kCreate, 0, "Nie można utworzyć katalogu kopii na czas aktualizacji", dir, "MKDIR");
-}
-
-// A line of the notes without its CR LF and blanks.
-std::string bare(std::string_view line) {
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-  return lib::trim(line);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = bare(std::string_view(text).substr(at, end - at));
-    if (!line.empty()) lines.push_back(line);
-    at = end + 1;
-  }
-  return lines;
 }
 
 // The lines of a marker that reached the disk whole: a line appended when the cut came
@@ -184,7 +102,7 @@ void note_step_done(const std::string& firm_dir, std::string_view step_name) {
 
 // Every copy left in the recovery directory, the firm's marker excepted.
 void remove_copies(const std::string& dir) {
-  held_now = 0;
+  new_step_held();
   for (const os::DirEntry& e : os::list_directory(dir + "*.*", "HS"))
     if (!base::iequals_ascii(e.name, kFirmMarker))
       base::let_go(lib::DEL_FILE(dir + e.name), "a copy left behind is removed with the next firm's copies");
@@ -435,7 +353,8 @@ void mark_firm_finished(const std::string& firm_dir) {
   CostTimer timer;
   const std::string dir = firm_dir + kRecoveryDir;
   if (!os::directory_exists(std::string_view(dir))) return;
-  remove_synced(dir + kFirmMarker);
+  base::let_go(remove_synced(dir + kFirmMarker),
+               "a note left behind has the next run do the firm's closing work again, which changes nothing");
   remove_copies(dir);
   // An empty directory says nothing; one that cannot go now goes with the next run.
   if (os::remove_directory(dir.substr(0, dir.size() - 1)).ok())
@@ -579,105 +498,5 @@ std::function<void()> run_firm_steps_recoverably(table::WorkAreas& areas, const 
   return [work = stop_watching(firm_dir), to_note] { commit_kept(work, to_note); };
 }
 
-namespace {
-
-// The database's own identifier, in its directory while a run of it is unfinished: the
-// run note names it, so that a note that came with another database's files is told
-// apart, whatever path either is reached by.
-constexpr const char* kDatabaseId = "baza_id.txt";
-constexpr const char* kNoteDatabase = "baza=";
-constexpr const char* kNoteRelease = "wydanie=";
-
-std::string database_identity(const std::string& database_dir) {
-  std::string text;
-  if (!read_small_file(database_dir + kDatabaseId, text)) return "";
-  return bare(text);
-}
-
-// Gives the database its identifier when it has none; "" when it cannot be written.
-std::string make_database_identity(const std::string& database_dir) {
-  std::string id = database_identity(database_dir);
-  if (!id.empty()) return id;
-  std::random_device random;
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%08x%08x%08x%08x", random(), random(), random(),
-                static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
-  id = buf;
-  return write_synced(database_dir + kDatabaseId, id + "\r\n") ? id : "";
-}
-
-bool write_note(const std::string& database_dir, const RunNote& note) {
-  std::string text = note.version + "\r\n";
-  text += kNoteDatabase + database_identity(database_dir) + "\r\n";
-  text += kNoteRelease + note.release + "\r\n";
-  for (long long nr : note.finished) text += std::to_string(nr) + "\r\n";
-  return write_synced(database_dir + kRunNote, text);
-}
-
-bool all_digits(const std::string& s) {
-  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
-}  // namespace
-
-bool firm_brought_through(const std::string& recorded_version, std::span<const steps::FirmStep> firm_steps) {
-  if (firm_steps.empty()) return true;
-  if (recorded_version >= firm_steps.back().version) return true;
-  return firm_steps.size() >= 2 && recorded_version > firm_steps[firm_steps.size() - 2].version;
-}
-
-std::optional<RunNote> read_run_note(const std::string& database_dir, const std::string& release_version) {
-  std::string text;
-  if (!read_small_file(database_dir + kRunNote, text)) return std::nullopt;
-  const std::vector<std::string> lines = lines_of(text);
-  const std::string id = database_identity(database_dir);
-  if (lines.empty() || id.empty()) return std::nullopt;
-  RunNote note;
-  note.version = lines.front();
-  note.release = release_version;
-  bool same_database = false, same_release = false;
-  for (size_t i = 1; i < lines.size(); ++i) {
-    if (lines[i].rfind(kNoteDatabase, 0) == 0)
-      same_database = lines[i].substr(std::string_view(kNoteDatabase).size()) == id;
-    else if (lines[i].rfind(kNoteRelease, 0) == 0)
-      same_release = lines[i].substr(std::string_view(kNoteRelease).size()) == release_version;
-    else if (all_digits(lines[i]))
-      note.finished.insert(std::atoll(lines[i].c_str()));
-  }
-  if (!same_database || !same_release) return std::nullopt;
-  return note;
-}
-
-RunNote note_run_start(const std::string& database_dir, const std::string& database_version,
-                       const std::string& release_version) {
-  CostTimer timer;
-  const std::string path = database_dir + kRunNote;
-  if (std::optional<RunNote> cut = read_run_note(database_dir, release_version))
-    if (cut->version <= database_version) return *cut;
-  if (make_database_identity(database_dir).empty())
-    firm_error(gencode::kWrite, 0, "Nie można zapisać identyfikatora bazy danych", database_dir + kDatabaseId,
-               "ZAPISZ");
-  RunNote fresh;
-  fresh.version = database_version;
-  fresh.release = release_version;
-  if (!write_note(database_dir, fresh))
-    firm_error(gencode::kWrite, 0, "Nie można zapisać znacznika aktualizacji bazy danych", path, "ZAPISZ");
-  return fresh;
-}
-
-bool note_firm_finished(const std::string& database_dir, RunNote& note, long long nr) {
-  CostTimer timer;
-  note.finished.insert(nr);
-  return write_note(database_dir, note);
-}
-
-bool note_run_end(const std::string& database_dir) {
-  CostTimer timer;
-  // The identifier serves the note alone: a finished database carries neither. Left by
-  // a cut between the two, it is taken up by the next run and goes at its end.
-  return remove_synced(database_dir + kRunNote) && remove_synced(database_dir + kDatabaseId);
-}
-
-RecoveryCost recovery_cost() { return cost; }
 
 }  // namespace zuv::upgrade

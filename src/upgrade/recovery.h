@@ -3,9 +3,8 @@
 // the steps changed is on the disk the marker says so and goes with the copies. A firm
 // that starts with a marker that does not say so had its steps cut off: its files are
 // put back as they were before them, and the steps run again because the version
-// record says they have not. The driver keeps one note of its own: the
-// database version its run started from, which the release's version record replaces
-// midway. docs/recovery.md tells the whole story.
+// record says they have not. The driver's own note of the run is in run_note.h;
+// docs/recovery.md tells the whole story.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "steps/steps.h"
+#include "upgrade/recovery_files.h"
 
 namespace zuv::table {
 class WorkAreas;
@@ -42,9 +42,9 @@ struct FirmRecovery {
 };
 
 // Settles what an earlier run left in the firm's recovery directory: a step marker
-// whose version record still matches is undone (files written beside, synced and
-// renamed in; files the step created are removed), one whose step got its version
-// through only loses its copies. Runs before anything else touches the firm; raises
+// without its closing line (what the step changed is on the disk) is undone (files
+// written beside, synced and renamed in; files the step created are removed), one with
+// it only loses its copies. Runs before anything else touches the firm; raises
 // a runtime error when a file cannot be put back, and then keeps the marker.
 FirmRecovery recover_firm(const std::string& firm_dir);
 // What recover_firm would find and do, read without changing anything (the plan).
@@ -56,9 +56,10 @@ void mark_firm_started(const std::string& firm_dir, bool reindex);
 // The closing work is done: the firm's recovery directory is left empty.
 void mark_firm_finished(const std::string& firm_dir);
 
-// Writes the marker naming the step and the firm's version before it; from then until
-// release_step the first change to each file of the firm's directory keeps that file
-// first (or notes it absent) and adds it to the marker, both synced.
+// Writes the marker naming the step and the firm's version before it, synced; from then
+// until release_step the first change to each file of the firm's directory waits until
+// that file is kept (a small one whole in a marker line, a larger one as a synced copy
+// beside) or noted absent, and the marker's new line is synced.
 void guard_step(const std::string& firm_dir, std::string_view step_name, std::string_view version_before = "");
 // After the step returned: syncs the files it changed and the version record, notes
 // the step as done in the firm's note (when note_done: its version record does not say
@@ -83,49 +84,5 @@ void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, 
 [[nodiscard]] std::function<void()> run_firm_steps_recoverably(
     table::WorkAreas& areas, const std::string& firm_dir, const std::vector<const steps::FirmStep*>& steps,
     const std::function<void(const steps::FirmStep&)>& run);
-
-// What the mechanism took from this process so far: the time spent keeping copies,
-// forcing files to the disk and settling the recovery directories, the bytes copied,
-// and the most one step held at a time (the extra disk a run needs).
-struct RecoveryCost {
-  double seconds = 0;
-  std::uint64_t bytes_kept = 0;
-  std::uint64_t most_held = 0;
-};
-RecoveryCost recovery_cost();
-
-// The driver's note of a run ("odzysk.txt" of the database directory), kept from before
-// the run changes anything until its end.
-struct RunNote {
-  std::string release;  // the database version the release brings
-  // The version the run is treated as starting from: the lower of the recorded one and
-  // that of a run cut off before its end (whose release version record may already
-  // have replaced the database's), so that it decides every step alike.
-  std::string version;
-  // Firms (register numbers) the cut-off run had brought through: their closing state
-  // is the clean run's, and a step that records one below itself (033) must not meet
-  // them a second time.
-  std::set<long long> finished;
-};
-// The note of an unfinished run of this database (by the identifier it keeps, not its
-// path) and of this release, read without changing anything; nullopt when there is
-// none, or when it belongs to another database or release.
-std::optional<RunNote> read_run_note(const std::string& database_dir, const std::string& release_version);
-// Reads the note of an unfinished run, or makes a new one (synced), after giving the
-// database its identifier when it has none.
-RunNote note_run_start(const std::string& database_dir, const std::string& database_version,
-                       const std::string& release_version);
-// Adds a firm the run brought through, before the firm's own note goes: between the two
-// a cut would otherwise meet the firm as new and run 033 on it a second time. False when
-// the note cannot be written; the firm's own note must then stay.
-[[nodiscard]] bool note_firm_finished(const std::string& database_dir, RunNote& note, long long nr);
-// The run came to its verified end: the note goes. A run that ends otherwise keeps it,
-// so that the next one carries it on from the version it started from. False when it
-// could not be removed.
-[[nodiscard]] bool note_run_end(const std::string& database_dir);
-
-// Whether a firm's recorded version says it went through every firm step (the last step
-// may record a version below its own, but above every earlier step's).
-bool firm_brought_through(const std::string& recorded_version, std::span<const steps::FirmStep> firm_steps);
 
 }  // namespace zuv::upgrade

@@ -8,7 +8,7 @@
 #include "platform/os/files.h"
 #include "sys/netname.h"
 #include "tables/table_access.h"
-#include "ui/alarm.h"
+#include "upgrade/upgrade_observer.h"
 
 namespace zuv::upgrade {
 namespace {
@@ -24,7 +24,7 @@ bool find_or_add_workstation(const UpgradeEnv& env, const std::string& name) {
     return t->locate([&](table::Table& r) { return lib::trim(r.get(0).text) == name; }, true);
   });
   if (found) return true;
-  if (!tables::REK_ADD(env.areas, std::nullopt, env.interrupt)) return false;
+  if (!tables::REK_ADD(env.areas, std::nullopt, env.told().interrupt())) return false;
   bool stored = tables::guarded([&] { return t->put(0, table::Value::of_text(name)) && t->commit(); });
   t->unlock();
   return stored;
@@ -82,12 +82,8 @@ bool POKAZ_CZAS(const UpgradeEnv& env, const std::string& database_dir, const st
     return true;
   });
   tables::ZAMKNIJ(env.areas, "nn");
-  if (seconds < 0.000001 || !env.dialog) return true;
-
-  int answer = env.dialog->ALARM("4", "Czas instalacji (wskaźnik=" + std::to_string(column) + ")",
-                                 "Instalacja potrwa w przybliżeniu;" + duration_words(seconds),
-                                 {"Potwierdź", "Zrezygnuj"});
-  return answer == 1;
+  if (seconds < 0.000001) return true;
+  return env.told().accept_duration(column, duration_words(seconds));
 }
 
 void ZAPISZ_PREDKOSC(const UpgradeEnv& env, double elapsed_seconds, const std::string& database_dir) {

@@ -2,28 +2,29 @@
 
 #include <cmath>
 #include <cstdio>
-#include <deque>
+#include <optional>
+#include <utility>
 
 #include "lib/files.h"
 #include "lib/text.h"
 #include "platform/base/discard.h"
-#include "platform/os/child_work.h"
 #include "platform/os/codepage.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/error/error.h"
-#include "sys/errorsys.h"
 #include "steps/step_routines.h"
 #include "tables/table_access.h"
-#include "ui/alarm.h"
-#include "ui/licznik.h"
-#include "upgrade/firm_dispatcher.h"
-#include "upgrade/recovery.h"
+#include "upgrade/firm_lifecycle.h"
+#include "upgrade/firm_records.h"
+#include "upgrade/run_note.h"
 #include "upgrade/report_text.h"
 #include "upgrade/shared_indexes.h"
 #include "upgrade/time_estimate.h"
+#include "upgrade/upgrade_observer.h"
+#include "upgrade/upgrade_plan.h"
 #include "upgrade/verified_finish.h"
+#include "upgrade/worker_pool.h"
 
 namespace zuv::upgrade {
 namespace {
@@ -148,12 +149,6 @@ std::string install_report(const UpgradeEnv& env, const std::vector<std::string>
   return text;
 }
 
-void show(const UpgradeEnv& env, ScreenFields& fields, const std::optional<std::string>& firm,
-          const std::optional<std::string>& time_left, const std::optional<std::string>& firms_left) {
-  OPISY(fields, firm, time_left, firms_left, env.now_hms());
-  if (env.screen) env.screen->refresh(fields);
-}
-
 // Step 17: the release's version record takes the database's place, already marked
 // unfinished. It is made ready beside the old one and renamed in, so that no moment
 // shows the release's record as it came, finished.
@@ -166,10 +161,318 @@ bool install_release_version(const UpgradeEnv& env, const std::string& database_
   return ok;
 }
 
+
+// One run of the driver over a database: its steps in order, each part answering the
+// run's answer when the run ends there.
+class DatabaseRun {
+ public:
+  DatabaseRun(const UpgradeEnv& env, const std::string& program_dir, const std::string& database_dir,
+              ScreenFields& fields, SharedStepFn shared_step, UpgradeOutcome& out)
+      : env_(env), areas_(env.areas), program_dir_(program_dir), database_dir_(database_dir), fields_(fields),
+        shared_step_(shared_step), out_(out), pool_(program_dir, database_dir, env.workers) {
+    values_.pdane[0] = "0";
+    values_.pdane[1] = "0";
+  }
+
+  std::string run(const std::string& recorded_version) {
+    out_ = {};
+    read_workstation_name(env_, program_dir_);
+    run_started_ = run_stamp_now();
+    if (std::optional<std::string> answer = hold_database(recorded_version)) return *answer;
+    if (std::optional<std::string> answer = before_firms()) return *answer;
+    if (std::optional<std::string> answer = open_register()) return *answer;
+    if (std::optional<std::string> answer = walk_firms()) return *answer;
+    return after_firms();
+  }
+
+ private:
+  using Answer = std::optional<std::string>;
+
+  // An error outside the firms: the answer names what failed.
+  std::string error(const std::string& what) {
+    out_.error = true;
+    return std::string(kMsgUpgradeError) + what;
+  }
+  // Only a verified end lets the run's note go: any other keeps the version the run
+  // started from, so that the next run finishes the firms this one began and repeats
+  // the shared work (indexes, PIT repair) that depends on it.
+  std::string ended(std::string result) {
+    areas_.close_all();
+    if (result == kUpgradeDone && !note_run_end(database_dir_))
+      return error("nie można usunąć pliku " + database_dir_ + "odzysk.txt");
+    return result;
+  }
+  std::string failed(const std::string& what) { return ended(error(what)); }
+
+  void show(const std::optional<std::string>& firm, const std::optional<std::string>& time_left,
+            const std::optional<std::string>& firms_left) {
+    OPISY(fields_, firm, time_left, firms_left, env_.now_hms());
+    env_.told().refresh_screen(fields_);
+  }
+
+  // The semaphore: while any program of the suite holds the table, it cannot be ours.
+  Answer hold_database(const std::string& recorded_version) {
+    const std::string semaphore = database_dir_ + "str\\nazwy.dbf";
+    if (!os::file_exists(std::string_view(semaphore))) {
+      base::let_go(lib::MKDIR(database_dir_ + "str"), "the copy below fails when the directory is missing");
+      if (!lib::FCOPY(env_.release_dir + "str\\nazwy.dbf", semaphore)) {
+        areas_.close_all();
+        return error("nie można utworzyć pliku " + semaphore);
+      }
+    }
+    if (!tables::USEEX(areas_, semaphore, "sem")) {
+      areas_.close_all();
+      return std::string(kMsgOthersWorking);
+    }
+    // A run cut off after the release's version record replaced the database's is
+    // carried on from the version it started from, so it decides every step alike.
+    note_ = note_run_start(database_dir_, recorded_version, env_.wersja_b);
+    version_ = note_.version;
+    work_ = shared_work(env_.steps, version_);
+    return std::nullopt;
+  }
+
+  // The reference files, the last run's reports, the structure steps.
+  Answer before_firms() {
+    base::let_go(lib::MKDIR(database_dir_ + "temp"), "an existing directory answers 183; the steps fail without it");
+    env_.run_step("reference files", [&] {
+      refresh_reference_files(env_, database_dir_);
+      if (work_.copies_xml) {
+        base::let_go(lib::MKDIR(database_dir_ + "str\\xml"), "an existing directory answers 183");
+        if (!lib::COPY_KAT(env_.release_dir + "xml\\", database_dir_ + "str\\xml\\"))
+          firm_error(gencode::kCreate, 0, "Nie można skopiować katalogu xml wydania", database_dir_ + "str\\xml\\",
+                     "COPY_KAT");
+      }
+    });
+    // A report of the last run left in place would speak for this one.
+    for (const char* report : {"public\\ins_raport.txt", "public\\hif_raport.rtf"})
+      if (!lib::DEL_FILE(database_dir_ + report)) return failed("nie można usunąć pliku " + database_dir_ + report);
+
+    steps::StepContext ctx{areas_, env_.release_dir, &values_};
+    for (const steps::StructureStep* s : work_.structure)
+      env_.run_step(s->name, [&] { s->run(ctx, database_dir_, program_dir_); });
+    if (work_.rate_index_first) env_.run_step("BUILD_RATE_INDEX", [&] { steps::BUILD_RATE_INDEX(ctx, database_dir_); });
+    return std::nullopt;
+  }
+
+  // PREPARE_INS: the screen, the register counted, the database marked unfinished.
+  Answer open_register() {
+    if (!tables::OTWORZ(areas_, database_dir_, "install.dbf", "ins")) return ended(register_unreadable_message());
+    tables::ZAMKNIJ(areas_, "ins");
+    fields_.heading = "Instalacja programu ZUV (wersja " + env_.wersja_p + ")";
+    fields_.stage = "Aktualizacja Bazy Danych";
+    env_.told().open_screen(fields_);
+    env_.told().progress_begin(10, "Czynności przygotowawcze...");
+    areas_.settings().deleted_hidden = true;
+
+    values_.kraje_ue = build_kraje_ue(env_, database_dir_);
+
+    if (!tables::OTWORZ(areas_, database_dir_, "install.dbf", "ins")) return ended(register_unreadable_message());
+    areas_.current()->eval([&](table::Table&) {
+      ++firms_;
+      return true;
+    });
+    out_.firms = firms_;
+    if (firms_ < 1) return ended(kMsgNoFirms);
+
+    show("?", std::nullopt, std::to_string(firms_));
+    env_.progress_restart(firms_, "Przetwarzanie danych (1)...");
+    if (!set_finished_flag(env_, database_dir_, "N"))
+      return failed("nie można zapisać znacznika aktualizacji w pliku " + database_dir_ + "wersja.dbf");
+    // First pass: the progress window walks the register once.
+    areas_.select("ins");
+    table::Table* ins = areas_.current();
+    for (ins->go_top(); !ins->eof(); ins->skip()) env_.progress();
+    return std::nullopt;
+  }
+
+  // The per-firm recovery section: any runtime error ends this firm only.
+  void report_failure(double nr, const std::string& described) {
+    const std::string number = number_text(nr);
+    report_lines_.push_back("Firma nr: " + number + " Błąd podczas instalacji:;" + described);
+    error_text_ += "Nie udało się zainstalować firmy nr: " + number + ". Napraw firmę i spróbuj jeszcze raz!\r\n";
+    out_.failed.push_back(std::llround(nr));
+    tables::CLOSEALL(areas_);
+  }
+  void trapped(const FirmTurn& turn, const std::function<void()>& work) {
+    if (std::optional<std::string> described = trapped_error(turn.dir, work)) report_failure(turn.nr, *described);
+  }
+  // The last part of the firm before, waiting for its steps' result to reach the disk,
+  // which the disk does while the next firm works.
+  void finish_previous() {
+    if (!unfinished_) return;
+    std::pair<FirmTurn, std::function<void()>> u = std::move(*unfinished_);
+    unfinished_.reset();
+    trapped(u.first, u.second);
+  }
+  // A worker's firm, settled in register order.
+  void settle(double nr, const std::string& firm_dir, const WorkerAnswer& answer) {
+    FirmTurn turn;
+    turn.nr = nr;
+    turn.dir = firm_dir;
+    if (answer.kind == WorkerAnswer::Vanished)
+      report_failure(nr, "Proces aktualizujący firmę zakończył się niespodziewanie.;Katalog firmy: " + firm_dir);
+    else if (answer.kind == WorkerAnswer::Broke)
+      report_failure(nr, answer.described);
+    else if (answer.kind == WorkerAnswer::Done)
+      trapped(turn, [&] { firm_done_elsewhere(database_dir_, note_, turn); });
+    ++settled_;
+    show(std::nullopt, estimate_.OBLICZ_CZAS(start_, env_.now_seconds(), settled_), std::nullopt);
+  }
+  void settle_all() {
+    pool_.settle_all([this](double nr, const std::string& dir, const WorkerAnswer& a) { settle(nr, dir, a); });
+  }
+  bool start_in_worker(const FirmTurn& turn) {
+    const std::string database_version = version_;
+    return pool_.start(
+        turn.nr, turn.dir,
+        [&](const std::string& slot_dir) {
+          // The parent's open tables are its own; this copy of them points nowhere.
+          areas_.forget_all();
+          WorkerAnswer a;
+          bool done = false;
+          std::optional<std::string> described = trapped_error(turn.dir, [&] {
+            done = carry_firm_in_worker(env_, values_, turn, slot_dir, error_text_, database_version);
+          });
+          tables::CLOSEALL(areas_);
+          a.kind = described ? WorkerAnswer::Broke : done ? WorkerAnswer::Done : WorkerAnswer::Skipped;
+          a.described = described.value_or("");
+          return a;
+        },
+        [this](double nr, const std::string& dir, const WorkerAnswer& a) { settle(nr, dir, a); });
+  }
+
+  // One firm of the register, in a worker or here.
+  void firm(int counter, double nr) {
+    values_.num_fir = static_cast<int>(std::llround(nr));
+    const FirmTurn turn = firm_turn(env_, note_, database_dir_, nr);
+    const std::string firms_left = std::to_string(firms_ - counter) + "/" + std::to_string(firms_);
+    show(firm_label(env_, turn.dir, counter, nr), counter == 1 ? std::optional<std::string>("?") : std::nullopt,
+         firms_left);
+    // A firm without its core files is left as the dispatcher leaves it, but said.
+    if (const std::string line = turn.skipped_line(); !line.empty()) {
+      report_lines_.push_back(line);
+      out_.skipped.push_back(line);
+    }
+    if (turn.has_work() && start_in_worker(turn)) return;
+    std::function<void()> finish;
+    trapped(turn, [&] {
+      carry_firm(env_, values_, turn, program_dir_, error_text_, database_dir_, version_, note_, finish);
+    });
+    finish_previous();
+    if (finish) unfinished_.emplace(turn, std::move(finish));
+    show(std::nullopt, estimate_.OBLICZ_CZAS(start_, env_.now_seconds(), counter), std::nullopt);
+    tables::CLOSEALL(areas_);
+  }
+
+  // The register walk, firm after firm; the operator may stop it between two.
+  Answer walk_firms() {
+    env_.progress_restart(firms_, "Przetwarzanie danych (2) ...");
+    estimate_.OBLICZ_CZAS(firms_);
+    start_ = env_.now_seconds();
+    const std::string slot_fault = pool_.prepare();
+    if (!slot_fault.empty()) return failed("nie można skopiować wzorców do katalogu " + slot_fault);
+    areas_.select("ins");
+    table::Table* ins = areas_.current();
+    ins->go_top();
+    int counter = 0;
+    while (!ins->eof()) {
+      if (env_.told().stop_asked()) {
+        finish_previous();
+        settle_all();
+        return ended(kMsgInterrupted);
+      }
+      env_.progress();
+      firm(++counter, field_number(*ins, "nr"));
+      areas_.select("ins");
+      ins = areas_.current();
+      areas_.settings().deleted_hidden = true;
+      ins->skip();
+    }
+    finish_previous();
+    settle_all();
+    return std::nullopt;
+  }
+
+  // The release's version record, the shared data and indexes, the verified finish and
+  // the reports; the database is marked finished last.
+  std::string after_firms() {
+    // The release's version record replaces the database's. It stays unfinished until
+    // the very end: a record that came finished from the release would otherwise mark
+    // a run with failed firms as complete.
+    if (!install_release_version(env_, database_dir_))
+      return failed("nie można zapisać wersji bazy danych w pliku " + database_dir_ + "wersja.dbf");
+    show("Analiza Katalogu public...", std::nullopt, std::nullopt);
+    tables::CLOSEALL(areas_);
+
+    steps::StepContext ctx{areas_, env_.release_dir, &values_};
+    if (work_.shared_step && shared_step_)
+      env_.run_step("PUB_26_01_001", [&] { shared_step_(ctx, database_dir_); });
+    int index_failures = 0;
+    env_.run_step("NTX_PUB", [&] { index_failures = NTX_PUB(env_, database_dir_, work_.pit_repair); });
+    if (index_failures == kPitRepairFailed)
+      return failed("nie udało się naprawić tabel PIT (public\\fpit.dbf, wpit.dbf, pit_zap.dbf, wf.dbf)");
+    if (index_failures > 0) return failed("nie udało się zbudować indeksów tabel wspólnych (str\\, public\\)");
+
+    // The verified finish: nothing is called done that was not looked at.
+    const std::string shared_fault =
+        verify_finish(env_, database_dir_, run_started_, out_.failed,
+                      [this](double nr, const std::string& described) { report_failure(nr, described); });
+    tables::CLOSEALL(areas_);
+    if (!shared_fault.empty()) return failed(shared_fault);
+    return report_and_end();
+  }
+
+  std::string report_and_end() {
+    if (!report_lines_.empty() || !values_.tlist.empty()) {
+      base::let_go(lib::MKDIR(database_dir_ + "public"), "the report's own write tells");
+      const std::string report = database_dir_ + "public\\ins_raport.txt";
+      if (!replace_file_with(report, install_report(env_, report_lines_, values_.tlist)))
+        return failed("nie można zapisać raportu " + report);
+    }
+    if (!error_text_.empty()) {
+      out_.error_log = env_.release_dir + "error.log";
+      if (!replace_file_with(out_.error_log, os::cp1250_from_utf8(error_text_)))
+        return failed("nie można zapisać pliku " + out_.error_log);
+      return ended(kUpgradeFirmsFailed);
+    }
+    if (!set_finished_flag(env_, database_dir_, "T"))
+      return failed("nie można zapisać znacznika zakończenia w pliku " + database_dir_ + "wersja.dbf");
+    return ended(kUpgradeDone);
+  }
+
+  const UpgradeEnv& env_;
+  table::WorkAreas& areas_;
+  const std::string program_dir_;
+  const std::string database_dir_;
+  ScreenFields& fields_;
+  SharedStepFn shared_step_;
+  UpgradeOutcome& out_;
+  WorkerPool pool_;
+  steps::RunValues values_;
+  std::vector<std::string> report_lines_;
+  std::string error_text_;
+  std::string run_started_;
+  RunNote note_;
+  std::string version_;  // the version the run starts from
+  SharedWork work_;
+  int firms_ = 0;
+  int settled_ = 0;
+  TimeEstimate estimate_;
+  double start_ = 0;
+  std::optional<std::pair<FirmTurn, std::function<void()>>> unfinished_;
+};
+
 }  // namespace
 
 std::string register_unreadable_message() {
   return "Baza danych nie zawiera żadnej firmy,;lub uszkodzony plik \"install.dbf\"";
+}
+
+UpgradeEnd upgrade_end(const std::string& answer) {
+  if (answer == kUpgradeDone) return UpgradeEnd::Done;
+  if (answer == kUpgradeFirmsFailed) return UpgradeEnd::FirmsFailed;
+  return is_upgrade_error(answer) ? UpgradeEnd::Failed : UpgradeEnd::Refused;
 }
 
 const std::vector<std::string>& reference_files() {
@@ -182,352 +485,9 @@ const std::vector<std::string>& reference_files() {
 std::string UPGRADE_NOWEJ_BAZY(const UpgradeEnv& env, const std::string& program_dir, const std::string& database_dir,
                                const std::string& recorded_version, ScreenFields& fields, SharedStepFn shared_step,
                                UpgradeOutcome* outcome) {
-  table::WorkAreas& areas = env.areas;
-  steps::RunValues values;
-  values.pdane[0] = "0";
-  values.pdane[1] = "0";
-  std::vector<std::string> report_lines;
-  std::string error_text;
   UpgradeOutcome local;
-  UpgradeOutcome& out = outcome ? *outcome : local;
-  out = {};
-
-  read_workstation_name(env, program_dir);
-  const std::string run_started = run_stamp_now();
-
-  // The semaphore: while any program of the suite holds the table, it cannot be ours.
-  const std::string semaphore = database_dir + "str\\nazwy.dbf";
-  // An error outside the firms: the answer names what failed.
-  auto error = [&](const std::string& what) {
-    out.error = true;
-    return std::string(kMsgUpgradeError) + what;
-  };
-  if (!os::file_exists(std::string_view(semaphore))) {
-    base::let_go(lib::MKDIR(database_dir + "str"), "the copy below fails when the directory is missing");
-    if (!lib::FCOPY(env.release_dir + "str\\nazwy.dbf", semaphore)) {
-      areas.close_all();
-      return error("nie można utworzyć pliku " + semaphore);
-    }
-  }
-  if (!tables::USEEX(areas, semaphore, "sem")) {
-    areas.close_all();
-    return kMsgOthersWorking;
-  }
-  // A run cut off after the release's version record replaced the database's is
-  // carried on from the version it started from, so it decides every step alike.
-  RunNote note = note_run_start(database_dir, recorded_version, env.wersja_b);
-  const std::string database_version = note.version;
-  // Only a verified end lets the note go: any other keeps the version the run started
-  // from, so that the next run finishes the firms this one began and repeats the shared
-  // work (indexes, PIT repair) that depends on it.
-  auto ended = [&](std::string result) {
-    areas.close_all();
-    if (result == kUpgradeDone && !note_run_end(database_dir))
-      return error("nie można usunąć pliku " + database_dir + "odzysk.txt");
-    return result;
-  };
-  auto failed = [&](const std::string& what) { return ended(error(what)); };
-
-  base::let_go(lib::MKDIR(database_dir + "temp"), "an existing directory answers 183; the steps fail without it");
-  env.run_step("reference files", [&] {
-    refresh_reference_files(env, database_dir);
-    if (database_version < kXmlCopiedBelow) {
-      base::let_go(lib::MKDIR(database_dir + "str\\xml"), "an existing directory answers 183");
-      if (!lib::COPY_KAT(env.release_dir + "xml\\", database_dir + "str\\xml\\"))
-        firm_error(gencode::kCreate, 0, "Nie można skopiować katalogu xml wydania", database_dir + "str\\xml\\",
-                   "COPY_KAT");
-    }
-  });
-  // A report of the last run left in place would speak for this one.
-  for (const char* report : {"public\\ins_raport.txt", "public\\hif_raport.rtf"})
-    if (!lib::DEL_FILE(database_dir + report)) return failed("nie można usunąć pliku " + database_dir + report);
-
-  steps::StepContext ctx{areas, env.release_dir, &values};
-  for (const steps::StructureStep& s : env.steps.structure)
-    if (database_version < s.version) env.run_step(s.name, [&] { s.run(ctx, database_dir, program_dir); });
-  // A database already past 026.01.007 (its last run ended "01") may still hold firms
-  // below it, whose step 007 reads rates by date: the refresh above deleted that index
-  // and the shared indexes come only after the firm loop.
-  if (!(database_version < kRateIndexBuiltBelow))
-    env.run_step("BUILD_RATE_INDEX", [&] { steps::BUILD_RATE_INDEX(ctx, database_dir); });
-
-  if (!tables::OTWORZ(areas, database_dir, "install.dbf", "ins")) return ended(register_unreadable_message());
-  tables::ZAMKNIJ(areas, "ins");
-
-  // PREPARE_INS
-  fields.heading = "Instalacja programu ZUV (wersja " + env.wersja_p + ")";
-  fields.stage = "Aktualizacja Bazy Danych";
-  if (env.screen) env.screen->open(fields);
-  if (env.licznik && !env.licznik->exists())
-    env.licznik->create(ui::Point{20, 20}, 400, 10, "Czynności przygotowawcze...");
-  else
-    env.progress_restart(10, "Czynności przygotowawcze...");
-  areas.settings().deleted_hidden = true;
-
-  values.kraje_ue = build_kraje_ue(env, database_dir);
-
-  int il_firm = 0;
-  if (!tables::OTWORZ(areas, database_dir, "install.dbf", "ins")) return ended(register_unreadable_message());
-  areas.current()->eval([&](table::Table&) {
-    ++il_firm;
-    return true;
-  });
-  out.firms = il_firm;
-  if (il_firm < 1) return ended(kMsgNoFirms);
-
-  show(env, fields, "?", std::nullopt, std::to_string(il_firm));
-  env.progress_restart(il_firm, "Przetwarzanie danych (1)...");
-  if (!set_finished_flag(env, database_dir, "N"))
-    return failed("nie można zapisać znacznika aktualizacji w pliku " + database_dir + "wersja.dbf");
-
-  // First pass: the progress window walks the register once.
-  areas.select("ins");
-  table::Table* ins = areas.current();
-  for (ins->go_top(); !ins->eof(); ins->skip()) env.progress();
-
-  env.progress_restart(il_firm, "Przetwarzanie danych (2) ...");
-  TimeEstimate estimate;
-  estimate.OBLICZ_CZAS(il_firm);
-  const double start = env.now_seconds();
-  int counter = 0;
-
-  // The per-firm recovery section: any runtime error ends this firm only.
-  auto report_failure = [&](double nr, const std::string& described) {
-    const std::string number = number_text(nr);
-    report_lines.push_back("Firma nr: " + number + " Błąd podczas instalacji:;" + described);
-    error_text += "Nie udało się zainstalować firmy nr: " + number + ". Napraw firmę i spróbuj jeszcze raz!\r\n";
-    out.failed.push_back(std::llround(nr));
-    tables::CLOSEALL(areas);
-  };
-  // Runs work under the trap; the error's description when it broke out.
-  auto under_trap = [&](const std::string& firm_dir, const std::function<void()>& work) {
-    std::optional<ErrorRecord> failure;
-    try {
-      GuardedBlock trap;
-      work();
-    } catch (const Break& b) {
-      failure = b.record;
-    } catch (const std::exception& e) {
-      ErrorRecord r;
-      r.subSystem = "ZUVINST";
-      r.description = e.what();
-      r.fileName = firm_dir;
-      failure = r;
-    }
-    return failure ? std::optional<std::string>(sys::ERR_PIS(*failure)) : std::nullopt;
-  };
-  auto trapped = [&](double nr, const std::string& firm_dir, const std::function<void()>& work) {
-    if (std::optional<std::string> described = under_trap(firm_dir, work)) report_failure(nr, *described);
-  };
-  // The last part of the firm before: waiting for its steps' result to reach the disk,
-  // which the disk does while the next firm works.
-  struct Unfinished {
-    double nr = 0;
-    std::string firm_dir;
-    std::function<void()> finish;
-  };
-  std::optional<Unfinished> unfinished;
-  auto finish_previous = [&] {
-    if (!unfinished) return;
-    Unfinished u = std::move(*unfinished);
-    unfinished.reset();
-    trapped(u.nr, u.firm_dir, u.finish);
-  };
-
-  // With workers, each firm goes to a child process; the parent keeps the run's notes
-  // and reports, settling the firms in register order, as one after the other would.
-  const int workers = os::child_work_available() ? std::max(1, env.workers) : 1;
-  struct Running {
-    os::ChildWork child;
-    double nr = 0;
-    std::string firm_dir;
-    int slot = 0;
-  };
-  std::deque<Running> running;
-  // Every worker has a directory of its own, standing for both the program directory
-  // (its "temp\", where steps fill tables) and the database directory (its "str\", a
-  // copy of the templates, which steps open for themselves alone).
-  auto worker_program_dir = [&](int slot) {
-    return program_dir + "temp\\zuv_w" + std::to_string(slot + 1) + "\\";
-  };
-  static constexpr const char* kWorkerSubdirs[] = {"temp", "str"};
-  int settled = 0;
-  auto settle_oldest = [&] {
-    Running r = std::move(running.front());
-    running.pop_front();
-    const std::optional<std::string> answer = r.child.wait();
-    if (!answer || answer->empty()) {
-      report_failure(r.nr, "Proces aktualizujący firmę zakończył się niespodziewanie.;Katalog firmy: " + r.firm_dir);
-    } else if ((*answer)[0] == 'B') {
-      report_failure(r.nr, answer->substr(1));
-    } else if ((*answer)[0] == 'D') {
-      // The firm's own work is done: the run notes it, and only then does its note go.
-      const long long number = std::llround(r.nr);
-      trapped(r.nr, r.firm_dir, [&] {
-        if (note_firm_finished(database_dir, note, number)) mark_firm_finished(r.firm_dir);
-      });
-    }
-    ++settled;
-    show(env, fields, std::nullopt, estimate.OBLICZ_CZAS(start, env.now_seconds(), settled), std::nullopt);
-  };
-  auto settle_all = [&] {
-    while (!running.empty()) settle_oldest();
-    for (int slot = 0; workers > 1 && slot < workers; ++slot) {
-      const std::string dir = worker_program_dir(slot);
-      for (const char* sub : kWorkerSubdirs) {
-        base::let_go(lib::DEL_KAT(dir + sub + "\\", "*.*"), "a worker's directory left behind is emptied by the next run");
-        base::let_go(os::remove_directory(dir + sub), "a worker's directory left behind is emptied by the next run");
-      }
-      base::let_go(os::remove_directory(dir.substr(0, dir.size() - 1)), "emptied by the next run");
-    }
-  };
-  if (workers > 1) {
-    // A worker without its directories fails its firms' steps, which are then reported.
-    base::let_go(lib::MKDIR(program_dir + "temp"), "an existing directory answers 183");
-    for (int slot = 0; slot < workers; ++slot) {
-      const std::string dir = worker_program_dir(slot);
-      base::let_go(lib::MKDIR(dir), "an existing directory answers 183");
-      for (const char* sub : kWorkerSubdirs) base::let_go(lib::MKDIR(dir + sub), "an existing directory answers 183");
-      // The semaphore is the run's own, held for its whole length; no step reads it.
-      if (!lib::COPY_KAT(database_dir + "str\\", dir + "str\\", "*.*", ",NAZWY.DBF,"))
-        return failed("nie można skopiować wzorców do katalogu " + dir + "str\\");
-    }
-  }
-  // Starts a firm in a child; false when no child could be had.
-  auto start_in_worker = [&](double nr, const std::string& firm_dir) {
-    if (workers < 2) return false;
-    if (static_cast<int>(running.size()) >= workers) settle_oldest();
-    int slot = 0;
-    while (std::any_of(running.begin(), running.end(), [&](const Running& r) { return r.slot == slot; })) ++slot;
-    Running r;
-    r.nr = nr;
-    r.firm_dir = firm_dir;
-    r.slot = slot;
-    const std::string worker_dir = worker_program_dir(slot);
-    const bool started = r.child.start([&]() -> std::string {
-      bool done = false;
-      std::optional<std::string> described = under_trap(firm_dir, [&] {
-        MAKE_WINFIR(env, values, firm_dir, worker_dir, error_text, worker_dir, database_version, [&] {
-          done = true;
-          return false;
-        });
-      });
-      tables::CLOSEALL(areas);
-      if (described) return "B" + *described;
-      return done ? "D" : "S";
-    });
-    if (started) running.push_back(std::move(r));
-    return started;
-  };
-
-  areas.select("ins");
-  ins->go_top();
-  while (!ins->eof()) {
-    if (env.interrupt && env.interrupt->NIC() && env.dialog) {
-      int answer = env.dialog->ALARM("5", "Wstrzymanie instalacji",
-                                     "Gdy przerwiesz instalację, Nie będzie można;korzystać z całej bazy danych.",
-                                     {"Kontynuuję", "Chcę przerwać"});
-      if (answer == 2) {
-        finish_previous();
-        settle_all();
-        return ended(kMsgInterrupted);
-      }
-    }
-    env.progress();
-    ++counter;
-    const double nr = field_number(*ins, "nr");
-    values.num_fir = static_cast<int>(std::llround(nr));
-    const std::string firm_dir = firm_directory(database_dir, nr);
-
-    std::string firms_left = std::to_string(il_firm - counter) + "/" + std::to_string(il_firm);
-    show(env, fields, firm_label(env, firm_dir, counter, nr), counter == 1 ? std::optional<std::string>("?")
-                                                                            : std::nullopt,
-         firms_left);
-
-    // A firm without its core files is left as the dispatcher leaves it, but said.
-    const std::string missing = missing_core_file(firm_dir);
-    if (!missing.empty()) {
-      const std::string line = "Firma nr: " + number_text(nr) + " pominięta: brak pliku " + missing;
-      report_lines.push_back(line);
-      out.skipped.push_back(line);
-    }
-    // A firm the note lists is passed over only where its own version record agrees.
-    const bool brought_through =
-        missing.empty() && note.finished.count(std::llround(nr)) &&
-        firm_brought_through(read_recorded_version(areas, firm_dir).value_or(""), env.steps.firm);
-    if (missing.empty() && !brought_through && start_in_worker(nr, firm_dir)) {
-      areas.select("ins");
-      ins = areas.current();
-      areas.settings().deleted_hidden = true;
-      ins->skip();
-      continue;
-    }
-    Unfinished next{nr, firm_dir, {}};
-    trapped(nr, firm_dir, [&] {
-      // A firm a cut-off run brought through is as the clean run leaves it; only its
-      // note may be left, when the cut came before the note went.
-      const long long number = std::llround(nr);
-      if (!missing.empty()) return;
-      if (brought_through) {
-        mark_firm_finished(firm_dir);
-      } else {
-        MAKE_WINFIR(env, values, firm_dir, program_dir, error_text, database_dir, database_version,
-                    [&note, &database_dir, number] { return note_firm_finished(database_dir, note, number); },
-                    &next.finish);
-      }
-    });
-    finish_previous();
-    if (next.finish) unfinished = std::move(next);
-
-    show(env, fields, std::nullopt, estimate.OBLICZ_CZAS(start, env.now_seconds(), counter), std::nullopt);
-    tables::CLOSEALL(areas);
-    areas.select("ins");
-    ins = areas.current();
-    areas.settings().deleted_hidden = true;
-    ins->skip();
-  }
-
-  finish_previous();
-  settle_all();
-
-  // The release's version record replaces the database's. It stays unfinished until
-  // the very end: a record that came finished from the release would otherwise mark
-  // a run with failed firms as complete.
-  if (!install_release_version(env, database_dir))
-    return failed("nie można zapisać wersji bazy danych w pliku " + database_dir + "wersja.dbf");
-  show(env, fields, "Analiza Katalogu public...", std::nullopt, std::nullopt);
-  tables::CLOSEALL(areas);
-
-  if (database_version < kSharedStepBelow && shared_step)
-    env.run_step("PUB_26_01_001", [&] { shared_step(ctx, database_dir); });
-  int index_failures = 0;
-  env.run_step("NTX_PUB",
-               [&] { index_failures = NTX_PUB(env, database_dir, database_version < kPitRepairedFrom); });
-  if (index_failures == kPitRepairFailed)
-    return failed("nie udało się naprawić tabel PIT (public\\fpit.dbf, wpit.dbf, pit_zap.dbf, wf.dbf)");
-  if (index_failures > 0) return failed("nie udało się zbudować indeksów tabel wspólnych (str\\, public\\)");
-
-  // The verified finish: nothing is called done that was not looked at.
-  const std::string shared_fault = verify_finish(env, database_dir, run_started, out.failed, report_failure);
-  tables::CLOSEALL(areas);
-  if (!shared_fault.empty()) return failed(shared_fault);
-
-  if (!report_lines.empty() || !values.tlist.empty()) {
-    base::let_go(lib::MKDIR(database_dir + "public"), "the report's own write tells");
-    const std::string report = database_dir + "public\\ins_raport.txt";
-    if (!replace_file_with(report, install_report(env, report_lines, values.tlist)))
-      return failed("nie można zapisać raportu " + report);
-  }
-
-  if (!error_text.empty()) {
-    out.error_log = env.release_dir + "error.log";
-    if (!replace_file_with(out.error_log, os::cp1250_from_utf8(error_text)))
-      return failed("nie można zapisać pliku " + out.error_log);
-    return ended(kUpgradeFirmsFailed);
-  }
-  if (!set_finished_flag(env, database_dir, "T"))
-    return failed("nie można zapisać znacznika zakończenia w pliku " + database_dir + "wersja.dbf");
-  return ended(kUpgradeDone);
+  DatabaseRun run(env, program_dir, database_dir, fields, shared_step, outcome ? *outcome : local);
+  return run.run(recorded_version);
 }
 
 }  // namespace zuv::upgrade

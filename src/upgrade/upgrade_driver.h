@@ -9,26 +9,10 @@
 
 #include "steps/steps.h"
 #include "upgrade/progress_screen.h"
+#include "upgrade/upgrade_answers.h"
 #include "upgrade/upgrade_env.h"
 
 namespace zuv::upgrade {
-
-// The driver's answers besides the refusal messages below.
-inline constexpr const char* kUpgradeDone = "00";
-inline constexpr const char* kUpgradeFirmsFailed = "01";
-
-// The refusals, as the operator reads them (';' breaks the line).
-inline constexpr const char* kMsgOthersWorking =
-    "W programie ZUV pracują inni użytkownicy.;Kontynuacja instalacji jest niemożliwa!";
-inline constexpr const char* kMsgNoFirms = "Baza danych nie zawiera żadnej firmy!";
-inline constexpr const char* kMsgInterrupted = "Instalacja przerwna na życzenie użytkownika";
-std::string register_unreadable_message();
-
-// Release structure steps older than this need the release's "xml\" in "str\xml\".
-inline constexpr const char* kXmlCopiedBelow = "026.01.016";
-inline constexpr const char* kRateIndexBuiltBelow = "026.01.007";
-// The shared-data step runs for databases older than this.
-inline constexpr const char* kSharedStepBelow = "026.01.001";
 
 // The reference files refreshed from the release's "str\" on every run, in order.
 const std::vector<std::string>& reference_files();
@@ -43,12 +27,6 @@ struct UpgradeOutcome {
   // unfinished), not a refusal made before anything changed.
   bool error = false;
 };
-
-// The opening of the driver's error texts outside the firms.
-inline constexpr const char* kMsgUpgradeError = "Błąd aktualizacji bazy danych:;";
-// Whether an answer of the driver is such an error: the database was changed and stays
-// unfinished (a refusal came before any change).
-inline bool is_upgrade_error(const std::string& answer) { return answer.rfind(kMsgUpgradeError, 0) == 0; }
 
 // The shared-data step, supplied by the program (the release's PUB_26_01_001).
 using SharedStepFn = void (*)(steps::StepContext&, const std::string& database_dir);

@@ -3,23 +3,21 @@
 #include <cmath>
 
 #include "platform/os/clock.h"
-#include "ui/licznik.h"
+#include "upgrade/upgrade_observer.h"
 
 namespace zuv::upgrade {
 
-void UpgradeEnv::run_step(std::string_view name, const std::function<void()>& run) const {
-  if (around_step)
-    around_step(name, run);
-  else
-    run();
+UpgradeObserver& UpgradeEnv::told() const {
+  static UpgradeObserver nobody;
+  return observer ? *observer : nobody;
 }
 
-void UpgradeEnv::progress(double n) const {
-  if (licznik && licznik->exists()) licznik->advance(n);
-}
+void UpgradeEnv::run_step(std::string_view name, const std::function<void()>& run) const { told().step(name, run); }
+
+void UpgradeEnv::progress(double n) const { told().progress(n); }
 
 void UpgradeEnv::progress_restart(double maximum, const std::string& text) const {
-  if (licznik) licznik->restart(maximum, text);
+  told().progress_restart(maximum, text);
 }
 
 double UpgradeEnv::now_seconds() const { return seconds ? seconds() : os::seconds_since_midnight(); }

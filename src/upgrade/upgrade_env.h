@@ -1,6 +1,5 @@
 // What one database upgrade runs with: the run's tables, the release it brings, the
-// step tables it walks, and the operator's side (dialog, Esc check, progress window,
-// progress screen). Absent operator parts are simply not used, as in a headless run.
+// step tables it walks, and whom it tells what it does (an observer; nobody in a test).
 #pragma once
 
 #include <functional>
@@ -12,17 +11,9 @@
 #include "platform/table/work_areas.h"
 #include "steps/steps.h"
 
-namespace zuv::ui {
-class MessageDialog;
-class Licznik;
-}  // namespace zuv::ui
-namespace zuv::tables {
-class OperatorInterrupt;
-}
-
 namespace zuv::upgrade {
 
-class InstallScreen;
+class UpgradeObserver;
 
 // The step tables a run walks: the release's own in the program, others in tests.
 struct StepTables {
@@ -49,19 +40,13 @@ struct UpgradeEnv {
   std::string wersja_p;             // program version the release carries
   std::string wersja_b;             // database version it needs
   StepTables steps;
-  ui::MessageDialog* dialog = nullptr;
-  tables::OperatorInterrupt* interrupt = nullptr;
-  ui::Licznik* licznik = nullptr;
-  InstallScreen* screen = nullptr;
+  UpgradeObserver* observer = nullptr;     // nobody when null
   std::string* nazwa_sieciowa = nullptr;  // the program-wide workstation name
   SpeedIndicator* speed = nullptr;
   // SECONDS and TIME: the clock of the run (tests pass their own).
   std::function<double()> seconds;
   std::function<std::string()> time_of_day;
 
-  // Wrapped around every step the run makes (a release step by its name, "INDEKSUJ",
-  // "NTX_PUB", ...) when set: a benchmark's timing. It must call run exactly once.
-  std::function<void(std::string_view name, const std::function<void()>& run)> around_step;
   // Firm steps keep what they change for an undo after a cut. Only a benchmark turns
   // this off, to weigh what the keeping costs.
   bool undo_kept = true;
@@ -69,6 +54,8 @@ struct UpgradeEnv {
   // them (the headless command's --workers); 1 upgrades them one after the other.
   int workers = 1;
 
+  // The observer, or one that says nothing.
+  UpgradeObserver& told() const;
   void run_step(std::string_view name, const std::function<void()>& run) const;
   void progress(double n = 1) const;
   void progress_restart(double maximum, const std::string& text) const;

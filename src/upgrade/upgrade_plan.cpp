@@ -4,8 +4,9 @@
 
 #include "tables/table_access.h"
 #include "upgrade/recovery.h"
+#include "upgrade/run_note.h"
 #include "upgrade/shared_indexes.h"
-#include "upgrade/upgrade_driver.h"
+#include "upgrade/upgrade_answers.h"
 
 namespace zuv::upgrade {
 namespace {
@@ -18,19 +19,30 @@ std::string joined(const std::vector<std::string>& names) {
 
 }  // namespace
 
+SharedWork shared_work(const StepTables& steps, const std::string& database_version) {
+  SharedWork w;
+  for (const steps::StructureStep& s : steps.structure)
+    if (database_version < s.version) w.structure.push_back(&s);
+  w.copies_xml = database_version < kXmlCopiedBelow;
+  w.rate_index_first = !(database_version < kRateIndexBuiltBelow);
+  w.shared_step = database_version < kSharedStepBelow;
+  w.pit_repair = database_version < kPitRepairedFrom;
+  return w;
+}
+
 UpgradePlan plan_upgrade(const UpgradeEnv& env, const std::string& database_dir, const std::string& recorded_version) {
   UpgradePlan p;
   p.database_version = recorded_version;
   // An unfinished run of this release is carried on from the version it started from.
   const std::optional<RunNote> note = read_run_note(database_dir, env.wersja_b);
-  const bool carried_on = note && note->version <= recorded_version;
+  const bool carried_on = carries_on(note, recorded_version);
   const std::string database_version = carried_on ? note->version : recorded_version;
   if (carried_on) p.carried_on_from = database_version;
-  for (const steps::StructureStep& s : env.steps.structure)
-    if (database_version < s.version) p.structure_steps.emplace_back(s.name);
-  p.copies_xml = database_version < kXmlCopiedBelow;
-  p.shared_step = database_version < kSharedStepBelow;
-  p.pit_repair = database_version < kPitRepairedFrom;
+  const SharedWork work = shared_work(env.steps, database_version);
+  for (const steps::StructureStep* s : work.structure) p.structure_steps.emplace_back(s->name);
+  p.copies_xml = work.copies_xml;
+  p.shared_step = work.shared_step;
+  p.pit_repair = work.pit_repair;
 
   std::vector<double> numbers;
   const bool readable = read_register(env.areas, database_dir, numbers) == RegisterRead::Read;
@@ -52,7 +64,7 @@ UpgradePlan plan_upgrade(const UpgradeEnv& env, const std::string& database_dir,
       // What the firm's own recovery notes will make of it first, as the run does.
       const FirmRecovery recovery = peek_firm_recovery(e.directory);
       const std::string start = recovery.restored_version.empty() ? *version : recovery.restored_version;
-      if (carried_on && note->finished.count(e.number) && firm_brought_through(start, env.steps.firm)) {
+      if (carried_on && listed_as_brought_through(*note, e.number, start, env.steps.firm)) {
         e.plan.processed = true;
         e.plan.recorded_version = e.plan.version = start;
         e.plan.current = true;

@@ -6,10 +6,30 @@
 #include <string>
 #include <vector>
 
-#include "upgrade/firm_dispatcher.h"
+#include "upgrade/firm_records.h"
 #include "upgrade/upgrade_env.h"
 
 namespace zuv::upgrade {
+
+// Release structure steps older than this need the release's "xml\" in "str\xml\".
+inline constexpr const char* kXmlCopiedBelow = "026.01.016";
+inline constexpr const char* kRateIndexBuiltBelow = "026.01.007";
+// The shared-data step runs for databases older than this.
+inline constexpr const char* kSharedStepBelow = "026.01.001";
+
+// What a run does beside the firms, decided from the version it starts from: the one
+// decision the run carries out and its plan shows.
+struct SharedWork {
+  std::vector<const steps::StructureStep*> structure;
+  bool copies_xml = false;
+  // A database already past 026.01.007 (its last run ended "01") may still hold firms
+  // below it, whose step 007 reads rates by date: the rate index the reference refresh
+  // deleted is built before the firms.
+  bool rate_index_first = false;
+  bool shared_step = false;
+  bool pit_repair = false;
+};
+SharedWork shared_work(const StepTables& steps, const std::string& database_version);
 
 struct FirmPlanEntry {
   long long number = 0;

@@ -8,8 +8,9 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/table/index_check.h"
-#include "upgrade/firm_dispatcher.h"
+#include "upgrade/firm_records.h"
 #include "upgrade/recovery.h"
+#include "upgrade/run_note.h"
 
 namespace zuv::upgrade {
 namespace {

@@ -6,15 +6,18 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -260,7 +263,8 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
 
 // The child's work: the headless upgrade as the program's command runs it, from the
 // release directory, its output to files beside the sample.
-[[noreturn]] inline void child_upgrade(const Sample& s, int kill_at, int count_fd, int workers) {
+[[noreturn]] inline void child_upgrade(const Sample& s, int kill_at, int count_fd, int workers,
+                                       std::atomic<int>* reached = nullptr) {
   ::chdir(s.release().c_str());
   int out = ::open((s.root / "upgrade.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (out >= 0) {
@@ -276,8 +280,9 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
   static table::WorkAreas areas;
   table::DBESYS(areas, [](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
   table::STARTINIT(areas);
-  if (count_fd >= 0) os::fault::start_counting();
+  if (count_fd >= 0 || reached) os::fault::start_counting();
   if (kill_at > 0) os::fault::arm_kill(kill_at);
+  os::fault::publish_reached(reached);
   std::ostringstream o, e;
   int rc = app::run_headless_upgrade(*cl, app::release_steps(), areas, o, e);
   areas.close_all();
@@ -297,6 +302,7 @@ struct ChildResult {
   int exit_code = -1;  // -1: ended by a signal
   int operations = 0;  // with counting
   double seconds = 0;
+  int reached = 0;     // killed from outside: the file operations it had begun
 };
 
 // Runs the upgrade on the sample in a child process: to its end, ended before file
@@ -305,12 +311,18 @@ inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = fa
                                int workers = 1) {
   int fds[2] = {-1, -1};
   if (count && ::pipe(fds) != 0) return {};
+  // A run killed from outside counts its operations where the parent can read them.
+  std::atomic<int>* reached = nullptr;
+  if (kill_after_s > 0) {
+    void* shared = ::mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (shared != MAP_FAILED) reached = new (shared) std::atomic<int>(0);
+  }
   std::fflush(nullptr);
   auto start = std::chrono::steady_clock::now();
   pid_t pid = ::fork();
   if (pid == 0) {
     if (count) ::close(fds[0]);
-    child_upgrade(s, kill_at, count ? fds[1] : -1, workers);
+    child_upgrade(s, kill_at, count ? fds[1] : -1, workers, reached);
   }
   if (count) ::close(fds[1]);
   if (kill_after_s > 0) {
@@ -322,6 +334,10 @@ inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = fa
   ChildResult r;
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (reached) {
+    r.reached = reached->load();
+    ::munmap(reached, sizeof(std::atomic<int>));
+  }
   if (count) {
     if (::read(fds[0], &r.operations, sizeof r.operations) != sizeof r.operations) r.operations = 0;
     ::close(fds[0]);

@@ -10,7 +10,8 @@
 #include "support/script_interrupt.h"
 #include "ui/alarm.h"
 #include "ui/licznik.h"
-#include "upgrade/firm_dispatcher.h"
+#include "upgrade/firm_lifecycle.h"
+#include "upgrade/firm_records.h"
 #include "upgrade/upgrade_fixture.h"
 
 namespace zuv::upgrade::testing {
@@ -97,9 +98,9 @@ TEST_F(Driver, ACleanRunMarksTheDatabaseFinishedAndWritesNoReport) {
   make_firm(1, "026.01.030");
   make_firm(2, "026.01.033");
   ui::Licznik progress;  // no view: only its arithmetic
-  env.licznik = &progress;
+  ops.licznik = &progress;
   EXPECT_EQ(run("026.01.030"), "00");
-  env.licznik = nullptr;
+  ops.licznik = nullptr;
   // Last opened by the shared indexes: 15 steps.
   EXPECT_EQ(progress.title(), "Tworzenie indeksów...");
   EXPECT_EQ(progress.maximum(), 15);
@@ -195,8 +196,8 @@ TEST_F(Driver, EscAsksAndStopsOrGoesOn) {
   {
     tables::ScriptInterrupt keys(fe, {"", "Esc"});
     Answers go_on(1);
-    env.interrupt = &keys;
-    env.dialog = &go_on;
+    ops.esc = &keys;
+    ops.dialog = &go_on;
     EXPECT_EQ(run("026.01.030"), "00");
     ASSERT_EQ(go_on.asked.size(), 1u);
     EXPECT_EQ(go_on.asked[0],
@@ -210,8 +211,8 @@ TEST_F(Driver, EscAsksAndStopsOrGoesOn) {
   {
     tables::ScriptInterrupt keys(fe, {"", "Esc"});
     Answers stop(2);
-    env.interrupt = &keys;
-    env.dialog = &stop;
+    ops.esc = &keys;
+    ops.dialog = &stop;
     EXPECT_EQ(run("026.01.030"), "Instalacja przerwna na życzenie użytkownika");
     EXPECT_EQ(firm_version(1), "026.01.033");
     EXPECT_EQ(firm_version(2), "026.01.030");
@@ -220,8 +221,8 @@ TEST_F(Driver, EscAsksAndStopsOrGoesOn) {
     EXPECT_FALSE(exists(firm_dir(1) + "odzysk\\krok.txt"));
     EXPECT_FALSE(exists(firm_dir(1) + "odzysk\\firma.txt"));
   }
-  env.interrupt = nullptr;
-  env.dialog = nullptr;
+  ops.esc = nullptr;
+  ops.dialog = nullptr;
 }
 
 // ---- the per-firm dispatcher -------------------------------------------------------

@@ -65,7 +65,7 @@ class Speed : public UpgradeTest {
   Speed() {
     name = "STACJA_7";
     env.nazwa_sieciowa = &name;
-    env.dialog = &dialog;
+    ops.dialog = &dialog;
     env.speed = &indicator;
     make_table(db + "str\\nazwy.dbf",
                {{"NAZWA", 'C', 20, 0}, {"X1", 'C', 1, 0}, {"X2", 'C', 1, 0}, {"CZAS1", 'N', 10, 0},
@@ -125,12 +125,12 @@ TEST_F(Speed, ProgressScreenThroughTheScriptFrontEnd) {
   gui::ScriptFrontend fe(clock);
   {
     FrontendScreen screen(fe, ui::Size{630, 370});
-    env.screen = &screen;
+    ops.screen = &screen;
     make_database("026.01.030");
     make_register({1});
     make_firm(1, "026.01.030", "K\x88os");  // code page 852, as the suite writes it
     EXPECT_EQ(run("026.01.030"), "00");
-    env.screen = nullptr;
+    ops.screen = nullptr;
   }
   const auto& t = fe.transcript();
   ASSERT_GE(t.size(), 3u);

@@ -13,6 +13,7 @@
 #include "platform/os/codepage.h"
 #include "platform/os/fault.h"
 #include "upgrade/recovery.h"
+#include "upgrade/run_note.h"
 #include "upgrade/upgrade_fixture.h"
 
 namespace zuv::upgrade::testing {

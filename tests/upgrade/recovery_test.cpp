@@ -13,8 +13,10 @@
 #include "platform/os/fault.h"
 #include "platform/os/files.h"
 #include "steps/step_routines.h"
-#include "upgrade/firm_dispatcher.h"
+#include "upgrade/firm_lifecycle.h"
+#include "upgrade/firm_records.h"
 #include "upgrade/recovery.h"
+#include "upgrade/run_note.h"
 #include "upgrade/upgrade_fixture.h"
 
 namespace zuv::upgrade::testing {

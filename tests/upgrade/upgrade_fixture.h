@@ -16,6 +16,7 @@
 #include "support/table_support.h"
 #include "tables/table_access.h"
 #include "upgrade/upgrade_driver.h"
+#include "upgrade/upgrade_observer.h"
 
 namespace zuv::upgrade::testing {
 
@@ -42,6 +43,8 @@ class UpgradeTest : public ::testing::Test {
 
   table::WorkAreas areas;
   UpgradeEnv env{areas};
+  // The operator's side, as the front ends give it; the tests set its parts.
+  OperatorObserver ops;
   ScreenFields fields;
 
   static constexpr const char* kWersjaP = "26.01.033";

@@ -13,7 +13,8 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/error/error.h"
-#include "upgrade/firm_dispatcher.h"
+#include "upgrade/firm_lifecycle.h"
+#include "upgrade/firm_records.h"
 #include "upgrade/shared_indexes.h"
 
 namespace zuv::upgrade::testing {
@@ -84,6 +85,7 @@ StepLog& step_log() {
 StepTables fake_tables() { return {kStructure, kFirm}; }
 
 UpgradeTest::UpgradeTest() : pauses_([](int) {}) {
+  env.observer = &ops;
   table::DBESYS(areas, [](const std::string&) {});
   table::STARTINIT(areas);
   step_log() = StepLog{};

@@ -20,6 +20,7 @@ struct State {
   int kill_at = 0;
   int last = 0;  // with a range: the last failing one  // 0: never; else the operation of any kind that ends the process
   int any = 0;
+  std::atomic<int>* published = nullptr;
 };
 State& state() {
   static State s;
@@ -80,6 +81,12 @@ int counted(Op op) {
   return s.counts[static_cast<int>(op)];
 }
 
+void publish_reached(std::atomic<int>* where) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.published = where;
+}
+
 void disarm() {
   State& s = state();
   std::lock_guard lock(s.mutex);
@@ -92,7 +99,9 @@ int detail::check_slow(Op op) {
   State& s = state();
   std::lock_guard lock(s.mutex);
   int n = ++s.counts[static_cast<int>(op)];
-  if (s.kill_at && ++s.any == s.kill_at) std::_Exit(99);
+  ++s.any;
+  if (s.published) s.published->store(s.any, std::memory_order_relaxed);
+  if (s.kill_at && s.any == s.kill_at) std::_Exit(99);
   if (s.nth == 0 || op != s.target) return 0;
   if (n == s.nth || (s.sticky && n > s.nth) || (n > s.nth && n <= s.last)) return s.code;
   return 0;

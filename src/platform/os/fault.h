@@ -26,6 +26,10 @@ void start_counting();
 // operation of any kind from now; for the tests that kill a writer at every point.
 void arm_kill(int nth);
 int counted(Op op);
+// Every operation of any kind, counted from the last arming, is also stored where given
+// (memory a parent process shares with this one), so that a process killed from outside
+// tells which operation it had reached: arm_kill(reached + 1) repeats that point.
+void publish_reached(std::atomic<int>* where);
 void disarm();
 
 // Called by every file operation before it touches the disk: 0 to go on, else the OS

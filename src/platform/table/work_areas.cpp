@@ -172,6 +172,15 @@ void WorkAreas::close_all() {
   selected_ = 1;
 }
 
+void WorkAreas::forget_all() {
+  static_cast<void>(relations_.release());  // it holds the forgotten tables
+  for (Area& a : areas_) {
+    a.alias.clear();
+    static_cast<void>(a.table.release());  // never closed: the parent's to close
+  }
+  selected_ = 1;
+}
+
 std::vector<std::string> WorkAreas::aliases() const {
   std::vector<std::string> out;
   for (const auto& a : areas_)

@@ -81,6 +81,9 @@ class WorkAreas {
   void close_area();
   bool close_area(const std::string& alias);
   void close_all();
+  // Empties every area without closing its table: for a child process whose copies of
+  // its parent's tables point nowhere, and whose buffers and locks are the parent's.
+  void forget_all();
   std::vector<std::string> aliases() const;  // in area order, as stored (upper case)
   std::string alias_of(int area) const;
   // The relations between the areas of this set.

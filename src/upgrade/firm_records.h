@@ -1,6 +1,5 @@
-// MAKE_WINFIR: brings one firm directory from the version it records to the release's,
-// through the firm step table in version order. Runtime errors are not caught here:
-// the driver's per-firm trap reports the firm and goes on with the next.
+// What is read of a firm and its register, and the version rules that decide what a run
+// does with a firm: shared by the run, its plan, its checks and its recovery.
 #pragma once
 
 #include <functional>
@@ -62,18 +61,6 @@ std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const 
 // run's own open register ("ins") when it has one, else shared and read-only.
 enum class RegisterRead { Read, Unreadable, NoNumberField, NumberNotNumeric };
 RegisterRead read_register(table::WorkAreas& areas, const std::string& database_dir, std::vector<double>& numbers);
-
-// MAKE_WINFIR. values carries the run's private values; terr is reset here.
-// brought_through, when given, is called once the firm's work is done and before its
-// recovery note goes; when it answers false the note stays, so that a run cut off later
-// still knows which steps this firm went through. With finish_later, the firm's last
-// part (waiting for its steps' result to reach the disk, then brought_through and the
-// note's removal) is handed back there instead of run: the caller runs it later, under
-// the same trap, and the firm is not done until it has.
-void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::string& firm_dir,
-                 const std::string& program_dir, std::string& error_text, const std::string& database_dir,
-                 const std::string& database_version, const std::function<bool()>& brought_through = {},
-                 std::function<void()>* finish_later = nullptr);
 
 // Raises a runtime error through the current handler; under the driver's trap it
 // breaks out of the firm. Thrown as a break when a handler answers anything else.

@@ -1,14 +1,16 @@
-#include "upgrade/firm_dispatcher.h"
+#include "upgrade/firm_lifecycle.h"
 
+#include <cmath>
 #include <utility>
 
 #include "lib/files.h"
-#include "lib/text.h"
 #include "platform/base/discard.h"
-#include "platform/os/files.h"
 #include "platform/error/error.h"
+#include "platform/os/files.h"
+#include "sys/errorsys.h"
 #include "tables/catalogue.h"
 #include "tables/table_access.h"
+#include "upgrade/firm_records.h"
 #include "upgrade/recovery.h"
 #include "upgrade/report_text.h"
 
@@ -32,116 +34,6 @@ void write_firm_report(const std::string& firm_dir, const std::vector<std::strin
 }
 
 }  // namespace
-
-[[noreturn]] void firm_error(int gen_code, int os_code, const std::string& description, const std::string& file,
-                             const std::string& operation) {
-  ErrorRecord r;
-  r.genCode = gen_code;
-  r.osCode = os_code;
-  r.subSystem = "ZUVINST";
-  r.description = description;
-  r.fileName = file;
-  r.operation = operation;
-  r.canDefault = true;
-  raise_error(r);
-  throw Break(r);
-}
-
-bool valid_data_version(const std::string& v) {
-  if (v.size() != 10 || v[3] != '.' || v[6] != '.') return false;
-  for (size_t i = 0; i < v.size(); ++i)
-    if (i != 3 && i != 6 && (v[i] < '0' || v[i] > '9')) return false;
-  return true;
-}
-
-std::string firm_version_fault(const std::string& recorded_version) {
-  if (recorded_version.empty()) return "Brak wersji danych firmy w pliku wersja.dbf";
-  if (!valid_data_version(recorded_version))
-    return "Nieprawidłowa wersja danych firmy w pliku wersja.dbf: \"" + recorded_version + "\"";
-  return "";
-}
-
-FirmPlan plan_firm(const std::string& recorded_version, const std::string& database_version,
-                   const std::string& wersja_b, std::span<const steps::FirmStep> firm_steps, bool began) {
-  FirmPlan p;
-  p.processed = true;
-  p.recorded_version = recorded_version;
-  p.version = recorded_version;
-  if (!began && database_version >= kOldestKeptFirmVersion && p.version < kOldestKeptFirmVersion) {
-    p.version = database_version;
-    p.version_rewritten = true;
-  }
-  if (p.version >= wersja_b) {
-    p.current = true;
-    return p;
-  }
-  // Every row is compared with the version read at the start, not with what earlier
-  // steps of this run wrote.
-  for (const steps::FirmStep& s : firm_steps)
-    if (p.version < s.version) p.steps.emplace_back(s.name);
-  p.full_reindex = p.version < kFullReindexBelow;
-  return p;
-}
-
-std::string missing_core_file(const std::string& firm_dir) {
-  for (const char* name : {"wersja.dbf", "firma.dbf", "ks_dok.dbf"})
-    if (!os::file_exists(std::string_view(firm_dir + name))) return name;
-  return "";
-}
-
-bool firm_has_core_files(const std::string& firm_dir) { return missing_core_file(firm_dir).empty(); }
-
-std::unique_ptr<table::Table> open_read_only(const std::string& path, const table::Settings& settings) {
-  table::OpenOptions o;
-  o.path = path;
-  o.shared = true;
-  o.read_only = true;
-  auto t = table::Table::open(o);
-  if (t) t->set_settings(&settings);
-  return t;
-}
-
-std::string record_text(table::Table& t, const char* name) {
-  const int f = t.field_index(name);
-  return f < 0 || t.eof() ? "" : lib::trim(t.get(f).text);
-}
-
-std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const std::string& directory) {
-  std::optional<std::string> version;
-  tables::guarded([&] {
-    auto t = open_read_only(directory + "wersja.dbf", areas.settings());
-    if (!t) return false;
-    t->go_top();
-    if (!t->eof()) version = record_text(*t, "baza");
-    return true;
-  });
-  return version;
-}
-
-RegisterRead read_register(table::WorkAreas& areas, const std::string& database_dir, std::vector<double>& numbers) {
-  numbers.clear();
-  RegisterRead answer = RegisterRead::Unreadable;
-  table::Settings settings = areas.settings();
-  settings.deleted_hidden = true;
-  auto read = [&](table::Table& t) {
-    const int f = t.field_index("nr");
-    if (f < 0) return (answer = RegisterRead::NoNumberField), true;
-    if (t.fields()[f].type != 'N') return (answer = RegisterRead::NumberNotNumeric), true;
-    t.eval([&](table::Table& r) {
-      numbers.push_back(r.get(f).number);
-      return true;
-    });
-    answer = RegisterRead::Read;
-    return true;
-  };
-  table::Table* open = areas.find("ins");
-  const bool read_through = tables::guarded([&] {
-    if (open) return read(*open);
-    auto t = open_read_only(database_dir + "install.dbf", settings);
-    return t && read(*t);
-  });
-  return read_through ? answer : RegisterRead::Unreadable;
-}
 
 void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::string& firm_dir,
                  const std::string& program_dir, std::string& error_text, const std::string& database_dir,
@@ -220,6 +112,70 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
     *finish_later = finish;
   else
     finish();
+}
+
+long long FirmTurn::number() const { return std::llround(nr); }
+
+std::string FirmTurn::skipped_line() const {
+  return missing.empty() ? "" : "Firma nr: " + std::to_string(number()) + " pominięta: brak pliku " + missing;
+}
+
+FirmTurn firm_turn(const UpgradeEnv& env, const RunNote& note, const std::string& database_dir, double nr) {
+  FirmTurn turn;
+  turn.nr = nr;
+  turn.dir = firm_directory(database_dir, nr);
+  turn.missing = missing_core_file(turn.dir);
+  // The version record is read only for a firm the note lists.
+  turn.brought_through =
+      turn.missing.empty() && note.finished.count(turn.number()) != 0 && listed_as_brought_through(note, turn.number(),
+                                                        read_recorded_version(env.areas, turn.dir).value_or(""),
+                                                        env.steps.firm);
+  return turn;
+}
+
+std::optional<std::string> trapped_error(const std::string& firm_dir, const std::function<void()>& work) {
+  std::optional<ErrorRecord> failure;
+  try {
+    GuardedBlock trap;
+    work();
+  } catch (const Break& b) {
+    failure = b.record;
+  } catch (const std::exception& e) {
+    ErrorRecord r;
+    r.subSystem = "ZUVINST";
+    r.description = e.what();
+    r.fileName = firm_dir;
+    failure = r;
+  }
+  return failure ? std::optional<std::string>(sys::ERR_PIS(*failure)) : std::nullopt;
+}
+
+void carry_firm(const UpgradeEnv& env, steps::RunValues& values, const FirmTurn& turn, const std::string& program_dir,
+                std::string& error_text, const std::string& database_dir, const std::string& database_version,
+                RunNote& note, std::function<void()>& finish) {
+  if (!turn.missing.empty()) return;
+  // A firm a cut-off run brought through is as the clean run leaves it; only its note
+  // may be left, when the cut came before the note went.
+  if (turn.brought_through) return mark_firm_finished(turn.dir);
+  const long long number = turn.number();
+  MAKE_WINFIR(env, values, turn.dir, program_dir, error_text, database_dir, database_version,
+              [&note, &database_dir, number] { return note_firm_finished(database_dir, note, number); }, &finish);
+}
+
+bool carry_firm_in_worker(const UpgradeEnv& env, steps::RunValues& values, const FirmTurn& turn,
+                          const std::string& worker_dir, std::string& error_text, const std::string& database_version) {
+  // The worker's directory stands for both the program's and the database's: the run's
+  // notes are the parent's, made when it settles the firm.
+  bool done = false;
+  MAKE_WINFIR(env, values, turn.dir, worker_dir, error_text, worker_dir, database_version, [&] {
+    done = true;
+    return false;
+  });
+  return done;
+}
+
+void firm_done_elsewhere(const std::string& database_dir, RunNote& note, const FirmTurn& turn) {
+  if (note_firm_finished(database_dir, note, turn.number())) mark_firm_finished(turn.dir);
 }
 
 }  // namespace zuv::upgrade

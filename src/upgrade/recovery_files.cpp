@@ -1,0 +1,91 @@
+#include "upgrade/recovery_files.h"
+
+#include "lib/text.h"
+#include "platform/base/discard.h"
+#include "platform/os/file_handle.h"
+#include "platform/os/files.h"
+#include "platform/os/path.h"
+#include "upgrade/report_text.h"
+
+namespace zuv::upgrade {
+namespace {
+
+RecoveryCost cost;
+std::uint64_t held_now = 0;
+int timer_depth = 0;
+
+}  // namespace
+
+RecoveryCost recovery_cost() { return cost; }
+
+namespace kept {
+
+void count_kept(std::uint64_t bytes) {
+  cost.bytes_kept += bytes;
+  held_now += bytes;
+  if (held_now > cost.most_held) cost.most_held = held_now;
+}
+
+void new_step_held() { held_now = 0; }
+
+CostTimer::CostTimer() : t0_(std::chrono::steady_clock::now()) { ++timer_depth; }
+
+CostTimer::~CostTimer() {
+  if (--timer_depth == 0) cost.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0_).count();
+}
+
+std::string native(const std::string& path) { return os::native_path(path); }
+
+std::string directory_of(const std::string& path) { return path.substr(0, path.rfind('\\') + 1); }
+
+bool sync_directory_of(const std::string& path) {
+  return os::sync_directory(native(directory_of(path))) == 0;
+}
+
+bool read_small_file(const std::string& path, std::string& out) {
+  os::FileHandle h;
+  if (h.open(native(path), os::Access::Read, os::Share::Shared) != 0) return false;
+  std::uint64_t size = 0;
+  if (h.size(size) != 0 || size > (1u << 20)) return false;
+  out.assign(size, '\0');
+  return size == 0 || h.read_exact(0, out.data(), out.size()) == 0;
+}
+
+bool write_synced(const std::string& path, std::string_view bytes) {
+  return replace_file_with(path, bytes) && sync_directory_of(path);
+}
+
+bool copy_synced(const std::string& from, const std::string& to) {
+  const std::string temp = to + ".zuvnew";
+  bool ok = os::copy_file(from, temp).ok() && os::sync_file(native(temp)) == 0 &&
+            os::replace_file(native(temp), native(to)) == 0;
+  if (!ok && os::file_exists(std::string_view(temp)))
+    base::let_go(os::delete_file(temp), "the failure is answered; a leftover is overwritten by the next attempt");
+  return ok;
+}
+
+bool remove_synced(const std::string& path) {
+  if (!os::file_exists(std::string_view(path))) return true;
+  return os::delete_file(path).ok() && sync_directory_of(path);
+}
+
+std::string bare(std::string_view line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  return lib::trim(line);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = bare(std::string_view(text).substr(at, end - at));
+    if (!line.empty()) lines.push_back(line);
+    at = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace kept
+}  // namespace zuv::upgrade

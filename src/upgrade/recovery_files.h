@@ -1,0 +1,60 @@
+// The means the recovery notes are kept by: small files written beside and renamed in,
+// with their directory, on the disk; and the account of what keeping them costs a run.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zuv::upgrade {
+
+// What the mechanism took from this process so far: the time spent keeping copies,
+// forcing files to the disk and settling the recovery directories, the bytes copied,
+// and the most one step held at a time (the extra disk a run needs).
+struct RecoveryCost {
+  double seconds = 0;
+  std::uint64_t bytes_kept = 0;
+  std::uint64_t most_held = 0;
+};
+RecoveryCost recovery_cost();
+
+namespace kept {
+
+// Bytes kept for the step now under way; a new step starts from none.
+void count_kept(std::uint64_t bytes);
+void new_step_held();
+
+// Times one entry into the mechanism; entries made from inside another count once.
+class CostTimer {
+ public:
+  CostTimer();
+  ~CostTimer();
+  CostTimer(const CostTimer&) = delete;
+  CostTimer& operator=(const CostTimer&) = delete;
+
+ private:
+  std::chrono::steady_clock::time_point t0_;
+};
+
+std::string native(const std::string& path);
+std::string directory_of(const std::string& path);
+[[nodiscard]] bool sync_directory_of(const std::string& path);
+// The whole of a file up to 1 MB; false when it cannot be read.
+bool read_small_file(const std::string& path, std::string& out);
+// A new file beside path, on the disk before it is renamed in, and the rename on the disk.
+[[nodiscard]] bool write_synced(const std::string& path, std::string_view bytes);
+// The copy goes beside its destination, reaches the disk and only then takes its
+// place: the destination is never missing nor half written.
+[[nodiscard]] bool copy_synced(const std::string& from, const std::string& to);
+// The file gone, and its going on the disk; true when there was none.
+[[nodiscard]] bool remove_synced(const std::string& path);
+
+// A line of the notes without its CR LF and blanks.
+std::string bare(std::string_view line);
+// The lines of a note that hold more than blanks.
+std::vector<std::string> lines_of(const std::string& text);
+
+}  // namespace kept
+}  // namespace zuv::upgrade
