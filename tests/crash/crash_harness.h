@@ -32,6 +32,7 @@
 #include "platform/table/order.h"
 #include "platform/table/table.h"
 #include "platform/table/work_areas.h"
+#include "support/table_support.h"
 
 namespace zuv::crash {
 
@@ -90,11 +91,7 @@ inline std::string mask_clock(std::string text) {
 
 // One open table for reading, every record shown; nullptr after a raised error.
 inline std::unique_ptr<table::Table> open_for_dump(const fs::path& dbf) {
-  table::OpenOptions o;
-  o.path = dbf.string();
-  o.shared = true;
-  o.read_only = true;
-  return table::Table::open(o);
+  return zuv::testing::open_for_reading(dbf.string());
 }
 
 inline const table::Settings& deleted_shown() {

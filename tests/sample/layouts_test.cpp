@@ -17,6 +17,7 @@
 #include "platform/table/table.h"
 #include "sample/sample_output.h"
 #include "tables/catalogue.h"
+#include "support/table_support.h"
 
 namespace zuv::testing {
 namespace {
@@ -35,11 +36,7 @@ class SampleLayouts : public ::testing::Test {
   std::string release_str() const { return root + "/release/str/"; }
 
   std::unique_ptr<table::Table> open(const std::string& path) const {
-    table::OpenOptions o;
-    o.path = path;
-    o.shared = true;
-    o.read_only = true;
-    return table::Table::open(o);
+    return zuv::testing::open_for_reading(path);
   }
   // 1-based field name, lower case.
   static std::string name_at(const table::Table& t, int position) {

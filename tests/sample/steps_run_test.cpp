@@ -14,16 +14,13 @@
 #include "platform/table/work_areas.h"
 #include "sample/sample_output.h"
 #include "steps/steps.h"
+#include "support/table_support.h"
 
 namespace zuv::testing {
 namespace {
 
 std::string text_of(const std::string& path, const char* field) {
-  table::OpenOptions o;
-  o.path = path;
-  o.shared = true;
-  o.read_only = true;
-  auto t = table::Table::open(o);
+  auto t = zuv::testing::open_for_reading(path);
   if (!t || !t->go_to(1)) return "?";
   std::string v = t->get(field).text;
   return v.substr(0, v.find_last_not_of(' ') + 1);

@@ -67,11 +67,7 @@ class StepsTest : public tables::testing::TablesTest {
   // Every visible record of a table, fields by upper-case name.
   std::vector<Row> rows(const std::string& path) {
     std::vector<Row> out;
-    table::OpenOptions o;
-    o.path = path;
-    o.shared = true;
-    o.read_only = true;
-    auto t = table::Table::open(o);
+    auto t = zuv::testing::open_for_reading(path);
     EXPECT_TRUE(t) << path;
     if (!t) return out;
     t->set_settings(&areas.settings());
@@ -83,11 +79,7 @@ class StepsTest : public tables::testing::TablesTest {
     return out;
   }
   Structure structure(const std::string& path) {
-    table::OpenOptions o;
-    o.path = path;
-    o.shared = true;
-    o.read_only = true;
-    auto t = table::Table::open(o);
+    auto t = zuv::testing::open_for_reading(path);
     return t ? t->structure() : Structure{};
   }
 

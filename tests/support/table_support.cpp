@@ -314,4 +314,12 @@ std::string table_python_with(const std::vector<std::string>& modules) {
 
 #endif
 
+std::unique_ptr<table::Table> open_for_reading(const std::string& path) {
+  table::OpenOptions o;
+  o.path = path;
+  o.shared = true;
+  o.read_only = true;
+  return table::Table::open(o);
+}
+
 }  // namespace zuv::testing

@@ -2,10 +2,12 @@
 // bytes, and other processes (our tool holding a table, the system's Python readers).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/os/status.h"
+#include "platform/table/table.h"
 
 namespace zuv::testing {
 
@@ -69,5 +71,9 @@ bool table_wait_for_file(const std::string& path, int timeout_ms);
 // Debian's own interpreter with the named modules, "" when absent (Wine, or modules
 // not installed).
 std::string table_python_with(const std::vector<std::string>& modules);
+
+// A table opened shared and read-only, as a reader beside the writer would; nullptr
+// when it cannot be opened.
+std::unique_ptr<table::Table> open_for_reading(const std::string& path);
 
 }  // namespace zuv::testing

@@ -14,6 +14,7 @@
 #include "platform/error/error.h"
 #include "tables/rebuild.h"
 #include "tables_fixture.h"
+#include "support/table_support.h"
 
 namespace zuv::tables::testing {
 namespace {
@@ -30,12 +31,8 @@ struct Row {
 // Every record of a table, deleted ones included, as text cells.
 std::vector<Row> read_all(const std::string& path, table::Structure* structure = nullptr) {
   std::vector<Row> rows;
-  table::OpenOptions o;
-  o.path = path;
-  o.read_only = true;
-  o.shared = true;
   ScopedHandler quiet([](ErrorRecord&) { return HandlerAnswer::Default; });
-  auto t = table::Table::open(o);
+  auto t = zuv::testing::open_for_reading(path);
   if (!t) return rows;
   if (structure) *structure = t->structure();
   for (std::uint32_t r = 1; r <= t->record_count(); ++r) {

@@ -25,11 +25,7 @@ std::string utf8(const fs::path& p) {
 // `baza` of a version record, "" when it cannot be read.
 std::string recorded_version(const fs::path& wersja) {
   ScopedHandler quiet([](ErrorRecord&) { return HandlerAnswer::Default; });
-  table::OpenOptions o;
-  o.path = utf8(wersja);
-  o.shared = true;
-  o.read_only = true;
-  auto t = table::Table::open(o);
+  auto t = zuv::testing::open_for_reading(utf8(wersja));
   if (!t) return "";
   t->go_top();
   std::string v = t->eof() ? "" : t->get("baza").text;

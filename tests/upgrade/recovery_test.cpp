@@ -49,11 +49,7 @@ class Recovery : public UpgradeTest {
   // One field of every record, in record order.
   std::vector<std::string> column(const std::string& path, const char* field) {
     std::vector<std::string> out;
-    table::OpenOptions o;
-    o.path = path;
-    o.shared = true;
-    o.read_only = true;
-    auto t = table::Table::open(o);
+    auto t = zuv::testing::open_for_reading(path);
     EXPECT_TRUE(t) << path;
     if (!t) return out;
     for (t->go_top(); !t->eof(); t->skip()) out.push_back(t->get(field).text);

@@ -226,11 +226,7 @@ void UpgradeTest::make_pit_tables() {
 }
 
 std::string UpgradeTest::read_field(const std::string& table_path, const char* field) {
-  table::OpenOptions o;
-  o.path = table_path;
-  o.shared = true;
-  o.read_only = true;
-  auto t = table::Table::open(o);
+  auto t = zuv::testing::open_for_reading(table_path);
   if (!t) return "<missing>";
   t->set_settings(&areas.settings());
   t->go_top();
