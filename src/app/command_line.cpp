@@ -26,6 +26,9 @@ std::string usage_text() {
          "  --upgrade-db     aktualizacja samej bazy danych, bez okien (np. na serwerze)\n"
          "  --program        katalog programu ZUV korzystającego z tej bazy\n"
          "  --plan           tylko wypisz, co zostałoby zrobione; niczego nie zmieniaj\n"
+         "  --smb-credentials PLIK  baza w udziale Samby: dane logowania do udziału\n"
+         "                   (wiersze username=, password=, domain=)\n"
+         "  --no-samba-check udział Samby zamknięty ręcznie: nie blokuj go i nie sprawdzaj\n"
          "  --silent         bez okien: każde pytanie dostaje domyślny przycisk, każde okno\n"
          "                   i etap trafia do dziennika (--log) i na standardowe wyjście błędów;\n"
          "                   kod wyjścia 0 sukces, 1 część firm nie przeszła, 2 odmowa,\n"
@@ -99,6 +102,16 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
       } else {
         cl.log = a.substr(6);
       }
+    } else if (a == "--smb-credentials" || a.rfind("--smb-credentials=", 0) == 0) {
+      cl.smb_credentials = a.find('=') != std::string::npos ? a.substr(a.find('=') + 1)
+                           : i + 1 < args.size()             ? args[++i]
+                                                             : std::string();
+      if (cl.smb_credentials.empty()) {
+        if (error) *error = "Po --smb-credentials podaj plik z danymi logowania do udziału Samby.";
+        return std::nullopt;
+      }
+    } else if (a == "--no-samba-check") {
+      cl.no_samba_check = true;
     } else if (a.rfind("--demo=", 0) == 0) {
       cl.demo = a.substr(7);
     } else if (a.rfind("--", 0) == 0) {
@@ -127,6 +140,10 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
   }
   if (cl.silent && cl.silent_flow.empty()) {
     if (error) *error = "Tryb --silent wymaga --upgrade KATALOG_PROGRAMU albo --install KATALOG_PROGRAMU KATALOG_BAZY.";
+    return std::nullopt;
+  }
+  if ((!cl.smb_credentials.empty() || cl.no_samba_check) && !cl.headless() && cl.silent_flow != "upgrade") {
+    if (error) *error = "Opcje --smb-credentials i --no-samba-check działają tylko z --upgrade-db albo --silent --upgrade.";
     return std::nullopt;
   }
   if (!cl.silent && (!cl.silent_flow.empty() || !cl.log.empty())) {

@@ -1,6 +1,8 @@
 #include "app/headless_upgrade.h"
 
+#include "app/samba_guard.h"
 #include "lib/files.h"
+#include "platform/os/path.h"
 #include "platform/os/files.h"
 #include "platform/error/error.h"
 #include "upgrade/checked_start.h"
@@ -63,6 +65,17 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
   if (!os::directory_exists(std::string_view(database_dir))) {
     err << "Katalog bazy danych " << cl.upgrade_db << " nie istnieje.\n";
     return kHeadlessRefused;
+  }
+  // Workstations working through a Samba share are seen and kept out for the whole run
+  // (the hold lives until this function returns); a plan changes nothing and needs
+  // neither.
+  SambaGuardResult samba;
+  if (!cl.plan) {
+    samba = guard_samba_share(os::native_path(database_dir), {cl.no_samba_check, cl.smb_credentials}, err);
+    if (!samba.refusal.empty()) {
+      err << lines_of(samba.refusal) << '\n';
+      return kHeadlessRefused;
+    }
   }
   ProgressLine line(err);
   std::string nazwa_sieciowa;
