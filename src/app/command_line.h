@@ -28,6 +28,8 @@ struct CommandLine {
   // A database under a Samba share (Linux): the share's credentials file, or the
   // administrator's word that the share is closed.
   std::string smb_credentials;
+  // --db-path WINPATH: the database as the workstations name it, for baza.dbf.
+  std::string db_path;
   bool no_samba_check = false;
 };
 

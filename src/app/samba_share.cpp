@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/base/json.h"
+#include "app/json.h"
 #include "platform/base/text.h"
 
 namespace zuv::app::samba {
@@ -171,19 +171,19 @@ std::optional<Credentials> parse_credentials(std::string_view text, std::string*
 
 std::optional<Status> parse_status(std::string_view json, std::string* error) {
   std::string fault;
-  const auto doc = base::parse_json(json, &fault);
+  const auto doc = parse_json(json, &fault);
   if (!doc) {
     if (error) *error = "odpowiedź smbstatus nie jest poprawnym JSON: " + fault;
     return std::nullopt;
   }
-  const base::JsonValue* files = doc->find("open_files");
+  const JsonValue* files = doc->find("open_files");
   if (!files || !files->is_object()) {
     if (error) *error = "odpowiedź smbstatus nie zawiera listy otwartych plików";
     return std::nullopt;
   }
   Status status;
   for (const auto& [path, file] : files->members) {
-    const base::JsonValue* opens = file.find("opens");
+    const JsonValue* opens = file.find("opens");
     if (!opens) continue;
     for (const auto& [id, o] : opens->members) {
       Open open;
@@ -198,7 +198,7 @@ std::optional<Status> parse_status(std::string_view json, std::string* error) {
       status.opens.push_back(open);
     }
   }
-  if (const base::JsonValue* sessions = doc->find("sessions"); sessions && sessions->is_object()) {
+  if (const JsonValue* sessions = doc->find("sessions"); sessions && sessions->is_object()) {
     for (const auto& [id, s] : sessions->members) {
       Session session;
       if (const auto* server = s.find("server_id"); server && server->find("pid"))

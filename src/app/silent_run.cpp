@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "app/flow_wiring.h"
+#include "app/native_display.h"
 #include "app/samba_guard.h"
 #include "flows/first_install.h"
 #include "flows/upgrade_entry.h"
@@ -25,7 +26,9 @@ int run_silent(const CommandLine& cl, Program& p, ui::Dialogs& d, gui::SilentFro
     return kSilentRefused;
   }
   flows::FlowEnv env = flow_env(p, d, areas);
-  env.stage = [&fe](const std::string& text) { fe.note("Etap: " + text); };
+  env.stage = [&fe, &cl](const std::string& text) { fe.note("Etap: " + shown_as_given(given_natively(cl.silent_dirs), text)); };
+  if (!cl.db_path.empty())
+    env.recorded_database_path = cl.db_path.back() == '\\' ? cl.db_path : cl.db_path + "\\";
   // An upgrade of a database under a Samba share holds it against the workstations
   // from its checked start to the end of the run.
   SambaGuardResult samba;

@@ -220,7 +220,10 @@ class SmbclientHolder {
 
 class SambaShare : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { server_ = new SambaServer(); }
+  static void SetUpTestSuite() {
+    server_ = new SambaServer();
+    sample_copy_.clear();
+  }
   static void TearDownTestSuite() {
     delete server_;
     server_ = nullptr;
@@ -235,7 +238,19 @@ class SambaShare : public ::testing::Test {
     zuvinst_ = zuv::testing::table_tool_path("zuvinst");
     ASSERT_FALSE(sample_.empty() || zuvinst_.empty()) << "the programs are not built";
     root_ = server_->share() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_EQ(run({sample_, "--out", root_.string(), "--firms", "2", "--records", "20"}, "", nullptr), 0);
+    // One sample for the suite (it syncs every file it writes), copied for each test.
+    if (sample_copy_.empty()) {
+      const fs::path made = server_->share().parent_path() / "sample";
+      // The headless run is given the database; what the program records is the
+      // workstations' path, which the sample's scratch path would not fit.
+      std::string out;
+      ASSERT_EQ(run({sample_, "--out", made.string(), "--firms", "2", "--records", "20", "--db-path", "Z:\\BAZA\\"},
+                    "", &out),
+                0)
+          << out;
+      sample_copy_ = made;
+    }
+    fs::copy(sample_copy_, root_, fs::copy_options::recursive);
     setenv("ZUV_SMB_CONF", server_->conf().c_str(), 1);
   }
   void TearDown() override {
@@ -259,10 +274,12 @@ class SambaShare : public ::testing::Test {
   }
 
   static SambaServer* server_;
+  static fs::path sample_copy_;  // the suite's sample, made by the first test
   std::string sample_, zuvinst_;
   fs::path root_;
 };
 SambaServer* SambaShare::server_ = nullptr;
+fs::path SambaShare::sample_copy_;
 
 TEST_F(SambaShare, AWorkstationHoldingTheSemaphoreRefusesTheRunAndNothingChanges) {
   SmbclientHolder workstation(*server_, root_.filename().string() + "/baza/str/nazwy.dbf");
@@ -272,7 +289,7 @@ TEST_F(SambaShare, AWorkstationHoldingTheSemaphoreRefusesTheRunAndNothingChanges
   EXPECT_EQ(upgrade({"--smb-credentials", server_->credentials()}, &out), 2) << out;
   EXPECT_NE(out.find("W programie ZUV pracują inni użytkownicy."), std::string::npos) << out;
   EXPECT_NE(out.find("127.0.0.1 (" + user_name() + ")"), std::string::npos) << out;
-  EXPECT_NE(out.find("str\\nazwy.dbf"), std::string::npos) << out;
+  EXPECT_NE(out.find("str/nazwy.dbf"), std::string::npos) << out;  // as the paths were given
   EXPECT_TRUE(before == snapshot()) << "a refused run changed files";
 }
 
@@ -282,12 +299,14 @@ TEST_F(SambaShare, AWorkstationWithAFirmTableOpenRefusesTheRun) {
   const auto before = snapshot();
   std::string out;
   EXPECT_EQ(upgrade({"--smb-credentials", server_->credentials()}, &out), 2) << out;
-  EXPECT_NE(out.find("firma1\\ks_dok.dbf"), std::string::npos) << out;
+  EXPECT_NE(out.find("firma1/ks_dok.dbf"), std::string::npos) << out;
   EXPECT_NE(out.find("127.0.0.1"), std::string::npos) << out;
   EXPECT_TRUE(before == snapshot()) << "a refused run changed files";
 }
 
 TEST_F(SambaShare, WithoutCredentialsASharedDatabaseIsRefusedWithTheHint) {
+  const std::string bad = (root_ / "bad.cred").string();
+  zuv::testing::table_write_bytes(bad, "username=" + user_name() + "\npassword=zle\n");
   const auto before = snapshot();
   std::string out;
   EXPECT_EQ(upgrade({}, &out), 2) << out;
@@ -295,15 +314,15 @@ TEST_F(SambaShare, WithoutCredentialsASharedDatabaseIsRefusedWithTheHint) {
   EXPECT_NE(out.find("\"zuv\""), std::string::npos) << out;
   EXPECT_TRUE(before == snapshot());
   // Wrong credentials: refused too, with the reason.
-  zuv::testing::table_write_bytes((root_ / "bad").string(), "username=" + user_name() + "\npassword=zle\n");
-  EXPECT_EQ(upgrade({"--smb-credentials", (root_ / "bad").string()}, &out), 2) << out;
+  EXPECT_EQ(upgrade({"--smb-credentials", bad}, &out), 2) << out;
   EXPECT_NE(out.find("Nie można zablokować bazy danych"), std::string::npos) << out;
   EXPECT_TRUE(before == snapshot());
 }
 
 TEST_F(SambaShare, AFreeShareIsUpgradedWhileHeldAndTheSwitchSaysItIsOff) {
   std::string out;
-  EXPECT_EQ(upgrade({"--smb-credentials", server_->credentials()}, &out), 0) << out;
+  // Workers are processes of their own: the held share outlives them.
+  EXPECT_EQ(upgrade({"--smb-credentials", server_->credentials(), "--workers", "2"}, &out), 0) << out;
   EXPECT_NE(out.find("Baza danych zaktualizowana"), std::string::npos) << out;
   // Nothing of the run is left open on the server.
   EXPECT_EQ(server_->status().find(root_.filename().string() + "/baza"), std::string::npos) << server_->status();

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/samba_share.h"
-#include "platform/base/json.h"
+#include "app/json.h"
 
 namespace zuv::app::samba {
 namespace {
@@ -95,7 +95,7 @@ TEST(SambaStatus, AnAnswerWithoutTheListOfOpenFilesIsUnreadable) {
 }
 
 TEST(Json, ValuesEscapesAndFaults) {
-  auto v = base::parse_json(R"( {"a": [1, -2.5e3, true, false, null], "b": "x\"\\\/\u0142\ud83d\ude00\n"} )");
+  auto v = parse_json(R"( {"a": [1, -2.5e3, true, false, null], "b": "x\"\\\/\u0142\ud83d\ude00\n"} )");
   ASSERT_TRUE(v);
   ASSERT_EQ(v->find("a")->items.size(), 5u);
   EXPECT_EQ(v->find("a")->items[1].text, "-2.5e3");
@@ -103,8 +103,8 @@ TEST(Json, ValuesEscapesAndFaults) {
   EXPECT_EQ(v->find("b")->text, "x\"\\/\xC5\x82\xF0\x9F\x98\x80\n");
   EXPECT_EQ(v->find("c"), nullptr);
   for (const char* bad : {"{", "[1,]", "{\"a\" 1}", "\"x", "01x", "[1] 2", "tru", "\"\\q\"", "\"a\nb\""})
-    EXPECT_FALSE(base::parse_json(bad)) << bad;
-  EXPECT_FALSE(base::parse_json(std::string(200, '[') + std::string(200, ']')));  // nesting is bounded
+    EXPECT_FALSE(parse_json(bad)) << bad;
+  EXPECT_FALSE(parse_json(std::string(200, '[') + std::string(200, ']')));  // nesting is bounded
 }
 
 }  // namespace

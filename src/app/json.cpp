@@ -1,8 +1,10 @@
-#include "platform/base/json.h"
+#include "app/json.h"
+
+#include "platform/os/unicode.h"
 
 #include <cstdint>
 
-namespace zuv::base {
+namespace zuv::app {
 
 const JsonValue* JsonValue::find(std::string_view name) const {
   if (kind != Kind::Object) return nullptr;
@@ -96,24 +98,6 @@ class Reader {
     return true;
   }
 
-  static void append_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
   bool string(std::string& out) {
     ++at_;  // the opening quote
     out.clear();
@@ -144,7 +128,7 @@ class Reader {
             if (low < 0xDC00 || low > 0xDFFF) return fail("błędna para zastępcza");
             cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
           }
-          append_utf8(out, cp);
+          os::append_utf8(out, static_cast<char32_t>(cp));
           break;
         }
         default: return fail("nieznana sekwencja ucieczki");
@@ -207,4 +191,4 @@ std::optional<JsonValue> parse_json(std::string_view text, std::string* error) {
   return v;
 }
 
-}  // namespace zuv::base
+}  // namespace zuv::app

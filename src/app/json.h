@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace zuv::base {
+namespace zuv::app {
 
 struct JsonValue {
   enum class Kind { Null, Bool, Number, String, Array, Object };
@@ -29,4 +29,4 @@ struct JsonValue {
 // nullopt when the text is not one whole JSON value; *error then says where.
 std::optional<JsonValue> parse_json(std::string_view text, std::string* error = nullptr);
 
-}  // namespace zuv::base
+}  // namespace zuv::app
