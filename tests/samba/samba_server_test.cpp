@@ -319,6 +319,23 @@ TEST_F(SambaShare, WithoutCredentialsASharedDatabaseIsRefusedWithTheHint) {
   EXPECT_TRUE(before == snapshot());
 }
 
+TEST_F(SambaShare, TheSilentUpgradeMakesTheSameChecks) {
+  // The program's baza.dbf names the database as the workstations do (Z:\BAZA\): Z: is
+  // this test's directory here; the registry and the operator's folders are scratch.
+  setenv("ZUV_DRIVES", ("Z=" + root_.string()).c_str(), 1);
+  setenv("ZUV_DRIVE_ROOT", (root_ / "drives").c_str(), 1);
+  setenv("ZUV_REGISTRY_FILE", (root_ / "registry.reg").c_str(), 1);
+  setenv("USERPROFILE", "C:\\Users\\Operator", 1);
+  const auto before = snapshot();
+  std::string out;
+  const int rc = run({zuvinst_, "26.01.033", "026.01.033", "2026", "--silent", "--upgrade", (root_ / "program").string() + "/"},
+                     (root_ / "release").string(), &out);
+  for (const char* name : {"ZUV_DRIVES", "ZUV_DRIVE_ROOT", "ZUV_REGISTRY_FILE", "USERPROFILE"}) unsetenv(name);
+  EXPECT_EQ(rc, 2) << out;
+  EXPECT_NE(out.find("--smb-credentials"), std::string::npos) << out;
+  EXPECT_TRUE(before == snapshot()) << "a refused run changed files";
+}
+
 TEST_F(SambaShare, AFreeShareIsUpgradedWhileHeldAndTheSwitchSaysItIsOff) {
   std::string out;
   // Workers are processes of their own: the held share outlives them.
