@@ -238,17 +238,27 @@ class SambaShare : public ::testing::Test {
     zuvinst_ = zuv::testing::table_tool_path("zuvinst");
     ASSERT_FALSE(sample_.empty() || zuvinst_.empty()) << "the programs are not built";
     root_ = server_->share() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    // One sample for the suite (it syncs every file it writes), copied for each test.
+    // One sample for all the tests (it syncs every file it writes), kept beside the
+    // build while zuv-sample stays the same program, and copied for each test.
     if (sample_copy_.empty()) {
-      const fs::path made = server_->share().parent_path() / "sample";
-      // The headless run is given the database; what the program records is the
-      // workstations' path, which the sample's scratch path would not fit.
-      std::string out;
-      ASSERT_EQ(run({sample_, "--out", made.string(), "--firms", "2", "--records", "20", "--db-path", "Z:\\BAZA\\"},
-                    "", &out),
-                0)
-          << out;
-      sample_copy_ = made;
+      const char* build = std::getenv("ZUV_BINARY_DIR");
+      const auto stamp = fs::last_write_time(sample_).time_since_epoch().count();
+      const fs::path kept = fs::path(build && *build ? build : fs::temp_directory_path().string()) /
+                            ("samba-test-sample-" + std::to_string(static_cast<unsigned long long>(stamp)));
+      if (!fs::is_directory(kept)) {
+        const fs::path made = kept.string() + ".new-" + std::to_string(getpid());
+        // The headless run is given the database; what the program records is the
+        // workstations' path, which the sample's scratch path would not fit.
+        std::string out;
+        ASSERT_EQ(run({sample_, "--out", made.string(), "--firms", "2", "--records", "20", "--db-path", "Z:\\BAZA\\"},
+                      "", &out),
+                  0)
+            << out;
+        std::error_code ec;
+        fs::rename(made, kept, ec);  // another run's copy, made meanwhile, serves as well
+        if (ec) fs::remove_all(made, ec);
+      }
+      sample_copy_ = kept;
     }
     fs::copy(sample_copy_, root_, fs::copy_options::recursive);
     setenv("ZUV_SMB_CONF", server_->conf().c_str(), 1);
