@@ -1,15 +1,8 @@
 #include "app/progress_line.h"
 
-namespace zuv::app {
+#include "platform/base/text.h"
 
-std::string cut_to_width(const std::string& text, int columns) {
-  int count = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // inside a character
-    if (count++ == columns) return text.substr(0, i);
-  }
-  return text;
-}
+namespace zuv::app {
 
 void ProgressLine::open(const upgrade::ScreenFields& f) {
   close();
@@ -27,7 +20,7 @@ void ProgressLine::refresh(const upgrade::ScreenFields& f) {
     return;
   }
   // One column stays free: a line that fills the last one wraps on many terminals.
-  const std::string shown = cut_to_width(line, columns_ - 1);
+  const std::string shown = base::cut_to_chars(line, static_cast<size_t>(columns_ - 1));
   if (drawn_ && shown == last_) return;
   err_ << '\r' << shown << "\x1b[K" << std::flush;
   last_ = shown;

@@ -27,9 +27,6 @@ class ProgressLine : public upgrade::InstallScreen {
   std::string last_;       // what was written last (terminal) / the firm last named (log)
 };
 
-// The text cut to at most columns characters (UTF-8 code points, never split).
-std::string cut_to_width(const std::string& text, int columns);
-
 // The width of the terminal on standard error; 0 when it is no terminal.
 int stderr_terminal_columns();
 

@@ -1,5 +1,6 @@
 // The headless run's progress on standard error, in a terminal and in a log.
 #include "app/progress_line.h"
+#include "platform/base/text.h"
 
 #include <gtest/gtest.h>
 
@@ -48,9 +49,9 @@ TEST(ProgressLine, InALogEachStageAndFirmHasALineAndNoBar) {
 }
 
 TEST(ProgressLine, CutToWidthKeepsWholeCharacters) {
-  EXPECT_EQ(cut_to_width("Żółw", 2), "Żó");
-  EXPECT_EQ(cut_to_width("abc", 10), "abc");
-  EXPECT_EQ(cut_to_width("abc", 0), "");
+  EXPECT_EQ(base::cut_to_chars("Żółw", 2), "Żó");
+  EXPECT_EQ(base::cut_to_chars("abc", 10), "abc");
+  EXPECT_EQ(base::cut_to_chars("abc", 0), "");
 }
 
 }  // namespace
