@@ -10,4 +10,5 @@ apt-get install -y -qq --no-install-recommends \
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 \
   libz-mingw-w64-dev \
   wine wine32:i386 fonts-wine xvfb xauth x11-apps imagemagick \
-  python3 python3-dbf python3-dbfread pgdbf dbview liblnk-utils unzip zip p7zip-full tmux xdotool
+  python3 python3-dbf python3-dbfread pgdbf dbview liblnk-utils unzip zip p7zip-full tmux xdotool \
+  samba samba-common-bin smbclient libsmbclient-dev python3-samba

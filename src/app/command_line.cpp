@@ -26,6 +26,11 @@ std::string usage_text() {
          "  --upgrade-db     aktualizacja samej bazy danych, bez okien (np. na serwerze)\n"
          "  --program        katalog programu ZUV korzystającego z tej bazy\n"
          "  --plan           tylko wypisz, co zostałoby zrobione; niczego nie zmieniaj\n"
+         "  --smb-credentials PLIK  baza w udziale Samby: dane logowania do udziału\n"
+         "                   (wiersze username=, password=, domain=)\n"
+         "  --no-samba-check udział Samby zamknięty ręcznie: nie blokuj go i nie sprawdzaj\n"
+         "  --db-path KATALOG  (--silent --install) katalog bazy zapisany w baza.dbf programu,\n"
+         "                   tak jak widzą go stacje robocze, np. Z:\\ZUV\\BAZA\\\n"
          "  --silent         bez okien: każde pytanie dostaje domyślny przycisk, każde okno\n"
          "                   i etap trafia do dziennika (--log) i na standardowe wyjście błędów;\n"
          "                   kod wyjścia 0 sukces, 1 część firm nie przeszła, 2 odmowa,\n"
@@ -38,6 +43,12 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
   cl.ui = default_ui();
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
+    // The value of "--name=value" or "--name value"; "" when there is none.
+    auto value_of = [&] {
+      return a.find('=') != std::string::npos ? a.substr(a.find('=') + 1)
+             : i + 1 < args.size()            ? args[++i]
+                                              : std::string();
+    };
     if (a.rfind("--ui=", 0) == 0) {
       cl.ui = a.substr(5);
       if (cl.ui != "gui" && cl.ui != "console" && !(cl.ui.rfind("script:", 0) == 0 && cl.ui.size() > 7)) {
@@ -47,12 +58,7 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
     } else if (a == "--upgrade-db" || a == "--program" || a.rfind("--upgrade-db=", 0) == 0 ||
                a.rfind("--program=", 0) == 0) {
       std::string name = a.substr(0, a.find('='));
-      std::string value;
-      if (a.find('=') != std::string::npos) {
-        value = a.substr(a.find('=') + 1);
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
-      }
+      const std::string value = value_of();
       if (value.empty()) {
         if (error) *error = "Brak katalogu po opcji " + name + ".";
         return std::nullopt;
@@ -61,9 +67,7 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
     } else if (a == "--plan") {
       cl.plan = true;
     } else if (a == "--workers" || a.rfind("--workers=", 0) == 0) {
-      std::string value = a.find('=') != std::string::npos ? a.substr(a.find('=') + 1)
-                          : i + 1 < args.size()             ? args[++i]
-                                                            : std::string();
+      const std::string value = value_of();
       char* end = nullptr;
       const long n = std::strtol(value.c_str(), &end, 10);
       if (value.empty() || *end || n < 1 || n > 16) {
@@ -99,6 +103,20 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
       } else {
         cl.log = a.substr(6);
       }
+    } else if (a == "--smb-credentials" || a.rfind("--smb-credentials=", 0) == 0) {
+      cl.smb_credentials = value_of();
+      if (cl.smb_credentials.empty()) {
+        if (error) *error = "Po --smb-credentials podaj plik z danymi logowania do udziału Samby.";
+        return std::nullopt;
+      }
+    } else if (a == "--db-path" || a.rfind("--db-path=", 0) == 0) {
+      cl.db_path = value_of();
+      if (cl.db_path.empty()) {
+        if (error) *error = "Po --db-path podaj katalog bazy danych tak, jak widzą go stacje robocze.";
+        return std::nullopt;
+      }
+    } else if (a == "--no-samba-check") {
+      cl.no_samba_check = true;
     } else if (a.rfind("--demo=", 0) == 0) {
       cl.demo = a.substr(7);
     } else if (a.rfind("--", 0) == 0) {
@@ -127,6 +145,14 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
   }
   if (cl.silent && cl.silent_flow.empty()) {
     if (error) *error = "Tryb --silent wymaga --upgrade KATALOG_PROGRAMU albo --install KATALOG_PROGRAMU KATALOG_BAZY.";
+    return std::nullopt;
+  }
+  if ((!cl.smb_credentials.empty() || cl.no_samba_check) && !cl.headless() && cl.silent_flow != "upgrade") {
+    if (error) *error = "Opcje --smb-credentials i --no-samba-check działają tylko z --upgrade-db albo --silent --upgrade.";
+    return std::nullopt;
+  }
+  if (!cl.db_path.empty() && cl.silent_flow != "install") {
+    if (error) *error = "Opcja --db-path działa tylko z --silent --install.";
     return std::nullopt;
   }
   if (!cl.silent && (!cl.silent_flow.empty() || !cl.log.empty())) {

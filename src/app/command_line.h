@@ -25,6 +25,12 @@ struct CommandLine {
   std::string silent_flow;                // "upgrade" or "install"
   std::vector<std::string> silent_dirs;   // PROGDIR [DBDIR]
   std::string log;                        // "" when none
+  // A database under a Samba share (Linux): the share's credentials file, or the
+  // administrator's word that the share is closed.
+  std::string smb_credentials;
+  // --db-path WINPATH: the database as the workstations name it, for baza.dbf.
+  std::string db_path;
+  bool no_samba_check = false;
 };
 
 // The front end chosen when --ui is not given.

@@ -8,7 +8,7 @@ namespace zuv::app {
 
 flows::FlowEnv flow_env(Program& p, ui::Dialogs& d, table::WorkAreas& areas) {
   flows::Release release{p.wersja_p, p.wersja_b, p.roczek, p.cProgram, p.cBaza, ".\\"};
-  flows::FlowEnv env{d, areas, release, upgrade_hooks(p, d, areas), {}, {}, release_template_steps(), {}, {}};
+  flows::FlowEnv env{d, areas, release, upgrade_hooks(p, d, areas), {}, {}, release_template_steps(), {}, {}, {}};
   env.shell.rejestry = [&p](const std::string& program_dir, const std::string& database_dir,
                             const std::string& year) {
     // Read at the moment of writing: the upgrade may have set the workstation name.

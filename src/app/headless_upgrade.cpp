@@ -1,6 +1,10 @@
 #include "app/headless_upgrade.h"
 
+#include "app/native_display.h"
+#include "app/progress_line.h"
+#include "app/samba_guard.h"
 #include "lib/files.h"
+#include "platform/os/path.h"
 #include "platform/os/files.h"
 #include "platform/error/error.h"
 #include "upgrade/checked_start.h"
@@ -13,36 +17,21 @@
 namespace zuv::app {
 namespace {
 
-// The progress screen of a run without windows: one line on standard error, redrawn
-// in place.
-class ProgressLine : public upgrade::InstallScreen {
- public:
-  explicit ProgressLine(std::ostream& err) : err_(err) {}
-  ~ProgressLine() override { close(); }
-  void open(const upgrade::ScreenFields& f) override { err_ << f.heading << ": " << f.stage << '\n'; }
-  void refresh(const upgrade::ScreenFields& f) override {
-    std::string line = "Firma: " + f.firm + "  pozostało firm: " + f.firms_left + "  do końca: " + f.time_left +
-                       "  koniec o: " + f.end_time;
-    // Blanks over the rest of a longer line drawn before.
-    std::string pad(last_ > line.size() ? last_ - line.size() : 0, ' ');
-    err_ << '\r' << line << pad << std::flush;
-    last_ = line.size();
-  }
-  void close() override {
-    if (last_) err_ << '\n' << std::flush;
-    last_ = 0;
-  }
-
- private:
-  std::ostream& err_;
-  size_t last_ = 0;
-};
-
 std::string lines_of(std::string message) {
   for (char& c : message)
     if (c == ';') c = '\n';
   return message;
 }
+
+// The run's messages show the directories in the form they were given.
+class Shown {
+ public:
+  explicit Shown(const CommandLine& cl) : native_(given_natively({cl.upgrade_db, cl.program_dir})) {}
+  std::string operator()(const std::string& text) const { return shown_as_given(native_, text); }
+
+ private:
+  bool native_;
+};
 
 }  // namespace
 
@@ -58,6 +47,7 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
                          std::ostream& err, const std::string& release_dir) {
   const std::string database_dir = directory_text(cl.upgrade_db);
   const std::string program_dir = directory_text(cl.program_dir);
+  const Shown shown(cl);
   if (!steps.available) {
     err << "Ten program nie zawiera kroków aktualizacji wydania; aktualizacja bazy jest niemożliwa.\n";
     return kHeadlessError;
@@ -66,7 +56,18 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
     err << "Katalog bazy danych " << cl.upgrade_db << " nie istnieje.\n";
     return kHeadlessRefused;
   }
-  ProgressLine line(err);
+  // Workstations working through a Samba share are seen and kept out for the whole run
+  // (the hold lives until this function returns); a plan changes nothing and needs
+  // neither.
+  SambaGuardResult samba;
+  if (!cl.plan) {
+    samba = guard_samba_share(os::native_path(database_dir), {cl.no_samba_check, cl.smb_credentials}, err);
+    if (!samba.refusal.empty()) {
+      err << lines_of(shown(samba.refusal)) << '\n';
+      return kHeadlessRefused;
+    }
+  }
+  ProgressLine line(err, stderr_terminal_columns());
   std::string nazwa_sieciowa;
   upgrade::SpeedIndicator speed;
   upgrade::UpgradeEnv env(areas);
@@ -92,11 +93,11 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
       plan.database_version = database_version;
       plan.refusal = refusal;
     }
-    out << upgrade::format_plan(plan, database_dir);
+    out << shown(upgrade::format_plan(plan, database_dir));
     return plan.refusal.empty() ? kHeadlessDone : kHeadlessRefused;
   }
   if (!refusal.empty()) {
-    err << lines_of(refusal) << '\n';
+    err << lines_of(shown(refusal)) << '\n';
     return kHeadlessRefused;
   }
 
@@ -131,10 +132,10 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
   if (end == upgrade::UpgradeEnd::FirmsFailed) {
     out << "Nie udało się zaktualizować firm:";
     for (long long n : outcome.failed) out << ' ' << n;
-    out << "\nOpis błędów: " << outcome.error_log << '\n';
+    out << "\nOpis błędów: " << shown(outcome.error_log) << '\n';
     return kHeadlessFirmsFailed;
   }
-  err << lines_of(result) << '\n';
+  err << lines_of(shown(result)) << '\n';
   return outcome.error ? kHeadlessError : kHeadlessRefused;
 }
 

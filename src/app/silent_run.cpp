@@ -1,9 +1,14 @@
 #include "app/silent_run.h"
 
+#include <sstream>
+
 #include "app/flow_wiring.h"
+#include "app/native_display.h"
+#include "app/samba_guard.h"
 #include "flows/first_install.h"
 #include "flows/upgrade_entry.h"
 #include "platform/os/clock.h"
+#include "platform/os/path.h"
 
 namespace zuv::app {
 
@@ -21,7 +26,22 @@ int run_silent(const CommandLine& cl, Program& p, ui::Dialogs& d, gui::SilentFro
     return kSilentRefused;
   }
   flows::FlowEnv env = flow_env(p, d, areas);
-  env.stage = [&fe](const std::string& text) { fe.note("Etap: " + text); };
+  env.stage = [&fe, &cl](const std::string& text) { fe.note("Etap: " + shown_as_given(given_natively(cl.silent_dirs), text)); };
+  if (!cl.db_path.empty())
+    env.recorded_database_path = cl.db_path.back() == '\\' ? cl.db_path : cl.db_path + "\\";
+  // An upgrade of a database under a Samba share holds it against the workstations
+  // from its checked start to the end of the run.
+  SambaGuardResult samba;
+  if (upgrade && env.upgrade.check_start) {
+    env.upgrade.check_start = [&, check = env.upgrade.check_start](const std::string& database_dir,
+                                                                   const std::string& program_dir,
+                                                                   upgrade::StartKind kind) {
+      std::ostringstream notes;
+      samba = guard_samba_share(os::native_path(database_dir), {cl.no_samba_check, cl.smb_credentials}, notes);
+      if (!notes.str().empty()) fe.note(notes.str().substr(0, notes.str().size() - 1));
+      return samba.refusal.empty() ? check(database_dir, program_dir, kind) : samba.refusal;
+    };
+  }
   flows::Outcome outcome = upgrade ? flows::UPGRADE(env) : flows::PIERWSZA_INSTALACJA(env);
 
   double elapsed = os::seconds_since_midnight() - started;

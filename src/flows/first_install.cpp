@@ -248,7 +248,8 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   d.LICZNIK(40);
 
   // 16-18.
-  if (failed.empty() && !write_database_path(env.areas, program_dir, database_dir))
+  const std::string& recorded = env.recorded_database_path.empty() ? database_dir : env.recorded_database_path;
+  if (failed.empty() && !write_database_path(env.areas, program_dir, recorded))
     failed = "Nie można zapisać pliku;" + program_dir + "baza.dbf";
   if (failed.empty() && !write_program_year(env.areas, program_dir + "wersja.dbf", year))
     failed = "Nie można zapisać pliku;" + program_dir + "wersja.dbf";

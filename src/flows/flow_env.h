@@ -80,6 +80,9 @@ struct FlowEnv {
   std::function<void(const std::string& stage)> stage;
   // SECONDS; empty: the clock of the day.
   std::function<double()> seconds;
+  // What the program's baza.dbf records as its database, when the workstations reach
+  // it by another path than the one given here (a server's native path); "": the same.
+  std::string recorded_database_path;
 };
 
 // How an attempt at installing ended; the unattended run turns it into its exit code.

@@ -26,7 +26,14 @@ bool ANALIZA_KAT(std::string_view directory, std::string_view kind, ui::MessageD
     if (rest.front() == '\\' || separators < 3) return refuse(". Błędna nazwa!!!");
     return true;
   }
-  if (directory.substr(1, 2) != ":\\") return refuse(". Błędna nazwa katalogu!!!");
+#ifndef _WIN32
+  // A Linux server has no drive letters: an absolute native path stands where Windows
+  // has a drive root ('/', or a single backslash once turned into the logic's form).
+  const bool native_absolute = directory.front() == '/' || (directory.front() == '\\' && directory[1] != '\\');
+#else
+  const bool native_absolute = false;
+#endif
+  if (!native_absolute && directory.substr(1, 2) != ":\\") return refuse(". Błędna nazwa katalogu!!!");
   if (os::upper_name(directory).find("WINDOWS") != std::string::npos) return refuse(" nie powinien zawierać słowa \"WINDOWS\"!");
   return true;
 }

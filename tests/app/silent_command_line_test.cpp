@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "app/native_display.h"
 
 using zuv::app::parse_command_line;
 
@@ -40,4 +41,40 @@ TEST(SilentCommandLine, IncompleteOrMixedLinesAreRefusedInPolish) {
   EXPECT_FALSE(parse_command_line(line({"--upgrade", "C:\\P\\"}), &error));  // without --silent
   EXPECT_FALSE(parse_command_line(line({"--silent", "--upgrade", "A\\", "--install", "B\\", "C\\"}), &error));
   EXPECT_FALSE(parse_command_line(line({"--silent", "--upgrade", "A\\", "--log"}), &error));
+}
+
+TEST(SilentCommandLine, SambaOptionsAndTheRecordedDatabasePathGoWhereTheyServe) {
+  std::string error;
+  auto up = parse_command_line(line({"--silent", "--upgrade", "/srv/zuv/program/", "--smb-credentials", "/root/c",
+                                     "--no-samba-check"}),
+                               &error);
+  ASSERT_TRUE(up) << error;
+  EXPECT_EQ(up->smb_credentials, "/root/c");
+  EXPECT_TRUE(up->no_samba_check);
+  auto db = parse_command_line(line({"--upgrade-db", "/b", "--program", "/p", "--smb-credentials=/c"}), &error);
+  ASSERT_TRUE(db) << error;
+  EXPECT_EQ(db->smb_credentials, "/c");
+  auto in = parse_command_line(line({"--silent", "--install", "/p/", "/b/", "--db-path", "Z:\\ZUV\\BAZA\\"}), &error);
+  ASSERT_TRUE(in) << error;
+  EXPECT_EQ(in->db_path, "Z:\\ZUV\\BAZA\\");
+
+  EXPECT_FALSE(parse_command_line(line({"--silent", "--install", "/p/", "/b/", "--no-samba-check"}), &error));
+  EXPECT_NE(error.find("--smb-credentials i --no-samba-check"), std::string::npos) << error;
+  EXPECT_FALSE(parse_command_line(line({"--silent", "--upgrade", "/p/", "--db-path", "Z:\\"}), &error));
+  EXPECT_NE(error.find("--db-path"), std::string::npos) << error;
+  EXPECT_FALSE(parse_command_line(line({"--upgrade-db", "/b", "--program", "/p", "--smb-credentials"}), &error));
+  EXPECT_NE(error.find("--smb-credentials"), std::string::npos) << error;
+}
+
+TEST(SilentCommandLine, NativeDirectoriesAreShownAsGiven) {
+  using zuv::app::given_natively;
+  using zuv::app::shown_as_given;
+#ifdef _WIN32
+  EXPECT_FALSE(given_natively({"/srv/zuv/baza/"}));
+#else
+  EXPECT_TRUE(given_natively({"C:\\P\\", "/srv/zuv/baza/"}));
+#endif
+  EXPECT_FALSE(given_natively({"C:\\P\\", "\\\\srv\\zuv\\"}));
+  EXPECT_EQ(shown_as_given(true, "Archiwum w /srv/zuv/baza/\\install\\"), "Archiwum w /srv/zuv/baza/install/");
+  EXPECT_EQ(shown_as_given(false, "C:\\ZUV\\"), "C:\\ZUV\\");
 }

@@ -1,6 +1,7 @@
 // The installer program end to end on both targets: both flows through the script
 // front end with the main window and unattended, on samples written by zuv-sample.
 #include <regex>
+#include <sstream>
 
 #include "e2e.h"
 
@@ -153,6 +154,31 @@ TEST_F(Installer, SilentFirstInstallationOntoTheOldSampleDatabaseUpgradesIt) {
   expect_program("s", program, baza);
   expect_database_at_release("s\\baza\\", 3);
   expect_registered(program, baza);
+}
+
+TEST_F(Installer, SilentFirstInstallationIntoEmptyNativeDirectoriesOnLinux) {
+#ifdef _WIN32
+  GTEST_SKIP() << "native paths without a drive are Linux's";
+#else
+  make_sample("s");
+  const std::string program = here("s\\srv\\program").string() + "/", baza = here("s\\srv\\baza").string() + "/";
+  fs::create_directories(program);
+  fs::create_directories(baza);
+  RunResult r = install("s", {"--silent", "--install", program, baza, "--db-path", "Z:\\ZUV\\BAZA"});
+  EXPECT_EQ(r.code, 0) << r.log;
+  EXPECT_NE(r.log.find("Etap: Kopiowanie plików programu do " + program + "\n"), std::string::npos) << r.log;
+  std::istringstream lines(r.log);
+  for (std::string line; std::getline(lines, line);)
+    if (line.starts_with("Etap:")) {
+      EXPECT_EQ(line.find('\\'), std::string::npos) << line;
+    }
+  // What the workstations are told, and a whole database from the templates.
+  EXPECT_EQ(field("s\\srv\\program\\baza.dbf", "PATH"), "Z:\\ZUV\\BAZA\\");
+  EXPECT_EQ(field("s\\srv\\program\\wersja.dbf", "zuv"), "26.01.033");
+  EXPECT_EQ(field("s\\srv\\baza\\wersja.dbf", "baza"), "026.01.033");
+  EXPECT_EQ(read_all(here("s\\srv\\baza\\str\\ks_dok.dbf")), read_all(here("s\\release\\str\\ks_dok.dbf")));
+  expect_archive("s\\srv\\baza\\install\\26.01.033.zip");
+#endif
 }
 
 TEST_F(Installer, UpgradeOfTheSampleFromTheMainWindow) {

@@ -203,7 +203,7 @@ class FlowsTest : public ::testing::Test {
   gui::ManualClock clock;
   gui::ScriptFrontend fe{clock};
   ui::Dialogs d{fe};
-  FlowEnv env{d, areas, {}, {}, {}, {}, {}, {}, {}};
+  FlowEnv env{d, areas, {}, {}, {}, {}, {}, {}, {}, {}};
   std::vector<std::string> calls;
   std::string upgrade_answer = "00";
   bool estimate_answer = true;

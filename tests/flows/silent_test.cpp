@@ -14,7 +14,7 @@ class Silent : public FlowsTest {
   Outcome run(bool upgrade, std::vector<std::string> dirs) {
     gui::SilentFrontend sfe(clock, std::move(dirs), &log, nullptr);
     ui::Dialogs sd(sfe);
-    FlowEnv senv{sd, areas, env.release, env.upgrade, env.shell, env.self_test, env.template_steps, {}, {}};
+    FlowEnv senv{sd, areas, env.release, env.upgrade, env.shell, env.self_test, env.template_steps, {}, {}, {}};
     senv.stage = [&sfe](const std::string& t) { sfe.note("Etap: " + t); };
     Outcome o = upgrade ? UPGRADE(senv) : PIERWSZA_INSTALACJA(senv);
     shown_ = sfe.dialogs_shown();

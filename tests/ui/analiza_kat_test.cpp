@@ -58,5 +58,20 @@ TEST(AnalizaKat, RefusesBadDirectoriesWithTheirMessages) {
   }
 }
 
+TEST(AnalizaKat, AnAbsoluteNativePathStandsForADriveOnLinuxOnly) {
+  for (const char* dir : {"/srv/zuv/program/", "\\srv\\zuv\\baza\\"}) {
+    RecordingDialog dialog;
+#ifdef _WIN32
+    EXPECT_FALSE(ANALIZA_KAT(dir, "P", dialog)) << dir;
+#else
+    EXPECT_TRUE(ANALIZA_KAT(dir, "P", dialog)) << dir;
+    EXPECT_TRUE(dialog.calls.empty()) << dir;
+#endif
+  }
+  RecordingDialog dialog;
+  EXPECT_FALSE(ANALIZA_KAT("/", "B", dialog));  // the root stays refused
+  EXPECT_FALSE(ANALIZA_KAT("/srv/windows/", "B", dialog));
+}
+
 }  // namespace
 }  // namespace zuv::ui

@@ -64,4 +64,13 @@ std::string with_extension(std::string_view path, std::string_view ext) {
   return without_extension(path) + "." + std::string(ext);
 }
 
+std::string cut_to_chars(std::string_view utf8, size_t chars) {
+  size_t count = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (count++ == chars) return std::string(utf8.substr(0, i));
+  }
+  return std::string(utf8);
+}
+
 }  // namespace zuv::base

@@ -16,6 +16,8 @@ std::string upper_ascii(std::string_view s);
 std::string lower_ascii(std::string_view s);
 // Equal but for the case of ASCII letters.
 bool iequals_ascii(std::string_view a, std::string_view b);
+// The first `chars` characters of a UTF-8 text (code points, never split).
+std::string cut_to_chars(std::string_view utf8, size_t chars);
 
 // The extension of the last component of a path, without its dot, as written ("" when
 // the last component has no dot). Both '\' and '/' separate components.

@@ -389,6 +389,7 @@ bool ConsoleFrontend::check_interrupt() {
 
 void ConsoleFrontend::create(const ProgressGeometry& g, const std::string& title) {
   bar_fill_w_ = g.fill.w;
+  bar_open_ = true;
   bar_title_ = title;
   term_->write("\n   " + title + "\n");
   clear();
@@ -414,29 +415,57 @@ void ConsoleFrontend::fill(int width) {
   if (bar_chars_ > bar_drawn_) draw_bar();  // a redraw only when the text bar grows
 }
 
+// In a terminal the bar and the firm line share one line, redrawn in place and cut to
+// the terminal's width (a wrapped line would be left behind by every redraw); into a
+// log or a pipe there is no bar, only the stage and firm lines.
 void ConsoleFrontend::draw_bar() {
   bar_drawn_ = bar_chars_;
-  std::string out = "\r   [" + repeat("█", static_cast<size_t>(bar_chars_)) +
-                    std::string(static_cast<size_t>(kBarChars - bar_chars_), ' ') + "] " +
-                    std::to_string(bar_percent_) + "%";
-  term_->write(out);
+  if (!term_->interactive()) return;
+  const int columns = term_->columns() > 0 ? term_->columns() : 80;
+  std::string line;
+  if (bar_open_) {
+    // Beside a firm line the bar takes at most a third of the width.
+    const int width = firm_line_.empty() ? kBarChars : std::clamp(columns / 3, 10, kBarChars);
+    const int filled = bar_chars_ * width / kBarChars;
+    line = "   [" + repeat("█", static_cast<size_t>(filled)) + std::string(static_cast<size_t>(width - filled), ' ') +
+           "] " + std::to_string(bar_percent_) + "%";
+  }
+  if (!firm_line_.empty()) line += "   " + firm_line_;
+  term_->write("\r" + base::cut_to_chars(line, static_cast<size_t>(columns - 1)) + "\x1b[K");
 }
 
-void ConsoleFrontend::destroy() { term_->write("\n"); }
+void ConsoleFrontend::destroy() {
+  bar_open_ = false;
+  if (term_->interactive()) term_->write("\n");
+}
 
 }  // namespace zuv::gui
 
 namespace zuv::gui {
 
-// One line per refresh: the terminal keeps the history of the run.
+// The heading once; then the firm line beside the bar in a terminal, or a line per firm
+// into a log.
 void ConsoleFrontend::show_install_screen(const InstallScreenDesc& desc) {
-  std::string line = "   " + desc.values[0] + "  " + desc.labels[4] + desc.values[4] + "  " + desc.labels[2] +
-                     desc.values[2] + "  " + desc.labels[3] + desc.values[3] + "\n";
-  if (!screen_shown_) line = "\n   " + desc.heading + ": " + desc.stage + "\n" + line;
+  const std::string firm = desc.values[0] + "  " + desc.labels[4] + desc.values[4] + "  " + desc.labels[2] +
+                           desc.values[2] + "  " + desc.labels[3] + desc.values[3];
+  if (!screen_shown_) term_->write("\n   " + desc.heading + ": " + desc.stage + "\n");
   screen_shown_ = true;
-  term_->write(line);
+  if (term_->interactive()) {
+    if (firm == firm_line_) return;
+    firm_line_ = firm;
+    draw_bar();
+    return;
+  }
+  if (desc.values[0] == firm_named_) return;
+  firm_named_ = desc.values[0];
+  term_->write("   " + firm + "\n");
 }
 
-void ConsoleFrontend::close_install_screen() { screen_shown_ = false; }
+void ConsoleFrontend::close_install_screen() {
+  if (screen_shown_ && term_->interactive() && !firm_line_.empty() && !bar_open_) term_->write("\n");
+  screen_shown_ = false;
+  firm_line_.clear();
+  firm_named_.clear();
+}
 
 }  // namespace zuv::gui

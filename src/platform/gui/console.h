@@ -51,6 +51,10 @@ class ConsoleFrontend : public Frontend, private ProgressView {
   ApproxMeasure measure_;
   bool in_main_ = false;
   int bar_fill_w_ = 0, bar_chars_ = 0, bar_drawn_ = -1, bar_percent_ = 0;
+  bool bar_open_ = false;
+  // The install screen's firm line: beside the bar in a terminal, a line of its own
+  // per firm elsewhere.
+  std::string firm_line_, firm_named_;
   std::string bar_title_;
 };
 

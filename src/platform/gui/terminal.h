@@ -21,6 +21,8 @@ class Terminal {
   // the single character "\x1b". Returns false at the end of the input.
   virtual bool read_line(int timeout_ms, std::string& line) = 0;
   virtual void write(const std::string& utf8) = 0;
+  // The terminal's width in characters; 0 when unknown (no terminal).
+  virtual int columns() { return 0; }
 };
 
 std::unique_ptr<Terminal> make_stdio_terminal();

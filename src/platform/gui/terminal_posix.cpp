@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -101,6 +102,12 @@ class PosixTerminal : public Terminal {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty() && line[0] == 27) line = "\x1b";
     return true;
+  }
+
+  int columns() override {
+    winsize ws{};
+    if (isatty(out_) == 1 && ioctl(out_, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 0;
   }
 
   void write(const std::string& s) override {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "platform/gui/console.h"
+#include "platform/gui/install_screen_desc.h"
 #include "ui/dialogs.h"
 
 using namespace zuv;
@@ -229,5 +231,77 @@ TEST(ConsolePty, ProgressBarRedrawsOnlyWhenItGrows) {
   EXPECT_LE(draws, 41u);  // the empty bar and at most one redraw per character
   EXPECT_GE(draws, 40u);
   EXPECT_NE(s.find("100%"), std::string::npos);
+}
+
+namespace {
+
+gui::InstallScreenDesc firm_screen(const std::string& firm) {
+  gui::InstallScreenDesc desc;
+  desc.heading = "Instalacja programu ZUV";
+  desc.stage = "Aktualizacja Bazy Danych";
+  desc.values = {firm, " ", "00:05", "18:00", "1/3"};
+  return desc;
+}
+
+// Shows a bar and three refreshes of two firms on the front end.
+void show_progress(gui::ConsoleFrontend& fe) {
+  gui::ProgressGeometry g;
+  g.fill.w = 400;
+  gui::ProgressView& bar = fe.progress_view();
+  bar.create(g, "Aktualizacja");
+  fe.show_install_screen(firm_screen("(0001):Spółdzielnia Mieszkaniowa Pod Wielkim Dębem"));
+  bar.fill(200);
+  fe.show_install_screen(firm_screen("(0001):Spółdzielnia Mieszkaniowa Pod Wielkim Dębem"));
+  fe.show_install_screen(firm_screen("(0002):Druga"));
+  bar.destroy();
+  fe.close_install_screen();
+}
+
+}  // namespace
+
+TEST(ConsolePty, BarAndFirmShareOneLineCutToTheTerminalsWidth) {
+  Fixture f;
+  winsize ws{};
+  ws.ws_col = 50;
+  ws.ws_row = 20;
+  ASSERT_EQ(ioctl(f.pty.slave, TIOCSWINSZ, &ws), 0);
+  show_progress(f.fe);
+  const std::string s = f.pty.shown();
+  EXPECT_NE(s.find("Instalacja programu ZUV: Aktualizacja Bazy Danych"), std::string::npos) << s;
+  EXPECT_NE(s.find("] 50%   (0001):Spółdzielnia"), std::string::npos) << s;
+  EXPECT_NE(s.find("(0002):Druga"), std::string::npos) << s;
+  // Every redraw starts the line again, clears what a longer one left, and fits.
+  for (size_t at = 0; (at = s.find('\r', at)) != std::string::npos; ++at) {
+    if (s.compare(at, 2, "\r\n") == 0) continue;  // the terminal's own line end
+    const size_t end = s.find("\x1b[K", at);
+    ASSERT_NE(end, std::string::npos) << s.substr(at);
+    const std::string line = s.substr(at + 1, end - at - 1);
+    size_t chars = 0;
+    for (unsigned char c : line) chars += (c & 0xC0) != 0x80;
+    EXPECT_LE(chars, 49u) << line;
+  }
+}
+
+TEST(ConsoleLog, IntoAPipeEachStageAndFirmHasALineAndThereIsNoBar) {
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  AtomicClock clock;
+  {
+    gui::ConsoleFrontend fe{clock, gui::make_fd_terminal(p[0], p[1])};
+    show_progress(fe);
+  }
+  close(p[1]);
+  std::string s;
+  char buf[4096];
+  for (ssize_t n; (n = read(p[0], buf, sizeof buf)) > 0;) s.append(buf, static_cast<size_t>(n));
+  close(p[0]);
+  EXPECT_EQ(s.find('\r'), std::string::npos) << s;
+  EXPECT_EQ(s.find("%"), std::string::npos) << s;
+  EXPECT_EQ(s,
+            "\n   Aktualizacja\n"
+            "\n   Instalacja programu ZUV: Aktualizacja Bazy Danych\n"
+            "   (0001):Spółdzielnia Mieszkaniowa Pod Wielkim Dębem  Pozostało firm: 1/3  Koniec instalacji za minut: "
+            "00:05  Czyli o godz.: 18:00\n"
+            "   (0002):Druga  Pozostało firm: 1/3  Koniec instalacji za minut: 00:05  Czyli o godz.: 18:00\n");
 }
 #endif
