@@ -190,7 +190,6 @@ int FileHandle::flush() {
     ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     return 0;
   }
-  if (int code = fault::check(fault::Op::Sync)) return code;
   return ::fdatasync(fd_) == 0 ? 0 : from_errno(errno);
 }
 
