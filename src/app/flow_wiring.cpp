@@ -3,6 +3,7 @@
 #include "app/install_records.h"
 #include "flows/first_install.h"
 #include "flows/upgrade_entry.h"
+#include "lib/files.h"
 
 namespace zuv::app {
 
@@ -15,7 +16,7 @@ flows::FlowEnv flow_env(Program& p, ui::Dialogs& d, table::WorkAreas& areas) {
     InstallRecordValues v{p.wersja_p, p.wersja_b, p.cPulpit, p.cMenu, p.nazwa_sieciowa};
     REJESTRY(v, program_dir, database_dir, year);
   };
-  env.shell.makedir = [](const std::string& path) { return MAKEDIR(path); };
+  env.shell.makedir = [](const std::string& path) { return lib::MAKEDIR(path).ok(); };
   return env;
 }
 

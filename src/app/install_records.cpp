@@ -1,11 +1,12 @@
 #include "app/install_records.h"
 
-#include <filesystem>
-#include <system_error>
+#include <ctime>
 
+#include "lib/files.h"
 #include "lib/text.h"
-#include "platform/os/fault.h"
-#include "platform/os/path.h"
+#include "platform/base/discard.h"
+#include "platform/os/clock.h"
+#include "platform/os/files.h"
 #include "platform/os/shelllink.h"
 #include "sys/netname.h"
 #include "sys/registry.h"
@@ -13,44 +14,10 @@
 namespace zuv::app {
 namespace {
 
-namespace fs = std::filesystem;
-
-fs::path os_path(std::string_view windows_path) {
-  std::string n = os::native_path(windows_path);
-  return fs::path(std::u8string(n.begin(), n.end()));
-}
-
-bool is_dir(std::string_view p) {
-  std::error_code ec;
-  return fs::is_directory(os_path(p), ec);
-}
-
-bool exists(std::string_view p) {
-  std::error_code ec;
-  return fs::exists(os_path(p), ec);
-}
-
-bool create_dir(std::string_view p) {
-  if (os::fault::check(os::fault::Op::Create)) return false;
-  std::error_code ec;
-  return fs::create_directory(os_path(p), ec);
-}
-
 std::string format_time(const std::tm& t, const char* format) {
   char buf[64];
   std::strftime(buf, sizeof buf, format, &t);
   return buf;
-}
-
-std::tm local_now() {
-  std::time_t now = std::time(nullptr);
-  std::tm t{};
-#ifdef _WIN32
-  localtime_s(&t, &now);
-#else
-  localtime_r(&now, &t);
-#endif
-  return t;
 }
 
 }  // namespace
@@ -74,7 +41,7 @@ std::string menu_folder(const InstallRecordValues& v, std::string_view year) {
 void REJESTRY(const InstallRecordValues& v, const std::string& program_dir, const std::string& database_dir,
               const std::string& year, std::optional<std::tm> now) {
   using sys::RegValue;
-  std::tm t = now ? *now : local_now();
+  std::tm t = now ? *now : os::local_time(std::time(nullptr));
 
   // The installation record; the reader at start-up takes the same two steps.
   sys::XbpReg rec = sys::XbpReg::New(installation_key(year));
@@ -110,7 +77,7 @@ void REJESTRY(const InstallRecordValues& v, const std::string& program_dir, cons
   if (!v.cPulpit.empty()) {
     std::string file = desktop_link(v, year);
     bool current = false;
-    if (exists(file)) {
+    if (os::file_exists(file)) {
       std::optional<os::ShellLink> old = os::read_shell_link(file);
       current = old && sys::upper_utf8(old->target) == sys::upper_utf8(link.target);
     }
@@ -120,32 +87,9 @@ void REJESTRY(const InstallRecordValues& v, const std::string& program_dir, cons
 
   if (!v.cMenu.empty()) {
     std::string folder = menu_folder(v, year);
-    MAKEDIR(folder);
-    if (is_dir(folder)) os::create_shell_link(folder + "\\Zuv-" + year + ".lnk", link);
+    base::let_go(lib::MAKEDIR(folder), "the folder is looked at below");
+    if (os::directory_exists(folder)) os::create_shell_link(folder + "\\Zuv-" + year + ".lnk", link);
   }
-}
-
-bool MAKEDIR(std::string_view path) {
-  std::string p = lib::trim(path);
-  if (p.empty()) return false;
-  if (p.back() == '\\') p.pop_back();
-  p = lib::trim(p);
-  if (p.empty()) return false;
-  std::string done;
-  size_t rest = 0;
-  if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') {
-    done = "\\\\";
-    rest = 2;
-  } else if (p.size() >= 3 && p[1] == ':' && p[2] == '\\') {
-    done = p.substr(0, 3);
-    rest = 3;
-  }
-  for (size_t slash; (slash = p.find('\\', rest)) != std::string::npos; rest = slash + 1) {
-    done += p.substr(rest, slash - rest);
-    create_dir(done);  // the level may exist already
-    done += "\\";
-  }
-  return create_dir(done + p.substr(rest));
 }
 
 }  // namespace zuv::app

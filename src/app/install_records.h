@@ -34,8 +34,4 @@ std::string menu_folder(const InstallRecordValues& v, std::string_view year);
 void REJESTRY(const InstallRecordValues& v, const std::string& program_dir, const std::string& database_dir,
               const std::string& year, std::optional<std::tm> now = std::nullopt);
 
-// Creates a directory path level by level; false for an empty path, otherwise whether
-// the last level was created (callers test the directory afterwards).
-bool MAKEDIR(std::string_view path);
-
 }  // namespace zuv::app

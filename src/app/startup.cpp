@@ -1,14 +1,12 @@
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
 #include "app/program.h"
+#include "platform/base/discard.h"
 #include "platform/error/call_context.h"
 #include "platform/error/error.h"
 #include "platform/os/codepage.h"
 #include "platform/os/environment.h"
-#include "platform/os/fault.h"
+#include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "ui/dialogs.h"
 #include "ui/main_window.h"
@@ -16,20 +14,6 @@
 namespace zuv::app {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-fs::path to_fs(const std::string& p) { return os::fs_path(p); }
-
-bool dir_exists(const std::string& p) {
-  std::error_code ec;
-  return fs::is_directory(to_fs(p), ec);
-}
-
-std::string with_backslash(std::string p) {
-  if (!p.empty() && p.back() != '\\') p += '\\';
-  return p;
-}
 
 std::string env(Services& s, const std::string& name) {
   if (s.getenv) return s.getenv(name);
@@ -40,21 +24,16 @@ std::string env(Services& s, const std::string& name) {
 bool desktop_writable(const std::string& desktop) {
   // The operator's own "z.txt" must survive the probe: take the first free name.
   std::string probe = desktop + "z.txt";
-  std::error_code exists_ec;
-  for (int n = 1; fs::exists(to_fs(probe), exists_ec) && n < 1000; ++n)
+  for (int n = 1; (os::file_exists(probe) || os::directory_exists(probe)) && n < 1000; ++n)
     probe = desktop + "z" + std::to_string(n) + ".txt";
   try {
     GuardedBlock guard;
-    if (os::fault::check(os::fault::Op::Create) != 0) return false;
-    {
-      std::ofstream out(to_fs(probe), std::ios::binary);
-      out << "Ala ma kota";
-      if (!out) return false;
-    }
-    std::error_code ec;
-    if (!fs::exists(to_fs(probe), ec)) return false;
-    fs::remove(to_fs(probe), ec);
-    return true;
+    const std::string_view text = "Ala ma kota";
+    os::Result<std::size_t> written = os::write_file(probe, text);
+    if (!os::file_exists(probe)) return false;
+    // Whatever was written goes again, so a short write leaves nothing behind either.
+    os::Status removed = os::delete_file(probe);
+    return written.ok() && written.value == text.size() && removed.ok();
   } catch (const Break&) {
     return false;
   }
@@ -77,10 +56,10 @@ void read_folders(Program& p, Services& s) {
   } else {
     std::string profile = env(s, "USERPROFILE");
     if (!profile.empty()) {
-      profile = with_backslash(profile);
-      if (dir_exists(profile + "Desktop")) p.cPulpit = profile + "Desktop";
+      profile = os::with_backslash(profile);
+      if (os::directory_exists(profile + "Desktop")) p.cPulpit = profile + "Desktop";
       std::string menu = profile + "AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
-      if (dir_exists(menu)) p.cMenu = menu;
+      if (os::directory_exists(menu)) p.cMenu = menu;
     }
   }
 
@@ -94,14 +73,14 @@ void read_folders(Program& p, Services& s) {
 
   // 9. A desktop we cannot write to gets no shortcut.
   if (!p.cPulpit.empty()) {
-    p.cPulpit = with_backslash(p.cPulpit);
+    p.cPulpit = os::with_backslash(p.cPulpit);
     if (!desktop_writable(p.cPulpit)) p.cPulpit.clear();
   }
 
   // 10, 11.
-  p.cMenu = with_backslash(p.cMenu);
-  p.cProgram = with_backslash(p.cProgram);
-  p.cBaza = with_backslash(p.cBaza);
+  p.cMenu = os::with_backslash(p.cMenu);
+  p.cProgram = os::with_backslash(p.cProgram);
+  p.cBaza = os::with_backslash(p.cBaza);
   if (program_missing) {
     p.cProgram.clear();
     p.cBaza.clear();
@@ -120,9 +99,9 @@ bool start_up(Program& p, const std::vector<std::string>& params, ui::Dialogs& d
   // 5. The list of firms that failed last time.
   if (s.del_file) {
     s.del_file(".\\error.log");
-  } else if (os::fault::check(os::fault::Op::Delete) == 0) {
-    std::error_code ec;
-    fs::remove(to_fs(".\\error.log"), ec);
+  } else if (os::file_exists(".\\error.log")) {
+    base::let_go(os::delete_file(".\\error.log"),
+                 "start-up goes on regardless; an upgrade that fails writes its own list over it");
   }
 
   // 6. Not while ZUV itself runs.

@@ -103,12 +103,7 @@ std::string WIN2WIN(FlowEnv& env, const std::string& program_dir, const std::str
   // help directory would hold their files: unloaded first.
   unload_fonts(program_dir + "czytaj.to\\");
   ProgramFiles files;
-  files.add_directory(rel, program_dir, "*.dll");
-  files.add_directory(rel, program_dir, "*.exe");
-  files.add_directory(rel + "czytaj.to\\", program_dir + "czytaj.to\\");
-  files.add_directory(rel + "vistrel\\", program_dir + "vistrel\\");
-  files.add_directory(rel + "mask\\", program_dir + "mask\\");
-  files.add_tree(rel + "ksef\\", program_dir);
+  files.add_release_program(rel, program_dir);
   // 5. Print templates the program does not have yet; edited ones stay as they are.
   files.needs_directory(program_dir + "txt\\");
   for (const auto& f : os::list_directory(rel + "txt\\*.*", "HS"))

@@ -7,6 +7,7 @@
 #include "lib/text.h"
 #include "platform/base/discard.h"
 #include "platform/os/files.h"
+#include "platform/os/path.h"
 #include "ui/analiza_kat.h"
 #include "ui/dialogs.h"
 #include "upgrade/upgrade_driver.h"
@@ -80,8 +81,8 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
     return a.refuse(kProgramField, "Katalog Programu", "Katalog do instalacji Programu jest pusty!");
   if (database_dir.empty())
     return a.refuse(kDatabaseField, "Katalog bazy danych", "Katalog do instalacji Bazy Danych jest pusty!");
-  program_dir = with_backslash(program_dir);
-  database_dir = with_backslash(database_dir);
+  program_dir = os::with_backslash(program_dir);
+  database_dir = os::with_backslash(database_dir);
   stage(env, "Pierwsza instalacja: program " + program_dir + ", baza danych " + database_dir);
 
   // 5, 6.
@@ -180,7 +181,7 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
       while (previous_program.empty()) {
         std::string chosen = d.QMXDIRSELECT(std::nullopt, false);
         if (chosen.empty()) return a.stop(kDatabaseField);
-        chosen = with_backslash(chosen);
+        chosen = os::with_backslash(chosen);
         std::string why;
         if (!file_here(chosen + "wersja.dbf") || !file_here(chosen + "zuv.exe")) {
           why = "Wskazany katolog nie zawiera programu ZUV!;Czy chcesz wybrać inny katalog?";
@@ -235,14 +236,9 @@ Outcome first_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   d.LICZNIK(2);
   ProgramFiles files;
   if (!previous_program.empty()) files.add_directory(previous_program + "setings\\", program_dir + "setings\\");
-  files.add_directory(rel + "czytaj.to\\", program_dir + "czytaj.to\\");
-  files.add_directory(rel + "vistrel\\", program_dir + "vistrel\\");
-  files.add_directory(rel + "mask\\", program_dir + "mask\\");
   files.add_directory(rel + "w001\\", program_dir + "dek\\");
   files.add_directory(rel + "txt\\", program_dir + "txt\\");
-  files.add_directory(rel, program_dir, "*.dll");
-  files.add_directory(rel, program_dir, "*.exe");
-  files.add_tree(rel + "ksef\\", program_dir);
+  files.add_release_program(rel, program_dir);
   files.add(rel + "wk.dbf", program_dir + "wersja.dbf");
   std::string failed = files.put_in_place();
   d.LICZNIK(40);

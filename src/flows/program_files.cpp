@@ -2,6 +2,7 @@
 
 #include "lib/files.h"
 #include "platform/base/discard.h"
+#include "platform/os/durable.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
 #include "platform/os/names.h"
@@ -11,9 +12,8 @@ namespace zuv::flows {
 
 namespace {
 
-// Beside each destination while the change is under way: the new file before its
-// swap, the old one after it until every file is in.
-constexpr const char* kNewSuffix = ".zuvnew";
+// Beside each destination while the change is under way: the new file (os::kNewSuffix)
+// before its swap, the old one after it until every file is in.
 constexpr const char* kOldSuffix = ".zuvold";
 constexpr unsigned kProtecting = os::kReadOnly | os::kHidden | os::kSystem;
 
@@ -21,15 +21,6 @@ void discard(const std::string& file) {
   if (!os::file_exists(file)) return;
   base::let_go(os::change_attributes(file, os::AttrChange{0, kProtecting}), "the delete below tells");
   base::let_go(os::delete_file(file), "a file left beside is cleared before its name is used again");
-}
-
-std::string directory_of(const std::string& file) { return std::string(os::directory_part(file)); }
-
-void sync_directory_of(const std::string& file) {
-  std::string dir = directory_of(file);
-  if (dir.size() > 1 && dir.back() == '\\') dir.pop_back();
-  base::let_go(os::sync_directory(os::native_path(dir)),
-               "the swap is done; a cut before the directory reaches the disk leaves the old file whole");
 }
 
 // A copy beside destination that is complete on the disk.
@@ -74,6 +65,15 @@ void ProgramFiles::add_tree(const std::string& source_dir, const std::string& de
   }
 }
 
+void ProgramFiles::add_release_program(const std::string& release_dir, const std::string& program_dir) {
+  add_directory(release_dir, program_dir, "*.dll");
+  add_directory(release_dir, program_dir, "*.exe");
+  add_directory(release_dir + "czytaj.to\\", program_dir + "czytaj.to\\");
+  add_directory(release_dir + "vistrel\\", program_dir + "vistrel\\");
+  add_directory(release_dir + "mask\\", program_dir + "mask\\");
+  add_tree(release_dir + "ksef\\", program_dir);
+}
+
 bool ProgramFiles::brings(const std::string& destination) const {
   const std::string wanted = os::upper_name(destination);
   for (const File& f : files_)
@@ -97,7 +97,7 @@ std::string ProgramFiles::put_in_place() {
   // directories it made.
   auto clear_beside = [&] {
     for (const File& f : files_) {
-      discard(f.destination + kNewSuffix);
+      discard(f.destination + os::kNewSuffix);
       discard(f.destination + kOldSuffix);
     }
     for (size_t j = made.size(); j-- > 0;)
@@ -108,13 +108,13 @@ std::string ProgramFiles::put_in_place() {
   std::vector<bool> had_old(files_.size(), false);
   for (size_t i = 0; i < files_.size(); ++i) {
     const File& f = files_[i];
-    os::Status st = copy_synced(f.source, f.destination + kNewSuffix);
+    os::Status st = copy_synced(f.source, f.destination + os::kNewSuffix);
     if (!st) {
       clear_beside();
       return "Nie można skopiować pliku;" + f.source + ";do " + f.destination + code_text(st.code);
     }
     // A read-only file of the release would refuse the next upgrade's swap.
-    base::let_go(os::change_attributes(f.destination + kNewSuffix, os::AttrChange{0, os::kReadOnly}),
+    base::let_go(os::change_attributes(f.destination + os::kNewSuffix, os::AttrChange{0, os::kReadOnly}),
                  "a read-only program file is cleared again by the next upgrade's swap");
     had_old[i] = os::file_exists(f.destination);
     if (had_old[i] && !(st = copy_synced(f.destination, f.destination + kOldSuffix))) {
@@ -126,17 +126,20 @@ std::string ProgramFiles::put_in_place() {
   // 2. The swaps. A file that will not be replaced puts the swapped ones back.
   for (size_t i = 0; i < files_.size(); ++i) {
     const File& f = files_[i];
-    os::Status st = os::rename_file(f.destination + kNewSuffix, f.destination);
+    os::Status st = os::rename_durably(f.destination + os::kNewSuffix, f.destination);
     if (st) continue;
+    // A directory that did not reach the disk failed after its rename: that file is in.
+    const size_t swapped = st.text() == os::replace_step::kSyncDirectory ? i + 1 : i;
     std::string kept;
-    for (size_t j = i; j-- > 0;) {
+    bool unsynced = false;
+    for (size_t j = swapped; j-- > 0;) {
       const File& back = files_[j];
       bool restored = had_old[j] ? os::rename_file(back.destination + kOldSuffix, back.destination).ok()
-                                 : lib::DEL_FILE(back.destination);
+                                 : lib::DEL_FILE(back.destination).ok();
       if (!restored && had_old[j]) kept += ";" + back.destination + kOldSuffix;
-      sync_directory_of(back.destination);
+      if (restored && !os::sync_directory_of(os::native_path(back.destination))) unsynced = true;
     }
-    for (size_t j = i; j < files_.size(); ++j) discard(files_[j].destination + kNewSuffix);
+    for (size_t j = i; j < files_.size(); ++j) discard(files_[j].destination + os::kNewSuffix);
     for (size_t j = 0; j < files_.size(); ++j)
       if (kept.find(files_[j].destination + kOldSuffix) == std::string::npos)
         discard(files_[j].destination + kOldSuffix);
@@ -145,9 +148,9 @@ std::string ProgramFiles::put_in_place() {
     std::string text = "Nie można zastąpić pliku;" + f.destination +
                        ";(plik jest otwarty na innym stanowisku lub tylko do odczytu)" + code_text(st.code);
     if (!kept.empty()) text += ";Poprzednie wersje plików pozostały jako:" + kept;
+    if (unsynced) text += ";Przywrócenie poprzednich plików mogło nie zostać zapisane na dysku.";
     return text;
   }
-  for (const File& f : files_) sync_directory_of(f.destination);
 
   // 3. Every file is in: the old ones are no longer needed.
   for (const File& f : files_) discard(f.destination + kOldSuffix);

@@ -27,6 +27,11 @@ class ProgramFiles {
   // (';' breaks the line), naming the file, and every destination is as it was.
   std::string put_in_place();
 
+  // What every installation and upgrade brings from the release directory into the
+  // program directory: libraries and programs, help, views, masks and the tree under
+  // "ksef\" (the version record and the rest are the caller's).
+  void add_release_program(const std::string& release_dir, const std::string& program_dir);
+
   // Whether destination (compared without regard to letter case) is one of the files.
   bool brings(const std::string& destination) const;
 

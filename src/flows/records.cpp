@@ -8,6 +8,7 @@
 #include "platform/base/discard.h"
 #include "platform/os/clock.h"
 #include "platform/os/codepage.h"
+#include "platform/os/durable.h"
 #include "platform/os/files.h"
 #include "platform/table/table.h"
 #include "platform/table/work_areas.h"
@@ -110,7 +111,7 @@ bool write_database_path(table::WorkAreas& areas, const std::string& program_dir
     return done;
   });
   tables::ZAMKNIJ(areas, "baza");
-  if (ok) ok = os::rename_file(fresh, target).ok();
+  if (ok) ok = os::rename_durably(fresh, target).ok();
   if (!ok) base::let_go(os::delete_file(fresh), "the failure is answered; a leftover is overwritten next time");
   return ok;
 }
@@ -143,11 +144,6 @@ void make_program_directories(const std::string& program_dir) {
                                       "setings", "temp", "temp\\arch", "txt", "dek"};
   for (const char* sub : kDirs)
     base::let_go(lib::MKDIR(program_dir + sub), "an existing directory answers 183; the program makes missing ones");
-}
-
-std::string with_backslash(std::string dir) {
-  if (!dir.empty() && dir.back() != '\\') dir += '\\';
-  return dir;
 }
 
 bool file_here(const std::string& path) { return os::file_exists(std::string_view(path)); }

@@ -51,7 +51,6 @@ bool write_program_year(table::WorkAreas& areas, const std::string& file, const 
 // The fifteen working directories of a program directory, parents first.
 void make_program_directories(const std::string& program_dir);
 
-std::string with_backslash(std::string dir);
 bool file_here(const std::string& path);  // FILE
 bool dir_here(const std::string& path);   // FEXISTS with "D"; a final "\" is allowed
 double seconds_now(const FlowEnv& env);

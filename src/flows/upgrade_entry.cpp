@@ -5,6 +5,7 @@
 #include "lib/files.h"
 #include "lib/text.h"
 #include "platform/base/discard.h"
+#include "platform/os/path.h"
 #include "tables/table_access.h"
 #include "ui/dialogs.h"
 #include "upgrade/upgrade_answers.h"
@@ -42,7 +43,7 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   std::string program_dir = lib::trim(screen.text(1));
   if (program_dir.empty())
     return refuse(env, "Katalog Programu", "Nie wprowadzono katalogu, z bieżącą wersją ZUV");
-  program_dir = with_backslash(program_dir);
+  program_dir = os::with_backslash(program_dir);
   stage(env, "Sprawdzanie programu w " + program_dir);
 
   // 2.
@@ -69,7 +70,7 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
   if (path->empty())
     return refuse(env, "Katalog Bazy danych",
                   "Katalog z bazą danych jest pusty;Uruchom ZUV i wskaż poprawny katalog z bazą");
-  const std::string database_dir = with_backslash(*path);
+  const std::string database_dir = os::with_backslash(*path);
 
   // 8.
   auto database = read_database_version(env.areas, database_dir + "wersja.dbf", "wer", false);

@@ -15,16 +15,9 @@ namespace zuv::steps {
 namespace {
 
 ErrorRecord step_error(int gen_code, const std::string& description, const std::string& file, const char* operation) {
-  ErrorRecord r;
-  r.genCode = gen_code;
-  r.subSystem = "BASE";
-  r.description = description;
-  r.fileName = file;
-  r.operation = operation;
   // No default: a step that goes on past a failed helper would record a version it
   // did not reach. Retry is offered, since a table held elsewhere may be let go.
-  r.canDefault = false;
-  return r;
+  return error_record(gen_code, "BASE", description, file, operation, false);
 }
 
 // Runs op until it succeeds; on failure the handler may ask for another try, and any
@@ -74,7 +67,7 @@ void index_or_fail(StepContext& ctx, const std::string& table_path,
 }
 
 void copy_or_fail(const std::string& source, const std::string& destination) {
-  until_done([&] { return lib::FCOPY(source, destination); }, gencode::kCreate, "Nie można skopiować pliku",
+  until_done([&] { return lib::FCOPY(source, destination).ok(); }, gencode::kCreate, "Nie można skopiować pliku",
              source, "FCOPY");
 }
 

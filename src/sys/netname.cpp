@@ -4,14 +4,6 @@
 #include <cstdlib>
 #include <utility>
 
-#ifdef _WIN32
-#include <windows.h>
-
-#include "platform/os/codepage.h"
-#else
-#include <unistd.h>
-#endif
-
 #include "lib/text.h"
 #include "platform/os/environment.h"
 #include "platform/os/registry.h"
@@ -25,18 +17,6 @@ std::string g_netname;  // NETNAME's cache
 std::string g_nerka;    // NERKA's cache
 
 std::string environment(const char* name) { return os::get_env(name); }
-
-std::string host_name() {
-#ifdef _WIN32
-  wchar_t buf[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
-  return GetComputerNameW(buf, &n) ? os::narrow(std::wstring_view(buf, n)) : std::string();
-#else
-  char buf[256] = {};
-  if (gethostname(buf, sizeof buf - 1) != 0) return "";
-  return buf;
-#endif
-}
 
 void replace_all(std::string& s, std::string_view from, std::string_view to) {
   for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
@@ -108,7 +88,7 @@ std::string NETNAME() {
   if (g_netname.empty()) {
     g_netname = QUERYREGISTRY(os::reg::kLocalMachine, "System\\CurrentControlSet\\Control\\ComputerName\\ComputerName",
                               "ComputerName");
-    if (g_netname.empty()) g_netname = host_name();
+    if (g_netname.empty()) g_netname = os::host_name();
   }
   return g_netname;
 }

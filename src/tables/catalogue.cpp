@@ -172,7 +172,7 @@ int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList&
   if (!os::file_exists(data)) return kIndexNotBuilt;
   bool deleted = false;
   for (int attempt = 0; attempt < 20 && !deleted; ++attempt) {
-    deleted = lib::DEL_FILE(index);
+    deleted = lib::DEL_FILE(index).ok();
     if (!deleted) SLEEP(10);
   }
   if (!deleted) return kIndexNotDeleted;
@@ -278,13 +278,8 @@ FirmIndexReport INDEKSUJ(table::WorkAreas& areas, std::string_view firm_director
   if (!report.status_marked) {
     // The suite reads these flags to trust the firm's indexes: a missing or held
     // status table must stop the firm's upgrade, not pass unnoticed.
-    ErrorRecord r;
-    r.genCode = gencode::kWrite;
-    r.subSystem = "ZUV";
-    r.description = "Nie można oznaczyć odbudowanych indeksów w tabeli ntx.dbf";
-    r.fileName = dir + "ntx.dbf";
-    r.operation = "INDEKSUJ";
-    r.canDefault = true;
+    ErrorRecord r = error_record(gencode::kWrite, "ZUV", "Nie można oznaczyć odbudowanych indeksów w tabeli ntx.dbf",
+                                 dir + "ntx.dbf", "INDEKSUJ");
     raise_error(r);
   }
   return report;

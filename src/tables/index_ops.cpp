@@ -18,13 +18,7 @@ namespace zuv::tables {
 namespace {
 
 bool raise_index(const std::string& description, const std::string& file, const char* operation) {
-  ErrorRecord r;
-  r.genCode = gencode::kCreate;
-  r.subSystem = "CDXDBE";
-  r.description = description;
-  r.fileName = file;
-  r.operation = operation;
-  r.canDefault = true;
+  ErrorRecord r = error_record(gencode::kCreate, "CDXDBE", description, file, operation);
   raise_error(r);
   return false;
 }

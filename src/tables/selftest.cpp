@@ -22,12 +22,8 @@ namespace {
 // failure becomes a runtime error of the step, as the engine's own would.
 void must(bool ok, const char* operation, const std::string& file) {
   if (ok) return;
-  ErrorRecord r;
-  r.genCode = gencode::kWrite;
-  r.subSystem = "BASE";
-  r.description = std::string("Operacja nie powiodła się: ") + operation;
-  r.fileName = file;
-  r.operation = operation;
+  ErrorRecord r =
+      error_record(gencode::kWrite, "BASE", std::string("Operacja nie powiodła się: ") + operation, file, operation, false);
   raise_error(r);
   throw Break(r);  // a handler that chose to go on does not make the step pass
 }

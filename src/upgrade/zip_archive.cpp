@@ -7,6 +7,7 @@
 
 #include "platform/base/coding.h"
 #include "platform/base/discard.h"
+#include "platform/os/durable.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 
@@ -19,16 +20,13 @@ constexpr std::uint32_t kEndSig = 0x06054b50;
 constexpr std::uint16_t kVersion = 20;  // 2.0: deflate
 constexpr std::uint16_t kUtf8Flag = 1u << 11;
 constexpr std::size_t kChunk = 64 * 1024;
+// An entry count of 0xFFFF tells readers to look for ZIP64 records, which we do not
+// write: the most a plain archive of ours holds is one fewer.
+constexpr std::size_t kMaxEntries = 0xFFFE;
 constexpr std::size_t kLocalHeader = 30, kCentralHeader = 46, kEndRecord = 22;
 
-void put16(std::string& b, std::uint32_t v) {
-  b += static_cast<char>(v & 0xFF);
-  b += static_cast<char>((v >> 8) & 0xFF);
-}
-void put32(std::string& b, std::uint32_t v) {
-  put16(b, v & 0xFFFF);
-  put16(b, v >> 16);
-}
+constexpr auto put16 = [](std::string& b, std::uint32_t v) { base::append_le16(b, v); };
+constexpr auto put32 = [](std::string& b, std::uint32_t v) { base::append_le32(b, v); };
 
 // The file's time of last write in the DOS form of the headers.
 void dos_time(const std::string& file, std::uint16_t& time, std::uint16_t& date) {
@@ -109,13 +107,8 @@ std::string central_directory(const std::vector<CentralEntry>& entries, std::uin
 }
 
 bool write_sync_rename(os::FileHandle& out, const std::string& temp, const std::string& target) {
-  bool ok = out.flush() == 0;
   out.close();
-  if (!ok || !os::rename_file(temp, target)) {
-    base::let_go(os::delete_file(temp), "the failure is answered; a leftover is overwritten next time");
-    return false;
-  }
-  return true;
+  return os::rename_durably(temp, target).ok();
 }
 
 // The whole entry's data through inflate (or as stored), checked against crc; false
@@ -201,7 +194,7 @@ ZipWriter::~ZipWriter() { close(); }
 bool ZipWriter::open(const std::string& path) {
   close();
   target_ = path;
-  temp_ = path + ".zuvnew";
+  temp_ = path + os::kNewSuffix;
   entries_.clear();
   end_ = 0;
   return out_.create(os::native_path(temp_), os::Share::Exclusive) == 0;
@@ -209,7 +202,7 @@ bool ZipWriter::open(const std::string& path) {
 
 int ZipWriter::addfile(const std::string& file, const std::string& written_name) {
   if (!out_.is_open()) return Z_ERRNO;
-  if (entries_.size() >= 0xFFFF) return kZipTooLarge;
+  if (entries_.size() >= kMaxEntries) return kZipTooLarge;
   os::FileHandle in;
   if (in.open(os::native_path(file), os::Access::Read, os::Share::Shared) != 0) return Z_ERRNO;
   std::uint64_t size = 0;
@@ -351,7 +344,8 @@ std::optional<std::size_t> repair_zip(const std::string& path, const std::string
   // Walk the local headers from the start while each entry is whole and sound.
   std::vector<CentralEntry> kept;
   std::uint64_t at = 0;
-  while (at + kLocalHeader <= size) {
+  // What a plain archive cannot point at or count is dropped with the rest.
+  while (at + kLocalHeader <= size && at <= 0xFFFFFFFFull && kept.size() < kMaxEntries) {
     unsigned char h[kLocalHeader];
     if (in.read_exact(at, h, kLocalHeader) != 0 || base::le32(h) != kLocalSig) break;
     CentralEntry e;
@@ -376,7 +370,7 @@ std::optional<std::size_t> repair_zip(const std::string& path, const std::string
   }
   const std::uint64_t data_end = at;
 
-  const std::string temp = path + ".zuvnew";
+  const std::string temp = path + os::kNewSuffix;
   os::FileHandle out;
   if (out.create(os::native_path(temp), os::Share::Exclusive) != 0) return std::nullopt;
   std::string buf(kChunk, '\0');

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/os/durable.h"
 #include "platform/os/shelllink.h"
 #include "platform/error/error.h"
 #include "sys/netname.h"
@@ -294,7 +295,7 @@ TEST_F(InstallRecords, DesktopLinkToTheRightProgramIsNotRewritten) {
   auto l = os::read_shell_link(desktop_link(v_, kYear));
   ASSERT_TRUE(l);
   EXPECT_EQ(l->target, program_ + "zuv.exe");
-  EXPECT_FALSE(fs::exists(desktop().string() + ".new"));
+  EXPECT_FALSE(fs::exists(desktop().string() + os::kNewSuffix));
 }
 
 TEST_F(InstallRecords, DamagedDesktopFileIsReplacedByALink) {
@@ -314,24 +315,6 @@ TEST_F(InstallRecords, NoDesktopFolderMeansOnlyTheStartMenuLink) {
   fs::remove_all(root_ / "Menu");
   run();
   EXPECT_FALSE(fs::exists(root_ / "Menu"));
-}
-
-TEST_F(InstallRecords, MakedirCreatesEveryMissingLevel) {
-  EXPECT_FALSE(MAKEDIR(""));
-  EXPECT_FALSE(MAKEDIR("   "));
-  EXPECT_FALSE(MAKEDIR("\\"));
-  std::string base = win_dir(root_);
-  EXPECT_TRUE(MAKEDIR(base + "a\\b\\c\\"));
-  EXPECT_TRUE(fs::is_directory(root_ / "a" / "b" / "c"));
-  EXPECT_TRUE(MAKEDIR("  " + base + "x\\ż\\ółw  "));
-  EXPECT_TRUE(fs::is_directory(native(base + "x\\ż\\ółw")));
-  EXPECT_FALSE(MAKEDIR(base + "a\\b\\c")) << "the last level existed already";
-  EXPECT_TRUE(fs::is_directory(root_ / "a" / "b" / "c"));
-#ifdef _WIN32
-  ASSERT_EQ(base[1], ':');  // a drive prefix
-  EXPECT_TRUE(MAKEDIR(base + "d\\e"));
-  EXPECT_TRUE(fs::is_directory(root_ / "d" / "e"));
-#endif
 }
 
 }  // namespace

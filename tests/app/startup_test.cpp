@@ -10,6 +10,8 @@
 
 #include "app/command_line.h"
 #include "app/program.h"
+#include "platform/os/fault.h"
+#include "platform/os/status.h"
 #include "platform/gui/script.h"
 #include "platform/os/codepage.h"
 #include "ui/dialogs.h"
@@ -150,6 +152,15 @@ TEST(Startup, FoldersAndInstallationRecord) {
     std::getline(in, kept);
     EXPECT_EQ(kept, "moje notatki");
     EXPECT_FALSE(fs::exists(e.dir / "z1.txt"));
+  }
+  {
+    Env e;  // a probe that cannot be written drops the desktop and leaves nothing there
+    e.reg.folders = app::StartupRegistry::ShellFolders{text_of(e.dir), std::nullopt};
+    os::fault::Scope scope;
+    os::fault::arm(os::fault::Op::Write, 1, os::oscode::kDiskFull);
+    app::read_folders(e.p, e.s);
+    EXPECT_EQ(e.p.cPulpit, "");
+    EXPECT_FALSE(fs::exists(e.dir / "z.txt"));
   }
   {
     Env e;  // a desktop that cannot be written is dropped

@@ -86,6 +86,15 @@ TEST(Fcopy, FailedCopyOrSwapLeavesTheOldDestinationAndNoTemporaryFile) {
   EXPECT_EQ(read_all(dir / "cel.dbf"), "stare dane");
   EXPECT_TRUE(os::get_attributes(dir / "cel.dbf").value & os::kReadOnly);  // flags put back
   EXPECT_EQ(file_names(dir.path()), (std::vector<std::string>{"cel.dbf", "nowy.dbf"}));
+  // The copy reaches the disk before it takes the destination's place: a sync that
+  // fails leaves the old destination.
+  {
+    os::fault::Scope scope;
+    os::fault::arm_from(os::fault::Op::Sync, 1, os::oscode::kIoError);
+    EXPECT_FALSE(FCOPY(dir / "nowy.dbf", dir / "cel.dbf"));
+  }
+  EXPECT_EQ(read_all(dir / "cel.dbf"), "stare dane");
+  EXPECT_EQ(file_names(dir.path()), (std::vector<std::string>{"cel.dbf", "nowy.dbf"}));
   // The trapped errors never reached the caller's handler.
   EXPECT_EQ(handler_calls, 0);
   ErrorRecord r;
@@ -98,6 +107,7 @@ TEST(Fcopy, FailedCopyOrSwapLeavesTheOldDestinationAndNoTemporaryFile) {
     os::fault::arm(os::fault::Op::Copy, 1, os::oscode::kSharingViolation);
     EXPECT_TRUE(FCOPY(dir / "nowy.dbf", dir / "cel.dbf"));
     EXPECT_EQ(os::fault::counted(os::fault::Op::Copy), 2);
+    EXPECT_EQ(os::fault::counted(os::fault::Op::Sync), 2) << "the copy, then its directory";
   }
   EXPECT_EQ(read_all(dir / "cel.dbf"), "nowe dane");
   // A temporary left by a run cut short is cleared and does not stop the copy.
@@ -294,6 +304,19 @@ TEST(Mkdir, CreatesOneLevelWithOrWithoutTrailingBackslash) {
   EXPECT_FALSE(MKDIR(dir / "x\\y\\"));
   EXPECT_FALSE(MKDIR(dir / "a"));
   EXPECT_TRUE(os::directory_exists(dir / "a\\b\\"));
+}
+
+TEST(Makedir, CreatesEveryMissingLevel) {
+  ScratchDir dir;
+  EXPECT_FALSE(MAKEDIR(""));
+  EXPECT_FALSE(MAKEDIR("   "));
+  EXPECT_FALSE(MAKEDIR("\\"));
+  EXPECT_TRUE(MAKEDIR(dir / "a\\b\\c\\"));
+  EXPECT_TRUE(os::directory_exists(dir / "a\\b\\c"));
+  EXPECT_TRUE(MAKEDIR("  " + dir / "x\\ż\\ółw  "));
+  EXPECT_TRUE(os::directory_exists(dir / "x\\ż\\ółw"));
+  EXPECT_FALSE(MAKEDIR(dir / "a\\b\\c")) << "the last level existed already";
+  EXPECT_TRUE(os::directory_exists(dir / "a\\b\\c"));
 }
 
 TEST(OemUpper, UpperCasesPolishLettersInCodePage852) {

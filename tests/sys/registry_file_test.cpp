@@ -11,6 +11,7 @@
 #include <iterator>
 #include <random>
 
+#include "platform/os/durable.h"
 #include "platform/os/fault.h"
 #include "platform/os/registry.h"
 #include "platform/error/error.h"
@@ -92,7 +93,7 @@ TEST_F(RegistryFile, WrittenInTheWindowsExportForm) {
             "\"Cytat\"=\"\\\"a\\\"\"\r\n"
             "\"NoModify\"=dword:00000001\r\n"
             "\"Bajty\"=hex:41,42\r\n\r\n");
-  EXPECT_FALSE(fs::exists(file_.string() + ".new"));
+  EXPECT_FALSE(fs::exists(file_.string() + os::kNewSuffix));
 }
 
 TEST_F(RegistryFile, AwkwardNamesAndDataSurviveTheFile) {
@@ -306,7 +307,7 @@ TEST_F(RegistryFile, FailedWriteLeavesThePreviousFile) {
     EXPECT_EQ(r.nCallSuccess, reg::kCantWrite);
     os::fault::disarm();
     EXPECT_EQ(read_bytes(file_), before);
-    EXPECT_FALSE(fs::exists(file_.string() + ".new"));
+    EXPECT_FALSE(fs::exists(file_.string() + os::kNewSuffix));
   }
   EXPECT_EQ(r.GetValue("x"), RegValue::of("stary"));
 }

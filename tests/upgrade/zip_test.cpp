@@ -120,6 +120,20 @@ TEST_F(Zip, EntryCutShortIsDroppedByTheRepair) {
   EXPECT_NE(out.find("ZUVTrevanor-NK"), std::string::npos);
 }
 
+// 0xFFFF entries in the end record would send readers looking for ZIP64 records.
+TEST_F(Zip, TheEntryThatAPlainArchiveCannotCountIsRefused) {
+  ASSERT_TRUE(lib::WRITEFILE(rel + "pusty.txt", ""));
+  ZipWriter w;
+  ASSERT_TRUE(w.open(archive()));
+  for (int i = 0; i < 65534; ++i) ASSERT_EQ(w.addfile(rel + "pusty.txt", "p" + std::to_string(i)), kZipOk) << i;
+  EXPECT_EQ(w.addfile(rel + "pusty.txt", "o.jeden.za.duzo"), kZipTooLarge);
+  ASSERT_TRUE(w.save("ZUVTrevanor-NK"));
+  auto read = read_zip(archive());
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->names.size(), 65534u);
+  EXPECT_EQ(read->names.back(), "p65533");
+}
+
 TEST(ZipNames, PathsAsWrittenBecomeArchiveNames) {
   EXPECT_EQ(zip_entry_name(".\\ksef\\runtimes\\win-x86\\native\\a.dll"), "ksef/runtimes/win-x86/native/a.dll");
   EXPECT_EQ(zip_entry_name(".\\zuv.exe"), "zuv.exe");

@@ -1,5 +1,6 @@
-// Fixed-width integers in file bytes: little-endian (DBF, CDX, NTX, DBT) and
-// big-endian (FPT headers and block headers). The one place these are spelled out.
+// Fixed-width integers in file bytes: little-endian (DBF, CDX, NTX, DBT, ZIP, shell
+// links, the registry file) and big-endian (FPT headers and block headers). The one
+// place these are spelled out.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,19 @@ inline void put_le64(std::uint8_t* p, std::uint64_t v) {
 }
 inline void put_be32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+// Appended to a growing record: a std::string or a byte vector.
+template <class Buffer>
+void append_le16(Buffer& b, std::uint32_t v) {
+  using Byte = typename Buffer::value_type;
+  b.push_back(static_cast<Byte>(v & 0xFF));
+  b.push_back(static_cast<Byte>((v >> 8) & 0xFF));
+}
+template <class Buffer>
+void append_le32(Buffer& b, std::uint32_t v) {
+  append_le16(b, v & 0xFFFF);
+  append_le16(b, v >> 16);
 }
 
 }  // namespace zuv::base

@@ -16,6 +16,18 @@ GuardedBlock::GuardedBlock() : ScopedHandler([](ErrorRecord&) { return HandlerAn
 void set_program_handler(ErrorHandler h) { slot() = std::move(h); }
 ErrorHandler current_handler() { return slot(); }
 
+ErrorRecord error_record(int gen_code, std::string sub_system, std::string description, std::string file_name,
+                         std::string operation, bool can_default) {
+  ErrorRecord r;
+  r.genCode = gen_code;
+  r.subSystem = std::move(sub_system);
+  r.description = std::move(description);
+  r.fileName = std::move(file_name);
+  r.operation = std::move(operation);
+  r.canDefault = can_default;
+  return r;
+}
+
 HandlerAnswer raise_error(ErrorRecord& record) {
   HandlerAnswer answer = slot() ? slot()(record) : HandlerAnswer::Break;
   if (answer == HandlerAnswer::Break) throw Break(record);

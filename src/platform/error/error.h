@@ -53,6 +53,13 @@ struct ErrorRecord {
   std::string callstack;  // "Called from" lines joined by ';', when known
 };
 
+// The record every raiser starts from: what failed, in which subsystem, of which file,
+// in which operation. The handler may answer Default (the operation returns its
+// failure) unless the raiser says otherwise; retry and the OS code are the raiser's to
+// add.
+ErrorRecord error_record(int gen_code, std::string sub_system, std::string description, std::string file_name,
+                         std::string operation, bool can_default = true);
+
 enum class HandlerAnswer {
   Retry,    // run the operation again
   Default,  // the operation returns its failure result

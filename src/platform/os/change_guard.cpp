@@ -6,24 +6,20 @@ namespace detail {
 std::atomic<ChangeWatcher*> g_watcher{nullptr};
 std::atomic<unsigned> g_generation{1};
 
-int notify_slow(const std::string& native_path, Change change, const FileHandle* open) {
+Answer notify_slow(const std::string& native_path, Change change, const FileHandle* open) {
   // The watcher's own copies go through this layer too.
   static thread_local bool inside = false;
   ChangeWatcher* w = g_watcher.load();
-  if (!w || inside) return 0;
+  if (!w || inside) return {};
   struct Inside {
     Inside() { inside = true; }
     ~Inside() { inside = false; }
   } mark;
-  return w->before_change(native_path, change, open);
+  if (int code = w->before_change(native_path, change, open)) return {code, false};
+  return {0, w->keeps(native_path)};
 }
 
 }  // namespace detail
-
-bool kept_by_watcher(const std::string& native_path) {
-  ChangeWatcher* w = detail::g_watcher.load();
-  return w && w->keeps(native_path);
-}
 
 void watch(ChangeWatcher* watcher) {
   detail::g_watcher.store(watcher);

@@ -34,22 +34,32 @@ class ChangeWatcher {
 
 namespace change_guard {
 
+// The watcher's answer to a change: code 0 lets it go on, else the OS code the change
+// fails with; kept says that the watcher keeps the file (ChangeWatcher::keeps). The
+// answer is handed to the code making the change, which alone decides what to skip:
+// nothing below asks the watcher about a file it was not told of.
+struct Answer {
+  int code = 0;
+  bool kept = false;
+};
+
 namespace detail {
 extern std::atomic<ChangeWatcher*> g_watcher;
 extern std::atomic<unsigned> g_generation;
-int notify_slow(const std::string& native_path, Change change, const FileHandle* open);
+Answer notify_slow(const std::string& native_path, Change change, const FileHandle* open);
 }  // namespace detail
 
 // Sets the watcher (nullptr: none). Every handle asks again after a change of watcher.
 void watch(ChangeWatcher* watcher);
 
 // Called by the file operations; costs one atomic load when nobody watches.
-inline int notify(const std::string& native_path, Change change, const FileHandle* open = nullptr) {
-  if (!detail::g_watcher.load(std::memory_order_relaxed)) return 0;
+inline Answer ask(const std::string& native_path, Change change, const FileHandle* open = nullptr) {
+  if (!detail::g_watcher.load(std::memory_order_relaxed)) return {};
   return detail::notify_slow(native_path, change, open);
 }
-// Whether the present watcher keeps native_path (see ChangeWatcher::keeps).
-bool kept_by_watcher(const std::string& native_path);
+inline int notify(const std::string& native_path, Change change, const FileHandle* open = nullptr) {
+  return ask(native_path, change, open).code;
+}
 
 inline bool watching() { return detail::g_watcher.load(std::memory_order_relaxed) != nullptr; }
 inline unsigned generation() { return detail::g_generation.load(std::memory_order_relaxed); }

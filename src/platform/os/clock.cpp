@@ -7,18 +7,23 @@
 
 namespace zuv::os {
 
-LocalDateTime now() {
-  auto tp = std::chrono::system_clock::now();
-  std::time_t t = std::chrono::system_clock::to_time_t(tp);
-  auto since = tp.time_since_epoch();
-  long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000;
-  if (ms < 0) ms += 1000;
+std::tm local_time(std::time_t t) {
   std::tm tm{};
 #ifdef _WIN32
   localtime_s(&tm, &t);
 #else
   localtime_r(&t, &tm);
 #endif
+  return tm;
+}
+
+LocalDateTime now() {
+  auto tp = std::chrono::system_clock::now();
+  std::time_t t = std::chrono::system_clock::to_time_t(tp);
+  auto since = tp.time_since_epoch();
+  long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count() % 1000;
+  if (ms < 0) ms += 1000;
+  const std::tm tm = local_time(t);
   LocalDateTime d;
   d.year = tm.tm_year + 1900;
   d.month = tm.tm_mon + 1;

@@ -2,6 +2,7 @@
 // hundredths, and pauses counted in hundredths of a second.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace zuv::os {
@@ -12,6 +13,8 @@ struct LocalDateTime {
 };
 
 LocalDateTime now();
+// The local calendar time of t (the thread-safe call of each target).
+std::tm local_time(std::time_t t);
 // Seconds since local midnight, to the hundredth (0.00 .. 86399.99).
 double seconds_since_midnight();
 // "YYYYMMDD" of today.

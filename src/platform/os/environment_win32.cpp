@@ -28,4 +28,10 @@ bool set_env(std::string_view name, std::string_view value) {
   return true;
 }
 
+std::string host_name() {
+  wchar_t buf[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD n = MAX_COMPUTERNAME_LENGTH + 1;
+  return GetComputerNameW(buf, &n) ? narrow(std::wstring_view(buf, n)) : std::string();
+}
+
 }  // namespace zuv::os

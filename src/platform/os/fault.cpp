@@ -17,8 +17,8 @@ struct State {
   int nth = 0;  // 0: counting only
   bool sticky = false;
   int code = 0;
-  int kill_at = 0;
-  int last = 0;  // with a range: the last failing one  // 0: never; else the operation of any kind that ends the process
+  int last = 0;     // with a range: the last failing one
+  int kill_at = 0;  // 0: never; else the operation of any kind that ends the process
   int any = 0;
   std::atomic<int>* published = nullptr;
 };
@@ -99,9 +99,12 @@ int detail::check_slow(Op op) {
   State& s = state();
   std::lock_guard lock(s.mutex);
   int n = ++s.counts[static_cast<int>(op)];
-  ++s.any;
-  if (s.published) s.published->store(s.any, std::memory_order_relaxed);
-  if (s.kill_at && s.any == s.kill_at) std::_Exit(99);
+  // A sync is no point a kill stops at: the operations around it are.
+  if (op != Op::Sync) {
+    ++s.any;
+    if (s.published) s.published->store(s.any, std::memory_order_relaxed);
+    if (s.kill_at && s.any == s.kill_at) std::_Exit(99);
+  }
   if (s.nth == 0 || op != s.target) return 0;
   if (n == s.nth || (s.sticky && n > s.nth) || (n > s.nth && n <= s.last)) return s.code;
   return 0;

@@ -6,7 +6,10 @@
 
 namespace zuv::os::fault {
 
-enum class Op { Create, Write, Rename, Delete, Copy, Count_ };
+// Sync: a file or directory brought to the disk. A kill (arm_kill) never stops at one:
+// a killed process's written pages survive it, so a kill just before a sync is the
+// kill after the write before it.
+enum class Op { Create, Write, Rename, Delete, Copy, Sync, Count_ };
 
 namespace detail {
 extern std::atomic<bool> g_active;

@@ -60,11 +60,10 @@ class FileHandle {
 
   // Tells the change watcher now of a change about to come through this handle.
   int announce_change() { return before_change(); }
-  // Whether the change watcher keeps this file: it is then synced, and put back after a
-  // cut, by the watcher. A firm step's tables are synced once, when the step ends.
-  bool kept_by_watcher() const {
-    return !path_.empty() && change_guard::watching() && change_guard::kept_by_watcher(path_);
-  }
+  // Whether the present watcher, when told of this handle's first change, answered
+  // that it keeps the file: it is then synced, and put back after a cut, by the
+  // watcher. A firm step's tables are synced once, when the step ends.
+  bool kept_by_watcher() const { return kept_ && watched_ == change_guard::generation(); }
 
   // Byte-range locks, never waiting: kLockViolation when another handle holds any
   // byte of the range.
@@ -82,13 +81,19 @@ class FileHandle {
   // The first change through this handle under a watcher goes to it first.
   int before_change() {
     if (!change_guard::watching() || watched_ == change_guard::generation()) return 0;
-    if (int rc = change_guard::notify(path_, Change::Write, this)) return rc;
+    return told(change_guard::ask(path_, Change::Write, this));
+  }
+  // Keeps the watcher's answer to this handle's first change.
+  int told(change_guard::Answer answer) {
+    if (answer.code) return answer.code;
     watched_ = change_guard::generation();
+    kept_ = answer.kept;
     return 0;
   }
 
   std::string path_;  // for the change watcher; only of a handle that may write
-  unsigned watched_ = 0;
+  unsigned watched_ = 0;  // the watcher's generation that was told; 0 none
+  bool kept_ = false;     // its answer
 #ifdef _WIN32
   void* h_ = nullptr;  // HANDLE; INVALID_HANDLE_VALUE kept as nullptr
 #else
@@ -97,8 +102,7 @@ class FileHandle {
   bool writable_ = false;
 };
 
-// Renames from over to (replacing to when it exists) in one step. Consults the fault
-// switch (Rename).
+// replace_durably (durable.h) answering only the code, for callers not yet moved over.
 [[nodiscard]] int replace_file(const std::string& from, const std::string& to);
 // Deletes a file. Consults the fault switch (Delete).
 [[nodiscard]] int remove_file(const std::string& path);
@@ -106,10 +110,12 @@ class FileHandle {
 // them; nothing is copied.
 [[nodiscard]] int link_file(const std::string& existing, const std::string& new_name);
 // Brings a file's contents to the disk (it is opened for the purpose), so that a power
-// cut after a later step cannot leave it older than what depends on it.
+// cut after a later step cannot leave it older than what depends on it. This and the
+// directory sync consult the fault switch (Sync); flush() does not yet.
 [[nodiscard]] int sync_file(const std::string& path);
 // Brings a directory's entries (files created, renamed or deleted in it) to the disk.
-// Windows writes them through on its own; there it does nothing.
+// Windows writes them through on its own (renames ask for it); there it only consults
+// the fault switch.
 [[nodiscard]] int sync_directory(const std::string& path);
 // Whether a native path names an existing file (not a directory). Windows path text
 // goes to file_exists of files.h instead.

@@ -11,6 +11,7 @@
 
 #include "platform/os/copy_range_posix.h"
 #include "platform/os/dir_listing_posix.h"
+#include "platform/os/durable.h"
 #include "platform/os/fault.h"
 
 namespace zuv::os {
@@ -45,7 +46,11 @@ int take_share(int fd, Share share) {
 
 FileHandle::~FileHandle() { close(); }
 FileHandle::FileHandle(FileHandle&& o) noexcept
-    : path_(std::move(o.path_)), watched_(o.watched_), fd_(std::exchange(o.fd_, -1)), writable_(o.writable_) {}
+    : path_(std::move(o.path_)),
+      watched_(o.watched_),
+      kept_(o.kept_),
+      fd_(std::exchange(o.fd_, -1)),
+      writable_(o.writable_) {}
 FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
   if (this != &o) {
     close();
@@ -53,6 +58,7 @@ FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
     writable_ = o.writable_;
     path_ = std::move(o.path_);
     watched_ = o.watched_;
+    kept_ = o.kept_;
   }
   return *this;
 }
@@ -83,12 +89,14 @@ int FileHandle::open(const std::string& path, Access access, Share share) {
   writable_ = access == Access::ReadWrite;
   if (writable_) path_ = path;
   watched_ = 0;
+  kept_ = false;
   return 0;
 }
 
 int FileHandle::create(const std::string& path, Share share, bool fail_if_exists) {
   close();
-  if (int code = change_guard::notify(path, Change::Write)) return code;
+  const change_guard::Answer told = change_guard::ask(path, Change::Write);
+  if (told.code) return told.code;
   if (int code = fault::check(fault::Op::Create)) return code;
   // Truncation waits until the share lock is ours: a file someone else holds must not
   // be emptied under them.
@@ -109,6 +117,7 @@ int FileHandle::create(const std::string& path, Share share, bool fail_if_exists
   writable_ = true;
   path_ = path;
   watched_ = change_guard::generation();  // the creation was told already
+  kept_ = told.kept;
   return 0;
 }
 
@@ -206,22 +215,16 @@ int FileHandle::unlock(std::uint64_t offset, std::uint64_t length) {
   return ::fcntl(fd_, F_OFD_SETLK, &fl) == 0 ? 0 : from_errno(errno);
 }
 
-int replace_file(const std::string& from, const std::string& to) {
-  if (int code = change_guard::notify(to, Change::Unlink)) return code;
-  if (int code = change_guard::notify(from, Change::Unlink)) return code;
+int detail::rename_told(const std::string& from, const std::string& to) {
   if (int code = fault::check(fault::Op::Rename)) return code;
   dir_listing::NameChange moved = dir_listing::name_moved(from, to);
   if (::rename(from.c_str(), to.c_str()) != 0) return from_errno(errno);
   moved.done();
-  // The rename itself reaches the disk only with its directory (or with the watcher's
-  // sync of it, when the watcher keeps the file).
-  if (change_guard::kept_by_watcher(to)) return 0;
-  std::string::size_type slash = to.find_last_of('/');
-  // A rename not on the disk is not done: the caller hears of a failed sync.
-  return sync_directory(slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash));
+  return 0;
 }
 
 int sync_file(const std::string& path) {
+  if (int code = fault::check(fault::Op::Sync)) return code;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return from_errno(errno);
   int rc = ::fsync(fd) == 0 ? 0 : from_errno(errno);
@@ -230,6 +233,7 @@ int sync_file(const std::string& path) {
 }
 
 int sync_directory(const std::string& path) {
+  if (int code = fault::check(fault::Op::Sync)) return code;
   int d = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (d < 0) return from_errno(errno);
   int rc = ::fsync(d) == 0 ? 0 : from_errno(errno);

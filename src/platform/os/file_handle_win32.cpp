@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/os/codepage.h"
+#include "platform/os/durable.h"
 #include "platform/os/fault.h"
 
 namespace zuv::os {
@@ -31,7 +32,11 @@ OVERLAPPED at(std::uint64_t offset) {
 
 FileHandle::~FileHandle() { close(); }
 FileHandle::FileHandle(FileHandle&& o) noexcept
-    : path_(std::move(o.path_)), watched_(o.watched_), h_(std::exchange(o.h_, nullptr)), writable_(o.writable_) {}
+    : path_(std::move(o.path_)),
+      watched_(o.watched_),
+      kept_(o.kept_),
+      h_(std::exchange(o.h_, nullptr)),
+      writable_(o.writable_) {}
 FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
   if (this != &o) {
     close();
@@ -39,6 +44,7 @@ FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
     writable_ = o.writable_;
     path_ = std::move(o.path_);
     watched_ = o.watched_;
+    kept_ = o.kept_;
   }
   return *this;
 }
@@ -62,12 +68,14 @@ int FileHandle::open(const std::string& path, Access access, Share share) {
   writable_ = access == Access::ReadWrite;
   if (writable_) path_ = path;
   watched_ = 0;
+  kept_ = false;
   return 0;
 }
 
 int FileHandle::create(const std::string& path, Share share, bool fail_if_exists) {
   close();
-  if (int code = change_guard::notify(path, Change::Write)) return code;
+  const change_guard::Answer told = change_guard::ask(path, Change::Write);
+  if (told.code) return told.code;
   if (int code = fault::check(fault::Op::Create)) return code;
   HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, share_flags(share), nullptr,
                          fail_if_exists ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -76,6 +84,7 @@ int FileHandle::create(const std::string& path, Share share, bool fail_if_exists
   writable_ = true;
   path_ = path;
   watched_ = change_guard::generation();  // the creation was told already
+  kept_ = told.kept;
   return 0;
 }
 
@@ -166,9 +175,7 @@ int FileHandle::unlock(std::uint64_t offset, std::uint64_t length) {
   return last_error();
 }
 
-int replace_file(const std::string& from, const std::string& to) {
-  if (int code = change_guard::notify(to, Change::Unlink)) return code;
-  if (int code = change_guard::notify(from, Change::Unlink)) return code;
+int detail::rename_told(const std::string& from, const std::string& to) {
   if (int code = fault::check(fault::Op::Rename)) return code;
   if (MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return 0;
@@ -182,17 +189,27 @@ int remove_file(const std::string& path) {
 }
 
 int sync_file(const std::string& path) {
+  if (int code = fault::check(fault::Op::Sync)) return code;
   // FlushFileBuffers needs write access; other readers may keep the file open meanwhile.
-  HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+  // A read-only file (a copy keeps its source's flag) is writable for that moment.
+  const std::wstring wide = widen(path);
+  const DWORD attrs = GetFileAttributesW(wide.c_str());
+  const bool read_only = attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY);
+  if (read_only && !SetFileAttributesW(wide.c_str(), attrs & ~DWORD(FILE_ATTRIBUTE_READONLY))) return last_error();
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return last_error();
-  int rc = FlushFileBuffers(h) ? 0 : last_error();
-  CloseHandle(h);
+  int rc = h == INVALID_HANDLE_VALUE ? last_error() : 0;
+  if (h != INVALID_HANDLE_VALUE) {
+    if (!FlushFileBuffers(h)) rc = last_error();
+    CloseHandle(h);
+  }
+  if (read_only && !SetFileAttributesW(wide.c_str(), attrs) && rc == 0) rc = last_error();
   return rc;
 }
 
-int sync_directory(const std::string&) { return 0; }
+// Windows writes a directory's entries through with MOVEFILE_WRITE_THROUGH.
+int sync_directory(const std::string&) { return fault::check(fault::Op::Sync); }
 
 int link_file(const std::string& existing, const std::string& new_name) {
   if (int code = fault::check(fault::Op::Create)) return code;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/os/status.h"
@@ -55,6 +56,13 @@ bool file_exists(std::string_view path);       // exists and is not a directory
 bool directory_exists(std::string_view path);  // exists and is a directory
 Result<std::uint64_t> file_size(std::string_view path);
 
+// The drives a directory dialog offers: each root ("C:\") with the OS's drive type
+// (2 removable, 3 fixed, 4 remote, 5 CD-ROM). Linux has one tree: its root, written
+// "\" as a rooted Windows path, stands in for the drives, as a fixed one.
+std::vector<std::pair<std::string, int>> drives();
+// The root of the current directory's drive ("C:\" when it has none).
+std::string current_drive_root();
+
 // Bytes the caller may still write on the volume holding the directory.
 Result<std::uint64_t> free_disk_space(std::string_view directory);
 
@@ -79,6 +87,10 @@ Status rename_file(std::string_view from, std::string_view to);
 Status make_directory(std::string_view path);
 // An empty directory only (145 when not empty).
 Status remove_directory(std::string_view path);
+// A directory with everything below it, deepest first, read-only, hidden and system
+// entries included. A link is removed itself, never followed. What will not go keeps
+// the directories above it; the first failure is answered, naming its file.
+Status remove_tree(std::string_view path);
 
 // Creates or truncates path and writes data; value = the number of bytes written,
 // which is short of data.size() when the disk fills.

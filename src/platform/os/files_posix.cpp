@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "platform/os/change_guard.h"
+#include "platform/os/clock.h"
 #include "platform/os/copy_range_posix.h"
 #include "platform/os/dir_listing_posix.h"
 #include "platform/os/fault.h"
@@ -139,8 +140,7 @@ std::vector<DirEntry> list_directory(std::string_view pattern, std::string_view 
     DirEntry entry;
     entry.name = name;
     entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
-    struct tm tm {};
-    ::localtime_r(&st.st_mtime, &tm);
+    const std::tm tm = local_time(st.st_mtime);
     entry.date = std::to_string(tm.tm_year + 1900) + two(tm.tm_mon + 1) + two(tm.tm_mday);
     entry.time = two(tm.tm_hour) + ":" + two(tm.tm_min) + ":" + two(tm.tm_sec);
     entry.attributes = attribute_letters(a);
@@ -345,6 +345,58 @@ Status remove_directory(std::string_view path) {
   removed.done();
   return {};
 }
+
+namespace {
+
+// Native names; lstat, so that a link is unlinked and what it points at stays.
+Status remove_tree_native(const std::string& dir) {
+  Status first;
+  auto note = [&](Status st) {
+    if (first.ok() && !st.ok()) first = std::move(st);
+  };
+  if (DIR* d = ::opendir(dir.c_str())) {
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(d))
+      if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..") names.push_back(e->d_name);
+    ::closedir(d);
+    for (const std::string& name : names) {
+      const std::string full = join(dir, name);
+      struct stat st;
+      if (::lstat(full.c_str(), &st) != 0) continue;  // gone meanwhile
+      if (S_ISDIR(st.st_mode)) {
+        note(remove_tree_native(full));
+        continue;
+      }
+      if (int code = fault::check(fault::Op::Delete)) {
+        note(Status::failure(code, "Nie można usunąć pliku", full));
+        continue;
+      }
+      dir_listing::NameChange removed = dir_listing::name_removed(full);
+      if (::unlink(full.c_str()) != 0) {
+        note(Status::failure(code_from_errno(errno), "Nie można usunąć pliku", full));
+        continue;
+      }
+      removed.done();
+    }
+  }
+  if (!first.ok()) return first;
+  if (int code = fault::check(fault::Op::Delete)) return Status::failure(code, "Nie można usunąć katalogu", dir);
+  dir_listing::NameChange removed = dir_listing::name_removed(dir);
+  if (::rmdir(dir.c_str()) != 0) return Status::failure(from_errno(dir).code, "Nie można usunąć katalogu", dir);
+  removed.done();
+  return {};
+}
+
+}  // namespace
+
+Status remove_tree(std::string_view path) {
+  std::string native = native_path(path);
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  return remove_tree_native(native);
+}
+
+std::vector<std::pair<std::string, int>> drives() { return {{"\\", 3}}; }
+std::string current_drive_root() { return "\\"; }
 
 Result<std::size_t> write_file(std::string_view path, std::string_view data) {
   if (int code = fault::check(fault::Op::Create)) return {0, code};

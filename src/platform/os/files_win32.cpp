@@ -150,9 +150,13 @@ Status rename_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Rename)) return Status::failure(code);
   if (int code = change_guard::notify(native_path(to), Change::Unlink)) return Status::failure(code);
   if (int code = change_guard::notify(native_path(from), Change::Unlink)) return Status::failure(code);
-  std::wstring target = wide(to);
+  std::wstring source = wide(from), target = wide(to);
   if (read_only_file(target)) return Status::failure(oscode::kAccessDenied);
-  if (!MoveFileExW(wide(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return last_error();
+  // A directory is only ever renamed, never put over another: the flag is for files.
+  DWORD a = GetFileAttributesW(source.c_str());
+  DWORD flags = MOVEFILE_WRITE_THROUGH;
+  if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) flags |= MOVEFILE_REPLACE_EXISTING;
+  if (!MoveFileExW(source.c_str(), target.c_str(), flags)) return last_error();
   return {};
 }
 
@@ -166,6 +170,72 @@ Status remove_directory(std::string_view path) {
   if (int code = fault::check(fault::Op::Delete)) return Status::failure(code);
   if (!RemoveDirectoryW(wide(path).c_str())) return last_error();
   return {};
+}
+
+namespace {
+
+// Wide native names. A reparse point (a junction, a directory link) is removed itself,
+// never entered.
+Status remove_tree_wide(const std::wstring& dir) {
+  Status first;
+  auto note = [&](DWORD code, const char* text, const std::wstring& file) {
+    if (first.ok()) first = Status::failure(static_cast<int>(code), text, narrow(file));
+  };
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = fd.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring full = dir + L"\\" + name;
+      const bool directory = fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+      const bool link = fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+      if (directory && !link) {
+        Status st = remove_tree_wide(full);
+        if (first.ok() && !st.ok()) first = std::move(st);
+        continue;
+      }
+      if (int code = fault::check(fault::Op::Delete)) {
+        note(static_cast<DWORD>(code), "Nie można usunąć pliku", full);
+        continue;
+      }
+      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (!(directory ? RemoveDirectoryW(full.c_str()) : DeleteFileW(full.c_str())))
+        note(GetLastError(), "Nie można usunąć pliku", full);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+  }
+  if (!first.ok()) return first;
+  if (int code = fault::check(fault::Op::Delete))
+    return Status::failure(code, "Nie można usunąć katalogu", narrow(dir));
+  SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!RemoveDirectoryW(dir.c_str()))
+    return Status::failure(static_cast<int>(GetLastError()), "Nie można usunąć katalogu", narrow(dir));
+  return {};
+}
+
+}  // namespace
+
+Status remove_tree(std::string_view path) {
+  std::wstring dir = wide(path);
+  while (dir.size() > 3 && (dir.back() == L'\\' || dir.back() == L'/')) dir.pop_back();
+  return remove_tree_wide(dir);
+}
+
+std::vector<std::pair<std::string, int>> drives() {
+  std::vector<std::pair<std::string, int>> out;
+  wchar_t buf[200] = {};
+  DWORD n = GetLogicalDriveStringsW(200, buf);
+  if (n == 0 || n > 200) return out;
+  for (const wchar_t* p = buf; *p; p += wcslen(p) + 1) out.emplace_back(narrow(p), static_cast<int>(GetDriveTypeW(p)));
+  return out;
+}
+
+std::string current_drive_root() {
+  wchar_t cwd[MAX_PATH] = {};
+  if (GetCurrentDirectoryW(MAX_PATH, cwd) >= 2 && cwd[1] == L':')
+    return std::string(1, static_cast<char>(cwd[0])) + ":\\";
+  return "C:\\";
 }
 
 Result<std::size_t> write_file(std::string_view path, std::string_view data) {

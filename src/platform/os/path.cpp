@@ -34,4 +34,9 @@ std::string_view directory_part(std::string_view p) {
   return p.substr(0, at + 1);
 }
 
+std::string with_backslash(std::string directory) {
+  if (!directory.empty() && directory.back() != '\\') directory += '\\';
+  return directory;
+}
+
 }  // namespace zuv::os

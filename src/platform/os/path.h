@@ -33,5 +33,7 @@ std::string_view file_name_part(std::string_view windows_path);
 // Everything up to and including the last separator ("C:\a\b.dbf" -> "C:\a\").
 std::string_view directory_part(std::string_view windows_path);
 bool is_separator(char c);
+// A directory as the logic keeps it: ending in '\' ("" stays "").
+std::string with_backslash(std::string directory);
 
 }  // namespace zuv::os

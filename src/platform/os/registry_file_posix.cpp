@@ -16,8 +16,9 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/base/coding.h"
 #include "platform/os/codepage.h"
-#include "platform/os/fault.h"
+#include "platform/os/durable.h"
 #include "platform/os/names.h"
 #include "platform/os/unicode.h"
 #include "platform/error/error.h"
@@ -386,8 +387,7 @@ void write_key(std::string& out, const Key& k, const std::string& path, bool is_
                quote_text(std::string_view(reinterpret_cast<const char*>(v.data.data()), v.data.size() - 1)) + "\r\n";
       } else if (v.type == kDword && v.data.size() == 4) {
         char buf[16];
-        std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(v.data[0] | (v.data[1] << 8) |
-                                                                    (v.data[2] << 16) | (v.data[3] << 24)));
+        std::snprintf(buf, sizeof buf, "%08x", static_cast<unsigned>(base::le32(v.data.data())));
         out += name + "=dword:" + buf + "\r\n";
       } else {
         std::vector<std::uint8_t> bytes = v.data;
@@ -487,26 +487,9 @@ long load(const std::string& file, Store& store) {
 }
 
 long save(const std::string& file, const Store& store) {
-  std::string bytes = serialize(store);
-  std::string tmp = file + ".new";
-  if (fault::check(fault::Op::Create)) return kCantWrite;
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return errno == EACCES ? kAccessDenied : kCantWrite;
-  bool ok = fault::check(fault::Op::Write) == 0;
-  for (size_t off = 0; ok && off < bytes.size();) {
-    ssize_t w = ::write(fd, bytes.data() + off, bytes.size() - off);
-    if (w <= 0) ok = false;
-    else off += static_cast<size_t>(w);
-  }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && fault::check(fault::Op::Rename)) ok = false;
-  if (ok && ::rename(tmp.c_str(), file.c_str()) != 0) ok = false;
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    return kCantWrite;
-  }
-  return kSuccess;
+  Status st = write_durably(file, serialize(store));
+  if (st) return kSuccess;
+  return st.code == oscode::kAccessDenied ? kAccessDenied : kCantWrite;
 }
 
 }  // namespace zuv::os::reg::file

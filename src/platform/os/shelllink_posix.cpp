@@ -1,8 +1,6 @@
 // Shell links written by hand in the published binary form: a 76-byte header, a link
 // information block that holds the target (a local path, or a share and the path
 // below it), then counted UTF-16 strings. docs/registry.md lists the fields we write.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -11,9 +9,9 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/base/coding.h"
 #include "platform/os/codepage.h"
-#include "platform/os/dir_listing_posix.h"
-#include "platform/os/fault.h"
+#include "platform/os/durable.h"
 #include "platform/os/path.h"
 #include "platform/os/shelllink.h"
 #include "platform/os/unicode.h"
@@ -35,17 +33,9 @@ constexpr std::uint8_t kLinkClsid[16] = {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x0
 
 using Bytes = std::vector<std::uint8_t>;
 
-void put16(Bytes& b, std::uint32_t x) {
-  b.push_back(static_cast<std::uint8_t>(x));
-  b.push_back(static_cast<std::uint8_t>(x >> 8));
-}
-void put32(Bytes& b, std::uint32_t x) {
-  put16(b, x & 0xFFFF);
-  put16(b, x >> 16);
-}
-void set32(Bytes& b, size_t at, std::uint32_t x) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(x >> (8 * i));
-}
+constexpr auto put16 = [](Bytes& b, std::uint32_t x) { base::append_le16(b, x); };
+constexpr auto put32 = [](Bytes& b, std::uint32_t x) { base::append_le32(b, x); };
+void set32(Bytes& b, size_t at, std::uint32_t x) { base::put_le32(b.data() + at, x); }
 
 // UTF-16LE code units of a UTF-8 text (through the wide form of the code-page layer
 // would tie this file to Windows; the conversion is short enough to keep here).
@@ -151,12 +141,11 @@ struct Reader {
   bool ok = true;
   std::uint32_t u16(size_t at) {
     if (at + 2 > b.size()) return ok = false, 0;
-    return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8));
+    return base::le16(b.data() + at);
   }
   std::uint32_t u32(size_t at) {
     if (at + 4 > b.size()) return ok = false, 0;
-    return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16)) |
-           (static_cast<std::uint32_t>(b[at + 3]) << 24);
+    return base::le32(b.data() + at);
   }
   std::string ansi_z(size_t at, size_t end) {
     std::string s;
@@ -200,22 +189,8 @@ std::optional<std::string> target_of(Reader& r, size_t at) {
 
 bool create_shell_link(const std::string& link_file, const ShellLink& link) {
   Bytes bytes = encode(link);
-  std::string file = native_path(link_file);
-  std::string tmp = file + ".new";
-  if (fault::check(fault::Op::Create)) return false;
-  dir_listing::NameChange made = dir_listing::name_added(tmp);
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  made.done();
-  bool ok = fault::check(fault::Op::Write) == 0 &&
-            ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) && ::fsync(fd) == 0;
-  if (::close(fd) != 0) ok = false;
-  if (ok && fault::check(fault::Op::Rename)) ok = false;
-  dir_listing::NameChange moved = dir_listing::name_moved(tmp, file);
-  if (ok && ::rename(tmp.c_str(), file.c_str()) != 0) ok = false;
-  if (ok) moved.done();
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return write_durably(native_path(link_file), text).ok();
 }
 
 std::optional<ShellLink> read_shell_link(const std::string& link_file) {

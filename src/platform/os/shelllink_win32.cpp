@@ -5,6 +5,7 @@
 #include <shobjidl.h>
 
 #include "platform/os/codepage.h"
+#include "platform/os/durable.h"
 #include "platform/os/fault.h"
 #include "platform/os/shelllink.h"
 
@@ -48,19 +49,13 @@ bool create_shell_link(const std::string& link_file, const ShellLink& link) {
   if (!link.description.empty() && FAILED(sl.p->SetDescription(widen(link.description).c_str()))) return false;
   Com<IPersistFile> pf;
   if (FAILED(sl.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&pf.p)))) return false;
-  std::wstring file = widen(link_file);
-  std::wstring tmp = file + L".new";
+  const std::string tmp = link_file + kNewSuffix;
   if (fault::check(fault::Op::Create) || fault::check(fault::Op::Write)) return false;
-  if (FAILED(pf.p->Save(tmp.c_str(), TRUE))) {
-    DeleteFileW(tmp.c_str());
+  if (FAILED(pf.p->Save(widen(tmp).c_str(), TRUE))) {
+    DeleteFileW(widen(tmp).c_str());
     return false;
   }
-  if (fault::check(fault::Op::Rename) ||
-      !MoveFileExW(tmp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(tmp.c_str());
-    return false;
-  }
-  return true;
+  return replace_durably(tmp, link_file).ok();
 }
 
 std::optional<ShellLink> read_shell_link(const std::string& link_file) {

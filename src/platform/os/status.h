@@ -1,7 +1,10 @@
-// How the OS layer reports a failure: a value carrying the Windows error code, on both
-// targets (Linux errno values are mapped onto the same codes), never an exception.
+// How the OS layer and everything of our own above it report a failure: a value
+// carrying the Windows error code, on both targets (Linux errno values are mapped onto
+// the same codes), never an exception. A failure may say in words what failed and
+// name the file; a success carries nothing and costs no allocation.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace zuv::os {
@@ -32,7 +35,31 @@ struct [[nodiscard]] Status {
   bool ok() const { return code == 0; }
   explicit operator bool() const { return ok(); }
   static Status success() { return {}; }
-  static Status failure(int c) { return {c}; }
+  static Status failure(int c) {
+    Status s;
+    s.code = c;
+    return s;
+  }
+  // A failure that says what failed and of which file. A code of 0 (the OS gave none)
+  // becomes kIoError: a failure is never read as a success.
+  static Status failure(int c, std::string text, std::string path = {}) {
+    Status s = failure(c ? c : oscode::kIoError);
+    s.detail_ = std::make_shared<const Detail>(Detail{std::move(text), std::move(path)});
+    return s;
+  }
+  // "" when the failure gave none (and on success).
+  const std::string& text() const { return detail_ ? detail_->text : empty(); }
+  const std::string& path() const { return detail_ ? detail_->path : empty(); }
+
+ private:
+  struct Detail {
+    std::string text, path;
+  };
+  static const std::string& empty() {
+    static const std::string none;
+    return none;
+  }
+  std::shared_ptr<const Detail> detail_;
 };
 
 // A value, or the code of the failure that prevented it.

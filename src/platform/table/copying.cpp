@@ -195,13 +195,7 @@ bool export_records(Table& source, const std::string& path, const std::vector<st
     for (const auto& name : fields) {
       int i = source.field_index(name);
       if (i < 0) {
-        ErrorRecord r;
-        r.genCode = gencode::kArgument;
-        r.subSystem = source.engine();
-        r.description = "Brak pola " + name;
-        r.fileName = source.path();
-        r.operation = "DBEXPORT";
-        r.canDefault = true;
+        ErrorRecord r = error_record(gencode::kArgument, source.engine(), "Brak pola " + name, source.path(), "DBEXPORT");
         raise_engine_error(r);
         return false;
       }

@@ -5,6 +5,7 @@
 
 #include "platform/base/coding.h"
 #include "platform/base/text.h"
+#include "platform/os/clock.h"
 
 namespace zuv::table {
 namespace {
@@ -101,13 +102,7 @@ void DbfHeader::encode(std::uint8_t* b) const {
 }
 
 void DbfHeader::stamp_today() {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-#ifdef _WIN32
-  localtime_s(&tm, &now);
-#else
-  localtime_r(&now, &tm);
-#endif
+  const std::tm tm = os::local_time(std::time(nullptr));
   year = static_cast<std::uint8_t>(tm.tm_year);
   month = static_cast<std::uint8_t>(tm.tm_mon + 1);
   day = static_cast<std::uint8_t>(tm.tm_mday);

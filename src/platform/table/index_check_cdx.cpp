@@ -7,20 +7,12 @@ namespace {
 
 // ---------------------------------------------------------------- CDX
 
-class CdxChecker {
+class CdxChecker : IndexFileCheck {
  public:
-  CdxChecker(const std::string& path, CheckReport& r) : path_(path), r_(r) {}
-  // A file's bytes already in memory (the fuzzer): no file is opened.
-  CdxChecker(const std::string& name, std::vector<uint8_t> bytes, CheckReport& r)
-      : in_memory_(true), path_(name), r_(r), bytes_(std::move(bytes)) {}
+  using IndexFileCheck::IndexFileCheck;
 
   void run(const std::string& dbf_path) {
-    try {
-      open_index(file_, path_, in_memory_, bytes_);
-      walk(dbf_path);
-    } catch (const IndexError& e) {
-      fault("", -1, e.what());
-    }
+    open_and_walk([&] { walk(dbf_path); });
   }
 
  private:
@@ -329,11 +321,6 @@ class CdxChecker {
       fault("", first, std::to_string(lost) + " stron poza drzewami znaczników i poza listą wolnych stron (utracone miejsce)");
   }
 
-  bool in_memory_ = false;
-  std::string path_;
-  CheckReport& r_;
-  std::vector<uint8_t> bytes_;
-  BlockFile file_;
   size_t pages_ = 0;
   std::vector<uint8_t> owner_;
 };

@@ -82,6 +82,33 @@ inline void open_index(BlockFile& file, const std::string& path, bool in_memory,
   }
 }
 
+// What both index checkers start from: the file under check, opened from the disk or
+// given as bytes already in memory (the fuzzer: no file is opened), and the report.
+class IndexFileCheck {
+ public:
+  IndexFileCheck(const std::string& path, CheckReport& r) : path_(path), r_(r) {}
+  IndexFileCheck(const std::string& name, std::vector<uint8_t> bytes, CheckReport& r)
+      : in_memory_(true), path_(name), r_(r), bytes_(std::move(bytes)) {}
+
+ protected:
+  // Opens the file and walks it; a damaged file's IndexError is one fault of the file.
+  template <class Walk>
+  void open_and_walk(Walk walk) {
+    try {
+      open_index(file_, path_, in_memory_, bytes_);
+      walk();
+    } catch (const IndexError& e) {
+      r_.faults.push_back({path_, "", -1, e.what()});
+    }
+  }
+
+  bool in_memory_ = false;
+  std::string path_;
+  CheckReport& r_;
+  std::vector<uint8_t> bytes_;
+  BlockFile file_;
+};
+
 // The keys a table requires for one expression, sorted in bounded memory with the
 // sort of the index builds (run files in the system's temporary directory).
 inline std::unique_ptr<KeySorter> expected_keys(DbfRecords& dbf, const std::string& expression, int key_length,

@@ -7,20 +7,12 @@ namespace {
 
 // ---------------------------------------------------------------- NTX
 
-class NtxChecker {
+class NtxChecker : IndexFileCheck {
  public:
-  NtxChecker(const std::string& path, CheckReport& r) : path_(path), r_(r) {}
-  // A file's bytes already in memory (the fuzzer): no file is opened.
-  NtxChecker(const std::string& name, std::vector<uint8_t> bytes, CheckReport& r)
-      : in_memory_(true), path_(name), r_(r), bytes_(std::move(bytes)) {}
+  using IndexFileCheck::IndexFileCheck;
 
   void run(const std::string& dbf_path) {
-    try {
-      open_index(file_, path_, in_memory_, bytes_);
-      walk_file(dbf_path);
-    } catch (const IndexError& e) {
-      fault(-1, e.what());
-    }
+    open_and_walk([&] { walk_file(dbf_path); });
   }
 
  private:
@@ -176,11 +168,6 @@ class NtxChecker {
     if (lost) fault(first, std::to_string(lost) + " stron poza drzewem i poza listą wolnych stron (utracone miejsce)");
   }
 
-  bool in_memory_ = false;
-  std::string path_;
-  CheckReport& r_;
-  std::vector<uint8_t> bytes_;
-  BlockFile file_;
   uint32_t root_ = 0, free_ = 0;
   uint16_t item_ = 0, kl_ = 0, max_ = 0;
   std::vector<uint8_t> seen_;

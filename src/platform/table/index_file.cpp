@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/base/discard.h"
+#include "platform/os/durable.h"
 #include "platform/table/index_key.h"
 
 namespace zuv::table {
@@ -96,7 +97,7 @@ void BlockFile::journal(uint64_t off, const std::vector<uint8_t>& old) {
   size_t at = rec.size();
   rec.resize(at + 12 + old.size());
   put64(rec.data() + at, off);
-  for (int i = 0; i < 4; ++i) rec[at + 8 + i] = uint8_t(old.size() >> (8 * i));
+  base::put_le32(rec.data() + at + 8, static_cast<uint32_t>(old.size()));
   std::copy(old.begin(), old.end(), rec.begin() + long(at + 12));
   // The end mark goes with the record (the next record writes over it): what an
   // earlier change left further on in the file is never read as part of this one.
@@ -125,8 +126,7 @@ bool BlockFile::recover() {
   for (size_t at = 16; at + 12 <= data.size();) {
     uint64_t off = get64(data.data() + at);
     if (off == kJournalEnd) break;
-    size_t n = size_t(data[at + 8]) | (size_t(data[at + 9]) << 8) | (size_t(data[at + 10]) << 16) |
-               (size_t(data[at + 11]) << 24);
+    size_t n = base::le32(data.data() + at + 8);
     if (at + 12 + n > data.size()) break;
     if (int rc = file_.write_at(off, data.data() + at + 12, n)) fail("Błąd zapisu pliku indeksu", rc);
     at += 12 + n;
@@ -237,7 +237,8 @@ bool BlockFile::rollback_undo() noexcept {
 }
 
 void replace_file(const std::string& source, const std::string& target) {
-  if (int rc = os::replace_file(source, target)) throw IndexError("Nie mogę zastąpić pliku indeksu: " + target, rc);
+  if (os::Status st = os::replace_durably(source, target); !st)
+    throw IndexError("Nie mogę zastąpić pliku indeksu: " + target, st.code);
 }
 
 void remove_file_quietly(const std::string& path) {

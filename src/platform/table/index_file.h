@@ -87,8 +87,8 @@ class BlockFile {
   uint64_t journal_size_ = 0;  // 0: nothing journalled in the change under way
 };
 
-// Replaces target by source (a finished file beside it, already on the disk), never
-// deleting first; the directory entry is synced too.
+// Replaces target by source (a finished file beside it) through os::replace_durably;
+// an IndexError when that fails.
 void replace_file(const std::string& source, const std::string& target);
 void remove_file_quietly(const std::string& path);
 

@@ -46,14 +46,8 @@ inline std::string base_name(const std::string& path) {
 }
 
 inline bool fail(const std::string& file, const char* operation, const std::exception& e, int gen = gencode::kCorrupt) {
-  ErrorRecord r;
-  r.genCode = gen;
+  ErrorRecord r = error_record(gen, "CDXDBE", e.what(), file, operation);
   if (auto* ie = dynamic_cast<const IndexError*>(&e)) r.osCode = ie->os_code();
-  r.subSystem = "CDXDBE";
-  r.description = e.what();
-  r.fileName = file;
-  r.operation = operation;
-  r.canDefault = true;
   raise_engine_error(r);
   return false;
 }

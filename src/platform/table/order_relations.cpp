@@ -15,12 +15,8 @@ bool Relations::set(const std::string& parent, const std::string& child, const s
   Table* p = areas_.find(parent);
   Table* c = areas_.find(child);
   if (!p || !c) {
-    ErrorRecord r;
-    r.genCode = gencode::kArgument;
-    r.subSystem = "DBFDBE";
-    r.description = "Nieznany alias w relacji: " + (p ? child : parent);
-    r.operation = "DBSETRELATION";
-    r.canDefault = true;
+    ErrorRecord r =
+        error_record(gencode::kArgument, "DBFDBE", "Nieznany alias w relacji: " + (p ? child : parent), "", "DBSETRELATION");
     raise_engine_error(r);
     return false;
   }

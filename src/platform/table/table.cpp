@@ -9,6 +9,7 @@
 
 #include "platform/base/text.h"
 #include "platform/error/error.h"
+#include "platform/os/durable.h"
 #include "platform/os/path.h"
 #include "platform/table/dbf_header.h"
 #include "platform/table/memo_file.h"
@@ -80,14 +81,9 @@ bool Table::raise_memo(const MemoFault& fault, const std::string& description, c
 
 bool Table::raise(int gen_code, int os_code, const std::string& description, const char* operation, bool can_retry,
                   const std::string& file) {
-  ErrorRecord r;
-  r.genCode = gen_code;
+  ErrorRecord r = error_record(gen_code, engine_.empty() ? "FOXCDX" : engine_, description, file.empty() ? path_ : file,
+                               operation);
   r.osCode = os_code;
-  r.subSystem = engine_.empty() ? "FOXCDX" : engine_;
-  r.description = description;
-  r.fileName = file.empty() ? path_ : file;
-  r.operation = operation;
-  r.canDefault = true;
   r.canRetry = can_retry;
   return raise_engine_error(r) == HandlerAnswer::Retry;
 }
@@ -278,15 +274,16 @@ bool Table::create(const std::string& path_in, const Structure& structure, const
       os::FileHandle probe;
       if (int rc = probe.open(target, os::Access::Read, os::Share::Exclusive)) return rc;
     }
-    std::string temp = target + ".zuvnew";
+    std::string temp = target + os::kNewSuffix;
     os::FileHandle f;
     if (int rc = f.create(temp, os::Share::Exclusive)) return rc;
     int rc = fill(f);
-    if (!rc) rc = f.flush();
     f.close();
-    if (!rc) rc = os::replace_file(temp, target);
-    if (rc) base::let_go(os::remove_file(temp), "the failure is answered; a leftover is overwritten next time");
-    return rc;
+    if (rc) {
+      base::let_go(os::remove_file(temp), "the failure is answered; a leftover is overwritten next time");
+      return rc;
+    }
+    return os::replace_durably(temp, target).code;
   };
   if (memo) {
     int rc = write_new(os_memo, [](os::FileHandle& f) { return MemoFile::write_empty_fpt(f); });

@@ -7,6 +7,7 @@
 
 #include "platform/base/discard.h"
 #include "platform/error/error.h"
+#include "platform/os/durable.h"
 #include "platform/table/dbf_header.h"
 #include "platform/table/memo_file.h"
 #include "platform/table/table_internal.h"
@@ -60,16 +61,12 @@ bool Table::pack() {
   if (int rc = out.write_at(0, header.data(), header.size())) return fail(rc, "Błąd zapisu tabeli");
   if (int rc = out.write_at(header_length_ + std::uint64_t(kept) * record_length_, &eof, 1))
     return fail(rc, "Błąd zapisu tabeli");
-  if (int rc = out.flush()) return fail(rc, "Błąd zapisu tabeli");
   out.close();
   drop_window();
   file_.close();
-  int rc = os::replace_file(temp, os_path_);
+  int rc = os::replace_durably(temp, os_path_).code;
   int reopen = file_.open(os_path_, os::Access::ReadWrite, os::Share::Exclusive);
-  if (rc) {
-    base::let_go(os::remove_file(temp), "the failure is raised; a leftover is overwritten by the next pack");
-    raise(gencode::kWrite, rc, "Nie można zastąpić tabeli spakowaną", "DBPACK");
-  }
+  if (rc) raise(gencode::kWrite, rc, "Nie można zastąpić tabeli spakowaną", "DBPACK");
   if (reopen) {
     raise(gencode::kOpen, reopen, "Nie można ponownie otworzyć tabeli", "DBPACK");
     return false;

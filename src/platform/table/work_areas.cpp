@@ -90,13 +90,7 @@ bool WorkAreas::use_area(const UseRequest& request) {
   std::string alias = key(request.alias.empty() ? alias_from_path(request.path) : request.alias);
   std::string engine = request.engine.empty() ? engines_.default_engine() : key(request.engine);
   auto fail = [&](int gen, const std::string& what) {
-    ErrorRecord r;
-    r.genCode = gen;
-    r.subSystem = engine.empty() ? "DBFDBE" : engine;
-    r.description = what;
-    r.fileName = request.path;
-    r.operation = "DBUSEAREA";
-    r.canDefault = true;
+    ErrorRecord r = error_record(gen, engine.empty() ? "DBFDBE" : engine, what, request.path, "DBUSEAREA");
     raise_engine_error(r);
     return false;
   };

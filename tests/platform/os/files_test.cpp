@@ -277,6 +277,34 @@ TEST(FileOperations, FileHeldExclusivelyElsewhereGivesSharingViolation) {
   EXPECT_FALSE(file_exists(dir / "kopia.dbf"));
 }
 
+TEST(FileOperations, RemoveTreeTakesEverythingBelowButNeverFollowsALink) {
+  ScratchDir dir;
+  ASSERT_TRUE(make_directory(dir / "drzewo").ok());
+  ASSERT_TRUE(make_directory(dir / "drzewo\\głąb").ok());
+  write_all(dir / "drzewo\\głąb\\tylko.dbf", "r");
+  write_all(dir / "drzewo\\ukryty.txt", "h");
+  ASSERT_TRUE(change_attributes(dir / "drzewo\\głąb\\tylko.dbf", "+R").ok());
+  ASSERT_TRUE(change_attributes(dir / "drzewo\\ukryty.txt", "+H+S").ok());
+  ASSERT_TRUE(make_directory(dir / "obok").ok());
+  write_all(dir / "obok\\zostaje.txt", "z");
+#ifndef _WIN32
+  ASSERT_EQ(::symlink(native_path(dir / "obok").c_str(), native_path(dir / "drzewo\\link").c_str()), 0);
+#endif
+  // A disk that refuses deletes: the first refusal is answered, naming its file, and
+  // the tree stays.
+  {
+    fault::Scope scope;
+    fault::arm_from(fault::Op::Delete, 1, oscode::kAccessDenied);
+    Status st = remove_tree(dir / "drzewo\\");
+    EXPECT_EQ(st.code, oscode::kAccessDenied);
+    EXPECT_NE(st.path().find("drzewo"), std::string::npos) << st.path();
+    EXPECT_TRUE(directory_exists(dir / "drzewo\\głąb"));
+  }
+  EXPECT_TRUE(remove_tree(dir / "drzewo\\").ok());
+  EXPECT_FALSE(directory_exists(dir / "drzewo"));
+  EXPECT_EQ(read_all(dir / "obok\\zostaje.txt"), "z");
+}
+
 TEST(Environment, SetsReadsAndRemovesUtf8Values) {
   ASSERT_TRUE(set_env("ZUV_TEST_ZMIENNA", "zażółć gęślą"));
   EXPECT_EQ(get_env("ZUV_TEST_ZMIENNA"), "zażółć gęślą");
@@ -284,6 +312,7 @@ TEST(Environment, SetsReadsAndRemovesUtf8Values) {
   EXPECT_EQ(get_env("ZUV_TEST_ZMIENNA"), "");
   EXPECT_FALSE(set_env("ZŁA=NAZWA", "x"));
   EXPECT_EQ(get_env("ZUV_TEST_NIE_MA_TAKIEJ"), "");
+  EXPECT_FALSE(host_name().empty());
 }
 
 TEST(Clock, TimeOfDayAgreesWithSecondsSinceMidnight) {
