@@ -2,10 +2,10 @@
 
 #include "lib/text.h"
 #include "platform/base/discard.h"
+#include "platform/os/durable.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
-#include "upgrade/report_text.h"
 
 namespace zuv::upgrade {
 namespace {
@@ -36,11 +36,7 @@ CostTimer::~CostTimer() {
 
 std::string native(const std::string& path) { return os::native_path(path); }
 
-std::string directory_of(const std::string& path) { return path.substr(0, path.rfind('\\') + 1); }
-
-bool sync_directory_of(const std::string& path) {
-  return os::sync_directory(native(directory_of(path))) == 0;
-}
+bool sync_directory_of(const std::string& path) { return os::sync_directory_of(native(path)).ok(); }
 
 bool read_small_file(const std::string& path, std::string& out) {
   os::FileHandle h;
@@ -52,16 +48,15 @@ bool read_small_file(const std::string& path, std::string& out) {
 }
 
 bool write_synced(const std::string& path, std::string_view bytes) {
-  return replace_file_with(path, bytes) && sync_directory_of(path);
+  return os::write_durably(native(path), bytes).ok();
 }
 
 bool copy_synced(const std::string& from, const std::string& to) {
-  const std::string temp = to + ".zuvnew";
-  bool ok = os::copy_file(from, temp).ok() && os::sync_file(native(temp)) == 0 &&
-            os::replace_file(native(temp), native(to)) == 0;
-  if (!ok && os::file_exists(std::string_view(temp)))
+  const std::string temp = to + os::kNewSuffix;
+  if (os::copy_file(from, temp).ok() && os::replace_durably(native(temp), native(to)).ok()) return true;
+  if (os::file_exists(std::string_view(temp)))
     base::let_go(os::delete_file(temp), "the failure is answered; a leftover is overwritten by the next attempt");
-  return ok;
+  return false;
 }
 
 bool remove_synced(const std::string& path) {

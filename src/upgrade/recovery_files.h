@@ -39,7 +39,7 @@ class CostTimer {
 };
 
 std::string native(const std::string& path);
-std::string directory_of(const std::string& path);
+// The directory holding path (Windows text) brought to the disk.
 [[nodiscard]] bool sync_directory_of(const std::string& path);
 // The whole of a file up to 1 MB; false when it cannot be read.
 bool read_small_file(const std::string& path, std::string& out);

@@ -64,27 +64,29 @@ const std::vector<SharedIndexEntry>& shared_index_catalogue() {
   return catalogue;
 }
 
-int NTX_PUB(const UpgradeEnv& env, const std::string& database_dir, bool repair_pit) {
+os::Status NTX_PUB(const UpgradeEnv& env, const std::string& database_dir, bool repair_pit) {
   delete_shared_indexes(database_dir);
   const auto& catalogue = shared_index_catalogue();
   env.progress_restart(15, "Tworzenie indeksów...");
   // The catalogue's 43 tables in 15 steps of the progress window.
   const size_t group = (catalogue.size() + 14) / 15;
-  int failures = 0;
+  std::string first_failed;
   size_t n = 0;
   for (const SharedIndexEntry& e : catalogue) {
     const std::string path = database_dir + e.directory + e.table;
-    if (!e.only_if_present || os::file_exists(std::string_view(path + ".dbf")))
-      failures += tables::INDEXON(env.areas, path, e.tags);
+    if ((!e.only_if_present || os::file_exists(std::string_view(path + ".dbf"))) &&
+        tables::INDEXON(env.areas, path, e.tags) != tables::kIndexBuilt && first_failed.empty())
+      first_failed = path + ".dbf";
     if (++n % group == 0) env.progress();
   }
-  if (failures > 0) {
+  if (!first_failed.empty()) {
     // No half-built shared index stays: the suite's programs build missing ones.
     delete_shared_indexes(database_dir);
-    return failures;
+    return os::Status::failure(os::oscode::kIoError, kSharedIndexesFailed, first_failed);
   }
-  if (repair_pit && !repair_pit_tables(env, database_dir)) return kPitRepairFailed;
-  return 0;
+  if (repair_pit && !repair_pit_tables(env, database_dir))
+    return os::Status::failure(os::oscode::kIoError, kPitRepairFailed, database_dir + "public\\");
+  return os::Status::success();
 }
 
 }  // namespace zuv::upgrade

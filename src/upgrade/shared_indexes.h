@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os/status.h"
 #include "tables/catalogue.h"
 #include "upgrade/upgrade_env.h"
 
@@ -24,16 +25,18 @@ const std::vector<SharedIndexEntry>& shared_index_catalogue();
 // The database version from which the PIT tables need no repair.
 inline constexpr const char* kPitRepairedFrom = "026.01.030";
 
+// What NTX_PUB's failures say.
+inline constexpr const char* kSharedIndexesFailed = "nie udało się zbudować indeksów tabel wspólnych (str\\, public\\)";
+inline constexpr const char* kPitRepairFailed =
+    "nie udało się naprawić tabel PIT (public\\fpit.dbf, wpit.dbf, pit_zap.dbf, wf.dbf)";
+
 // NTX_PUB. With repair_pit false the PIT repair is left out (the driver's second
-// argument). Answers the summed failure codes of the index builds (0: all built; on
-// failure no shared compound index is left behind at all), or kPitRepairFailed.
-[[nodiscard]] int NTX_PUB(const UpgradeEnv& env, const std::string& database_dir, bool repair_pit = true);
+// argument). A failed index build (its table named; no shared compound index is then
+// left behind at all) or a failed PIT repair answers a failure saying which.
+[[nodiscard]] os::Status NTX_PUB(const UpgradeEnv& env, const std::string& database_dir, bool repair_pit = true);
 
 // The PIT repair alone: duplicates removed, payment totals and links recomputed. False
 // when a table could not be opened or a write did not take.
 [[nodiscard]] bool repair_pit_tables(const UpgradeEnv& env, const std::string& database_dir);
-
-// NTX_PUB's answer when the indexes were built but the PIT repair failed.
-inline constexpr int kPitRepairFailed = 1000;
 
 }  // namespace zuv::upgrade

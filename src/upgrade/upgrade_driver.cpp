@@ -9,6 +9,7 @@
 #include "lib/text.h"
 #include "platform/base/discard.h"
 #include "platform/os/codepage.h"
+#include "platform/os/durable.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
@@ -155,8 +156,7 @@ std::string install_report(const UpgradeEnv& env, const std::vector<std::string>
 bool install_release_version(const UpgradeEnv& env, const std::string& database_dir) {
   const std::string fresh = database_dir + "wersja_n.dbf";
   bool ok = lib::FCOPY(env.release_dir + "wb.dbf", fresh) && set_finished_flag(env, database_dir, "N", "wersja_n.dbf") &&
-            os::sync_file(os::native_path(fresh)) == 0 && os::rename_file(fresh, database_dir + "wersja.dbf").ok() &&
-            os::sync_directory(os::native_path(database_dir)) == 0;
+            os::rename_durably(fresh, database_dir + "wersja.dbf").ok();
   if (!ok) base::let_go(lib::DEL_FILE(fresh), "the failure is answered; a leftover is overwritten by the next run");
   return ok;
 }
@@ -408,11 +408,9 @@ class DatabaseRun {
     steps::StepContext ctx{areas_, env_.release_dir, &values_};
     if (work_.shared_step && shared_step_)
       env_.run_step("PUB_26_01_001", [&] { shared_step_(ctx, database_dir_); });
-    int index_failures = 0;
-    env_.run_step("NTX_PUB", [&] { index_failures = NTX_PUB(env_, database_dir_, work_.pit_repair); });
-    if (index_failures == kPitRepairFailed)
-      return failed("nie udało się naprawić tabel PIT (public\\fpit.dbf, wpit.dbf, pit_zap.dbf, wf.dbf)");
-    if (index_failures > 0) return failed("nie udało się zbudować indeksów tabel wspólnych (str\\, public\\)");
+    os::Status indexes;
+    env_.run_step("NTX_PUB", [&] { indexes = NTX_PUB(env_, database_dir_, work_.pit_repair); });
+    if (!indexes) return failed(indexes.text());
 
     // The verified finish: nothing is called done that was not looked at.
     const std::string shared_fault =
