@@ -1,99 +1,23 @@
 #include <fcntl.h>
 #include <libsmbclient.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "app/samba_guard.h"
 #include "app/samba_share.h"
-
-extern char** environ;
+#include "platform/os/file_handle.h"
+#include "platform/os/programs.h"
 
 namespace zuv::app {
 namespace {
 
-struct ProgramRun {
-  bool started = false;
-  int exit_code = -1;
-  std::string out, err;
-};
-
-// Runs a program found on the PATH and collects both its outputs.
-ProgramRun run_program(const std::vector<std::string>& args) {
-  ProgramRun run;
-  int out_pipe[2], err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0) return run;
-  if (pipe2(err_pipe, O_CLOEXEC) != 0) {
-    close(out_pipe[0]);
-    close(out_pipe[1]);
-    return run;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  if (spawned == 0) {
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
-    int open_fds = 2;
-    while (open_fds > 0) {
-      if (poll(fds, 2, -1) < 0) {
-        if (errno == EINTR) continue;
-        break;
-      }
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        char buf[8192];
-        const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-        if (n > 0) {
-          sinks[i]->append(buf, static_cast<size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-          fds[i].fd = -1;
-          --open_fds;
-        }
-      }
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.started = true;
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  close(out_pipe[0]);
-  close(err_pipe[0]);
-  // posix_spawnp reports a program that is not there as 127 from the child on glibc.
-  if (run.started && run.exit_code == 127 && run.out.empty()) run.started = false;
-  return run;
-}
-
 std::string first_line(const std::string& text) {
   std::string line = text.substr(0, text.find('\n'));
   return line.empty() ? "brak odpowiedzi" : line;
-}
-
-std::string canonical(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::path p = std::filesystem::weakly_canonical(path, ec);
-  return ec ? path : p.string();
 }
 
 // Every byte but the unreserved ones and '/' escaped, as SMB URLs carry names.
@@ -179,17 +103,12 @@ ConfigSource read_config() {
   if (named && *named) source.file = named;
   std::vector<std::string> args = {"testparm", "-s"};
   if (!source.file.empty()) args.push_back(source.file);
-  const ProgramRun run = run_program(args);
+  const os::ProgramRun run = os::run_program(args);
   if (run.started && run.exit_code == 0) {
     source.config = samba::parse_config(run.out);
   } else if (!source.file.empty()) {
     // Without Samba's tools the named file is read as it is.
-    std::ifstream in(source.file, std::ios::binary);
-    if (in) {
-      std::stringstream text;
-      text << in.rdbuf();
-      source.config = samba::parse_config(text.str());
-    }
+    if (const os::Result<std::string> text = os::read_whole_file(source.file)) source.config = samba::parse_config(text.value);
   }
   return source;
 }
@@ -197,7 +116,7 @@ ConfigSource read_config() {
 std::string smbstatus_answer(const ConfigSource& source, samba::Status& status) {
   std::vector<std::string> args = {"smbstatus", "--json"};
   if (!source.file.empty()) args.push_back("--configfile=" + source.file);
-  const ProgramRun run = run_program(args);
+  const os::ProgramRun run = os::run_program(args);
   if (!run.started) return "nie znaleziono programu smbstatus (pakiet samba)";
   std::string why;
   if (auto parsed = samba::parse_status(run.out, &why)) {
@@ -225,9 +144,9 @@ SambaGuardResult guard_samba_share(const std::string& native_database_dir, const
   }
   const ConfigSource source = read_config();
   if (!source.config) return result;
-  const std::string dir = canonical(native_database_dir);
+  const std::string dir = os::canonical_native(native_database_dir);
   samba::ServerConfig server = *source.config;
-  for (samba::Share& s : server.shares) s.path = canonical(s.path);
+  for (samba::Share& s : server.shares) s.path = os::canonical_native(s.path);
   const auto hit = samba::share_of(server, dir);
   if (!hit) return result;
   const std::string& share = hit->share.name;
@@ -238,19 +157,17 @@ SambaGuardResult guard_samba_share(const std::string& native_database_dir, const
                 "logowania do udziału:;--smb-credentials PLIK (wiersze username=, password=, domain=);albo, gdy "
                 "udział jest już zamknięty, --no-samba-check.",
             nullptr};
-  std::ifstream in(options.credentials_file, std::ios::binary);
-  std::stringstream text;
-  if (in) text << in.rdbuf();
-  if (!in) return {"Nie można odczytać pliku " + options.credentials_file + " (--smb-credentials).", nullptr};
+  const os::Result<std::string> text = os::read_whole_file(options.credentials_file);
+  if (!text) return {"Nie można odczytać pliku " + options.credentials_file + " (--smb-credentials).", nullptr};
   std::string why;
-  const auto credentials = samba::parse_credentials(text.str(), &why);
+  const auto credentials = samba::parse_credentials(text.value, &why);
   if (!credentials) return {"Plik " + options.credentials_file + " (--smb-credentials) " + why + ".", nullptr};
 
   // The semaphore as it lies on the disk; the share sees the same names.
-  const std::string semaphore = canonical(dir + "/str/nazwy.dbf");
+  const std::string semaphore = os::canonical_native(dir + "/str/nazwy.dbf");
   auto hold = std::make_unique<ShareHold>(*credentials);
   bool sharing_violation = false;
-  if (std::filesystem::exists(semaphore)) {
+  if (os::native_file_exists(semaphore)) {
     std::string inside = semaphore.substr(hit->share.path.size());
     const std::string failure = hold->open(server, share + inside, sharing_violation);
     if (!failure.empty()) {
