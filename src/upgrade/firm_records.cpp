@@ -11,14 +11,8 @@ namespace zuv::upgrade {
 
 [[noreturn]] void firm_error(int gen_code, int os_code, const std::string& description, const std::string& file,
                              const std::string& operation) {
-  ErrorRecord r;
-  r.genCode = gen_code;
+  ErrorRecord r = error_record(gen_code, "ZUVINST", description, file, operation);
   r.osCode = os_code;
-  r.subSystem = "ZUVINST";
-  r.description = description;
-  r.fileName = file;
-  r.operation = operation;
-  r.canDefault = true;
   raise_error(r);
   throw Break(r);
 }
