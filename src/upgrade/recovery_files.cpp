@@ -1,11 +1,13 @@
 #include "upgrade/recovery_files.h"
 
+#include <utility>
+
 #include "lib/text.h"
 #include "platform/base/discard.h"
 #include "platform/os/durable.h"
-#include "platform/os/file_handle.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
+#include "platform/os/programs.h"
 
 namespace zuv::upgrade {
 namespace {
@@ -39,12 +41,10 @@ std::string native(const std::string& path) { return os::native_path(path); }
 bool sync_directory_of(const std::string& path) { return os::sync_directory_of(native(path)).ok(); }
 
 bool read_small_file(const std::string& path, std::string& out) {
-  os::FileHandle h;
-  if (h.open(native(path), os::Access::Read, os::Share::Shared) != 0) return false;
-  std::uint64_t size = 0;
-  if (h.size(size) != 0 || size > (1u << 20)) return false;
-  out.assign(size, '\0');
-  return size == 0 || h.read_exact(0, out.data(), out.size()) == 0;
+  os::Result<std::string> read = os::read_whole_file(native(path), 1u << 20);
+  if (!read) return false;
+  out = std::move(read.value);
+  return true;
 }
 
 bool write_synced(const std::string& path, std::string_view bytes) {

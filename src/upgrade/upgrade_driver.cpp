@@ -161,7 +161,6 @@ bool install_release_version(const UpgradeEnv& env, const std::string& database_
   return ok;
 }
 
-
 // One run of the driver over a database: its steps in order, each part answering the
 // run's answer when the run ends there.
 class DatabaseRun {
