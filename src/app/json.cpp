@@ -165,8 +165,8 @@ class Reader {
       blanks();
       if (at_ >= s_.size() || s_[at_] != ':') return fail("oczekiwany dwukropek");
       ++at_;
-      v.members.emplace_back(std::move(key), JsonValue{});
-      if (!value(v.members.back().second, depth + 1)) return false;
+      v.members.push_back(JsonMember{std::move(key), JsonValue{}});
+      if (!value(v.members.back().value, depth + 1)) return false;
       blanks();
       if (at_ < s_.size() && s_[at_] == ',') { ++at_; continue; }
       if (at_ < s_.size() && s_[at_] == '}') return ++at_, true;
