@@ -127,7 +127,8 @@ bool BlockFile::recover() {
     uint64_t off = get64(data.data() + at);
     if (off == kJournalEnd) break;
     size_t n = base::le32(data.data() + at + 8);
-    if (at + 12 + n > data.size()) break;
+    // Compared with what is left, a damaged length cannot wrap a 32-bit size_t.
+    if (n > data.size() - at - 12) break;
     if (int rc = file_.write_at(off, data.data() + at + 12, n)) fail("Błąd zapisu pliku indeksu", rc);
     at += 12 + n;
   }

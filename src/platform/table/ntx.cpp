@@ -176,6 +176,8 @@ uint32_t NtxFile::allocate() {
     header_.free_list = get32(b);
     return page;
   }
+  // Page offsets are 32 bits: a page past 4 GB would wrap onto the header.
+  if (file_.size() + kPageSize > 0xFFFFFE00ull) throw IndexError("Plik indeksu przekroczył 4 GB: " + path());
   uint32_t page = uint32_t(file_.size());
   uint8_t zero[kPageSize] = {};
   file_.write(page, zero, kPageSize);
