@@ -239,6 +239,11 @@ bool MemoFile::write(std::uint32_t old_block, std::string_view text, std::uint32
     return false;
   }
   if (text.empty()) return true;
+  // The reader takes a longer text for a damaged length: it would be stored unreadable.
+  if (text.size() > kMaxMemo) {
+    fault = io(gencode::kDataWidth, 0, "Tekst memo dłuższy niż 64 MB");
+    return false;
+  }
   if (int rc = known_ ? 0 : file_.size(size_)) {
     fault = io(gencode::kRead, rc, "Błąd odczytu pliku memo");
     return false;

@@ -16,6 +16,15 @@
 namespace zuv::table {
 using namespace detail;
 
+namespace {
+// A new record ends, with the end-of-file mark, below the lowest record lock then in
+// use: on Windows a locked byte cannot be read by anyone else.
+bool room_for_record(std::uint64_t recno, std::uint64_t header_length, std::uint64_t record_length) {
+  return recno <= kMaxRecords && header_length + recno * record_length + 1 <= kLockBase - recno;
+}
+constexpr const char* kTableFull = "Tabela osiągnęła największą liczbę rekordów";
+}  // namespace
+
 bool Table::flush_window() {
   Window& w = *window_;
   if (!w.dirty_lo) return true;
@@ -298,7 +307,13 @@ bool Table::append() {
     if (rc) return false;  // net_error() tells the caller
     std::uint8_t disk[4];
     std::uint32_t on_disk = file_.read_exact(4, disk, 4) == 0 ? le32(disk) : count_;
-    recno = std::max(on_disk, count_) + 1;
+    const std::uint64_t next = std::uint64_t(std::max(on_disk, count_)) + 1;
+    if (!room_for_record(next, header_length_, record_length_)) {
+      file_.unlock(kLockBase, 1);
+      raise(gencode::kWrite, os::oscode::kDiskFull, kTableFull, "DBAPPEND");
+      return false;
+    }
+    recno = std::uint32_t(next);
     bool ok = false;
     for (;;) {
       rc = file_.write_at(header_length_ + std::uint64_t(recno - 1) * record_length_, blank.data(), blank.size());
@@ -314,8 +329,8 @@ bool Table::append() {
     if (!ok) return false;
     if (file_.lock(kLockBase - recno, 1) == 0) locks_.push_back(recno);
   } else {
-    if (count_ >= kMaxRecords) {
-      raise(gencode::kWrite, os::oscode::kDiskFull, "Tabela osiągnęła największą liczbę rekordów", "DBAPPEND");
+    if (!room_for_record(std::uint64_t(count_) + 1, header_length_, record_length_)) {
+      raise(gencode::kWrite, os::oscode::kDiskFull, kTableFull, "DBAPPEND");
       return false;
     }
     recno = ++count_;
