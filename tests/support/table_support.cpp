@@ -115,6 +115,14 @@ std::string table_read_bytes(const std::string& path) {
   return s.str();
 }
 
+std::string table_read_head(const std::string& path, std::size_t n) {
+  std::ifstream in(path_of(path), std::ios::binary);
+  std::string b(n, '\0');
+  in.read(b.data(), static_cast<std::streamsize>(n));
+  b.resize(static_cast<std::size_t>(in.gcount()));
+  return b;
+}
+
 void table_write_bytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path_of(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

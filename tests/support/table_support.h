@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/error/error.h"
 #include "platform/os/status.h"
 #include "platform/table/table.h"
 
@@ -35,6 +36,8 @@ std::string table_tool_path(const std::string& name);
 inline bool made_or_there(const os::Status& made) { return made.ok() || made.code == os::oscode::kAlreadyExists; }
 
 std::string table_read_bytes(const std::string& path);
+// The first n bytes of a file (of a large sparse one, say).
+std::string table_read_head(const std::string& path, std::size_t n);
 void table_write_bytes(const std::string& path, const std::string& bytes);
 
 // Runs a program to its end; answers its exit code (-1 when it could not start) and,
@@ -75,5 +78,14 @@ std::string table_python_with(const std::vector<std::string>& modules);
 // A table opened shared and read-only, as a reader beside the writer would; nullptr
 // when it cannot be opened.
 std::unique_ptr<table::Table> open_for_reading(const std::string& path);
+
+// Collects raised errors and answers default, as the callers' trapping handlers do.
+struct ErrorTrap {
+  std::vector<ErrorRecord> seen;
+  ScopedHandler handler{[this](ErrorRecord& r) {
+    seen.push_back(r);
+    return HandlerAnswer::Default;
+  }};
+};
 
 }  // namespace zuv::testing

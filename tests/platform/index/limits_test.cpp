@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/table/ntx.h"
 #include "platform/index/index_test_support.h"
@@ -13,14 +12,8 @@ namespace zuv::table {
 namespace {
 
 using zuv::testing::table_read_bytes;
+using zuv::testing::table_read_head;
 using zuv::testing::table_write_bytes;
-
-std::string head_of(const std::string& path, size_t n) {
-  std::ifstream in(std::filesystem::path(path), std::ios::binary);
-  std::string b(n, '\0');
-  in.read(b.data(), std::streamsize(n));
-  return b;
-}
 
 std::string make_ntx(const std::string& path) {
   VectorKeyStream keys({{"alpha", 1}, {"beta", 2}, {"gamma", 3}});
@@ -73,7 +66,7 @@ TEST(IndexLimits, AnNtxAtFourGigabytesRefusesANewPageAndKeepsItsHeader) {
   // Sparse: only the first pages take room on the disk.
   const uint64_t four_gb = uint64_t(1) << 32;
   std::filesystem::resize_file(std::filesystem::path(path), four_gb);
-  const std::string header = head_of(path, ntx::kPageSize);
+  const std::string header = table_read_head(path, ntx::kPageSize);
   std::string error;
   {
     auto f = ntx::NtxFile::open(path, true);
@@ -87,7 +80,7 @@ TEST(IndexLimits, AnNtxAtFourGigabytesRefusesANewPageAndKeepsItsHeader) {
   }
   EXPECT_NE(error.find("Plik indeksu przekroczył 4 GB"), std::string::npos) << error;
   EXPECT_EQ(std::filesystem::file_size(std::filesystem::path(path)), four_gb);
-  EXPECT_TRUE(head_of(path, ntx::kPageSize) == header) << "the header changed";
+  EXPECT_TRUE(table_read_head(path, ntx::kPageSize) == header) << "the header changed";
   std::filesystem::remove_all(dir);
 }
 

@@ -15,16 +15,8 @@
 namespace zuv::table {
 namespace {
 
+using zuv::testing::ErrorTrap;
 using zuv::testing::TableTempDir;
-
-// Collects raised errors and answers default, as the callers' trapping handlers do.
-struct ErrorTrap {
-  std::vector<ErrorRecord> seen;
-  ScopedHandler handler{[this](ErrorRecord& r) {
-    seen.push_back(r);
-    return HandlerAnswer::Default;
-  }};
-};
 
 Structure sample_structure() {
   return {{"NAZWA", 'C', 10, 0}, {"KWOTA", 'N', 8, 2}, {"DATA", 'D', 8, 0}, {"OK", 'L', 1, 0}, {"UWAGI", 'M', 10, 0}};
