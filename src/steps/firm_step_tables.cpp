@@ -37,7 +37,7 @@ void StepTables::close(std::string_view alias) {
   // before it records its version.
   std::string path = t->path();
   bool stored = t->commit();
-  tables::ZAMKNIJ(ctx_.areas, a);
+  stored = tables::ZAMKNIJ(ctx_.areas, a) && stored;
   if (!stored) step_failed(gencode::kWrite, "Nie można zapisać tabeli " + path, path);
 }
 

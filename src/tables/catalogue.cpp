@@ -206,10 +206,8 @@ int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList&
         table::Table* t = areas.current();
         // The new file goes to the disk once, as the table is closed below.
         return t && order_create_tags(*t, index, tags, false);
-      })) {
-    ZAMKNIJ(areas, alias);
-    return result;
-  }
+      }))
+    return ZAMKNIJ(areas, alias) ? result : kIndexNotBuilt;
   for (const auto& entry : tags) {
     const std::string& tag = entry.first;
     const std::string& key = entry.second;
@@ -228,8 +226,9 @@ int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList&
       break;
     }
   }
-  // Closed on failure too: a table left open for ourselves would lock out the firm.
-  ZAMKNIJ(areas, alias);
+  // Closed on failure too: a table left open for ourselves would lock out the firm. The
+  // new file reaches the disk as it is closed: only then is it built.
+  if (!ZAMKNIJ(areas, alias)) result = kIndexNotBuilt;
   return result;
 }
 

@@ -139,16 +139,23 @@ bool S_OTWORZ(table::WorkAreas& areas, std::string_view directory, std::string_v
   return ok;
 }
 
-void ZAMKNIJ(table::WorkAreas& areas, std::string_view alias) {
+bool ZAMKNIJ(table::WorkAreas& areas, std::string_view alias) {
   std::string a = lib::trim(std::string(alias));
-  if (a.empty() || !areas.find(a)) return;
-  // Closing stores the current record; a failure there must not escape a helper.
-  guarded([&] {
+  if (a.empty() || !areas.find(a)) return true;
+  // Closing stores the current record and brings the indexes to the disk; a failure
+  // there must not escape a helper, nor keep the area: a table left open would lock
+  // out the firm. The caller learns that the last writes may not have reached the disk.
+  bool ok = guarded([&] {
     areas.select(a);
     if (table::Table* t = areas.current()) t->clear_orders();
-    areas.close_area();
     return true;
   });
+  ok = guarded([&] {
+    areas.select(a);
+    areas.close_area();
+    return true;
+  }) && ok;
+  return ok;
 }
 
 void CLOSEALL(table::WorkAreas& areas) {

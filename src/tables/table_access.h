@@ -80,8 +80,9 @@ bool S_OTWORZ(table::WorkAreas& areas, std::string_view directory, std::string_v
 bool USEEX(table::WorkAreas& areas, std::string_view data_file, std::string_view alias);
 
 // Clears the filter and the order list and closes the area; nothing when the alias
-// is empty or not in use.
-void ZAMKNIJ(table::WorkAreas& areas, std::string_view alias);
+// is empty or not in use. The area goes in any case; false when what closing writes
+// (the current record, the indexes brought to the disk) failed.
+bool ZAMKNIJ(table::WorkAreas& areas, std::string_view alias);
 // Closes every area except the installer's own bookkeeping tables INS and SEM.
 void CLOSEALL(table::WorkAreas& areas);
 

@@ -6,7 +6,9 @@
 #include "lib/files.h"
 #include "platform/base/discard.h"
 #include "platform/error/error.h"
+#include "platform/os/file_handle.h"
 #include "platform/os/files.h"
+#include "platform/os/path.h"
 #include "sys/errorsys.h"
 #include "tables/catalogue.h"
 #include "tables/table_access.h"
@@ -22,6 +24,13 @@ void clear_backup(const std::string& firm_dir) {
   if (os::file_exists(std::string_view(firm_dir + "bak\\w51.txt"))) return;
   base::let_go(lib::DEL_KAT(firm_dir + "bak\\k\\", "*.*"), "the suite's own backup directory; the steps do not read it");
   base::let_go(lib::DEL_KAT(firm_dir + "bak\\", "*.*"), "the suite's own backup directory; the steps do not read it");
+  // The firm counts as done after this: what was removed must not come back after a
+  // power cut.
+  for (const std::string& dir : {firm_dir + "bak\\k", firm_dir + "bak"}) {
+    if (!os::directory_exists(std::string_view(dir))) continue;
+    if (int rc = os::sync_directory(os::native_path(dir)))
+      firm_error(gencode::kWrite, rc, "Nie można zapisać na dysku katalogu kopii firmy", dir, "ZAPISZ");
+  }
 }
 
 void write_firm_report(const std::string& firm_dir, const std::vector<std::string>& terr) {

@@ -88,6 +88,18 @@ std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const 
   return version;
 }
 
+bool read_finished_flag(table::WorkAreas& areas, const std::string& directory) {
+  bool finished = false;
+  tables::guarded([&] {
+    auto t = open_read_only(directory + "wersja.dbf", areas.settings());
+    if (!t) return false;
+    t->go_top();
+    finished = !t->eof() && lib::upper_ascii(record_text(*t, "ok")) == "T";
+    return true;
+  });
+  return finished;
+}
+
 RegisterRead read_register(table::WorkAreas& areas, const std::string& database_dir, std::vector<double>& numbers) {
   numbers.clear();
   RegisterRead answer = RegisterRead::Unreadable;

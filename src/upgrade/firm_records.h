@@ -56,6 +56,9 @@ std::string record_text(table::Table& t, const char* name);
 // The `baza` (trimmed) of directory + "wersja.dbf" (a firm's or the database's), read
 // from a shared, read-only open; nullopt when the version record cannot be read.
 std::optional<std::string> read_recorded_version(table::WorkAreas& areas, const std::string& directory);
+// Whether the directory's version record says the last upgrade finished (`ok` = "T");
+// false when it cannot be read.
+bool read_finished_flag(table::WorkAreas& areas, const std::string& directory);
 
 // Reading the firm register: its firm numbers (deleted records left out), through the
 // run's own open register ("ins") when it has one, else shared and read-only.

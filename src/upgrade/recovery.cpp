@@ -125,21 +125,32 @@ void restore_files(const std::string& firm_dir, const std::string& dir, const st
   }
 }
 
-// Whether a native path lies directly in the native directory dir (separators and the
-// case of ASCII letters aside, as the two may come from different spellings).
-bool directly_in(const std::string& path, const std::string& dir) {
-  std::string_view parent = os::directory_part(path);
-  std::string_view d = dir;
-  while (!parent.empty() && os::is_separator(parent.back())) parent.remove_suffix(1);
-  while (!d.empty() && os::is_separator(d.back())) d.remove_suffix(1);
-  if (parent.size() != d.size()) return false;
-  for (size_t i = 0; i < d.size(); ++i) {
-    const char a = parent[i], b = d[i];
-    if (os::is_separator(a) && os::is_separator(b)) continue;
+std::string_view without_separator(std::string_view path) {
+  while (!path.empty() && os::is_separator(path.back())) path.remove_suffix(1);
+  return path;
+}
+
+// Whether two spellings of a native path agree (separators and the case of ASCII
+// letters aside, as the two may come from different spellings).
+bool same_spelling(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (os::is_separator(a[i]) && os::is_separator(b[i])) continue;
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a) != lower(b)) return false;
+    if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
+}
+
+// Whether a native path lies directly in the native directory dir.
+bool directly_in(const std::string& path, const std::string& dir) {
+  return same_spelling(without_separator(os::directory_part(path)), without_separator(dir));
+}
+
+// Whether a native path lies in a subdirectory of dir, at any depth.
+bool below(const std::string& path, const std::string& dir) {
+  const std::string_view parent = without_separator(os::directory_part(path)), d = without_separator(dir);
+  return parent.size() > d.size() && os::is_separator(parent[d.size()]) && same_spelling(parent.substr(0, d.size()), d);
 }
 
 // The handle to read a file about to change through: the one the change comes by when
@@ -200,6 +211,7 @@ class StepKeeper final : public os::ChangeWatcher {
     marker_native_ = native(firm_dir + kRecoveryDir + kStepMarker);
     seen_.clear();
     changed_.clear();
+    beside_.clear();
     marker_on_disk_ = false;
     os::change_guard::watch(this);
   }
@@ -208,11 +220,19 @@ class StepKeeper final : public os::ChangeWatcher {
   }
   // Native paths of the firm's files the step changed so far.
   const std::vector<std::string>& changed() const { return changed_; }
+  // And of files in its subdirectories.
+  const std::set<std::string>& beside() const { return beside_; }
   // Whether the marker reached the disk: it must before the step's first change.
   bool marker_on_disk() const { return marker_on_disk_; }
 
   int before_change(const std::string& path, os::Change change, const os::FileHandle* open) override {
-    if (!directly_in(path, firm_native_)) return 0;
+    if (!directly_in(path, firm_native_)) {
+      // The firm's subdirectories (its backups, its e-invoice work files) are not kept,
+      // but what the steps did there reaches the disk with the rest.
+      if (below(path, firm_native_) && !directly_in(path, keep_native_) && !below(path, keep_native_))
+        beside_.insert(path);
+      return 0;
+    }
     const std::string name(os::file_name_part(path));
     if (name.empty() || !seen_.insert(base::lower_ascii(name)).second) return 0;
     CostTimer timer;
@@ -265,6 +285,7 @@ class StepKeeper final : public os::ChangeWatcher {
   std::string firm_native_, keep_native_, marker_native_;
   std::set<std::string> seen_;
   std::vector<std::string> changed_;
+  std::set<std::string> beside_;
   bool marker_on_disk_ = false;
 };
 
@@ -384,12 +405,34 @@ namespace {
 struct KeptWork {
   std::string firm_dir;
   std::vector<std::string> changed;  // native paths
+  std::set<std::string> beside;      // in the firm's subdirectories
   bool marker_on_disk = false;
 };
 
 KeptWork stop_watching(const std::string& firm_dir) {
   keeper.stop();
-  return {firm_dir, keeper.changed(), keeper.marker_on_disk()};
+  return {firm_dir, keeper.changed(), keeper.beside(), keeper.marker_on_disk()};
+}
+
+// Files the steps wrote in the firm's subdirectories, and every directory between
+// them and the firm's (names made or removed there), brought to the disk.
+bool sync_subdirectories(const std::string& firm_dir, const std::set<std::string>& paths) {
+  bool synced = true;
+  std::set<std::string> dirs;
+  const std::string firm_native = native(firm_dir);
+  const std::string_view firm = without_separator(firm_native);
+  for (const std::string& path : paths) {
+    if (os::native_file_exists(path)) synced = os::sync_file(path) == 0 && synced;
+    for (std::string_view d = without_separator(os::directory_part(path)); d.size() > firm.size();
+         d = without_separator(os::directory_part(d)))
+      dirs.insert(std::string(d));
+  }
+  // A directory the steps removed has nothing left to sync; its parent has its removal.
+  for (const std::string& dir : dirs) {
+    const int rc = os::sync_directory(dir);
+    synced = (rc == 0 || rc == os::oscode::kFileNotFound || rc == os::oscode::kPathNotFound) && synced;
+  }
+  return synced;
 }
 
 // The work under the marker stands: what it changed reaches the disk before the marker
@@ -405,7 +448,7 @@ void commit_kept(const KeptWork& work, const std::vector<std::string>& to_note) 
   auto note_steps = [&] {
     for (const std::string& step : to_note) note_step_done(firm_dir, step);
   };
-  if (work.changed.empty() && !work.marker_on_disk) {
+  if (work.changed.empty() && work.beside.empty() && !work.marker_on_disk) {
     // Nothing changed: there is nothing to put on the disk nor to undo.
     note_steps();
     if (!os::delete_file(marker).ok())
@@ -419,6 +462,7 @@ void commit_kept(const KeptWork& work, const std::vector<std::string>& to_note) 
   bool synced = noted.empty() || append_synced(native(marker), noted) == 0;
   for (const std::string& path : work.changed)
     if (os::native_file_exists(path)) synced = os::sync_file(path) == 0 && synced;
+  synced = sync_subdirectories(firm_dir, work.beside) && synced;
   synced = os::sync_directory(native(firm_dir)) == 0 && synced;
   if (!synced || append_synced(native(marker), std::string(kStepDone) + "\r\n") != 0)
     firm_error(gencode::kWrite, 0, "Nie można zapisać na dysku zmian kroku aktualizacji", firm_dir, "ZAPISZ");

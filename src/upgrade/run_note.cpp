@@ -89,15 +89,16 @@ std::optional<RunNote> read_run_note(const std::string& database_dir, const std:
   return note;
 }
 
-bool carries_on(const std::optional<RunNote>& note, const std::string& recorded_version) {
+bool carries_on(const std::optional<RunNote>& note, const std::string& recorded_version, bool marked_finished) {
+  if (marked_finished && note && recorded_version == note->release) return false;
   return note && note->version <= recorded_version;
 }
 
 RunNote note_run_start(const std::string& database_dir, const std::string& database_version,
-                       const std::string& release_version) {
+                       const std::string& release_version, bool marked_finished) {
   kept::CostTimer timer;
   const std::string path = database_dir + kRunNote;
-  if (std::optional<RunNote> cut = read_run_note(database_dir, release_version); carries_on(cut, database_version))
+  if (std::optional<RunNote> cut = read_run_note(database_dir, release_version); carries_on(cut, database_version, marked_finished))
     return *cut;
   if (make_database_identity(database_dir).empty())
     firm_error(gencode::kWrite, 0, "Nie można zapisać identyfikatora bazy danych", database_dir + kDatabaseId,

@@ -28,12 +28,14 @@ struct RunNote {
 // none, or when it belongs to another database or release.
 std::optional<RunNote> read_run_note(const std::string& database_dir, const std::string& release_version);
 // The version a run of a database recording recorded_version starts from, given the
-// note an unfinished run left (the same rule for the run and its plan).
-bool carries_on(const std::optional<RunNote>& note, const std::string& recorded_version);
+// note an unfinished run left (the same rule for the run and its plan). A note beside
+// a version record that says this release's upgrade finished is a leftover of that
+// run (a power cut took its removal): the database is carried on from nothing.
+bool carries_on(const std::optional<RunNote>& note, const std::string& recorded_version, bool marked_finished);
 // Reads the note of an unfinished run, or makes a new one (synced), after giving the
 // database its identifier when it has none.
 RunNote note_run_start(const std::string& database_dir, const std::string& database_version,
-                       const std::string& release_version);
+                       const std::string& release_version, bool marked_finished);
 // Adds a firm the run brought through, before the firm's own note goes: between the two
 // a cut would otherwise meet the firm as new and run 033 on it a second time. False when
 // the note cannot be written; the firm's own note must then stay.

@@ -79,8 +79,8 @@ void refresh_reference_files(const UpgradeEnv& env, const std::string& database_
 }
 
 // Sets `ok` of the database's version record (or of another one-record table of the
-// database directory) under a record lock; false when the record could not be opened
-// or locked.
+// database directory) under a record lock, synced; false when the record could not be
+// opened, locked or brought to the disk.
 bool set_finished_flag(const UpgradeEnv& env, const std::string& database_dir, const char* value,
                        const char* table = "wersja.dbf") {
   if (!tables::S_OTWORZ(env.areas, database_dir, table, "wer")) return false;
@@ -94,7 +94,9 @@ bool set_finished_flag(const UpgradeEnv& env, const std::string& database_dir, c
     });
   }
   tables::ZAMKNIJ(env.areas, "wer");
-  return done;
+  // What the flag says must be on the disk before anything that trusts it (the run's
+  // note going, the firms changing).
+  return done && os::sync_file(os::native_path(database_dir + table)) == 0;
 }
 
 std::string build_kraje_ue(const UpgradeEnv& env, const std::string& database_dir) {
@@ -225,7 +227,8 @@ class DatabaseRun {
     }
     // A run cut off after the release's version record replaced the database's is
     // carried on from the version it started from, so it decides every step alike.
-    note_ = note_run_start(database_dir_, recorded_version, env_.wersja_b);
+    note_ = note_run_start(database_dir_, recorded_version, env_.wersja_b,
+                           read_finished_flag(areas_, database_dir_));
     version_ = note_.version;
     work_ = shared_work(env_.steps, version_);
     return std::nullopt;

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "tables/table_access.h"
+#include "upgrade/firm_records.h"
 #include "upgrade/recovery.h"
 #include "upgrade/run_note.h"
 #include "upgrade/shared_indexes.h"
@@ -35,7 +36,7 @@ UpgradePlan plan_upgrade(const UpgradeEnv& env, const std::string& database_dir,
   p.database_version = recorded_version;
   // An unfinished run of this release is carried on from the version it started from.
   const std::optional<RunNote> note = read_run_note(database_dir, env.wersja_b);
-  const bool carried_on = carries_on(note, recorded_version);
+  const bool carried_on = carries_on(note, recorded_version, read_finished_flag(env.areas, database_dir));
   const std::string database_version = carried_on ? note->version : recorded_version;
   if (carried_on) p.carried_on_from = database_version;
   const SharedWork work = shared_work(env.steps, database_version);

@@ -27,6 +27,7 @@
 #include "app/headless_upgrade.h"
 #include "platform/error/error.h"
 #include "platform/os/fault.h"
+#include "platform/os/power_cut.h"
 #include "platform/table/csv_text.h"
 #include "platform/table/engine_setup.h"
 #include "platform/table/order.h"
@@ -260,8 +261,10 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
 
 // The child's work: the headless upgrade as the program's command runs it, from the
 // release directory, its output to files beside the sample.
+// With a power-cut plan, the count is of its syncs and renames.
 [[noreturn]] inline void child_upgrade(const Sample& s, int kill_at, int count_fd, int workers,
-                                       std::atomic<int>* reached = nullptr) {
+                                       std::atomic<int>* reached = nullptr,
+                                       const os::power_cut::Plan* plan = nullptr) {
   ::chdir(s.release().c_str());
   int out = ::open((s.root / "upgrade.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (out >= 0) {
@@ -280,15 +283,17 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
   if (count_fd >= 0 || reached) os::fault::start_counting();
   if (kill_at > 0) os::fault::arm_kill(kill_at);
   os::fault::publish_reached(reached);
+  if (plan) os::power_cut::start(*plan);
   std::ostringstream o, e;
   int rc = app::run_headless_upgrade(*cl, app::release_steps(), areas, o, e);
   areas.close_all();
   std::fprintf(stdout, "%s%s", o.str().c_str(), e.str().c_str());
   if (count_fd >= 0) {
-    int n = 0;
-    for (auto op : {os::fault::Op::Create, os::fault::Op::Write, os::fault::Op::Rename, os::fault::Op::Delete,
-                    os::fault::Op::Copy})
-      n += os::fault::counted(op);
+    int n = plan ? os::power_cut::points() : 0;
+    if (!plan)
+      for (auto op : {os::fault::Op::Create, os::fault::Op::Write, os::fault::Op::Rename, os::fault::Op::Delete,
+                      os::fault::Op::Copy})
+        n += os::fault::counted(op);
     ::write(count_fd, &n, sizeof n);
   }
   std::fflush(nullptr);
@@ -305,7 +310,7 @@ struct ChildResult {
 // Runs the upgrade on the sample in a child process: to its end, ended before file
 // operation kill_at, or killed with SIGKILL after kill_after_s seconds (when > 0).
 inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = false, double kill_after_s = 0,
-                               int workers = 1) {
+                               int workers = 1, const os::power_cut::Plan* plan = nullptr) {
   int fds[2] = {-1, -1};
   if (count && ::pipe(fds) != 0) return {};
   // A run killed from outside counts its operations where the parent can read them.
@@ -319,7 +324,7 @@ inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = fa
   pid_t pid = ::fork();
   if (pid == 0) {
     if (count) ::close(fds[0]);
-    child_upgrade(s, kill_at, count ? fds[1] : -1, workers, reached);
+    child_upgrade(s, kill_at, count ? fds[1] : -1, workers, reached, plan);
   }
   if (count) ::close(fds[1]);
   if (kill_after_s > 0) {

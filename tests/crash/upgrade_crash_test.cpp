@@ -15,7 +15,7 @@
 #include <random>
 #include <set>
 
-#include "crash/crash_harness.h"
+#include "crash/crash_fixture.h"
 #include "sample/sample_output.h"
 #include "support/table_support.h"
 
@@ -30,99 +30,6 @@ constexpr int kDefaultPoints = 60;
 constexpr int kDefaultPoints = 210;
 #endif
 
-int env_int(const char* name, int fallback) {
-  const char* v = std::getenv(name);
-  return v && *v ? std::atoi(v) : fallback;
-}
-
-// The three parameters of the release, from the command zuv-sample prints.
-std::vector<std::string> release_params(const std::string& sample_output) {
-  auto at = sample_output.find("zuvinst ");
-  if (at == std::string::npos) return {};
-  std::istringstream words(sample_output.substr(at + 8));
-  std::vector<std::string> p(3);
-  words >> p[0] >> p[1] >> p[2];
-  return p;
-}
-
-// The sample, its clean upgrade and that upgrade's file operations: made once for the
-// program's tests. Four firms give one of each kind the steps treat apart: a current
-// one, an old one (the complete reindex), one from before 023 and one whose buffers
-// the last step brings to the template's layout (it records "026.01.032" first).
-struct Fixture {
-  fs::path scratch;
-  Sample original, work;
-  std::map<std::string, std::string> before, clean;
-  Tree reference;
-  // A finished upgrade run once more. The last step leaves a firm whose buffers it
-  // converted at "026.01.032" and records "026.01.033" only at the next upgrade, so
-  // a run ended after the database was marked finished, and run again, may end here.
-  std::map<std::string, std::string> twice;
-  int operations = 0;
-  double clean_seconds = 0;
-  std::string problem;
-  bool keep = false;
-
-  Fixture() {
-    const char* dir = std::getenv("ZUV_CRASH_DIR");
-    keep = dir && *dir;
-    // A memory file system when there is one: a process's death loses nothing of what it
-    // wrote to the cache, and the hundreds of runs do not wait for the disk.
-    fs::path base = fs::is_directory("/dev/shm") && ::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
-                                                                                     : fs::temp_directory_path();
-    scratch = keep ? fs::path(dir) : base / ("zuv_crash_" + std::to_string(::getpid()));
-    std::error_code ec;
-    fs::remove_all(scratch, ec);
-    fs::create_directories(scratch);
-    if (zuv::testing::sample_tool().empty()) {
-      problem = "zuv-sample not built";
-      return;
-    }
-    original.root = scratch / "sample";
-    std::string printed;
-    int rc = zuv::testing::run_sample({"--out", original.root.string(), "--firms",
-                                       std::to_string(env_int("ZUV_CRASH_FIRMS", 4)), "--records",
-                                       std::to_string(env_int("ZUV_CRASH_RECORDS", 20)), "--old-firms",
-                                       std::to_string(env_int("ZUV_CRASH_OLD_FIRMS", 1)), "--db-path", "D:\\Dane\\"},
-                                      &printed);
-    original.params = release_params(printed);
-    if (rc != 0 || original.params.size() != 3 || original.params[2].empty()) {
-      problem = "zuv-sample failed: " + printed;
-      return;
-    }
-    work = original;
-    work.root = scratch / "work";
-    work.shared_release = original.release();
-    copy_sample(original, work.root);
-    before = dump_tree(work.root, compared_dirs());
-    ChildResult r = run_upgrade(work, 0, true);
-    if (r.exit_code != 0) {
-      problem = "the clean upgrade ended with " + std::to_string(r.exit_code) + ": " + read_bytes(work.root / "upgrade.out");
-      return;
-    }
-    operations = r.operations;
-    clean_seconds = r.seconds;
-    clean = dump_tree(work.root, compared_dirs(), nullptr, &reference);
-    reference.dump = clean;
-    if (run_upgrade(work).exit_code != 0) {
-      problem = "the second upgrade of the clean result failed: " + read_bytes(work.root / "upgrade.out");
-      return;
-    }
-    twice = dump_tree(work.root, compared_dirs(), &reference);
-    std::printf("sample: %zu files compared, clean upgrade %.2f s, %d file operations\n", clean.size(), clean_seconds,
-                operations);
-  }
-  ~Fixture() {
-    std::error_code ec;
-    if (!keep) fs::remove_all(scratch, ec);
-  }
-};
-
-Fixture& fixture() {
-  static Fixture f;
-  return f;
-}
-
 // One crash: a fresh copy upgraded until it is ended (at operation kill_at, or killed
 // after kill_after_s), then upgraded again to its end and compared with the clean
 // result. Answers "" or what went wrong.
@@ -134,69 +41,8 @@ std::string crash_and_resume(Fixture& f, int kill_at, double kill_after_s, int w
            read_bytes(f.work.root / "upgrade.out") + ")";
   // A kill from outside names the operation it came at, for ZUV_CRASH_AT to repeat (one
   // worker; with more, each counts its own).
-  const std::string where =
-      where_killed(f.work) + (kill_after_s > 0 ? "; reached k=" + std::to_string(killed.reached + 1) : "");
-  const bool finished = marked_finished(f.work);
-  ChildResult again = run_upgrade(f.work, 0, false, 0, workers);
-  if (again.exit_code != 0) {
-    std::string said = read_bytes(f.work.root / "upgrade.out");
-    for (char& c : said)
-      if (c == '\n' || c == '\r') c = ' ';
-    return "[" + where + "] the run after the crash ended with " + std::to_string(again.exit_code) + ": " + said;
-  }
-  int files = 0;
-  const auto got = dump_tree(f.work.root, compared_dirs(), &f.reference);
-  std::string diff = first_difference(f.clean, got, &files);
-  // Once marked finished, the run after it is a second upgrade: either result is right.
-  if (finished && !diff.empty() && first_difference(f.twice, got).empty()) diff.clear();
-  if (diff.empty()) return "";
-  return "[" + where + "] " + std::to_string(files) + " file(s) differ; " + diff;
-}
-
-struct Tally {
-  explicit Tally(std::string n) : name(std::move(n)) {}
-  std::string name;
-  int tried = 0;
-  std::vector<std::string> failures;
-  void add(const std::string& point, const std::string& what) {
-    // A long run by hand shows it is alive.
-    if (++tried % 50 == 0) {
-      std::printf("  ... %d points, %zu failures\n", tried, failures.size() + (what.empty() ? 0 : 1));
-      std::fflush(stdout);
-    }
-    if (what.empty()) return;
-    failures.push_back(point + ": " + what);
-    std::printf("  FAIL %s: %s\n", point.c_str(), what.c_str());
-    std::fflush(stdout);
-  }
-  std::string summary() const {
-    return name + ": points tried " + std::to_string(tried) + ", failures " + std::to_string(failures.size());
-  }
-};
-
-// The operations to end the run at: every one of the first and last few (the driver's
-// semaphore and reference files, its closing version record) and the rest spread
-// evenly over the run; one past the end (a finished run upgraded again) too.
-std::vector<int> kill_points(int operations, int wanted) {
-  std::set<int> at;
-  if (const char* listed = std::getenv("ZUV_CRASH_AT"); listed && *listed) {
-    std::istringstream s(listed);
-    for (std::string k; std::getline(s, k, ',');)
-      if (!k.empty()) at.insert(std::atoi(k.c_str()));
-    return {at.begin(), at.end()};
-  }
-  const int edge = std::min(12, operations);
-  std::set<int> ends;
-  for (int k = 1; k <= edge; ++k) ends.insert(k);
-  for (int k = operations - edge + 1; k <= operations + 1; ++k) ends.insert(k);
-  // Spread points may fall on the ends: spread more until enough are distinct.
-  for (int spread = std::max(2, wanted - static_cast<int>(ends.size())); spread <= operations + 1; ++spread) {
-    at = ends;
-    for (int i = 0; i < spread; ++i)
-      at.insert(1 + static_cast<int>(static_cast<long long>(i) * (operations - 1) / (spread - 1)));
-    if (at.size() >= static_cast<size_t>(wanted)) break;
-  }
-  return {at.begin(), at.end()};
+  return resume_and_compare(f, f.work, kill_after_s > 0 ? "; reached k=" + std::to_string(killed.reached + 1) : "",
+                            workers);
 }
 
 TEST(UpgradeCrash, TwoCleanRunsAgreeAndTheUpgradeChangesTheDatabase) {

@@ -212,7 +212,9 @@ class LateFirmStepsTest : public ::testing::Test {
     try {
       step(ctx, firm, root + "program\\", root, firm_version);
       finished = true;
-      EXPECT_TRUE(areas.aliases().empty()) << "a table was left open";
+      std::string open;
+      for (const auto& alias : areas.aliases()) open += " " + alias;
+      EXPECT_EQ(open, "") << "a table was left open";
     } catch (const Break& b) {
       last_error = b.record.description + " (" + b.record.fileName + ")";
       if (std::getenv("ZUV_STEP_TRACE")) std::fprintf(stderr, "step raised: %s\n", last_error.c_str());
@@ -302,13 +304,13 @@ class LateFirmStepsTest : public ::testing::Test {
       for (int n = 1; n <= counts[k]; ++n) {
         prepare();
         ++injected;
+        SCOPED_TRACE("operation kind " + std::to_string(k) + ", number " + std::to_string(n));
         bool finished;
         {
           os::fault::Scope scope;
           os::fault::arm(os::fault::Op(k), n, 112);
           finished = run(step, before);
         }
-        SCOPED_TRACE("operation kind " + std::to_string(k) + ", number " + std::to_string(n));
         if (finished) {
           EXPECT_EQ(differences(dump(), reference), "");
           continue;

@@ -338,7 +338,7 @@ TEST_F(CheckedStart, LeftoverRunNoteDoesNotPassOverFirms) {
   EXPECT_EQ(read_field(db + "firma2\\wersja.dbf", "baza"), kWersjaB);
 
   sound_database();
-  RunNote note = note_run_start(db, "026.01.016", kWersjaB);
+  RunNote note = note_run_start(db, "026.01.016", kWersjaB, false);
   ASSERT_TRUE(note_firm_finished(db, note, 1));
   step_log().calls.clear();
   EXPECT_EQ(run_command(command(false)), 0) << err.str();

@@ -360,34 +360,51 @@ TEST_F(Recovery, FileHeldByItsMarkerLineIsPutBackUnlessTheLineIsTorn) {
 // Cut off after the release's version record replaced the database's: the next run
 // decides the structure steps by the version the cut run started from.
 TEST_F(Recovery, DriverCarriesOnFromTheVersionTheCutRunStartedFrom) {
-  make_database("026.01.033");
+  // Unfinished, as the release's record is renamed in.
+  make_database("026.01.033", "N");
   make_register({1});
   make_firm(1, "026.01.033");
-  note_run_start(db, "026.01.016", kWersjaB);
+  note_run_start(db, "026.01.016", kWersjaB, false);
 
   EXPECT_EQ(run("026.01.033"), "00");
   EXPECT_EQ(step_log().calls, (std::vector<std::string>{"STR_26_01_027", "STR_26_01_032"}));
   EXPECT_FALSE(exists(db + "odzysk.txt"));
   EXPECT_EQ(read_field(db + "wersja.dbf", "ok"), "T");
+  // A note that outlived its finished run (a power cut took its removal) is not
+  // carried on: the structure steps are not run again from its version.
+  note_run_start(db, "026.01.016", kWersjaB, false);
+  step_log().calls.clear();
+  EXPECT_EQ(run("026.01.033"), "00");
+  EXPECT_EQ(step_log().calls, std::vector<std::string>{});
+  EXPECT_FALSE(exists(db + "odzysk.txt"));
 }
 
 // The note is made before anything changes and kept by a run that is cut off.
 TEST_F(Recovery, RunNoteKeepsTheLowerVersionAndTheFinishedFirms) {
-  EXPECT_EQ(note_run_start(db, "026.01.010", kWersjaB).version, "026.01.010");
-  RunNote note = note_run_start(db, "026.01.033", kWersjaB);
+  EXPECT_EQ(note_run_start(db, "026.01.010", kWersjaB, false).version, "026.01.010");
+  RunNote note = note_run_start(db, "026.01.033", kWersjaB, false);
   EXPECT_EQ(note.version, "026.01.010");
   EXPECT_TRUE(note_firm_finished(db, note, 12));
-  EXPECT_EQ(note_run_start(db, "026.01.033", kWersjaB).finished, (std::set<long long>{12}));
+  EXPECT_EQ(note_run_start(db, "026.01.033", kWersjaB, false).finished, (std::set<long long>{12}));
   // Another release's run, or a database without the identifier the note names, starts
   // afresh.
   EXPECT_FALSE(read_run_note(db, "027.01.001"));
-  EXPECT_EQ(note_run_start(db, "026.01.033", "027.01.001").version, "026.01.033");
+  EXPECT_EQ(note_run_start(db, "026.01.033", "027.01.001", false).version, "026.01.033");
   EXPECT_TRUE(note_run_end(db));
   EXPECT_FALSE(exists(db + "baza_id.txt"));
-  note = note_run_start(db, "026.01.016", kWersjaB);
+  note = note_run_start(db, "026.01.016", kWersjaB, false);
   ASSERT_TRUE(lib::WRITEFILE(db + "baza_id.txt", "inna\r\n"));
   EXPECT_FALSE(read_run_note(db, kWersjaB));
-  EXPECT_EQ(note_run_start(db, "026.01.033", kWersjaB).version, "026.01.033");
+  EXPECT_EQ(note_run_start(db, "026.01.033", kWersjaB, false).version, "026.01.033");
+  // A note beside a version record that says this release's run finished is that run's
+  // leftover (a power cut took its removal): the next run is a run of its own.
+  ASSERT_TRUE(note_run_end(db));
+  note = note_run_start(db, "026.01.016", kWersjaB, false);
+  EXPECT_TRUE(carries_on(note, "026.01.033", false));
+  EXPECT_FALSE(carries_on(note, "026.01.033", true));
+  EXPECT_EQ(note_run_start(db, "026.01.033", kWersjaB, true).version, "026.01.033");
+  // An older release's finished flag says nothing of this release's note.
+  EXPECT_TRUE(carries_on(note, "026.01.020", true));
 }
 
 // Copies with the hidden or system attribute are the run's own like any other.
@@ -507,7 +524,7 @@ TEST_F(Recovery, DriverSkipsAFirmTheCutRunFinished) {
   make_firm(2, "026.01.032");
   // Cut after the run noted firm 1 but before the firm's own note went.
   mark_firm_started(firm, false);
-  RunNote note = note_run_start(db, "026.01.016", kWersjaB);
+  RunNote note = note_run_start(db, "026.01.016", kWersjaB, false);
   ASSERT_TRUE(note_firm_finished(db, note, 1));
 
   EXPECT_EQ(run("026.01.016"), "00");

@@ -57,7 +57,7 @@ class UpgradeTest : public ::testing::Test {
   void make_firm(int nr, const std::string& version, const std::string& ident = "");
   // The database's version record, the files that make it a database and the shared
   // tables (without the optional ones).
-  void make_database(const std::string& version);
+  void make_database(const std::string& version, const char* ok = "T");
   // Every shared catalogue table, its fields read off the key expressions (text, dates
   // under dtos, numbers under str); the PIT tables with the fields the repair uses.
   void make_shared_tables(bool with_optional);

@@ -156,11 +156,11 @@ void UpgradeTest::make_firm(int nr, const std::string& version, const std::strin
   make_table(dir + "ks_dok.dbf", {{"LPP", 'C', 8, 0}}, {{{"LPP", table::Value::of_text("1")}}});
 }
 
-void UpgradeTest::make_database(const std::string& version) {
+void UpgradeTest::make_database(const std::string& version, const char* ok) {
   make_table(db + "wersja.dbf", {{"BAZA", 'C', 10, 0}, {"ZUV", 'C', 9, 0}, {"OK", 'C', 1, 0}, {"ROK", 'C', 4, 0}},
              {{{"BAZA", table::Value::of_text(version)},
                {"ZUV", table::Value::of_text("25.01.050")},
-               {"OK", table::Value::of_text("T")},
+               {"OK", table::Value::of_text(ok)},
                {"ROK", table::Value::of_text("2026")}}});
   // What makes the directory a database, and the shared tables every run indexes.
   make_table(db + "semafor.dbf", {{"NAZWA", 'C', 20, 0}}, {});

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/os/names.h"
+#include "platform/os/power_cut.h"
 
 namespace zuv::os::dir_listing {
 namespace {
@@ -244,6 +245,7 @@ void NameChange::note(const std::string& native, bool add) {
 }
 
 void NameChange::done() {
+  power_cut::after_names();
   Cache& c = cache();
   std::lock_guard<std::mutex> lock(c.mutex);
   for (int i = 0; i < count_; ++i) {
@@ -278,18 +280,21 @@ void NameChange::done() {
 }
 
 NameChange name_added(const std::string& native) {
+  power_cut::before_added(native);
   NameChange n;
   n.note(native, true);
   return n;
 }
 
 NameChange name_removed(const std::string& native) {
+  power_cut::before_removed(native);
   NameChange n;
   n.note(native, false);
   return n;
 }
 
 NameChange name_moved(const std::string& from, const std::string& to) {
+  power_cut::before_moved(from, to);
   NameChange n;
   n.note(from, false);
   n.note(to, true);

@@ -111,7 +111,7 @@ class FileHandle {
 [[nodiscard]] int link_file(const std::string& existing, const std::string& new_name);
 // Brings a file's contents to the disk (it is opened for the purpose), so that a power
 // cut after a later step cannot leave it older than what depends on it. This and the
-// directory sync consult the fault switch (Sync); flush() does not yet.
+// directory sync consult the fault switch (Sync), as flush() does.
 [[nodiscard]] int sync_file(const std::string& path);
 // Brings a directory's entries (files created, renamed or deleted in it) to the disk.
 // Windows writes them through on its own (renames ask for it); there it only consults

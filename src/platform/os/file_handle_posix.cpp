@@ -13,6 +13,7 @@
 #include "platform/os/dir_listing_posix.h"
 #include "platform/os/durable.h"
 #include "platform/os/fault.h"
+#include "platform/os/power_cut.h"
 
 namespace zuv::os {
 namespace {
@@ -104,10 +105,12 @@ int FileHandle::create(const std::string& path, Share share, bool fail_if_exists
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | (fail_if_exists ? O_EXCL : 0), 0666);
   if (fd < 0) return from_errno(errno);
   made.done();
+  power_cut::after_create(fd);
   if (int rc = take_share(fd, share)) {
     ::close(fd);
     return rc;
   }
+  power_cut::before_truncate(fd, 0);
   if (::ftruncate(fd, 0) != 0) {
     int rc = from_errno(errno);
     ::close(fd);
@@ -149,6 +152,7 @@ int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) 
 }
 
 int FileHandle::write_told(std::uint64_t offset, const void* data, std::size_t n) {
+  power_cut::before_write(fd_, offset, data, n);
   const auto* p = static_cast<const char*>(data);
   std::size_t done = 0;
   while (done < n) {
@@ -167,6 +171,7 @@ int FileHandle::copy_inside_os(const FileHandle& source, std::uint64_t offset, s
   long long r = detail::copy_range(source.fd_, fd_, offset, n, possible);
   if (r < 0) return from_errno(errno);
   moved = static_cast<std::size_t>(r);
+  power_cut::after_copy(fd_, offset, moved);
   return 0;
 }
 
@@ -180,6 +185,7 @@ int FileHandle::size(std::uint64_t& out) const {
 int FileHandle::truncate(std::uint64_t length) {
   if (int code = before_change()) return code;
   if (int code = fault::check(fault::Op::Write)) return code;
+  power_cut::before_truncate(fd_, length);
   return ::ftruncate(fd_, static_cast<off_t>(length)) == 0 ? 0 : from_errno(errno);
 }
 
@@ -190,6 +196,8 @@ int FileHandle::flush() {
     ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     return 0;
   }
+  if (int code = fault::check(fault::Op::Sync)) return code;
+  power_cut::before_sync(fd_);
   return ::fdatasync(fd_) == 0 ? 0 : from_errno(errno);
 }
 
@@ -227,6 +235,7 @@ int sync_file(const std::string& path) {
   if (int code = fault::check(fault::Op::Sync)) return code;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return from_errno(errno);
+  power_cut::before_sync(fd);
   int rc = ::fsync(fd) == 0 ? 0 : from_errno(errno);
   ::close(fd);
   return rc;
@@ -234,6 +243,7 @@ int sync_file(const std::string& path) {
 
 int sync_directory(const std::string& path) {
   if (int code = fault::check(fault::Op::Sync)) return code;
+  power_cut::before_directory_sync(path);
   int d = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (d < 0) return from_errno(errno);
   int rc = ::fsync(d) == 0 ? 0 : from_errno(errno);

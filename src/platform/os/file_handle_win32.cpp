@@ -156,6 +156,7 @@ int FileHandle::truncate(std::uint64_t length) {
 
 int FileHandle::flush() {
   if (kept_by_watcher()) return 0;
+  if (int code = fault::check(fault::Op::Sync)) return code;
   return FlushFileBuffers(as_handle(h_)) ? 0 : last_error();
 }
 

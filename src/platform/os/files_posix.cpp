@@ -18,6 +18,7 @@
 #include "platform/os/files.h"
 #include "platform/os/names.h"
 #include "platform/os/path.h"
+#include "platform/os/power_cut.h"
 
 namespace zuv::os {
 namespace {
@@ -269,6 +270,7 @@ Status copy_file(std::string_view from, std::string_view to) {
     size_t written;
     if (!write_all(out.fd, buf, static_cast<size_t>(n), written)) return fail(errno);
   }
+  power_cut::after_rewrite(out.fd);
   // The copy carries the source's permissions (its read-only flag), emulated flags and
   // time of last write, as the Windows copy does.
   if (::fchmod(out.fd, sst.st_mode & 07777) != 0) return fail(errno);
@@ -411,10 +413,14 @@ Result<std::size_t> write_file(std::string_view path, std::string_view data) {
   Fd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (fd.fd < 0) return {0, from_errno(native).code};
   made.done();
-  if (data.empty()) return {0, 0};
+  if (data.empty()) {
+    power_cut::after_rewrite(fd.fd);
+    return {0, 0};
+  }
   if (int code = fault::check(fault::Op::Write)) return {0, code};
   size_t written = 0;
   if (!write_all(fd.fd, data.data(), data.size(), written)) return {written, code_from_errno(errno)};
+  power_cut::after_rewrite(fd.fd);
   int f = fd.fd;
   fd.fd = -1;
   if (::close(f) != 0) return {written, code_from_errno(errno)};
