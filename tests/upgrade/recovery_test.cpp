@@ -382,9 +382,11 @@ TEST(StepMarkerText, LinesAreReadByTheirKindAndATornLastLineIsNotRead) {
   EXPECT_EQ(m.version_before, "026.01.026");
   EXPECT_FALSE(m.done);  // the closing line was torn by the cut
   EXPECT_EQ(m.noted, std::vector<std::string>{"I_26_01_028"});
-  ASSERT_EQ(m.files.size(), 1u);
+  ASSERT_EQ(m.files.size(), 2u);
   EXPECT_EQ(m.files[0].kind, '-');
   EXPECT_EQ(m.files[0].name, "b.txt");
+  EXPECT_EQ(m.files[1].kind, '+');
+  EXPECT_EQ(m.files[1].name, "a.txt");
   EXPECT_TRUE(read_step_marker("I_26_01_027\r\n+a.txt\r\n=\r\n").done);
   EXPECT_TRUE(read_step_marker("I_26_01_027").step.empty());
   EXPECT_TRUE(read_step_marker("I\r\n*..\\x|0|\r\n").damaged);  // an empty file held, outside
