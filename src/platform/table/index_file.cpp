@@ -44,12 +44,23 @@ void BlockFile::refresh_size() {
   if (file_.size(s) == 0) size_ = s;
 }
 
+namespace {
+// A journal speaks of the file it was written beside: put back into a new file of the
+// same name, its old pages would damage that one.
+void drop_journal_of(const std::string& path) {
+  const std::string journal = path + ".zuvundo";
+  if (!os::native_file_exists(journal)) return;
+  if (int rc = os::remove_file(journal)) throw IndexError("Nie mogę usunąć dziennika zmian indeksu: " + journal, rc);
+}
+}  // namespace
+
 void BlockFile::create(const std::string& path, os::Share share) {
   close();
   path_ = path;
   if (int rc = file_.create(path, share)) fail("Nie mogę utworzyć pliku indeksu", rc);
   writable_ = true;
   size_ = 0;
+  drop_journal_of(path);
 }
 
 void BlockFile::close() {
@@ -254,6 +265,7 @@ bool BlockFile::rollback_undo() noexcept {
 void replace_file(const std::string& source, const std::string& target) {
   if (os::Status st = os::replace_durably(source, target); !st)
     throw IndexError("Nie mogę zastąpić pliku indeksu: " + target, st.code);
+  drop_journal_of(target);
 }
 
 void remove_file_quietly(const std::string& path) {

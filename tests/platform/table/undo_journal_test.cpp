@@ -10,6 +10,7 @@
 #include "platform/table/cdx.h"
 #include "platform/table/index_file.h"
 #include "platform/table/index_key.h"
+#include "platform/table/ntx.h"
 #include "platform/table/order.h"
 #include "platform/table/table.h"
 #include "support/table_support.h"
@@ -86,6 +87,29 @@ TEST(UndoJournal, ASoundJournalPutsItsPagesBackAndCutsTheGrowth) {
   table_write_bytes(firm.cdx + ".zuvundo", journal(before.size(), record(512, before.substr(512, 512))));
   cdx::CdxFile::open(firm.cdx, true, os::Share::Exclusive).reset();
   EXPECT_EQ(table_read_bytes(firm.cdx), before);
+}
+
+// A writer killed midway left its journal; the index is then built anew in its place.
+// The journal spoke of the file that is gone: the new one never takes its old pages.
+TEST(UndoJournal, AnIndexBuiltAnewDropsTheJournalOfTheFileItReplaces) {
+  Indexed firm;
+  const std::string ntx = firm.dir.file("nazwa.ntx"), cdx2 = firm.dir.file("druga.cdx");
+  OpenOptions o;
+  o.path = firm.dbf;
+  auto t = Table::open(o);
+  ASSERT_TRUE(ORDCREATE(*t, ntx, "naz", "upper(NAZWA)"));
+  const std::string built = table_read_bytes(ntx);
+  table_write_bytes(ntx + ".zuvundo", journal(built.size(), record(0, std::string(512, 'j'))));
+  ASSERT_TRUE(ORDCREATE(*t, ntx, "naz", "upper(NAZWA)"));
+  ntx::NtxFile::open(ntx, true).reset();
+  EXPECT_EQ(table_read_bytes(ntx), built);
+
+  table_write_bytes(cdx2 + ".zuvundo", journal(1024, record(0, std::string(512, 'j'))));
+  ASSERT_TRUE(ORDCREATE(*t, cdx2, "naz", "upper(NAZWA)"));
+  t->close();
+  const std::string made = table_read_bytes(cdx2);
+  cdx::CdxFile::open(cdx2, true, os::Share::Exclusive).reset();
+  EXPECT_EQ(table_read_bytes(cdx2), made);
 }
 
 TEST(UndoJournal, ReaderAnswersNothingForAnEmptyOrBlankedJournalAndStopsAtATornRecord) {
