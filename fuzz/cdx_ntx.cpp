@@ -18,7 +18,10 @@ void walk_cdx(std::string bytes) {
   auto f = zuv::table::cdx::CdxFile::open_image(std::move(bytes), "fuzz.cdx");
   for (size_t i = 0; i < f->tag_count(); ++i) {
     auto& t = f->tag(i);
-    t.set_key_type(i % 2 ? zuv::table::KeyType::Numeric : zuv::table::KeyType::Character);
+    // Each key type reads keys its own way: the tags take them in turn.
+    using zuv::table::KeyType;
+    constexpr KeyType kTypes[] = {KeyType::Character, KeyType::Numeric, KeyType::Date, KeyType::Logical};
+    t.set_key_type(kTypes[(i + f->tag_count()) % 4]);
     zuv::table::cdx::Cursor c;
     size_t n = 0;
     for (bool ok = t.first(c); ok && n < 200000; ok = t.next(c)) ++n;

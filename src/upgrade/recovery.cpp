@@ -108,17 +108,13 @@ void remove_copies(const std::string& dir) {
       base::let_go(lib::DEL_FILE(dir + e.name), "a copy left behind is removed with the next firm's copies");
 }
 
-// Puts back the files listed in a step marker: "+name" was copied before the step,
-// "*name" is held by its line, "-name" did not exist then.
-void restore_files(const std::string& firm_dir, const std::string& dir, const std::vector<std::string>& entries) {
-  for (const std::string& entry : entries) {
-    std::string name = entry.substr(1), bytes;
-    if (entry[0] == '*' && !read_kept_in_line(entry, name, bytes)) continue;  // torn: its change never began
-    const std::string target = firm_dir + name;
-    bool ok = entry[0] == '+'   ? copy_synced(dir + name + kCopySuffix, target)
-              : entry[0] == '*' ? replace_file_with(target, bytes)
-              : entry[0] == '-' ? remove_synced(target)
-                                : true;  // a note on the steps, no file
+// Puts back the files a step marker lists.
+void restore_files(const std::string& firm_dir, const std::string& dir, const std::vector<StepMarker::File>& files) {
+  for (const StepMarker::File& f : files) {
+    const std::string target = firm_dir + f.name;
+    bool ok = f.kind == '+'   ? copy_synced(dir + f.name + kCopySuffix, target)
+              : f.kind == '*' ? replace_file_with(target, f.bytes)
+                              : remove_synced(target);
     if (!ok)
       firm_error(gencode::kWrite, 0, "Nie można odtworzyć pliku firmy sprzed przerwanej aktualizacji", target,
                  "ODTWORZ");
@@ -298,9 +294,39 @@ namespace {
 // A marker line giving the firm's version before the marker's work.
 constexpr char kVersionLine = '@';
 
-// What a firm's recovery directory says, read without changing anything; restore gets
-// the entries to put back when the step marker's work does not stand.
-FirmRecovery read_recovery(const std::string& firm_dir, std::vector<std::string>* restore) {
+// A name the keeper wrote: a file directly in the firm's directory.
+bool plain_file_name(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string::npos;
+}
+
+}  // namespace
+
+StepMarker read_step_marker(const std::string& text) {
+  StepMarker m;
+  const std::vector<std::string> lines = whole_lines_of(text);
+  if (lines.empty()) return m;
+  m.step = lines.front();
+  for (const std::string& line : lines) {
+    if (line == kStepDone) m.done = true;
+    else if (line[0] == kVersionLine) m.version_before = line.substr(1);
+  }
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    StepMarker::File f{line[0], line.substr(1), ""};
+    if (f.kind == kNotedStep) m.noted.push_back(f.name);
+    if (f.kind != '+' && f.kind != '*' && f.kind != '-') continue;  // a note on the steps, no file
+    if (f.kind == '*' && !read_kept_in_line(line, f.name, f.bytes)) continue;  // torn: its change never began
+    if (!plain_file_name(f.name)) m.damaged = true;
+    else m.files.push_back(std::move(f));
+  }
+  return m;
+}
+
+namespace {
+
+// What a firm's recovery directory says, read without changing anything; marker gets
+// the step marker when its work does not stand.
+FirmRecovery read_recovery(const std::string& firm_dir, StepMarker* undo) {
   FirmRecovery found;
   const std::string dir = firm_dir + kRecoveryDir;
   if (!os::directory_exists(std::string_view(dir))) return found;
@@ -309,22 +335,20 @@ FirmRecovery read_recovery(const std::string& firm_dir, std::vector<std::string>
     std::string text, before, now;
     if (!read_small_file(marker, text))
       firm_error(gencode::kOpen, 0, "Nie można odczytać znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
-    std::vector<std::string> lines = whole_lines_of(text);
+    StepMarker m = read_step_marker(text);
     // The step's work stands once its last line says all it changed is on the disk (a
     // marker of an earlier version of this program: once the version record differs
     // from the one it met). Otherwise it is undone and will run again.
     const bool committed =
-        std::find(lines.begin(), lines.end(), kStepDone) != lines.end() ||
+        m.done ||
         (read_small_file(dir + kVersionCopy, before) && read_small_file(firm_dir + "wersja.dbf", now) && before != now);
-    if (!committed && !lines.empty()) {
-      if (restore) restore->assign(lines.begin() + 1, lines.end());
-      found.restored_step = lines.front();
-      for (const std::string& line : lines)
-        if (line[0] == kVersionLine) found.restored_version = line.substr(1);
-    } else if (committed && !lines.empty()) {
-      found.completed_steps.insert(lines.front());
-      for (const std::string& line : lines)
-        if (line[0] == kNotedStep) found.completed_steps.insert(line.substr(1));
+    if (!committed && !m.step.empty()) {
+      found.restored_step = m.step;
+      found.restored_version = m.version_before;
+      if (undo) *undo = std::move(m);
+    } else if (committed && !m.step.empty()) {
+      found.completed_steps.insert(m.step);
+      found.completed_steps.insert(m.noted.begin(), m.noted.end());
     }
   }
   std::string note;
@@ -346,11 +370,14 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
   keeper.stop();  // a step of this process that failed is undone from here as well
   const std::string dir = firm_dir + kRecoveryDir;
   if (!os::directory_exists(std::string_view(dir))) return {};
-  std::vector<std::string> restore;
-  FirmRecovery found = read_recovery(firm_dir, &restore);
-  if (!found.restored_step.empty()) restore_files(firm_dir, dir, restore);
-  // remove_synced passes over a marker that is not there.
+  StepMarker undo;
+  FirmRecovery found = read_recovery(firm_dir, &undo);
   const std::string marker = dir + kStepMarker;
+  // What it would put back might lie anywhere: the marker stays for someone to look at.
+  if (undo.damaged)
+    firm_error(gencode::kOpen, 0, "Uszkodzony znacznik przerwanego kroku aktualizacji", marker, "ODTWORZ");
+  if (!found.restored_step.empty()) restore_files(firm_dir, dir, undo.files);
+  // remove_synced passes over a marker that is not there.
   if (!remove_synced(marker))
     firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
   remove_copies(dir);

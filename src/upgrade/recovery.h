@@ -41,6 +41,25 @@ struct FirmRecovery {
   std::set<std::string> completed_steps;
 };
 
+// A step marker's text as a cut left it. Only lines that reached the disk whole count;
+// a file held in its line that was torn inside is left out (its change never began).
+struct StepMarker {
+  struct File {
+    char kind;  // '+' copied beside, '*' held in its line, '-' absent before the step
+    std::string name;
+    std::string bytes;  // '*' only
+  };
+  std::string step;            // "" when no line is whole
+  std::string version_before;  // "" when the marker predates this note
+  bool done = false;           // everything the step changed reached the disk
+  std::vector<std::string> noted;  // further steps of the work, done once it stands
+  std::vector<File> files;
+  // A line naming something other than a file of the firm's own directory: nothing of
+  // such a marker is put back.
+  bool damaged = false;
+};
+StepMarker read_step_marker(const std::string& text);
+
 // Settles what an earlier run left in the firm's recovery directory: a step marker
 // without its closing line (what the step changed is on the disk) is undone (files
 // written beside, synced and renamed in; files the step created are removed), one with

@@ -1,5 +1,6 @@
 #include "upgrade/run_note.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -70,20 +71,28 @@ bool listed_as_brought_through(const RunNote& note, long long nr, const std::str
 std::optional<RunNote> read_run_note(const std::string& database_dir, const std::string& release_version) {
   std::string text;
   if (!kept::read_small_file(database_dir + kRunNote, text)) return std::nullopt;
+  return read_run_note_text(text, database_identity(database_dir), release_version);
+}
+
+std::optional<RunNote> read_run_note_text(const std::string& text, const std::string& database_id,
+                                          const std::string& release_version) {
   const std::vector<std::string> lines = kept::lines_of(text);
-  const std::string id = database_identity(database_dir);
-  if (lines.empty() || id.empty()) return std::nullopt;
+  if (lines.empty() || database_id.empty()) return std::nullopt;
   RunNote note;
   note.version = lines.front();
   note.release = release_version;
   bool same_database = false, same_release = false;
   for (size_t i = 1; i < lines.size(); ++i) {
-    if (lines[i].rfind(kNoteDatabase, 0) == 0)
-      same_database = lines[i].substr(std::string_view(kNoteDatabase).size()) == id;
-    else if (lines[i].rfind(kNoteRelease, 0) == 0)
-      same_release = lines[i].substr(std::string_view(kNoteRelease).size()) == release_version;
-    else if (all_digits(lines[i]))
-      note.finished.insert(std::atoll(lines[i].c_str()));
+    const std::string& line = lines[i];
+    long long nr = 0;
+    if (line.rfind(kNoteDatabase, 0) == 0)
+      same_database = line.substr(std::string_view(kNoteDatabase).size()) == database_id;
+    else if (line.rfind(kNoteRelease, 0) == 0)
+      same_release = line.substr(std::string_view(kNoteRelease).size()) == release_version;
+    // A number beyond any register number is no firm of it (a damaged line).
+    else if (all_digits(line) &&
+             std::from_chars(line.data(), line.data() + line.size(), nr).ec == std::errc())
+      note.finished.insert(nr);
   }
   if (!same_database || !same_release) return std::nullopt;
   return note;

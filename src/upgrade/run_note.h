@@ -27,6 +27,9 @@ struct RunNote {
 // path) and of this release, read without changing anything; nullopt when there is
 // none, or when it belongs to another database or release.
 std::optional<RunNote> read_run_note(const std::string& database_dir, const std::string& release_version);
+// The same from the note's text and the database's identifier.
+std::optional<RunNote> read_run_note_text(const std::string& text, const std::string& database_id,
+                                          const std::string& release_version);
 // The version a run of a database recording recorded_version starts from, given the
 // note an unfinished run left (the same rule for the run and its plan). A note beside
 // a version record that says this release's upgrade finished is a leftover of that

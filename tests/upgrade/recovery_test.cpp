@@ -357,6 +357,53 @@ TEST_F(Recovery, FileHeldByItsMarkerLineIsPutBackUnlessTheLineIsTorn) {
   EXPECT_FALSE(exists(firm + kRecoveryDir + "krok.txt"));
 }
 
+// A marker naming a file outside the firm's directory was not written by a step: nothing
+// of it is put back, not even the firm's own files it names, and it stays to be looked at.
+TEST_F(Recovery, MarkerNamingAFileOutsideTheFirmPutsNothingBack) {
+  make_firm(1, "026.01.026");
+  ASSERT_TRUE(lib::WRITEFILE(firm + "a.txt", "po kroku"));
+  ASSERT_TRUE(lib::WRITEFILE(db + "obcy.txt", "poza firmą"));
+  EXPECT_TRUE(zuv::testing::made_or_there(lib::MKDIR(firm + kRecoveryDir)));
+  ASSERT_TRUE(lib::WRITEFILE(firm + kRecoveryDir + "a.txt.kop", "przed krokiem"));
+  for (const char* outside : {"-..\\obcy.txt", "-c:obcy.txt", "-", "+../obcy.txt"}) {
+    const std::string marker = std::string("I_26_01_027\r\n+a.txt\r\n") + outside + "\r\n";
+    ASSERT_TRUE(lib::WRITEFILE(firm + kRecoveryDir + "krok.txt", marker));
+    EXPECT_THROW(recover_firm(firm), Break) << outside;
+    EXPECT_EQ(bytes(firm + "a.txt"), "po kroku") << outside;
+    EXPECT_EQ(bytes(db + "obcy.txt"), "poza firmą") << outside;
+    EXPECT_EQ(bytes(firm + kRecoveryDir + "krok.txt"), marker);
+  }
+}
+
+// The marker as read back: the step, the version before it, whether its work stands.
+TEST(StepMarkerText, LinesAreReadByTheirKindAndATornLastLineIsNotRead) {
+  StepMarker m = read_step_marker("I_26_01_027\r\n@026.01.026\r\n-b.txt\r\n!I_26_01_028\r\n+a.txt\r\n=");
+  EXPECT_EQ(m.step, "I_26_01_027");
+  EXPECT_EQ(m.version_before, "026.01.026");
+  EXPECT_FALSE(m.done);  // the closing line was torn by the cut
+  EXPECT_EQ(m.noted, std::vector<std::string>{"I_26_01_028"});
+  ASSERT_EQ(m.files.size(), 2u);
+  EXPECT_EQ(m.files[0].kind, '-');
+  EXPECT_EQ(m.files[0].name, "b.txt");
+  EXPECT_EQ(m.files[1].kind, '+');
+  EXPECT_EQ(m.files[1].name, "a.txt");
+  EXPECT_TRUE(read_step_marker("I_26_01_027\r\n+a.txt\r\n=\r\n").done);
+  EXPECT_TRUE(read_step_marker("I_26_01_027").step.empty());
+  EXPECT_TRUE(read_step_marker("I\r\n*..\\x|0|\r\n").damaged);  // an empty file held, outside
+}
+
+// A firm number no register holds (past any integer) is a damaged line, not a firm.
+TEST(RunNoteText, OnlyThisDatabaseAndReleaseAndRealFirmNumbers) {
+  const std::string text = "026.01.010\r\nbaza=abc\r\nwydanie=026.01.040\r\n12\r\n99999999999999999999\r\n7x\r\n";
+  auto note = read_run_note_text(text, "abc", "026.01.040");
+  ASSERT_TRUE(note);
+  EXPECT_EQ(note->version, "026.01.010");
+  EXPECT_EQ(note->finished, (std::set<long long>{12}));
+  EXPECT_FALSE(read_run_note_text(text, "abd", "026.01.040"));
+  EXPECT_FALSE(read_run_note_text(text, "abc", "026.01.041"));
+  EXPECT_FALSE(read_run_note_text(text, "", "026.01.040"));
+}
+
 // Cut off after the release's version record replaced the database's: the next run
 // decides the structure steps by the version the cut run started from.
 TEST_F(Recovery, DriverCarriesOnFromTheVersionTheCutRunStartedFrom) {

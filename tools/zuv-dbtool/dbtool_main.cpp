@@ -14,6 +14,7 @@
 #include "lib/text.h"
 #include "platform/os/args.h"
 #include "platform/os/codepage.h"
+#include "platform/os/fault.h"
 #include "platform/os/file_handle.h"
 #include "platform/os/path.h"
 #include "platform/table/csv_text.h"
@@ -29,6 +30,8 @@ namespace zuv::dbtool {
 std::function<int()> register_index_commands(CLI::App& app);
 // The firm commands (reindex-firm, disk-test) likewise.
 std::function<int()> register_firm_commands(CLI::App& app);
+// The hidden commands that leave what the upgrade's recovery reads likewise.
+std::function<int()> register_recovery_commands(CLI::App& app);
 }  // namespace zuv::dbtool
 
 namespace {
@@ -311,6 +314,7 @@ int main(int argc, char** argv) {
   std::string file, struct_text, csv, ready, stop;
   bool deleted = false, shared = false, replace = false, truncate = false;
   unsigned rlock = 0;
+  int kill_at = 0;
 
   auto* create = app.add_subcommand("create", "utwórz tabelę");
   create->add_option("file", file)->required();
@@ -321,6 +325,8 @@ int main(int argc, char** argv) {
   append->add_option("--csv", csv)->required();
   append->add_flag("--shared", shared);
   append->add_flag("--truncate", truncate, "utnij teksty dłuższe niż pole (bez tego: błąd)");
+  // What a cut leaves behind (an index's undo journal), for tests and fuzzing seeds.
+  append->add_option("--kill-at", kill_at, "zakończ proces jak awaria przed N-tą operacją na plikach")->group("");
   auto* dump = app.add_subcommand("dump", "wypisz rekordy jako CSV (UTF-8)");
   dump->add_option("file", file)->required();
   dump->add_flag("--deleted", deleted, "także rekordy usunięte");
@@ -336,6 +342,7 @@ int main(int argc, char** argv) {
 
   auto index_commands = zuv::dbtool::register_index_commands(app);
   auto firm_commands = zuv::dbtool::register_firm_commands(app);
+  auto recovery_commands = zuv::dbtool::register_recovery_commands(app);
   std::vector<const char*> argv_utf8;
   for (const auto& a : args) argv_utf8.push_back(a.c_str());
   polish_parser(app);
@@ -357,8 +364,12 @@ int main(int argc, char** argv) {
   try {
     if (int rc = index_commands(); rc >= 0) return rc;
     if (int rc = firm_commands(); rc >= 0) return rc;
+    if (int rc = recovery_commands(); rc >= 0) return rc;
     if (*create) return cmd_create(file, struct_text, replace);
-    if (*append) return cmd_append(file, csv, shared, truncate);
+    if (*append) {
+      if (kill_at > 0) os::fault::arm_kill(kill_at);
+      return cmd_append(file, csv, shared, truncate);
+    }
     if (*dump) return cmd_dump(file, deleted);
     if (*structure) return cmd_struct(file);
     if (*hold) return cmd_hold(file, shared, rlock, ready, stop);

@@ -44,12 +44,23 @@ void BlockFile::refresh_size() {
   if (file_.size(s) == 0) size_ = s;
 }
 
+namespace {
+// A journal speaks of the file it was written beside: put back into a new file of the
+// same name, its old pages would damage that one.
+void drop_journal_of(const std::string& path) {
+  const std::string journal = path + ".zuvundo";
+  if (!os::native_file_exists(journal)) return;
+  if (int rc = os::remove_file(journal)) throw IndexError("Nie mogę usunąć dziennika zmian indeksu: " + journal, rc);
+}
+}  // namespace
+
 void BlockFile::create(const std::string& path, os::Share share) {
   close();
   path_ = path;
   if (int rc = file_.create(path, share)) fail("Nie mogę utworzyć pliku indeksu", rc);
   writable_ = true;
   size_ = 0;
+  drop_journal_of(path);
 }
 
 void BlockFile::close() {
@@ -112,29 +123,43 @@ void BlockFile::empty_journal() noexcept {
   if (journal_size_ && journal_.truncate(0) == 0) journal_size_ = 0;
 }
 
+std::optional<UndoJournal> read_undo_journal(std::string_view journal, uint64_t file_size, const std::string& name) {
+  const auto* data = reinterpret_cast<const uint8_t*>(journal.data());
+  if (journal.size() < 16 || !std::equal(kJournalMagic, kJournalMagic + 8, journal.begin())) return std::nullopt;
+  UndoJournal j;
+  j.old_size = get64(data + 8);
+  // The file only grows during a change: a journal of a larger file is another file's.
+  const auto damaged = [&] { return IndexError("Uszkodzony dziennik zmian indeksu: " + name); };
+  if (j.old_size > file_size) throw damaged();
+  // Records whose old bytes were not all written never had their range overwritten.
+  for (size_t at = 16; at + 12 <= journal.size();) {
+    const uint64_t off = get64(data + at);
+    if (off == kJournalEnd) break;
+    const size_t n = base::le32(data + at + 8);
+    if (n > journal.size() - at - 12) break;
+    // Old bytes are only ever kept from below the size before the change.
+    if (off > j.old_size || n > j.old_size - off) throw damaged();
+    j.ranges.push_back({off, journal.substr(at + 12, n)});
+    at += 12 + n;
+  }
+  return j;
+}
+
 bool BlockFile::recover() {
   if (!writable_ || !os::native_file_exists(journal_path())) return false;
   os::FileHandle j;
   if (int rc = j.open(journal_path(), os::Access::ReadWrite, os::Share::Shared)) fail("Nie mogę otworzyć dziennika zmian indeksu", rc);
   uint64_t size = 0;
   if (j.size(size) != 0 || size < 16) return false;
-  std::vector<uint8_t> data(static_cast<size_t>(size));
+  std::string data(static_cast<size_t>(size), '\0');
   if (int rc = j.read_exact(0, data.data(), data.size())) fail("Błąd odczytu dziennika zmian indeksu", rc);
-  if (!std::equal(kJournalMagic, kJournalMagic + 8, data.begin())) return false;
-  const uint64_t old_size = get64(data.data() + 8);
-  // Records whose old bytes were not all written never had their range overwritten.
-  for (size_t at = 16; at + 12 <= data.size();) {
-    uint64_t off = get64(data.data() + at);
-    if (off == kJournalEnd) break;
-    size_t n = base::le32(data.data() + at + 8);
-    // Compared with what is left, a damaged length cannot wrap a 32-bit size_t.
-    if (n > data.size() - at - 12) break;
-    if (int rc = file_.write_at(off, data.data() + at + 12, n)) fail("Błąd zapisu pliku indeksu", rc);
-    at += 12 + n;
-  }
-  if (int rc = file_.truncate(old_size)) fail("Błąd zapisu pliku indeksu", rc);
+  const std::optional<UndoJournal> undo = read_undo_journal(data, size_, journal_path());
+  if (!undo) return false;
+  for (const UndoJournal::Range& r : undo->ranges)
+    if (int rc = file_.write_at(r.off, r.bytes.data(), r.bytes.size())) fail("Błąd zapisu pliku indeksu", rc);
+  if (int rc = file_.truncate(undo->old_size)) fail("Błąd zapisu pliku indeksu", rc);
   if (int rc = file_.flush()) fail("Błąd zapisu pliku indeksu", rc);
-  size_ = old_size;
+  size_ = undo->old_size;
   base::let_go(j.truncate(0), "the undone changes are in the file; the journal replays them again harmlessly");
   return true;
 }
@@ -240,6 +265,7 @@ bool BlockFile::rollback_undo() noexcept {
 void replace_file(const std::string& source, const std::string& target) {
   if (os::Status st = os::replace_durably(source, target); !st)
     throw IndexError("Nie mogę zastąpić pliku indeksu: " + target, st.code);
+  drop_journal_of(target);
 }
 
 void remove_file_quietly(const std::string& path) {

@@ -15,7 +15,10 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/os/file_handle.h"
@@ -86,6 +89,22 @@ class BlockFile {
   os::FileHandle journal_;
   uint64_t journal_size_ = 0;  // 0: nothing journalled in the change under way
 };
+
+// What an undo journal left by a cut puts back: the file's size before the change and
+// the old bytes of each range, in the order written. nullopt when it holds no change
+// (too short, or blanked once its change was complete). Throws IndexError when it
+// cannot belong to a file of file_size bytes (a range beyond the old size, an old size
+// beyond the file): putting it back would damage the file.
+struct UndoJournal {
+  struct Range {
+    uint64_t off;
+    std::string_view bytes;  // inside the journal's bytes
+  };
+  uint64_t old_size = 0;
+  std::vector<Range> ranges;
+};
+std::optional<UndoJournal> read_undo_journal(std::string_view journal, uint64_t file_size,
+                                             const std::string& name);
 
 // Replaces target by source (a finished file beside it) through os::replace_durably;
 // an IndexError when that fails.
