@@ -99,6 +99,25 @@ bool set_finished_flag(const UpgradeEnv& env, const std::string& database_dir, c
   return done && os::sync_file(os::native_path(database_dir + table)) == 0;
 }
 
+// The database outside its firms (each firm made its own work durable) brought to the
+// disk: the structure steps, the shared step, the shared indexes and the PIT repair
+// write in place, and the finished flag must never vouch for what a power cut can take.
+bool sync_outside_firms(const std::string& dir, bool top = true) {
+  bool ok = true;
+  for (const os::DirEntry& e : os::list_directory(dir + "*.*", "DHS")) {
+    if (e.name == "." || e.name == "..") continue;
+    if (e.attributes.find('D') == std::string::npos) {
+      ok = os::sync_file(os::native_path(dir + e.name)) == 0 && ok;
+      continue;
+    }
+    const std::string upper = lib::upper_ascii(e.name);
+    const bool firm = top && upper.size() > 5 && upper.rfind("FIRMA", 0) == 0 &&
+                      upper.find_first_not_of("0123456789", 5) == std::string::npos;
+    if (!firm) ok = sync_outside_firms(dir + e.name + "\\", false) && ok;
+  }
+  return os::sync_directory(os::native_path(dir)) == 0 && ok;
+}
+
 std::string build_kraje_ue(const UpgradeEnv& env, const std::string& database_dir) {
   std::string list = ",";
   if (!tables::OTWORZ(env.areas, database_dir + "str\\", "ue.dbf", "ue")) return list;
@@ -436,6 +455,8 @@ class DatabaseRun {
         return failed("nie można zapisać pliku " + out_.error_log);
       return ended(kUpgradeFirmsFailed);
     }
+    if (!sync_outside_firms(database_dir_))
+      return failed("nie można zapisać na dysku plików bazy danych w " + database_dir_);
     if (!set_finished_flag(env_, database_dir_, "T"))
       return failed("nie można zapisać znacznika zakończenia w pliku " + database_dir_ + "wersja.dbf");
     return ended(kUpgradeDone);

@@ -261,10 +261,11 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
 
 // The child's work: the headless upgrade as the program's command runs it, from the
 // release directory, its output to files beside the sample.
-// With a power-cut plan, the count is of its syncs and renames.
+// With a power-cut plan, the count is of its syncs and renames; with sync_fault_at, the
+// run's sync of that number fails as a disk's would, and the count is of its syncs.
 [[noreturn]] inline void child_upgrade(const Sample& s, int kill_at, int count_fd, int workers,
                                        std::atomic<int>* reached = nullptr,
-                                       const os::power_cut::Plan* plan = nullptr) {
+                                       const os::power_cut::Plan* plan = nullptr, int sync_fault_at = 0) {
   ::chdir(s.release().c_str());
   int out = ::open((s.root / "upgrade.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (out >= 0) {
@@ -284,13 +285,14 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
   if (kill_at > 0) os::fault::arm_kill(kill_at);
   os::fault::publish_reached(reached);
   if (plan) os::power_cut::start(*plan);
+  if (sync_fault_at > 0) os::fault::arm(os::fault::Op::Sync, sync_fault_at, 1005);  // EIO
   std::ostringstream o, e;
   int rc = app::run_headless_upgrade(*cl, app::release_steps(), areas, o, e);
   areas.close_all();
   std::fprintf(stdout, "%s%s", o.str().c_str(), e.str().c_str());
   if (count_fd >= 0) {
-    int n = plan ? os::power_cut::points() : 0;
-    if (!plan)
+    int n = plan ? os::power_cut::points() : sync_fault_at < 0 ? os::fault::counted(os::fault::Op::Sync) : 0;
+    if (!plan && sync_fault_at >= 0)
       for (auto op : {os::fault::Op::Create, os::fault::Op::Write, os::fault::Op::Rename, os::fault::Op::Delete,
                       os::fault::Op::Copy})
         n += os::fault::counted(op);
@@ -310,7 +312,7 @@ struct ChildResult {
 // Runs the upgrade on the sample in a child process: to its end, ended before file
 // operation kill_at, or killed with SIGKILL after kill_after_s seconds (when > 0).
 inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = false, double kill_after_s = 0,
-                               int workers = 1, const os::power_cut::Plan* plan = nullptr) {
+                               int workers = 1, const os::power_cut::Plan* plan = nullptr, int sync_fault_at = 0) {
   int fds[2] = {-1, -1};
   if (count && ::pipe(fds) != 0) return {};
   // A run killed from outside counts its operations where the parent can read them.
@@ -324,7 +326,7 @@ inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = fa
   pid_t pid = ::fork();
   if (pid == 0) {
     if (count) ::close(fds[0]);
-    child_upgrade(s, kill_at, count ? fds[1] : -1, workers, reached, plan);
+    child_upgrade(s, kill_at, count ? fds[1] : -1, workers, reached, plan, sync_fault_at);
   }
   if (count) ::close(fds[1]);
   if (kill_after_s > 0) {

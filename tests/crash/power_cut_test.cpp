@@ -105,6 +105,35 @@ TEST(PowerCut, AtSyncsAndRenamesTheNextRunGivesTheCleanResult) {
   EXPECT_TRUE(tally.failures.empty()) << tally.summary() << "\n" << listed;
 }
 
+// A sync that fails ends the work it was to make durable (the firm fails, or the run
+// stops): the run never ends as if it had written, and the next run, on a sound disk,
+// gives the clean result.
+TEST(PowerCut, AFailedSyncIsNeverTakenAsWrittenAndTheNextRunFinishes) {
+  Fixture& f = fixture();
+  if (!f.problem.empty()) FAIL() << f.problem;
+  copy_sample(f.original, f.work.root);
+  const ChildResult counted = run_upgrade(f.work, 0, true, 0, 1, nullptr, -1);
+  ASSERT_EQ(counted.exit_code, 0) << read_bytes(f.work.root / "upgrade.out");
+  const int syncs = counted.operations;
+  ASSERT_GT(syncs, 20);
+  Tally tally("sync n of " + std::to_string(syncs) + " failing");
+  for (int n : kill_points(syncs, env_int("ZUV_SYNC_FAULTS", kDefaultCuts / 3))) {
+    if (n > syncs) continue;
+    copy_sample(f.original, f.work.root);
+    const ChildResult failed = run_upgrade(f.work, 0, false, 0, 1, nullptr, n);
+    const std::string point = "sync " + std::to_string(n);
+    if (failed.exit_code == 0) {
+      tally.add(point, "the run ended with success over a failed sync");
+      continue;
+    }
+    tally.add(point, resume_and_compare(f, f.work, " (exit " + std::to_string(failed.exit_code) + ")"));
+  }
+  std::printf("%s\n", tally.summary().c_str());
+  std::string listed;
+  for (size_t i = 0; i < tally.failures.size() && i < 40; ++i) listed += tally.failures[i] + "\n";
+  EXPECT_TRUE(tally.failures.empty()) << tally.summary() << "\n" << listed;
+}
+
 }  // namespace
 }  // namespace zuv::crash
 #endif

@@ -147,7 +147,9 @@ TEST_F(Catalogue, EveryEntryIsOneTheRebuildCanCarryOut) {
       EXPECT_FALSE(key.empty()) << e.name << " " << tag;
       EXPECT_TRUE(tags.insert(tag).second) << e.name << " has tag " << tag << " twice";
     }
-    if (!e.condition.empty()) EXPECT_EQ(e.condition, e.name + ".dbf");
+    if (!e.condition.empty()) {
+      EXPECT_EQ(e.condition, e.name + ".dbf");
+    }
   }
   for (const std::string& name : deleted) {
     const std::string table = name.substr(0, name.rfind('.'));

@@ -72,7 +72,7 @@ int cut_step(const Args& a) {
 
 int run_note(const Args& a) {
   const std::string db = as_directory(a.target);
-  upgrade::RunNote note = upgrade::note_run_start(db, a.version, a.release);
+  upgrade::RunNote note = upgrade::note_run_start(db, a.version, a.release, false);
   for (long long nr : a.finished)
     if (!upgrade::note_firm_finished(db, note, nr)) {
       std::cerr << "zuv-dbtool: nie mogę zapisać notatki przebiegu w " << db << "\n";
