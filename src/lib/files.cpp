@@ -54,8 +54,10 @@ void discard(const std::string& file) {
 }
 
 // One attempt: the new contents go to a file beside the destination, reach the disk and
-// replace it in one rename. Until that rename the destination is untouched.
-bool copy_attempt(std::string_view source, const std::string& destination) {
+// replace it in one rename. Until that rename the destination is untouched. A failed
+// sync sets disk_failed: the disk may have dropped what it was given, and another
+// attempt that happened to sync would prove nothing of it.
+bool copy_attempt(std::string_view source, const std::string& destination, bool& disk_failed) {
   std::string temp = destination + os::kNewSuffix;
   discard(temp);  // left by a run that was cut short
   os::Status copied = os::copy_file(source, temp);
@@ -74,6 +76,7 @@ bool copy_attempt(std::string_view source, const std::string& destination) {
   }
   os::Status swapped = os::rename_durably(temp, destination);
   if (!swapped) {
+    disk_failed = swapped.text() == os::replace_step::kSyncFile || swapped.text() == os::replace_step::kSyncDirectory;
     if (cleared)
       base::let_go(os::change_attributes(destination, os::AttrChange{cleared, 0}),
                    "the failed copy is raised; the flags matter less than the destination's bytes");
@@ -113,13 +116,14 @@ os::Status FCOPY(std::string_view source, std::string_view destination) {
     target += std::string(at == std::string_view::npos ? source : source.substr(at + 1));
   }
   os::Status last = os::Status::failure(os::oscode::kIoError, "Nie można skopiować pliku", target);
-  for (int attempt = 0; attempt < 10; ++attempt) {
+  bool disk_failed = false;
+  for (int attempt = 0; attempt < 10 && !disk_failed; ++attempt) {
     try {
-      if (copy_attempt(source, target)) return {};
+      if (copy_attempt(source, target, disk_failed)) return {};
     } catch (const Break& b) {
       last = os::Status::failure(b.record.osCode, b.record.description, target);
     }
-    os::sleep_hundredths(5);
+    if (!disk_failed) os::sleep_hundredths(5);
   }
   return last;
 }
