@@ -107,7 +107,10 @@ bool sync_outside_firms(const std::string& dir, bool top = true) {
   for (const os::DirEntry& e : os::list_directory(dir + "*.*", "DHS")) {
     if (e.name == "." || e.name == "..") continue;
     if (e.attributes.find('D') == std::string::npos) {
-      ok = os::sync_file(os::native_path(dir + e.name)) == 0 && ok;
+      // Windows opens no file another handle holds deny-all: here only the run's own
+      // semaphore and register, which hold no work of the steps.
+      const int rc = os::sync_file(os::native_path(dir + e.name));
+      ok = (rc == 0 || rc == os::oscode::kSharingViolation) && ok;
       continue;
     }
     const std::string upper = lib::upper_ascii(e.name);
