@@ -100,6 +100,9 @@ TEST(UndoJournal, AnIndexBuiltAnewDropsTheJournalOfTheFileItReplaces) {
   ASSERT_TRUE(ORDCREATE(*t, ntx, "naz", "upper(NAZWA)"));
   const std::string built = table_read_bytes(ntx);
   table_write_bytes(ntx + ".zuvundo", journal(built.size(), record(0, std::string(512, 'j'))));
+  // Windows replaces no file a handle holds: the table lets the first one go.
+  t->close();
+  t = Table::open(o);
   ASSERT_TRUE(ORDCREATE(*t, ntx, "naz", "upper(NAZWA)"));
   ntx::NtxFile::open(ntx, true).reset();
   EXPECT_EQ(table_read_bytes(ntx), built);
