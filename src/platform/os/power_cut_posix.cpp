@@ -246,6 +246,16 @@ void write_state(const std::string& dir, const std::string& out, Kept kept) {
   ::_exit(kCutExit);
 }
 
+// The file open at fd after this process wrote it whole or made it: one the name hooks
+// never saw had no bytes on the disk before. nullptr when it is no regular file.
+File* made_here(int fd) {
+  const int id = file_at(fd);
+  if (id < 0) return nullptr;
+  File& f = g_recorder->files[static_cast<std::size_t>(id)];
+  if (!f.known) f = File{true, {}, {}};
+  return &f;
+}
+
 void cut_point() {
   if (++g_recorder->points == g_recorder->plan.cut_at) cut();
 }
@@ -290,32 +300,25 @@ void before_truncate(int fd, std::uint64_t length) {
 // the disk holds nothing yet.
 void after_create(int fd) {
   std::lock_guard<std::recursive_mutex> lock(g_recorder->mutex);
-  const int id = file_at(fd);
-  if (id < 0) return;
-  File& f = g_recorder->files[static_cast<std::size_t>(id)];
-  if (!f.known) f = File{true, {}, {}};
+  made_here(fd);
 }
 
 void after_rewrite(int fd) {
   std::lock_guard<std::recursive_mutex> lock(g_recorder->mutex);
-  const int id = file_at(fd);
-  if (id < 0) return;
-  File& f = g_recorder->files[static_cast<std::size_t>(id)];
-  if (!f.known) f = File{true, {}, {}};
-  f.since.push_back(Change{true, 0, {}});
-  f.since.push_back(Change{false, 0, read_fd(fd)});
+  File* f = made_here(fd);
+  if (!f) return;
+  f->since.push_back(Change{true, 0, {}});
+  f->since.push_back(Change{false, 0, read_fd(fd)});
 }
 
 void after_copy(int fd, std::uint64_t offset, std::size_t n) {
   std::lock_guard<std::recursive_mutex> lock(g_recorder->mutex);
-  const int id = file_at(fd);
-  if (id < 0) return;
-  File& f = g_recorder->files[static_cast<std::size_t>(id)];
-  if (!f.known) f = File{true, {}, {}};
+  File* f = made_here(fd);
+  if (!f) return;
   std::string bytes(n, '\0');
   ssize_t got = ::pread(fd, bytes.data(), n, static_cast<off_t>(offset));
   bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-  f.since.push_back(Change{false, offset, std::move(bytes)});
+  f->since.push_back(Change{false, offset, std::move(bytes)});
 }
 
 void before_sync(int fd) {
