@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <new>
 #include <sstream>
@@ -309,10 +310,21 @@ struct ChildResult {
   int reached = 0;     // killed from outside: the file operations it had begun
 };
 
+// Whether the child has ended, leaving it to be reaped.
+inline bool child_ended(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == pid;
+}
+
+// Called in the parent while the child runs: a thread of the test alive across the fork
+// could hold the allocator's lock there, and the child would wait on it forever.
+using Watch = std::function<void(pid_t child)>;
+
 // Runs the upgrade on the sample in a child process: to its end, ended before file
 // operation kill_at, or killed with SIGKILL after kill_after_s seconds (when > 0).
 inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = false, double kill_after_s = 0,
-                               int workers = 1, const os::power_cut::Plan* plan = nullptr, int sync_fault_at = 0) {
+                               int workers = 1, const os::power_cut::Plan* plan = nullptr, int sync_fault_at = 0,
+                               const Watch& watch = nullptr) {
   int fds[2] = {-1, -1};
   if (count && ::pipe(fds) != 0) return {};
   // A run killed from outside counts its operations where the parent can read them.
@@ -333,6 +345,7 @@ inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = fa
     std::this_thread::sleep_for(std::chrono::duration<double>(kill_after_s));
     ::kill(pid, SIGKILL);
   }
+  if (watch) watch(pid);
   int status = 0;
   ::waitpid(pid, &status, 0);
   ChildResult r;

@@ -10,10 +10,10 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "crash/crash_fixture.h"
 #include "sample/sample_output.h"
@@ -241,9 +241,9 @@ TEST(UpgradeCrash, FirmWhoseWorkerWasKilledIsFinishedWhenRunAgain) {
   if (!f.problem.empty()) FAIL() << f.problem;
   copy_sample(f.original, f.work.root);
   // Once a worker has begun to change its firm, every worker of the run is killed.
-  std::atomic<bool> done{false}, killed{false};
-  std::thread watcher([&] {
-    while (!done && !killed) {
+  bool killed = false;
+  const int first = run_upgrade(f.work, 0, false, 0, 2, nullptr, 0, [&](pid_t child) {
+    while (!killed && !child_ended(child)) {
       bool begun = false;
       for (const auto& e : fs::directory_iterator(f.work.database()))
         begun = begun || fs::exists(e.path() / "odzysk" / "krok.txt");
@@ -251,10 +251,7 @@ TEST(UpgradeCrash, FirmWhoseWorkerWasKilledIsFinishedWhenRunAgain) {
         for (pid_t worker : grandchildren()) killed = ::kill(worker, SIGKILL) == 0 || killed;
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-  });
-  const int first = run_upgrade(f.work, 0, false, 0, 2).exit_code;
-  done = true;
-  watcher.join();
+  }).exit_code;
   if (!killed) GTEST_SKIP() << "the run ended before a worker could be killed";
   EXPECT_EQ(first, 1) << read_bytes(f.work.root / "upgrade.out");
   ASSERT_EQ(run_upgrade(f.work, 0, false, 0, 2).exit_code, 0) << read_bytes(f.work.root / "upgrade.out");
