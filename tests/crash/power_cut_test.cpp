@@ -6,10 +6,13 @@
 //
 // CI takes points spread over the run. By hand, every point:
 //   ZUV_POWER_POINTS=0 ./test_crash --gtest_filter='PowerCut.*'
-// ZUV_POWER_AT=k1,k2,... repeats the points a failure names; the sample is sized by
+// ZUV_POWER_AT=k1,k2,... repeats the points a failure names; ZUV_POWER_SHARD=i/n takes
+// the points k with k mod n = i, for n processes side by side; the sample is sized by
 // the ZUV_CRASH_* variables of the crash tests.
 #ifndef _WIN32
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "crash/crash_fixture.h"
 #include "platform/os/power_cut.h"
@@ -95,6 +98,11 @@ TEST(PowerCut, AtSyncsAndRenamesTheNextRunGivesTheCleanResult) {
   } else {
     at = kill_points(points, wanted);
     at.erase(std::remove_if(at.begin(), at.end(), [&](int k) { return k > points; }), at.end());
+  }
+  if (const char* shard = std::getenv("ZUV_POWER_SHARD"); shard && *shard) {
+    int i = 0, n = 1;
+    if (std::sscanf(shard, "%d/%d", &i, &n) == 2 && n > 0)
+      at.erase(std::remove_if(at.begin(), at.end(), [&](int k) { return k % n != i; }), at.end());
   }
   Tally tally("power cut at sync or rename k of " + std::to_string(points));
   int states = 0;
