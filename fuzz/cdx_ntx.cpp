@@ -1,21 +1,22 @@
 // Damaged compound and single-key index files: every reader path and the checker
 // must end with an answer or an IndexError, never a crash or an endless loop.
 // The first byte picks the format (even: compound, odd: single-key); the rest is the
-// file, read from memory through the same page parser as files on disk, so a run
-// covers millions of inputs.
+// file, read from memory through the same page parser as files on disk, then from a
+// file of a memory file system through the block file.
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/table/cdx.h"
 #include "platform/table/index_check.h"
 #include "platform/table/ntx.h"
+#include "scratch_files.h"
 
 namespace {
 
-void walk_cdx(std::string bytes) {
-  auto f = zuv::table::cdx::CdxFile::open_image(std::move(bytes), "fuzz.cdx");
+void walk_cdx(std::unique_ptr<zuv::table::cdx::CdxFile> f) {
   for (size_t i = 0; i < f->tag_count(); ++i) {
     auto& t = f->tag(i);
     // Each key type reads keys its own way: the tags take them in turn.
@@ -31,8 +32,7 @@ void walk_cdx(std::string bytes) {
   }
 }
 
-void walk_ntx(std::string bytes) {
-  auto f = zuv::table::ntx::NtxFile::open_image(std::move(bytes), "fuzz.ntx");
+void walk_ntx(std::unique_ptr<zuv::table::ntx::NtxFile> f) {
   zuv::table::ntx::NtxFile::Cursor c;
   size_t n = 0;
   for (bool ok = f->first(c); ok && n < 200000; ok = f->next(c)) ++n;
@@ -47,8 +47,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool compound = data[0] % 2 == 0;
   std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
   try {
-    if (compound) walk_cdx(bytes);
-    else walk_ntx(bytes);
+    if (compound) walk_cdx(zuv::table::cdx::CdxFile::open_image(bytes, "fuzz.cdx"));
+    else walk_ntx(zuv::table::ntx::NtxFile::open_image(bytes, "fuzz.ntx"));
+  } catch (const zuv::table::IndexError&) {
+  }
+  // The same file from the disk, through the block file a reader of a shared table uses.
+  ScratchFiles files;
+  const std::string path = files.write(compound ? "t.cdx" : "t.ntx", bytes);
+  try {
+    if (path.empty()) {
+    } else if (compound) {
+      walk_cdx(zuv::table::cdx::CdxFile::open(path, false));
+    } else {
+      walk_ntx(zuv::table::ntx::NtxFile::open(path, false));
+    }
   } catch (const zuv::table::IndexError&) {
   }
   zuv::table::CheckReport report;

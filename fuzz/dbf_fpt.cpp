@@ -1,13 +1,52 @@
 // Fuzzes the DBF and memo readers: the input is a table image and a memo image
 // (the first four bytes, little-endian, give the table's share of the rest; the
-// first byte after them that is odd picks a DBT memo over an FPT one by the table's
-// own version byte anyway). Every record and field is read, both ways.
+// table's own version byte picks an FPT or a DBT memo). Every record and field is read,
+// both ways, from memory; then the same bytes as files are opened, walked through the
+// record window as a shared reader does, and checked.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "platform/table/table.h"
+#include "scratch_files.h"
 #include "platform/error/error.h"
+#include "platform/table/index_check.h"
+#include "platform/table/table.h"
+
+namespace {
+
+// Deleted records shown, and hidden as the suite reads.
+const zuv::table::Settings& settings(bool hide_deleted) {
+  static const zuv::table::Settings shown = [] {
+    zuv::table::Settings s;
+    s.deleted_hidden = false;
+    return s;
+  }();
+  static const zuv::table::Settings hidden = [] {
+    zuv::table::Settings s;
+    s.deleted_hidden = true;
+    return s;
+  }();
+  return hide_deleted ? hidden : shown;
+}
+
+void walk(zuv::table::Table& table, bool hide_deleted) {
+  table.set_settings(&settings(hide_deleted));
+  (void)table.structure();
+  zuv::table::Value v;
+  for (table.go_top(); !table.eof(); table.skip(1)) {
+    for (int f = 0; f < table.field_count(); ++f) table.read(f, v);
+  }
+  for (table.go_bottom(); !table.bof(); table.skip(-1)) {
+    for (int f = 0; f < table.field_count(); ++f) (void)table.get(f);
+  }
+  // Jumps, as a seek's answer lands: the window reads a few records, not a whole one.
+  const std::uint32_t n = table.record_count();
+  for (std::uint32_t r : {n, n / 2 + 1, 1u, n + 1}) {
+    if (table.go_to(r)) (void)table.get(0);
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
@@ -20,18 +59,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string memo(reinterpret_cast<const char*>(data) + split, size - split);
 
   zuv::ScopedHandler quiet([](zuv::ErrorRecord&) { return zuv::HandlerAnswer::Default; });
-  auto table = zuv::table::Table::open_image(std::move(dbf), std::move(memo));
-  if (!table) return 0;
-  zuv::table::Settings shown;
-  shown.deleted_hidden = false;
-  table->set_settings(&shown);
-  (void)table->structure();
-  zuv::table::Value v;
-  for (table->go_top(); !table->eof(); table->skip(1)) {
-    for (int f = 0; f < table->field_count(); ++f) table->read(f, v);
+  if (auto table = zuv::table::Table::open_image(dbf, memo)) {
+    walk(*table, false);
+    walk(*table, true);
   }
-  for (table->go_bottom(); !table->bof(); table->skip(-1)) {
-    for (int f = 0; f < table->field_count(); ++f) (void)table->get(f);
-  }
+
+  ScratchFiles files;
+  const std::string path = files.write("t.dbf", dbf);
+  if (path.empty() || files.write("t.fpt", memo).empty() || files.write("t.dbt", memo).empty()) return 0;
+  zuv::table::OpenOptions o;
+  o.path = path;
+  o.shared = true;
+  o.read_only = true;
+  if (auto table = zuv::table::Table::open(o)) walk(*table, true);
+  zuv::table::CheckReport report;
+  zuv::table::check_table(path, report);
   return 0;
 }
