@@ -109,6 +109,11 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
     if (put_on_disk) std::exchange(put_on_disk, nullptr)();
     for (const char* mask : {"*.cdx", "*.ntx", "rob*.*", "a*.*"}) base::let_go(lib::DEL_KAT(firm_dir, mask), "each index build deletes its own file first; leftover work files are never read");
     env.run_step("INDEKSUJ", [&] { tables::INDEKSUJ(env.areas, firm_dir); });
+    // The rebuild deleted retired tables, old indexes and work files: before the firm's
+    // note goes, none of them may come back after a power cut.
+    const std::string dir = firm_dir.back() == '\\' ? firm_dir.substr(0, firm_dir.size() - 1) : firm_dir;
+    if (int rc = os::sync_directory(os::native_path(dir)))
+      firm_error(gencode::kWrite, rc, "Nie można zapisać na dysku katalogu firmy", firm_dir, "INDEKSUJ");
     if (env.speed) env.speed->raise_to(5);
   }
   // The firm is done once its steps' result is on the disk; the notes go after that.

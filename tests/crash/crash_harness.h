@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -215,8 +216,11 @@ inline std::string first_difference(const std::map<std::string, std::string>& wa
                                     const std::map<std::string, std::string>& got, int* files = nullptr) {
   std::string first;
   int n = 0;
+  // ZUV_CRASH_DIFFS=1 prints every difference, not the first alone.
+  static const bool every = std::getenv("ZUV_CRASH_DIFFS") != nullptr;
   auto note = [&](const std::string& text) {
     if (first.empty()) first = text;
+    if (every) std::fprintf(stderr, "    %s\n", text.c_str());
     ++n;
   };
   for (const auto& [rel, text] : want) {
