@@ -205,7 +205,14 @@ Value Table::get(std::string_view name) const {
 bool Table::memo_of(int field, const std::uint8_t* record, std::string& out) const {
   const FieldDescriptor& f = fields_[field];
   const std::uint8_t* p = record + f.offset;
-  std::uint32_t block = f.length == 4 ? le32(p) : static_cast<std::uint32_t>(parse_number(p, f.length));
+  std::uint32_t block = 0;
+  if (f.length == 4) {
+    block = le32(p);
+  } else {
+    // A damaged pointer (negative, beyond 32 bits) points past every memo file.
+    const double n = parse_number(p, f.length);
+    block = n >= 0 && n < 4294967295.0 ? static_cast<std::uint32_t>(n) : 0xFFFFFFFFu;
+  }
   if (!memo_) {
     out.clear();
     return block == 0;

@@ -291,6 +291,24 @@ TEST_F(DamagedMemo, ARecordPointingOutsideTheFileIsRefusedAndTheErrorNamesTheMem
   EXPECT_EQ(table_read_bytes(firm.fpt), fpt);
 }
 
+TEST_F(DamagedMemo, APointerThatIsNoBlockNumberIsRefusedWhenRead) {
+  std::string d = table_read_bytes(firm.dbf);
+  std::size_t header = std::uint8_t(d[8]) | (std::uint8_t(d[9]) << 8);
+  for (const char* pointer : {"  -1015.05", "9999999999", "     1e+30"}) {
+    d.replace(header + 1 + 12 + 10, 10, pointer);
+    table_write_bytes(firm.dbf, d);
+    int refused = 0;
+    ScopedHandler h([&](ErrorRecord&) {
+      ++refused;
+      return HandlerAnswer::Default;
+    });
+    auto t = firm.open();
+    t->go_to(1);
+    (void)t->get(2);
+    EXPECT_EQ(refused, 1) << pointer;
+  }
+}
+
 // A key for a record the header does not count (a writer stopped between the key and
 // the count): walks pass over it, seeks never land on it, the checker names it and a
 // rebuild removes it.
