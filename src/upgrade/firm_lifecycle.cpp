@@ -19,6 +19,12 @@
 namespace zuv::upgrade {
 namespace {
 
+// A directory's entries brought to the disk, or the firm fails.
+void sync_or_fail(const std::string& dir, const char* description, const char* operation) {
+  if (int rc = os::sync_directory(os::native_path(dir)))
+    firm_error(gencode::kWrite, rc, description, dir, operation);
+}
+
 // Empties the backup directories unless the marker asks to keep them.
 void clear_backup(const std::string& firm_dir) {
   if (os::file_exists(std::string_view(firm_dir + "bak\\w51.txt"))) return;
@@ -26,11 +32,9 @@ void clear_backup(const std::string& firm_dir) {
   base::let_go(lib::DEL_KAT(firm_dir + "bak\\", "*.*"), "the suite's own backup directory; the steps do not read it");
   // The firm counts as done after this: what was removed must not come back after a
   // power cut.
-  for (const std::string& dir : {firm_dir + "bak\\k", firm_dir + "bak"}) {
-    if (!os::directory_exists(std::string_view(dir))) continue;
-    if (int rc = os::sync_directory(os::native_path(dir)))
-      firm_error(gencode::kWrite, rc, "Nie można zapisać na dysku katalogu kopii firmy", dir, "ZAPISZ");
-  }
+  for (const std::string& dir : {firm_dir + "bak\\k", firm_dir + "bak"})
+    if (os::directory_exists(std::string_view(dir)))
+      sync_or_fail(dir, "Nie można zapisać na dysku katalogu kopii firmy", "ZAPISZ");
 }
 
 void write_firm_report(const std::string& firm_dir, const std::vector<std::string>& terr) {
@@ -111,9 +115,7 @@ void MAKE_WINFIR(const UpgradeEnv& env, steps::RunValues& values, const std::str
     env.run_step("INDEKSUJ", [&] { tables::INDEKSUJ(env.areas, firm_dir); });
     // The rebuild deleted retired tables, old indexes and work files: before the firm's
     // note goes, none of them may come back after a power cut.
-    const std::string dir = firm_dir.back() == '\\' ? firm_dir.substr(0, firm_dir.size() - 1) : firm_dir;
-    if (int rc = os::sync_directory(os::native_path(dir)))
-      firm_error(gencode::kWrite, rc, "Nie można zapisać na dysku katalogu firmy", firm_dir, "INDEKSUJ");
+    sync_or_fail(firm_dir, "Nie można zapisać na dysku katalogu firmy", "INDEKSUJ");
     if (env.speed) env.speed->raise_to(5);
   }
   // The firm is done once its steps' result is on the disk; the notes go after that.
