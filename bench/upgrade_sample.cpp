@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -30,6 +31,7 @@
 #include "app/headless_upgrade.h"
 #include "bench_process.h"
 #include "platform/error/error.h"
+#include "platform/os/write_tally.h"
 #include "platform/table/engine_setup.h"
 #include "upgrade/backup_archive.h"
 #include "upgrade/firm_lifecycle.h"
@@ -64,7 +66,60 @@ std::string family_of(std::string_view name) {
 struct Timing {
   double seconds = 0;
   long runs = 0;
+  std::uint64_t bytes = 0;  // written to files (the OS layer's count)
 };
+
+// A file made anew (created, copied to, renamed onto) during a step.
+struct Made {
+  std::string path;  // native
+  std::string step;
+};
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Tables and indexes of a firm's directory made more than once in one firm: each name
+// with how many firms had it so, the most times, and the steps that made it.
+void print_rewrites(const std::vector<Made>& made, const fs::path& database) {
+  struct Seen {
+    int times = 0;
+    std::vector<std::string> steps;
+  };
+  std::map<std::string, std::map<std::string, Seen>> by_firm;  // firm directory -> file -> seen
+  const std::string root = database.string() + "/";
+  for (const Made& m : made) {
+    if (m.path.compare(0, root.size(), root) != 0) continue;
+    fs::path p(m.path);
+    std::string ext = lower(p.extension().string());
+    if (ext != ".dbf" && ext != ".fpt" && ext != ".cdx") continue;
+    Seen& seen = by_firm[p.parent_path().string()][lower(p.filename().string())];
+    ++seen.times;
+    if (std::find(seen.steps.begin(), seen.steps.end(), m.step) == seen.steps.end()) seen.steps.push_back(m.step);
+  }
+  struct Over {
+    int firms = 0, most = 0;
+    std::vector<std::string> steps;
+  };
+  std::map<std::string, Over> over;
+  for (const auto& [dir, files] : by_firm) {
+    for (const auto& [name, seen] : files) {
+      if (seen.times < 2) continue;
+      Over& o = over[name];
+      ++o.firms;
+      o.most = std::max(o.most, seen.times);
+      for (const std::string& st : seen.steps)
+        if (std::find(o.steps.begin(), o.steps.end(), st) == o.steps.end()) o.steps.push_back(st);
+    }
+  }
+  std::printf("files made more than once in one directory (tables, memos, indexes): %zu\n", over.size());
+  for (const auto& [name, o] : over) {
+    std::string steps;
+    for (const std::string& st : o.steps) steps += (steps.empty() ? "" : ", ") + st;
+    std::printf("  %-14s up to %d times, in %d directories, by %s\n", name.c_str(), o.most, o.firms, steps.c_str());
+  }
+}
 
 }  // namespace
 
@@ -86,7 +141,17 @@ int main(int argc, char** argv) {
                               " --records " + records + " --db-path 'D:\\Dane\\' > /dev/null && sync");
   std::size_t files = 0;
   std::uintmax_t bytes = tree_bytes(sample / "baza", files);
-  double copy_s = run_timed("cp -r " + (sample / "baza").string() + " " + (scratch / "copy").string() + " && sync");
+  // The copy's time varies with what the disk does besides: the median of three, each a
+  // real copy of the bytes (no shared extents).
+  const std::string copy_command =
+      "cp -r --reflink=never " + (sample / "baza").string() + " " + (scratch / "copy").string() + " && sync";
+  std::vector<double> copies;
+  for (int i = 0; i < 3; ++i) {
+    if (i > 0) fs::remove_all(scratch / "copy");
+    copies.push_back(run_timed(copy_command));
+  }
+  std::sort(copies.begin(), copies.end());
+  const double copy_s = copies[1];
 
   // As the headless command sets the run up, from the release's directory.
   fs::current_path(sample / "release");
@@ -110,6 +175,8 @@ int main(int argc, char** argv) {
   env.nazwa_sieciowa = &nazwa_sieciowa;
   env.speed = &speed;
   std::map<std::string, Timing> by_family, by_step;
+  std::vector<Made> made;
+  zuv::os::write_tally::start();
   zuv::upgrade::OperatorObserver timing;
   env.observer = &timing;
   timing.around_step = [&](std::string_view name, const std::function<void()>& run) {
@@ -118,27 +185,33 @@ int main(int argc, char** argv) {
     struct Record {
       std::string_view name;
       Clock::time_point t0;
+      zuv::os::write_tally::Totals w0;
       std::map<std::string, Timing>&family, &step;
+      std::vector<Made>& made;
       ~Record() {
         double s = since(t0);
+        const zuv::os::write_tally::Totals w = zuv::os::write_tally::totals();
         Timing& f = family[family_of(name)];
-        f.seconds += s, ++f.runs;
+        f.seconds += s, ++f.runs, f.bytes += w.bytes - w0.bytes;
         Timing& one = step[std::string(name)];
-        one.seconds += s, ++one.runs;
+        one.seconds += s, ++one.runs, one.bytes += w.bytes - w0.bytes;
+        for (std::string& p : zuv::os::write_tally::made(w0.names)) made.push_back({std::move(p), std::string(name)});
       }
-    } record{name, t0, by_family, by_step};
+    } record{name, t0, zuv::os::write_tally::totals(), by_family, by_step, made};
     run();
   };
 
   zuv::upgrade::UpgradeOutcome outcome;
+  std::uint64_t written_before = 0, written = 0;
   std::string result;
   auto upgrade = [&](const std::string& db_dir, bool undo_kept, int at_once) -> double {
-    by_family.clear(), by_step.clear();
+    by_family.clear(), by_step.clear(), made.clear();
     outcome = {};
     env.undo_kept = undo_kept;
     env.workers = at_once;
     zuv::upgrade::ScreenFields fields;
     auto t0 = Clock::now();
+    written_before = zuv::os::write_tally::totals().bytes;
     try {
       zuv::GuardedBlock stop;
       result = zuv::upgrade::UPGRADE_NOWEJ_BAZY(env, program_dir, db_dir, *database_version, fields, steps.shared,
@@ -149,6 +222,7 @@ int main(int argc, char** argv) {
     }
     areas.close_all();
     ::sync();
+    written = zuv::os::write_tally::totals().bytes - written_before;
     return since(t0);
   };
   const std::string copy_dir = zuv::app::directory_text((scratch / "copy").string());
@@ -157,12 +231,14 @@ int main(int argc, char** argv) {
   const zuv::upgrade::RecoveryCost before = zuv::upgrade::recovery_cost();
   double one_at_a_time_s = 0;
   std::map<std::string, Timing> family_one, step_one;
+  std::vector<Made> made_one;
+  std::uint64_t written_one = 0;
   if (workers > 1) {
     one_at_a_time_s = upgrade(copy_dir, true, 1);
-    family_one = by_family, step_one = by_step;
+    family_one = by_family, step_one = by_step, made_one = made, written_one = written;
     if (compare) {
       fs::remove_all(scratch / "copy");
-      run_timed("cp -r " + (sample / "baza").string() + " " + (scratch / "copy").string() + " && sync");
+      run_timed(copy_command);
     }
   }
   const zuv::upgrade::RecoveryCost after_one = zuv::upgrade::recovery_cost();
@@ -189,7 +265,7 @@ int main(int argc, char** argv) {
   zuv::upgrade::RecoveryCost kept = workers > 1 ? after_one : zuv::upgrade::recovery_cost();
   kept.seconds -= before.seconds, kept.bytes_kept -= before.bytes_kept;
   if (workers > 1) {
-    by_family = family_one, by_step = step_one;
+    by_family = family_one, by_step = step_one, made = made_one, written = written_one;
   } else {
     one_at_a_time_s = upgrade_s;
   }
@@ -204,34 +280,41 @@ int main(int argc, char** argv) {
               records.c_str(), files, static_cast<double>(bytes) / 1e6, sample_s);
   std::printf("upgrade:  %.2f s, %d firms at once (%s, %zu firms failed), processor %.2f s, peak memory %.1f MB\n",
               upgrade_s, workers, result.c_str(), outcome.failed.size(), upgrade_cpu, peak_mb);
-  std::printf("cp -r:    %.2f s\n", copy_s);
-  std::printf("ratio:    %.2f (target: at most 3)\n", upgrade_s / copy_s);
+  std::printf("cp -r:    %.2f s (median of %.2f, %.2f, %.2f)\n", copy_s, copies[0], copies[1], copies[2]);
+  std::printf("ratio:    %.2f (target: at most %s)\n", upgrade_s / copy_s, workers > 1 ? "1.2" : "1.6");
   if (compare)
     std::printf("without the crash recovery's copies: %.2f s; they cost %+.1f%%\n", without_s,
                 100 * (upgrade_s - without_s) / without_s);
   std::printf("archive of the kit (interactive upgrade only): %.2f s\n\n", archive_s);
-  std::printf("where the time goes, one firm at a time (%.2f s, ratio %.2f):\n", one_at_a_time_s,
-              one_at_a_time_s / copy_s);
+  std::printf("where the time goes, one firm at a time (%.2f s, ratio %.2f, target: at most 1.6):\n",
+              one_at_a_time_s, one_at_a_time_s / copy_s);
   upgrade_s = one_at_a_time_s;
   std::printf("  crash recovery (copies, syncs, notes; inside the figures below): %.2f s, %.1f%% of the upgrade;\n"
               "  %.1f MB copied, at most %.1f MB held at once\n",
               kept.seconds, 100 * kept.seconds / upgrade_s, static_cast<double>(kept.bytes_kept) / 1e6,
               static_cast<double>(kept.most_held) / 1e6);
+  std::printf("  written to files: %.1f MB, %.2f x the database (target: at most 1.2)\n",
+              static_cast<double>(written) / 1e6, static_cast<double>(written) / static_cast<double>(bytes));
   double counted = 0;
+  std::uint64_t counted_bytes = 0;
+  std::printf("  %-22s %8s  %6s  %10s\n", "", "time", "share", "written");
   for (const auto& [family, t] : by_family) {
     if (family == "archive") continue;
-    std::printf("  %-22s %8.2f s  %5.1f%%  (%ld runs)\n", family.c_str(), t.seconds, 100 * t.seconds / upgrade_s,
-                t.runs);
+    std::printf("  %-22s %8.2f s  %5.1f%%  %8.1f MB  (%ld runs)\n", family.c_str(), t.seconds,
+                100 * t.seconds / upgrade_s, static_cast<double>(t.bytes) / 1e6, t.runs);
     counted += t.seconds;
+    counted_bytes += t.bytes;
   }
-  std::printf("  %-22s %8.2f s  %5.1f%%\n", "rest (firm loop, sync)", upgrade_s - counted,
-              100 * (upgrade_s - counted) / upgrade_s);
+  std::printf("  %-22s %8.2f s  %5.1f%%  %8.1f MB\n", "rest (firm loop, sync)", upgrade_s - counted,
+              100 * (upgrade_s - counted) / upgrade_s,
+              static_cast<double>(written > counted_bytes ? written - counted_bytes : 0) / 1e6);
+  print_rewrites(made, workers > 1 ? scratch / "copy" : sample / "baza");
   std::vector<std::pair<std::string, Timing>> costly(by_step.begin(), by_step.end());
   std::sort(costly.begin(), costly.end(), [](auto& a, auto& b) { return a.second.seconds > b.second.seconds; });
   std::printf("costliest steps:\n");
   for (std::size_t i = 0; i < costly.size() && i < 12; ++i)
-    std::printf("  %-22s %8.2f s  (%ld runs)\n", costly[i].first.c_str(), costly[i].second.seconds,
-                costly[i].second.runs);
+    std::printf("  %-22s %8.2f s  %8.1f MB  (%ld runs)\n", costly[i].first.c_str(), costly[i].second.seconds,
+                static_cast<double>(costly[i].second.bytes) / 1e6, costly[i].second.runs);
   fs::current_path(scratch.parent_path());
   fs::remove_all(scratch);
   return 0;

@@ -17,6 +17,7 @@
 
 #include "platform/os/names.h"
 #include "platform/os/power_cut.h"
+#include "platform/os/write_tally.h"
 
 namespace zuv::os::dir_listing {
 namespace {
@@ -281,6 +282,7 @@ void NameChange::done() {
 
 NameChange name_added(const std::string& native) {
   power_cut::before_added(native);
+  write_tally::named(native);
   NameChange n;
   n.note(native, true);
   return n;
@@ -295,6 +297,7 @@ NameChange name_removed(const std::string& native) {
 
 NameChange name_moved(const std::string& from, const std::string& to) {
   power_cut::before_moved(from, to);
+  write_tally::named(to);
   NameChange n;
   n.note(from, false);
   n.note(to, true);

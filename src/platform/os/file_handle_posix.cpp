@@ -14,6 +14,7 @@
 #include "platform/os/durable.h"
 #include "platform/os/fault.h"
 #include "platform/os/power_cut.h"
+#include "platform/os/write_tally.h"
 
 namespace zuv::os {
 namespace {
@@ -153,6 +154,7 @@ int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) 
 
 int FileHandle::write_told(std::uint64_t offset, const void* data, std::size_t n) {
   power_cut::before_write(fd_, offset, data, n);
+  write_tally::wrote(n);
   const auto* p = static_cast<const char*>(data);
   std::size_t done = 0;
   while (done < n) {
@@ -172,6 +174,7 @@ int FileHandle::copy_inside_os(const FileHandle& source, std::uint64_t offset, s
   if (r < 0) return from_errno(errno);
   moved = static_cast<std::size_t>(r);
   power_cut::after_copy(fd_, offset, moved);
+  write_tally::wrote(moved);
   return 0;
 }
 
@@ -198,6 +201,7 @@ int FileHandle::flush() {
   }
   if (int code = fault::check(fault::Op::Sync)) return code;
   power_cut::before_sync(fd_);
+  write_tally::synced();
   return ::fdatasync(fd_) == 0 ? 0 : from_errno(errno);
 }
 
@@ -236,6 +240,7 @@ int sync_file(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return from_errno(errno);
   power_cut::before_sync(fd);
+  write_tally::synced();
   int rc = ::fsync(fd) == 0 ? 0 : from_errno(errno);
   ::close(fd);
   return rc;
@@ -244,6 +249,7 @@ int sync_file(const std::string& path) {
 int sync_directory(const std::string& path) {
   if (int code = fault::check(fault::Op::Sync)) return code;
   power_cut::before_directory_sync(path);
+  write_tally::synced();
   int d = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (d < 0) return from_errno(errno);
   int rc = ::fsync(d) == 0 ? 0 : from_errno(errno);

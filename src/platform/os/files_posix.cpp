@@ -19,6 +19,7 @@
 #include "platform/os/names.h"
 #include "platform/os/path.h"
 #include "platform/os/power_cut.h"
+#include "platform/os/write_tally.h"
 
 namespace zuv::os {
 namespace {
@@ -269,8 +270,10 @@ Status copy_file(std::string_view from, std::string_view to) {
     if (n == 0) break;
     size_t written;
     if (!write_all(out.fd, buf, static_cast<size_t>(n), written)) return fail(errno);
+    done += static_cast<std::uint64_t>(n);
   }
   power_cut::after_rewrite(out.fd);
+  write_tally::wrote(done);
   // The copy carries the source's permissions (its read-only flag), emulated flags and
   // time of last write, as the Windows copy does.
   if (::fchmod(out.fd, sst.st_mode & 07777) != 0) return fail(errno);
@@ -421,6 +424,7 @@ Result<std::size_t> write_file(std::string_view path, std::string_view data) {
   size_t written = 0;
   if (!write_all(fd.fd, data.data(), data.size(), written)) return {written, code_from_errno(errno)};
   power_cut::after_rewrite(fd.fd);
+  write_tally::wrote(written);
   int f = fd.fd;
   fd.fd = -1;
   if (::close(f) != 0) return {written, code_from_errno(errno)};
