@@ -204,7 +204,14 @@ bool Table::load_header(std::uint64_t size) {
     return corrupt("liczba rekordów niezgodna z rozmiarem pliku");
   if (count > kMaxRecords) return corrupt("liczba rekordów poza zakresem");
   count_ = count_in_header_ = count;
-  buffer_.assign(record_length_, ' ');
+  blank_.assign(record_length_, ' ');
+  for (const FieldDescriptor& f : fields_) {
+    const bool binary = f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' || f.type == '+' ||
+                        f.type == '@' || f.type == '0' || (f.is_memo() && f.length == 4);
+    if (binary && std::uint64_t(f.offset) + f.length <= record_length_)
+      std::fill_n(blank_.begin() + f.offset, f.length, std::uint8_t(0));
+  }
+  buffer_ = blank_;
   original_ = buffer_;
   pending_memo_.assign(fields_.size(), {});
   memo_pending_.assign(fields_.size(), false);

@@ -27,7 +27,7 @@ bool Table::position(std::uint32_t recno) {
     eof_ = false;
   } else {
     recno_ = count_ + 1;
-    std::fill(buffer_.begin(), buffer_.end(), ' ');
+    buffer_ = blank_;
     eof_ = true;
   }
   if (any_memo_pending_) {

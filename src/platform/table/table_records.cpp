@@ -228,7 +228,7 @@ void Table::forget_append() {
     }
     file_.unlock(kLockBase, 1);
   }
-  std::fill(buffer_.begin(), buffer_.end(), ' ');
+  buffer_ = blank_;
   recno_ = count_ + 1;
   eof_ = true;
 }
@@ -294,7 +294,7 @@ bool Table::append() {
   if (!store_current()) return false;
   std::uint32_t recno = 0;
   if (shared_) {
-    std::vector<std::uint8_t> blank(record_length_, ' ');
+    std::vector<std::uint8_t> blank = blank_;
     blank.push_back(0x1A);
     unlock(0);
     flush_window();
@@ -337,7 +337,7 @@ bool Table::append() {
   }
   // No stored image is kept for a new record: rollback blanks it, and it is stored
   // as an append.
-  buffer_.assign(record_length_, ' ');
+  buffer_ = blank_;
   recno_ = recno;
   eof_ = bof_ = false;
   appended_ = dirty_ = true;
@@ -359,7 +359,7 @@ bool Table::commit() {
 void Table::rollback() {
   if (appended_) {
     // The new record exists already; it stays, blank.
-    std::fill(buffer_.begin(), buffer_.end(), ' ');
+    buffer_ = blank_;
   } else if (dirty_) {
     // The stored image is kept from the first change on only: a record never
     // changed is already as stored.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/table/copying.h"
+#include "platform/table/index_check.h"
 #include "platform/table/table.h"
 #include "support/table_support.h"
 #include "platform/error/error.h"
@@ -113,6 +114,54 @@ TEST(LaterVariant, BinaryTypesReadWriteAndExportToFoxPro2) {
 
 // The tool over the engine: create, append from CSV with deleted marks and Polish
 // letters, dump with and without deleted records, struct. Host only (output capture).
+// A new record holds zeros where the bytes are a binary number, not spaces that read
+// as 538976288 (and as a memo block far past the file), whether appended alone or
+// shared, kept or rolled back.
+TEST(LaterVariant, ANewRecordIsBlankInItsBinaryFieldsToo) {
+  for (bool shared : {false, true}) {
+    SCOPED_TRACE(shared ? "shared" : "exclusive");
+    TableTempDir dir;
+    std::string path = dir.file("vfp.dbf");
+    write_variant_table(path, dir.file("vfp.fpt"));
+    {
+      OpenOptions o;
+      o.path = path;
+      o.shared = shared;
+      auto t = Table::open(o);
+      ASSERT_TRUE(t);
+      ASSERT_TRUE(t->append());
+      ASSERT_TRUE(t->put("NAZWA", Value::of_text("Nowy")));
+      ASSERT_TRUE(t->commit());
+      ASSERT_TRUE(t->append());
+      t->rollback();
+      ASSERT_TRUE(t->commit());
+      t->go_bottom();
+      EXPECT_EQ(t->get("ILE").number, 0);
+      t->go_to(t->record_count() + 1);  // the record past the end reads blank as well
+      EXPECT_EQ(t->get("ILE").number, 0);
+    }
+    CheckReport report;
+    check_table(path, report);
+    EXPECT_TRUE(report.clean()) << report.text();
+    OpenOptions o;
+    o.path = path;
+    o.read_only = true;
+    auto t = Table::open(o);
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->record_count(), 3u);
+    for (std::uint32_t r : {2u, 3u}) {
+      ASSERT_TRUE(t->go_to(r));
+      EXPECT_EQ(t->get("ILE").number, 0);
+      EXPECT_EQ(t->get("CENA").number, 0);
+      EXPECT_EQ(t->get("KWOTA").number, 0);
+      EXPECT_EQ(t->get("UWAGI").text, "");
+      EXPECT_FALSE(t->get("CZAS").text.find_first_not_of(' ') != std::string::npos) << t->get("CZAS").text;
+    }
+    ASSERT_TRUE(t->go_to(2));
+    EXPECT_EQ(t->get("NAZWA").text.substr(0, 4), "Nowy");
+  }
+}
+
 TEST(DbTool, CreateAppendDumpStruct) {
 #ifdef _WIN32
   GTEST_SKIP() << "output capture of child processes is host only";
