@@ -9,13 +9,19 @@
 namespace zuv::table {
 
 struct KeySorter::Run {
-  std::string path;
+  std::string path;  // empty: the run is held whole in block
   BlockFile file;
   uint64_t file_pos = 0;
   std::vector<uint8_t> block;
   size_t pos = 0, end = 0;
   const uint8_t* head = nullptr;
+  bool given = false;
   size_t fill() {
+    if (path.empty()) {
+      if (given) return 0;
+      given = true;
+      return block.size();
+    }
     uint64_t left = file.size() - file_pos;
     size_t n = size_t(std::min<uint64_t>(left, block.size()));
     if (n) file.read(file_pos, block.data(), n);
@@ -23,6 +29,7 @@ struct KeySorter::Run {
     return n;
   }
   ~Run() {
+    if (path.empty()) return;
     file.close();
     remove_file_quietly(path);
   }
@@ -33,7 +40,11 @@ std::atomic<unsigned> g_run_counter{0};
 }
 
 KeySorter::KeySorter(KeyType type, int key_length, size_t budget, std::string temp_dir)
-    : type_(type), key_length_(size_t(key_length)), record_size_(size_t(key_length) + 4), temp_dir_(std::move(temp_dir)) {
+    : type_(type),
+      key_length_(size_t(key_length)),
+      record_size_(size_t(key_length) + 4),
+      budget_(budget),
+      temp_dir_(std::move(temp_dir)) {
   // The buffer and its order vector share the budget.
   // Runs sorted in a buffer of at most 16 MB and merged beat one sort of everything
   // in a large buffer (measured: a quarter less time for 1,000,000 keys), so the
@@ -45,6 +56,10 @@ KeySorter::KeySorter(KeyType type, int key_length, size_t budget, std::string te
 }
 
 KeySorter::~KeySorter() = default;
+
+size_t KeySorter::runs_on_disk() const {
+  return size_t(std::count_if(runs_.begin(), runs_.end(), [](const auto& r) { return !r->path.empty(); }));
+}
 
 void KeySorter::encode(std::string_view key, uint32_t recno, uint8_t* out) const {
   const uint8_t* w = collation_weights();
@@ -107,6 +122,19 @@ void KeySorter::spill() {
   const uint8_t* base = buffer_.data();
   const size_t rs = record_size_;
   auto run = std::make_unique<Run>();
+  // A run stays in memory while the sorted runs, the buffer and its order fit the
+  // budget together: most tags of a large table need no run file at all.
+  const size_t bytes = used_ * rs;
+  const size_t buffer_bytes = capacity_ * (rs + sizeof(Slot));
+  if (held_ + bytes + buffer_bytes <= budget_) {
+    run->block.resize(bytes);
+    for (size_t i = 0; i < used_; ++i) std::memcpy(run->block.data() + i * rs, base + size_t(order_[i].index) * rs, rs);
+    held_ += bytes;
+    runs_.push_back(std::move(run));
+    used_ = 0;
+    order_.clear();
+    return;
+  }
   run->path = temp_dir_ + "/zuvsort_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
               std::to_string(g_run_counter++) + ".tmp";
   BlockFile out;
@@ -143,9 +171,12 @@ void KeySorter::finish() {
   if (used_ > 0) spill();
   buffer_.clear();
   buffer_.shrink_to_fit();
-  // Each run reads through a block of its own; the blocks share the budget.
-  size_t per_run = std::max<size_t>((capacity_ * record_size_) / runs_.size() / record_size_, 64) * record_size_;
+  // Each run on disk reads through a block of its own; the blocks share the budget.
+  const size_t on_disk = runs_on_disk();
+  const size_t per_run =
+      on_disk ? std::max<size_t>((capacity_ * record_size_) / on_disk / record_size_, 64) * record_size_ : 0;
   for (auto& r : runs_) {
+    if (r->path.empty()) continue;
     r->file.open(r->path, false);
     r->block.resize(per_run);
   }

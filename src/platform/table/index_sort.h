@@ -52,6 +52,8 @@ class KeySorter : public KeyStream {
   void finish();
   bool next(std::string& key, uint32_t& recno) override;
   size_t runs() const { return runs_.size(); }
+  // Of those, written to run files (the rest stayed in memory).
+  size_t runs_on_disk() const;
   uint64_t count() const { return count_; }
 
  private:
@@ -64,6 +66,8 @@ class KeySorter : public KeyStream {
   size_t key_length_;
   size_t record_size_;
   size_t capacity_;
+  size_t budget_;
+  size_t held_ = 0;  // bytes of the runs kept in memory
   std::string temp_dir_;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;

@@ -1,0 +1,67 @@
+// The external sort of the tag builds: runs kept in memory while the budget allows,
+// written to run files beyond it, and one merged order either way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "platform/index/index_test_support.h"
+#include "platform/table/index_sort.h"
+
+namespace zuv::table {
+namespace {
+
+// Every key of one byte over the letters the collation moves (Polish ones among them);
+// ties keep record order.
+void expect_sorted_whatever_the_budget(std::size_t budget, bool some_on_disk) {
+  const std::string dir = testing::scratch_dir("key_sort");
+  const std::string letters = "aAz\xA5\x86\xA4\x88 0Zb";  // ą ć Ą ł among them
+  std::mt19937 random(5);
+  const std::uint32_t n = 1300000;  // more than one buffer of one-byte keys holds
+  std::vector<std::pair<std::string, std::uint32_t>> expected;
+  {
+    KeySorter sorter(KeyType::Character, 1, budget, dir);
+    for (std::uint32_t r = 1; r <= n; ++r) {
+      const std::string key(1, letters[random() % letters.size()]);
+      sorter.add(key, r);
+      if (r % 1000 == 0) expected.push_back({key, r});
+    }
+    sorter.finish();
+    EXPECT_GE(sorter.runs(), 2u);
+    EXPECT_EQ(sorter.runs_on_disk() > 0, some_on_disk);
+    std::string key, previous;
+    std::uint32_t recno = 0, previous_recno = 0, count = 0;
+    std::size_t sampled = 0;
+    while (sorter.next(key, recno)) {
+      if (count++ > 0) {
+        const int c = compare_keys(KeyType::Character, previous, key);
+        ASSERT_TRUE(c < 0 || (c == 0 && previous_recno < recno)) << count;
+      }
+      if (recno % 1000 == 0) {
+        ++sampled;
+        EXPECT_EQ(key, std::find_if(expected.begin(), expected.end(), [&](auto& e) { return e.second == recno; })->first);
+      }
+      previous = key, previous_recno = recno;
+    }
+    EXPECT_EQ(count, n);
+    EXPECT_EQ(sampled, expected.size());
+  }
+  // The run files go with the sorter.
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    EXPECT_EQ(entry.path().filename().string().rfind("zuvsort_", 0), std::string::npos) << entry.path();
+}
+
+TEST(KeySort, RunsStayInMemoryWithinTheBudgetAndGoToFilesBeyondIt) {
+  {
+    SCOPED_TRACE("every run in memory");
+    expect_sorted_whatever_the_budget(std::size_t(64) << 20, false);
+  }
+  {
+    SCOPED_TRACE("the first run in memory, the rest in files");
+    expect_sorted_whatever_the_budget(std::size_t(20) << 20, true);
+  }
+}
+
+}  // namespace
+}  // namespace zuv::table
