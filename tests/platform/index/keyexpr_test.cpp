@@ -79,6 +79,24 @@ TEST(KeyExpressions, CatalogueFormsGiveTheirKeysTypesAndLengths) {
   EXPECT_EQ(key("ok"), "T");
 }
 
+// A field alone is keyed straight from its bytes; the key must be the one its value
+// gives, damaged bytes included (an impossible date, text in a number, a short field).
+TEST(KeyExpressions, AFieldAloneKeysAsItsValueDoesWhateverItsBytes) {
+  const std::vector<std::pair<char, std::vector<std::string>>> cases = {
+      {'C', {"00000042", "        ", "\xA5rodek  ", "ab"}},
+      {'N', {"     -329.15", "            ", "  12abc     ", "***", "-0"}},
+      {'D', {"20260223", "        ", "20261315", "2026-2-3", "00000000", "2026"}},
+      {'L', {"T", "f", "y", " ", "?", ""}}};
+  for (const auto& [type, raws] : cases) {
+    for (const std::string& raw : raws) {
+      FakeRecord r;
+      r.add("POLE", type, type == 'N' ? 12 : type == 'L' ? 1 : 8, type == 'N' ? 2 : 0, raw);
+      KeyExpression e = KeyExpression::compile("pole", r);
+      EXPECT_EQ(e.key(r), e.key_of(e.value(r))) << type << " '" << raw << "'";
+    }
+  }
+}
+
 TEST(KeyExpressions, WrongExpressionsFailAtCompileTimeWithTheirCause) {
   FakeRecord r = sample();
   for (const char* bad : {"niema", "lpp+", "lpp+kwota", "dtos(lpp)", "str(lpp)", "left(lpp)", "uwagi",
