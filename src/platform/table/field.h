@@ -29,6 +29,11 @@ struct FieldDescriptor {
   std::uint8_t flags = 0;  // field flags of the later variants (0x01 system, 0x02 nullable)
   bool is_memo() const { return type == 'M' || type == 'G' || type == 'P'; }
   bool is_system() const { return (flags & 0x01) != 0 || type == '0'; }
+  // Stored as a binary number (a four-byte memo pointer among them): blank is zeros,
+  // since spaces would read as a number.
+  bool blank_is_zero() const {
+    return type == 'I' || type == 'B' || type == 'Y' || type == 'T' || (is_memo() && length == 4);
+  }
   // Whether a value of this field moves into other as its bytes: both plain text,
   // number, date or logical fields of one type, width and scale, neither nullable (a
   // null lives in another field). Reading and writing such a value again gives the

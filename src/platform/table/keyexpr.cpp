@@ -209,6 +209,11 @@ class Parser {
   const FieldResolver& fields_;
 };
 
+// A logical field's byte: T or Y, either case, is true.
+bool logical_true(std::string_view raw) {
+  return !raw.empty() && (raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y');
+}
+
 double parse_number(std::string_view raw) {
   std::string t(raw);
   for (char& c : t) {
@@ -239,7 +244,7 @@ KeyValue eval(const Node& n, const RecordView& rec) {
           if (julian_day(v.text) == 0) v.text = std::string(8, ' ');
           break;
         case 'L':
-          v.logical = !raw.empty() && (raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y');
+          v.logical = logical_true(raw);
           break;
       }
       return v;
@@ -399,7 +404,7 @@ std::string KeyExpression::key(const RecordView& record) const {
         break;
       case 'L':
         if (key_type_ == KeyType::Logical)
-          return !raw.empty() && (raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y') ? "T" : "F";
+          return logical_true(raw) ? "T" : "F";
         break;
     }
   }

@@ -206,9 +206,8 @@ bool Table::load_header(std::uint64_t size) {
   count_ = count_in_header_ = count;
   blank_.assign(record_length_, ' ');
   for (const FieldDescriptor& f : fields_) {
-    const bool binary = f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' || f.type == '+' ||
-                        f.type == '@' || f.type == '0' || (f.is_memo() && f.length == 4);
-    if (binary && std::uint64_t(f.offset) + f.length <= record_length_)
+    // The null flags zero too: a new record has no field null.
+    if ((f.blank_is_zero() || f.type == '0') && std::uint64_t(f.offset) + f.length <= record_length_)
       std::fill_n(blank_.begin() + f.offset, f.length, std::uint8_t(0));
   }
   buffer_ = blank_;

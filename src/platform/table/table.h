@@ -239,8 +239,8 @@ class Table {
   std::unordered_map<std::string, int> field_by_name_;
 
   std::vector<std::uint8_t> buffer_;    // current record
-  // A new record: spaces, and zeros in the fields stored as binary numbers (a memo
-  // pointer of four bytes among them), which read spaces as a number.
+  // A new record: spaces, and zeros where FieldDescriptor::blank_is_zero and in the
+  // null flags.
   std::vector<std::uint8_t> blank_;
   std::vector<std::uint8_t> original_;  // current record as stored
   std::vector<std::string> pending_memo_;

@@ -373,7 +373,7 @@ bool Table::encode(int field, const Value& value, std::uint8_t* record) {
   std::uint8_t* p = record + f.offset;
   auto mismatch = [&]() { return refuse_put(tablecode::kDataType, "Niezgodny typ danych pola ", field); };
   if (value.type == ValueType::Empty) {
-    if (f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' || (f.is_memo() && f.length == 4))
+    if (f.blank_is_zero())
       std::memset(p, 0, f.length);
     else
       std::memset(p, ' ', f.length);
