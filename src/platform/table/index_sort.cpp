@@ -121,42 +121,44 @@ void KeySorter::spill() {
   sort_buffer();
   const uint8_t* base = buffer_.data();
   const size_t rs = record_size_;
+  // The records in sorted order from the i-th on, appended to out while it holds at
+  // most limit bytes.
+  size_t i = 0;
+  auto gather = [&](std::vector<uint8_t>& out, size_t limit) {
+    for (; i < used_ && out.size() + rs <= limit; ++i) {
+      const uint8_t* rec = base + size_t(order_[i].index) * rs;
+      out.insert(out.end(), rec, rec + rs);
+    }
+  };
   auto run = std::make_unique<Run>();
   // A run stays in memory while the sorted runs, the buffer and its order fit the
   // budget together: most tags of a large table need no run file at all.
   const size_t bytes = used_ * rs;
   const size_t buffer_bytes = capacity_ * (rs + sizeof(Slot));
-  if (held_ + bytes + buffer_bytes <= budget_) {
-    run->block.resize(bytes);
-    for (size_t i = 0; i < used_; ++i) std::memcpy(run->block.data() + i * rs, base + size_t(order_[i].index) * rs, rs);
+  const bool in_memory = held_ + bytes + buffer_bytes <= budget_;
+  if (in_memory) {
+    run->block.reserve(bytes);
+    gather(run->block, bytes);
     held_ += bytes;
-    runs_.push_back(std::move(run));
-    used_ = 0;
-    order_.clear();
-    return;
-  }
-  run->path = temp_dir_ + "/zuvsort_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
-              std::to_string(g_run_counter++) + ".tmp";
-  BlockFile out;
-  out.create(run->path);
-  std::vector<uint8_t> chunk;
-  chunk.reserve(1 << 20);
-  uint64_t off = 0;
-  for (size_t i = 0; i < used_; ++i) {
-    const uint8_t* rec = base + size_t(order_[i].index) * rs;
-    chunk.insert(chunk.end(), rec, rec + rs);
-    if (chunk.size() >= (1 << 20) - rs) {
-      out.write(off, chunk.data(), chunk.size());
-      off += chunk.size();
+  } else {
+    run->path = temp_dir_ + "/zuvsort_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
+                std::to_string(g_run_counter++) + ".tmp";
+    BlockFile out;
+    out.create(run->path);
+    std::vector<uint8_t> chunk;
+    chunk.reserve(1 << 20);
+    for (uint64_t off = 0; i < used_; off += chunk.size()) {
       chunk.clear();
+      gather(chunk, 1 << 20);
+      out.write(off, chunk.data(), chunk.size());
     }
+    out.close();
   }
-  if (!chunk.empty()) out.write(off, chunk.data(), chunk.size());
-  out.close();
   runs_.push_back(std::move(run));
   used_ = 0;
   order_.clear();
-  order_.shrink_to_fit();
+  // A buffer that goes to files frees its order until the next sort.
+  if (!in_memory) order_.shrink_to_fit();
 }
 
 void KeySorter::finish() {
