@@ -55,8 +55,8 @@ void open_or_fail(StepContext& ctx, const std::string& directory, std::string_vi
 
 void add_fields_or_fail(StepContext& ctx, const table::Structure& fields,
                         const std::vector<std::optional<table::Value>>& initial, const std::string& directory,
-                        std::string_view name) {
-  until_done([&] { return tables::DODAJ_POLE(ctx.areas, fields, initial, directory, name); }, gencode::kWrite,
+                        std::string_view name, const std::function<void(table::Table&)>& each) {
+  until_done([&] { return tables::DODAJ_POLE(ctx.areas, fields, initial, directory, name, each); }, gencode::kWrite,
              "Nie można dodać pól do tabeli", directory + std::string(name), "DODAJ_POLE");
 }
 

@@ -5,6 +5,7 @@
 // per-firm trap reports it.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,10 @@
 #include "platform/table/field.h"
 #include "platform/table/value.h"
 #include "steps/steps.h"
+
+namespace zuv::table {
+class Table;
+}
 
 namespace zuv::steps {
 
@@ -26,7 +31,7 @@ void open_or_fail(StepContext& ctx, const std::string& directory, std::string_vi
 // DODAJ_POLE that raises a runtime error when the fields could not be added.
 void add_fields_or_fail(StepContext& ctx, const table::Structure& fields,
                         const std::vector<std::optional<table::Value>>& initial, const std::string& directory,
-                        std::string_view name);
+                        std::string_view name, const std::function<void(table::Table&)>& each = {});
 // INDEXON that raises a runtime error when the index could not be built.
 void index_or_fail(StepContext& ctx, const std::string& table_path,
                    const std::vector<std::pair<std::string, std::string>>& tags);

@@ -78,7 +78,8 @@ int field_count_of(StepContext& ctx, const std::string& directory, std::string_v
 // records for which keep holds: through a filtered copy beside the target when a
 // condition is given.
 void append_from(StepContext& ctx, const std::string& directory, std::string_view target,
-                 const std::string& source_dir, std::string_view source, const std::function<bool(Table&)>& keep = {}) {
+                 const std::string& source_dir, std::string_view source, const std::function<bool(Table&)>& keep = {},
+                 const std::function<void(Table&)>& each = {}) {
   std::string from = source_dir + std::string(source);
   const std::string filtered = directory + "zuvsel.dbf";
   if (keep) {
@@ -89,7 +90,7 @@ void append_from(StepContext& ctx, const std::string& directory, std::string_vie
     from = filtered;
   }
   Table& robo = opened(ctx, directory, target, "robo");
-  const bool imported = table::import_records(robo, from);
+  const bool imported = table::import_records(robo, from, each);
   close(ctx, "robo");
   if (keep) {
     base::let_go(lib::DEL_FILE(filtered), "a leftover work table is replaced by the next run");
@@ -193,11 +194,8 @@ namespace {
 
 // OSS sales: the rate of the day before delivery, and the amounts in zloty.
 void convert_oss_sales(StepContext& ctx, const Dirs& d) {
-  if (field_count_of(ctx, d.firm, "v_oss.dbf") < 52)
-    add_fields_or_fail(ctx, {{"KURS_DOCH", 'N', 15, 8}, {"RK_NETTO", 'N', 12, 2}, {"ST_R", 'N', 4, 1}},
-                       {Value::of_number(1), Value::of_number(0), Value::of_number(3.0)}, d.firm, "v_oss.dbf");
   opened(ctx, d.templates, "euro.dbf", "eur", "dat");
-  walk(opened(ctx, d.firm, "v_oss.dbf", "vos"), [&](Table& vos) {
+  auto convert = [&](Table& vos) {
     if (vos.field_count() < 42) step_failed(gencode::kArgument, "Za mało pól w tabeli", vos.path());
     const std::string currency = text(vos, "wal_kwb");
     std::optional<Rate> rate = Rate{1, 1};
@@ -210,15 +208,68 @@ void convert_oss_sales(StepContext& ctx, const Dirs& d) {
     set_number(vos, "pln_netto", lib::ROUND2((due - vat) * kurs));
     set_number(vos, "pln_vat", lib::ROUND2(vat * kurs));
     set_number(vos, "rk_netto", lib::ROUND2((due - vat) * number(vos, "kurs_zap")));
-  });
-  close(ctx, "vos");
+  };
+  bool converted = false;
+  Table& old = opened(ctx, d.firm, "v_oss.dbf", "vos");
+  // A table that lacks a field the conversion reads fails in the walk below, with its
+  // own message, rather than inside the field addition.
+  const bool convertible = old.field_count() >= 42 && [&] {
+    for (const char* name : {"wal_kwb", "d_dost", "kw_nal", "kurs_zap", "pln_netto", "pln_vat"})
+      if (old.field_index(name) < 0) return false;
+    return true;
+  }();
+  const bool widen = old.field_count() < 52;
+  tables::ZAMKNIJ(ctx.areas, "vos");
+  if (widen) {
+    // The widened table is converted as it is written. The walk passes over hidden
+    // deleted records, so the conversion does too.
+    const bool hidden = ctx.areas.settings().deleted_hidden;
+    std::function<void(Table&)> each;
+    if (convertible)
+      each = [&](Table& vos) {
+        if (!(hidden && vos.deleted())) convert(vos);
+      };
+    add_fields_or_fail(ctx, {{"KURS_DOCH", 'N', 15, 8}, {"RK_NETTO", 'N', 12, 2}, {"ST_R", 'N', 4, 1}},
+                       {Value::of_number(1), Value::of_number(0), Value::of_number(3.0)}, d.firm, "v_oss.dbf", each);
+    converted = convertible;
+  }
+  if (!converted) {
+    walk(opened(ctx, d.firm, "v_oss.dbf", "vos"), convert);
+    close(ctx, "vos");
+  }
   tables::ZAMKNIJ(ctx.areas, "eur");
+}
+
+// A buffer line with neither amount gets them from quantity and unit price; every line
+// then carries its amounts into the fields the sending reads.
+void complete_buffer_line(Table& t, bool vat_payer, bool purchases) {
+  if (is_zero(std::abs(number(t, "netto")) + std::abs(number(t, "brutto")))) {
+    const double r = val(t.get(field_of(t, "ptu")).text);
+    if (!is_zero(number(t, "cenan"))) {
+      set_number(t, "netto", lib::ROUND2(number(t, "ilosc") * number(t, "cenan")));
+      set_number(t, "vat", lib::ROUND2(number(t, "netto") * r / 100));
+      set_number(t, "brutto", number(t, "netto") + number(t, "vat"));
+    } else {
+      set_number(t, "brutto", lib::ROUND2(number(t, "ilosc") * number(t, "cenab")));
+      set_number(t, "vat", lib::ROUND2(number(t, "brutto") * r / (100 + r)));
+      set_number(t, "netto", number(t, "brutto") - number(t, "vat"));
+    }
+    if (purchases && !vat_payer) {
+      set_number(t, "netto", number(t, "brutto"));
+      set_number(t, "vat", 0);
+      set_text(t, "on", "NT");
+    }
+  }
+  set_number(t, "netto_u", number(t, "netto"));
+  set_number(t, "vat_u", number(t, "vat"));
 }
 
 // The KSeF buffers in the release's layout. Each new table is filled beside the live
 // one from a kept copy and copied over it, the line table of sales last: its layout
-// is what tells an old firm, so a run broken off anywhere is done again in full.
-void rebuild_ksef_buffers(StepContext& ctx, const Dirs& d) {
+// is what tells an old firm, so a run broken off anywhere is done again in full. The
+// line tables' amounts are completed as their records are copied (true then), so they
+// are written once.
+bool rebuild_ksef_buffers(StepContext& ctx, const Dirs& d, bool vat_payer) {
   const int firm_length = opened(ctx, d.firm, "ksef_bsa.dbf", "bsa").fields().size() >= 3
                               ? ctx.areas.current()->fields()[2].length
                               : 0;
@@ -229,18 +280,20 @@ void rebuild_ksef_buffers(StepContext& ctx, const Dirs& d) {
     if (tpl.fields().size() >= 3) release_length = tpl.fields()[2].length;
     tables::ZAMKNIJ(ctx.areas, "robo");
   }
-  if (firm_length >= release_length) return;
+  if (firm_length >= release_length) return false;
 
   struct Buffer {
     const char* live;
     const char* kept;
     const char* fresh;
     bool memo;
+    std::function<void(Table&)> each;
   };
-  const Buffer buffers[] = {{"ksef_bs", "abs", "nbs", true},
-                            {"ksef_bz", "abz", "nbz", true},
-                            {"ksef_bza", "abza", "nbza", false},
-                            {"ksef_bsa", "absa", "nbsa", false}};
+  const Buffer buffers[] = {
+      {"ksef_bs", "abs", "nbs", true, {}},
+      {"ksef_bz", "abz", "nbz", true, {}},
+      {"ksef_bza", "abza", "nbza", false, [&](Table& t) { complete_buffer_line(t, vat_payer, true); }},
+      {"ksef_bsa", "absa", "nbsa", false, [&](Table& t) { complete_buffer_line(t, vat_payer, false); }}};
   auto file = [](const char* name, const char* ext) { return std::string(name) + ext; };
   // The records are read from each buffer itself, which stays as it is until the new
   // one is renamed over it, so no copy of it is made first; a missing buffer still
@@ -253,7 +306,7 @@ void rebuild_ksef_buffers(StepContext& ctx, const Dirs& d) {
     const bool memo = b.memo && os::file_exists(std::string_view(d.templates + file(b.live, ".fpt")));
     if (memo) copy_or_fail(d.templates + file(b.live, ".fpt"), d.firm + file(b.fresh, ".fpt"));
     copy_or_fail(d.templates + file(b.live, ".dbf"), d.firm + file(b.fresh, ".dbf"));
-    append_from(ctx, d.firm, file(b.fresh, ".dbf"), d.firm, file(b.live, ".dbf"));
+    append_from(ctx, d.firm, file(b.fresh, ".dbf"), d.firm, file(b.live, ".dbf"), {}, b.each);
     if (memo) move_or_fail(d.firm + file(b.fresh, ".fpt"), d.firm + file(b.live, ".fpt"));
     move_or_fail(d.firm + file(b.fresh, ".dbf"), d.firm + file(b.live, ".dbf"));
   }
@@ -262,33 +315,12 @@ void rebuild_ksef_buffers(StepContext& ctx, const Dirs& d) {
       base::let_go(lib::DEL_FILE(d.firm + file(name, ".dbf")), "a leftover work table is replaced by the next run");
       if (b.memo) base::let_go(lib::DEL_FILE(d.firm + file(name, ".fpt")), "a leftover work table is replaced by the next run");
     }
+  return true;
 }
 
-// Buffer lines with neither amount get them from quantity and unit price; every line
-// then carries its amounts into the fields the sending reads.
 void complete_buffer_lines(StepContext& ctx, const std::string& firm, const char* name, const char* alias,
                            bool vat_payer, bool purchases) {
-  walk(opened(ctx, firm, name, alias), [&](Table& t) {
-    if (is_zero(std::abs(number(t, "netto")) + std::abs(number(t, "brutto")))) {
-      const double r = val(t.get(field_of(t, "ptu")).text);
-      if (!is_zero(number(t, "cenan"))) {
-        set_number(t, "netto", lib::ROUND2(number(t, "ilosc") * number(t, "cenan")));
-        set_number(t, "vat", lib::ROUND2(number(t, "netto") * r / 100));
-        set_number(t, "brutto", number(t, "netto") + number(t, "vat"));
-      } else {
-        set_number(t, "brutto", lib::ROUND2(number(t, "ilosc") * number(t, "cenab")));
-        set_number(t, "vat", lib::ROUND2(number(t, "brutto") * r / (100 + r)));
-        set_number(t, "netto", number(t, "brutto") - number(t, "vat"));
-      }
-      if (purchases && !vat_payer) {
-        set_number(t, "netto", number(t, "brutto"));
-        set_number(t, "vat", 0);
-        set_text(t, "on", "NT");
-      }
-    }
-    set_number(t, "netto_u", number(t, "netto"));
-    set_number(t, "vat_u", number(t, "vat"));
-  });
+  walk(opened(ctx, firm, name, alias), [&](Table& t) { complete_buffer_line(t, vat_payer, purchases); });
   close(ctx, alias);
 }
 
@@ -336,7 +368,7 @@ void I_26_01_007(StepContext& ctx, const std::string& firm_dir, const std::strin
   tables::ZAMKNIJ(ctx.areas, "fir");
 
   convert_oss_sales(ctx, d);
-  rebuild_ksef_buffers(ctx, d);
+  const bool lines_completed = rebuild_ksef_buffers(ctx, d, vat_payer);
 
   index_or_fail(ctx, d.firm + "v_oss", {{"lpp", "lpp"}, {"dat", "d_dost"}, {"rmc", "pczk_kod+rmc"}});
   const std::vector<std::pair<std::string, std::string>> document_tags = {
@@ -344,8 +376,10 @@ void I_26_01_007(StepContext& ctx, const std::string& firm_dir, const std::strin
   index_or_fail(ctx, d.firm + "ksef_bz", document_tags);
   index_or_fail(ctx, d.firm + "ksef_bs", document_tags);
 
-  complete_buffer_lines(ctx, d.firm, "ksef_bza.dbf", "bza", vat_payer, true);
-  complete_buffer_lines(ctx, d.firm, "ksef_bsa.dbf", "bsa", vat_payer, false);
+  if (!lines_completed) {
+    complete_buffer_lines(ctx, d.firm, "ksef_bza.dbf", "bza", vat_payer, true);
+    complete_buffer_lines(ctx, d.firm, "ksef_bsa.dbf", "bsa", vat_payer, false);
+  }
 
   const std::vector<std::pair<std::string, std::string>> line_tags = {{"lpf", "lppf+str(lp,4,0)"}, {"lpp", "lpp"}};
   index_or_fail(ctx, d.firm + "ksef_bza", line_tags);

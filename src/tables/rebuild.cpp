@@ -159,8 +159,14 @@ bool bytes_can_carry(const OldTable& old, const table::Structure& structure, boo
 bool copy_backup(const std::string& table_file, const std::string& backup, bool has_memo) {
   if (!replaceable(backup) || !replaceable(memo_file_of(backup))) return false;
   remove_pair(backup);
-  if (!os::copy_file(table_file, backup)) return false;
-  return !has_memo || os::copy_file(memo_file_of(table_file), memo_file_of(backup));
+  // The field addition reads the old files and renames the new ones over them, never
+  // writing them in place, so a second name for their bytes is as good as a copy;
+  // a file system without hard links gets the copy.
+  auto keep = [](const std::string& from, const std::string& to) {
+    return os::link_file(os::native_path(from), os::native_path(to)) == 0 || os::copy_file(from, to);
+  };
+  if (!keep(table_file, backup)) return false;
+  return !has_memo || keep(memo_file_of(table_file), memo_file_of(backup));
 }
 
 // Copies the old records into the new table as bytes: the old fields keep their place
@@ -270,7 +276,8 @@ bool fill_by_bytes(const std::string& old_file, const std::string& new_file, con
 // Copies record by record through the engine from the backup (old tables whose layout
 // or memo file the byte copy cannot take over).
 bool fill_by_values(table::WorkAreas& areas, const std::string& directory, const std::string& backup,
-                    const std::string& fresh, const std::vector<Added>& added, std::uint8_t table_flags) {
+                    const std::string& fresh, const std::vector<Added>& added, std::uint8_t table_flags,
+                    const std::function<void(table::Table&)>& each = {}, bool same_form = false) {
   if (!OTWORZ(areas, directory, backup, "robo0")) return false;
   if (!OTWORZ(areas, directory, fresh, "robo1")) {
     ZAMKNIJ(areas, "robo0");
@@ -281,16 +288,38 @@ bool fill_by_values(table::WorkAreas& areas, const std::string& directory, const
     table::Table* to = areas.find("robo1");
     int n = from->field_count();
     std::vector<table::Value> values(static_cast<size_t>(n));
+    // Fields of the same form keep their bytes (a blank number stays blank), in runs
+    // between the memo fields, whose texts go by value.
+    std::vector<std::pair<int, int>> runs;
+    if (same_form)
+      for (int i = 0; i < n;) {
+        if (from->fields()[i].is_memo()) {
+          ++i;
+          continue;
+        }
+        int j = i;
+        while (j < n && !from->fields()[j].is_memo()) ++j;
+        runs.push_back({i, j - i});
+        i = j;
+      }
     for (std::uint32_t r = 1, count = from->record_count(); r <= count; ++r) {
       from->go_to(r);
-      for (int i = 0; i < n; ++i) from->read(i, values[static_cast<size_t>(i)]);
       bool deleted = from->deleted();
       if (!to->append()) return false;
-      for (int i = 0; i < n; ++i)
-        if (!to->put(i, values[static_cast<size_t>(i)])) return false;
+      if (same_form) {
+        for (auto [first, k] : runs)
+          if (!to->put_bytes(first, from->record_buffer() + from->fields()[first].offset, k)) return false;
+        for (int i = 0; i < n; ++i)
+          if (from->fields()[i].is_memo() && !to->put(i, from->get(i))) return false;
+      } else {
+        for (int i = 0; i < n; ++i) from->read(i, values[static_cast<size_t>(i)]);
+        for (int i = 0; i < n; ++i)
+          if (!to->put(i, values[static_cast<size_t>(i)])) return false;
+      }
       for (const Added& a : added)
         if (a.value && !to->put(a.position, *a.value)) return false;
       if (deleted && !to->remove()) return false;
+      if (each) each(*to);
     }
     return to->commit() && (table_flags == to->table_flags() || to->set_table_flags(table_flags));
   });
@@ -350,7 +379,7 @@ bool LBCREATE(std::string_view target_view, const table::Structure& structure) {
 
 bool DODAJ_POLE(table::WorkAreas& areas, const table::Structure& fields,
                 const std::vector<std::optional<table::Value>>& initial, std::string_view directory_view,
-                std::string_view table_view) {
+                std::string_view table_view, const std::function<void(table::Table&)>& each) {
   CallContext routine("DODAJ_POLE");
   const std::string directory(directory_view);
   const std::string name = lib::lower_ascii(table_view);
@@ -401,8 +430,12 @@ bool DODAJ_POLE(table::WorkAreas& areas, const table::Structure& fields,
   if (!LBCREATE(directory + fresh, wider)) return false;
 
   bool failed = false;
-  bool filled = by_bytes && fill_by_bytes(directory + name, directory + fresh, old, added, failed);
-  if (!filled && !failed) {
+  // A conversion of every record needs the values: read from the old table itself
+  // (which stays as it is until the swap) rather than from a second copy of it.
+  bool filled = each ? fill_by_values(areas, directory, by_bytes ? name : backup, fresh, added, old.table_flags, each,
+                                      by_bytes)
+                     : by_bytes && fill_by_bytes(directory + name, directory + fresh, old, added, failed);
+  if (!filled && !failed && !each) {
     // The copy by values reads an exported backup, not the byte copy.
     if (by_bytes) {
       if (!OTWORZ(areas, directory, name, "robo")) return false;

@@ -51,10 +51,13 @@ bool LBCREATE(std::string_view target, const table::Structure& structure);
 // table was rebuilt; false when the table could not be opened for itself, or the
 // backup or the new table could not be written (the table is then as it was, and the
 // working files "z"/"x" + name stay for inspection). Every record, deletion mark and
-// memo text is kept. Leaves no work area open.
+// memo text is kept. Leaves no work area open. each, when given, is called with the new
+// table on every record (deleted ones too) once its values are in, before it is
+// stored: a step that would walk the widened table next converts it as it is made,
+// writing it once.
 bool DODAJ_POLE(table::WorkAreas& areas, const table::Structure& fields,
                 const std::vector<std::optional<table::Value>>& initial, std::string_view directory,
-                std::string_view table);
+                std::string_view table, const std::function<void(table::Table&)>& each = {});
 
 // The self-test's variant: adds the missing fields (names compared in upper case),
 // keeping "stary.dbf" as the backup. True also when the table is missing or nothing

@@ -10,6 +10,7 @@
 #include "lib/files.h"
 #include "platform/os/fault.h"
 #include "platform/os/files.h"
+#include "platform/os/write_tally.h"
 #include "platform/table/copying.h"
 #include "platform/error/error.h"
 #include "tables/rebuild.h"
@@ -167,6 +168,58 @@ TEST_F(Rebuild, RebuiltFileIsTheOldRecordBytesFollowedByTheNewFields) {
   EXPECT_EQ(got, want);
   EXPECT_EQ(zuv::testing::table_read_bytes(os_file("ks.fpt")), old_memo);
   EXPECT_EQ(names(), (std::vector<std::string>{"ks.dbf", "ks.fpt"}));
+}
+
+// A conversion given to the field addition sees every record, deleted ones with their
+// mark, holding its old bytes (a blank number stays blank) and the new fields' initial
+// values; what it puts is in the new table, which is written once: the backup is a
+// second name for the old file, and no record goes to the disk twice.
+TEST_F(Rebuild, AConversionRunsOnEachRecordAsTheWidenedTableIsWritten) {
+  make_table("oss.dbf", 3000, false);
+  {
+    table::OpenOptions o;
+    o.path = file("oss.dbf");
+    auto t = table::Table::open(o);
+    ASSERT_TRUE(t->go_to(5));
+    ASSERT_TRUE(t->put(0, Value()));  // blank number
+    ASSERT_TRUE(t->commit());
+  }
+  const std::string old = zuv::testing::table_read_bytes(os_file("oss.dbf"));
+  const std::size_t header = 32 + 2 * 32 + 1, length = 1 + 8 + 20;
+  auto before = read_all(file("oss.dbf"));
+  int seen = 0, seen_deleted = 0;
+#ifndef _WIN32
+  os::write_tally::start();
+#endif
+  ASSERT_TRUE(DODAJ_POLE(
+      areas, {{"KURS", 'N', 10, 4}, {"PLN", 'N', 12, 2}}, {Value::of_number(1), std::nullopt}, dir, "oss.dbf",
+      [&](table::Table& t) {
+        ++seen;
+        seen_deleted += t.deleted();
+        EXPECT_DOUBLE_EQ(t.get("KURS").number, 1);
+        EXPECT_TRUE(t.put("PLN", Value::of_number(t.get("NR").number * 2)));
+      }));
+#ifndef _WIN32
+  const std::uint64_t written = os::write_tally::totals().bytes;
+  os::write_tally::stop();
+#endif
+  EXPECT_EQ(seen, 3000);
+  EXPECT_EQ(seen_deleted, 1000);
+  auto after = read_all(file("oss.dbf"));
+  ASSERT_EQ(after.size(), before.size());
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i].deleted, before[i].deleted);
+    EXPECT_EQ(after[i].cells[2], "1.000000");
+    EXPECT_EQ(after[i].cells[3], std::to_string(std::stod(before[i].cells[0]) * 2)) << i;
+  }
+  const std::string now = zuv::testing::table_read_bytes(os_file("oss.dbf"));
+#ifndef _WIN32
+  EXPECT_LT(written, now.size() * 5 / 4) << "the table was written more than once";
+#endif
+  const std::size_t wide = length + 10 + 12;
+  for (std::size_t r : {0u, 4u, 2999u})
+    EXPECT_EQ(now.substr(header + 32 * 2 + r * wide, length), old.substr(header + r * length, length)) << r;
+  EXPECT_EQ(names(), (std::vector<std::string>{"oss.dbf"}));
 }
 
 TEST_F(Rebuild, TableWithoutMemoGainsAMemoFile) {

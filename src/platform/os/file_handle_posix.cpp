@@ -267,6 +267,8 @@ int remove_file(const std::string& path) {
 }
 
 int link_file(const std::string& existing, const std::string& new_name) {
+  // The new name is a file created as far as a watcher is concerned.
+  if (int code = change_guard::notify(new_name, Change::Write)) return code;
   if (int code = fault::check(fault::Op::Create)) return code;
   dir_listing::NameChange made = dir_listing::name_added(new_name);
   if (::link(existing.c_str(), new_name.c_str()) != 0) return from_errno(errno);

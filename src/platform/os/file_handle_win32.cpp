@@ -213,6 +213,8 @@ int sync_file(const std::string& path) {
 int sync_directory(const std::string&) { return fault::check(fault::Op::Sync); }
 
 int link_file(const std::string& existing, const std::string& new_name) {
+  // The new name is a file created as far as a watcher is concerned.
+  if (int code = change_guard::notify(new_name, Change::Write)) return code;
   if (int code = fault::check(fault::Op::Create)) return code;
   return CreateHardLinkW(widen(new_name).c_str(), widen(existing).c_str(), nullptr) ? 0 : last_error();
 }

@@ -107,7 +107,7 @@ std::vector<Segment> segments_of(const Table& source, const Table& target,
 // Appends to target every record of source visible under source's settings (or all
 // of them with their marks), mapping source field i to target field map[i].
 bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, int>>& map,
-               const std::function<bool(Table&)>& condition) {
+               const std::function<bool(Table&)>& condition, const std::function<void(Table&)>& each = {}) {
   const bool hidden = source.settings().deleted_hidden;
   // Fields of the same form on both sides move as bytes; the rest are read and written.
   std::vector<bool> as_bytes;
@@ -169,7 +169,9 @@ bool copy_rows(Table& source, Table& target, const std::vector<std::pair<int, in
       for (std::size_t i : redo)
         if (!copy_field(i)) return false;
     }
-    return !source.deleted() || target.remove();
+    if (source.deleted() && !target.remove()) return false;
+    if (each) each(target);
+    return true;
   };
   if (!source.controlling_order() && !source.has_filter()) {
     // In natural order the copy walks by skipping, which keeps the read-ahead of a
@@ -230,7 +232,7 @@ bool export_records(Table& source, const std::string& path, const std::vector<st
   return ok;
 }
 
-bool import_records(Table& target, const std::string& path) {
+bool import_records(Table& target, const std::string& path, const std::function<void(Table&)>& each) {
   OpenOptions options;
   options.path = path;
   options.engine = target.engine();
@@ -245,7 +247,7 @@ bool import_records(Table& target, const std::string& path) {
     int to = target.field_index(f.name);
     if (to >= 0 && compatible(f.type, target.fields()[to].type)) map.push_back({i, to});
   }
-  return copy_rows(*source, target, map, {});
+  return copy_rows(*source, target, map, {}, each);
 }
 
 }  // namespace zuv::table

@@ -18,7 +18,9 @@ bool export_records(Table& source, const std::string& path, const std::vector<st
                     const std::function<bool(Table&)>& condition = {});
 
 // DBIMPORT: appends every record of the table at path to target, fields matched by
-// name (a field the target lacks, or of an incompatible type, is left out).
-bool import_records(Table& target, const std::string& path);
+// name (a field the target lacks, or of an incompatible type, is left out). each, when
+// given, is called with the target on every appended record before it is stored: a
+// conversion of the new records costs no second write of the table.
+bool import_records(Table& target, const std::string& path, const std::function<void(Table&)>& each = {});
 
 }  // namespace zuv::table

@@ -148,6 +148,13 @@ bool Table::store_current() {
     dirty_ = false;
     return true;
   }
+  // A record put back to the bytes it had is not written: a walk that sets every
+  // record's field to what it already holds leaves the file, its keys and its
+  // recovery copy alone.
+  if (!appended_ && !any_memo_pending_ && buffer_ == original_) {
+    dirty_ = false;
+    return true;
+  }
   const bool appended = appended_;
   // The keys first, then the memos, then the record: a failure at any step takes back
   // the steps before it, so the record and its keys are written all or not at all.

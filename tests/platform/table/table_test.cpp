@@ -171,6 +171,44 @@ TEST_F(TableTest, RollbackForgetsChangesNotYetStored) {
   EXPECT_EQ(t->get("UWAGI").text, "stary memo");
 }
 
+// A record whose fields are put back to the bytes they hold is not written: a walk
+// that changes nothing leaves the file as it was (its header's date included), so the
+// upgrade keeps no copy of it. A real change is written and dated.
+TEST_F(TableTest, ARecordPutBackToItsOwnBytesIsNotWritten) {
+  {
+    auto t = open_table(path);
+    add(*t, "pierwszy", 1.5);
+    add(*t, "drugi", 2);
+    ASSERT_TRUE(t->commit());
+  }
+  std::string bytes = zuv::testing::table_read_bytes(path);
+  bytes[1] = 101;  // 2001-01-01
+  bytes[2] = bytes[3] = 1;
+  zuv::testing::table_write_bytes(path, bytes);
+  {
+    auto t = open_table(path);
+    for (t->go_top(); !t->eof(); t->skip()) {
+      ASSERT_TRUE(t->put("KWOTA", Value::of_number(99)));
+      ASSERT_TRUE(t->put("KWOTA", t->get("KWOTA").number == 99 ? Value::of_number(t->recno() == 1 ? 1.5 : 2)
+                                                               : Value::of_number(0)));
+      ASSERT_TRUE(t->put("NAZWA", t->get("NAZWA")));
+    }
+    ASSERT_TRUE(t->commit());
+  }
+  EXPECT_EQ(zuv::testing::table_read_bytes(path), bytes);
+  {
+    auto t = open_table(path);
+    t->go_to(2);
+    ASSERT_TRUE(t->put("KWOTA", Value::of_number(3)));
+    ASSERT_TRUE(t->commit());
+  }
+  const std::string changed = zuv::testing::table_read_bytes(path);
+  EXPECT_NE(changed[1], 101);
+  auto t = open_table(path, false, true);
+  t->go_to(2);
+  EXPECT_DOUBLE_EQ(t->get("KWOTA").number, 3);
+}
+
 TEST_F(TableTest, MemoUpdateNeverTouchesAnotherRecordsMemo) {
   {
     auto t = open_table(path);
