@@ -50,7 +50,6 @@ std::unique_ptr<table::Table> open_shown(const fs::path& dbf, const table::Setti
   table::OpenOptions o;
   o.path = dbf.string();
   o.read_only = true;
-  o.shared = true;
   auto t = table::Table::open(o);
   if (t) t->set_settings(&shown);
   return t;

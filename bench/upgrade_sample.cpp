@@ -14,7 +14,11 @@
 // With "compare" the copy made by cp -r is upgraded first without the crash recovery's
 // copies, so that their cost is seen in the same run.
 //
-//   bench_upgrade_sample [FIRMS [RECORDS [SCRATCH_DIR [compare|-  [WORKERS]]]]]
+// With RESULTS, the upgraded database's checksum list (bench_result_digest) is written
+// there, or, when that file exists, compared with it: a change made for speed must
+// give the same tables and tag orders as the code before it.
+//
+//   bench_upgrade_sample [FIRMS [RECORDS [SCRATCH_DIR [compare|-  [WORKERS [RESULTS]]]]]]
 //   (default 100 10000 /tmp - 2)
 #include <sys/resource.h>
 #include <unistd.h>
@@ -23,6 +27,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -315,7 +320,20 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < costly.size() && i < 12; ++i)
     std::printf("  %-22s %8.2f s  %8.1f MB  (%ld runs)\n", costly[i].first.c_str(), costly[i].second.seconds,
                 static_cast<double>(costly[i].second.bytes) / 1e6, costly[i].second.runs);
+  int rc = 0;
+  if (argc > 6) {
+    const fs::path list = fs::absolute(argv[6]);
+    const std::string digest = (bin / "bench_result_digest").string() + " " + (sample / "baza").string();
+    if (fs::exists(list)) {
+      std::printf("results against %s:\n", list.c_str());
+      std::fflush(stdout);
+      rc = std::system((digest + " " + list.string()).c_str()) == 0 ? 0 : 1;
+    } else {
+      rc = std::system((digest + " > " + list.string()).c_str()) == 0 ? 0 : 1;
+      std::printf("results written to %s\n", list.c_str());
+    }
+  }
   fs::current_path(scratch.parent_path());
   fs::remove_all(scratch);
-  return 0;
+  return rc;
 }
