@@ -3,7 +3,12 @@
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 dpkg --add-architecture i386
-apt-get update -qq
+# A mirror in the middle of a sync fails one index now and then; the install below
+# fails on its own if a package we need is really missing.
+for try in 1 2 3; do
+  apt-get update -qq && break
+  echo "apt-get update failed (try $try)" >&2; sleep $((try * 10))
+done
 apt-get install -y -qq --no-install-recommends \
   cmake make g++ clang libclang-rt-14-dev pkg-config git ca-certificates \
   libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev zlib1g-dev \
