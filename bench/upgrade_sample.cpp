@@ -136,6 +136,8 @@ int main(int argc, char** argv) {
   fs::path scratch =
       fs::absolute(fs::path(argc > 3 ? argv[3] : "/tmp") / ("zuv_upgrade_bench_" + std::to_string(::getpid())));
   fs::path bin = fs::absolute(argv[0]).parent_path();
+  // Taken now: the upgrade runs from the release's directory.
+  const fs::path list = argc > 6 ? fs::absolute(argv[6]) : fs::path();
   if (!fs::exists(bin / "zuv-sample")) {
     std::fprintf(stderr, "zuv-sample not found beside this program\n");
     return 1;
@@ -321,8 +323,7 @@ int main(int argc, char** argv) {
     std::printf("  %-22s %8.2f s  %8.1f MB  (%ld runs)\n", costly[i].first.c_str(), costly[i].second.seconds,
                 static_cast<double>(costly[i].second.bytes) / 1e6, costly[i].second.runs);
   int rc = 0;
-  if (argc > 6) {
-    const fs::path list = fs::absolute(argv[6]);
+  if (!list.empty()) {
     const std::string digest = (bin / "bench_result_digest").string() + " " + (sample / "baza").string();
     if (fs::exists(list)) {
       std::printf("results against %s:\n", list.c_str());
@@ -330,7 +331,7 @@ int main(int argc, char** argv) {
       rc = std::system((digest + " " + list.string()).c_str()) == 0 ? 0 : 1;
     } else {
       rc = std::system((digest + " > " + list.string()).c_str()) == 0 ? 0 : 1;
-      std::printf("results written to %s\n", list.c_str());
+      std::printf(rc == 0 ? "results written to %s\n" : "results could not be written to %s\n", list.c_str());
     }
   }
   fs::current_path(scratch.parent_path());
