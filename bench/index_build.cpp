@@ -110,22 +110,13 @@ int main(int argc, char** argv) {
       sink += uint8_t(e.key(dbf.view())[0]);
     }
     double scan = seconds_since(ts);
-    // The same steps as build_cdx_tag, timed one by one.
+    BuildTimes times;
+    opt.times = &times;
     auto tb = Clock::now();
-    KeySorter sorter(e.key_type(), e.key_length(), opt.memory_budget, opt.temp_dir);
-    for (uint32_t r = 1; r <= n; ++r) {
-      dbf.read(r);
-      sorter.add(e.key(dbf.view()), r);
-    }
-    double keys_s = seconds_since(tb);
-    auto tsort = Clock::now();
-    sorter.finish();
-    double sort_s = seconds_since(tsort);
-    auto ttree = Clock::now();
-    cdx::Tag& t = cdx->create_tag(tag, expr, e.key_type(), e.key_length(), false, false, sorter, n);
-    double tree_s = seconds_since(ttree);
+    cdx::Tag& t = build_cdx_tag(*cdx, dbf, tag, expr, opt);
     double build = seconds_since(tb);
-    std::printf("  %s: keys %.2f s, sort %.2f s (%zu runs), tree %.2f s\n", tag, keys_s, sort_s, sorter.runs(), tree_s);
+    std::printf("  %s: keys %.2f s, sort %.2f s (%zu runs), tree %.2f s\n", tag, times.keys, times.sort, times.runs,
+                times.tree);
     std::mt19937 rng(2);
     auto tk = Clock::now();
     const int seeks = 100000;
