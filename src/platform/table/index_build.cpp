@@ -46,9 +46,14 @@ void build_cdx_tags(cdx::CdxFile& file, RecordSource& records, const std::vector
   BuildTimes spent;
   Lap lap(options.times != nullptr);
   const uint32_t n = records.source_count();
+  for (auto& s : sorters) s->expect(n);
+  std::string key;
   for (uint32_t r = 1; r <= n; ++r) {
     records.source_load(r);
-    for (size_t i = 0; i < exprs.size(); ++i) sorters[i]->add(exprs[i].key(records.source_view()), r);
+    for (size_t i = 0; i < exprs.size(); ++i) {
+      exprs[i].key(records.source_view(), key);
+      sorters[i]->add(key, r);
+    }
   }
   lap.to(spent.keys);
   for (size_t i = 0; i < tags.size(); ++i) {

@@ -89,6 +89,11 @@ void KeySorter::decode(const uint8_t* in, std::string& key, uint32_t& recno) con
           (uint32_t(in[key_length_ + 2]) << 8) | in[key_length_ + 3];
 }
 
+void KeySorter::expect(uint64_t keys) {
+  const size_t records = size_t(std::min<uint64_t>(keys, capacity_));
+  if (records * record_size_ > buffer_.size()) buffer_.resize(records * record_size_);
+}
+
 void KeySorter::add(std::string_view key, uint32_t recno) {
   if (used_ == capacity_) spill();
   if ((used_ + 1) * record_size_ > buffer_.size())
@@ -117,18 +122,29 @@ void KeySorter::sort_buffer() {
   });
 }
 
+const uint8_t* KeySorter::sorted_record(size_t i, uint8_t* scratch) const {
+  const Slot& s = order_[i];
+  // A record of up to 16 bytes is whole in its slot: no jump into the buffer.
+  if (record_size_ > 16) return buffer_.data() + size_t(s.index) * record_size_;
+  for (int b = 0; b < 8; ++b) {
+    scratch[b] = uint8_t(s.prefix >> (56 - 8 * b));
+    scratch[8 + b] = uint8_t(s.next >> (56 - 8 * b));
+  }
+  return scratch;
+}
+
 void KeySorter::spill() {
   sort_buffer();
-  const uint8_t* base = buffer_.data();
   const size_t rs = record_size_;
   // The records in sorted order from the i-th on, appended to out while it holds at
   // most limit bytes.
   size_t i = 0;
   auto gather = [&](std::vector<uint8_t>& out, size_t limit) {
-    for (; i < used_ && out.size() + rs <= limit; ++i) {
-      const uint8_t* rec = base + size_t(order_[i].index) * rs;
-      out.insert(out.end(), rec, rec + rs);
-    }
+    const size_t take = std::min(used_ - i, (limit - out.size()) / rs);
+    out.resize(out.size() + take * rs);
+    uint8_t* to = out.data() + out.size() - take * rs;
+    uint8_t scratch[16];
+    for (size_t k = 0; k < take; ++k, ++i, to += rs) std::memcpy(to, sorted_record(i, scratch), rs);
   };
   auto run = std::make_unique<Run>();
   // A run stays in memory while the sorted runs, the buffer and its order fit the
@@ -203,7 +219,8 @@ bool KeySorter::next(std::string& key, uint32_t& recno) {
   if (!finished_) finish();
   if (runs_.empty()) {
     if (memory_pos_ >= order_.size()) return false;
-    decode(buffer_.data() + size_t(order_[memory_pos_++].index) * record_size_, key, recno);
+    uint8_t scratch[16];
+    decode(sorted_record(memory_pos_++, scratch), key, recno);
     return true;
   }
   if (heap_.empty()) return false;
