@@ -36,8 +36,74 @@ struct KeySorter::Run {
 };
 
 namespace {
+
 std::atomic<unsigned> g_run_counter{0};
+
+// Sorts slots that agree in their first `digit` bytes: spread by the next byte in place,
+// then each bucket on; a bucket no larger than a few dozen (or one whose 16 bytes are
+// all equal) goes to std::sort. Keys of one table share long stretches (leading zeros,
+// the same month), which a comparison sort would go over again at every step.
+// memcmp(a, b, n) > 0 for the merge's short records, eight bytes at a time in place
+// of a library call per comparison.
+uint64_t load_be64(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+  return v;
 }
+
+bool bytes_greater(const uint8_t* a, const uint8_t* b, size_t n) {
+  for (; n >= 8; a += 8, b += 8, n -= 8) {
+    const uint64_t x = load_be64(a), y = load_be64(b);
+    if (x != y) return x > y;
+  }
+  for (; n; ++a, ++b, --n) {
+    if (*a != *b) return *a > *b;
+  }
+  return false;
+}
+
+template <class Slot, class Less>
+void radix_sort(Slot* a, size_t n, int digit, const Less& less) {
+  auto byte_of = [](const Slot& s, int d) {
+    return d < 8 ? unsigned(s.prefix >> (56 - 8 * d)) & 0xFF : unsigned(s.next >> (120 - 8 * d)) & 0xFF;
+  };
+  for (;;) {
+    if (n <= 64 || digit == 16) {
+      std::sort(a, a + n, less);
+      return;
+    }
+    size_t count[256] = {};
+    for (size_t i = 0; i < n; ++i) ++count[byte_of(a[i], digit)];
+    if (count[byte_of(a[0], digit)] == n) {
+      ++digit;
+      continue;
+    }
+    size_t next[256], end[256];
+    size_t pos = 0;
+    for (int b = 0; b < 256; ++b) {
+      next[b] = pos;
+      pos += count[b];
+      end[b] = pos;
+    }
+    for (unsigned b = 0; b < 256; ++b) {
+      while (next[b] < end[b]) {
+        Slot v = a[next[b]];
+        unsigned vb = byte_of(v, digit);
+        while (vb != b) {
+          std::swap(v, a[next[vb]++]);
+          vb = byte_of(v, digit);
+        }
+        a[next[b]++] = v;
+      }
+    }
+    for (unsigned b = 0; b < 256; ++b) {
+      if (count[b] > 1) radix_sort(a + end[b] - count[b], count[b], digit + 1, less);
+    }
+    return;
+  }
+}
+
+}  // namespace
 
 KeySorter::KeySorter(KeyType type, int key_length, size_t budget, std::string temp_dir)
     : type_(type),
@@ -115,12 +181,14 @@ void KeySorter::sort_buffer() {
     order_[i] = Slot{p, q, uint32_t(i)};
   }
   const size_t rest = rs > 16 ? rs - 16 : 0;
-  std::sort(order_.begin(), order_.end(), [&](const Slot& a, const Slot& b) {
+  auto less = [&](const Slot& a, const Slot& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     if (a.next != b.next) return a.next < b.next;
     return rest && std::memcmp(base + size_t(a.index) * rs + 16, base + size_t(b.index) * rs + 16, rest) < 0;
-  });
+  };
+  radix_sort(order_.data(), order_.size(), 0, less);
 }
+
 
 const uint8_t* KeySorter::sorted_record(size_t i, uint8_t* scratch) const {
   const Slot& s = order_[i];
@@ -211,7 +279,7 @@ void KeySorter::finish() {
       heap_.push_back(i);
     }
   }
-  auto greater = [&](size_t a, size_t b) { return std::memcmp(runs_[a]->head, runs_[b]->head, record_size_) > 0; };
+  auto greater = [&](size_t a, size_t b) { return bytes_greater(runs_[a]->head, runs_[b]->head, record_size_); };
   std::make_heap(heap_.begin(), heap_.end(), greater);
 }
 
@@ -224,10 +292,8 @@ bool KeySorter::next(std::string& key, uint32_t& recno) {
     return true;
   }
   if (heap_.empty()) return false;
-  auto greater = [&](size_t a, size_t b) { return std::memcmp(runs_[a]->head, runs_[b]->head, record_size_) > 0; };
-  std::pop_heap(heap_.begin(), heap_.end(), greater);
-  size_t i = heap_.back();
-  Run& r = *runs_[i];
+  auto greater = [&](size_t a, size_t b) { return bytes_greater(runs_[a]->head, runs_[b]->head, record_size_); };
+  Run& r = *runs_[heap_.front()];
   decode(r.head, key, recno);
   r.pos += record_size_;
   bool more = true;
@@ -237,12 +303,23 @@ bool KeySorter::next(std::string& key, uint32_t& recno) {
     r.pos = 0;
     more = r.end > 0;
   }
-  if (more) {
-    r.head = r.block.data() + r.pos;
-    std::push_heap(heap_.begin(), heap_.end(), greater);
-  } else {
+  if (!more) {
+    std::pop_heap(heap_.begin(), heap_.end(), greater);
     heap_.pop_back();
+    return true;
   }
+  r.head = r.block.data() + r.pos;
+  // The run's next record often stays the smallest: it sinks from the top only as far
+  // as it must, instead of leaving the heap and coming back.
+  const size_t top = heap_.front(), n = heap_.size();
+  size_t pos = 0;
+  for (size_t child = 1; child < n; child = 2 * pos + 1) {
+    if (child + 1 < n && greater(heap_[child], heap_[child + 1])) ++child;
+    if (!greater(top, heap_[child])) break;
+    heap_[pos] = heap_[child];
+    pos = child;
+  }
+  heap_[pos] = top;
   return true;
 }
 
