@@ -128,7 +128,7 @@ size_t KeySorter::runs_on_disk() const {
 }
 
 void KeySorter::encode(std::string_view key, uint32_t recno, uint8_t* out) const {
-  const uint8_t* w = collation_weights();
+  const uint8_t* w = weights_;
   const char pad = key_pad(type_);
   const size_t n = std::min(key.size(), key_length_);
   const uint8_t* k = reinterpret_cast<const uint8_t*>(key.data());
@@ -143,7 +143,7 @@ void KeySorter::encode(std::string_view key, uint32_t recno, uint8_t* out) const
 }
 
 void KeySorter::decode(const uint8_t* in, std::string& key, uint32_t& recno) const {
-  const uint8_t* codes = collation_codes();
+  const uint8_t* codes = codes_;
   key.resize(key_length_);
   char* k = key.data();
   if (type_ == KeyType::Character) {
@@ -211,8 +211,16 @@ void KeySorter::spill() {
     const size_t take = std::min(used_ - i, (limit - out.size()) / rs);
     out.resize(out.size() + take * rs);
     uint8_t* to = out.data() + out.size() - take * rs;
-    uint8_t scratch[16];
-    for (size_t k = 0; k < take; ++k, ++i, to += rs) std::memcpy(to, sorted_record(i, scratch), rs);
+    if (rs <= 16) {
+      // Straight from the slots: the buffer is not visited at all.
+      for (size_t k = 0; k < take; ++k, ++i, to += rs) {
+        const Slot& slot = order_[i];
+        for (size_t b = 0; b < rs; ++b)
+          to[b] = uint8_t(b < 8 ? slot.prefix >> (56 - 8 * b) : slot.next >> (120 - 8 * b));
+      }
+      return;
+    }
+    for (size_t k = 0; k < take; ++k, ++i, to += rs) std::memcpy(to, buffer_.data() + size_t(order_[i].index) * rs, rs);
   };
   auto run = std::make_unique<Run>();
   // A run stays in memory while the sorted runs, the buffer and its order fit the

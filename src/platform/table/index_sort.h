@@ -65,6 +65,8 @@ class KeySorter : public KeyStream {
   void decode(const uint8_t* in, std::string& key, uint32_t& recno) const;
 
   KeyType type_;
+  const uint8_t* weights_ = collation_weights();
+  const uint8_t* codes_ = collation_codes();
   size_t key_length_;
   size_t record_size_;
   size_t capacity_;
