@@ -39,18 +39,14 @@ namespace {
 
 std::atomic<unsigned> g_run_counter{0};
 
-// Sorts slots that agree in their first `digit` bytes: spread by the next byte in place,
-// then each bucket on; a bucket no larger than a few dozen (or one whose 16 bytes are
-// all equal) goes to std::sort. Keys of one table share long stretches (leading zeros,
-// the same month), which a comparison sort would go over again at every step.
-// memcmp(a, b, n) > 0 for the merge's short records, eight bytes at a time in place
-// of a library call per comparison.
 uint64_t load_be64(const uint8_t* p) {
   uint64_t v = 0;
   for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
   return v;
 }
 
+// memcmp(a, b, n) > 0 for the merge's short records, eight bytes at a time in place
+// of a library call per comparison.
 bool bytes_greater(const uint8_t* a, const uint8_t* b, size_t n) {
   for (; n >= 8; a += 8, b += 8, n -= 8) {
     const uint64_t x = load_be64(a), y = load_be64(b);
@@ -62,11 +58,19 @@ bool bytes_greater(const uint8_t* a, const uint8_t* b, size_t n) {
   return false;
 }
 
+// Byte b (0-15) of a record as its slot holds it.
+template <class Slot>
+uint8_t slot_byte(const Slot& s, size_t b) {
+  return uint8_t(b < 8 ? s.prefix >> (56 - 8 * b) : s.next >> (120 - 8 * b));
+}
+
+// Sorts slots that agree in their first `digit` bytes: spread by the next byte in place,
+// then each bucket on; a bucket no larger than a few dozen (or one whose 16 bytes are
+// all equal) goes to std::sort. Keys of one table share long stretches (leading zeros,
+// the same month), which a comparison sort would go over again at every step.
 template <class Slot, class Less>
 void radix_sort(Slot* a, size_t n, int digit, const Less& less) {
-  auto byte_of = [](const Slot& s, int d) {
-    return d < 8 ? unsigned(s.prefix >> (56 - 8 * d)) & 0xFF : unsigned(s.next >> (120 - 8 * d)) & 0xFF;
-  };
+  auto byte_of = [](const Slot& s, int d) { return unsigned(slot_byte(s, size_t(d))); };
   for (;;) {
     if (n <= 64 || digit == 16) {
       std::sort(a, a + n, less);
@@ -194,10 +198,7 @@ const uint8_t* KeySorter::sorted_record(size_t i, uint8_t* scratch) const {
   const Slot& s = order_[i];
   // A record of up to 16 bytes is whole in its slot: no jump into the buffer.
   if (record_size_ > 16) return buffer_.data() + size_t(s.index) * record_size_;
-  for (int b = 0; b < 8; ++b) {
-    scratch[b] = uint8_t(s.prefix >> (56 - 8 * b));
-    scratch[8 + b] = uint8_t(s.next >> (56 - 8 * b));
-  }
+  for (size_t b = 0; b < 16; ++b) scratch[b] = slot_byte(s, b);
   return scratch;
 }
 
@@ -214,9 +215,7 @@ void KeySorter::spill() {
     if (rs <= 16) {
       // Straight from the slots: the buffer is not visited at all.
       for (size_t k = 0; k < take; ++k, ++i, to += rs) {
-        const Slot& slot = order_[i];
-        for (size_t b = 0; b < rs; ++b)
-          to[b] = uint8_t(b < 8 ? slot.prefix >> (56 - 8 * b) : slot.next >> (120 - 8 * b));
+        for (size_t b = 0; b < rs; ++b) to[b] = slot_byte(order_[i], b);
       }
       return;
     }

@@ -218,7 +218,7 @@ bool logical_true(std::string_view raw) {
 // A character field's value: its bytes, blank-padded to the field's length.
 void put_text(std::string_view raw, size_t length, char* out) {
   const size_t n = std::min(raw.size(), length);
-  std::memcpy(out, raw.data(), n);
+  if (n) std::memcpy(out, raw.data(), n);  // an absent field's bytes have no address
   std::memset(out + n, ' ', length - n);
 }
 
