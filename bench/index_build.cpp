@@ -2,10 +2,13 @@
 //   bench_index_build [records=1000000] [budget_mb=64] [dir=/tmp]
 // For each key expression: a full scan that evaluates the key (the yardstick), the
 // tag build (sort in the memory budget + tree), 100,000 random seeks, a full walk.
+// ZUV_BENCH_DELETED=n marks every n-th record deleted; ZUV_BENCH_KEEP=path keeps the
+// index file there (to compare the builds of two versions byte for byte).
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -29,7 +32,7 @@ long peak_rss_mb() {
 }
 
 // A table like the suite's own: LPP C8, LPP_P C8, DATA D, RMC C6, NAZWA C30.
-void write_table(const std::string& path, uint32_t n) {
+void write_table(const std::string& path, uint32_t n, uint32_t deleted_every) {
   struct F {
     const char* name;
     char type;
@@ -57,7 +60,7 @@ void write_table(const std::string& path, uint32_t n) {
   std::string rec;
   for (uint32_t i = 1; i <= n; ++i) {
     char buf[64];
-    rec = " ";
+    rec = deleted_every && i % deleted_every == 0 ? "*" : " ";
     std::snprintf(buf, sizeof buf, "%08u", unsigned(rng() % (n * 2)));
     rec += buf;
     std::snprintf(buf, sizeof buf, "%08u", unsigned(rng() % 5000));
@@ -85,7 +88,9 @@ int main(int argc, char** argv) {
   std::string dir = argc > 3 ? argv[3] : "/tmp";
   std::string dbf_path = dir + "/zuv_bench_index.dbf", cdx_path = dir + "/zuv_bench_index.cdx";
   auto t0 = Clock::now();
-  write_table(dbf_path, n);
+  const char* deleted_env = std::getenv("ZUV_BENCH_DELETED");
+  const char* keep = std::getenv("ZUV_BENCH_KEEP");
+  write_table(dbf_path, n, deleted_env ? uint32_t(std::stoul(deleted_env)) : 0);
   std::printf("table: %u records written in %.2f s\n", n, seconds_since(t0));
   DbfRecords dbf;
   dbf.open(dbf_path);
@@ -105,22 +110,13 @@ int main(int argc, char** argv) {
       sink += uint8_t(e.key(dbf.view())[0]);
     }
     double scan = seconds_since(ts);
-    // The same steps as build_cdx_tag, timed one by one.
+    BuildTimes times;
+    opt.times = &times;
     auto tb = Clock::now();
-    KeySorter sorter(e.key_type(), e.key_length(), opt.memory_budget, opt.temp_dir);
-    for (uint32_t r = 1; r <= n; ++r) {
-      dbf.read(r);
-      sorter.add(e.key(dbf.view()), r);
-    }
-    double keys_s = seconds_since(tb);
-    auto tsort = Clock::now();
-    sorter.finish();
-    double sort_s = seconds_since(tsort);
-    auto ttree = Clock::now();
-    cdx::Tag& t = cdx->create_tag(tag, expr, e.key_type(), e.key_length(), false, false, sorter, n);
-    double tree_s = seconds_since(ttree);
+    cdx::Tag& t = build_cdx_tag(*cdx, dbf, tag, expr, opt);
     double build = seconds_since(tb);
-    std::printf("  %s: keys %.2f s, sort %.2f s (%zu runs), tree %.2f s\n", tag, keys_s, sort_s, sorter.runs(), tree_s);
+    std::printf("  %s: keys %.2f s, sort %.2f s (%zu runs), tree %.2f s\n", tag, times.keys, times.sort, times.runs,
+                times.tree);
     std::mt19937 rng(2);
     auto tk = Clock::now();
     const int seeks = 100000;
@@ -144,6 +140,7 @@ int main(int argc, char** argv) {
   CheckReport report;
   check_cdx(cdx_path, dbf_path, report);
   std::printf("checker: %s in %.2f s\n", report.clean() ? "clean" : report.text().c_str(), seconds_since(tc));
+  if (keep && *keep) std::rename(cdx_path.c_str(), keep);
   remove_file_quietly(cdx_path);
   remove_file_quietly(dbf_path);
   return report.clean() ? 0 : 1;

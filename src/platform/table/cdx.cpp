@@ -701,7 +701,6 @@ void CdxFile::build_tag(const std::string& name, const std::string& expression, 
   Node leaf;
   leaf.attr = kAttrLeaf;
   size_t used = 0;
-  std::string prev;
   uint32_t last_leaf = kNoPage;
   auto flush_leaf = [&](bool final_leaf) {
     uint32_t page = next_page;
@@ -718,24 +717,27 @@ void CdxFile::build_tag(const std::string& name, const std::string& expression, 
     for (Entry& e : leaf.entries) spare.push_back(std::move(e));
     leaf.entries.clear();
     used = 0;
-    prev.clear();
   };
+  static const std::string none;
   std::string key;
   uint32_t recno = 0;
-  std::string last_key;
-  bool have_last = false;
+  // The key taken before this one: always the last entry of the leaf being filled, as
+  // a leaf is written only just before a key starts the next.
+  const std::string* last = nullptr;
   bool have_pending = false;
   while (sorted.next(key, recno)) {
     if (key.size() != kl) key.resize(kl, key_pad(type));
-    if (unique && have_last && compare_keys(type, key, last_key) == 0) continue;
-    if (have_last && compare_keys(type, key, last_key) < 0) throw IndexError("Klucze do budowy znacznika nie są uporządkowane");
-    last_key = key;
-    have_last = true;
+    if (last) {
+      const int c = compare_keys(type, key, *last);
+      if (unique && c == 0) continue;
+      if (c < 0) throw IndexError("Klucze do budowy znacznika nie są uporządkowane");
+    }
+    const std::string& prev = leaf.entries.empty() ? none : leaf.entries.back().key;
     size_t cost = lay.entry_bytes + stored_key_bytes(prev, key, type);
     if (recno > lay.recno_mask) throw IndexError("Numer rekordu poza zakresem budowy znacznika");
     if (24 + used + cost > kPageSize) {
       flush_leaf(false);
-      cost = lay.entry_bytes + stored_key_bytes(prev, key, type);
+      cost = lay.entry_bytes + stored_key_bytes(none, key, type);
     }
     Entry e;
     if (!spare.empty()) {
@@ -745,8 +747,8 @@ void CdxFile::build_tag(const std::string& name, const std::string& expression, 
     e.key.assign(key);
     e.recno = recno;
     leaf.entries.push_back(std::move(e));
+    last = &leaf.entries.back().key;
     used += cost;
-    prev = key;
     have_pending = true;
   }
   if (have_pending || level.empty()) flush_leaf(true);

@@ -1,6 +1,7 @@
 #include "platform/table/cdx_page.h"
 #include "platform/base/coding.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zuv::table::cdx {
@@ -28,8 +29,15 @@ size_t trailing(const std::string& key, char pad) {
 }
 
 size_t shared_prefix(const std::string& a, const std::string& b, size_t limit) {
+  limit = std::min({limit, a.size(), b.size()});
   size_t n = 0;
-  while (n < limit && n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+  for (; n + 8 <= limit; n += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a.data() + n, 8);
+    std::memcpy(&y, b.data() + n, 8);
+    if (x != y) break;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
   return n;
 }
 

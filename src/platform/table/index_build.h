@@ -25,6 +25,14 @@ class RecordSource {
   virtual const FieldResolver& source_fields() const = 0;
 };
 
+// Where a build spent its time (seconds), for the benchmarks.
+struct BuildTimes {
+  double keys = 0;  // reading the records and gathering their keys (full sort runs sorted on the way)
+  double sort = 0;  // the last run sorted and the merge prepared
+  double tree = 0;  // the merge read out and the pages written
+  size_t runs = 0;
+};
+
 struct BuildOptions {
   size_t memory_budget = size_t(64) << 20;  // bytes the key sort may hold
   std::string temp_dir;                     // OS path; empty: the index file's directory
@@ -33,6 +41,7 @@ struct BuildOptions {
   // Each tag to the disk as soon as it is built. A caller building all the tags of a
   // new file at once passes false: the file goes to the disk once, when it is closed.
   bool sync_each_tag = true;
+  BuildTimes* times = nullptr;  // added to when given
 };
 
 // A tag's name and key expression.

@@ -1,5 +1,7 @@
 #include "platform/table/index_dbf.h"
 
+#include <algorithm>
+
 #include "platform/base/coding.h"
 #include "platform/base/text.h"
 #include "platform/table/dbf_header.h"
@@ -8,6 +10,9 @@ namespace zuv::table {
 
 void DbfRecords::open(const std::string& path, bool writable) {
   file_.open(path, writable);
+  record_.clear();
+  current_ = nullptr;
+  block_count_ = 0;
   // Builds, checks and scans read the records in file order.
   file_.set_read_ahead(true);
   uint8_t h[32];
@@ -38,6 +43,19 @@ void DbfRecords::read(uint32_t recno) {
   if (recno < 1 || recno > count_) throw IndexError("Rekord poza tabelą: " + std::to_string(recno));
   record_.resize(record_length_);
   file_.read(header_length_ + uint64_t(recno - 1) * record_length_, record_.data(), record_length_);
+  current_ = record_.data();
+}
+
+void DbfRecords::source_load(uint32_t recno) {
+  if (recno < block_first_ || recno - block_first_ >= block_count_) {
+    if (recno < 1 || recno > count_) throw IndexError("Rekord poza tabelą: " + std::to_string(recno));
+    const uint32_t per_block = std::max<uint32_t>(uint32_t((256 * 1024) / record_length_), 1);
+    block_count_ = std::min(per_block, count_ - recno + 1);
+    block_first_ = recno;
+    block_.resize(size_t(block_count_) * record_length_);
+    file_.read(header_length_ + uint64_t(recno - 1) * record_length_, block_.data(), block_.size());
+  }
+  current_ = block_.data() + size_t(recno - block_first_) * record_length_;
 }
 
 uint32_t DbfRecords::append(const std::string& data) {
@@ -52,6 +70,8 @@ uint32_t DbfRecords::append(const std::string& data) {
   base::put_le32(c, count_);
   file_.write(4, c, 4);
   record_ = rec;
+  current_ = record_.data();
+  block_count_ = 0;
   return count_;
 }
 
@@ -60,6 +80,8 @@ void DbfRecords::write(uint32_t recno, const std::string& record) {
   rec.resize(record_length_, ' ');
   file_.write(header_length_ + uint64_t(recno - 1) * record_length_, rec.data(), rec.size());
   record_ = rec;
+  current_ = record_.data();
+  block_count_ = 0;
 }
 
 std::optional<FieldRef> DbfRecords::resolve(std::string_view alias, std::string_view field) const {
@@ -72,9 +94,10 @@ std::optional<FieldRef> DbfRecords::resolve(std::string_view alias, std::string_
 }
 
 std::string_view DbfRecords::View::field_bytes(int slot) const {
+  // open made sure every field lies inside a record.
+  if (!t_.current_) return {};
   const DbfField& f = t_.fields_[size_t(slot)];
-  if (t_.record_.size() < 1 + f.offset + size_t(f.length)) return {};
-  return std::string_view(t_.record_).substr(1 + f.offset, size_t(f.length));
+  return std::string_view(t_.current_ + 1 + f.offset, size_t(f.length));
 }
 
 }  // namespace zuv::table

@@ -58,7 +58,9 @@ class DbfRecords : public FieldResolver, public RecordSource {
   View view() const { return View(*this); }
 
   uint32_t source_count() const override { return count_; }
-  void source_load(uint32_t recno) override { read(recno); }
+  // Reads the records a block at a time and points the view into the block: a build
+  // goes through them in file order.
+  void source_load(uint32_t recno) override;
   const RecordView& source_view() const override { return view_; }
   const FieldResolver& source_fields() const override { return *this; }
 
@@ -70,6 +72,9 @@ class DbfRecords : public FieldResolver, public RecordSource {
   uint32_t header_length_ = 0;
   uint32_t record_length_ = 0;
   std::string record_;
+  const char* current_ = nullptr;  // the record the view reads: in record_ or in block_
+  std::vector<char> block_;
+  uint32_t block_first_ = 0, block_count_ = 0;
   View view_{*this};
 };
 

@@ -47,6 +47,8 @@ class KeySorter : public KeyStream {
   KeySorter(const KeySorter&) = delete;
   KeySorter& operator=(const KeySorter&) = delete;
 
+  // How many keys are coming, when known: the buffer is sized once, not grown.
+  void expect(uint64_t keys);
   void add(std::string_view key, uint32_t recno);
   // Call once after the last add; then read with next().
   void finish();
@@ -63,6 +65,8 @@ class KeySorter : public KeyStream {
   void decode(const uint8_t* in, std::string& key, uint32_t& recno) const;
 
   KeyType type_;
+  const uint8_t* weights_ = collation_weights();
+  const uint8_t* codes_ = collation_codes();
   size_t key_length_;
   size_t record_size_;
   size_t capacity_;
@@ -83,6 +87,8 @@ class KeySorter : public KeyStream {
     uint32_t index;
   };
   void sort_buffer();
+  // The i-th record of the sorted buffer; scratch holds it when it comes from its slot.
+  const uint8_t* sorted_record(size_t i, uint8_t* scratch) const;
   std::vector<Slot> order_;
 };
 

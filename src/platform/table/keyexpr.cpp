@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/base/text.h"
 
@@ -214,6 +215,62 @@ bool logical_true(std::string_view raw) {
   return !raw.empty() && (raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y');
 }
 
+// A character field's value: its bytes, blank-padded to the field's length.
+void put_text(std::string_view raw, size_t length, char* out) {
+  const size_t n = std::min(raw.size(), length);
+  if (n) std::memcpy(out, raw.data(), n);  // an absent field's bytes have no address
+  std::memset(out + n, ' ', length - n);
+}
+
+// A date field's DTOS text: YYYYMMDD, or 8 blanks for an empty or impossible date.
+void put_date_text(std::string_view raw, char* out) {
+  put_text(raw, 8, out);
+  if (julian_day(std::string_view(out, 8)) == 0) std::memset(out, ' ', 8);
+}
+
+void put_piece(const KeyExpression::Piece& p, std::string_view raw, char* out) {
+  switch (p.kind) {
+    case KeyExpression::Piece::Text:
+      put_text(raw, size_t(p.length), out);
+      break;
+    case KeyExpression::Piece::Upper:
+      put_text(raw, size_t(p.length), out);
+      for (int i = 0; i < p.length; ++i) out[i] = upper_852(out[i]);
+      break;
+    case KeyExpression::Piece::DateText:
+      put_date_text(raw, out);
+      break;
+  }
+}
+
+// The pieces of a key made only of fields taken as they stand; false for any other.
+bool straight_pieces(const Node& n, std::vector<KeyExpression::Piece>& out) {
+  using Piece = KeyExpression::Piece;
+  const Node* arg = n.args.empty() ? nullptr : n.args[0].get();
+  switch (n.kind) {
+    case Node::Field:
+      if (n.type != 'C') return false;
+      out.push_back({Piece::Text, n.field.slot, n.length});
+      return true;
+    case Node::Left:
+      if (arg->kind != Node::Field) return false;
+      out.push_back({Piece::Text, arg->field.slot, n.length});
+      return true;
+    case Node::Upper:
+      if (arg->kind != Node::Field) return false;
+      out.push_back({Piece::Upper, arg->field.slot, n.length});
+      return true;
+    case Node::Dtos:
+      if (arg->kind != Node::Field) return false;
+      out.push_back({Piece::DateText, arg->field.slot, 8});
+      return true;
+    case Node::Concat:
+      return straight_pieces(*n.args[0], out) && straight_pieces(*n.args[1], out);
+    default:
+      return false;
+  }
+}
+
 double parse_number(std::string_view raw) {
   std::string t(raw);
   for (char& c : t) {
@@ -232,16 +289,15 @@ KeyValue eval(const Node& n, const RecordView& rec) {
       std::string_view raw = rec.field_bytes(n.field.slot);
       switch (n.type) {
         case 'C':
-          v.text.assign(raw);
-          v.text.resize(size_t(n.length), ' ');
+          v.text.resize(size_t(n.length));
+          put_text(raw, size_t(n.length), v.text.data());
           break;
         case 'N':
           v.number = parse_number(raw);
           break;
         case 'D':
-          v.text.assign(raw.substr(0, 8));
-          v.text.resize(8, ' ');
-          if (julian_day(v.text) == 0) v.text = std::string(8, ' ');
+          v.text.resize(8);
+          put_date_text(raw, v.text.data());
           break;
         case 'L':
           v.logical = logical_true(raw);
@@ -297,27 +353,26 @@ KeyValue eval(const Node& n, const RecordView& rec) {
 
 }  // namespace
 
+char upper_852(char ch) {
+  unsigned char c = static_cast<unsigned char>(ch);
+  if (c >= 'a' && c <= 'z') return char(c - 32);
+  switch (c) {
+    case 0xA5: return char(0xA4);  // ą
+    case 0x86: return char(0x8F);  // ć
+    case 0xA9: return char(0xA8);  // ę
+    case 0x88: return char(0x9D);  // ł
+    case 0xE4: return char(0xE3);  // ń
+    case 0xA2: return char(0xE0);  // ó
+    case 0x98: return char(0x97);  // ś
+    case 0xAB: return char(0x8D);  // ź
+    case 0xBE: return char(0xBD);  // ż
+    default: return ch;
+  }
+}
+
 std::string upper_852(std::string_view s) {
   std::string r(s);
-  for (char& ch : r) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (c >= 'a' && c <= 'z') c = uint8_t(c - 32);
-    else {
-      switch (c) {
-        case 0xA5: c = 0xA4; break;  // ą
-        case 0x86: c = 0x8F; break;  // ć
-        case 0xA9: c = 0xA8; break;  // ę
-        case 0x88: c = 0x9D; break;  // ł
-        case 0xE4: c = 0xE3; break;  // ń
-        case 0xA2: c = 0xE0; break;  // ó
-        case 0x98: c = 0x97; break;  // ś
-        case 0xAB: c = 0x8D; break;  // ź
-        case 0xBE: c = 0xBD; break;  // ż
-        default: break;
-      }
-    }
-    ch = char(c);
-  }
+  for (char& ch : r) ch = upper_852(ch);
   return r;
 }
 
@@ -357,6 +412,7 @@ KeyExpression KeyExpression::compile(std::string_view text, const FieldResolver&
       e.key_length_ = 1;
       break;
   }
+  if (e.key_type_ == KeyType::Character && !straight_pieces(*e.root_, e.pieces_)) e.pieces_.clear();
   return e;
 }
 
@@ -383,32 +439,39 @@ std::string KeyExpression::key_of(const KeyValue& v) const {
 }
 
 std::string KeyExpression::key(const RecordView& record) const {
-  // A field alone is its key straight from the record's bytes, without a value made
-  // between: what a tag build does a million times.
+  std::string k;
+  key(record, k);
+  return k;
+}
+
+void KeyExpression::key(const RecordView& record, std::string& out) const {
+  // Keys of fields as they stand come straight from the record's bytes, without a
+  // value made between: what a tag build does a million times.
+  if (!pieces_.empty()) {
+    out.resize(size_t(key_length_));
+    char* p = out.data();
+    for (const Piece& piece : pieces_) {
+      put_piece(piece, record.field_bytes(piece.slot), p);
+      p += piece.length;
+    }
+    return;
+  }
   if (root_->kind == Node::Field) {
     std::string_view raw = record.field_bytes(root_->field.slot);
     switch (root_->type) {
-      case 'C':
-        if (key_type_ != KeyType::Character) break;
-        {
-          std::string k(raw.substr(0, std::min(raw.size(), std::min(size_t(root_->length), size_t(key_length_)))));
-          k.resize(size_t(key_length_), ' ');
-          return k;
-        }
       case 'N':
-        if (key_type_ == KeyType::Numeric) return numeric_key(parse_number(raw));
+        if (key_type_ == KeyType::Numeric) return void(out = numeric_key(parse_number(raw)));
         break;
       case 'D':
         // An impossible date keys as an empty one: julian_day gives 0 for both.
-        if (key_type_ == KeyType::Date && raw.size() == 8) return date_key(raw);
+        if (key_type_ == KeyType::Date && raw.size() == 8) return void(out = date_key(raw));
         break;
       case 'L':
-        if (key_type_ == KeyType::Logical)
-          return logical_true(raw) ? "T" : "F";
+        if (key_type_ == KeyType::Logical) return void(out.assign(1, logical_true(raw) ? 'T' : 'F'));
         break;
     }
   }
-  return key_of(value(record));
+  out = key_of(value(record));
 }
 
 }  // namespace zuv::table

@@ -57,20 +57,31 @@ class KeyExpression {
   KeyValue value(const RecordView& record) const;
   // The key bytes, exactly key_length() long.
   std::string key(const RecordView& record) const;
+  // The same into out, whose buffer serves again (a build's million keys).
+  void key(const RecordView& record, std::string& out) const;
   // The key bytes of a value of the expression's type (a search value).
   std::string key_of(const KeyValue& v) const;
 
   struct Node;
+  // A part of a character key that is a field's bytes as they stand (or upper-cased,
+  // or a date's DTOS text): such keys are copied from the record, not evaluated.
+  struct Piece {
+    enum Kind : char { Text, Upper, DateText } kind;
+    int slot;
+    int length;
+  };
 
  private:
   std::string text_;
   std::shared_ptr<const Node> root_;
+  std::vector<Piece> pieces_;  // empty: the key is evaluated
   KeyType key_type_ = KeyType::Character;
   int key_length_ = 0;
 };
 
 // Upper case of a CP852 text, Polish letters included.
 std::string upper_852(std::string_view s);
+char upper_852(char c);
 // Formats a number as STR(n, len, dec) does: right-aligned, rounded, asterisks when
 // it does not fit.
 std::string format_str(double n, int len, int dec);

@@ -63,5 +63,44 @@ TEST(KeySort, RunsStayInMemoryWithinTheBudgetAndGoToFilesBeyondIt) {
   }
 }
 
+// Long keys that agree in their first 16 bytes and more, and short ones with few
+// distinct bytes: the order must be the collation's, ties by record number, the same
+// whether a buffer holds them all or several runs are merged.
+TEST(KeySort, KeysSharingLongStretchesComeOutInCollationOrder) {
+  const std::string dir = testing::scratch_dir("key_sort_long");
+  const std::string letters = "0a\xA5" "A \x88" "Z";
+  for (int length : {3, 12, 30}) {
+    for (std::size_t budget : {std::size_t(64) << 20, std::size_t(1) << 20}) {
+      std::mt19937 random(static_cast<unsigned>(length));
+      std::vector<std::pair<std::string, std::uint32_t>> want;
+      KeySorter sorter(KeyType::Character, length, budget, dir);
+      sorter.expect(150000);
+      for (std::uint32_t r = 1; r <= 150000; ++r) {
+        std::string key(std::size_t(length), '0');
+        for (int i = std::max(0, length - 4); i < length; ++i) key[std::size_t(i)] = letters[random() % letters.size()];
+        if (length > 20 && r % 3 == 0) key[5] = '\xA5';
+        sorter.add(key, r);
+        want.push_back({key, r});
+      }
+      std::sort(want.begin(), want.end(), [](const auto& a, const auto& b) {
+        const int c = compare_keys(KeyType::Character, a.first, b.first);
+        return c < 0 || (c == 0 && a.second < b.second);
+      });
+      sorter.finish();
+      EXPECT_EQ(sorter.runs() > 1, budget < (std::size_t(2) << 20)) << length;
+      std::string key;
+      std::uint32_t recno = 0;
+      std::size_t i = 0;
+      while (sorter.next(key, recno)) {
+        ASSERT_LT(i, want.size());
+        ASSERT_EQ(key, want[i].first) << length << " " << i;
+        ASSERT_EQ(recno, want[i].second) << length << " " << i;
+        ++i;
+      }
+      EXPECT_EQ(i, want.size());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zuv::table

@@ -97,6 +97,37 @@ TEST(KeyExpressions, AFieldAloneKeysAsItsValueDoesWhateverItsBytes) {
   }
 }
 
+// Keys made of fields as they stand (texts, their capitals or first bytes, dates as
+// DTOS) are copied from the record; each must be the key the evaluated value gives,
+// whatever the bytes, and the same when a buffer that held a longer key serves again.
+TEST(KeyExpressions, KeysCopiedFromTheRecordAreTheKeysOfTheirValues) {
+  const std::vector<std::vector<std::string>> records = {
+      {"00000042", "\xA5rodek \x88\xE4x", "20260223"},
+      {"        ", "          ", "        "},
+      {"ab", "z", "20261315"},  // short fields, an impossible date
+      {"abcdefghij", "\xBE\xAB\x98\xA2\x86\xA9\x88\xE4\xA5q", "2026-2-3"},
+      {"", "", "00000000"},
+  };
+  const char* exprs[] = {"lpp", "lpp+dtos(data)", "dtos(data)+nazwa", "upper(nazwa)+lpp", "left(nazwa,3)+left(lpp,20)",
+                         "rmc+upper(lpp)+dtos(data)+nazwa", "alias->lpp+rmc"};
+  for (const auto& raw : records) {
+    FakeRecord r;
+    r.add("LPP", 'C', 8, 0, raw[0]);
+    r.add("NAZWA", 'C', 10, 0, raw[1]);
+    r.add("DATA", 'D', 8, 0, raw[2]);
+    r.add("RMC", 'C', 6, 0, "2026ab");
+    for (const char* text : exprs) {
+      KeyExpression e = KeyExpression::compile(text, r);
+      const std::string want = e.key_of(e.value(r));
+      EXPECT_EQ(e.key(r), want) << text << " '" << raw[0] << "'";
+      std::string reused(300, 'x');
+      e.key(r, reused);
+      EXPECT_EQ(reused, want) << text;
+    }
+  }
+  EXPECT_EQ(key("upper(nazwa)+dtos(pusta)+left(rmc,4)"), "\xA4RODEK  X         2026");
+}
+
 TEST(KeyExpressions, WrongExpressionsFailAtCompileTimeWithTheirCause) {
   FakeRecord r = sample();
   for (const char* bad : {"niema", "lpp+", "lpp+kwota", "dtos(lpp)", "str(lpp)", "left(lpp)", "uwagi",
