@@ -29,16 +29,8 @@ size_t trailing(const std::string& key, char pad) {
 }
 
 size_t shared_prefix(const std::string& a, const std::string& b, size_t limit) {
-  limit = std::min({limit, a.size(), b.size()});
-  size_t n = 0;
-  for (; n + 8 <= limit; n += 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a.data() + n, 8);
-    std::memcpy(&y, b.data() + n, 8);
-    if (x != y) break;
-  }
-  while (n < limit && a[n] == b[n]) ++n;
-  return n;
+  return first_difference(reinterpret_cast<const uint8_t*>(a.data()), reinterpret_cast<const uint8_t*>(b.data()),
+                          std::min({limit, a.size(), b.size()}));
 }
 
 }  // namespace

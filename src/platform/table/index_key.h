@@ -32,11 +32,9 @@ const uint8_t* collation_weights();
 // Inverse of the permutation: the code that carries a weight.
 const uint8_t* collation_codes();
 
-// Compares n bytes of two keys of the type: <0, 0, >0.
-inline int compare_key_bytes(KeyType type, const uint8_t* a, const uint8_t* b, size_t n) {
-  if (type != KeyType::Character) return std::memcmp(a, b, n);
-  // Equal bytes weigh the same: eight at a time up to the first that differs, which
-  // alone is looked up (keys in order share most of their bytes).
+// Where n bytes of a and b first differ (n when they do not): eight at a time, as
+// keys in order share most of their bytes.
+inline size_t first_difference(const uint8_t* a, const uint8_t* b, size_t n) {
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     uint64_t x, y;
@@ -44,11 +42,18 @@ inline int compare_key_bytes(KeyType type, const uint8_t* a, const uint8_t* b, s
     std::memcpy(&y, b + i, 8);
     if (x != y) break;
   }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// Compares n bytes of two keys of the type: <0, 0, >0.
+inline int compare_key_bytes(KeyType type, const uint8_t* a, const uint8_t* b, size_t n) {
+  if (type != KeyType::Character) return std::memcmp(a, b, n);
+  // Equal bytes weigh the same: only the first that differs is looked up.
+  const size_t i = first_difference(a, b, n);
+  if (i == n) return 0;
   const uint8_t* w = collation_weights();
-  for (; i < n; ++i) {
-    if (a[i] != b[i]) return int(w[a[i]]) - int(w[b[i]]);
-  }
-  return 0;
+  return int(w[a[i]]) - int(w[b[i]]);
 }
 inline int compare_keys(KeyType type, std::string_view a, std::string_view b) {
   size_t n = a.size() < b.size() ? a.size() : b.size();

@@ -39,23 +39,11 @@ namespace {
 
 std::atomic<unsigned> g_run_counter{0};
 
-uint64_t load_be64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
-  return v;
-}
-
-// memcmp(a, b, n) > 0 for the merge's short records, eight bytes at a time in place
-// of a library call per comparison.
+// memcmp(a, b, n) > 0 for the merge's short records, without a library call per
+// comparison.
 bool bytes_greater(const uint8_t* a, const uint8_t* b, size_t n) {
-  for (; n >= 8; a += 8, b += 8, n -= 8) {
-    const uint64_t x = load_be64(a), y = load_be64(b);
-    if (x != y) return x > y;
-  }
-  for (; n; ++a, ++b, --n) {
-    if (*a != *b) return *a > *b;
-  }
-  return false;
+  const size_t i = first_difference(a, b, n);
+  return i < n && a[i] > b[i];
 }
 
 // Byte b (0-15) of a record as its slot holds it.
@@ -212,14 +200,8 @@ void KeySorter::spill() {
     const size_t take = std::min(used_ - i, (limit - out.size()) / rs);
     out.resize(out.size() + take * rs);
     uint8_t* to = out.data() + out.size() - take * rs;
-    if (rs <= 16) {
-      // Straight from the slots: the buffer is not visited at all.
-      for (size_t k = 0; k < take; ++k, ++i, to += rs) {
-        for (size_t b = 0; b < rs; ++b) to[b] = slot_byte(order_[i], b);
-      }
-      return;
-    }
-    for (size_t k = 0; k < take; ++k, ++i, to += rs) std::memcpy(to, buffer_.data() + size_t(order_[i].index) * rs, rs);
+    uint8_t scratch[16];
+    for (size_t k = 0; k < take; ++k, ++i, to += rs) std::memcpy(to, sorted_record(i, scratch), rs);
   };
   auto run = std::make_unique<Run>();
   // A run stays in memory while the sorted runs, the buffer and its order fit the
