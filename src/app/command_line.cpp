@@ -26,6 +26,13 @@ std::string usage_text() {
          "  --upgrade-db     aktualizacja samej bazy danych, bez okien (np. na serwerze)\n"
          "  --program        katalog programu ZUV korzystającego z tej bazy\n"
          "  --plan           tylko wypisz, co zostałoby zrobione; niczego nie zmieniaj\n"
+         "  --no-undo        nie zachowuj stanu sprzed instalacji (cofnięcie będzie niemożliwe)\n"
+         "   albo: zuvinst WERSJA_PROGRAMU WERSJA_BAZY ROK --undo-db KATALOG_BAZY\n"
+         "                 --program KATALOG_PROGRAMU [--plan] [--forget-undo]\n"
+         "  --undo-db        przywróć bazę i program sprzed instalacji tego wydania, o ile\n"
+         "                   nikt od tego czasu nie pracował; kod wyjścia 0 cofnięto,\n"
+         "                   2 odmowa (nic nie zmieniono), 3 przerwane (uruchom ponownie)\n"
+         "  --forget-undo    usuń zachowany stan sprzed instalacji, niczego nie cofając\n"
          "  --smb-credentials PLIK  baza w udziale Samby: dane logowania do udziału\n"
          "                   (wiersze username=, password=, domain=)\n"
          "  --no-samba-check udział Samby zamknięty ręcznie: nie blokuj go i nie sprawdzaj\n"
@@ -55,15 +62,19 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
         if (error) *error = "Nieznany interfejs: " + cl.ui;
         return std::nullopt;
       }
-    } else if (a == "--upgrade-db" || a == "--program" || a.rfind("--upgrade-db=", 0) == 0 ||
-               a.rfind("--program=", 0) == 0) {
+    } else if (a == "--upgrade-db" || a == "--program" || a == "--undo-db" || a.rfind("--upgrade-db=", 0) == 0 ||
+               a.rfind("--program=", 0) == 0 || a.rfind("--undo-db=", 0) == 0) {
       std::string name = a.substr(0, a.find('='));
       const std::string value = value_of();
       if (value.empty()) {
         if (error) *error = "Brak katalogu po opcji " + name + ".";
         return std::nullopt;
       }
-      (name == "--upgrade-db" ? cl.upgrade_db : cl.program_dir) = value;
+      (name == "--upgrade-db" ? cl.upgrade_db : name == "--undo-db" ? cl.undo_db : cl.program_dir) = value;
+    } else if (a == "--no-undo") {
+      cl.no_undo = true;
+    } else if (a == "--forget-undo") {
+      cl.forget_undo = true;
     } else if (a == "--plan") {
       cl.plan = true;
     } else if (a == "--workers" || a.rfind("--workers=", 0) == 0) {
@@ -135,12 +146,25 @@ std::optional<CommandLine> parse_command_line(const std::vector<std::string>& ar
     if (error) *error = "Za dużo parametrów: program instalacyjny przyjmuje trzy.";
     return std::nullopt;
   }
-  if (cl.upgrade_db.empty() && (cl.plan || !cl.program_dir.empty() || cl.workers != 1)) {
-    if (error) *error = "Opcje --program, --plan i --workers działają tylko z opcją --upgrade-db.";
+  if (!cl.undo_db.empty() && !cl.upgrade_db.empty()) {
+    if (error) *error = "Opcji --undo-db i --upgrade-db nie można użyć razem.";
     return std::nullopt;
   }
-  if (!cl.upgrade_db.empty() && cl.program_dir.empty()) {
-    if (error) *error = "Aktualizacja bazy (--upgrade-db) wymaga katalogu programu (--program).";
+  if (!cl.headless() && (cl.plan || !cl.program_dir.empty() || cl.workers != 1)) {
+    if (error) *error = "Opcje --program, --plan i --workers działają tylko z opcją --upgrade-db albo --undo-db.";
+    return std::nullopt;
+  }
+  if (cl.headless() && cl.program_dir.empty()) {
+    if (error) *error = cl.undoing() ? "Cofnięcie instalacji (--undo-db) wymaga katalogu programu (--program)."
+                                     : "Aktualizacja bazy (--upgrade-db) wymaga katalogu programu (--program).";
+    return std::nullopt;
+  }
+  if (cl.forget_undo && !cl.undoing()) {
+    if (error) *error = "Opcja --forget-undo działa tylko z --undo-db KATALOG_BAZY --program KATALOG_PROGRAMU.";
+    return std::nullopt;
+  }
+  if (cl.no_undo && cl.upgrade_db.empty() && cl.silent_flow != "upgrade") {
+    if (error) *error = "Opcja --no-undo działa tylko z --upgrade-db albo --silent --upgrade.";
     return std::nullopt;
   }
   if (cl.silent && cl.silent_flow.empty()) {

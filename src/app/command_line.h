@@ -18,7 +18,14 @@ struct CommandLine {
   std::string program_dir;
   bool plan = false;
   int workers = 1;  // --workers N: firms upgraded at once
-  bool headless() const { return !upgrade_db.empty(); }
+  bool headless() const { return !upgrade_db.empty() || !undo_db.empty(); }
+  // --undo-db DBDIR --program PROGDIR: put back the database and program as they were
+  // before this release's installation; with forget_undo, drop what it kept instead.
+  std::string undo_db;
+  bool forget_undo = false;
+  bool undoing() const { return !undo_db.empty(); }
+  // --no-undo: this run keeps nothing for an undo.
+  bool no_undo = false;
   // The unattended run: --silent --upgrade PROGDIR or --silent --install PROGDIR DBDIR,
   // with --log FILE.
   bool silent = false;

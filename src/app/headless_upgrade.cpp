@@ -13,6 +13,7 @@
 #include "upgrade/upgrade_driver.h"
 #include "upgrade/upgrade_observer.h"
 #include "upgrade/upgrade_plan.h"
+#include "upgrade/undo_area.h"
 
 namespace zuv::app {
 namespace {
@@ -26,12 +27,58 @@ std::string lines_of(std::string message) {
 // The run's messages show the directories in the form they were given.
 class Shown {
  public:
-  explicit Shown(const CommandLine& cl) : native_(given_natively({cl.upgrade_db, cl.program_dir})) {}
+  explicit Shown(const CommandLine& cl)
+      : native_(given_natively({cl.undoing() ? cl.undo_db : cl.upgrade_db, cl.program_dir})) {}
   std::string operator()(const std::string& text) const { return shown_as_given(native_, text); }
 
  private:
   bool native_;
 };
+
+// The undo of this release's installation, or (--forget-undo) the end of what it kept.
+int run_headless_undo(const CommandLine& cl, std::ostream& out, std::ostream& err) {
+  const std::string database_dir = directory_text(cl.undo_db);
+  const std::string program_dir = directory_text(cl.program_dir);
+  const Shown shown(cl);
+  if (!os::directory_exists(std::string_view(database_dir))) {
+    err << "Katalog bazy danych " << cl.undo_db << " nie istnieje.\n";
+    return upgrade::kUndoRefused;
+  }
+  if (cl.forget_undo) {
+    if (cl.plan) {
+      out << "Zostałby usunięty zachowany stan sprzed instalacji w " << shown(database_dir + upgrade::kUndoDir)
+          << " i " << shown(program_dir + upgrade::kUndoDir) << ".\n";
+      return upgrade::kUndoDone;
+    }
+    if (std::string why = upgrade::forget_undo(database_dir, program_dir); !why.empty()) {
+      err << lines_of(shown(why)) << '\n';
+      return upgrade::kUndoFailed;
+    }
+    out << "Usunięto zachowany stan sprzed instalacji; jej cofnięcie nie jest już możliwe.\n";
+    return upgrade::kUndoDone;
+  }
+  SambaGuardResult samba;
+  if (!cl.plan) {
+    samba = guard_samba_share(os::native_path(database_dir), {cl.no_samba_check, cl.smb_credentials}, err);
+    if (!samba.refusal.empty()) {
+      err << lines_of(shown(samba.refusal)) << '\n';
+      return upgrade::kUndoRefused;
+    }
+  }
+  const std::string release = upgrade::undo_release(cl.params.at(0), cl.params.at(1), cl.params.at(2));
+  const upgrade::UndoResult result = upgrade::undo_installation(database_dir, program_dir, release, cl.plan);
+  (result.code == upgrade::kUndoDone ? out : err) << lines_of(shown(result.message)) << '\n';
+  return result.code;
+}
+
+// The size of what the run keeps for an undo, for the operator.
+std::string undo_note(const std::string& database_dir, const std::string& program_dir) {
+  std::uint64_t bytes = 0;
+  for (const std::string& dir : {database_dir, program_dir})
+    bytes += upgrade::read_undo_area(dir + upgrade::kUndoDir).kept_bytes;
+  return "Stan sprzed instalacji zachowany w " + database_dir + upgrade::kUndoDir + " i " + program_dir +
+         upgrade::kUndoDir + " (" + std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB); cofnięcie: --undo-db.";
+}
 
 }  // namespace
 
@@ -45,6 +92,7 @@ std::string directory_text(const std::string& given) {
 
 int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table::WorkAreas& areas, std::ostream& out,
                          std::ostream& err, const std::string& release_dir) {
+  if (cl.undoing()) return run_headless_undo(cl, out, err);
   const std::string database_dir = directory_text(cl.upgrade_db);
   const std::string program_dir = directory_text(cl.program_dir);
   const Shown shown(cl);
@@ -81,6 +129,7 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
   env.nazwa_sieciowa = &nazwa_sieciowa;
   env.speed = &speed;
   env.workers = cl.workers;
+  env.keep_undo = !cl.no_undo;
 
   // The checked start: whatever would refuse the run refuses it before its first change.
   const std::string refusal = upgrade::check_start(env, database_dir, program_dir, upgrade::StartKind::Upgrade);
@@ -106,6 +155,13 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
     err << "Nie można usunąć pliku " << release_dir << "error.log z poprzedniej aktualizacji.\n";
     return kHeadlessRefused;
   }
+  const std::string release = upgrade::undo_release(env.wersja_p, env.wersja_b, cl.params.at(2));
+  const std::string keeping = cl.no_undo ? upgrade::forget_other_undo(database_dir, program_dir, release)
+                                         : upgrade::start_undo_keeping(database_dir, program_dir, release);
+  if (!keeping.empty()) {
+    err << lines_of(shown(keeping)) << '\n';
+    return kHeadlessRefused;
+  }
   upgrade::ScreenFields fields;
   upgrade::UpgradeOutcome outcome;
   std::string result;
@@ -117,16 +173,25 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
   } catch (const Break& b) {
     line.close();
     areas.close_all();
+    upgrade::stop_undo_keeping();
     err << "Aktualizacja bazy przerwana błędem: " << b.record.description;
     if (!b.record.fileName.empty()) err << " (" << b.record.fileName << ")";
     err << '\n';
     return kHeadlessError;
   }
   line.close();
+  areas.close_all();
+  // The fingerprint is taken whatever the end: a retry starts by dropping it.
+  const std::string fingerprint = upgrade::finish_undo_keeping();
   for (const std::string& skipped : outcome.skipped) out << skipped << '\n';
   const upgrade::UpgradeEnd end = upgrade::upgrade_end(result);
   if (end == upgrade::UpgradeEnd::Done) {
+    if (!fingerprint.empty()) {
+      err << "Baza danych zaktualizowana, ale nie można zapisać stanu do jej cofnięcia: " << shown(fingerprint) << '\n';
+      return kHeadlessError;
+    }
     out << "Baza danych zaktualizowana: " << outcome.firms << " firm.\n";
+    if (!cl.no_undo) out << shown(undo_note(database_dir, program_dir)) << '\n';
     return kHeadlessDone;
   }
   if (end == upgrade::UpgradeEnd::FirmsFailed) {

@@ -1,4 +1,5 @@
 #include "sys/registry.h"
+#include "sys/registry_watch.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +11,14 @@
 #include "platform/os/environment.h"
 
 namespace zuv::sys {
+
+namespace {
+RegistryWatcher* g_registry_watcher = nullptr;
+}  // namespace
+
+void watch_registry(RegistryWatcher* watcher) { g_registry_watcher = watcher; }
+RegistryWatcher* registry_watcher() { return g_registry_watcher; }
+
 namespace reg = os::reg;
 
 namespace {
@@ -234,6 +243,8 @@ long XbpReg::RegOpenKeyEx(std::uint32_t access) {
 }
 
 long XbpReg::RegCreateKeyEx() {
+  if (RegistryWatcher* w = registry_watcher(); w && !w->before_key_create(nHKey, cKey))
+    return nCallSuccess = reg::kCantWrite;
   nCallSuccess = 1;
   reg::Handle h = 0;
   nCallSuccess = reg::create_key(nHKey, cKey, reg::kAllAccess, h);
@@ -365,6 +376,11 @@ bool XbpReg::SetValue(std::string_view name, const RegValue& value) {
     case RegValue::Kind::Nil: nCallSuccess = reg::kInvalidParameter; return false;
   }
   if (RegOpenKeyEx(reg::kWrite) != reg::kSuccess) return false;
+  if (RegistryWatcher* w = registry_watcher(); w && !w->before_value_change(nHKey, cKey, std::string(name))) {
+    RegCloseKey();
+    nCallSuccess = reg::kCantWrite;
+    return false;
+  }
   long rc = reg::set_value(nKeyHandle, name, type, data);
   RegCloseKey();
   nCallSuccess = rc;
@@ -374,6 +390,11 @@ bool XbpReg::SetValue(std::string_view name, const RegValue& value) {
 bool XbpReg::DelValue(std::string_view name) {
   if (nHKey == 0) return false;
   if (RegOpenKeyEx() != reg::kSuccess) return false;
+  if (RegistryWatcher* w = registry_watcher(); w && !w->before_value_change(nHKey, cKey, std::string(name))) {
+    RegCloseKey();
+    nCallSuccess = reg::kCantWrite;
+    return false;
+  }
   long rc = reg::delete_value(nKeyHandle, name);
   RegCloseKey();
   nCallSuccess = rc;
@@ -389,6 +410,12 @@ bool XbpReg::NewKey(std::string_view name) {
 bool XbpReg::DelKey(std::string_view name) {
   if (nHKey == 0 || name.empty()) return false;
   if (RegOpenKeyEx() != reg::kSuccess) return false;
+  if (RegistryWatcher* w = registry_watcher();
+      w && !w->before_key_delete(nHKey, (cKey.empty() ? "" : cKey + "\\") + std::string(name))) {
+    RegCloseKey();
+    nCallSuccess = reg::kCantWrite;
+    return false;
+  }
   long rc = reg::delete_key(nKeyHandle, name);
   RegCloseKey();
   nCallSuccess = rc;

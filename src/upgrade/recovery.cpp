@@ -149,27 +149,6 @@ bool below(const std::string& path, const std::string& dir) {
   return parent.size() > d.size() && os::is_separator(parent[d.size()]) && same_spelling(parent.substr(0, d.size()), d);
 }
 
-// The handle to read a file about to change through: the one the change comes by when
-// there is one (another open may be refused while it is held), else one of our own.
-int reading_handle(const std::string& file, const os::FileHandle* open, os::FileHandle& own,
-                   const os::FileHandle*& in) {
-  in = open;
-  if (in) return 0;
-  in = &own;
-  return own.open(file, os::Access::Read, os::Share::Shared);
-}
-
-// The file as it is now, written to copy and synced.
-int copy_before_change(const std::string& file, const os::FileHandle* open, const std::string& copy,
-                       std::uint64_t& bytes) {
-  os::FileHandle own, out;
-  const os::FileHandle* in = nullptr;
-  if (int rc = reading_handle(file, open, own, in)) return rc;
-  if (int rc = out.create(copy, os::Share::Exclusive)) return rc;
-  if (int rc = out.copy_from(*in, bytes)) return rc;
-  return out.flush();
-}
-
 // The whole file when it is no larger than limit.
 int read_if_small(const std::string& file, const os::FileHandle* open, std::uint64_t limit, std::string& out,
                   bool& small) {
@@ -212,7 +191,7 @@ class StepKeeper final : public os::ChangeWatcher {
     os::change_guard::watch(this);
   }
   void stop() {
-    if (os::change_guard::watching()) os::change_guard::watch(nullptr);
+    if (os::change_guard::current() == this) os::change_guard::watch(nullptr);
   }
   // Native paths of the firm's files the step changed so far.
   const std::vector<std::string>& changed() const { return changed_; }

@@ -5,6 +5,7 @@
 #include "lib/text.h"
 #include "platform/base/discard.h"
 #include "platform/os/durable.h"
+#include "platform/os/file_handle.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/os/programs.h"
@@ -62,6 +63,24 @@ bool copy_synced(const std::string& from, const std::string& to) {
 bool remove_synced(const std::string& path) {
   if (!os::file_exists(std::string_view(path))) return true;
   return os::delete_file(path).ok() && sync_directory_of(path);
+}
+
+int reading_handle(const std::string& native_file, const os::FileHandle* open, os::FileHandle& own,
+                   const os::FileHandle*& in) {
+  in = open;
+  if (in) return 0;
+  in = &own;
+  return own.open(native_file, os::Access::Read, os::Share::Shared);
+}
+
+int copy_before_change(const std::string& native_file, const os::FileHandle* open, const std::string& copy,
+                       std::uint64_t& bytes) {
+  os::FileHandle own, out;
+  const os::FileHandle* in = nullptr;
+  if (int rc = reading_handle(native_file, open, own, in)) return rc;
+  if (int rc = out.create(copy, os::Share::Exclusive)) return rc;
+  if (int rc = out.copy_from(*in, bytes)) return rc;
+  return out.flush();
 }
 
 std::string bare(std::string_view line) {

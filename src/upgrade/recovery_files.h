@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+namespace zuv::os {
+class FileHandle;
+}
+
 namespace zuv::upgrade {
 
 // What the mechanism took from this process so far: the time spent keeping copies,
@@ -50,6 +54,14 @@ bool read_small_file(const std::string& path, std::string& out);
 [[nodiscard]] bool copy_synced(const std::string& from, const std::string& to);
 // The file gone, and its going on the disk; true when there was none.
 [[nodiscard]] bool remove_synced(const std::string& path);
+
+// The handle to read a file about to change through: the one the change comes by when
+// there is one (another open may be refused while it is held), else own, opened here.
+int reading_handle(const std::string& native_file, const os::FileHandle* open, os::FileHandle& own,
+                   const os::FileHandle*& in);
+// The file (native path) as it is now, written to copy (native) and synced.
+int copy_before_change(const std::string& native_file, const os::FileHandle* open, const std::string& copy,
+                       std::uint64_t& bytes);
 
 // A line of the notes without its CR LF and blanks.
 std::string bare(std::string_view line);

@@ -53,6 +53,8 @@ struct UpgradeEnv {
   // Firms upgraded at once, each in a child process of its own, where the system has
   // them (the headless command's --workers); 1 upgrades them one after the other.
   int workers = 1;
+  // Whether the run keeps the state before it for an undo (the disk it needs counts it).
+  bool keep_undo = true;
 
   // The observer, or one that says nothing.
   UpgradeObserver& told() const;

@@ -4,17 +4,22 @@ namespace zuv::os::change_guard {
 namespace detail {
 
 std::atomic<ChangeWatcher*> g_watcher{nullptr};
+std::atomic<ChangeWatcher*> g_outer{nullptr};
 std::atomic<unsigned> g_generation{1};
 
 Answer notify_slow(const std::string& native_path, Change change, const FileHandle* open) {
   // The watcher's own copies go through this layer too.
   static thread_local bool inside = false;
   ChangeWatcher* w = g_watcher.load();
-  if (!w || inside) return {};
+  ChangeWatcher* outer = g_outer.load();
+  if ((!w && !outer) || inside) return {};
   struct Inside {
     Inside() { inside = true; }
     ~Inside() { inside = false; }
   } mark;
+  if (outer)
+    if (int code = outer->before_change(native_path, change, open)) return {code, false};
+  if (!w) return {};
   if (int code = w->before_change(native_path, change, open)) return {code, false};
   return {0, w->keeps(native_path)};
 }
@@ -23,6 +28,11 @@ Answer notify_slow(const std::string& native_path, Change change, const FileHand
 
 void watch(ChangeWatcher* watcher) {
   detail::g_watcher.store(watcher);
+  detail::g_generation.fetch_add(1);
+}
+
+void watch_outer(ChangeWatcher* watcher) {
+  detail::g_outer.store(watcher);
   detail::g_generation.fetch_add(1);
 }
 

@@ -45,23 +45,33 @@ struct Answer {
 
 namespace detail {
 extern std::atomic<ChangeWatcher*> g_watcher;
+extern std::atomic<ChangeWatcher*> g_outer;
 extern std::atomic<unsigned> g_generation;
 Answer notify_slow(const std::string& native_path, Change change, const FileHandle* open);
 }  // namespace detail
 
 // Sets the watcher (nullptr: none). Every handle asks again after a change of watcher.
 void watch(ChangeWatcher* watcher);
+// Sets a second watcher for a whole run, told before the first one and regardless of
+// it (nullptr: none). Its keeps() is not asked: it keeps for its own ends, while the
+// file's syncs are the first watcher's business.
+void watch_outer(ChangeWatcher* watcher);
 
-// Called by the file operations; costs one atomic load when nobody watches.
+// Called by the file operations; costs two atomic loads when nobody watches.
 inline Answer ask(const std::string& native_path, Change change, const FileHandle* open = nullptr) {
-  if (!detail::g_watcher.load(std::memory_order_relaxed)) return {};
+  if (!detail::g_watcher.load(std::memory_order_relaxed) && !detail::g_outer.load(std::memory_order_relaxed))
+    return {};
   return detail::notify_slow(native_path, change, open);
 }
 inline int notify(const std::string& native_path, Change change, const FileHandle* open = nullptr) {
   return ask(native_path, change, open).code;
 }
 
-inline bool watching() { return detail::g_watcher.load(std::memory_order_relaxed) != nullptr; }
+inline bool watching() {
+  return detail::g_watcher.load(std::memory_order_relaxed) != nullptr ||
+         detail::g_outer.load(std::memory_order_relaxed) != nullptr;
+}
+inline ChangeWatcher* current() { return detail::g_watcher.load(std::memory_order_relaxed); }
 inline unsigned generation() { return detail::g_generation.load(std::memory_order_relaxed); }
 
 }  // namespace change_guard

@@ -13,4 +13,7 @@ namespace zuv::os {
 // its own name only there). nullopt when the process list cannot be taken.
 std::optional<std::vector<std::vector<std::string>>> running_process_names();
 
+// This process's number, telling its files apart from those of its children.
+unsigned long current_process_id();
+
 }  // namespace zuv::os

@@ -55,3 +55,7 @@ std::optional<std::vector<std::vector<std::string>>> running_process_names() {
 }
 
 }  // namespace zuv::os
+
+namespace zuv::os {
+unsigned long current_process_id() { return static_cast<unsigned long>(::getpid()); }
+}  // namespace zuv::os

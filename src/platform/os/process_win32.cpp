@@ -19,3 +19,7 @@ std::optional<std::vector<std::vector<std::string>>> running_process_names() {
 }
 
 }  // namespace zuv::os
+
+namespace zuv::os {
+unsigned long current_process_id() { return GetCurrentProcessId(); }
+}  // namespace zuv::os
