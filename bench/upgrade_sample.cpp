@@ -12,13 +12,15 @@
 // second copy is upgraded one firm at a time for them.
 //
 // With "compare" the copy made by cp -r is upgraded first without the crash recovery's
-// copies, so that their cost is seen in the same run.
+// copies, so that their cost is seen in the same run. With "undo" the copy is upgraded
+// first without the undo areas, the database then with them (as every upgrade keeps
+// them), and the upgrade is undone at the end, timed against cp -r.
 //
 // With RESULTS, the upgraded database's checksum list (bench_result_digest) is written
 // there, or, when that file exists, compared with it: a change made for speed must
 // give the same tables and tag orders as the code before it.
 //
-//   bench_upgrade_sample [FIRMS [RECORDS [SCRATCH_DIR [compare|-  [WORKERS [RESULTS]]]]]]
+//   bench_upgrade_sample [FIRMS [RECORDS [SCRATCH_DIR [compare|undo|-  [WORKERS [RESULTS]]]]]]
 //   (default 100 10000 /tmp - 2)
 #include <sys/resource.h>
 #include <unistd.h>
@@ -34,6 +36,7 @@
 #include <vector>
 
 #include "app/headless_upgrade.h"
+#include "upgrade/undo_area.h"
 #include "bench_process.h"
 #include "platform/error/error.h"
 #include "platform/os/write_tally.h"
@@ -131,7 +134,8 @@ void print_rewrites(const std::vector<Made>& made, const fs::path& database) {
 int main(int argc, char** argv) {
   std::string firms = argc > 1 ? argv[1] : "100";
   std::string records = argc > 2 ? argv[2] : "10000";
-  const bool compare = argc > 4 && std::string(argv[4]) == "compare";
+  const bool with_undo = argc > 4 && std::string(argv[4]) == "undo";
+  const bool compare = (argc > 4 && std::string(argv[4]) == "compare") || with_undo;
   const int workers = argc > 5 ? std::max(1, std::atoi(argv[5])) : 2;
   fs::path scratch =
       fs::absolute(fs::path(argc > 3 ? argv[3] : "/tmp") / ("zuv_upgrade_bench_" + std::to_string(::getpid())));
@@ -211,7 +215,8 @@ int main(int argc, char** argv) {
   zuv::upgrade::UpgradeOutcome outcome;
   std::uint64_t written_before = 0, written = 0;
   std::string result;
-  auto upgrade = [&](const std::string& db_dir, bool undo_kept, int at_once) -> double {
+  const std::string release = zuv::upgrade::undo_release(env.wersja_p, env.wersja_b, "2026");
+  auto upgrade = [&](const std::string& db_dir, bool undo_kept, int at_once, bool keep_for_undo = false) -> double {
     by_family.clear(), by_step.clear(), made.clear();
     outcome = {};
     env.undo_kept = undo_kept;
@@ -219,6 +224,11 @@ int main(int argc, char** argv) {
     zuv::upgrade::ScreenFields fields;
     auto t0 = Clock::now();
     written_before = zuv::os::write_tally::totals().bytes;
+    if (keep_for_undo)
+      if (std::string why = zuv::upgrade::start_undo_keeping(db_dir, program_dir, release); !why.empty()) {
+        std::fprintf(stderr, "the undo areas could not be made: %s\n", why.c_str());
+        std::exit(1);
+      }
     try {
       zuv::GuardedBlock stop;
       result = zuv::upgrade::UPGRADE_NOWEJ_BAZY(env, program_dir, db_dir, *database_version, fields, steps.shared,
@@ -228,6 +238,11 @@ int main(int argc, char** argv) {
       std::exit(1);
     }
     areas.close_all();
+    if (keep_for_undo)
+      if (std::string why = zuv::upgrade::finish_undo_keeping(); !why.empty()) {
+        std::fprintf(stderr, "the fingerprint could not be taken: %s\n", why.c_str());
+        std::exit(1);
+      }
     ::sync();
     written = zuv::os::write_tally::totals().bytes - written_before;
     return since(t0);
@@ -250,7 +265,8 @@ int main(int argc, char** argv) {
   }
   const zuv::upgrade::RecoveryCost after_one = zuv::upgrade::recovery_cost();
   double without_s = 0;
-  if (compare) without_s = upgrade(copy_dir, false, workers);
+  // Without the undo areas, the recovery's copies are kept: only the areas differ.
+  if (compare) without_s = upgrade(copy_dir, with_undo, workers);
   // The processor time too (the workers' included): on a machine others share, it moves
   // less than the wall time.
   auto cpu_seconds = [] {
@@ -263,7 +279,7 @@ int main(int argc, char** argv) {
     return total;
   };
   const double cpu0 = cpu_seconds();
-  double upgrade_s = upgrade(database_dir, true, workers);
+  double upgrade_s = upgrade(database_dir, true, workers, with_undo);
   const double upgrade_cpu = cpu_seconds() - cpu0;
   rusage usage{}, worker_usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -277,8 +293,9 @@ int main(int argc, char** argv) {
     one_at_a_time_s = upgrade_s;
   }
 
+  // The archive would change the database after the fingerprint: not with the undo.
   auto t0 = Clock::now();
-  env.run_step("archive", [&] { zuv::upgrade::PAKUJ_DO_ZIPA(env, database_dir); });
+  if (!with_undo) env.run_step("archive", [&] { zuv::upgrade::PAKUJ_DO_ZIPA(env, database_dir); });
   areas.close_all();
   ::sync();
   double archive_s = since(t0);
@@ -289,7 +306,10 @@ int main(int argc, char** argv) {
               upgrade_s, workers, result.c_str(), outcome.failed.size(), upgrade_cpu, peak_mb);
   std::printf("cp -r:    %.2f s (median of %.2f, %.2f, %.2f)\n", copy_s, copies[0], copies[1], copies[2]);
   std::printf("ratio:    %.2f (target: at most %s)\n", upgrade_s / copy_s, workers > 1 ? "1.2" : "1.6");
-  if (compare)
+  if (with_undo)
+    std::printf("without the undo areas: %.2f s; they cost %+.1f%% (goal: under 15%%)\n", without_s,
+                100 * (upgrade_s - without_s) / without_s);
+  else if (compare)
     std::printf("without the crash recovery's copies: %.2f s; they cost %+.1f%%\n", without_s,
                 100 * (upgrade_s - without_s) / without_s);
   std::printf("archive of the kit (interactive upgrade only): %.2f s\n\n", archive_s);
@@ -333,6 +353,19 @@ int main(int argc, char** argv) {
       rc = std::system((digest + " > " + list.string()).c_str()) == 0 ? 0 : 1;
       std::printf(rc == 0 ? "results written to %s\n" : "results could not be written to %s\n", list.c_str());
     }
+  }
+  if (with_undo) {
+    std::uint64_t kept_bytes = 0;
+    for (const std::string& dir : {database_dir, program_dir})
+      kept_bytes += zuv::upgrade::read_undo_area(dir + zuv::upgrade::kUndoDir).kept_bytes;
+    const auto u0 = Clock::now();
+    const zuv::upgrade::UndoResult undone = zuv::upgrade::undo_installation(database_dir, program_dir, release, false);
+    ::sync();
+    const double undo_s = since(u0);
+    std::printf("undo:     %.2f s against cp -r %.2f s (ratio %.2f), %.1f MB kept; %s\n", undo_s, copy_s,
+                undo_s / copy_s, static_cast<double>(kept_bytes) / 1e6,
+                undone.code == 0 ? "undone" : undone.message.c_str());
+    if (undone.code != 0) rc = 1;
   }
   fs::current_path(scratch.parent_path());
   fs::remove_all(scratch);

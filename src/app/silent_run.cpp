@@ -42,6 +42,7 @@ int run_silent(const CommandLine& cl, Program& p, ui::Dialogs& d, gui::SilentFro
       return samba.refusal.empty() ? check(database_dir, program_dir, kind) : samba.refusal;
     };
   }
+  env.upgrade.keep_undo = !cl.no_undo;
   flows::Outcome outcome = upgrade ? flows::UPGRADE(env) : flows::PIERWSZA_INSTALACJA(env);
 
   double elapsed = os::seconds_since_midnight() - started;

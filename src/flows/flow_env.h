@@ -53,6 +53,8 @@ struct UpgradeHooks {
   std::function<std::string(const std::string& database_dir, const std::string& program_dir,
                             upgrade::StartKind kind)>
       check_start;
+  // Whether the run keeps what it changes for a later undo (--no-undo: not).
+  bool keep_undo = true;
 };
 
 // The application shell's installation records.

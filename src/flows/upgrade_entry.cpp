@@ -8,6 +8,7 @@
 #include "platform/os/path.h"
 #include "tables/table_access.h"
 #include "ui/dialogs.h"
+#include "upgrade/undo_area.h"
 #include "upgrade/upgrade_answers.h"
 
 namespace zuv::flows {
@@ -83,6 +84,21 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
     const std::string why = env.upgrade.check_start(database_dir, program_dir, upgrade::StartKind::Upgrade);
     if (!why.empty()) return refuse(env, "Błąd", why);
   }
+
+  // From here on everything the run changes in both directories, in the registry and
+  // in the shortcuts is kept for an undo; the fingerprint is taken however it ends.
+  const std::string release = upgrade::undo_release(r.wersja_p, r.wersja_b, r.roczek);
+  const std::string keeping = env.upgrade.keep_undo
+                                  ? upgrade::start_undo_keeping(database_dir, program_dir, release)
+                                  : upgrade::forget_other_undo(database_dir, program_dir, release);
+  if (!keeping.empty()) return refuse(env, "Błąd", keeping);
+  struct Fingerprint {
+    FlowEnv& env;
+    ~Fingerprint() {
+      if (std::string why = upgrade::finish_undo_keeping(); !why.empty())
+        stage(env, "Nie można zapisać stanu do cofnięcia instalacji: " + why);
+    }
+  } fingerprint{env};
 
   // 9. From here on the disk changes.
   if (sender_running(program_dir))

@@ -7,6 +7,7 @@
 #include "flows/records.h"
 #include "flows/upgrade_entry.h"
 #include "ui/dialogs.h"
+#include "upgrade/undo_area.h"
 #include "upgrade/upgrade_driver.h"
 
 namespace zuv::flows {
@@ -59,6 +60,16 @@ Outcome finish_upgrade(FlowEnv& env, const std::string& result, const std::strin
     archive(env, database_dir);
     close_progress(env);
     store_duration(env, started, database_dir);
+    // The state before the run is named only once the fingerprint of the end is taken.
+    if (upgrade::undo_keeping()) {
+      if (std::string why = upgrade::finish_undo_keeping(); !why.empty())
+        stage(env, "Nie można zapisać stanu do cofnięcia instalacji: " + why);
+      else
+        stage(env, "Stan sprzed instalacji zachowany w " + database_dir + upgrade::kUndoDir + " i " + program_dir +
+                       upgrade::kUndoDir + "; cofnięcie: zuvinst " + env.release.wersja_p + " " +
+                       env.release.wersja_b + " " + env.release.roczek + " --undo-db " + database_dir +
+                       " --program " + program_dir);
+    }
     stage(env, "Koniec: instalacja zakończona powodzeniem");
     env.dialogs.ALARM("2", "Powodzenie!", "Instalacja zakończona powodzeniem.");
     return Outcome::Success;

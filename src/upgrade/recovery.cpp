@@ -21,6 +21,7 @@
 #include "upgrade/firm_records.h"
 #include "upgrade/recovery_files.h"
 #include "upgrade/report_text.h"
+#include "upgrade/undo_area.h"
 
 namespace zuv::upgrade {
 namespace {
@@ -230,7 +231,10 @@ class StepKeeper final : public os::ChangeWatcher {
         const std::string copy = keep_native_ + name + kCopySuffix;
         // A file about to lose its name keeps its bytes: a second name for them is copy
         // enough, where the file system gives one.
-        if (change != os::Change::Unlink || os::link_file(path, copy) != 0) {
+        // So is the undo area's copy of it, made in this very change.
+        const std::string undo_copy = change == os::Change::Unlink ? std::string() : undo_copy_just_kept(path);
+        if ((change != os::Change::Unlink || os::link_file(path, copy) != 0) &&
+            (undo_copy.empty() || os::link_file(undo_copy, copy) != 0)) {
           std::uint64_t kept = 0;
           if (int rc = copy_before_change(path, open, copy, kept)) return refuse(rc);
           count_kept(kept);

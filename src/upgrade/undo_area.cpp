@@ -76,9 +76,14 @@ class InstallKeeper final : public os::ChangeWatcher {
   }
   bool active() const { return os::change_guard::detail::g_outer.load() == this; }
   const std::vector<Root>& roots() const { return roots_; }
+  std::string copy_just_kept(const std::string& path) {
+    std::lock_guard lock(mu_);
+    return just_copied_ == path ? just_copied_to_ : std::string();
+  }
 
   int before_change(const std::string& path, os::Change change, const os::FileHandle* open) override {
     std::lock_guard lock(mu_);
+    just_copied_.clear();
     const Root* root = nullptr;
     std::string rel;
     for (const Root& r : roots_)
@@ -128,6 +133,8 @@ class InstallKeeper final : public os::ChangeWatcher {
       }
       // The name comes last: a kept file under its name is whole.
       if (int rc = os::detail::rename_told(temp, kept_native)) return rc;
+      just_copied_ = path;
+      just_copied_to_ = kept_native;
     }
     return os::sync_directory_of(kept_native).code;
   }
@@ -156,6 +163,7 @@ class InstallKeeper final : public os::ChangeWatcher {
   }
 
   std::mutex mu_;
+  std::string just_copied_, just_copied_to_;
   std::vector<Root> roots_;
   std::set<std::string> seen_;
   unsigned counter_ = 0;
@@ -178,9 +186,6 @@ std::vector<Root> roots_of(const std::string& database_dir, const std::string& p
 // Makes the area of a root ready for this release's run, before the watch starts.
 std::string prepare_area(const Root& root, const std::string& release) {
   const UndoAreaInfo info = read_undo_area(root.area);
-  if (info.undo_half_done)
-    return "Cofnięcie poprzedniej instalacji nie zostało dokończone (" + root.area +
-           ");Uruchom je ponownie, zanim zaczniesz aktualizację.";
   if (info.present && info.release != release) {
     if (std::string why = forget_undo(root.dir, ""); !why.empty()) return why;
   }
@@ -217,6 +222,7 @@ std::string undo_release(const std::string& wersja_p, const std::string& wersja_
 std::string start_undo_keeping(const std::string& database_dir, const std::string& program_dir,
                                const std::string& release) {
   keeper.stop();
+  if (std::string why = undo_half_done_refusal(database_dir, program_dir); !why.empty()) return why;
   std::vector<Root> roots = roots_of(database_dir, program_dir);
   for (const Root& root : roots)
     if (std::string why = prepare_area(root, release); !why.empty()) return why;
@@ -237,6 +243,10 @@ std::string forget_other_undo(const std::string& database_dir, const std::string
       if (std::string why = forget_undo(root.dir, ""); !why.empty()) return why;
   }
   return "";
+}
+
+std::string undo_copy_just_kept(const std::string& native_path) {
+  return keeper.active() ? keeper.copy_just_kept(native_path) : std::string();
 }
 
 bool undo_keeping() { return keeper.active(); }
@@ -265,7 +275,6 @@ UndoAreaInfo read_undo_area(const std::string& dir) {
   info.present = true;
   info.release = kept::bare(release);
   info.fingerprinted = os::file_exists(std::string_view(dir + kFingerprint));
-  info.undo_half_done = os::file_exists(std::string_view(dir + kUndoing));
   for (const TreeEntry& e : walk_tree(dir + kKept, {}, false).entries)
     if (!e.directory) ++info.kept_files, info.kept_bytes += e.size;
   for (const TreeEntry& e : walk_tree(dir + kAbsent, {}, false).entries)
@@ -273,12 +282,16 @@ UndoAreaInfo read_undo_area(const std::string& dir) {
   return info;
 }
 
+std::string undo_under_way(const std::string& database_dir) {
+  std::string release;
+  return kept::read_small_file(database_dir + kUndoing, release) ? kept::bare(release) : std::string();
+}
+
 std::string undo_half_done_refusal(const std::string& database_dir, const std::string& program_dir) {
-  for (const Root& root : roots_of(database_dir, program_dir))
-    if (read_undo_area(root.area).undo_half_done)
-      return "Cofnięcie instalacji nie zostało dokończone (" + root.area +
-             ");Dokończ je (--undo-db) przed aktualizacją.";
-  return "";
+  (void)program_dir;  // the note of an undo under way lies in the database directory
+  if (undo_under_way(database_dir).empty()) return "";
+  return "Cofnięcie instalacji nie zostało dokończone (" + database_dir + kUndoing +
+         ");Dokończ je (--undo-db) przed aktualizacją.";
 }
 
 }  // namespace zuv::upgrade

@@ -35,6 +35,10 @@ std::string undo_release(const std::string& wersja_p, const std::string& wersja_
 // Ends the watch without a fingerprint (a run that stopped with an error); the next
 // run of the release adds to the areas.
 void stop_undo_keeping() noexcept;
+// The area's copy of a file (native path) that the watch copied in the change being
+// told right now, so holding the file's present bytes; "" when it did not. A second
+// keeper of the same change may take a second name for it instead of a copy.
+std::string undo_copy_just_kept(const std::string& native_path);
 // Whether the watch is on in this process.
 bool undo_keeping();
 
@@ -54,7 +58,6 @@ struct UndoAreaInfo {
   bool present = false;         // an area of some release
   std::string release;          // its release
   bool fingerprinted = false;   // a run of it ended and took the fingerprint
-  bool undo_half_done = false;  // an undo was cut off: the next one finishes it
   std::uint64_t kept_bytes = 0;
   std::uint64_t kept_files = 0;  // files kept with their bytes
   std::uint64_t new_files = 0;   // files the installation made
@@ -79,6 +82,8 @@ UndoResult undo_installation(const std::string& database_dir, const std::string&
 // Removes both undo areas. "" or the message naming what would not go.
 [[nodiscard]] std::string forget_undo(const std::string& database_dir, const std::string& program_dir);
 
+// The release whose undo was cut off and is to be finished ("" when there is none).
+std::string undo_under_way(const std::string& database_dir);
 // The refusal of an upgrade that meets a half-done undo ("" when there is none).
 std::string undo_half_done_refusal(const std::string& database_dir, const std::string& program_dir);
 

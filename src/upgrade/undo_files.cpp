@@ -127,7 +127,9 @@ bool make_directories(const std::string& base, const std::string& rel_dir) {
     const std::string dir = base + rel_dir.substr(0, at);
     ++at;
     if (os::directory_exists(std::string_view(dir))) continue;
-    if (!os::make_directory(dir).ok() || !kept::sync_directory_of(dir)) return false;
+    // A worker may make the same directory at the same moment.
+    if (!os::make_directory(dir).ok() && !os::directory_exists(std::string_view(dir))) return false;
+    if (!kept::sync_directory_of(dir)) return false;
   }
   return true;
 }

@@ -13,7 +13,8 @@ namespace zuv::upgrade::undo {
 inline constexpr const char* kReleaseFile = "wydanie.txt";   // the release; last made
 inline constexpr const char* kDirsFile = "katalogi.txt";     // the directories before
 inline constexpr const char* kFingerprint = "odcisk.txt";    // the trees at the run's end
-inline constexpr const char* kUndoing = "cofanie.txt";       // an undo under way
+// In the database directory itself, outside the areas: an undo under way, to the end.
+inline constexpr const char* kUndoing = "cofnij.txt";
 inline constexpr const char* kRegistryFile = "rejestr.txt";  // registry values before
 inline constexpr const char* kKept = "stan\\";               // bytes before, by path
 inline constexpr const char* kAbsent = "brak\\";             // empty: did not exist

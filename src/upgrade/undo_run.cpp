@@ -60,6 +60,13 @@ std::string first_difference(const Tree& t) {
 
 // Puts back one tree from its area. Each kept file is renamed into place, so a rerun
 // after a cut finds only what is still to do.
+// The kept bytes renamed over their path and the rename on the disk. Unlike a replace,
+// a failed rename leaves the kept file where it is, for the next run to put back.
+bool rename_back(const std::string& kept_bytes, const std::string& target) {
+  const std::string to = os::native_path(target);
+  return os::detail::rename_told(os::native_path(kept_bytes), to) == 0 && os::sync_directory_of(to).ok();
+}
+
 // One kept file back in place, when it is still to go back.
 std::string restore_file(const Tree& t, const std::string& rel) {
   const std::string kept_bytes = t.area + kKept + rel;
@@ -67,12 +74,14 @@ std::string restore_file(const Tree& t, const std::string& rel) {
   const size_t slash = rel.rfind('\\');
   if (slash != std::string::npos && !make_directories(t.dir, rel.substr(0, slash + 1)))
     return "Nie można odtworzyć katalogu pliku " + t.dir + rel;
-  if (!os::replace_durably(os::native_path(kept_bytes), os::native_path(t.dir + rel)).ok())
+  if (!rename_back(kept_bytes, t.dir + rel))
     return "Nie można przywrócić pliku " + t.dir + rel;
   return "";
 }
 
 std::string restore_tree(const Tree& t, const std::string& later) {
+  // The list goes first when the area is removed: an undo without it has put back all.
+  if (!os::file_exists(std::string_view(t.area + kDirsFile))) return "";
   os::Result<std::string> dirs = os::read_whole_file(os::native_path(t.area + kDirsFile), std::size_t(1) << 30);
   if (!dirs) return "Nie można odczytać pliku " + t.area + kDirsFile;
   std::set<std::string> before;
@@ -105,7 +114,7 @@ std::string restore_outside(const std::string& area) {
     const std::string id = dir + e.name.substr(0, e.name.size() - 4);
     bool ok = true;
     if (os::file_exists(std::string_view(id + ".lnk")))
-      ok = os::replace_durably(os::native_path(id + ".lnk"), path).ok();
+      ok = rename_back(id + ".lnk", path);
     else if (os::file_exists(std::string_view(id + ".brak")) && os::native_file_exists(path))
       ok = os::remove_file(path) == 0 && os::sync_directory_of(path).ok();
     if (!ok) return "Nie można przywrócić pliku " + path;
@@ -113,15 +122,19 @@ std::string restore_outside(const std::string& area) {
   return "";
 }
 
-// The area goes, its note of an undo under way last: until then a rerun finishes it.
-std::string remove_area(const std::string& area) {
+// The area goes once everything is back: the list of directories first (a rerun then
+// knows that nothing is left to put back), its note of an undo under way last.
+// Forgotten instead, the release file goes first: an area without it holds nothing to undo.
+std::string remove_area(const std::string& area, bool undone) {
   if (!os::directory_exists(std::string_view(area))) return "";
+  const char* first = undone ? kDirsFile : kReleaseFile;
+  if (!kept::remove_synced(area + first)) return "Nie można usunąć pliku " + area + first;
   for (const char* sub : {kKept, kAbsent, kTemp, kOutside}) {
     const std::string dir = area + sub;
     if (os::directory_exists(std::string_view(dir)) && !os::remove_tree(dir.substr(0, dir.size() - 1)).ok())
       return "Nie można usunąć katalogu " + dir;
   }
-  for (const char* file : {kFingerprint, kDirsFile, kRegistryFile, kReleaseFile, kUndoing})
+  for (const char* file : {kFingerprint, kDirsFile, kRegistryFile, kReleaseFile})
     if (!kept::remove_synced(area + file)) return "Nie można usunąć pliku " + area + file;
   if (!os::remove_tree(area.substr(0, area.size() - 1)).ok() || !kept::sync_directory_of(area.substr(0, area.size() - 1)))
     return "Nie można usunąć katalogu " + area;
@@ -159,24 +172,32 @@ UndoResult undo_installation(const std::string& database_dir, const std::string&
                              const std::string& release, bool plan) {
   std::vector<Tree> trees = trees_of(database_dir, program_dir);
   const Tree& db = trees.front();
-  if (!db.info.present)
-    return {kUndoRefused, "W katalogu bazy " + database_dir + " nie ma zapisu instalacji do cofnięcia."};
-  for (const Tree& t : trees) {
-    if (t.info.present && t.info.release != release)
-      return {kUndoRefused, "Zapis do cofnięcia w " + t.area + " dotyczy wydania " + t.info.release + ", nie " + release + "."};
-    if (!t.info.present && os::directory_exists(std::string_view(t.area)))
-      return {kUndoRefused, "Niepełny zapis do cofnięcia w " + t.area + "."};
-  }
-  const bool half_done = std::any_of(trees.begin(), trees.end(), [](const Tree& t) { return t.info.undo_half_done; });
-  // The comparison reads the semaphore too, so it comes before the hold.
-  if (!half_done)
+  const std::string under_way = undo_under_way(database_dir);
+  const bool half_done = !under_way.empty();
+  const std::string again = ";Uruchom cofnięcie ponownie, aby je dokończyć.";
+  if (half_done) {
+    if (under_way != release)
+      return {kUndoRefused, "Trwa cofnięcie instalacji wydania " + under_way + ", nie " + release + "."};
+  } else {
+    if (!db.info.present)
+      return {kUndoRefused, "W katalogu bazy " + database_dir + " nie ma zapisu instalacji do cofnięcia."};
+    for (const Tree& t : trees) {
+      if (t.info.present && t.info.release != release)
+        return {kUndoRefused,
+                "Zapis do cofnięcia w " + t.area + " dotyczy wydania " + t.info.release + ", nie " + release + "."};
+      if (os::directory_exists(std::string_view(t.area)) &&
+          (!t.info.present || !os::file_exists(std::string_view(t.area + kDirsFile))))
+        return {kUndoRefused, "Niepełny zapis do cofnięcia w " + t.area + "."};
+    }
+    // An undo killed while its note was on its way in left that, and nothing else.
+    const std::string note_beside = database_dir + kUndoing + os::kNewSuffix;
+    if (os::file_exists(std::string_view(note_beside)) && !kept::remove_synced(note_beside))
+      return {kUndoFailed, "Nie można usunąć pliku " + note_beside};
+    // The comparison reads the semaphore too, so it comes before the hold.
     for (const Tree& t : trees)
       if (t.info.present)
         if (std::string why = first_difference(t); !why.empty()) return {kUndoRefused, why};
-  SemaphoreHold hold(database_dir);
-  if (!plan && !hold.take())
-    return {kUndoRefused, "Z bazą danych " + database_dir + " pracują inne programy (" + hold.path() +
-                              ");Zamknij je i spróbuj ponownie."};
+  }
   if (plan) {
     std::string text = half_done ? "Dokończenie przerwanego cofnięcia instalacji " + release + ".\n"
                                  : "Cofnięcie instalacji " + release + ":\n";
@@ -187,34 +208,39 @@ UndoResult undo_installation(const std::string& database_dir, const std::string&
                 " plików utworzonych przez instalację\n";
     return {kUndoDone, text};
   }
-  for (const Tree& t : trees)
-    if (t.info.present && !t.info.undo_half_done && !kept::write_synced(t.area + kUndoing, release + "\r\n"))
-      return {kUndoFailed, "Nie można zapisać pliku " + t.area + kUndoing};
+  SemaphoreHold hold(database_dir);
+  if (!hold.take())
+    return {kUndoRefused, "Z bazą danych " + database_dir + " pracują inne programy (" + hold.path() +
+                              ");Zamknij je i spróbuj ponownie."};
+  // From this note on, until it goes as the very last step, a rerun finishes the undo
+  // without comparing: the trees are then part way back.
+  if (!half_done && !kept::write_synced(database_dir + kUndoing, release + "\r\n"))
+    return {kUndoFailed, "Nie można zapisać pliku " + database_dir + kUndoing};
   for (const Tree& t : trees) {
-    if (!t.info.present) continue;
+    if (!os::directory_exists(std::string_view(t.area))) continue;
     std::string why = restore_tree(t, t.dir == database_dir ? hold.relative() : "");
     if (why.empty()) why = restore_outside(t.area);
     if (why.empty()) why = restore_registry(t.area);
-    if (!why.empty()) return {kUndoFailed, why + ";Uruchom cofnięcie ponownie, aby je dokończyć."};
+    if (!why.empty()) return {kUndoFailed, why + again};
   }
   // The semaphore's own kept bytes go back once it is let go (Windows renames nothing
   // over an open file).
   hold.let_go();
-  if (std::string why = restore_file(db, hold.relative()); !why.empty())
-      return {kUndoFailed, why + ";Uruchom cofnięcie ponownie, aby je dokończyć."};
+  if (std::string why = restore_file(db, hold.relative()); !why.empty()) return {kUndoFailed, why + again};
   for (const Tree& t : trees)
-    if (std::string why = remove_area(t.area); !why.empty())
-      return {kUndoFailed, why + ";Uruchom cofnięcie ponownie, aby je dokończyć."};
+    if (std::string why = remove_area(t.area, true); !why.empty()) return {kUndoFailed, why + again};
+  if (!kept::remove_synced(database_dir + kUndoing))
+    return {kUndoFailed, "Nie można usunąć pliku " + database_dir + kUndoing + again};
   return {kUndoDone, "Instalacja " + release + " cofnięta: baza danych i program są takie jak przed nią."};
 }
 
 std::string forget_undo(const std::string& database_dir, const std::string& program_dir) {
-  for (const std::string& dir : {database_dir, program_dir}) {
-    if (dir.empty()) continue;
-    if (read_undo_area(dir + kUndoDir).undo_half_done)
-      return "Cofnięcie instalacji nie zostało dokończone (" + dir + kUndoDir + ");Dokończ je, zanim usuniesz zapis.";
-    if (std::string why = remove_area(dir + kUndoDir); !why.empty()) return why;
-  }
+  if (!undo_under_way(database_dir).empty())
+    return "Cofnięcie instalacji nie zostało dokończone (" + database_dir + kUndoing +
+           ");Dokończ je, zanim usuniesz zapis.";
+  for (const std::string& dir : {database_dir, program_dir})
+    if (!dir.empty())
+      if (std::string why = remove_area(dir + kUndoDir, false); !why.empty()) return why;
   return "";
 }
 

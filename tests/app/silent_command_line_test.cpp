@@ -78,3 +78,33 @@ TEST(SilentCommandLine, NativeDirectoriesAreShownAsGiven) {
   EXPECT_EQ(shown_as_given(true, "Archiwum w /srv/zuv/baza/\\install\\"), "Archiwum w /srv/zuv/baza/install/");
   EXPECT_EQ(shown_as_given(false, "C:\\ZUV\\"), "C:\\ZUV\\");
 }
+
+TEST(UndoCommandLine, TheUndoTakesBothDirectoriesAndItsOptionsGoWhereTheyServe) {
+  std::string error;
+  auto undo = parse_command_line(line({"--undo-db", "D:\\B\\", "--program", "C:\\P\\", "--plan"}), &error);
+  ASSERT_TRUE(undo) << error;
+  EXPECT_TRUE(undo->undoing());
+  EXPECT_TRUE(undo->headless());
+  EXPECT_EQ(undo->undo_db, "D:\\B\\");
+  EXPECT_TRUE(undo->upgrade_db.empty());
+  EXPECT_TRUE(undo->plan);
+  auto forget = parse_command_line(line({"--undo-db=/srv/b", "--program=/srv/p", "--forget-undo"}), &error);
+  ASSERT_TRUE(forget) << error;
+  EXPECT_TRUE(forget->forget_undo);
+  auto no_undo = parse_command_line(line({"--silent", "--upgrade", "C:\\P\\", "--no-undo"}), &error);
+  ASSERT_TRUE(no_undo) << error;
+  EXPECT_TRUE(no_undo->no_undo);
+
+  struct Bad {
+    std::vector<std::string> rest;
+    const char* said;
+  };
+  for (const Bad& b : {Bad{{"--undo-db", "D:\\B\\"}, "--program"},
+                       Bad{{"--forget-undo"}, "--forget-undo"},
+                       Bad{{"--undo-db", "D:\\B\\", "--upgrade-db", "D:\\B\\", "--program", "C:\\P\\"}, "razem"},
+                       Bad{{"--silent", "--install", "C:\\P\\", "D:\\B\\", "--no-undo"}, "--no-undo"}}) {
+    error.clear();
+    EXPECT_FALSE(parse_command_line(line(b.rest), &error));
+    EXPECT_NE(error.find(b.said), std::string::npos) << error;
+  }
+}

@@ -35,6 +35,8 @@ struct Fixture {
   fs::path scratch;
   Sample original, work;
   std::map<std::string, std::string> before, clean;
+  // The sample's trees exactly, as an undo must give them back.
+  std::map<std::string, std::string> raw_before;
   Tree reference;
   // A finished upgrade run once more. The last step leaves a firm whose buffers it
   // converted at "026.01.032" and records "026.01.033" only at the next upgrade, so
@@ -77,6 +79,7 @@ struct Fixture {
     work.shared_release = original.release();
     copy_sample(original, work.root);
     before = dump_tree(work.root, compared_dirs());
+    raw_before = raw_tree(work.root);
     ChildResult r = run_upgrade(work, 0, true);
     if (r.exit_code != 0) {
       problem = "the clean upgrade ended with " + std::to_string(r.exit_code) + ": " + read_bytes(work.root / "upgrade.out");
@@ -105,6 +108,17 @@ inline Fixture& fixture() {
   return f;
 }
 
+// The release's installation on s undone: the trees exactly as the sample had them,
+// whatever the runs before met (a kill, a power cut, a second upgrade).
+inline std::string undo_and_compare(Fixture& f, const Sample& s, const std::string& where) {
+  ChildResult undone = run_undo(s);
+  if (undone.exit_code != 0)
+    return "[" + where + "] the undo ended with " + std::to_string(undone.exit_code) + ": " +
+           read_bytes(s.root / "upgrade.out");
+  const std::string diff = raw_difference(f.raw_before, raw_tree(s.root));
+  return diff.empty() ? "" : "[" + where + "] after the undo: " + diff;
+}
+
 // The database of s, left by an ended run, upgraded again to its end and compared with
 // the clean result, leaving out the files ignored names. Answers "" or what went
 // wrong, with where the ended run stood.
@@ -131,7 +145,7 @@ inline std::string resume_and_compare(Fixture& f, const Sample& s, const std::st
   if (finished && !diff.empty()) second = first_difference(without(f.twice), got);
   if (finished && !diff.empty() && second.empty()) diff.clear();
   if (!second.empty()) diff += "; as a second upgrade: " + second;
-  if (diff.empty()) return "";
+  if (diff.empty()) return env_int("ZUV_CRASH_UNDO", 1) ? undo_and_compare(f, s, where) : "";
   return "[" + where + "] " + std::to_string(files) + " file(s) differ; " + diff;
 }
 

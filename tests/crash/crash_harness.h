@@ -161,6 +161,38 @@ struct Tree {
   std::map<std::string, std::string> dump;   // every file as dump_tree gives it
 };
 
+// The undo areas hold what the run kept for an undo; the undo itself checks them.
+inline bool undo_area(const std::string& rel) {
+  const std::string l = lower(rel);
+  return l.rfind("baza/cofnij/", 0) == 0 || l.rfind("program/cofnij/", 0) == 0;
+}
+
+// The trees below root exactly: every file's bytes, every directory (as "name/").
+inline std::map<std::string, std::string> raw_tree(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  for (const char* d : {"baza", "program"}) {
+    if (!fs::exists(root / d)) continue;
+    for (auto& e : fs::recursive_directory_iterator(root / d)) {
+      const std::string rel = fs::relative(e.path(), root).generic_string();
+      out[e.is_directory() ? rel + "/" : rel] = e.is_directory() ? "" : read_bytes(e.path());
+    }
+  }
+  return out;
+}
+
+// The first path where two raw trees differ, "" when they agree.
+inline std::string raw_difference(const std::map<std::string, std::string>& want,
+                                  const std::map<std::string, std::string>& got) {
+  for (const auto& [rel, bytes] : want) {
+    auto it = got.find(rel);
+    if (it == got.end()) return "missing " + rel;
+    if (it->second != bytes) return "differs " + rel;
+  }
+  for (const auto& [rel, bytes] : got)
+    if (!want.count(rel)) return "extra " + rel;
+  return "";
+}
+
 // With a reference, a file whose bytes equal the reference's takes the reference's dump
 // unread: an index's walk depends only on its own bytes, a table's records only on its.
 inline std::map<std::string, std::string> dump_tree(const fs::path& root, const std::vector<std::string>& dirs,
@@ -173,6 +205,7 @@ inline std::map<std::string, std::string> dump_tree(const fs::path& root, const 
     for (auto& e : fs::recursive_directory_iterator(root / d)) {
       if (!e.is_regular_file()) continue;
       const std::string rel = fs::relative(e.path(), root).generic_string();
+      if (undo_area(rel)) continue;
       if (reference || keep) {
         std::string bytes = read_bytes(e.path());
         if (reference) {
@@ -261,7 +294,13 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
   std::error_code ec;
   fs::remove_all(to, ec);
   fs::create_directories(to);
-  for (const char* d : {"program", "baza"}) fs::copy(from.root / d, to / d, fs::copy_options::recursive);
+  for (const char* d : {"program", "baza"}) {
+    fs::copy(from.root / d, to / d, fs::copy_options::recursive);
+    // With their times, as a copy of the disk would: the undo's fingerprint holds them.
+    for (auto& e : fs::recursive_directory_iterator(from.root / d))
+      if (e.is_regular_file())
+        fs::last_write_time(to / fs::relative(e.path(), from.root), e.last_write_time(), ec);
+  }
 }
 
 // The child's work: the headless upgrade as the program's command runs it, from the
@@ -270,7 +309,8 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
 // run's sync of that number fails as a disk's would, and the count is of its syncs.
 [[noreturn]] inline void child_upgrade(const Sample& s, int kill_at, int count_fd, int workers,
                                        std::atomic<int>* reached = nullptr,
-                                       const os::power_cut::Plan* plan = nullptr, int sync_fault_at = 0) {
+                                       const os::power_cut::Plan* plan = nullptr, int sync_fault_at = 0,
+                                       const char* mode = "--upgrade-db") {
   ::chdir(s.release().c_str());
   int out = ::open((s.root / "upgrade.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (out >= 0) {
@@ -278,7 +318,7 @@ inline void copy_sample(const Sample& from, const fs::path& to) {
     ::dup2(out, 2);
   }
   std::string error;
-  auto cl = app::parse_command_line({"zuvinst", s.params.at(0), s.params.at(1), s.params.at(2), "--upgrade-db",
+  auto cl = app::parse_command_line({"zuvinst", s.params.at(0), s.params.at(1), s.params.at(2), mode,
                                      s.database().string(), "--program", s.program().string(), "--workers",
                                      std::to_string(workers)},
                                     &error);
@@ -328,7 +368,7 @@ using Watch = std::function<void(pid_t child)>;
 // operation kill_at, or killed with SIGKILL after kill_after_s seconds (when > 0).
 inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = false, double kill_after_s = 0,
                                int workers = 1, const os::power_cut::Plan* plan = nullptr, int sync_fault_at = 0,
-                               const Watch& watch = nullptr) {
+                               const Watch& watch = nullptr, const char* mode = "--upgrade-db") {
   int fds[2] = {-1, -1};
   if (count && ::pipe(fds) != 0) return {};
   // A run killed from outside counts its operations where the parent can read them.
@@ -342,7 +382,7 @@ inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = fa
   pid_t pid = ::fork();
   if (pid == 0) {
     if (count) ::close(fds[0]);
-    child_upgrade(s, kill_at, count ? fds[1] : -1, workers, reached, plan, sync_fault_at);
+    child_upgrade(s, kill_at, count ? fds[1] : -1, workers, reached, plan, sync_fault_at, mode);
   }
   if (count) ::close(fds[1]);
   if (kill_after_s > 0) {
@@ -364,6 +404,12 @@ inline ChildResult run_upgrade(const Sample& s, int kill_at = 0, bool count = fa
     ::close(fds[0]);
   }
   return r;
+}
+
+// The undo of the release's installation, run as run_upgrade runs the upgrade.
+inline ChildResult run_undo(const Sample& s, int kill_at = 0, bool count = false,
+                            const os::power_cut::Plan* plan = nullptr) {
+  return run_upgrade(s, kill_at, count, 0, 1, plan, 0, nullptr, "--undo-db");
 }
 
 // Where a killed run stood, for the report: the database's flag, each firm's version,

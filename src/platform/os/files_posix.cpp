@@ -376,6 +376,10 @@ Status remove_tree_native(const std::string& dir) {
         note(Status::failure(code, "Nie można usunąć pliku", full));
         continue;
       }
+      if (int code = change_guard::notify(full, Change::Unlink)) {
+        note(Status::failure(code, "Nie można usunąć pliku", full));
+        continue;
+      }
       dir_listing::NameChange removed = dir_listing::name_removed(full);
       if (::unlink(full.c_str()) != 0) {
         note(Status::failure(code_from_errno(errno), "Nie można usunąć pliku", full));

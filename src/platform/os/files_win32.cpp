@@ -199,6 +199,11 @@ Status remove_tree_wide(const std::wstring& dir) {
         note(static_cast<DWORD>(code), "Nie można usunąć pliku", full);
         continue;
       }
+      if (!directory)
+        if (int code = change_guard::notify(narrow(full), Change::Unlink)) {
+          note(static_cast<DWORD>(code), "Nie można usunąć pliku", full);
+          continue;
+        }
       SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
       if (!(directory ? RemoveDirectoryW(full.c_str()) : DeleteFileW(full.c_str())))
         note(GetLastError(), "Nie można usunąć pliku", full);

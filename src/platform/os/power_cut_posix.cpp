@@ -228,6 +228,11 @@ void write_state(const std::string& dir, const std::string& out, Kept kept) {
     struct stat st;
     const mode_t mode = ::stat(from.c_str(), &st) == 0 ? st.st_mode & 07777 : 0644;
     write_bytes(to, f.known ? kept_bytes(f, kept) : read_path(from), mode);
+    // A cut leaves a file's time as the disk had it: the one it has now stands for it.
+    if (::stat(from.c_str(), &st) == 0) {
+      const timespec times[2] = {st.st_atim, st.st_mtim};
+      ::utimensat(AT_FDCWD, to.c_str(), times, 0);
+    }
   }
 }
 
