@@ -2,6 +2,7 @@
 
 #include "app/install_records.h"
 #include "flows/first_install.h"
+#include "flows/undo_entry.h"
 #include "flows/upgrade_entry.h"
 #include "lib/files.h"
 
@@ -28,6 +29,10 @@ void wire_flows(Services& s, table::WorkAreas& areas) {
   s.first_install = [&areas](Program& p, ui::Dialogs& d) {
     flows::FlowEnv env = flow_env(p, d, areas);
     flows::PIERWSZA_INSTALACJA(env);
+  };
+  s.undo = [&areas](Program& p, ui::Dialogs& d) {
+    flows::FlowEnv env = flow_env(p, d, areas);
+    flows::UNDO_INSTALLATION(env);
   };
 }
 

@@ -80,6 +80,22 @@ std::string undo_note(const std::string& database_dir, const std::string& progra
          upgrade::kUndoDir + " (" + std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB); cofnięcie: --undo-db.";
 }
 
+// What the run would keep for an undo, as the plan tells it.
+std::string undo_plan_line(const CommandLine& cl, const std::string& database_dir, const std::string& program_dir) {
+  if (cl.no_undo) return "Zapis do cofnięcia instalacji: brak (--no-undo).";
+  const std::string release = upgrade::undo_release(cl.params.at(0), cl.params.at(1), cl.params.at(2));
+  std::uint64_t bytes = 0;
+  bool retry = false;
+  for (const std::string& dir : {database_dir, program_dir}) {
+    const upgrade::UndoAreaInfo info = upgrade::read_undo_area(dir + upgrade::kUndoDir);
+    if (info.present && info.release == release) bytes += info.kept_bytes, retry = true;
+  }
+  return "Zapis do cofnięcia instalacji: " + database_dir + upgrade::kUndoDir + " i " + program_dir +
+         upgrade::kUndoDir + (retry ? ", już " + std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB z poprzedniego uruchomienia"
+                                    : "") +
+         "; rośnie o kopie tabel zmienianych w miejscu (około ćwierci firm).";
+}
+
 }  // namespace
 
 std::string directory_text(const std::string& given) {
@@ -143,6 +159,8 @@ int run_headless_upgrade(const CommandLine& cl, const ReleaseSteps& steps, table
       plan.refusal = refusal;
     }
     out << shown(upgrade::format_plan(plan, database_dir));
+    // Beside the plan, not in it: the plan's own lines are read by scripts.
+    if (plan.refusal.empty()) err << shown(undo_plan_line(cl, database_dir, program_dir)) << '\n';
     return plan.refusal.empty() ? kHeadlessDone : kHeadlessRefused;
   }
   if (!refusal.empty()) {

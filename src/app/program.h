@@ -58,6 +58,7 @@ struct Services {
   std::function<void(const std::string&)> del_file;
   Flow upgrade;        // UPGRADE; empty: "not yet available"
   Flow first_install;  // PIERWSZA_INSTALACJA; empty: "not yet available"
+  Flow undo;           // the undo of this release's installation (the console offers it)
 };
 
 // The exit routine (APPEXIT) is a list: the table engine registers "commit and close

@@ -4,6 +4,7 @@
 #include "platform/base/discard.h"
 #include "platform/error/call_context.h"
 #include "platform/error/error.h"
+#include "platform/gui/console.h"
 #include "platform/os/codepage.h"
 #include "platform/os/environment.h"
 #include "platform/os/files.h"
@@ -152,6 +153,12 @@ MainResult MAIN(Program& p, const std::vector<std::string>& params, ui::Dialogs&
       nullptr, nullptr, run_flow(3, s.upgrade, "UPGRADE", "Aktualizacja programu"),
       run_flow(4, s.first_install, "PIERWSZA_INSTALACJA", "Pierwsza instalacja programu"),
       [&] { self->end(); }};
+  // At a terminal the undo of this release's installation is one more button, after the
+  // others so that theirs keep their numbers; the window of Windows keeps its five.
+  if (s.undo && dynamic_cast<gui::ConsoleFrontend*>(&fe)) {
+    captions.push_back("Cofnij instalację");
+    actions.push_back(run_flow(6, s.undo, "COFNIJ", "Cofnij instalację"));
+  }
   ui::MainWindowSession session(desc, captions, actions);
   self = &session;
   session.set_focus(3);

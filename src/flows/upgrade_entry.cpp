@@ -137,21 +137,10 @@ Outcome upgrade_install(FlowEnv& env, gui::FlowScreenSession& screen) {
 }
 
 Outcome UPGRADE(FlowEnv& env) {
-  Outcome last = Outcome::None;
-  gui::FlowScreenDesc desc;
-  desc.name = "Aktualizacja programu";
-  desc.border = true;
-  desc.topmost = true;
-  desc.fields.push_back({"Wybierz katalog, w którym masz zainstalowany PROGRAM ZUV na rok " + env.release.roczek,
-                         env.release.cProgram, 128});
-  gui::FlowScreenSession* self = nullptr;
-  gui::FlowScreenSession screen(
-      desc, [&] { last = upgrade_install(env, *self); },
-      [&](int field) { WEZ_KAT(env.dialogs, *self, field); });
-  self = &screen;
-  env.dialogs.run_screen(screen);
-  env.dialogs.QMXDIRSELECT(std::string("CLOSE"));
-  return last;
+  return program_directory_screen(
+      env, "Aktualizacja programu",
+      "Wybierz katalog, w którym masz zainstalowany PROGRAM ZUV na rok " + env.release.roczek,
+      [&](gui::FlowScreenSession& screen) { return upgrade_install(env, screen); });
 }
 
 }  // namespace zuv::flows

@@ -25,8 +25,6 @@ class WorkAreas;
 
 namespace zuv::upgrade {
 
-// The recovery directory of a firm (not "bak\", which the dispatcher empties itself).
-inline constexpr const char* kRecoveryDir = "odzysk\\";
 
 // What the start of a firm found in its recovery directory.
 struct FirmRecovery {

@@ -14,6 +14,9 @@ class FileHandle;
 
 namespace zuv::upgrade {
 
+// The recovery directory of a firm (not "bak\\", which the dispatcher empties itself).
+inline constexpr const char* kRecoveryDir = "odzysk\\";
+
 // What the mechanism took from this process so far: the time spent keeping copies,
 // forcing files to the disk and settling the recovery directories, the bytes copied,
 // and the most one step held at a time (the extra disk a run needs).

@@ -15,7 +15,6 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "platform/os/process.h"
-#include "upgrade/recovery.h"
 #include "upgrade/recovery_files.h"
 #include "upgrade/undo_files.h"
 #include "upgrade/undo_registry.h"

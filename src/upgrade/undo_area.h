@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "upgrade/undo_files.h"
+
 namespace zuv::upgrade {
 
-// The undo area inside the database directory and inside the program directory.
-inline constexpr const char* kUndoDir = "cofnij\\";
 
 // The release an undo area belongs to: "26.01.033 026.01.033 2026".
 std::string undo_release(const std::string& wersja_p, const std::string& wersja_b, const std::string& rok);

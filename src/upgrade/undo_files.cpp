@@ -10,7 +10,6 @@
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "upgrade/recovery_files.h"
-#include "upgrade/undo_area.h"
 
 namespace zuv::upgrade::undo {
 namespace {

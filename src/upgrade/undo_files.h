@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+namespace zuv::upgrade {
+// The undo area inside the database directory and inside the program directory.
+inline constexpr const char* kUndoDir = "cofnij\\";
+}  // namespace zuv::upgrade
+
 namespace zuv::upgrade::undo {
 
 // Inside an area.

@@ -1,4 +1,5 @@
 #include "upgrade/upgrade_driver.h"
+#include "upgrade/undo_area.h"
 
 #include <cmath>
 #include <cstdio>
@@ -171,6 +172,9 @@ std::string install_report(const UpgradeEnv& env, const std::vector<std::string>
     for (const std::string& firm : tlist) text += report_line_bytes("Firma: " + os::utf8_from_852(firm));
     text += report_line_bytes("");
   }
+  if (!text.empty() && undo_keeping())
+    text += report_line_bytes("Stan sprzed instalacji zachowany w katalogach \"" + std::string(kUndoDir) +
+                              "\" bazy i programu (cofnięcie: zuvinst ... --undo-db).");
   return text;
 }
 

@@ -70,7 +70,7 @@ TEST(UndoCrash, KilledAtAFileOperationTheNextUndoFinishesIt) {
   ASSERT_GT(counted.operations, 20);
 
   Tally tally("undo ended at file operation k of " + std::to_string(counted.operations));
-  const std::vector<int> points = chosen_points(counted.operations, "ZUV_UNDO_POINTS", 60);
+  const std::vector<int> points = chosen_points(counted.operations, "ZUV_UNDO_POINTS", 30);
   for (size_t i = 0; i < points.size(); ++i) {
     const int k = points[i];
     w = fresh_copy("undo_work");
@@ -111,7 +111,7 @@ TEST(UndoCrash, CutByAPowerFailureTheNextUndoFinishesIt) {
   ASSERT_GT(counted.operations, 10);
 
   Tally tally("undo cut at sync or rename k of " + std::to_string(counted.operations));
-  for (int k : chosen_points(counted.operations, "ZUV_UNDO_CUTS", 12)) {
+  for (int k : chosen_points(counted.operations, "ZUV_UNDO_CUTS", 8)) {
     w = fresh_copy("undo_power");
     pc::Plan plan;
     plan.root = w.root.string();

@@ -1,7 +1,7 @@
 // An upgrade ended at any point and run again gives the database a clean run gives.
 //
 // CI runs a small sample. By hand, on a larger one (environment variables):
-//   ZUV_CRASH_FIRMS=20 ZUV_CRASH_RECORDS=2000 ZUV_CRASH_POINTS=400 ZUV_CRASH_KILL9=100
+//   ZUV_CRASH_FIRMS=20 ZUV_CRASH_RECORDS=2000 ZUV_CRASH_POINTS=400 ZUV_CRASH_KILL9=100 ZUV_CRASH_UNDO=1
 //     ./test_crash --gtest_filter='UpgradeCrash.*'
 // ZUV_CRASH_OLD_FIRMS (firms old enough for the full reindex), ZUV_CRASH_SEED (the
 // random kill times), ZUV_CRASH_AT=k1,k2,... (only those operations, to repeat a
@@ -27,7 +27,7 @@ namespace {
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kDefaultPoints = 60;
 #else
-constexpr int kDefaultPoints = 210;
+constexpr int kDefaultPoints = 150;
 #endif
 
 // One crash: a fresh copy upgraded until it is ended (at operation kill_at, or killed

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "e2e.h"
+#include "platform/os/registry.h"
 
 namespace zuv::e2e {
 namespace {
@@ -313,6 +314,66 @@ TEST_F(Installer, RefusalsLeaveTheDirectoriesAsTheyWere) {
             std::string::npos)
       << none.log;
   EXPECT_TRUE(registry(kRecordKey).empty());
+}
+
+}  // namespace
+}  // namespace zuv::e2e
+
+namespace zuv::e2e {
+namespace {
+
+// Every directory and file below dir with its bytes.
+std::map<std::string, std::string> bytes_below(const fs::path& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    out[e.path().lexically_relative(dir).generic_string() + (e.is_directory() ? "/" : "")] =
+        e.is_directory() ? "" : read_all(e.path());
+  return out;
+}
+
+std::string first_change(const std::map<std::string, std::string>& want,
+                         const std::map<std::string, std::string>& got) {
+  for (const auto& [rel, bytes] : want)
+    if (!got.count(rel) || got.at(rel) != bytes) return rel;
+  for (const auto& [rel, bytes] : got)
+    if (!want.count(rel)) return rel;
+  return "";
+}
+
+bool key_exists(const std::string& subkey) {
+  os::reg::Handle h = 0;
+  if (os::reg::open_key(os::reg::kCurrentUser, subkey, os::reg::kRead, h) != os::reg::kSuccess) return false;
+  (void)os::reg::close_key(h);
+  return true;
+}
+
+// Installed over the previous program and upgraded, then undone: both trees byte for
+// byte as before, the installation's registry keys and shortcuts gone again.
+TEST_F(Installer, SilentUpgradeUndoneGivesBackTheProgramTheDatabaseTheRegistryAndTheShortcuts) {
+  make_sample("s");
+  const std::string program = win("s\\program\\"), baza = win("s\\baza\\");
+  const auto program_before = bytes_below(here("s\\program")), database_before = bytes_below(here("s\\baza"));
+  ASSERT_FALSE(key_exists("Software\\Trevanor\\Zuv\\2026"));
+
+  RunResult up = install("s", {"--silent", "--upgrade", program});
+  ASSERT_EQ(up.code, 0) << up.log;
+  EXPECT_NE(up.log.find("Stan sprzed instalacji zachowany w"), std::string::npos) << up.log;
+  ASSERT_TRUE(key_exists("Software\\Trevanor\\Zuv\\2026"));
+  ASSERT_FALSE(files_in(local(desktop_)).empty());
+
+  RunResult plan = install("s", {"--undo-db", baza, "--program", program, "--plan"});
+  EXPECT_EQ(plan.code, 0) << plan.out;
+  RunResult undo = install("s", {"--undo-db", baza, "--program", program});
+  ASSERT_EQ(undo.code, 0) << undo.out;
+  EXPECT_EQ(first_change(program_before, bytes_below(here("s\\program"))), "");
+  EXPECT_EQ(first_change(database_before, bytes_below(here("s\\baza"))), "");
+  EXPECT_FALSE(key_exists("Software\\Trevanor\\Zuv\\2026"));
+  EXPECT_FALSE(key_exists("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ZUV2026"));
+  EXPECT_TRUE(files_in(local(desktop_)).empty());
+
+  // Nothing is left to undo, and the next upgrade runs as the first did.
+  EXPECT_EQ(install("s", {"--undo-db", baza, "--program", program}).code, 2);
+  EXPECT_EQ(install("s", {"--silent", "--upgrade", program}).code, 0);
 }
 
 }  // namespace
