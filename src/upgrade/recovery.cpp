@@ -232,8 +232,10 @@ class StepKeeper final : public os::ChangeWatcher {
         // A file about to lose its name keeps its bytes: a second name for them is copy
         // enough, where the file system gives one.
         // So is the undo area's copy of it, made in this very change.
-        const std::string undo_copy = change == os::Change::Unlink ? std::string() : undo_copy_just_kept(path);
-        if ((change != os::Change::Unlink || os::link_file(path, copy) != 0) &&
+        // (A file renamed away counts as losing its name here, as it always has.)
+        const bool losing_name = change != os::Change::Write;
+        const std::string undo_copy = losing_name ? std::string() : undo_copy_just_kept(path);
+        if ((!losing_name || os::link_file(path, copy) != 0) &&
             (undo_copy.empty() || os::link_file(undo_copy, copy) != 0)) {
           std::uint64_t kept = 0;
           if (int rc = copy_before_change(path, open, copy, kept)) return refuse(rc);
@@ -259,6 +261,7 @@ class StepKeeper final : public os::ChangeWatcher {
   bool keeps(const std::string& path) override {
     return directly_in(path, firm_native_) && seen_.count(base::lower_ascii(os::file_name_part(path))) != 0;
   }
+  bool will_keep(const std::string& path) override { return directly_in(path, firm_native_); }
 
  private:
   std::string firm_native_, keep_native_, marker_native_;
@@ -359,7 +362,10 @@ FirmRecovery recover_firm(const std::string& firm_dir) {
   // What it would put back might lie anywhere: the marker stays for someone to look at.
   if (undo.damaged)
     firm_error(gencode::kOpen, 0, "Uszkodzony znacznik przerwanego kroku aktualizacji", marker, "ODTWORZ");
-  if (!found.restored_step.empty()) restore_files(firm_dir, dir, undo.files);
+  if (!found.restored_step.empty()) {
+    UndoPause pause;
+    restore_files(firm_dir, dir, undo.files);
+  }
   // remove_synced passes over a marker that is not there.
   if (!remove_synced(marker))
     firm_error(gencode::kWrite, 0, "Nie można usunąć znacznika przerwanego kroku aktualizacji", marker, "ODTWORZ");
@@ -474,6 +480,8 @@ void commit_kept(const KeptWork& work, const std::vector<std::string>& to_note) 
     if (os::native_file_exists(path)) synced = os::sync_file(path) == 0 && synced;
   synced = sync_subdirectories(firm_dir, work.beside) && synced;
   synced = os::sync_directory(native(firm_dir)) == 0 && synced;
+  // What the undo keeps of these files goes in before the work stands.
+  synced = undo_flush_pending() && synced;
   if (!synced || append_synced(native(marker), std::string(kStepDone) + "\r\n") != 0)
     firm_error(gencode::kWrite, 0, "Nie można zapisać na dysku zmian kroku aktualizacji", firm_dir, "ZAPISZ");
   note_steps();

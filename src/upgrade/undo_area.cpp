@@ -111,32 +111,89 @@ class InstallKeeper final : public os::ChangeWatcher {
     const std::string kept_native = os::native_path(kept_bytes), absent_native = os::native_path(absent);
     // A retry of the release: the first run kept it.
     if (os::native_file_exists(kept_native) || os::native_file_exists(absent_native)) return 0;
-    const size_t slash = rel.rfind('\\');
-    const std::string rel_dir = slash == std::string::npos ? "" : rel.substr(0, slash + 1);
+    // A file the firm's recovery puts back itself after a cut before its steps' work
+    // stands: its entry may wait for that moment (flush_pending) and go in with the
+    // others, one directory sync for them all. A cut before then leaves the entry out,
+    // and the next run keeps the file again once the recovery has put it back.
+    os::ChangeWatcher* step = os::change_guard::current();
+    const bool wait = step && step != this && step->will_keep(path);
     if (!os::native_file_exists(path)) {
-      if (!make_directories(root.area, kAbsent + rel_dir)) return os::oscode::kPathNotFound;
+      if (wait) {
+        pending_.push_back({&root, kAbsent + rel, ""});
+        return 0;
+      }
+      if (!make_directories(root.area, kAbsent + dir_of(rel))) return os::oscode::kPathNotFound;
       os::FileHandle mark;
       if (int rc = mark.create(absent_native, os::Share::Exclusive)) return rc;
       mark.close();
       return os::sync_directory_of(absent_native).code;
     }
-    if (!make_directories(root.area, kKept + rel_dir)) return os::oscode::kPathNotFound;
     // A file about to lose its name keeps its bytes: a second name for them is enough.
-    if (change != os::Change::Unlink || os::link_file(path, kept_native) != 0) {
-      const std::string temp = os::native_path(root.area + kTemp + std::to_string(os::current_process_id()) + "-" +
-                                               std::to_string(++counter_));
+    // Not so one renamed away: under its new name it may be written in place later.
+    // Its copy, else, reaches the disk at once: the firm's recovery may take a second
+    // name for it as its own copy.
+    const std::string temp = os::native_path(root.area + kTemp + std::to_string(os::current_process_id()) + "-" +
+                                             std::to_string(++counter_));
+    if (change != os::Change::Unlink || os::link_file(path, temp) != 0) {
       std::uint64_t bytes = 0;
       if (int rc = kept::copy_before_change(path, open, temp, bytes)) {
         base::let_go(os::remove_file(temp), "a leftover copy is removed by the next run's start");
         return rc;
       }
-      // The name comes last: a kept file under its name is whole.
-      if (int rc = os::detail::rename_told(temp, kept_native)) return rc;
       just_copied_ = path;
-      just_copied_to_ = kept_native;
+      just_copied_to_ = temp;
     }
+    if (wait) {
+      pending_.push_back({&root, kKept + rel, temp});
+      return 0;
+    }
+    // The name comes last: a kept file under its name is whole.
+    if (!make_directories(root.area, kKept + dir_of(rel))) return os::oscode::kPathNotFound;
+    if (int rc = os::detail::rename_told(temp, kept_native)) return rc;
     return os::sync_directory_of(kept_native).code;
   }
+
+ public:
+  // Puts the entries that waited under their names, each directory synced once.
+  bool flush_pending() {
+    // Taken out under the lock, worked through without it: the files made here are
+    // told to this watcher like any.
+    std::vector<Pending> pending;
+    {
+      std::lock_guard lock(mu_);
+      pending.swap(pending_);
+    }
+    std::set<std::string> dirs;
+    bool ok = true;
+    for (const Pending& p : pending) {
+      const std::string target = os::native_path(p.root->area + p.rel);
+      ok = ok && make_directories(p.root->area, dir_of(p.rel));
+      if (!ok) break;
+      if (p.temp.empty()) {
+        os::FileHandle mark;
+        ok = mark.create(target, os::Share::Exclusive) == 0;
+      } else {
+        ok = os::detail::rename_told(p.temp, target) == 0;
+      }
+      if (!ok) break;
+      dirs.insert(std::string(os::directory_part(target)));
+    }
+    for (const std::string& dir : dirs) ok = os::sync_directory(dir) == 0 && ok;
+    return ok;
+  }
+
+ private:
+  static std::string dir_of(const std::string& rel) {
+    const size_t slash = rel.rfind('\\');
+    return slash == std::string::npos ? "" : rel.substr(0, slash + 1);
+  }
+
+  struct Pending {
+    const Root* root;
+    std::string rel;   // below the area: "stan\\..." or "brak\\..."
+    std::string temp;  // native: the bytes waiting in "tmp\\"; "" for "did not exist"
+  };
+  std::vector<Pending> pending_;
 
   // A file outside the trees, under a name made from its path: "<id>.txt" holds the path
   // and is on the disk first, then "<id>.lnk" (its bytes) or "<id>.brak" (did not exist).
@@ -244,6 +301,16 @@ std::string forget_other_undo(const std::string& database_dir, const std::string
   return "";
 }
 
+UndoPause::UndoPause() : paused_(keeper.active()) {
+  if (paused_) os::change_guard::watch_outer(nullptr);
+}
+
+UndoPause::~UndoPause() {
+  if (paused_) os::change_guard::watch_outer(&keeper);
+}
+
+bool undo_flush_pending() { return keeper.flush_pending(); }
+
 std::string undo_copy_just_kept(const std::string& native_path) {
   return keeper.active() ? keeper.copy_just_kept(native_path) : std::string();
 }
@@ -257,7 +324,9 @@ void stop_undo_keeping() noexcept {
 
 std::string finish_undo_keeping() {
   if (!keeper.active()) return "";
+  const bool flushed = keeper.flush_pending();
   stop_undo_keeping();
+  if (!flushed) return "Nie można zapisać stanu sprzed instalacji w katalogach " + std::string(kUndoDir);
   for (const Root& root : keeper.roots()) {
     TreeWalk tree = walk_tree(root.dir, skipped_in(root.dir, root.other), true);
     if (!tree.ok) return "Nie można odczytać pliku " + tree.failed + " do zapisu stanu po instalacji";

@@ -39,6 +39,22 @@ void stop_undo_keeping() noexcept;
 // told right now, so holding the file's present bytes; "" when it did not. A second
 // keeper of the same change may take a second name for it instead of a copy.
 std::string undo_copy_just_kept(const std::string& native_path);
+// Entries of files that the firm's recovery keeps too wait until the firm's work is
+// about to stand: this puts them under their names, on the disk. False when it failed
+// (the work must then not stand).
+[[nodiscard]] bool undo_flush_pending();
+// Pauses the watch while the firm's recovery puts files back as they were before its
+// work: what it puts back is either kept already or the state before the installation.
+class UndoPause {
+ public:
+  UndoPause();
+  ~UndoPause();
+  UndoPause(const UndoPause&) = delete;
+  UndoPause& operator=(const UndoPause&) = delete;
+
+ private:
+  bool paused_ = false;
+};
 // Whether the watch is on in this process.
 bool undo_keeping();
 

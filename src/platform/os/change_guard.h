@@ -12,9 +12,10 @@ namespace zuv::os {
 class FileHandle;
 
 // How the file is about to change: its bytes written over (through a handle, or by a
-// file created or copied over it), or its name taken away (renamed over, renamed
-// elsewhere, deleted), which leaves the bytes it had as they were.
-enum class Change { Write, Unlink };
+// file created or copied over it), or its name taken away (renamed over, deleted), which
+// leaves the bytes it had as they were, or its bytes moved to another name (the source
+// of a rename), where they may later be written in place.
+enum class Change { Write, Unlink, Move };
 
 class ChangeWatcher {
  public:
@@ -27,6 +28,12 @@ class ChangeWatcher {
   // and reaches the disk when the watch ends: a cut is undone from what was kept, so
   // the file's own syncs and undo journals are not needed meanwhile.
   virtual bool keeps(const std::string& native_path) {
+    (void)native_path;
+    return false;
+  }
+  // Whether a cut before the watch ends puts native_path back as it is now, should it
+  // change: a second watcher may then let its own note of it wait.
+  virtual bool will_keep(const std::string& native_path) {
     (void)native_path;
     return false;
   }

@@ -50,7 +50,7 @@ Status replace_durably(const std::string& temp, const std::string& target) {
   return replace_steps(
       temp, target,
       [&] {
-        if (int code = change_guard::notify(temp, Change::Unlink)) return code;
+        if (int code = change_guard::notify(temp, Change::Move)) return code;
         return detail::rename_told(temp, target);
       },
       [&] {

@@ -310,7 +310,7 @@ Status rename_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Rename)) return Status::failure(code);
   std::string src = native_path(from), dst = native_path(to);
   if (int code = change_guard::notify(dst, Change::Unlink)) return Status::failure(code);
-  if (int code = change_guard::notify(src, Change::Unlink)) return Status::failure(code);
+  if (int code = change_guard::notify(src, Change::Move)) return Status::failure(code);
   struct stat sst, dst_st;
   if (::lstat(src.c_str(), &sst) != 0) return from_errno(src);
   if (::stat(dst.c_str(), &dst_st) == 0) {

@@ -149,7 +149,7 @@ Status delete_file(std::string_view path) {
 Status rename_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Rename)) return Status::failure(code);
   if (int code = change_guard::notify(native_path(to), Change::Unlink)) return Status::failure(code);
-  if (int code = change_guard::notify(native_path(from), Change::Unlink)) return Status::failure(code);
+  if (int code = change_guard::notify(native_path(from), Change::Move)) return Status::failure(code);
   std::wstring source = wide(from), target = wide(to);
   if (read_only_file(target)) return Status::failure(oscode::kAccessDenied);
   // A directory is only ever renamed, never put over another: the flag is for files.

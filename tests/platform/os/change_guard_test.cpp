@@ -23,7 +23,8 @@ struct Recorder : ChangeWatcher {
   std::vector<std::string> heard;
   int answer = 0;
   int before_change(const std::string& native, Change change, const FileHandle* open) override {
-    heard.push_back((change == Change::Unlink ? "unlink " : "write ") + std::string(file_name_part(native)) +
+    heard.push_back(std::string(change == Change::Unlink ? "unlink " : change == Change::Move ? "move " : "write ") +
+                    std::string(file_name_part(native)) +
                     (open ? " (open)" : ""));
     return answer;
   }
@@ -53,11 +54,32 @@ TEST(ChangeGuard, EveryKindOfChangeIsHeardBeforeItHappens) {
     ASSERT_TRUE(delete_file(dir.path() + "c.txt").ok());
     ASSERT_EQ(replace_file(native_path(dir.path() + "b.dbf"), native_path(dir.path() + "a.dbf")), 0);
   }
+  // A rename's source is told apart: its bytes live on under the new name.
   EXPECT_EQ(r.heard, (std::vector<std::string>{"write a.dbf (open)", "write c.txt", "write d.txt", "unlink b.dbf",
-                                               "unlink d.txt", "unlink c.txt", "unlink a.dbf", "unlink b.dbf"}));
+                                               "move d.txt", "unlink c.txt", "unlink a.dbf", "move b.dbf"}));
   // Nobody watching: nothing heard.
   ASSERT_TRUE(write_file(dir.path() + "e.txt", "e").ok());
   EXPECT_EQ(r.heard.size(), 8u);
+}
+
+// A run's watcher is told first and apart from a step's: both hear every change, and
+// one that the run's watcher refuses reaches neither the step's nor the disk.
+TEST(ChangeGuard, TheRunsWatcherIsToldBeforeTheStepsAndCanStopTheChange) {
+  ScratchDir dir;
+  write_all(dir.path() + "a.dbf", "aaaa");
+  Recorder run, step;
+  change_guard::watch_outer(&run);
+  {
+    Watching w(&step);
+    ASSERT_TRUE(write_file(dir.path() + "b.txt", "b").ok());
+    run.answer = 112;
+    EXPECT_FALSE(delete_file(dir.path() + "a.dbf").ok());
+  }
+  change_guard::watch_outer(nullptr);
+  EXPECT_EQ(run.heard, (std::vector<std::string>{"write b.txt", "unlink a.dbf"}));
+  EXPECT_EQ(step.heard, (std::vector<std::string>{"write b.txt"}));
+  EXPECT_EQ(read_all(dir.path() + "a.dbf"), "aaaa");
+  EXPECT_FALSE(change_guard::watching());
 }
 
 TEST(ChangeGuard, RefusedChangeDoesNotHappenAndANewWatchAsksAgain) {
