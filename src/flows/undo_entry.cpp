@@ -38,8 +38,9 @@ Outcome undo_from(FlowEnv& env, gui::FlowScreenSession& screen) {
     env.dialogs.ALARM("3", "Cofnięcie niemożliwe", lines_of(plan.message));
     return Outcome::Refused;
   }
-  if (env.dialogs.ALARM("3", "Cofnięcie instalacji", lines_of(plan.message) + ";;Cofnąć instalację?",
-                        {"Tak", "Nie"}) != 1)
+  // The safe answer comes first, where the focus stands.
+  if (env.dialogs.ALARM("6", "Cofnięcie instalacji", lines_of(plan.message) + ";;Cofnąć instalację?",
+                        {"Rezygnuję", "Cofnij"}) != 2)
     return Outcome::Refused;
   stage(env, "Cofnięcie instalacji " + release + ": baza " + database_dir + ", program " + program_dir);
   const upgrade::UndoResult done = upgrade::undo_installation(database_dir, program_dir, release, false);

@@ -303,8 +303,9 @@ void ConsoleFrontend::run_dirselect(DirChooserControl& c, bool /*fresh*/) {
 
 void ConsoleFrontend::run_main_window(MainWindowControl& s) {
   in_main_ = true;
-  // Shown top to bottom as the window stands: buttons 4, 3, 2, 1, then 5.
-  const int order[] = {4, 3, 2, 1, 5};
+  // Shown top to bottom as the window stands: buttons 4, 3, 2, 1, then 5; a sixth that
+  // only the terminal offers (the undo) comes last.
+  const int order[] = {4, 3, 2, 1, 5, 6};
   const bool tty = term_->interactive();
   while (!s.finished()) {
     std::vector<std::string> lines;
@@ -330,7 +331,8 @@ void ConsoleFrontend::run_main_window(MainWindowControl& s) {
       ch = line.empty() ? 0 : os::first_char(line);
     }
     term_->write("\n");
-    if (k == Key::Char && ch >= '1' && ch <= '5') s.press(static_cast<int>(ch - '0'));
+    if (k == Key::Char && ch >= '1' && ch <= '0' + static_cast<char32_t>(s.buttons().size()))
+      s.press(static_cast<int>(ch - '0'));
     else if (k == Key::Char && (ch == 'q' || ch == 'Q')) s.close();
     else s.key(k);
   }
