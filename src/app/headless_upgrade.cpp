@@ -93,7 +93,7 @@ std::string undo_plan_line(const CommandLine& cl, const std::string& database_di
   return "Zapis do cofnięcia instalacji: " + database_dir + upgrade::kUndoDir + " i " + program_dir +
          upgrade::kUndoDir + (retry ? ", już " + std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB z poprzedniego uruchomienia"
                                     : "") +
-         "; rośnie o kopie tabel zmienianych w miejscu (około ćwierci firm).";
+         "; rośnie o dawną treść zmienianych plików (prawie tyle, ile zajmują aktualizowane firmy).";
 }
 
 }  // namespace

@@ -142,9 +142,10 @@ std::string check_disk_room(const UpgradeEnv& env, const std::string& database_d
   for (size_t i = 0; i < sizes.size() && i < static_cast<size_t>(std::max(1, env.workers)); ++i) needed += sizes[i];
   for (std::uint64_t size : sizes) all += size;
   needed += needed / 10;
-  // The undo keeps the tables written in place (the rest it keeps by a second name):
-  // measured at about a fifth of the firms, a quarter to spare.
-  if (env.keep_undo) needed += all / 4;
+  // The undo keeps every file the steps change as it was, and they change nearly all of
+  // a firm's: the old bytes stay on the disk beside the new ones (measured: 4.2 GB kept
+  // for the 4.3 GB of the 100-firm sample).
+  if (env.keep_undo) needed += all;
   const os::Result<std::uint64_t> free = os::free_disk_space(database_dir);
   if (!free || free.value >= needed) return "";
   auto mb = [](std::uint64_t b) { return std::to_string((b + (1 << 20) - 1) >> 20); };
