@@ -127,18 +127,6 @@ std::string_view without_separator(std::string_view path) {
   return path;
 }
 
-// Whether two spellings of a native path agree (separators and the case of ASCII
-// letters aside, as the two may come from different spellings).
-bool same_spelling(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (os::is_separator(a[i]) && os::is_separator(b[i])) continue;
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 // Whether a native path lies directly in the native directory dir.
 bool directly_in(const std::string& path, const std::string& dir) {
   return same_spelling(without_separator(os::directory_part(path)), without_separator(dir));

@@ -83,6 +83,16 @@ int copy_before_change(const std::string& native_file, const os::FileHandle* ope
   return out.flush();
 }
 
+bool same_spelling(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (os::is_separator(a[i]) && os::is_separator(b[i])) continue;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
 std::string bare(std::string_view line) {
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   return lib::trim(line);

@@ -66,6 +66,10 @@ int reading_handle(const std::string& native_file, const os::FileHandle* open, o
 int copy_before_change(const std::string& native_file, const os::FileHandle* open, const std::string& copy,
                        std::uint64_t& bytes);
 
+// Whether two spellings of a native path agree (separators and the case of ASCII
+// letters aside, as the two may come from different spellings).
+bool same_spelling(std::string_view a, std::string_view b);
+
 // A line of the notes without its CR LF and blanks.
 std::string bare(std::string_view line);
 // The lines of a note that hold more than blanks.

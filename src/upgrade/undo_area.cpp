@@ -31,16 +31,11 @@ struct Root {
   std::string other;   // the other root ("" none)
 };
 
-bool is_separator(char c) { return c == '/' || c == '\\'; }
-
 // The part of a native path below a native directory ('\' separated), when it lies there.
 std::optional<std::string> relative_below(const std::string& path, const std::string& dir) {
-  if (path.size() <= dir.size() + 1 || !is_separator(path[dir.size()])) return std::nullopt;
-  for (size_t i = 0; i < dir.size(); ++i) {
-    const char a = path[i], b = dir[i];
-    if (is_separator(a) && is_separator(b)) continue;
-    if (base::lower_ascii(std::string_view(&a, 1)) != base::lower_ascii(std::string_view(&b, 1))) return std::nullopt;
-  }
+  if (path.size() <= dir.size() + 1 || !os::is_separator(path[dir.size()]) ||
+      !kept::same_spelling(std::string_view(path).substr(0, dir.size()), dir))
+    return std::nullopt;
   std::string rel = path.substr(dir.size() + 1);
   for (char& c : rel)
     if (c == '/') c = '\\';
@@ -231,7 +226,7 @@ std::vector<Root> roots_of(const std::string& database_dir, const std::string& p
   std::vector<Root> roots;
   auto add = [&](const std::string& dir, const std::string& other) {
     std::string native = os::native_path(dir);
-    while (native.size() > 1 && is_separator(native.back())) native.pop_back();
+    while (native.size() > 1 && os::is_separator(native.back())) native.pop_back();
     roots.push_back({dir, native, dir + kUndoDir, other});
   };
   add(database_dir, program_dir);
