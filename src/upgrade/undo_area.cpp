@@ -117,11 +117,12 @@ class InstallKeeper final : public os::ChangeWatcher {
         pending_.push_back({&root, kAbsent + rel, ""});
         return 0;
       }
-      if (!make_directories(root.area, kAbsent + dir_of(rel))) return os::oscode::kPathNotFound;
+      std::set<std::string> dirs{std::string(os::directory_part(absent_native))};
+      if (!make_directories(root.area, kAbsent + dir_of(rel), &dirs)) return os::oscode::kPathNotFound;
       os::FileHandle mark;
       if (int rc = mark.create(absent_native, os::Share::Exclusive)) return rc;
       mark.close();
-      return os::sync_directory_of(absent_native).code;
+      return sync_directories(dirs);
     }
     // A file about to lose its name keeps its bytes: a second name for them is enough.
     // Not so one renamed away: under its new name it may be written in place later.
@@ -143,9 +144,16 @@ class InstallKeeper final : public os::ChangeWatcher {
       return 0;
     }
     // The name comes last: a kept file under its name is whole.
-    if (!make_directories(root.area, kKept + dir_of(rel))) return os::oscode::kPathNotFound;
+    std::set<std::string> dirs{std::string(os::directory_part(kept_native))};
+    if (!make_directories(root.area, kKept + dir_of(rel), &dirs)) return os::oscode::kPathNotFound;
     if (int rc = os::detail::rename_told(temp, kept_native)) return rc;
-    return os::sync_directory_of(kept_native).code;
+    return sync_directories(dirs);
+  }
+
+  static int sync_directories(const std::set<std::string>& dirs) {
+    for (const std::string& dir : dirs)
+      if (int rc = os::sync_directory(dir)) return rc;
+    return 0;
   }
 
  public:
@@ -162,7 +170,7 @@ class InstallKeeper final : public os::ChangeWatcher {
     bool ok = true;
     for (const Pending& p : pending) {
       const std::string target = os::native_path(p.root->area + p.rel);
-      ok = ok && make_directories(p.root->area, dir_of(p.rel));
+      ok = ok && make_directories(p.root->area, dir_of(p.rel), &dirs);
       if (!ok) break;
       if (p.temp.empty()) {
         os::FileHandle mark;
@@ -173,8 +181,7 @@ class InstallKeeper final : public os::ChangeWatcher {
       if (!ok) break;
       dirs.insert(std::string(os::directory_part(target)));
     }
-    for (const std::string& dir : dirs) ok = os::sync_directory(dir) == 0 && ok;
-    return ok;
+    return sync_directories(dirs) == 0 && ok;
   }
 
  private:

@@ -141,7 +141,7 @@ std::set<std::string> skipped_in(const std::string& root, const std::string& oth
   return skip;
 }
 
-bool make_directories(const std::string& base, const std::string& rel_dir) {
+bool make_directories(const std::string& base, const std::string& rel_dir, std::set<std::string>* to_sync) {
   size_t at = 0;
   while ((at = rel_dir.find('\\', at)) != std::string::npos) {
     const std::string dir = base + rel_dir.substr(0, at);
@@ -149,7 +149,10 @@ bool make_directories(const std::string& base, const std::string& rel_dir) {
     if (os::directory_exists(std::string_view(dir))) continue;
     // A worker may make the same directory at the same moment.
     if (!os::make_directory(dir).ok() && !os::directory_exists(std::string_view(dir))) return false;
-    if (!kept::sync_directory_of(dir)) return false;
+    if (to_sync)
+      to_sync->insert(std::string(os::directory_part(os::native_path(dir))));
+    else if (!kept::sync_directory_of(dir))
+      return false;
   }
   return true;
 }

@@ -60,6 +60,10 @@ std::set<std::string> skipped_in(const std::string& root, const std::string& oth
 
 // Makes every missing directory from base (existing) down to base + rel's directory
 // part, each one's entry synced in its parent. False when one cannot be made.
-bool make_directories(const std::string& base, const std::string& rel_dir);
+// With to_sync, the parents (native) are added there for the caller to sync after its
+// own change: the syncs then follow one another, and all after the first find their
+// changes on the disk already.
+bool make_directories(const std::string& base, const std::string& rel_dir,
+                      std::set<std::string>* to_sync = nullptr);
 
 }  // namespace zuv::upgrade::undo

@@ -114,6 +114,8 @@ bool sync_outside_firms(const std::string& dir, bool top = true) {
       ok = (rc == 0 || rc == os::oscode::kSharingViolation) && ok;
       continue;
     }
+    // The undo areas put each entry on the disk as they made it, before its change.
+    if (top && lib::upper_ascii(e.name + "\\") == lib::upper_ascii(kUndoDir)) continue;
     const std::string upper = lib::upper_ascii(e.name);
     const bool firm = top && upper.size() > 5 && upper.rfind("FIRMA", 0) == 0 &&
                       upper.find_first_not_of("0123456789", 5) == std::string::npos;

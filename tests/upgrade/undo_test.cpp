@@ -106,7 +106,9 @@ class Undo : public ::testing::Test {
     ASSERT_TRUE(os::write_durably(os::native_path(db_ + "firma1\\ks_dok.cdx"), "nowy indeks").ok());  // made
     ASSERT_TRUE(os::make_directory(db_ + "firma2").ok() || os::directory_exists(std::string_view(db_ + "firma2")));
     ASSERT_TRUE(os::write_durably(os::native_path(db_ + "firma2\\wersja.dbf"), "nowa firma").ok());
-    if (os::file_exists(std::string_view(db_ + "logs\\stary.log"))) ASSERT_TRUE(os::remove_tree(db_ + "logs").ok());
+    if (os::file_exists(std::string_view(db_ + "logs\\stary.log"))) {
+      ASSERT_TRUE(os::remove_tree(db_ + "logs").ok());
+    }
     ASSERT_TRUE(os::write_durably(os::native_path(prog_ + "zuv.exe"), "program po " + tag).ok());
     sys::XbpReg reg = sys::XbpReg::New(kKey, true);
     ASSERT_TRUE(reg.SetValue("wersja", sys::RegValue::of("26.01.033")));
