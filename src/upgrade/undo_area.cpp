@@ -139,6 +139,8 @@ class InstallKeeper final : public os::ChangeWatcher {
       just_copied_ = path;
       just_copied_to_ = temp;
     }
+    // The kept bytes are read again only by an undo, if ever.
+    os::leave_cache(temp);
     if (wait) {
       pending_.push_back({&root, kKept + rel, temp});
       return 0;

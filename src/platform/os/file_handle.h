@@ -117,6 +117,10 @@ class FileHandle {
 // Windows writes them through on its own (renames ask for it); there it only consults
 // the fault switch.
 [[nodiscard]] int sync_directory(const std::string& path);
+// Lets the cache drop a file's pages that are on the disk: bytes kept for much later,
+// which nobody reads meanwhile, should not crowd out the work's own. A hint: Windows
+// and any failure leave the cache as it is.
+void leave_cache(const std::string& path) noexcept;
 // Whether a native path names an existing file (not a directory). Windows path text
 // goes to file_exists of files.h instead.
 bool native_file_exists(const std::string& path);

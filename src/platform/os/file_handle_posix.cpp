@@ -246,6 +246,13 @@ int sync_file(const std::string& path) {
   return rc;
 }
 
+void leave_cache(const std::string& path) noexcept {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
 int sync_directory(const std::string& path) {
   if (int code = fault::check(fault::Op::Sync)) return code;
   power_cut::before_directory_sync(path);

@@ -212,6 +212,8 @@ int sync_file(const std::string& path) {
 // Windows writes a directory's entries through with MOVEFILE_WRITE_THROUGH.
 int sync_directory(const std::string&) { return fault::check(fault::Op::Sync); }
 
+void leave_cache(const std::string&) noexcept {}
+
 int link_file(const std::string& existing, const std::string& new_name) {
   // The new name is a file created as far as a watcher is concerned.
   if (int code = change_guard::notify(new_name, Change::Write)) return code;
