@@ -239,13 +239,14 @@ int main(int argc, char** argv) {
       std::exit(1);
     }
     areas.close_all();
-    const auto f0 = Clock::now();
-    if (keep_for_undo)
+    if (keep_for_undo) {
+      const auto f0 = Clock::now();
       if (std::string why = zuv::upgrade::finish_undo_keeping(); !why.empty()) {
         std::fprintf(stderr, "the fingerprint could not be taken: %s\n", why.c_str());
         std::exit(1);
       }
-    if (keep_for_undo) fingerprint_s = since(f0);
+      fingerprint_s = since(f0);
+    }
     ::sync();
     written = zuv::os::write_tally::totals().bytes - written_before;
     return since(t0);

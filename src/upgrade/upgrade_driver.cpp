@@ -9,6 +9,7 @@
 #include "lib/files.h"
 #include "lib/text.h"
 #include "platform/base/discard.h"
+#include "platform/base/text.h"
 #include "platform/os/codepage.h"
 #include "platform/os/durable.h"
 #include "platform/os/file_handle.h"
@@ -115,7 +116,7 @@ bool sync_outside_firms(const std::string& dir, bool top = true) {
       continue;
     }
     // The undo areas put each entry on the disk as they made it, before its change.
-    if (top && lib::upper_ascii(e.name + "\\") == lib::upper_ascii(kUndoDir)) continue;
+    if (top && base::iequals_ascii(e.name + "\\", kUndoDir)) continue;
     const std::string upper = lib::upper_ascii(e.name);
     const bool firm = top && upper.size() > 5 && upper.rfind("FIRMA", 0) == 0 &&
                       upper.find_first_not_of("0123456789", 5) == std::string::npos;
