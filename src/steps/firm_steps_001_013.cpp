@@ -325,19 +325,20 @@ void complete_buffer_lines(StepContext& ctx, const std::string& firm, const char
 }
 
 // VAT lines of registers with "R" in their code whose document is gone are cancelled,
-// and every cancelled line is dropped from the table.
+// and every cancelled line is dropped from the table. A line cancelled here is dropped
+// with the others, so the table is not marked first: the copy passes over it at once.
 void drop_orphan_vat_lines(StepContext& ctx, const Dirs& d) {
   Table& dok = opened(ctx, d.firm, "ks_dok.dbf", "dok", "lpp");
-  walk(opened(ctx, d.firm, "vat_ptu.dbf", "ptu"), [&](Table& ptu) {
-    if (text(ptu, "kas") == "T" || text(ptu, "plik").find('R') == std::string::npos) return;
-    if (!dok.seek(ptu.get(field_of(ptu, "lpp_g")), false)) set_text(ptu, "kas", "T");
-  });
-  close(ctx, "dok");
-  Table& ptu = opened(ctx, d.firm, "vat_ptu.dbf", "ptu");
-  if (!ptu.commit()) step_failed(gencode::kWrite, "Nie można zapisać tabeli", ptu.path());
-  const bool exported =
-      tables::EXPORTUJ(ctx.areas, d.firm + "aptu.dbf", {}, [](Table& t) { return text(t, "kas") != "T"; });
+  Table& lines = opened(ctx, d.firm, "vat_ptu.dbf", "ptu");
+  // Fields looked up before the copy: a missing one fails the step with its own message.
+  const int kas = field_of(lines, "kas"), plik = field_of(lines, "plik"), lpp_g = field_of(lines, "lpp_g");
+  auto cancelled = [&](Table& ptu) {
+    if (lib::rtrim(ptu.get(kas).text) == "T") return true;
+    return ptu.get(plik).text.find('R') != std::string::npos && !dok.seek(ptu.get(lpp_g), false);
+  };
+  const bool exported = tables::EXPORTUJ(ctx.areas, d.firm + "aptu.dbf", {}, [&](Table& t) { return !cancelled(t); });
   tables::ZAMKNIJ(ctx.areas, "ptu");
+  close(ctx, "dok");
   if (!exported) step_failed(gencode::kCreate, "Nie można zapisać tabeli", d.firm + "aptu.dbf");
   if (os::file_exists(std::string_view(d.firm + "aptu.fpt"))) move_or_fail(d.firm + "aptu.fpt", d.firm + "vat_ptu.fpt");
   move_or_fail(d.firm + "aptu.dbf", d.firm + "vat_ptu.dbf");

@@ -12,6 +12,14 @@
 
 namespace zuv::testing {
 
+// The OS code of a full disk, for the fault switch to answer writes with.
+inline constexpr int kDiskFull = 112;
+
+// Answers every error with the default: the operation fails, nothing is thrown.
+struct QuietErrors : ScopedHandler {
+  QuietErrors() : ScopedHandler([](ErrorRecord&) { return HandlerAnswer::Default; }) {}
+};
+
 // A fresh directory removed again at the end of the test.
 class TableTempDir {
  public:

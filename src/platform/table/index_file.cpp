@@ -25,7 +25,9 @@ void BlockFile::open(const std::string& path, bool writable, os::Share share) {
                                               : "Nie mogę otworzyć pliku indeksu",
          rc);
   writable_ = writable;
+  exclusive_ = share == os::Share::Exclusive;
   if (int rc = file_.size(size_)) fail("Błąd odczytu pliku indeksu", rc);
+  disk_size_ = size_;
 }
 
 void BlockFile::open_image(std::string bytes, const std::string& name) {
@@ -39,9 +41,9 @@ void BlockFile::open_image(std::string bytes, const std::string& name) {
 
 void BlockFile::refresh_size() {
   ahead_len_ = 0;  // another process may have changed what was read ahead
-  if (!file_.is_open()) return;
+  if (!file_.is_open() || !waiting_.empty()) return;
   uint64_t s = 0;
-  if (file_.size(s) == 0) size_ = s;
+  if (file_.size(s) == 0) size_ = disk_size_ = s;
 }
 
 namespace {
@@ -59,13 +61,23 @@ void BlockFile::create(const std::string& path, os::Share share) {
   path_ = path;
   if (int rc = file_.create(path, share)) fail("Nie mogę utworzyć pliku indeksu", rc);
   writable_ = true;
-  size_ = 0;
+  exclusive_ = share == os::Share::Exclusive;
+  size_ = disk_size_ = 0;
   drop_journal_of(path);
 }
 
 void BlockFile::close() {
   ahead_len_ = 0;
   read_ahead_ = false;
+  if (!waiting_.empty()) {
+    // Only a table closed by an error's unwinding has writes waiting here: the watcher
+    // puts the whole file back when its firm fails.
+    try {
+      write_waiting();
+    } catch (const IndexError&) {
+    }
+    waiting_.clear();
+  }
   file_.close();
   image_.clear();
   from_image_ = false;
@@ -159,9 +171,69 @@ bool BlockFile::recover() {
     if (int rc = file_.write_at(r.off, r.bytes.data(), r.bytes.size())) fail("Błąd zapisu pliku indeksu", rc);
   if (int rc = file_.truncate(undo->old_size)) fail("Błąd zapisu pliku indeksu", rc);
   if (int rc = file_.flush()) fail("Błąd zapisu pliku indeksu", rc);
-  size_ = undo->old_size;
+  size_ = disk_size_ = undo->old_size;
   base::let_go(j.truncate(0), "the undone changes are in the file; the journal replays them again harmlessly");
   return true;
+}
+
+bool BlockFile::deferring() {
+  if (!exclusive_ || !writable_) return false;
+  if (int rc = file_.announce_change()) fail("Błąd zapisu pliku indeksu", rc);
+  return file_.kept_by_watcher();
+}
+
+// The file's bytes with the writes still waiting laid over them.
+void BlockFile::read_through(uint64_t off, void* buf, size_t n) {
+  auto* out = static_cast<uint8_t*>(buf);
+  const uint64_t end = off + n;
+  const uint64_t on_disk = std::min(end, std::max(off, disk_size_));
+  if (on_disk > off)
+    if (int rc = file_.read_exact(off, out, size_t(on_disk - off))) fail("Błąd odczytu pliku indeksu", rc);
+  std::memset(out + (on_disk - off), 0, size_t(end - on_disk));
+  for (auto it = waiting_.lower_bound(off - off % kUnit); it != waiting_.end() && it->first < end; ++it) {
+    const uint64_t from = std::max(off, it->first), to = std::min(end, it->first + kUnit);
+    std::memcpy(out + (from - off), it->second.data() + (from - it->first), size_t(to - from));
+  }
+}
+
+void BlockFile::put_waiting(uint64_t off, const void* buf, size_t n) {
+  const auto* in = static_cast<const uint8_t*>(buf);
+  for (uint64_t u = off - off % kUnit; u < off + n; u += kUnit) {
+    auto [it, made] = waiting_.try_emplace(u);
+    const uint64_t from = std::max(off, u), to = std::min(off + n, u + kUnit);
+    if (made) {
+      it->second.assign(kUnit, 0);
+      // A unit written in part keeps the rest of what it held.
+      if ((from > u || to < u + kUnit) && u < disk_size_)
+        if (int rc = file_.read_exact(u, it->second.data(), size_t(std::min(kUnit, disk_size_ - u))))
+          fail("Błąd odczytu pliku indeksu", rc);
+    }
+    std::memcpy(it->second.data() + (from - u), in + (from - off), size_t(to - from));
+  }
+  constexpr size_t kWaitingLimit = 1 << 20;
+  if (waiting_.size() * kUnit >= kWaitingLimit) write_waiting();
+}
+
+// The waiting units go to the file in runs of adjacent ones; they stay waiting until
+// all are written, so a failure loses none of them.
+void BlockFile::write_waiting() {
+  std::vector<uint8_t> run;
+  uint64_t start = 0;
+  auto write_run = [&] {
+    if (run.empty()) return;
+    const size_t length = size_t(std::min<uint64_t>(run.size(), size_ - start));
+    if (int rc = file_.write_at(start, run.data(), length)) fail("Błąd zapisu pliku indeksu", rc);
+    disk_size_ = std::max(disk_size_, start + length);
+    run.clear();
+  };
+  for (const auto& [u, bytes] : waiting_) {
+    if (u >= size_) break;
+    if (!run.empty() && (u != start + run.size() || run.size() >= 256 * 1024)) write_run();
+    if (run.empty()) start = u;
+    run.insert(run.end(), bytes.begin(), bytes.end());
+  }
+  write_run();
+  waiting_.clear();
 }
 
 void BlockFile::read(uint64_t off, void* buf, size_t n) {
@@ -169,6 +241,10 @@ void BlockFile::read(uint64_t off, void* buf, size_t n) {
     fail("Uszkodzony plik indeksu (odwołanie poza koniec pliku)", 0);
   if (from_image_) {
     std::memcpy(buf, image_.data() + off, n);
+    return;
+  }
+  if (!waiting_.empty()) {
+    read_through(off, buf, n);
     return;
   }
   constexpr size_t kAhead = 64 * 1024;
@@ -198,7 +274,7 @@ void BlockFile::keep_old(uint64_t off, size_t n) {
   for (uint64_t u = off - off % kUnit; u < end; u += kUnit) {
     if (undo_.count(u)) continue;
     std::vector<uint8_t> old(static_cast<size_t>(std::min<uint64_t>(kUnit, undo_size_ - u)));
-    if (int rc = file_.read_exact(u, old.data(), old.size())) fail("Błąd odczytu pliku indeksu", rc);
+    read_through(u, old.data(), old.size());
     journal(u, old);
     undo_.emplace(u, std::move(old));
   }
@@ -211,18 +287,27 @@ void BlockFile::write(uint64_t off, const void* buf, size_t n) {
   // grows, a writer that dies with new pages not yet linked leaves them to be cut off,
   // not lost inside the file for good.
   if (undo_active_ && off + n > undo_size_ && journal_size_ == 0) journal(undo_size_, {});
-  if (int rc = file_.write_at(off, buf, n)) fail("Błąd zapisu pliku indeksu", rc);
   if (off + n > size_) size_ = off + n;
+  if (deferring()) {
+    put_waiting(off, buf, n);
+    return;
+  }
+  write_waiting();
+  if (int rc = file_.write_at(off, buf, n)) fail("Błąd zapisu pliku indeksu", rc);
+  disk_size_ = std::max(disk_size_, off + n);
 }
 
 void BlockFile::flush() {
-  if (file_.is_open() && writable_)
+  if (file_.is_open() && writable_) {
+    write_waiting();
     if (int rc = file_.flush()) fail("Błąd zapisu pliku indeksu", rc);
+  }
 }
 
 void BlockFile::truncate(uint64_t length) {
+  write_waiting();
   if (int rc = file_.truncate(length)) fail("Błąd zapisu pliku indeksu", rc);
-  size_ = length;
+  size_ = disk_size_ = length;
 }
 
 void BlockFile::begin_undo() {
@@ -251,8 +336,19 @@ bool BlockFile::rollback_undo() noexcept {
   if (!undo_active_) return true;
   undo_active_ = false;
   bool ok = true;
-  for (auto& [off, bytes] : undo_) ok = file_.write_at(off, bytes.data(), bytes.size()) == 0 && ok;
-  if (size_ != undo_size_) ok = file_.truncate(undo_size_) == 0 && ok;
+  // Old bytes of units still waiting are put back there; the rest are in the file.
+  for (auto& [off, bytes] : undo_) {
+    auto waiting = waiting_.find(off);
+    if (waiting != waiting_.end())
+      std::copy(bytes.begin(), bytes.end(), waiting->second.begin());
+    else
+      ok = file_.write_at(off, bytes.data(), bytes.size()) == 0 && ok;
+  }
+  std::erase_if(waiting_, [&](const auto& unit) { return unit.first >= undo_size_; });
+  if (disk_size_ > undo_size_) {
+    ok = file_.truncate(undo_size_) == 0 && ok;
+    disk_size_ = undo_size_;
+  }
   ok = file_.flush() == 0 && ok;
   size_ = undo_size_;
   undo_.clear();

@@ -11,6 +11,10 @@
 // that dies in the middle of a change leaves the journal, and the next writer that
 // opens the file (recover()) puts the pages back, so a crash never leaves half a
 // change (a split page without its parent, a tag half entered).
+//
+// A file opened alone that the change watcher keeps whole is put back by it after a
+// cut, so its writes wait in memory until flush() (or a megabyte of them): records
+// added one by one then write each changed page once, not once per key.
 #pragma once
 
 #include <cstdint>
@@ -67,6 +71,10 @@ class BlockFile {
 
  private:
   void keep_old(uint64_t off, size_t n);
+  bool deferring();
+  void read_through(uint64_t off, void* buf, size_t n);
+  void put_waiting(uint64_t off, const void* buf, size_t n);
+  void write_waiting();
   void journal(uint64_t off, const std::vector<uint8_t>& old);
   void empty_journal() noexcept;
   std::string journal_path() const { return path_ + ".zuvundo"; }
@@ -86,6 +94,9 @@ class BlockFile {
   bool undo_active_ = false;
   uint64_t undo_size_ = 0;
   std::map<uint64_t, std::vector<uint8_t>> undo_;  // 512-byte units by offset
+  bool exclusive_ = false;
+  uint64_t disk_size_ = 0;                            // what the file itself holds
+  std::map<uint64_t, std::vector<uint8_t>> waiting_;  // 512-byte units not yet written
   os::FileHandle journal_;
   uint64_t journal_size_ = 0;  // 0: nothing journalled in the change under way
 };

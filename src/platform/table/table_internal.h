@@ -3,6 +3,7 @@
 // few constants. Not for use outside Table's own files.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,9 @@ namespace zuv::table::detail {
 constexpr std::size_t kWindowBytes = 64 * 1024;
 // What a read that does not continue the window fetches.
 constexpr std::size_t kJumpReadBytes = 4 * 1024;
+// Unchanged records between two changed ones are written with them when they take less
+// than this: the disk writes whole pages, and a write of its own costs more.
+constexpr std::size_t kWriteGapBytes = 4 * 1024;
 constexpr std::uint32_t kMaxRecords = 0x7FFFFFF0u;  // below the lock area
 
 using base::le16;
@@ -110,11 +114,21 @@ struct Table::Window {
   std::uint32_t count = 0;
   std::uint32_t capacity = 1;
   std::uint32_t dirty_lo = 0, dirty_hi = 0;  // record numbers, inclusive; lo 0 = clean
+  // Which records between them changed: a walk that changes a few records here and
+  // there writes those, not the unchanged ones between (by slot, from first).
+  std::vector<std::uint8_t> changed;
   bool contains(std::uint32_t r) const { return count && r >= first && r < first + count; }
   std::uint8_t* at(std::uint32_t r, std::uint32_t len) { return data.data() + std::size_t(r - first) * len; }
   void mark(std::uint32_t r) {
     if (!dirty_lo || r < dirty_lo) dirty_lo = r;
     if (r > dirty_hi) dirty_hi = r;
+    if (changed.size() < capacity) changed.resize(capacity);
+    changed[r - first] = 1;
+  }
+  bool marked(std::uint32_t r) const { return changed[r - first] != 0; }
+  void clean() {
+    if (dirty_lo) std::fill(changed.begin() + (dirty_lo - first), changed.begin() + (dirty_hi - first) + 1, 0);
+    dirty_lo = dirty_hi = 0;
   }
 };
 

@@ -28,17 +28,23 @@ constexpr const char* kTableFull = "Tabela osiągnęła największą liczbę rek
 bool Table::flush_window() {
   Window& w = *window_;
   if (!w.dirty_lo) return true;
-  std::uint64_t offset = header_length_ + std::uint64_t(w.dirty_lo - 1) * record_length_;
-  std::size_t bytes = std::size_t(w.dirty_hi - w.dirty_lo + 1) * record_length_;
-  for (;;) {
-    int rc = file_.write_at(offset, w.at(w.dirty_lo, record_length_), bytes);
-    if (!rc) break;
-    // The records stay in the window, still marked changed: a later commit or the
-    // close tries again, and nothing is lost silently.
-    if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) return false;
+  const std::uint32_t gap = static_cast<std::uint32_t>(std::max<std::size_t>(1, kWriteGapBytes / record_length_));
+  for (std::uint32_t lo = w.dirty_lo; lo <= w.dirty_hi;) {
+    std::uint32_t hi = lo;  // the run's last changed record
+    for (std::uint32_t r = lo + 1; r <= w.dirty_hi && r - hi <= gap; ++r)
+      if (w.marked(r)) hi = r;
+    for (;;) {
+      int rc = file_.write_at(header_length_ + std::uint64_t(lo - 1) * record_length_, w.at(lo, record_length_),
+                              std::size_t(hi - lo + 1) * record_length_);
+      if (!rc) break;
+      // The records stay in the window, still marked changed: a later commit or the
+      // close writes them again, and nothing is lost silently.
+      if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) return false;
+    }
+    for (lo = hi + 1; lo <= w.dirty_hi && !w.marked(lo);) ++lo;
   }
   bool grew = w.dirty_hi > count_in_header_;
-  w.dirty_lo = w.dirty_hi = 0;
+  w.clean();
   header_dirty_ = true;
   // Records past the header's count are invisible to every reader: count them now.
   return grew ? write_header() : true;
@@ -46,9 +52,9 @@ bool Table::flush_window() {
 
 void Table::drop_window() {
   Window& w = *window_;
+  w.clean();
   w.count = 0;
   w.first = 0;
-  w.dirty_lo = w.dirty_hi = 0;
 }
 
 bool Table::refresh_count() {
@@ -81,23 +87,27 @@ bool Table::read_record(std::uint32_t recno, std::uint8_t* out) {
   // A walk that goes on where the window ends reads ahead a whole window; a jump (a
   // seek, a go_to) reads a few records only, as most of a full window would go unused.
   const bool walking = w.count && recno == w.first + w.count;
+  // A jump away from appended records not yet written reads its record alone and leaves
+  // them waiting: records appended between look-ups then go to the file together.
+  const bool alone = w.dirty_lo && w.dirty_hi > count_in_header_ && !walking;
   const std::uint32_t wanted =
       walking ? w.capacity : std::min<std::uint32_t>(w.capacity, std::max<std::size_t>(1, kJumpReadBytes / record_length_));
-  if (!flush_window()) return false;
-  std::uint32_t n = std::min<std::uint32_t>(wanted, count_ - recno + 1);
+  if (!alone && !flush_window()) return false;
+  std::uint32_t n = alone ? 1 : std::min<std::uint32_t>(wanted, count_ - recno + 1);
   w.data.resize(std::size_t(w.capacity) * record_length_);
   for (;;) {
     std::size_t got = 0;
-    int rc = file_.read_at(header_length_ + std::uint64_t(recno - 1) * record_length_, w.data.data(),
+    int rc = file_.read_at(header_length_ + std::uint64_t(recno - 1) * record_length_, alone ? out : w.data.data(),
                            std::size_t(n) * record_length_, got);
     if (!rc && got < record_length_) rc = os::oscode::kHandleEof;
+    if (!rc && alone) return true;
     if (!rc) {
       w.first = recno;
       w.count = static_cast<std::uint32_t>(got / record_length_);
       std::memcpy(out, w.data.data(), record_length_);
       return true;
     }
-    drop_window();
+    if (!alone) drop_window();
     if (!raise(rc == os::oscode::kHandleEof ? gencode::kCorrupt : gencode::kRead, rc,
                rc == os::oscode::kHandleEof ? "Uszkodzony plik tabeli: rekord poza końcem pliku" : "Błąd odczytu tabeli",
                "DBSKIP", true))
@@ -242,18 +252,22 @@ void Table::forget_append() {
 
 // The current record to the file (shared) or the window (exclusive).
 bool Table::write_current() {
-  if (shared_) {
+  Window& w = *window_;
+  // An exclusive table's record counted in the header goes straight to the file while
+  // appended records wait in the window, as a shared table's always does: the appended
+  // ones then go to the file together.
+  const bool appends_waiting = w.dirty_lo && w.dirty_hi > count_in_header_;
+  if (shared_ || (appends_waiting && !w.contains(recno_) && recno_ <= count_in_header_)) {
     for (;;) {
       int rc = file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, buffer_.data(),
                               record_length_);
       if (!rc) break;
       if (!raise(gencode::kWrite, rc, "Błąd zapisu tabeli", "DBCOMMIT", true)) return false;
     }
-    if (window_->contains(recno_)) std::memcpy(window_->at(recno_, record_length_), buffer_.data(), record_length_);
+    if (w.contains(recno_)) std::memcpy(w.at(recno_, record_length_), buffer_.data(), record_length_);
     header_dirty_ = true;
     return true;
   }
-  Window& w = *window_;
   if (!w.contains(recno_)) {
     bool extends = w.count && recno_ == w.first + w.count && w.count < w.capacity;
     if (extends) {

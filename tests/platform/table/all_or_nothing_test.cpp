@@ -21,7 +21,8 @@ using zuv::testing::table_read_bytes;
 using zuv::testing::table_write_bytes;
 using zuv::testing::TableTempDir;
 
-constexpr int kDiskFull = 112;
+using zuv::testing::kDiskFull;
+using Quiet = zuv::testing::QuietErrors;
 
 // A table of three records with a memo field and two tags in its compound index.
 struct Firm {
@@ -70,10 +71,6 @@ struct Firm {
   }
 };
 
-// Answers every error with the default (the operation fails, nothing thrown).
-struct Quiet : ScopedHandler {
-  Quiet() : ScopedHandler([](ErrorRecord&) { return HandlerAnswer::Default; }) {}
-};
 
 // Counts the writes an operation performs when nothing fails.
 template <class F>
