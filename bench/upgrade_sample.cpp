@@ -129,6 +129,44 @@ void print_rewrites(const std::vector<Made>& made, const fs::path& database) {
   }
 }
 
+// The bytes written to each file of the firms' directories, per firm, under the name
+// the file had when written, beside the size that name has after the upgrade: a table
+// written once costs about its size, and what is above that is a rewrite, a copy kept
+// for recovery or a work file.
+void print_written_by_file(const std::map<std::string, std::uint64_t>& by_file, const fs::path& database,
+                           std::size_t firms) {
+  struct Sum {
+    std::uint64_t bytes = 0, size = 0;
+    int sized = 0;
+  };
+  std::map<std::string, Sum> sums;  // name inside a firm's directory
+  const std::string root = database.string() + "/";
+  for (const auto& [path, bytes] : by_file) {
+    if (path.compare(0, root.size(), root) != 0) continue;
+    const std::string rest = path.substr(root.size());
+    const std::size_t slash = rest.find('/');
+    if (slash == std::string::npos || lower(rest.substr(0, 5)) != "firma") continue;
+    Sum& sum = sums[lower(rest.substr(slash + 1))];
+    sum.bytes += bytes;
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (!ec) sum.size += size, ++sum.sized;
+  }
+  std::vector<std::pair<std::string, Sum>> order(sums.begin(), sums.end());
+  std::sort(order.begin(), order.end(), [](auto& a, auto& b) { return a.second.bytes > b.second.bytes; });
+  std::printf("written per firm, by file (one firm at a time; the file's size after the upgrade):\n");
+  for (std::size_t i = 0; i < order.size() && i < 15; ++i) {
+    const Sum& s = order[i].second;
+    const double per_firm = static_cast<double>(s.bytes) / static_cast<double>(firms) / 1e6;
+    if (s.sized == 0) {
+      std::printf("  %-24s %7.2f MB  (not there after the upgrade: renamed or removed)\n", order[i].first.c_str(), per_firm);
+      continue;
+    }
+    const double size = static_cast<double>(s.size) / s.sized / 1e6;
+    std::printf("  %-24s %7.2f MB  %7.2f MB  %5.2f x\n", order[i].first.c_str(), per_firm, size, per_firm / size);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -187,7 +225,6 @@ int main(int argc, char** argv) {
   env.speed = &speed;
   std::map<std::string, Timing> by_family, by_step;
   std::vector<Made> made;
-  zuv::os::write_tally::start();
   zuv::upgrade::OperatorObserver timing;
   env.observer = &timing;
   timing.around_step = [&](std::string_view name, const std::function<void()>& run) {
@@ -214,6 +251,7 @@ int main(int argc, char** argv) {
 
   zuv::upgrade::UpgradeOutcome outcome;
   std::uint64_t written_before = 0, written = 0;
+  std::map<std::string, std::uint64_t> written_by_file;
   std::string result;
   const std::string release = zuv::upgrade::undo_release(env.wersja_p, env.wersja_b, "2026");
   double fingerprint_s = 0;
@@ -224,7 +262,8 @@ int main(int argc, char** argv) {
     env.workers = at_once;
     zuv::upgrade::ScreenFields fields;
     auto t0 = Clock::now();
-    written_before = zuv::os::write_tally::totals().bytes;
+    zuv::os::write_tally::start();  // each run counts from zero
+    written_before = 0;
     if (keep_for_undo)
       if (std::string why = zuv::upgrade::start_undo_keeping(db_dir, program_dir, release); !why.empty()) {
         std::fprintf(stderr, "the undo areas could not be made: %s\n", why.c_str());
@@ -249,6 +288,7 @@ int main(int argc, char** argv) {
     }
     ::sync();
     written = zuv::os::write_tally::totals().bytes - written_before;
+    written_by_file = zuv::os::write_tally::by_file();
     return since(t0);
   };
   const std::string copy_dir = zuv::app::directory_text((scratch / "copy").string());
@@ -259,9 +299,11 @@ int main(int argc, char** argv) {
   std::map<std::string, Timing> family_one, step_one;
   std::vector<Made> made_one;
   std::uint64_t written_one = 0;
+  std::map<std::string, std::uint64_t> by_file_one;
   if (workers > 1) {
     one_at_a_time_s = upgrade(copy_dir, true, 1);
     family_one = by_family, step_one = by_step, made_one = made, written_one = written;
+    by_file_one = written_by_file;
     if (compare) {
       fs::remove_all(scratch / "copy");
       run_timed(copy_command);
@@ -293,6 +335,7 @@ int main(int argc, char** argv) {
   kept.seconds -= before.seconds, kept.bytes_kept -= before.bytes_kept;
   if (workers > 1) {
     by_family = family_one, by_step = step_one, made = made_one, written = written_one;
+    written_by_file = by_file_one;
   } else {
     one_at_a_time_s = upgrade_s;
   }
@@ -340,6 +383,8 @@ int main(int argc, char** argv) {
               100 * (upgrade_s - counted) / upgrade_s,
               static_cast<double>(written > counted_bytes ? written - counted_bytes : 0) / 1e6);
   print_rewrites(made, workers > 1 ? scratch / "copy" : sample / "baza");
+  print_written_by_file(written_by_file, workers > 1 ? scratch / "copy" : sample / "baza",
+                        static_cast<std::size_t>(std::stoul(firms)));
   std::vector<std::pair<std::string, Timing>> costly(by_step.begin(), by_step.end());
   std::sort(costly.begin(), costly.end(), [](auto& a, auto& b) { return a.second.seconds > b.second.seconds; });
   std::printf("costliest steps:\n");

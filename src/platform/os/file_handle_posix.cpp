@@ -154,7 +154,7 @@ int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) 
 
 int FileHandle::write_told(std::uint64_t offset, const void* data, std::size_t n) {
   power_cut::before_write(fd_, offset, data, n);
-  write_tally::wrote(n);
+  write_tally::wrote(n, path_);
   const auto* p = static_cast<const char*>(data);
   std::size_t done = 0;
   while (done < n) {
@@ -174,7 +174,7 @@ int FileHandle::copy_inside_os(const FileHandle& source, std::uint64_t offset, s
   if (r < 0) return from_errno(errno);
   moved = static_cast<std::size_t>(r);
   power_cut::after_copy(fd_, offset, moved);
-  write_tally::wrote(moved);
+  write_tally::wrote(moved, path_);
   return 0;
 }
 

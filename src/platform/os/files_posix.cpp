@@ -273,7 +273,7 @@ Status copy_file(std::string_view from, std::string_view to) {
     done += static_cast<std::uint64_t>(n);
   }
   power_cut::after_rewrite(out.fd);
-  write_tally::wrote(done);
+  write_tally::wrote(done, dst);
   // The copy carries the source's permissions (its read-only flag), emulated flags and
   // time of last write, as the Windows copy does.
   if (::fchmod(out.fd, sst.st_mode & 07777) != 0) return fail(errno);
@@ -428,7 +428,7 @@ Result<std::size_t> write_file(std::string_view path, std::string_view data) {
   size_t written = 0;
   if (!write_all(fd.fd, data.data(), data.size(), written)) return {written, code_from_errno(errno)};
   power_cut::after_rewrite(fd.fd);
-  write_tally::wrote(written);
+  write_tally::wrote(written, native);
   int f = fd.fd;
   fd.fd = -1;
   if (::close(f) != 0) return {written, code_from_errno(errno)};

@@ -13,6 +13,7 @@ std::atomic<std::uint64_t> g_bytes{0};
 std::atomic<std::uint64_t> g_syncs{0};
 std::mutex g_names_lock;
 std::vector<std::string> g_names;
+std::map<std::string, std::uint64_t> g_by_file;  // under g_names_lock
 }  // namespace
 
 void start() {
@@ -21,6 +22,7 @@ void start() {
   {
     std::lock_guard<std::mutex> hold(g_names_lock);
     g_names.clear();
+    g_by_file.clear();
   }
   detail::g_on = true;
 }
@@ -42,7 +44,16 @@ std::vector<std::string> made(std::size_t from) {
   return {g_names.begin() + static_cast<std::ptrdiff_t>(from), g_names.end()};
 }
 
-void detail::wrote(std::uint64_t n) { g_bytes.fetch_add(n, std::memory_order_relaxed); }
+std::map<std::string, std::uint64_t> by_file() {
+  std::lock_guard<std::mutex> hold(g_names_lock);
+  return g_by_file;
+}
+
+void detail::wrote(std::uint64_t n, const std::string& native) {
+  g_bytes.fetch_add(n, std::memory_order_relaxed);
+  std::lock_guard<std::mutex> hold(g_names_lock);
+  g_by_file[native] += n;
+}
 void detail::synced() { g_syncs.fetch_add(1, std::memory_order_relaxed); }
 void detail::named(const std::string& native) {
   std::lock_guard<std::mutex> hold(g_names_lock);

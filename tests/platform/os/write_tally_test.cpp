@@ -1,5 +1,6 @@
 // The benchmarks' count of what goes to files: every way a file gets bytes is counted
-// once, and each name a new file comes to hold is listed in order.
+// once, under the file it went to, and each name a new file comes to hold is listed in
+// order.
 #ifndef _WIN32
 #include "platform/os/write_tally.h"
 
@@ -46,6 +47,9 @@ TEST(WriteTally, CountsWritesCopiesAndReplacesOnceAndListsTheNamesMade) {
   EXPECT_EQ(made[made.size() - 2], a);      // renamed in
   EXPECT_EQ(made.back(), b);                // copied to
   EXPECT_EQ(write_tally::made(made.size()).size(), 0u);
+  // By file: the new file's bytes under the name written beside, the rest by name.
+  const std::map<std::string, std::uint64_t> by_file = write_tally::by_file();
+  EXPECT_EQ(by_file, (std::map<std::string, std::uint64_t>{{a + kNewSuffix, 1000}, {a, 4}, {b, 1000}}));
   fs::remove_all(dir);
 }
 
