@@ -86,6 +86,8 @@ class KeySorter : public KeyStream {
     uint64_t prefix, next;
     uint32_t index;
   };
+  // A record of up to 16 bytes is kept in its slot alone, without the buffer.
+  bool in_slots() const { return record_size_ <= 16; }
   void sort_buffer();
   // The i-th record of the sorted buffer; scratch holds it when it comes from its slot.
   const uint8_t* sorted_record(size_t i, uint8_t* scratch) const;

@@ -55,11 +55,11 @@ void expect_sorted_whatever_the_budget(std::size_t budget, bool some_on_disk) {
 TEST(KeySort, RunsStayInMemoryWithinTheBudgetAndGoToFilesBeyondIt) {
   {
     SCOPED_TRACE("every run in memory");
-    expect_sorted_whatever_the_budget(std::size_t(64) << 20, false);
+    expect_sorted_whatever_the_budget(std::size_t(16) << 20, false);
   }
   {
-    SCOPED_TRACE("the first run in memory, the rest in files");
-    expect_sorted_whatever_the_budget(std::size_t(20) << 20, true);
+    SCOPED_TRACE("the first runs in memory, the rest in files");
+    expect_sorted_whatever_the_budget(std::size_t(8) << 20, true);
   }
 }
 
