@@ -66,8 +66,9 @@ class Sleeper {
       execl(exe.c_str(), a0.c_str(), "60", static_cast<char*>(nullptr));
       _exit(127);
     }
-    // The child is running our image until exec; wait until it shows the new one.
-    for (int i = 0; i < 200; ++i) {
+    // The child is running our image until exec; wait until it shows the new one (a
+    // sanitizer's process under load takes its time to fork).
+    for (int i = 0; i < 3000; ++i) {
       std::error_code ec;
       if (fs::read_symlink("/proc/" + std::to_string(pid_) + "/exe", ec) == exe) break;
       usleep(10000);
