@@ -1,7 +1,8 @@
 // What this layer writes, counted for the benchmarks: the bytes that went to files
 // (written, or copied by the OS), in all and by file, the syncs, and every name that
-// came to hold a file made anew (created, copied to, renamed onto), in order. Off, a hook costs one relaxed
-// load. Counts one process (a forked worker counts its own). POSIX only.
+// came to hold a file made anew (created, copied to, renamed onto), in order. Off, a
+// hook costs one relaxed load. Counts one process (a forked worker counts its own).
+// POSIX only.
 #pragma once
 
 #include <atomic>

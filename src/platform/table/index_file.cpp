@@ -199,14 +199,13 @@ void BlockFile::read_through(uint64_t off, void* buf, size_t n) {
 void BlockFile::put_waiting(uint64_t off, const void* buf, size_t n) {
   const auto* in = static_cast<const uint8_t*>(buf);
   for (uint64_t u = off - off % kUnit; u < off + n; u += kUnit) {
-    auto [it, made] = waiting_.try_emplace(u);
     const uint64_t from = std::max(off, u), to = std::min(off + n, u + kUnit);
-    if (made) {
-      it->second.assign(kUnit, 0);
+    auto it = waiting_.find(u);
+    if (it == waiting_.end()) {
+      std::vector<uint8_t> unit(kUnit, 0);
       // A unit written in part keeps the rest of what it held.
-      if ((from > u || to < u + kUnit) && u < disk_size_)
-        if (int rc = file_.read_exact(u, it->second.data(), size_t(std::min(kUnit, disk_size_ - u))))
-          fail("Błąd odczytu pliku indeksu", rc);
+      if (from > u || to < u + kUnit) read_through(u, unit.data(), kUnit);
+      it = waiting_.emplace(u, std::move(unit)).first;
     }
     std::memcpy(it->second.data() + (from - u), in + (from - off), size_t(to - from));
   }

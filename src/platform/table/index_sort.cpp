@@ -110,7 +110,7 @@ KeySorter::KeySorter(KeyType type, int key_length, size_t budget, std::string te
   // are not: for them one sort in half the budget saves the merge, and the other half
   // keeps the runs of a larger table in memory.
   const size_t buffer_budget = in_slots() ? budget / 2 : std::min<size_t>(budget, size_t(16) << 20);
-  capacity_ = std::max<size_t>(buffer_budget / ((in_slots() ? 0 : record_size_) + sizeof(Slot)), 1024);
+  capacity_ = std::max<size_t>(buffer_budget / held_record_bytes(), 1024);
   // The buffer grows with the keys (see add): most tags are of small tables, and
   // clearing 16 MB for each of them cost more than building them.
 }
@@ -227,7 +227,7 @@ void KeySorter::spill() {
   // A run stays in memory while the sorted runs, the buffer and its order fit the
   // budget together: most tags of a large table need no run file at all.
   const size_t bytes = used_ * rs;
-  const size_t buffer_bytes = capacity_ * ((in_slots() ? 0 : rs) + sizeof(Slot));
+  const size_t buffer_bytes = capacity_ * held_record_bytes();
   const bool in_memory = held_ + bytes + buffer_bytes <= budget_;
   if (in_memory) {
     run->block.reserve(bytes);

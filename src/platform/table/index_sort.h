@@ -88,6 +88,8 @@ class KeySorter : public KeyStream {
   };
   // A record of up to 16 bytes is kept in its slot alone, without the buffer.
   bool in_slots() const { return record_size_ <= 16; }
+  // What a record waiting for the sort takes: its slot, and its bytes unless in the slot.
+  size_t held_record_bytes() const { return (in_slots() ? 0 : record_size_) + sizeof(Slot); }
   void sort_buffer();
   // The i-th record of the sorted buffer; scratch holds it when it comes from its slot.
   const uint8_t* sorted_record(size_t i, uint8_t* scratch) const;

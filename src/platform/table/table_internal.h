@@ -126,6 +126,8 @@ struct Table::Window {
     changed[r - first] = 1;
   }
   bool marked(std::uint32_t r) const { return changed[r - first] != 0; }
+  // Whether changed records reach past the records the header counts (appended ones).
+  bool holds_appends(std::uint32_t counted) const { return dirty_lo && dirty_hi > counted; }
   void clean() {
     if (dirty_lo) std::fill(changed.begin() + (dirty_lo - first), changed.begin() + (dirty_hi - first) + 1, 0);
     dirty_lo = dirty_hi = 0;

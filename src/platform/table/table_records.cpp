@@ -43,7 +43,7 @@ bool Table::flush_window() {
     }
     for (lo = hi + 1; lo <= w.dirty_hi && !w.marked(lo);) ++lo;
   }
-  bool grew = w.dirty_hi > count_in_header_;
+  bool grew = w.holds_appends(count_in_header_);
   w.clean();
   header_dirty_ = true;
   // Records past the header's count are invisible to every reader: count them now.
@@ -89,7 +89,7 @@ bool Table::read_record(std::uint32_t recno, std::uint8_t* out) {
   const bool walking = w.count && recno == w.first + w.count;
   // A jump away from appended records not yet written reads its record alone and leaves
   // them waiting: records appended between look-ups then go to the file together.
-  const bool alone = w.dirty_lo && w.dirty_hi > count_in_header_ && !walking;
+  const bool alone = w.holds_appends(count_in_header_) && !walking;
   const std::uint32_t wanted =
       walking ? w.capacity : std::min<std::uint32_t>(w.capacity, std::max<std::size_t>(1, kJumpReadBytes / record_length_));
   if (!alone && !flush_window()) return false;
@@ -256,8 +256,7 @@ bool Table::write_current() {
   // An exclusive table's record counted in the header goes straight to the file while
   // appended records wait in the window, as a shared table's always does: the appended
   // ones then go to the file together.
-  const bool appends_waiting = w.dirty_lo && w.dirty_hi > count_in_header_;
-  if (shared_ || (appends_waiting && !w.contains(recno_) && recno_ <= count_in_header_)) {
+  if (shared_ || (w.holds_appends(count_in_header_) && !w.contains(recno_) && recno_ <= count_in_header_)) {
     for (;;) {
       int rc = file_.write_at(header_length_ + std::uint64_t(recno_ - 1) * record_length_, buffer_.data(),
                               record_length_);
