@@ -15,6 +15,7 @@
 #include "platform/base/discard.h"
 #include "platform/error/error.h"
 #include "platform/os/file_handle.h"
+#include "platform/os/held_writes.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
 #include "tables/table_access.h"
@@ -177,6 +178,7 @@ class StepKeeper final : public os::ChangeWatcher {
     changed_.clear();
     beside_.clear();
     marker_on_disk_ = false;
+    os::held_writes::drop_all();
     os::change_guard::watch(this);
   }
   void stop() {
@@ -250,6 +252,11 @@ class StepKeeper final : public os::ChangeWatcher {
     return directly_in(path, firm_native_) && seen_.count(base::lower_ascii(os::file_name_part(path))) != 0;
   }
   bool will_keep(const std::string& path) override { return directly_in(path, firm_native_); }
+  // A file not yet kept may keep its writes in memory until the work ends: a cut then
+  // finds it as it was, and a file rebuilt meanwhile is never written at all.
+  bool may_hold(const std::string& path) override {
+    return directly_in(path, firm_native_) && seen_.count(base::lower_ascii(os::file_name_part(path))) == 0;
+  }
 
  private:
   std::string firm_native_, keep_native_, marker_native_;
@@ -342,6 +349,9 @@ FirmRecovery peek_firm_recovery(const std::string& firm_dir) { return read_recov
 FirmRecovery recover_firm(const std::string& firm_dir) {
   CostTimer timer;
   keeper.stop();  // a step of this process that failed is undone from here as well
+  // The recovery starts from the disk: writes of the undone work still held in memory
+  // never reached it (a cut ends the process that held them).
+  os::held_writes::drop_all();
   const std::string dir = firm_dir + kRecoveryDir;
   if (!os::directory_exists(std::string_view(dir))) return {};
   StepMarker undo;
@@ -413,7 +423,15 @@ struct KeptWork {
   bool marker_on_disk = false;
 };
 
+// The writes held in memory go to the disk while the watcher still keeps what they
+// replace: each file once, written beside and swapped in.
+void write_out_held(const std::string& firm_dir) {
+  if (int rc = os::held_writes::write_out_all())
+    firm_error(gencode::kWrite, rc, "Nie można zapisać na dysku zmienionych tabel firmy", firm_dir, "ZAPISZ");
+}
+
 KeptWork stop_watching(const std::string& firm_dir) {
+  write_out_held(firm_dir);
   keeper.stop();
   return {firm_dir, keeper.changed(), keeper.beside(), keeper.marker_on_disk()};
 }
@@ -495,10 +513,17 @@ bool undo_after_failure(table::WorkAreas& areas, const std::string& firm_dir) {
   try {
     GuardedBlock quiet;
     tables::CLOSEALL(areas);
-    recover_firm(firm_dir);
   } catch (const Break&) {
     undone = false;
   }
+  // What waited in memory never reached the files: forgetting it undoes it.
+  os::held_writes::drop_all();
+  if (undone) try {
+      GuardedBlock quiet;
+      recover_firm(firm_dir);
+    } catch (const Break&) {
+      undone = false;
+    }
   keeper.stop();
   return undone;
 }
@@ -515,6 +540,7 @@ void run_step_recoverably(table::WorkAreas& areas, const std::string& firm_dir, 
   guard_step(firm_dir, step.name, read_recorded_version(areas, firm_dir).value_or(""));
   try {
     run();
+    write_out_held(firm_dir);
   } catch (...) {
     undo_after_failure(areas, firm_dir);
     throw;
@@ -536,6 +562,7 @@ std::function<void()> run_firm_steps_recoverably(table::WorkAreas& areas, const 
       run(*steps[done]);
       if (needs_note(areas, firm_dir, *steps[done])) to_note.emplace_back(steps[done]->name);
     }
+    write_out_held(firm_dir);
   } catch (...) {
     const std::exception_ptr failure = std::current_exception();
     // The firm goes back to where its steps began, then the steps that succeeded run

@@ -31,6 +31,13 @@ class ChangeWatcher {
     (void)native_path;
     return false;
   }
+  // Whether writes to native_path, not yet changed under the watcher, may wait in
+  // memory until the watch ends (held_writes.h): the file then stays as it is on the
+  // disk, and the watcher is told only when it is written or replaced there.
+  virtual bool may_hold(const std::string& native_path) {
+    (void)native_path;
+    return false;
+  }
   // Whether a cut before the watch ends puts native_path back as it is now, should it
   // change: a second watcher may then let its own note of it wait.
   virtual bool will_keep(const std::string& native_path) {
@@ -55,6 +62,7 @@ extern std::atomic<ChangeWatcher*> g_watcher;
 extern std::atomic<ChangeWatcher*> g_outer;
 extern std::atomic<unsigned> g_generation;
 Answer notify_slow(const std::string& native_path, Change change, const FileHandle* open);
+extern thread_local bool g_telling;
 }  // namespace detail
 
 // Sets the watcher (nullptr: none). Every handle asks again after a change of watcher.
@@ -78,6 +86,8 @@ inline bool watching() {
   return detail::g_watcher.load(std::memory_order_relaxed) != nullptr ||
          detail::g_outer.load(std::memory_order_relaxed) != nullptr;
 }
+// Whether a watcher is being told of a change now (its own file work is not watched).
+inline bool telling() { return detail::g_telling; }
 inline ChangeWatcher* current() { return detail::g_watcher.load(std::memory_order_relaxed); }
 inline unsigned generation() { return detail::g_generation.load(std::memory_order_relaxed); }
 

@@ -16,13 +16,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/os/change_guard.h"
 #include "platform/os/status.h"
 
 namespace zuv::os {
-
+namespace held_writes {
+struct HeldFile;
+}
 
 enum class Access { Read, ReadWrite };
 enum class Share { Exclusive, Shared };
@@ -63,7 +66,11 @@ class FileHandle {
   // Whether the present watcher, when told of this handle's first change, answered
   // that it keeps the file: it is then synced, and put back after a cut, by the
   // watcher. A firm step's tables are synced once, when the step ends.
-  bool kept_by_watcher() const { return kept_ && watched_ == change_guard::generation(); }
+  bool kept_by_watcher() const { return holding() || (kept_ && watched_ == change_guard::generation()); }
+  // Whether this handle's writes wait in memory (held_writes.h).
+  bool holding() const { return held_ && held_live(); }
+  // Puts the held writes of its file on the disk in place, the watcher told first.
+  [[nodiscard]] int settle_held();
 
   // Byte-range locks, never waiting: kLockViolation when another handle holds any
   // byte of the range.
@@ -78,11 +85,24 @@ class FileHandle {
                      bool& possible);
   // write_at without telling the watcher or asking the fault switch (the caller did).
   int write_told(std::uint64_t offset, const void* data, std::size_t n);
-  // The first change through this handle under a watcher goes to it first.
+  // The OS's own answers, of the bytes on the disk.
+  int read_raw(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const;
+  int size_raw(std::uint64_t& out) const;
+  int truncate_raw(std::uint64_t length);
+  // The first change through this handle under a watcher goes to it first, unless the
+  // watcher lets its writes wait in memory.
   int before_change() {
+    if (holding()) return 0;
     if (!change_guard::watching() || watched_ == change_guard::generation()) return 0;
+    if (start_holding()) return 0;
     return told(change_guard::ask(path_, Change::Write, this));
   }
+  bool start_holding();
+  bool held_live() const;
+  void attach_held(const std::string& path);
+  void detach_held();
+  int write_held(std::uint64_t offset, const void* data, std::size_t n);
+  void truncate_held(std::uint64_t length);
   // Keeps the watcher's answer to this handle's first change.
   int told(change_guard::Answer answer) {
     if (answer.code) return answer.code;
@@ -94,6 +114,8 @@ class FileHandle {
   std::string path_;  // for the change watcher; only of a handle that may write
   unsigned watched_ = 0;  // the watcher's generation that was told; 0 none
   bool kept_ = false;     // its answer
+  bool exclusive_ = false;
+  std::shared_ptr<held_writes::HeldFile> held_;
 #ifdef _WIN32
   void* h_ = nullptr;  // HANDLE; INVALID_HANDLE_VALUE kept as nullptr
 #else

@@ -13,6 +13,7 @@
 #include "platform/os/dir_listing_posix.h"
 #include "platform/os/durable.h"
 #include "platform/os/fault.h"
+#include "platform/os/held_writes.h"
 #include "platform/os/power_cut.h"
 #include "platform/os/write_tally.h"
 
@@ -51,8 +52,12 @@ FileHandle::FileHandle(FileHandle&& o) noexcept
     : path_(std::move(o.path_)),
       watched_(o.watched_),
       kept_(o.kept_),
+      exclusive_(o.exclusive_),
+      held_(std::move(o.held_)),
       fd_(std::exchange(o.fd_, -1)),
-      writable_(o.writable_) {}
+      writable_(o.writable_) {
+  if (held_) held_writes::replace_handle(*held_, &o, this);
+}
 FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
   if (this != &o) {
     close();
@@ -61,6 +66,9 @@ FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
     path_ = std::move(o.path_);
     watched_ = o.watched_;
     kept_ = o.kept_;
+    exclusive_ = o.exclusive_;
+    held_ = std::move(o.held_);
+    if (held_) held_writes::replace_handle(*held_, &o, this);
   }
   return *this;
 }
@@ -68,6 +76,7 @@ FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
 bool FileHandle::is_open() const { return fd_ >= 0; }
 
 void FileHandle::close() {
+  detach_held();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   writable_ = false;
@@ -92,6 +101,8 @@ int FileHandle::open(const std::string& path, Access access, Share share) {
   if (writable_) path_ = path;
   watched_ = 0;
   kept_ = false;
+  exclusive_ = share == Share::Exclusive;
+  attach_held(path);
   return 0;
 }
 
@@ -122,10 +133,12 @@ int FileHandle::create(const std::string& path, Share share, bool fail_if_exists
   path_ = path;
   watched_ = change_guard::generation();  // the creation was told already
   kept_ = told.kept;
+  exclusive_ = share == Share::Exclusive;
+  held_writes::gone(path);
   return 0;
 }
 
-int FileHandle::read_at(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const {
+int FileHandle::read_raw(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const {
   got = 0;
   auto* p = static_cast<char*>(data);
   while (got < n) {
@@ -138,18 +151,6 @@ int FileHandle::read_at(std::uint64_t offset, void* data, std::size_t n, std::si
     got += static_cast<std::size_t>(r);
   }
   return 0;
-}
-
-int FileHandle::read_exact(std::uint64_t offset, void* data, std::size_t n) const {
-  std::size_t got = 0;
-  if (int rc = read_at(offset, data, n, got)) return rc;
-  return got == n ? 0 : oscode::kHandleEof;
-}
-
-int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) {
-  if (int code = before_change()) return code;
-  if (int code = fault::check(fault::Op::Write)) return code;
-  return write_told(offset, data, n);
 }
 
 int FileHandle::write_told(std::uint64_t offset, const void* data, std::size_t n) {
@@ -178,16 +179,14 @@ int FileHandle::copy_inside_os(const FileHandle& source, std::uint64_t offset, s
   return 0;
 }
 
-int FileHandle::size(std::uint64_t& out) const {
+int FileHandle::size_raw(std::uint64_t& out) const {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return from_errno(errno);
   out = static_cast<std::uint64_t>(st.st_size);
   return 0;
 }
 
-int FileHandle::truncate(std::uint64_t length) {
-  if (int code = before_change()) return code;
-  if (int code = fault::check(fault::Op::Write)) return code;
+int FileHandle::truncate_raw(std::uint64_t length) {
   power_cut::before_truncate(fd_, length);
   return ::ftruncate(fd_, static_cast<off_t>(length)) == 0 ? 0 : from_errno(errno);
 }
@@ -232,6 +231,7 @@ int detail::rename_told(const std::string& from, const std::string& to) {
   dir_listing::NameChange moved = dir_listing::name_moved(from, to);
   if (::rename(from.c_str(), to.c_str()) != 0) return from_errno(errno);
   moved.done();
+  held_writes::gone(to);
   return 0;
 }
 
@@ -270,6 +270,7 @@ int remove_file(const std::string& path) {
   dir_listing::NameChange removed = dir_listing::name_removed(path);
   if (::unlink(path.c_str()) != 0) return from_errno(errno);
   removed.done();
+  held_writes::gone(path);
   return 0;
 }
 
@@ -280,6 +281,10 @@ int link_file(const std::string& existing, const std::string& new_name) {
   dir_listing::NameChange made = dir_listing::name_added(new_name);
   if (::link(existing.c_str(), new_name.c_str()) != 0) return from_errno(errno);
   made.done();
+  held_writes::gone(new_name);
+  // A second name the watcher makes for itself keeps the bytes on the disk; any other
+  // shares the writes held for the first.
+  if (!change_guard::telling()) held_writes::linked(existing, new_name);
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/os/codepage.h"
 #include "platform/os/durable.h"
 #include "platform/os/fault.h"
+#include "platform/os/held_writes.h"
 
 namespace zuv::os {
 namespace {
@@ -35,8 +36,12 @@ FileHandle::FileHandle(FileHandle&& o) noexcept
     : path_(std::move(o.path_)),
       watched_(o.watched_),
       kept_(o.kept_),
+      exclusive_(o.exclusive_),
+      held_(std::move(o.held_)),
       h_(std::exchange(o.h_, nullptr)),
-      writable_(o.writable_) {}
+      writable_(o.writable_) {
+  if (held_) held_writes::replace_handle(*held_, &o, this);
+}
 FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
   if (this != &o) {
     close();
@@ -45,6 +50,9 @@ FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
     path_ = std::move(o.path_);
     watched_ = o.watched_;
     kept_ = o.kept_;
+    exclusive_ = o.exclusive_;
+    held_ = std::move(o.held_);
+    if (held_) held_writes::replace_handle(*held_, &o, this);
   }
   return *this;
 }
@@ -52,6 +60,7 @@ FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
 bool FileHandle::is_open() const { return h_ != nullptr; }
 
 void FileHandle::close() {
+  detach_held();
   if (h_) CloseHandle(as_handle(h_));
   h_ = nullptr;
   writable_ = false;
@@ -69,6 +78,8 @@ int FileHandle::open(const std::string& path, Access access, Share share) {
   if (writable_) path_ = path;
   watched_ = 0;
   kept_ = false;
+  exclusive_ = share == Share::Exclusive;
+  attach_held(path);
   return 0;
 }
 
@@ -85,10 +96,12 @@ int FileHandle::create(const std::string& path, Share share, bool fail_if_exists
   path_ = path;
   watched_ = change_guard::generation();  // the creation was told already
   kept_ = told.kept;
+  exclusive_ = share == Share::Exclusive;
+  held_writes::gone(path);
   return 0;
 }
 
-int FileHandle::read_at(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const {
+int FileHandle::read_raw(std::uint64_t offset, void* data, std::size_t n, std::size_t& got) const {
   got = 0;
   auto* p = static_cast<char*>(data);
   while (got < n) {
@@ -104,18 +117,6 @@ int FileHandle::read_at(std::uint64_t offset, void* data, std::size_t n, std::si
     got += r;
   }
   return 0;
-}
-
-int FileHandle::read_exact(std::uint64_t offset, void* data, std::size_t n) const {
-  std::size_t got = 0;
-  if (int rc = read_at(offset, data, n, got)) return rc;
-  return got == n ? 0 : oscode::kHandleEof;
-}
-
-int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) {
-  if (int code = before_change()) return code;
-  if (int code = fault::check(fault::Op::Write)) return code;
-  return write_told(offset, data, n);
 }
 
 int FileHandle::write_told(std::uint64_t offset, const void* data, std::size_t n) {
@@ -138,16 +139,14 @@ int FileHandle::copy_inside_os(const FileHandle&, std::uint64_t, std::size_t, st
   return 0;
 }
 
-int FileHandle::size(std::uint64_t& out) const {
+int FileHandle::size_raw(std::uint64_t& out) const {
   LARGE_INTEGER li;
   if (!GetFileSizeEx(as_handle(h_), &li)) return last_error();
   out = static_cast<std::uint64_t>(li.QuadPart);
   return 0;
 }
 
-int FileHandle::truncate(std::uint64_t length) {
-  if (int code = before_change()) return code;
-  if (int code = fault::check(fault::Op::Write)) return code;
+int FileHandle::truncate_raw(std::uint64_t length) {
   FILE_END_OF_FILE_INFO info;
   info.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
   if (!SetFileInformationByHandle(as_handle(h_), FileEndOfFileInfo, &info, sizeof info)) return last_error();
@@ -178,15 +177,18 @@ int FileHandle::unlock(std::uint64_t offset, std::uint64_t length) {
 
 int detail::rename_told(const std::string& from, const std::string& to) {
   if (int code = fault::check(fault::Op::Rename)) return code;
-  if (MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return 0;
-  return last_error();
+  if (!MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return last_error();
+  held_writes::gone(to);
+  return 0;
 }
 
 int remove_file(const std::string& path) {
   if (int code = change_guard::notify(path, Change::Unlink)) return code;
   if (int code = fault::check(fault::Op::Delete)) return code;
-  return DeleteFileW(widen(path).c_str()) ? 0 : last_error();
+  if (!DeleteFileW(widen(path).c_str())) return last_error();
+  held_writes::gone(path);
+  return 0;
 }
 
 int sync_file(const std::string& path) {
@@ -218,7 +220,12 @@ int link_file(const std::string& existing, const std::string& new_name) {
   // The new name is a file created as far as a watcher is concerned.
   if (int code = change_guard::notify(new_name, Change::Write)) return code;
   if (int code = fault::check(fault::Op::Create)) return code;
-  return CreateHardLinkW(widen(new_name).c_str(), widen(existing).c_str(), nullptr) ? 0 : last_error();
+  if (!CreateHardLinkW(widen(new_name).c_str(), widen(existing).c_str(), nullptr)) return last_error();
+  held_writes::gone(new_name);
+  // A second name the watcher makes for itself keeps the bytes on the disk; any other
+  // shares the writes held for the first.
+  if (!change_guard::telling()) held_writes::linked(existing, new_name);
+  return 0;
 }
 
 bool native_file_exists(const std::string& path) {

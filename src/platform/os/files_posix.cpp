@@ -15,6 +15,7 @@
 #include "platform/os/copy_range_posix.h"
 #include "platform/os/dir_listing_posix.h"
 #include "platform/os/fault.h"
+#include "platform/os/held_writes.h"
 #include "platform/os/files.h"
 #include "platform/os/names.h"
 #include "platform/os/path.h"
@@ -141,7 +142,7 @@ std::vector<DirEntry> list_directory(std::string_view pattern, std::string_view 
     if ((a & (kDirectory | kHidden | kSystem)) & ~allowed) continue;
     DirEntry entry;
     entry.name = name;
-    entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+    entry.size = S_ISDIR(st.st_mode) ? 0 : held_writes::size_of(full).value_or(static_cast<std::uint64_t>(st.st_size));
     const std::tm tm = local_time(st.st_mtime);
     entry.date = std::to_string(tm.tm_year + 1900) + two(tm.tm_mon + 1) + two(tm.tm_mday);
     entry.time = two(tm.tm_hour) + ":" + two(tm.tm_min) + ":" + two(tm.tm_sec);
@@ -173,7 +174,7 @@ Result<std::uint64_t> file_size(std::string_view path) {
   struct stat st;
   if (::stat(native.c_str(), &st) != 0) return {0, from_errno(native).code};
   if (S_ISDIR(st.st_mode)) return {0, oscode::kAccessDenied};
-  return {static_cast<std::uint64_t>(st.st_size), 0};
+  return {held_writes::size_of(native).value_or(static_cast<std::uint64_t>(st.st_size)), 0};
 }
 
 Result<std::uint64_t> free_disk_space(std::string_view directory) {
@@ -222,6 +223,7 @@ Status change_attributes(std::string_view path, AttrChange change) {
 Status copy_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Copy)) return Status::failure(code);
   std::string src = native_path(from), dst = native_path(to);
+  if (int code = held_writes::settle(src)) return Status::failure(code);
   if (int code = change_guard::notify(dst, Change::Write)) return Status::failure(code);
   Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.fd < 0) return from_errno(src);
@@ -289,6 +291,7 @@ Status copy_file(std::string_view from, std::string_view to) {
     ::unlink(dst.c_str());
     return Status::failure(code_from_errno(err));
   }
+  held_writes::gone(dst);
   return {};
 }
 
@@ -303,6 +306,7 @@ Status delete_file(std::string_view path) {
   dir_listing::NameChange removed = dir_listing::name_removed(native);
   if (::unlink(native.c_str()) != 0) return from_errno();
   removed.done();
+  held_writes::gone(native);
   return {};
 }
 
@@ -326,6 +330,7 @@ Status rename_file(std::string_view from, std::string_view to) {
   dir_listing::NameChange moved = dir_listing::name_moved(src, dst);
   if (::rename(src.c_str(), dst.c_str()) != 0) return from_errno(dst);
   moved.done();
+  held_writes::gone(dst);
   return {};
 }
 
@@ -386,6 +391,7 @@ Status remove_tree_native(const std::string& dir) {
         continue;
       }
       removed.done();
+      held_writes::gone(full);
     }
   }
   if (!first.ok()) return first;
@@ -420,6 +426,7 @@ Result<std::size_t> write_file(std::string_view path, std::string_view data) {
   Fd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (fd.fd < 0) return {0, from_errno(native).code};
   made.done();
+  held_writes::gone(native);
   if (data.empty()) {
     power_cut::after_rewrite(fd.fd);
     return {0, 0};

@@ -5,6 +5,7 @@
 #include "platform/os/codepage.h"
 #include "platform/os/change_guard.h"
 #include "platform/os/fault.h"
+#include "platform/os/held_writes.h"
 #include "platform/os/files.h"
 #include "platform/os/names.h"
 #include "platform/os/path.h"
@@ -64,7 +65,8 @@ std::vector<DirEntry> list_directory(std::string_view pattern, std::string_view 
     if ((a & (kDirectory | kHidden | kSystem)) & ~allowed) continue;
     DirEntry e;
     e.name = name;
-    e.size = (a & kDirectory) ? 0 : (static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    e.size = (a & kDirectory) ? 0 : held_writes::size_of(native_path(dir + name)).value_or(
+                                         (static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
     FILETIME local;
     SYSTEMTIME st;
     FileTimeToLocalFileTime(&fd.ftLastWriteTime, &local);
@@ -93,7 +95,9 @@ Result<std::uint64_t> file_size(std::string_view path) {
   if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data))
     return {0, static_cast<int>(GetLastError())};
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return {0, oscode::kAccessDenied};
-  return {(static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow, 0};
+  return {held_writes::size_of(native_path(path))
+              .value_or((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow),
+          0};
 }
 
 Result<std::uint64_t> free_disk_space(std::string_view directory) {
@@ -132,10 +136,12 @@ Status change_attributes(std::string_view path, AttrChange change) {
 
 Status copy_file(std::string_view from, std::string_view to) {
   if (int code = fault::check(fault::Op::Copy)) return Status::failure(code);
+  if (int code = held_writes::settle(native_path(from))) return Status::failure(code);
   if (int code = change_guard::notify(native_path(to), Change::Write)) return Status::failure(code);
   std::wstring target = wide(to);
   if (read_only_file(target)) return Status::failure(oscode::kAccessDenied);
   if (!CopyFileW(wide(from).c_str(), target.c_str(), FALSE)) return last_error();
+  held_writes::gone(native_path(to));
   return {};
 }
 
@@ -143,6 +149,7 @@ Status delete_file(std::string_view path) {
   if (int code = fault::check(fault::Op::Delete)) return Status::failure(code);
   if (int code = change_guard::notify(native_path(path), Change::Unlink)) return Status::failure(code);
   if (!DeleteFileW(wide(path).c_str())) return last_error();
+  held_writes::gone(native_path(path));
   return {};
 }
 
@@ -157,6 +164,7 @@ Status rename_file(std::string_view from, std::string_view to) {
   DWORD flags = MOVEFILE_WRITE_THROUGH;
   if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY)) flags |= MOVEFILE_REPLACE_EXISTING;
   if (!MoveFileExW(source.c_str(), target.c_str(), flags)) return last_error();
+  held_writes::gone(native_path(to));
   return {};
 }
 
@@ -207,6 +215,8 @@ Status remove_tree_wide(const std::wstring& dir) {
       SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
       if (!(directory ? RemoveDirectoryW(full.c_str()) : DeleteFileW(full.c_str())))
         note(GetLastError(), "Nie można usunąć pliku", full);
+      else if (!directory)
+        held_writes::gone(narrow(full));
     } while (FindNextFileW(h, &fd));
     FindClose(h);
   }
@@ -251,6 +261,7 @@ Result<std::size_t> write_file(std::string_view path, std::string_view data) {
   HANDLE h = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return {0, static_cast<int>(GetLastError())};
+  held_writes::gone(native_path(path));
   Result<std::size_t> result;
   if (!data.empty()) {
     if (int code = fault::check(fault::Op::Write)) {
