@@ -216,7 +216,9 @@ bool fill_by_bytes(const std::string& old_file, const std::string& new_file, con
   if (out.open(os::native_path(new_file), os::Access::ReadWrite, os::Share::Exclusive) != 0)
     return failed = true, false;
 
-  const std::uint32_t batch = std::max<std::uint32_t>(1, (4u << 20) / std::max<std::uint32_t>(new_length, 1));
+  // A quarter megabyte of records at a time: the writes a firm's steps hold in memory
+  // share the process's memory with this copy.
+  const std::uint32_t batch = std::max<std::uint32_t>(1, (256u << 10) / std::max<std::uint32_t>(new_length, 1));
   std::vector<std::uint8_t> src(std::size_t(batch) * old.record_length), dst(std::size_t(batch) * new_length);
   for (std::uint32_t done = 0; done < old.count;) {
     std::uint32_t n = std::min(batch, old.count - done);

@@ -67,7 +67,7 @@ bool FileHandle::start_holding() {
   ChangeWatcher* watcher = change_guard::current();
   if (!watcher || !watcher->may_hold(path_)) return false;
   std::uint64_t disk = 0;
-  if (size_raw(disk) != 0) return false;
+  if (size_raw(disk) != 0 || disk < held_writes::kSmallestHeld) return false;
   held_ = held_writes::start(path_, disk);
   held_->handles.push_back(this);
   return true;

@@ -29,6 +29,9 @@ class FileHandle;
 namespace held_writes {
 
 inline constexpr std::size_t kPage = 4096;
+// A smaller file is kept whole by the recovery's own note at no cost, and what it
+// gains is mostly new bytes, which reach the disk once either way.
+inline constexpr std::uint64_t kSmallestHeld = 64 * 1024;
 
 struct HeldFile {
   std::vector<std::string> names;  // native; a second name is a hard link made while held

@@ -74,7 +74,7 @@ TEST(HeldWrites, ReadsAndTheWrittenOutFileMatchWritingThrough) {
       SCOPED_TRACE("budget " + std::to_string(budget) + " seed " + std::to_string(seed));
       ScratchDir dir;
       std::mt19937 rng(seed);
-      std::string start(20000 + rng() % 9000, '\0');
+      std::string start(70000 + rng() % 9000, '\0');
       for (char& c : start) c = static_cast<char>('a' + rng() % 26);
       write_all(dir.path() + "t.dbf", start);
       write_all(dir.path() + "plain.dbf", start);
@@ -118,7 +118,7 @@ TEST(HeldWrites, ReadsAndTheWrittenOutFileMatchWritingThrough) {
 // watcher told first), and not at all when a new file replaces it.
 TEST(HeldWrites, TheWatcherHearsOfEveryWayTheBytesReachTheDisk) {
   ScratchDir dir;
-  const std::string old(10000, 'o');
+  const std::string old(70000, 'o');
   for (const char* name : {"a.dbf", "b.dbf", "c.dbf", "d.dbf"}) write_all(dir.path() + name, old);
   Holder w;
   Holding on(&w);
@@ -160,7 +160,7 @@ TEST(HeldWrites, TheWatcherHearsOfEveryWayTheBytesReachTheDisk) {
 // watcher's kept copy is those bytes.
 TEST(HeldWrites, ASecondNameSharesTheHeldWrites) {
   ScratchDir dir;
-  write_all(dir.path() + "t.dbf", std::string(9000, 'o'));
+  write_all(dir.path() + "t.dbf", std::string(70000, 'o'));
   Holder w;
   Holding on(&w);
   {
