@@ -5,6 +5,7 @@
 
 #include "platform/os/durable.h"
 #include "platform/os/file_handle.h"
+#include "platform/os/status.h"
 
 namespace zuv::os::held_writes {
 namespace {
@@ -130,7 +131,13 @@ int settle(const std::string& name) {
   if (!h) return 0;
   // A name nobody has open is written once, beside (its other names, if any, stay
   // held); a file still open goes in place, under all its names.
-  if (!h->handles.empty()) return h->handles.front()->settle_held();
+  if (!h->handles.empty()) {
+    for (FileHandle* open : h->handles)
+      if (open->writable()) return open->settle_held();
+    // Only readers have it open: a file swapped in under them would leave them the old
+    // bytes, and they cannot write in place.
+    return oscode::kSharingViolation;
+  }
   const int rc = rewrite_beside(native_path);
   if (rc == 0) gone(native_path);
   return rc;

@@ -74,7 +74,8 @@ void gone(const std::string& native_path);
 // the same held pages.
 void linked(const std::string& existing, const std::string& new_name);
 // Puts a held file's pages on the disk: a file no handle has open is written beside
-// and swapped in; one still open is written in place (kept first, as any write is).
+// and swapped in; one still open is written in place (kept first, as any write is),
+// through a handle that may write (kSharingViolation when only readers have it open).
 [[nodiscard]] int settle(const std::string& native_path);
 // Before a change of name or bytes the watcher is told of: a file renamed away, or one
 // still open, is settled first; one replaced or deleted keeps its pages until the

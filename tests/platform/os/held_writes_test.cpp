@@ -143,6 +143,13 @@ TEST(HeldWrites, TheWatcherHearsOfEveryWayTheBytesReachTheDisk) {
   write_all(dir.path() + "x.dbf", "xx");
   ASSERT_EQ(replace_file(native_path(dir.path() + "x.dbf"), native_path(dir.path() + "d.dbf")), 0);
   EXPECT_EQ(read_all(dir.path() + "d.dbf"), "xx");
+  // Open only for reading, a cannot go to the disk: its reader would keep the old bytes.
+  {
+    FileHandle reader;
+    ASSERT_EQ(reader.open(native_path(dir.path() + "a.dbf"), Access::Read, Share::Shared), 0);
+    EXPECT_EQ(read_through(reader).substr(5000, 3), "new");
+    EXPECT_FALSE(copy_file(dir.path() + "a.dbf", dir.path() + "a2.dbf").ok());
+  }
   // a goes out at the end, b (still open) in place.
   ASSERT_EQ(held_writes::write_out_all(), 0);
   EXPECT_EQ(w.heard, (std::vector<std::string>{"write c.dbf.zuvnew", "unlink c.dbf", "move c.dbf.zuvnew",
