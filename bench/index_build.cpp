@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     auto tb = Clock::now();
     cdx::Tag& t = build_cdx_tag(*cdx, dbf, tag, expr, opt);
     double build = seconds_since(tb);
-    std::printf("  %s: keys %.2f s, sort %.2f s (%zu runs), tree %.2f s\n", tag, times.keys, times.sort, times.runs,
+    std::printf("  %s: keys %.3f s, sort %.3f s (%zu runs), tree %.3f s\n", tag, times.keys, times.sort, times.runs,
                 times.tree);
     std::mt19937 rng(2);
     auto tk = Clock::now();
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     size_t walked = 0;
     for (bool ok = t.first(c); ok; ok = t.next(c)) ++walked;
     double walk = seconds_since(tw);
-    std::printf("%-20s %9.2f %9.2f %6.2f %12.0f %9.2f %9ld%s\n", expr, scan, build, build / scan, seeks / seek_s, walk,
+    std::printf("%-20s %9.2f %9.3f %6.2f %12.0f %9.2f %9ld%s\n", expr, scan, build, build / scan, seeks / seek_s, walk,
                 peak_rss_mb(), (found == size_t(seeks) && walked == n) ? "" : "  (MISMATCH)");
     (void)sink;
   }

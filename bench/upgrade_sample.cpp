@@ -39,6 +39,7 @@
 #include "upgrade/undo_area.h"
 #include "bench_process.h"
 #include "platform/error/error.h"
+#include "platform/os/held_writes.h"
 #include "platform/os/write_tally.h"
 #include "platform/table/engine_setup.h"
 #include "upgrade/backup_archive.h"
@@ -170,6 +171,10 @@ void print_written_by_file(const std::map<std::string, std::uint64_t>& by_file, 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // ZUV_BENCH_HELD_KB: the memory a process may hold writes in, to weigh it against the
+  // bytes written.
+  if (const char* held = std::getenv("ZUV_BENCH_HELD_KB"); held && *held)
+    zuv::os::held_writes::set_budget(std::size_t(std::stoul(held)) << 10);
   std::string firms = argc > 1 ? argv[1] : "100";
   std::string records = argc > 2 ? argv[2] : "10000";
   const bool with_undo = argc > 4 && std::string(argv[4]) == "undo";

@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <libsmbclient.h>
 
@@ -36,36 +37,69 @@ std::string url_escaped(const std::string& s) {
   return out;
 }
 
+// Samba's client library, loaded only when a database lies under a share: with the
+// hundred libraries it brings, it took half the memory of every upgrade's process.
+struct SmbClient {
+#define ZUV_SMBC_FUNCTION(name) decltype(&::name) name = nullptr;
+#define ZUV_SMBC_FUNCTIONS(F)                                                                                    \
+  F(smbc_new_context) F(smbc_free_context) F(smbc_init_context) F(smbc_setOptionUserData)                       \
+  F(smbc_getOptionUserData) F(smbc_setFunctionAuthDataWithContext) F(smbc_setOptionNoAutoAnonymousLogin)        \
+  F(smbc_setOptionOpenShareMode) F(smbc_setPort) F(smbc_setDebug) F(smbc_getFunctionOpen) F(smbc_getFunctionClose)
+  ZUV_SMBC_FUNCTIONS(ZUV_SMBC_FUNCTION)
+  std::string failure;  // "" when every function was found
+};
+
+const SmbClient& smb_client() {
+  static const SmbClient client = [] {
+    SmbClient c;
+    void* lib = ::dlopen("libsmbclient.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!lib) {
+      const char* e = ::dlerror();
+      c.failure = std::string("nie można załadować biblioteki klienta SMB (pakiet libsmbclient): ") + (e ? e : "");
+      return c;
+    }
+#define ZUV_SMBC_LOAD(name)                                                            \
+  c.name = reinterpret_cast<decltype(&::name)>(::dlsym(lib, #name));                   \
+  if (!c.name && c.failure.empty()) c.failure = "biblioteka klienta SMB nie ma funkcji " #name;
+    ZUV_SMBC_FUNCTIONS(ZUV_SMBC_LOAD)
+    return c;
+  }();
+  return client;
+}
+
 // The semaphore held through the share for as long as this object lives.
 class ShareHold : public SambaHold {
  public:
   explicit ShareHold(samba::Credentials c) : credentials_(std::move(c)) {}
   ~ShareHold() override {
-    if (file_) smbc_getFunctionClose(context_)(context_, file_);
-    if (context_) smbc_free_context(context_, 1);
+    const SmbClient& smb = smb_client();
+    if (file_) smb.smbc_getFunctionClose(context_)(context_, file_);
+    if (context_) smb.smbc_free_context(context_, 1);
   }
 
   // "" when held; otherwise why not. sharing_violation tells a workstation's open.
   std::string open(const samba::ServerConfig& server, const std::string& url_path, bool& sharing_violation) {
     sharing_violation = false;
-    context_ = smbc_new_context();
+    const SmbClient& smb = smb_client();
+    if (!smb.failure.empty()) return smb.failure;
+    context_ = smb.smbc_new_context();
     if (!context_) return "nie można utworzyć połączenia SMB";
-    smbc_setOptionUserData(context_, this);
-    smbc_setFunctionAuthDataWithContext(context_, &ShareHold::give_credentials);
-    smbc_setOptionNoAutoAnonymousLogin(context_, 1);
+    smb.smbc_setOptionUserData(context_, this);
+    smb.smbc_setFunctionAuthDataWithContext(context_, &ShareHold::give_credentials);
+    smb.smbc_setOptionNoAutoAnonymousLogin(context_, 1);
     // Deny all, as a workstation opens the semaphore to keep the others out.
-    smbc_setOptionOpenShareMode(context_, SMBC_SHAREMODE_DENY_ALL);
-    smbc_setPort(context_, static_cast<uint16_t>(server.port));
-    smbc_setDebug(context_, 0);
-    if (!smbc_init_context(context_)) {
+    smb.smbc_setOptionOpenShareMode(context_, SMBC_SHAREMODE_DENY_ALL);
+    smb.smbc_setPort(context_, static_cast<uint16_t>(server.port));
+    smb.smbc_setDebug(context_, 0);
+    if (!smb.smbc_init_context(context_)) {
       const int e = errno;
-      smbc_free_context(context_, 1);
+      smb.smbc_free_context(context_, 1);
       context_ = nullptr;
       return std::string("nie można uruchomić klienta SMB: ") + std::strerror(e);
     }
     const std::string url =
         "smb://" + server.address + ":" + std::to_string(server.port) + "/" + url_escaped(url_path);
-    file_ = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDONLY, 0);
+    file_ = smb.smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDONLY, 0);
     if (file_) return "";
     const int e = errno;
     sharing_violation = e == EBUSY || e == ETXTBSY;
@@ -75,7 +109,7 @@ class ShareHold : public SambaHold {
  private:
   static void give_credentials(SMBCCTX* c, const char*, const char*, char* workgroup, int workgroup_len,
                                char* user, int user_len, char* password, int password_len) {
-    const auto* self = static_cast<const ShareHold*>(smbc_getOptionUserData(c));
+    const auto* self = static_cast<const ShareHold*>(smb_client().smbc_getOptionUserData(c));
     auto put = [](char* to, int len, const std::string& value) {
       if (len <= 0) return;
       std::strncpy(to, value.c_str(), static_cast<size_t>(len) - 1);

@@ -696,59 +696,44 @@ void CdxFile::build_tag(const std::string& name, const std::string& expression, 
 
   std::vector<Entry> level;  // the parent entries of the pages written
   uint8_t buf[kPageSize];
-  LeafLayout lay = leaf_layout(key_length, max_recno);
-  std::vector<Entry> spare;
-  Node leaf;
-  leaf.attr = kAttrLeaf;
-  size_t used = 0;
+  // Every leaf is filled as if its record numbers took the widest fields of the tag, so
+  // the pages do not depend on where the large record numbers fall.
+  const LeafLayout lay = leaf_layout(key_length, max_recno);
+  LeafPacker leaf(key_length, type);
   uint32_t last_leaf = kNoPage;
+  std::string key, last;
+  uint32_t recno = 0, last_recno = 0;
   auto flush_leaf = [&](bool final_leaf) {
     uint32_t page = next_page;
     next_page = take_page();
-    leaf.left = last_leaf;
-    leaf.right = final_leaf ? kNoPage : next_page;
-    leaf.attr = (final_leaf && last_leaf == kNoPage) ? (kAttrRoot | kAttrLeaf) : kAttrLeaf;
-    if (!encode_leaf(leaf, key_length, type, buf)) throw IndexError("Klucz nie mieści się na stronie indeksu");
+    const uint16_t attr = (final_leaf && last_leaf == kNoPage) ? (kAttrRoot | kAttrLeaf) : kAttrLeaf;
+    const bool empty = leaf.count() == 0;
+    leaf.write(attr, last_leaf, final_leaf ? kNoPage : next_page, buf);
     put_page(page, buf);
-    if (!leaf.entries.empty()) level.push_back({leaf.entries.back().key, leaf.entries.back().recno, page});
+    if (!empty) level.push_back({last, last_recno, page});
     else level.push_back({std::string(kl, key_pad(type)), 0, page});
     last_leaf = page;
-    // The entries' key buffers serve the next leaf again.
-    for (Entry& e : leaf.entries) spare.push_back(std::move(e));
-    leaf.entries.clear();
-    used = 0;
   };
-  static const std::string none;
-  std::string key;
-  uint32_t recno = 0;
-  // The key taken before this one: always the last entry of the leaf being filled, as
-  // a leaf is written only just before a key starts the next.
-  const std::string* last = nullptr;
-  bool have_pending = false;
+  bool have_pending = false, first = true;
+  const bool trusted = sorted.ordered();
   while (sorted.next(key, recno)) {
     if (key.size() != kl) key.resize(kl, key_pad(type));
-    if (last) {
-      const int c = compare_keys(type, key, *last);
+    if (!first && !trusted) {
+      const int c = compare_keys(type, key, last);
       if (unique && c == 0) continue;
       if (c < 0) throw IndexError("Klucze do budowy znacznika nie są uporządkowane");
+    } else if (!first && unique && key == last) {
+      continue;  // the collation is a permutation: equal keys are equal bytes
     }
-    const std::string& prev = leaf.entries.empty() ? none : leaf.entries.back().key;
-    size_t cost = lay.entry_bytes + stored_key_bytes(prev, key, type);
     if (recno > lay.recno_mask) throw IndexError("Numer rekordu poza zakresem budowy znacznika");
-    if (24 + used + cost > kPageSize) {
+    const uint8_t* k = reinterpret_cast<const uint8_t*>(key.data());
+    if (!leaf.add(k, recno, lay.entry_bytes)) {
       flush_leaf(false);
-      cost = lay.entry_bytes + stored_key_bytes(none, key, type);
+      if (!leaf.add(k, recno, lay.entry_bytes)) throw IndexError("Klucz nie mieści się na stronie indeksu");
     }
-    Entry e;
-    if (!spare.empty()) {
-      e = std::move(spare.back());
-      spare.pop_back();
-    }
-    e.key.assign(key);
-    e.recno = recno;
-    leaf.entries.push_back(std::move(e));
-    last = &leaf.entries.back().key;
-    used += cost;
+    last.swap(key);
+    last_recno = recno;
+    first = false;
     have_pending = true;
   }
   if (have_pending || level.empty()) flush_leaf(true);

@@ -22,17 +22,6 @@ int bits_for(uint32_t v) {
 
 [[noreturn]] void bad(const char* what) { throw IndexError(std::string("Uszkodzona strona indeksu: ") + what); }
 
-size_t trailing(const std::string& key, char pad) {
-  size_t n = 0;
-  while (n < key.size() && key[key.size() - 1 - n] == pad) ++n;
-  return n;
-}
-
-size_t shared_prefix(const std::string& a, const std::string& b, size_t limit) {
-  return first_difference(reinterpret_cast<const uint8_t*>(a.data()), reinterpret_cast<const uint8_t*>(b.data()),
-                          std::min({limit, a.size(), b.size()}));
-}
-
 }  // namespace
 
 TagHeader decode_header(const uint8_t* b) {
@@ -93,12 +82,6 @@ LeafLayout leaf_layout(int key_length, uint32_t max_recno) {
   l.recno_mask = l.recno_bits >= 32 ? 0xFFFFFFFFu : (uint32_t(1) << l.recno_bits) - 1;
   l.dup_mask = l.trail_mask = uint8_t((1u << kb) - 1);
   return l;
-}
-
-size_t stored_key_bytes(const std::string& prev, const std::string& key, KeyType type) {
-  size_t trail = trailing(key, key_pad(type));
-  size_t dup = shared_prefix(prev, key, key.size() - trail);
-  return key.size() - trail - dup;
 }
 
 Node decode_node(const uint8_t* p, int key_length, KeyType type, LeafLayout* layout) {
@@ -166,36 +149,44 @@ Node decode_node(const uint8_t* p, int key_length, KeyType type, LeafLayout* lay
   return n;
 }
 
-bool encode_leaf(const Node& node, int key_length, KeyType type, uint8_t* p) {
-  uint32_t max_recno = 0;
-  for (const Entry& e : node.entries) max_recno = e.recno > max_recno ? e.recno : max_recno;
-  LeafLayout l = leaf_layout(key_length, max_recno);
-  const char pad = key_pad(type);
+LeafPacker::LeafPacker(int key_length, KeyType type) : kl_(size_t(key_length)), pad_(key_pad(type)) {
+  if (key_length <= 0 || key_length > kMaxKeyLength) throw IndexError("Nieprawidłowa długość klucza");
+}
+
+bool LeafPacker::add(const uint8_t* key, uint32_t recno, size_t entry_bytes) {
+  if (count_ == kMaxEntries) return false;
+  size_t trail = 0;
+  while (trail < kl_ && key[kl_ - 1 - trail] == uint8_t(pad_)) ++trail;
+  const size_t dup = count_ == 0 ? 0 : first_difference(prev_, key, kl_ - trail);
+  const size_t stored = kl_ - trail - dup;
+  if (24 + (count_ + 1) * entry_bytes + stored > key_end_) return false;
+  key_end_ -= stored;
+  std::memcpy(keys_ + key_end_, key + dup, stored);
+  std::memcpy(prev_, key, kl_);
+  recnos_[count_] = recno;
+  dups_[count_] = uint8_t(dup);
+  trails_[count_] = uint8_t(trail);
+  ++count_;
+  max_recno_ = std::max(max_recno_, recno);
+  return true;
+}
+
+void LeafPacker::write(uint16_t attr, uint32_t left, uint32_t right, uint8_t* p) {
+  const LeafLayout l = leaf_layout(int(kl_), max_recno_);
+  const size_t count = count_;
   std::memset(p, 0, kPageSize);
-  put16(p, node.attr);
-  put16(p + 2, uint32_t(node.entries.size()));
-  put32(p + 4, node.left);
-  put32(p + 8, node.right);
-  size_t key_end = kPageSize;
-  size_t entries_end = 24 + node.entries.size() * l.entry_bytes;
-  if (entries_end > kPageSize) return false;
-  const std::string* prev = nullptr;
-  static const std::string empty;
-  for (size_t i = 0; i < node.entries.size(); ++i) {
-    const std::string& key = node.entries[i].key;
-    size_t trail = trailing(key, pad);
-    size_t dup = shared_prefix(prev ? *prev : empty, key, key.size() - trail);
-    size_t stored = key.size() - trail - dup;
-    if (stored > key_end - entries_end) return false;
-    key_end -= stored;
-    std::memcpy(p + key_end, key.data() + dup, stored);
-    uint64_t v = uint64_t(node.entries[i].recno) | (uint64_t(dup) << l.recno_bits) |
-                 (uint64_t(trail) << (l.recno_bits + l.dup_bits));
+  put16(p, attr);
+  put16(p + 2, uint32_t(count));
+  put32(p + 4, left);
+  put32(p + 8, right);
+  std::memcpy(p + key_end_, keys_ + key_end_, kPageSize - key_end_);
+  for (size_t i = 0; i < count; ++i) {
+    uint64_t v = uint64_t(recnos_[i]) | (uint64_t(dups_[i]) << l.recno_bits) |
+                 (uint64_t(trails_[i]) << (l.recno_bits + l.dup_bits));
     uint8_t* e = p + 24 + i * l.entry_bytes;
     for (int b = 0; b < l.entry_bytes; ++b) e[b] = uint8_t(v >> (8 * b));
-    prev = &key;
   }
-  put16(p + 12, uint32_t(key_end - entries_end));
+  put16(p + 12, uint32_t(key_end_ - (24 + count * l.entry_bytes)));
   put32(p + 14, l.recno_mask);
   p[18] = l.dup_mask;
   p[19] = l.trail_mask;
@@ -203,6 +194,23 @@ bool encode_leaf(const Node& node, int key_length, KeyType type, uint8_t* p) {
   p[21] = l.dup_bits;
   p[22] = l.trail_bits;
   p[23] = l.entry_bytes;
+  count_ = 0;
+  key_end_ = kPageSize;
+  max_recno_ = 0;
+}
+
+bool encode_leaf(const Node& node, int key_length, KeyType type, uint8_t* p) {
+  uint32_t max_recno = 0;
+  for (const Entry& e : node.entries) max_recno = e.recno > max_recno ? e.recno : max_recno;
+  const size_t entry_bytes = leaf_layout(key_length, max_recno).entry_bytes;
+  LeafPacker packer(key_length, type);
+  std::string key;
+  for (const Entry& e : node.entries) {
+    key.assign(e.key, 0, size_t(key_length));
+    key.resize(size_t(key_length), key_pad(type));
+    if (!packer.add(reinterpret_cast<const uint8_t*>(key.data()), e.recno, entry_bytes)) return false;
+  }
+  packer.write(node.attr, node.left, node.right, p);
   return true;
 }
 

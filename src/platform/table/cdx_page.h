@@ -69,6 +69,33 @@ struct LeafLayout {
 // reads outside its 512 bytes).
 Node decode_node(const uint8_t* page, int key_length, KeyType type, LeafLayout* layout = nullptr);
 
+// Lays out one leaf page entry by entry: the key bytes left after the shared prefix and
+// the trailing pad grow down from the page's end; the packed fields go to the front
+// once the page's largest record number, and so their width, is known.
+class LeafPacker {
+ public:
+  LeafPacker(int key_length, KeyType type);
+  // False, with nothing changed, when the entry does not fit at entry_bytes bytes per
+  // entry. key: key_length bytes.
+  bool add(const uint8_t* key, uint32_t recno, size_t entry_bytes);
+  size_t count() const { return count_; }
+  // The page with its entries; the packer is then empty for the next page.
+  void write(uint16_t attr, uint32_t left, uint32_t right, uint8_t* page);
+
+ private:
+  size_t kl_;
+  char pad_;
+  uint8_t keys_[kPageSize];
+  size_t key_end_ = kPageSize;
+  // An entry takes at least 3 bytes of the page's 488.
+  static constexpr size_t kMaxEntries = (kPageSize - 24) / 3;
+  size_t count_ = 0;
+  uint32_t recnos_[kMaxEntries];
+  uint8_t dups_[kMaxEntries], trails_[kMaxEntries];
+  uint8_t prev_[kMaxKeyLength];
+  uint32_t max_recno_ = 0;
+};
+
 // False when the entries do not fit one leaf page.
 bool encode_leaf(const Node& node, int key_length, KeyType type, uint8_t* page);
 void encode_interior(const Node& node, int key_length, uint8_t* page);
@@ -76,7 +103,5 @@ inline size_t interior_capacity(int key_length) { return (kPageSize - 12) / size
 
 // Bit widths a leaf uses for keys of this length and records up to max_recno.
 LeafLayout leaf_layout(int key_length, uint32_t max_recno);
-// Bytes a leaf entry takes beyond its fixed part, given the key before it ("" first).
-size_t stored_key_bytes(const std::string& prev, const std::string& key, KeyType type);
 
 }  // namespace zuv::table::cdx

@@ -95,6 +95,92 @@ void radix_sort(Slot* a, size_t n, int digit, const Less& less) {
   }
 }
 
+// Stable sort of the slots on their first key_bytes bytes (at most 12, so that they lie
+// in the slot's 16 bytes beside the record number); slots in ascending record numbers so
+// come out in the order of their whole records. Keys of one table differ in few of their
+// bits (digits, the same year): those bits, packed in order into the slot's index, are
+// sorted a few at a time; a byte that is the same in every key costs nothing.
+// tmp: scratch of a's size.
+template <class Slot>
+void stable_radix_sort(std::vector<Slot>& a, std::vector<Slot>& tmp, size_t key_bytes) {
+  const size_t n = a.size();
+  if (n < 2) return;
+  uint64_t or_p = 0, and_p = ~uint64_t(0), or_n = 0, and_n = ~uint64_t(0);
+  for (const Slot& s : a) {
+    or_p |= s.prefix, and_p &= s.prefix;
+    or_n |= s.next, and_n &= s.next;
+  }
+  // The bits in which the keys differ, byte by byte.
+  uint8_t varying[16] = {};
+  int bits = 0;
+  for (size_t b = 0; b < key_bytes; ++b) {
+    const int shift = b < 8 ? int(56 - 8 * b) : int(120 - 8 * b);
+    const uint64_t x = b < 8 ? (or_p ^ and_p) : (or_n ^ and_n);
+    varying[b] = uint8_t(x >> shift);
+    for (uint8_t m = varying[b]; m; m &= uint8_t(m - 1)) ++bits;
+  }
+  if (bits == 0) return;
+  if (bits > 32) {
+    // Too many for the index: byte by byte.
+    std::vector<uint32_t> count(key_bytes * 256);
+    for (const Slot& s : a)
+      for (size_t b = 0; b < key_bytes; ++b) ++count[b * 256 + slot_byte(s, b)];
+    tmp.resize(n);
+    for (size_t b = key_bytes; b-- > 0;) {
+      if (!varying[b]) continue;
+      size_t pos[256];
+      size_t sum = 0;
+      for (int v = 0; v < 256; ++v) pos[v] = sum, sum += count[b * 256 + v];
+      Slot* to = tmp.data();
+      for (const Slot& s : a) to[pos[slot_byte(s, b)]++] = s;
+      a.swap(tmp);
+    }
+    return;
+  }
+  // Each varying byte's bits, gathered and placed where they go in the packed key.
+  struct Part {
+    size_t byte;
+    uint32_t packed[256];
+  };
+  std::vector<Part> parts;
+  int below = bits;
+  for (size_t b = 0; b < key_bytes; ++b) {
+    if (!varying[b]) continue;
+    Part p{b, {}};
+    int width = 0;
+    for (uint8_t m = varying[b]; m; m &= uint8_t(m - 1)) ++width;
+    below -= width;
+    for (unsigned v = 0; v < 256; ++v) {
+      uint32_t x = 0;
+      for (int bit = 7; bit >= 0; --bit)
+        if (varying[b] >> bit & 1) x = (x << 1) | (v >> bit & 1);
+      p.packed[v] = x << below;
+    }
+    parts.push_back(p);
+  }
+  constexpr int kDigit = 11;
+  const int passes = (bits + kDigit - 1) / kDigit;
+  std::vector<uint32_t> count(size_t(passes) << kDigit);
+  for (Slot& s : a) {
+    uint32_t key = 0;
+    for (const Part& p : parts) key |= p.packed[slot_byte(s, p.byte)];
+    s.index = key;
+    for (int d = 0; d < passes; ++d) ++count[(size_t(d) << kDigit) + ((key >> (d * kDigit)) & ((1u << kDigit) - 1))];
+  }
+  tmp.resize(n);
+  for (int d = 0; d < passes; ++d) {
+    const uint32_t* c = count.data() + (size_t(d) << kDigit);
+    const int shift = d * kDigit;
+    if (c[(a[0].index >> shift) & ((1u << kDigit) - 1)] == n) continue;
+    std::vector<size_t> pos(size_t(1) << kDigit);
+    size_t sum = 0;
+    for (size_t v = 0; v < pos.size(); ++v) pos[v] = sum, sum += c[v];
+    Slot* to = tmp.data();
+    for (const Slot& s : a) to[pos[(s.index >> shift) & ((1u << kDigit) - 1)]++] = s;
+    a.swap(tmp);
+  }
+}
+
 }  // namespace
 
 KeySorter::KeySorter(KeyType type, int key_length, size_t budget, std::string temp_dir)
@@ -159,17 +245,24 @@ void KeySorter::expect(uint64_t keys) {
 
 namespace {
 // Slot fields from a record's first 16 bytes (zeros past its end), big-endian.
+uint64_t big_endian64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return __builtin_bswap64(v);
+}
 template <class Slot>
 Slot slot_of(const uint8_t* r, size_t size, uint32_t index) {
-  uint64_t p = 0, q = 0;
-  for (size_t b = 0; b < 8; ++b) p = (p << 8) | (b < size ? r[b] : 0);
-  for (size_t b = 8; b < 16; ++b) q = (q << 8) | (b < size ? r[b] : 0);
-  return Slot{p, q, index};
+  if (size >= 16) return Slot{big_endian64(r), big_endian64(r + 8), index};
+  uint8_t whole[16] = {};
+  std::memcpy(whole, r, size);
+  return Slot{big_endian64(whole), big_endian64(whole + 8), index};
 }
 }  // namespace
 
 void KeySorter::add(std::string_view key, uint32_t recno) {
   if (used_ == capacity_) spill();
+  if (count_ > 0 && recno <= last_recno_) ascending_ = false;
+  last_recno_ = recno;
   if (in_slots()) {
     uint8_t record[16];
     encode(key, recno, record);
@@ -198,6 +291,13 @@ void KeySorter::sort_buffer() {
     if (a.next != b.next) return a.next < b.next;
     return rest && std::memcmp(base + size_t(a.index) * rs + 16, base + size_t(b.index) * rs + 16, rest) < 0;
   };
+  // Records of up to 16 bytes that came in ascending record numbers: a few passes over
+  // the slots without a comparison, when a second array of them fits the budget.
+  if (in_slots() && ascending_ && held_ + 2 * order_.size() * sizeof(Slot) <= budget_) {
+    std::vector<Slot> tmp;
+    stable_radix_sort(order_, tmp, key_length_);
+    return;
+  }
   radix_sort(order_.data(), order_.size(), 0, less);
 }
 
@@ -206,7 +306,8 @@ const uint8_t* KeySorter::sorted_record(size_t i, uint8_t* scratch) const {
   const Slot& s = order_[i];
   // A record of up to 16 bytes is whole in its slot: no jump into the buffer.
   if (record_size_ > 16) return buffer_.data() + size_t(s.index) * record_size_;
-  for (size_t b = 0; b < 16; ++b) scratch[b] = slot_byte(s, b);
+  const uint64_t bytes[2] = {__builtin_bswap64(s.prefix), __builtin_bswap64(s.next)};
+  std::memcpy(scratch, bytes, 16);
   return scratch;
 }
 

@@ -20,6 +20,8 @@ class KeyStream {
   virtual ~KeyStream() = default;
   // False when there are no more.
   virtual bool next(std::string& key, uint32_t& recno) = 0;
+  // True when the pairs come in order by their own making, so a reader need not check.
+  virtual bool ordered() const { return false; }
 };
 
 // Pairs from a vector already in order (tests, small builds).
@@ -53,6 +55,7 @@ class KeySorter : public KeyStream {
   // Call once after the last add; then read with next().
   void finish();
   bool next(std::string& key, uint32_t& recno) override;
+  bool ordered() const override { return true; }
   size_t runs() const { return runs_.size(); }
   // Of those, written to run files (the rest stayed in memory).
   size_t runs_on_disk() const;
@@ -79,12 +82,14 @@ class KeySorter : public KeyStream {
   std::vector<std::unique_ptr<Run>> runs_;
   std::vector<size_t> heap_;
   bool finished_ = false;
+  bool ascending_ = true;  // every record number added was above the one before
+  uint32_t last_recno_ = 0;
   size_t memory_pos_ = 0;
   struct Slot {
     // The record's first 16 bytes, big-endian: most comparisons end here, also among
     // keys that share their first 8 bytes (dates, numbers of one document).
     uint64_t prefix, next;
-    uint32_t index;
+    uint32_t index;  // where the record lies in the buffer; the sort's own for one held here
   };
   // A record of up to 16 bytes is kept in its slot alone, without the buffer.
   bool in_slots() const { return record_size_ <= 16; }
