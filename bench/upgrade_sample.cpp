@@ -156,7 +156,9 @@ void print_written_by_file(const std::map<std::string, std::uint64_t>& by_file, 
   std::vector<std::pair<std::string, Sum>> order(sums.begin(), sums.end());
   std::sort(order.begin(), order.end(), [](auto& a, auto& b) { return a.second.bytes > b.second.bytes; });
   std::printf("written per firm, by file (one firm at a time; the file's size after the upgrade):\n");
-  for (std::size_t i = 0; i < order.size() && i < 15; ++i) {
+  const char* listed = std::getenv("ZUV_BENCH_FILES");
+  const std::size_t list = listed && *listed ? std::stoul(listed) : 15;
+  for (std::size_t i = 0; i < order.size() && i < list; ++i) {
     const Sum& s = order[i].second;
     const double per_firm = static_cast<double>(s.bytes) / static_cast<double>(firms) / 1e6;
     if (s.sized == 0) {
@@ -171,10 +173,13 @@ void print_written_by_file(const std::map<std::string, std::uint64_t>& by_file, 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // ZUV_BENCH_HELD_KB: the memory a process may hold writes in, to weigh it against the
-  // bytes written.
+  // ZUV_BENCH_HELD_KB, ZUV_BENCH_HELD_FLOOR_KB: the memory a process may hold writes in
+  // and the smallest file held, to weigh them against the bytes written; ZUV_BENCH_FILES:
+  // how many files the list of written bytes names.
   if (const char* held = std::getenv("ZUV_BENCH_HELD_KB"); held && *held)
     zuv::os::held_writes::set_budget(std::size_t(std::stoul(held)) << 10);
+  if (const char* floor = std::getenv("ZUV_BENCH_HELD_FLOOR_KB"); floor && *floor)
+    zuv::os::held_writes::set_smallest(std::uint64_t(std::stoul(floor)) << 10);
   std::string firms = argc > 1 ? argv[1] : "100";
   std::string records = argc > 2 ? argv[2] : "10000";
   const bool with_undo = argc > 4 && std::string(argv[4]) == "undo";

@@ -1,10 +1,15 @@
 #include "tables/catalogue.h"
 
+#include <map>
+
 #include "lib/files.h"
 #include "platform/base/discard.h"
 #include "platform/error/call_context.h"
 #include "platform/error/error.h"
+#include "platform/os/file_handle.h"
 #include "platform/os/files.h"
+#include "platform/os/path.h"
+#include "platform/os/unchanged_files.h"
 #include "tables/index_ops.h"
 #include "tables/table_access.h"
 
@@ -165,11 +170,24 @@ const std::vector<CatalogueEntry>& firm_catalogue() {
   return catalogue;
 }
 
-int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList& tags) {
-  CallContext routine("INDEXON");
-  const std::string table(table_view);
-  const std::string data = table + ".dbf", index = table + ".cdx";
-  if (!os::file_exists(data)) return kIndexNotBuilt;
+namespace {
+
+// The tags of the indexes this process built, by table: built again with the same tags
+// while neither the table nor the index changed, they would come out the same, so a
+// later step's build of them is skipped.
+std::map<std::string, TagList>& built_indexes() {
+  static std::map<std::string, TagList> built;
+  return built;
+}
+
+// Whether nobody else has the file open: a build would meet them, and so answers as it
+// always has.
+bool free_to_build(const std::string& path) {
+  os::FileHandle probe;
+  return probe.open(os::native_path(path), os::Access::ReadWrite, os::Share::Exclusive) == 0;
+}
+
+int build_index(table::WorkAreas& areas, const std::string& data, const std::string& index, const TagList& tags) {
   bool deleted = false;
   for (int attempt = 0; attempt < 20 && !deleted; ++attempt) {
     deleted = lib::DEL_FILE(index).ok();
@@ -230,6 +248,34 @@ int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList&
   // new file reaches the disk as it is closed: only then is it built.
   if (!ZAMKNIJ(areas, alias)) result = kIndexNotBuilt;
   return result;
+}
+
+}  // namespace
+
+int INDEXON(table::WorkAreas& areas, std::string_view table_view, const TagList& tags) {
+  CallContext routine("INDEXON");
+  const std::string table(table_view);
+  const std::string data = table + ".dbf", index = table + ".cdx";
+  if (!os::file_exists(data)) return kIndexNotBuilt;
+  auto& built = built_indexes();
+  if (const auto it = built.find(table); it != built.end()) {
+    if (it->second == tags && os::unchanged_files::unchanged(data) && os::unchanged_files::unchanged(index) &&
+        free_to_build(data) && free_to_build(index))
+      return kIndexBuilt;
+    built.erase(it);
+  }
+  const int result = build_index(areas, data, index, tags);
+  if (result == kIndexBuilt) {
+    os::unchanged_files::remember(data);
+    os::unchanged_files::remember(index);
+    built[table] = tags;
+  }
+  return result;
+}
+
+void forget_built_indexes() {
+  built_indexes().clear();
+  os::unchanged_files::forget_all();
 }
 
 FirmIndexReport INDEKSUJ(table::WorkAreas& areas, std::string_view firm_directory) {

@@ -32,7 +32,11 @@ enum IndexResult { kIndexBuilt = 0, kIndexNotBuilt = 1, kIndexNotDeleted = 2 };
 // 50 ms apart) under "roboczy" or the first free fallback name, and creates every tag
 // (20 tries each, 100 ms apart). 1 when the table is missing, cannot be opened or a
 // tag cannot be created; the table is closed again in every case.
+// An index this process built, asked for again with the same tags while neither its
+// table nor its file changed since, is left as it is.
 [[nodiscard]] int INDEXON(table::WorkAreas& areas, std::string_view table, const TagList& tags);
+// Forgets which indexes this process built (a firm's work starts afresh).
+void forget_built_indexes();
 
 // What a firm rebuild did, entry by entry, for those who want to know.
 struct FirmIndexReport {

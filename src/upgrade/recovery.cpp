@@ -18,6 +18,7 @@
 #include "platform/os/held_writes.h"
 #include "platform/os/files.h"
 #include "platform/os/path.h"
+#include "tables/catalogue.h"
 #include "tables/table_access.h"
 #include "upgrade/firm_records.h"
 #include "upgrade/recovery_files.h"
@@ -179,6 +180,7 @@ class StepKeeper final : public os::ChangeWatcher {
     beside_.clear();
     marker_on_disk_ = false;
     os::held_writes::drop_all();
+    tables::forget_built_indexes();
     os::change_guard::watch(this);
   }
   void stop() {
@@ -518,6 +520,7 @@ bool undo_after_failure(table::WorkAreas& areas, const std::string& firm_dir) {
   }
   // What waited in memory never reached the files: forgetting it undoes it.
   os::held_writes::drop_all();
+  tables::forget_built_indexes();
   if (undone) try {
       GuardedBlock quiet;
       recover_firm(firm_dir);

@@ -208,6 +208,8 @@ TEST_F(Catalogue, IndexThatCannotBeDeletedAnswersTwoAndStays) {
     EXPECT_EQ(INDEXON(areas, file("karta"), tags), kIndexNotDeleted);
   }
   {
+    // Built from scratch, as after a change to the table.
+    forget_built_indexes();
     os::fault::Scope scope;
     os::fault::arm_from(os::fault::Op::Delete, 1, 5);
     EXPECT_EQ(INDEXON(areas, file("karta"), tags), kIndexNotDeleted);
@@ -218,6 +220,47 @@ TEST_F(Catalogue, IndexThatCannotBeDeletedAnswersTwoAndStays) {
   ASSERT_TRUE(os::change_attributes(file("karta.cdx"), "+R"));
   EXPECT_EQ(INDEXON(areas, file("karta"), tags), kIndexBuilt);
   EXPECT_EQ(INDEXON(areas, file("brak"), tags), kIndexNotBuilt);
+  EXPECT_TRUE(areas.aliases().empty());
+}
+
+// A later step's build with the same tags, of a table and an index nothing touched
+// since, is left out; a record changed, other tags or the index held by another and the
+// build runs as it always does.
+TEST_F(Catalogue, AnIndexAskedForAgainUnchangedIsLeftAsItWas) {
+  const TagList tags = {{"lpp", "nazwa"}, {"nr", "str(nr,8,0)+nazwa"}};
+  make_table("karta.dbf", 20);
+  ASSERT_EQ(INDEXON(areas, file("karta"), tags), kIndexBuilt);
+  const std::string built = zuv::testing::table_read_bytes(os_file("karta.cdx"));
+  {
+    // Neither a deletion nor a write could happen here.
+    os::fault::Scope scope;
+    os::fault::arm_from(os::fault::Op::Delete, 1, 5);
+    os::fault::arm_from(os::fault::Op::Write, 1, 112);
+    EXPECT_EQ(INDEXON(areas, file("karta"), tags), kIndexBuilt);
+  }
+  EXPECT_EQ(zuv::testing::table_read_bytes(os_file("karta.cdx")), built);
+
+  {
+    table::OpenOptions o;
+    o.path = file("karta.dbf");
+    auto t = table::Table::open(o);
+    ASSERT_TRUE(t && t->go_to(4));
+    ASSERT_TRUE(t->put(1, Value::of_text("aaa pierwsza")));
+    ASSERT_TRUE(t->commit());
+  }
+  ASSERT_EQ(INDEXON(areas, file("karta"), tags), kIndexBuilt);
+  const std::string rebuilt = zuv::testing::table_read_bytes(os_file("karta.cdx"));
+  EXPECT_NE(rebuilt, built);
+  EXPECT_NE(rebuilt.find("aaa pierwsza"), std::string::npos);
+
+  const TagList fewer = {{"lpp", "nazwa"}};
+  ASSERT_EQ(INDEXON(areas, file("karta"), fewer), kIndexBuilt);
+  EXPECT_LT(zuv::testing::table_read_bytes(os_file("karta.cdx")).size(), rebuilt.size());
+  {
+    os::FileHandle held;
+    ASSERT_EQ(held.open(os::native_path(file("karta.cdx")), os::Access::ReadWrite, os::Share::Exclusive), 0);
+    EXPECT_EQ(INDEXON(areas, file("karta"), fewer), kIndexNotDeleted);
+  }
   EXPECT_TRUE(areas.aliases().empty());
 }
 

@@ -5,6 +5,8 @@
 
 #include "platform/os/durable.h"
 #include "platform/os/file_handle.h"
+#include "platform/os/path.h"
+#include "platform/os/unchanged_files.h"
 #include "platform/os/status.h"
 
 namespace zuv::os::held_writes {
@@ -14,19 +16,12 @@ namespace {
 // ones), inside the per-process memory goal; a larger firm writes the rest in place.
 std::size_t g_budget = 7u << 20;
 std::size_t g_bytes = 0;
+// A smaller file is kept whole by the recovery's own note at no cost, and what it gains
+// is mostly new bytes, which reach the disk once either way.
+std::uint64_t g_smallest = 64 * 1024;
 std::map<std::string, std::shared_ptr<HeldFile>> g_files;  // by native path as written
 
-std::string key_of(const std::string& native_path) {
-#ifdef _WIN32
-  std::string key = native_path;
-  for (char& c : key)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    else if (c == '/') c = '\\';
-  return key;
-#else
-  return native_path;
-#endif
-}
+std::string key_of(const std::string& native_path) { return native_key(native_path); }
 
 void forget(HeldFile& h) {
   g_bytes -= h.pages.size() * kPage;
@@ -62,6 +57,8 @@ int rewrite_beside(const std::string& path) {
 
 void set_budget(std::size_t bytes) { g_budget = bytes; }
 std::size_t budget() { return g_budget; }
+void set_smallest(std::uint64_t bytes) { g_smallest = bytes; }
+std::uint64_t smallest() { return g_smallest; }
 std::size_t held_bytes() { return g_bytes; }
 std::size_t held_files() { return g_files.size(); }
 
@@ -107,6 +104,7 @@ std::optional<std::uint64_t> size_of(const std::string& native_path) {
 }
 
 void gone(const std::string& native_path) {
+  unchanged_files::forget_native(native_path);
   const std::shared_ptr<HeldFile> h = find(native_path);
   if (!h) return;
   const std::string key = key_of(native_path);

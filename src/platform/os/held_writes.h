@@ -29,9 +29,6 @@ class FileHandle;
 namespace held_writes {
 
 inline constexpr std::size_t kPage = 4096;
-// A smaller file is kept whole by the recovery's own note at no cost, and what it
-// gains is mostly new bytes, which reach the disk once either way.
-inline constexpr std::uint64_t kSmallestHeld = 64 * 1024;
 
 struct HeldFile {
   std::vector<std::string> names;  // native; a second name is a hard link made while held
@@ -51,6 +48,9 @@ struct HeldFile {
 // Memory the pages of all held files may take; 0 holds nothing.
 void set_budget(std::size_t bytes);
 std::size_t budget();
+// A file smaller than this when its first write comes is not held.
+void set_smallest(std::uint64_t bytes);
+std::uint64_t smallest();
 std::size_t held_bytes();
 std::size_t held_files();
 

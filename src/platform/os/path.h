@@ -15,6 +15,9 @@ namespace zuv::os {
 // every component that does not exist with its exact case is looked up
 // case-insensitively; components that do not exist at all keep the caller's case.
 std::string native_path(std::string_view windows_path);
+// A native path as a key of the files a process keeps track of: on Windows the case
+// and the separator a caller used do not matter.
+std::string native_key(const std::string& native);
 // The same, as std::filesystem takes it (wide text on Windows).
 std::filesystem::path fs_path(std::string_view windows_path);
 

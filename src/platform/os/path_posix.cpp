@@ -66,6 +66,8 @@ std::string drive_directory(char letter) {
 
 std::string network_root() { return without_trailing_slash(env_or("ZUV_UNC_ROOT", drive_root() + "/unc")); }
 
+std::string native_key(const std::string& native) { return native; }
+
 std::string native_path(std::string_view windows_path) {
   std::string_view p = windows_path;
   std::string base;  // resolved literally, never case-folded
