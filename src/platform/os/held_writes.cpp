@@ -12,13 +12,14 @@
 namespace zuv::os::held_writes {
 namespace {
 
-// What a firm's tables changed in place take on the sample (ks_dok, ks_kor and the smaller
-// ones), inside the per-process memory goal; a larger firm writes the rest in place.
-std::size_t g_budget = 7u << 20;
+// What a firm's tables changed in place take on the sample (ks_dok, ks_kor, the KSeF
+// buffers of a firm past 007), inside the per-process memory goal with the process's
+// own 15 MB; a larger firm writes the rest in place.
+std::size_t g_budget = 16u << 20;
 std::size_t g_bytes = 0;
-// A smaller file is kept whole by the recovery's own note at no cost, and what it gains
-// is mostly new bytes, which reach the disk once either way.
-std::uint64_t g_smallest = 64 * 1024;
+// Files of every size are held: a small one that grows while its records are updated
+// (the taxpayer summary of 015) would write the updated records twice.
+std::uint64_t g_smallest = 0;
 std::map<std::string, std::shared_ptr<HeldFile>> g_files;  // by native path as written
 
 std::string key_of(const std::string& native_path) { return native_key(native_path); }
