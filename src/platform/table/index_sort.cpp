@@ -158,25 +158,27 @@ void stable_radix_sort(std::vector<Slot>& a, std::vector<Slot>& tmp, size_t key_
     }
     parts.push_back(p);
   }
-  constexpr int kDigit = 11;
-  const int passes = (bits + kDigit - 1) / kDigit;
-  std::vector<uint32_t> count(size_t(passes) << kDigit);
+  // As few passes as digits of at most 13 bits allow, the digits as even as they go.
+  const int passes = (bits + 12) / 13;
+  const int digit = (bits + passes - 1) / passes;
+  const uint32_t mask = (1u << digit) - 1;
+  std::vector<uint32_t> count(size_t(passes) << digit);
   for (Slot& s : a) {
     uint32_t key = 0;
     for (const Part& p : parts) key |= p.packed[slot_byte(s, p.byte)];
     s.index = key;
-    for (int d = 0; d < passes; ++d) ++count[(size_t(d) << kDigit) + ((key >> (d * kDigit)) & ((1u << kDigit) - 1))];
+    for (int d = 0; d < passes; ++d) ++count[(size_t(d) << digit) + ((key >> (d * digit)) & mask)];
   }
   tmp.resize(n);
+  std::vector<size_t> pos(size_t(1) << digit);
   for (int d = 0; d < passes; ++d) {
-    const uint32_t* c = count.data() + (size_t(d) << kDigit);
-    const int shift = d * kDigit;
-    if (c[(a[0].index >> shift) & ((1u << kDigit) - 1)] == n) continue;
-    std::vector<size_t> pos(size_t(1) << kDigit);
+    const uint32_t* c = count.data() + (size_t(d) << digit);
+    const int shift = d * digit;
+    if (c[(a[0].index >> shift) & mask] == n) continue;
     size_t sum = 0;
     for (size_t v = 0; v < pos.size(); ++v) pos[v] = sum, sum += c[v];
     Slot* to = tmp.data();
-    for (const Slot& s : a) to[pos[(s.index >> shift) & ((1u << kDigit) - 1)]++] = s;
+    for (const Slot& s : a) to[pos[(s.index >> shift) & mask]++] = s;
     a.swap(tmp);
   }
 }
