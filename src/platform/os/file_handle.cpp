@@ -6,7 +6,6 @@
 
 #include "platform/os/fault.h"
 #include "platform/os/held_writes.h"
-#include "platform/os/unchanged_files.h"
 
 namespace zuv::os {
 
@@ -41,7 +40,6 @@ int FileHandle::read_exact(std::uint64_t offset, void* data, std::size_t n) cons
 }
 
 int FileHandle::write_at(std::uint64_t offset, const void* data, std::size_t n) {
-  if (unchanged_files::any()) unchanged_files::forget_native(path_);
   if (int code = before_change()) return code;
   if (int code = fault::check(fault::Op::Write)) return code;
   if (holding()) return write_held(offset, data, n);
@@ -55,7 +53,6 @@ int FileHandle::size(std::uint64_t& out) const {
 }
 
 int FileHandle::truncate(std::uint64_t length) {
-  if (unchanged_files::any()) unchanged_files::forget_native(path_);
   if (int code = before_change()) return code;
   if (int code = fault::check(fault::Op::Write)) return code;
   if (!holding()) return truncate_raw(length);
@@ -169,7 +166,6 @@ int FileHandle::settle_held() {
 
 int FileHandle::copy_from(const FileHandle& source, std::uint64_t& copied) {
   copied = 0;
-  if (unchanged_files::any()) unchanged_files::forget_native(path_);
   if (int code = before_change()) return code;
   constexpr std::size_t kChunk = 1 << 20;
   bool inside = !holding();

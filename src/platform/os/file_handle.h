@@ -21,6 +21,7 @@
 
 #include "platform/os/change_guard.h"
 #include "platform/os/status.h"
+#include "platform/os/unchanged_files.h"
 
 namespace zuv::os {
 namespace held_writes {
@@ -90,8 +91,9 @@ class FileHandle {
   int size_raw(std::uint64_t& out) const;
   int truncate_raw(std::uint64_t length);
   // The first change through this handle under a watcher goes to it first, unless the
-  // watcher lets its writes wait in memory.
+  // watcher lets its writes wait in memory. Every change forgets the file as unchanged.
   int before_change() {
+    if (unchanged_files::any()) unchanged_files::forget_native(path_);
     if (holding()) return 0;
     if (!change_guard::watching() || watched_ == change_guard::generation()) return 0;
     if (start_holding()) return 0;

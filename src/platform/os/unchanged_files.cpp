@@ -27,9 +27,7 @@ struct Look {
   }
 };
 
-std::map<std::string, Look> g_files;  // by key_of(native path)
-
-std::string key_of(const std::string& native) { return native_key(native); }
+std::map<std::string, Look> g_files;  // by native_key
 
 bool look_at(const std::string& native, Look& out) {
 #ifdef _WIN32
@@ -67,13 +65,13 @@ void remember(const std::string& path) {
   const std::string native = native_path(path);
   Look look;
   if (!look_at(native, look)) return forget_native(native);
-  g_files[key_of(native)] = look;
+  g_files[native_key(native)] = look;
   detail::g_count = g_files.size();
 }
 
 bool unchanged(const std::string& path) {
   const std::string native = native_path(path);
-  const auto it = g_files.find(key_of(native));
+  const auto it = g_files.find(native_key(native));
   if (it == g_files.end()) return false;
   Look now;
   return look_at(native, now) && now == it->second;
@@ -86,7 +84,7 @@ void forget_all() {
 
 void forget_native(const std::string& native_path) {
   if (g_files.empty()) return;
-  g_files.erase(key_of(native_path));
+  g_files.erase(native_key(native_path));
   detail::g_count = g_files.size();
 }
 

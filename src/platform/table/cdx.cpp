@@ -714,7 +714,7 @@ void CdxFile::build_tag(const std::string& name, const std::string& expression, 
     else level.push_back({std::string(kl, key_pad(type)), 0, page});
     last_leaf = page;
   };
-  bool have_pending = false, first = true;
+  bool first = true;
   const bool trusted = sorted.ordered();
   while (sorted.next(key, recno)) {
     if (key.size() != kl) key.resize(kl, key_pad(type));
@@ -734,9 +734,8 @@ void CdxFile::build_tag(const std::string& name, const std::string& expression, 
     last.swap(key);
     last_recno = recno;
     first = false;
-    have_pending = true;
   }
-  if (have_pending || level.empty()) flush_leaf(true);
+  if (!first || level.empty()) flush_leaf(true);
   // Interior levels, each as full as a page holds, until one page is left.
   uint32_t root;
   if (level.size() == 1) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstring>
 
 #include "platform/table/index_file.h"
@@ -99,44 +100,24 @@ void radix_sort(Slot* a, size_t n, int digit, const Less& less) {
 // in the slot's 16 bytes beside the record number); slots in ascending record numbers so
 // come out in the order of their whole records. Keys of one table differ in few of their
 // bits (digits, the same year): those bits, packed in order into the slot's index, are
-// sorted a few at a time; a byte that is the same in every key costs nothing.
+// sorted a few at a time; a byte that is the same in every key costs nothing. False,
+// with nothing done, when more than the index's 32 bits differ.
 // tmp: scratch of a's size.
 template <class Slot>
-void stable_radix_sort(std::vector<Slot>& a, std::vector<Slot>& tmp, size_t key_bytes) {
+bool stable_radix_sort(std::vector<Slot>& a, std::vector<Slot>& tmp, size_t key_bytes) {
   const size_t n = a.size();
-  if (n < 2) return;
-  uint64_t or_p = 0, and_p = ~uint64_t(0), or_n = 0, and_n = ~uint64_t(0);
+  if (n < 2) return true;
+  Slot any{0, 0, 0}, all{~uint64_t(0), ~uint64_t(0), 0};
   for (const Slot& s : a) {
-    or_p |= s.prefix, and_p &= s.prefix;
-    or_n |= s.next, and_n &= s.next;
+    any.prefix |= s.prefix, all.prefix &= s.prefix;
+    any.next |= s.next, all.next &= s.next;
   }
   // The bits in which the keys differ, byte by byte.
-  uint8_t varying[16] = {};
+  const Slot differ{any.prefix ^ all.prefix, any.next ^ all.next, 0};
   int bits = 0;
-  for (size_t b = 0; b < key_bytes; ++b) {
-    const int shift = b < 8 ? int(56 - 8 * b) : int(120 - 8 * b);
-    const uint64_t x = b < 8 ? (or_p ^ and_p) : (or_n ^ and_n);
-    varying[b] = uint8_t(x >> shift);
-    for (uint8_t m = varying[b]; m; m &= uint8_t(m - 1)) ++bits;
-  }
-  if (bits == 0) return;
-  if (bits > 32) {
-    // Too many for the index: byte by byte.
-    std::vector<uint32_t> count(key_bytes * 256);
-    for (const Slot& s : a)
-      for (size_t b = 0; b < key_bytes; ++b) ++count[b * 256 + slot_byte(s, b)];
-    tmp.resize(n);
-    for (size_t b = key_bytes; b-- > 0;) {
-      if (!varying[b]) continue;
-      size_t pos[256];
-      size_t sum = 0;
-      for (int v = 0; v < 256; ++v) pos[v] = sum, sum += count[b * 256 + v];
-      Slot* to = tmp.data();
-      for (const Slot& s : a) to[pos[slot_byte(s, b)]++] = s;
-      a.swap(tmp);
-    }
-    return;
-  }
+  for (size_t b = 0; b < key_bytes; ++b) bits += std::popcount(slot_byte(differ, b));
+  if (bits == 0) return true;
+  if (bits > 32) return false;
   // Each varying byte's bits, gathered and placed where they go in the packed key.
   struct Part {
     size_t byte;
@@ -145,15 +126,14 @@ void stable_radix_sort(std::vector<Slot>& a, std::vector<Slot>& tmp, size_t key_
   std::vector<Part> parts;
   int below = bits;
   for (size_t b = 0; b < key_bytes; ++b) {
-    if (!varying[b]) continue;
+    const uint8_t varying = slot_byte(differ, b);
+    if (!varying) continue;
     Part p{b, {}};
-    int width = 0;
-    for (uint8_t m = varying[b]; m; m &= uint8_t(m - 1)) ++width;
-    below -= width;
+    below -= std::popcount(varying);
     for (unsigned v = 0; v < 256; ++v) {
       uint32_t x = 0;
       for (int bit = 7; bit >= 0; --bit)
-        if (varying[b] >> bit & 1) x = (x << 1) | (v >> bit & 1);
+        if (varying >> bit & 1) x = (x << 1) | (v >> bit & 1);
       p.packed[v] = x << below;
     }
     parts.push_back(p);
@@ -181,6 +161,7 @@ void stable_radix_sort(std::vector<Slot>& a, std::vector<Slot>& tmp, size_t key_
     for (const Slot& s : a) to[pos[(s.index >> shift) & mask]++] = s;
     a.swap(tmp);
   }
+  return true;
 }
 
 }  // namespace
@@ -297,8 +278,7 @@ void KeySorter::sort_buffer() {
   // the slots without a comparison, when a second array of them fits the budget.
   if (in_slots() && ascending_ && held_ + 2 * order_.size() * sizeof(Slot) <= budget_) {
     std::vector<Slot> tmp;
-    stable_radix_sort(order_, tmp, key_length_);
-    return;
+    if (stable_radix_sort(order_, tmp, key_length_)) return;
   }
   radix_sort(order_.data(), order_.size(), 0, less);
 }

@@ -52,6 +52,24 @@ void expect_sorted_whatever_the_budget(std::size_t budget, bool some_on_disk) {
     EXPECT_EQ(entry.path().filename().string().rfind("zuvsort_", 0), std::string::npos) << entry.path();
 }
 
+// The sorter gives back every pair of want, in collation order, ties by record number.
+void expect_in_collation_order(KeySorter& sorter, std::vector<std::pair<std::string, std::uint32_t>> want) {
+  std::sort(want.begin(), want.end(), [](const auto& a, const auto& b) {
+    const int c = compare_keys(KeyType::Character, a.first, b.first);
+    return c < 0 || (c == 0 && a.second < b.second);
+  });
+  std::string key;
+  std::uint32_t recno = 0;
+  std::size_t i = 0;
+  while (sorter.next(key, recno)) {
+    ASSERT_LT(i, want.size());
+    ASSERT_EQ(key, want[i].first) << i;
+    ASSERT_EQ(recno, want[i].second) << i;
+    ++i;
+  }
+  EXPECT_EQ(i, want.size());
+}
+
 TEST(KeySort, RunsStayInMemoryWithinTheBudgetAndGoToFilesBeyondIt) {
   {
     SCOPED_TRACE("every run in memory");
@@ -82,59 +100,42 @@ TEST(KeySort, KeysSharingLongStretchesComeOutInCollationOrder) {
         sorter.add(key, r);
         want.push_back({key, r});
       }
-      std::sort(want.begin(), want.end(), [](const auto& a, const auto& b) {
-        const int c = compare_keys(KeyType::Character, a.first, b.first);
-        return c < 0 || (c == 0 && a.second < b.second);
-      });
       sorter.finish();
       EXPECT_EQ(sorter.runs() > 1, budget < (std::size_t(2) << 20)) << length;
-      std::string key;
-      std::uint32_t recno = 0;
-      std::size_t i = 0;
-      while (sorter.next(key, recno)) {
-        ASSERT_LT(i, want.size());
-        ASSERT_EQ(key, want[i].first) << length << " " << i;
-        ASSERT_EQ(recno, want[i].second) << length << " " << i;
-        ++i;
-      }
-      EXPECT_EQ(i, want.size());
+      SCOPED_TRACE("length " + std::to_string(length));
+      expect_in_collation_order(sorter, std::move(want));
     }
   }
 }
 
 // Short keys sorted in their slots: added in record order they take the passes that
 // keep ties as they came; added out of order (a caller's own numbering), ties must still
-// come out by record number.
+// come out by record number; keys that differ in more bits than the passes take (twelve
+// bytes of any letter) are sorted the other way, to the same order.
 TEST(KeySort, ShortKeysComeOutByKeyThenRecordWhateverOrderTheyCameIn) {
   const std::string dir = testing::scratch_dir("key_sort_short");
-  for (bool ascending : {true, false}) {
-    std::mt19937 random(ascending ? 3 : 4);
+  const std::string letters = "0a\xA5" "A \x88" "Zz9";
+  for (int kind = 0; kind < 3; ++kind) {
+    const bool ascending = kind != 1, wide = kind == 2;
+    std::mt19937 random(unsigned(3 + kind));
     std::vector<std::uint32_t> recnos(200000);
     for (std::uint32_t i = 0; i < recnos.size(); ++i) recnos[i] = i + 1;
     if (!ascending) std::shuffle(recnos.begin(), recnos.end(), random);
-    KeySorter sorter(KeyType::Character, 6, std::size_t(64) << 20, dir);
+    KeySorter sorter(KeyType::Character, wide ? 12 : 6, std::size_t(64) << 20, dir);
     std::vector<std::pair<std::string, std::uint32_t>> want;
     for (std::uint32_t r : recnos) {
-      std::string key = "00" + std::to_string(random() % 3000);
-      key.resize(6, ' ');
+      std::string key;
+      if (wide) {
+        for (int i = 0; i < 12; ++i) key += letters[random() % letters.size()];
+      } else {
+        key = "00" + std::to_string(random() % 3000);
+        key.resize(6, ' ');
+      }
       sorter.add(key, r);
       want.push_back({key, r});
     }
-    std::sort(want.begin(), want.end(), [](const auto& a, const auto& b) {
-      const int c = compare_keys(KeyType::Character, a.first, b.first);
-      return c < 0 || (c == 0 && a.second < b.second);
-    });
-    sorter.finish();
-    std::string key;
-    std::uint32_t recno = 0;
-    std::size_t i = 0;
-    while (sorter.next(key, recno)) {
-      ASSERT_LT(i, want.size());
-      ASSERT_EQ(key, want[i].first) << ascending << " " << i;
-      ASSERT_EQ(recno, want[i].second) << ascending << " " << i;
-      ++i;
-    }
-    EXPECT_EQ(i, want.size());
+    SCOPED_TRACE(wide ? "differing in many bits" : ascending ? "in record order" : "out of order");
+    expect_in_collation_order(sorter, std::move(want));
   }
 }
 
